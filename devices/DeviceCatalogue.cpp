@@ -1,0 +1,66 @@
+#include "devices/DeviceCatalogue.h"
+
+#include "devices/DirectSoundDevices.h"
+#include "devices/WaveAudioDevices.h"
+#include "devices/WaveFile.h"
+
+namespace {
+const std::string RingSuffix = " (DirectSound)";
+const std::string WaveAudioSuffix = " (Wave Audio)";
+} // namespace
+
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
+                                               const std::vector<std::string>& waveInNames) {
+  std::vector<TInputDeviceItem> items;
+  if (services) {
+    int index = 0;
+    for (const TSoundDeviceInfo& device : services->EnumerateCapture()) {
+      items.push_back({device.Description + RingSuffix, TInputFamily::RingCapture, index++,
+                       [services, id = device.Id]() -> std::unique_ptr<TRecordingDevice> {
+                         return std::make_unique<TDirectSoundRecordingDevice>(services, id);
+                       }});
+    }
+  }
+  for (size_t number = 0; number < waveInNames.size(); ++number) {
+    items.push_back({waveInNames[number] + WaveAudioSuffix, TInputFamily::WaveIn, static_cast<int>(number),
+                     [number]() -> std::unique_ptr<TRecordingDevice> {
+                       return std::make_unique<TWAVEAudioRecordingDevice>(static_cast<uint32_t>(number));
+                     }});
+  }
+  items.push_back({WaveFileItemText, TInputFamily::File, 0, []() -> std::unique_ptr<TRecordingDevice> {
+                     return std::make_unique<TWAVEFileRecordingDevice>();
+                   }});
+  return items;
+}
+
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
+                                                 const std::vector<std::string>& waveOutNames) {
+  std::vector<TOutputDeviceItem> items;
+  if (services) {
+    int index = 0;
+    for (const TSoundDeviceInfo& device : services->EnumeratePlayback()) {
+      items.push_back({device.Description + RingSuffix, TOutputFamily::RingPlayback, index++,
+                       [services, id = device.Id]() -> std::unique_ptr<TPlaybackDevice> {
+                         return std::make_unique<TDirectSoundPlaybackDevice>(services, id);
+                       }});
+    }
+  }
+  for (size_t number = 0; number < waveOutNames.size(); ++number) {
+    items.push_back({waveOutNames[number] + WaveAudioSuffix, TOutputFamily::WaveOut, static_cast<int>(number),
+                     [number]() -> std::unique_ptr<TPlaybackDevice> {
+                       return std::make_unique<TWAVEAudioPlaybackDevice>(static_cast<uint32_t>(number));
+                     }});
+  }
+  items.push_back({WaveFileItemText, TOutputFamily::File, 0, []() -> std::unique_ptr<TPlaybackDevice> {
+                     return std::make_unique<TWAVEFilePlaybackDevice>();
+                   }});
+  return items;
+}
+
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services) {
+  return InputDeviceItems(services, WaveInDeviceNames());
+}
+
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services) {
+  return OutputDeviceItems(services, WaveOutDeviceNames());
+}

@@ -1,0 +1,43 @@
+#pragma once
+// What the device dialog and the command line offer: every input and every output, in the dialog's
+// order (ring devices " (DirectSound)", then wave-audio devices " (Wave Audio)", then "Файл формата
+// WAVE"), each with a factory that builds a fresh device object with the default format.
+//
+// Threads: the window thread (or the command line's only thread). Enumeration asks the sound
+// server and ALSA each time; a server that does not answer lists no ring devices.
+
+#include "devices/VirtDevs.h"
+#include "devices/platform/SoundServices.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class TInputFamily { RingCapture, WaveIn, File };
+enum class TOutputFamily { RingPlayback, WaveOut, File };
+
+struct TInputDeviceItem {
+  std::string Text;
+  TInputFamily Family = TInputFamily::File;
+  int Index = 0; // position within its family: the enumeration's order, the wave-audio device number
+  std::function<std::unique_ptr<TRecordingDevice>()> Factory;
+};
+
+struct TOutputDeviceItem {
+  std::string Text;
+  TOutputFamily Family = TOutputFamily::File;
+  int Index = 0;
+  std::function<std::unique_ptr<TPlaybackDevice>()> Factory;
+};
+
+inline constexpr const char* WaveFileItemText = "Файл формата WAVE";
+
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services);
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services);
+
+// The same with the wave-audio product names given, in device-number order.
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
+                                               const std::vector<std::string>& waveInNames);
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
+                                                 const std::vector<std::string>& waveOutNames);

@@ -1,0 +1,24 @@
+#pragma once
+// Sample-level helpers of the format conversion: interleaved 8-bit unsigned or 16-bit signed
+// little-endian PCM, mono or stereo. Channel counts are mapped on the way in: mono to stereo
+// duplicates the channel, stereo to mono averages the two.
+
+#include "dsp/WaveFormat.h"
+
+#include <cstdint>
+
+// PCM with 1 or 2 channels of 8 or 16 bits and a nonzero rate.
+bool IsConvertiblePCM(const TWaveFormat& format);
+// Bytes per frame as the channels and bits give it (the block-align field is not trusted).
+int32_t FrameBytes(const TWaveFormat& format);
+
+// Converts frames between two formats of the same rate, sample by sample, in integers on the 16-bit
+// scale (8-bit b becomes (b - 128) * 256; back, the high byte plus 128).
+void ConvertFramesDirect(const TWaveFormat& srcFormat, const uint8_t* src, const TWaveFormat& dstFormat,
+                         uint8_t* dst, int32_t frames);
+
+// Decodes frames into interleaved floats in [-1, 1) with dstChannels channels per frame.
+void DecodeFrames(const TWaveFormat& srcFormat, const uint8_t* src, int32_t frames, int dstChannels,
+                  float* out);
+// Encodes interleaved floats of dstFormat's channel count, rounded to nearest and saturated.
+void EncodeFrames(const float* in, int32_t frames, const TWaveFormat& dstFormat, uint8_t* dst);

@@ -1,0 +1,220 @@
+#include "devices/VirtDevs.h"
+
+#include "devices/AudioFormats.h"
+#include "devices/RateConverter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* SourceFile = "VirtDevs.cpp";
+
+struct TResult {
+  uint32_t Code;
+  const char* Description;
+};
+
+constexpr TResult Results[] = {
+    {0x80004001, "The function called is not supported at this time"},
+    {0x80004002, "The requested COM interface is not available"},
+    {0x80004005, "An undetermined error occurred inside the DirectSound subsystem"},
+    {0x80040110, "The object does not support aggregation"},
+    {0x8007000E,
+     "The DirectSound subsystem could not allocate sufficient memory to complete the caller's request"},
+    {0x80070057, "An invalid parameter was passed to the returning function"},
+    {0x8878000A,
+     "The request failed because resources, such as a priority level, were already in use by another "
+     "caller"},
+    {0x8878001E, "The buffer control (volume, pan, and so on) requested by the caller is not available"},
+    {0x88780032, "This function is not valid for the current state of this object"},
+    {0x88780046, "The caller does not have the priority level required for the function to succeed"},
+    {0x88780064, "The specified wave format is not supported"},
+    {0x88780078, "No sound driver is available for use"},
+    {0x88780096, "The buffer memory has been lost and must be restored"},
+    {0x887800AA,
+     "The IDirectSound::Initialize method has not been called or has not been called successfully "
+     "before other methods were called"},
+};
+
+const char* OrNone(const std::string& text) {
+  return text.empty() ? "Нет" : text.c_str();
+}
+
+} // namespace
+
+// ---- Error record --------------------------------------------------------------------------
+
+std::string ResultDescription(uint32_t code) {
+  for (const TResult& r : Results)
+    if (r.Code == code)
+      return r.Description;
+  return {};
+}
+
+void RaiseResultError(uint32_t code, int32_t line, const std::string& operation) {
+  TDSPException e;
+  e.ResultCode = code;
+  e.SourceFile = SourceFile;
+  e.SourceLine = line;
+  e.Operation = operation;
+  e.Description = ResultDescription(code);
+  throw e;
+}
+
+void RaiseSystemError(int32_t line, const std::string& text) {
+  const int code = errno;
+  TDSPException e;
+  e.ResultCode = static_cast<uint32_t>(code);
+  e.SourceFile = SourceFile;
+  e.SourceLine = line;
+  if (code != 0)
+    e.Operation = text;
+  else
+    e.Description = text;
+  throw e;
+}
+
+void RaiseNotice(const std::string& text) {
+  TDSPException e;
+  e.Informational = 1;
+  e.Description = text;
+  throw e;
+}
+
+TDSPMessage ComposeDSPMessage(const TDSPException& e) {
+  TDSPMessage m;
+  if (e.Informational != 0) {
+    m.Caption = "Сообщение";
+    m.Text = e.Description;
+    m.Informational = true;
+    return m;
+  }
+  m.Caption = "Ошибка";
+  // Sized to the texts themselves: a long operation or path is never cut.
+  const int size = std::snprintf(
+      nullptr, 0, "Описание ошибки: %s\nКод ошибки: 0x%08X\nФайл \"%s\", строка %d\nФункция: %s",
+      OrNone(e.Description), e.ResultCode, e.SourceFile.c_str(), e.SourceLine, OrNone(e.Operation));
+  std::string text(static_cast<size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(),
+                "Описание ошибки: %s\nКод ошибки: 0x%08X\nФайл \"%s\", строка %d\nФункция: %s",
+                OrNone(e.Description), e.ResultCode, e.SourceFile.c_str(), e.SourceLine, OrNone(e.Operation));
+  text.resize(static_cast<size_t>(size));
+  m.Text = std::move(text);
+  m.Informational = false;
+  return m;
+}
+
+// ---- Block buffer ----------------------------------------------------------------------------
+
+int32_t BlockFrames(uint32_t sampleRate) {
+  const uint32_t tenth = sampleRate / 10;
+  if (tenth < 2)
+    return 1; // below 20 Hz (and the refused rate 0): one frame per block
+  uint32_t frames = 1;
+  while (frames <= tenth / 2)
+    frames <<= 1;
+  return static_cast<int32_t>(frames);
+}
+
+TAudioBuffer TAudioBuffer::ShapedLike(const TAudioBuffer& other) {
+  TAudioBuffer b;
+  b.format = other.format;
+  b.SetFrames(other.frames);
+  return b;
+}
+
+void TAudioBuffer::SetFrames(int32_t n) {
+  frames = n < 0 ? 0 : n;
+  bytes = frames * format.nBlockAlign;
+  data.assign(static_cast<size_t>(bytes), 0);
+  Silence();
+}
+
+void TAudioBuffer::Silence() {
+  std::memset(data.data(), format.wBitsPerSample == 8 ? 128 : 0, data.size());
+}
+
+void TAudioBuffer::ConvertFrom(const TAudioBuffer& source) {
+  ConvertAudio(source.format, source.Data(), source.bytes, format, Data(), bytes);
+}
+
+// ---- Devices ---------------------------------------------------------------------------------
+
+void TAudioDevice::Open() {
+  buffer.SetFrames(BlockFrames(buffer.Format().nSamplesPerSec));
+}
+
+// What the list keeps beside each output: the streaming converter of an output whose rate
+// differs from the working buffer's, made on the first ConvertAll.
+struct TPlaybackDevsList::TOutput {
+  std::unique_ptr<TRateConverter> Converter;
+};
+
+TPlaybackDevsList::TPlaybackDevsList() = default;
+
+TPlaybackDevsList::~TPlaybackDevsList() {
+  // Outputs go in list order; each device's destructor closes it.
+  for (auto& device : items)
+    device.reset();
+}
+
+void TPlaybackDevsList::Add(std::unique_ptr<TPlaybackDevice> device) {
+  items_state.push_back(std::make_unique<TOutput>());
+  items.push_back(std::move(device));
+}
+
+void TPlaybackDevsList::OpenAll() {
+  for (auto& device : items)
+    if (device)
+      device->Open();
+}
+
+void TPlaybackDevsList::StartAll() {
+  for (auto& device : items)
+    if (device)
+      device->Start();
+}
+
+void TPlaybackDevsList::StopAll() {
+  for (auto& device : items)
+    if (device)
+      device->Stop();
+}
+
+void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!items[i])
+      continue;
+    TAudioBuffer& target = items[i]->Buffer();
+    TOutput& output = *items_state[i];
+    if (target.Format().nSamplesPerSec == source.Format().nSamplesPerSec) {
+      target.ConvertFrom(source);
+      continue;
+    }
+    std::unique_ptr<TRateConverter>& converter = output.Converter;
+    if (!converter || !(converter->SourceFormat() == source.Format()) ||
+        !(converter->DestinationFormat() == target.Format()))
+      converter = std::make_unique<TRateConverter>(source.Format(), source.Frames(), target.Format(),
+                                                   target.Frames());
+    converter->Push(source.Data(), source.Bytes());
+  }
+}
+
+void TPlaybackDevsList::WriteAll() {
+  for (size_t i = 0; i < items.size(); ++i) {
+    TPlaybackDevice* device = items[i].get();
+    if (!device)
+      continue;
+    TRateConverter* converter = items_state[i]->Converter.get();
+    if (!converter) {
+      device->Write();
+      continue;
+    }
+    // Zero, one or more whole blocks of the output's own size, as the converter has them.
+    TAudioBuffer& target = device->Buffer();
+    while (target.Frames() > 0 && converter->Pop(target.Data(), target.Frames()))
+      device->Write();
+  }
+}

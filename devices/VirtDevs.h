@@ -1,0 +1,164 @@
+#pragma once
+// Devices: the block buffer, the device classes, the owning list of outputs, and the error record.
+//
+// Calling order every device relies on: Open (window thread); Start and Stop (worker or window
+// thread, Start possibly twice in a row); Read or Write (worker thread only, one block each);
+// destruction closes the device (window thread, worker not running). Devices take no locks of
+// the chain; a device may be stopped from the window thread while the worker waits in Read/Write.
+
+#include "devices/platform/EventSet.h"
+#include "dsp/WaveFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// ---- Error record --------------------------------------------------------------------------
+
+struct TDSPException {
+  uint8_t Informational = 0; // nonzero: a notice (end of input file), not an error
+  uint32_t ResultCode = 0;
+  std::string SourceFile; // the raising unit, "VirtDevs.cpp" or "AudioFormats.cpp"
+  int32_t SourceLine = 0;
+  std::string Operation; // the failing call, e.g. "IDirectSoundBuffer::Lock"
+  std::string Description;
+};
+
+// The description of a platform sound result code; empty for a code outside the table.
+std::string ResultDescription(uint32_t code);
+
+// Throws a device error for a failed sound call.
+[[noreturn]] void RaiseResultError(uint32_t code, int32_t line, const std::string& operation);
+// Throws for a failed file call or header check, with errno as the result code: nonzero puts the
+// text in Operation, zero puts it in Description.
+[[noreturn]] void RaiseSystemError(int32_t line, const std::string& text);
+// Throws a notice.
+[[noreturn]] void RaiseNotice(const std::string& text);
+
+// What the message box of an error record shows: caption, text and whether it is a notice
+// (information icon) or an error (error icon). The GUI box and the command line both use it.
+struct TDSPMessage {
+  std::string Caption; // "Сообщение" for a notice, "Ошибка" for an error
+  std::string Text;
+  bool Informational = false;
+};
+TDSPMessage ComposeDSPMessage(const TDSPException& e);
+
+// ---- Block buffer ----------------------------------------------------------------------------
+
+// Frames per block: the largest power of two not above rate / 10 (4096 at 44100 Hz); one frame for
+// rates from 1 to 19 Hz. A rate of 0 has no block size: callers refuse it.
+int32_t BlockFrames(uint32_t sampleRate);
+
+class TAudioBuffer {
+public:
+  TAudioBuffer() = default; // entry 0 of the format table, no data
+  // A buffer in the shape of another: its format and frame count, silent data.
+  static TAudioBuffer ShapedLike(const TAudioBuffer& other);
+  TAudioBuffer(TAudioBuffer&&) noexcept = default;
+  TAudioBuffer& operator=(TAudioBuffer&&) noexcept = default;
+  TAudioBuffer(const TAudioBuffer&) = delete;
+  TAudioBuffer& operator=(const TAudioBuffer&) = delete;
+
+  // Sets the frame count, allocates frames * block align bytes and silences them.
+  void SetFrames(int32_t n);
+  // 128 in every byte for 8 bits, 0 otherwise.
+  void Silence();
+  // A plain copy when the formats are equal, ConvertAudio otherwise; fills exactly this buffer.
+  void ConvertFrom(const TAudioBuffer& source);
+
+  TWaveFormat& Format() { return format; }
+  const TWaveFormat& Format() const { return format; }
+  int32_t Frames() const { return frames; }
+  int32_t Bytes() const { return bytes; }
+  uint8_t* Data() { return data.data(); }
+  const uint8_t* Data() const { return data.data(); }
+
+private:
+  TWaveFormat format;
+  int32_t frames = 0;
+  int32_t bytes = 0;
+  std::vector<uint8_t> data;
+};
+
+// ---- Devices ---------------------------------------------------------------------------------
+
+enum TDeviceKind : uint32_t {
+  dkDirectSoundPlayback = 0,
+  dkWaveAudioPlayback = 1,
+  dkWaveFilePlayback = 2,
+  dkDirectSoundRecording = 3,
+  dkWaveAudioRecording = 4,
+  dkWaveFileRecording = 5,
+};
+
+class TAudioDevice {
+public:
+  explicit TAudioDevice(TDeviceKind kind) : kind(kind) {}
+  virtual ~TAudioDevice() = default; // concrete destructors call their own Close first
+  TAudioDevice(const TAudioDevice&) = delete;
+  TAudioDevice& operator=(const TAudioDevice&) = delete;
+
+  // Acquires the device; the base sizes the block buffer by the block-size rule.
+  virtual void Open();
+  // Releases what Open acquired; safe when Open never ran or failed part way.
+  virtual void Close() = 0;
+  // Lets the device run; tolerates a running device.
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+
+  TAudioBuffer& Buffer() { return buffer; }
+  const TAudioBuffer& Buffer() const { return buffer; }
+  TEventSet& Events() { return events; }
+  TDeviceKind Kind() const { return kind; }
+
+protected:
+  TAudioBuffer buffer;
+  TEventSet events;
+  const TDeviceKind kind;
+};
+
+class TPlaybackDevice : public TAudioDevice {
+public:
+  using TAudioDevice::TAudioDevice;
+  // Delivers the buffer as the next block; a device with a clock blocks until there is room.
+  virtual void Write() = 0;
+};
+
+class TRecordingDevice : public TAudioDevice {
+public:
+  using TAudioDevice::TAudioDevice;
+  // Returns when the buffer holds the next block; a device with a clock blocks until it is complete.
+  virtual void Read() = 0;
+};
+
+class TRateConverter; // streaming sample-rate conversion of one output (AudioFormats.h)
+
+// The owning list of a set-up's outputs. Each operation walks the items from index 0 upward; a
+// throw stops the walk at that item. An empty list does nothing.
+class TPlaybackDevsList {
+public:
+  TPlaybackDevsList();
+  ~TPlaybackDevsList(); // deletes every device, which closes it
+  TPlaybackDevsList(const TPlaybackDevsList&) = delete;
+  TPlaybackDevsList& operator=(const TPlaybackDevsList&) = delete;
+
+  void Add(std::unique_ptr<TPlaybackDevice> device);
+  void OpenAll();
+  void StartAll();
+  void StopAll();
+  // Fills each output from the working buffer in the output's own format. An output whose rate
+  // differs from the source's goes through its own streaming converter and queues whole blocks.
+  void ConvertAll(const TAudioBuffer& source);
+  // Writes each output's block; an output with a rate converter writes every whole block queued.
+  void WriteAll();
+
+  int Count() const { return static_cast<int>(items.size()); }
+  TPlaybackDevice* Item(int index) const { return items[index].get(); }
+
+private:
+  struct TOutput;
+  std::vector<std::unique_ptr<TOutput>> items_state;
+  std::vector<std::unique_ptr<TPlaybackDevice>> items;
+};

@@ -1,0 +1,107 @@
+#pragma once
+// Wave-audio devices on ALSA, numbered as WaveOutDeviceNames / WaveInDeviceNames list them.
+//
+// Playback (kind 1): Write queues a copy of the block and returns at once; a drain thread writes the
+// queue to the PCM in order and releases each record when it has been written (one completion per
+// block). Stop pauses the drain, Start resumes it, Close drops and releases what is pending.
+// Capture (kind 4): a capture thread fills whole blocks into a queue of 16; Read takes the oldest
+// and blocks until one is complete. Stop and Start pause and resume capture; a failure, or Close,
+// wakes Read with a TDSPException.
+//
+// Threads: Write/Read on the worker; Open, Close on the window thread; Start/Stop on either. The
+// device's own thread touches the PCM; one mutex guards the queue and the flags.
+
+#include "devices/VirtDevs.h"
+#include "devices/platform/AlsaWaveAudio.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Product names by device number: the "default" PCM first, then each card's PCM devices.
+std::vector<std::string> WaveOutDeviceNames();
+std::vector<std::string> WaveInDeviceNames();
+
+class TWAVEAudioPlaybackDevice : public TPlaybackDevice {
+public:
+  explicit TWAVEAudioPlaybackDevice(uint32_t deviceNumber);
+  ~TWAVEAudioPlaybackDevice() override;
+
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Stop() override;
+  void Write() override;
+
+  uint32_t DeviceNumber() const { return deviceNumber; }
+
+  // A released record: its place in the order of Write, and whether it reached the PCM whole (false
+  // for a record dropped by Close).
+  struct TCompletion {
+    uint64_t Sequence = 0;
+    bool Played = false;
+  };
+  // Called on the drain thread (or in Close) once per record; set before Open.
+  void SetCompletionHook(std::function<void(const TCompletion&)> hook) { completionHook = std::move(hook); }
+
+private:
+  struct TQueuedBlock {
+    uint64_t Sequence = 0;
+    std::vector<uint8_t> Bytes;
+  };
+
+  void Drain();
+  void Release(std::unique_ptr<TQueuedBlock> block, bool played);
+
+  const uint32_t deviceNumber;
+  TAlsaPcm pcm;
+  std::thread drainer;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::unique_ptr<TQueuedBlock>> queue; // guarded by mutex
+  bool paused = false;                             // guarded by mutex
+  bool closing = false;                            // guarded by mutex
+  uint64_t nextSequence = 0;                       // worker only
+  std::function<void(const TCompletion&)> completionHook;
+};
+
+class TWAVEAudioRecordingDevice : public TRecordingDevice {
+public:
+  explicit TWAVEAudioRecordingDevice(uint32_t deviceNumber);
+  ~TWAVEAudioRecordingDevice() override;
+
+  void Open() override;
+  void Close() override;
+  void Start() override;
+  void Stop() override;
+  void Read() override;
+
+  uint32_t DeviceNumber() const { return deviceNumber; }
+
+private:
+  static constexpr int QueueBlocks = 16;
+
+  void Capture();
+  void FailLocked(int32_t code, const std::string& operation);
+
+  const uint32_t deviceNumber;
+  TAlsaPcm pcm;
+  std::thread capturer;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uint8_t> blocks; // QueueBlocks whole blocks, a ring; guarded by mutex
+  int first = 0;               // oldest complete block
+  int count = 0;               // complete blocks waiting
+  bool running = false;
+  bool closing = false;
+  bool failed = true; // until Open: a Read then fails instead of waiting for ever
+  uint32_t failureCode = 0x88780032u;
+  std::string failureOperation = "waveInStart (not open)";
+};

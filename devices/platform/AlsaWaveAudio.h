@@ -1,0 +1,54 @@
+#pragma once
+// The wave-audio devices' ALSA side: the device list (the "default" PCM first, then each card's PCM
+// devices named after the card) and a non-blocking PCM in one exact format.
+//
+// Threads: a TAlsaPcm is used by one thread at a time (opened and closed by the window thread while
+// no other thread runs, read or written only by its device's own thread).
+
+#include "devices/platform/SoundServices.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TAlsaDirection { Playback, Capture };
+
+struct TAlsaDevice {
+  std::string Name; // the product name the dialog shows
+  std::string Pcm;  // what snd_pcm_open takes: "default", "plughw:0,0", ...
+};
+
+std::vector<TAlsaDevice> AlsaDevices(TAlsaDirection direction);
+
+class TAlsaPcm {
+public:
+  TAlsaPcm() = default;
+  ~TAlsaPcm();
+  TAlsaPcm(const TAlsaPcm&) = delete;
+  TAlsaPcm& operator=(const TAlsaPcm&) = delete;
+
+  // Opens `pcm` non-blocking in exactly `format` with about `latencyUs` of buffering. A failure comes
+  // back with a result code (no device, refused format, anything else) and the ALSA call and text,
+  // e.g. "snd_pcm_open: No such file or directory".
+  TSoundResult Open(const std::string& pcm, TAlsaDirection direction, const TWaveFormat& format,
+                    uint32_t latencyUs);
+  void Close();
+  bool IsOpen() const { return handle != nullptr; }
+
+  // Moves up to `frames` frames; waits at most `timeoutMs` for room or data. Returns the frames moved
+  // (0 after a wait or a recovered under- or overrun), or a negative errno the PCM could not recover
+  // from.
+  long Write(const uint8_t* data, long frames, int timeoutMs);
+  long Read(uint8_t* data, long frames, int timeoutMs);
+  // Drops what the PCM holds and prepares it again (capture: and starts it).
+  int Restart();
+  void Drop();
+
+  // "snd_pcm_readi: Input/output error"
+  static std::string ErrorText(const char* call, int error);
+  static int32_t CodeOf(int error);
+
+private:
+  struct _snd_pcm* handle = nullptr;
+  TAlsaDirection direction = TAlsaDirection::Playback;
+};

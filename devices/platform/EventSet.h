@@ -1,0 +1,43 @@
+#pragma once
+// Sixteen auto-reset events with a wait on all of them: one mutex, one condition variable, 16 flags.
+// WaitAny returns the lowest signalled index and clears only that flag; signals stay set until
+// consumed. Fail wakes every waiter with an error instead of leaving it blocked.
+//
+// Threads: any thread may Signal or Fail (the sound server's pump threads do); one thread waits.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class TEventSet {
+public:
+  static constexpr int Count = 16;
+  static constexpr int Failed = -1;   // WaitAny after Fail
+  static constexpr int TimedOut = -2; // WaitAnyFor without a signal
+
+  void Signal(int index);
+  // Blocks until a flag is set (returns its index, the lowest first) or the set has failed.
+  int WaitAny();
+  int WaitAnyFor(std::chrono::nanoseconds timeout);
+  bool IsSignalled(int index) const;
+  // Clears all flags and any failure.
+  void Reset();
+  // Marks the set failed with a result code and a text; every present and later wait returns Failed
+  // until Reset.
+  void Fail(uint32_t resultCode, const std::string& text);
+  bool HasFailed() const;
+  uint32_t FailureCode() const;
+  std::string FailureText() const;
+
+private:
+  int TakeLowestLocked();
+
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  uint32_t flags = 0;
+  bool failed = false;
+  uint32_t failureCode = 0;
+  std::string failureText;
+};

@@ -1,0 +1,596 @@
+#include "devices/platform/PulseSoundServices.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr pa_usec_t ChunkUsec = 10000;        // what the pump moves at a time
+constexpr pa_usec_t PlaybackHeldUsec = 50000; // what the server may hold ahead of the play position
+constexpr pa_usec_t CaptureFragmentUsec = 20000;
+
+// The result code for a server error: no server, a refused format, or anything else.
+int32_t CodeOf(int error) {
+  switch (error) {
+  case PA_ERR_CONNECTIONREFUSED:
+  case PA_ERR_CONNECTIONTERMINATED:
+  case PA_ERR_INVALIDSERVER:
+  case PA_ERR_NOENTITY:
+  case PA_ERR_KILLED:
+    return SoundNoDriver;
+  case PA_ERR_NOTSUPPORTED:
+  case PA_ERR_INVALID:
+    return SoundBadFormat;
+  default:
+    return SoundFail;
+  }
+}
+
+TSoundResult Failure(const char* call, int error) {
+  return {CodeOf(error), std::string(call) + ": " + pa_strerror(error)};
+}
+
+class TLoopLock {
+public:
+  explicit TLoopLock(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
+  ~TLoopLock() { pa_threaded_mainloop_unlock(loop); }
+  TLoopLock(const TLoopLock&) = delete;
+  TLoopLock& operator=(const TLoopLock&) = delete;
+
+private:
+  pa_threaded_mainloop* loop;
+};
+
+// One connection to the server: a threaded main loop and a ready context.
+class TPulseConnection {
+public:
+  ~TPulseConnection() {
+    if (!loop)
+      return;
+    pa_threaded_mainloop_stop(loop);
+    if (context) {
+      pa_context_set_state_callback(context, nullptr, nullptr);
+      pa_context_disconnect(context);
+      pa_context_unref(context);
+    }
+    pa_threaded_mainloop_free(loop);
+  }
+
+  static TSoundResult Connect(const std::optional<std::string>& server,
+                              std::shared_ptr<TPulseConnection>& out) {
+    auto connection = std::shared_ptr<TPulseConnection>(new TPulseConnection());
+    TPulseConnection& c = *connection;
+    c.loop = pa_threaded_mainloop_new();
+    if (!c.loop)
+      return {SoundFail, "pa_threaded_mainloop_new: failed"};
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Sonolab");
+    c.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c.loop), "Sonolab", properties);
+    pa_proplist_free(properties);
+    if (!c.context)
+      return {SoundFail, "pa_context_new: failed"};
+    pa_context_set_state_callback(c.context, &TPulseConnection::OnState, c.loop);
+    if (pa_context_connect(c.context, server ? server->c_str() : nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) <
+        0)
+      return Failure("pa_context_connect", pa_context_errno(c.context));
+    if (pa_threaded_mainloop_start(c.loop) < 0)
+      return {SoundFail, "pa_threaded_mainloop_start: failed"};
+    {
+      const TLoopLock lock(c.loop);
+      for (;;) {
+        const pa_context_state_t state = pa_context_get_state(c.context);
+        if (state == PA_CONTEXT_READY)
+          break;
+        if (!PA_CONTEXT_IS_GOOD(state))
+          return Failure("pa_context_connect", pa_context_errno(c.context));
+        pa_threaded_mainloop_wait(c.loop);
+      }
+    }
+    out = std::move(connection);
+    return TSoundResult::Ok();
+  }
+
+  // Waits for an operation (main loop lock held); its callbacks signal the loop.
+  void Await(pa_operation* operation) const {
+    if (!operation)
+      return;
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+      pa_threaded_mainloop_wait(loop);
+    pa_operation_unref(operation);
+  }
+
+  bool Alive() const { return PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
+  int Errno() const { return pa_context_errno(context); }
+
+  pa_threaded_mainloop* loop = nullptr;
+  pa_context* context = nullptr;
+
+private:
+  TPulseConnection() = default;
+
+  static void OnState(pa_context*, void* loop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+  }
+};
+
+bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& spec) {
+  if (format.wFormatTag != 1 || (format.nChannels != 1 && format.nChannels != 2) ||
+      (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) ||
+      format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8)
+    return false;
+  spec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+  spec.channels = static_cast<uint8_t>(format.nChannels);
+  spec.rate = format.nSamplesPerSec;
+  return pa_sample_spec_valid(&spec) != 0;
+}
+
+// ---- Ring ------------------------------------------------------------------------------------
+
+// The part both directions share: ring memory, position, notifications, the stream and its failure.
+template <class TBase> class TPulseRing : public TBase {
+public:
+  TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes, const pa_sample_spec& spec)
+      : connection(std::move(connection)), memory(ringBytes, 0), spec(spec) {
+    chunkBytes = std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &spec)),
+                                    static_cast<uint32_t>(pa_frame_size(&spec)));
+  }
+
+  ~TPulseRing() override {
+    const TLoopLock lock(connection->loop);
+    events = nullptr;
+    if (stream) {
+      pa_stream_set_state_callback(stream, nullptr, nullptr);
+      pa_stream_set_write_callback(stream, nullptr, nullptr);
+      pa_stream_set_read_callback(stream, nullptr, nullptr);
+      pa_stream_disconnect(stream);
+      pa_stream_unref(stream);
+    }
+  }
+
+  TSoundResult QueryNotify() override { return TSoundResult::Ok(); }
+
+  TSoundResult SetNotificationPositions(const TSoundNotifyPositions& newPositions,
+                                        TEventSet& newEvents) override {
+    for (const TSoundNotifyPosition& p : newPositions)
+      if (p.Offset >= memory.size() || p.EventIndex < 0 || p.EventIndex >= TEventSet::Count)
+        return {static_cast<int32_t>(0x80070057u), "notification position outside the ring"};
+    const TLoopLock lock(connection->loop);
+    positions = newPositions;
+    events = &newEvents;
+    if (streamFailed)
+      events->Fail(static_cast<uint32_t>(failure.Code), failure.Text);
+    return TSoundResult::Ok();
+  }
+
+  // Holds the main loop's lock until Unlock, so that the pump keeps off the ring meanwhile.
+  TSoundResult Lock(uint32_t offset, uint32_t bytes, uint32_t flags, TSoundLockedRegions& regions) override {
+    const auto size = static_cast<uint32_t>(memory.size());
+    if (flags & SoundLockEntireBuffer) {
+      offset = 0;
+      bytes = size;
+    }
+    if (offset >= size || bytes == 0 || bytes > size)
+      return {static_cast<int32_t>(0x80070057u), "lock range outside the ring"};
+    pa_threaded_mainloop_lock(connection->loop);
+    regions = {};
+    regions.Region1 = memory.data() + offset;
+    regions.Bytes1 = std::min(bytes, size - offset);
+    if (bytes > regions.Bytes1) {
+      regions.Region2 = memory.data();
+      regions.Bytes2 = bytes - regions.Bytes1;
+    }
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult Unlock(const TSoundLockedRegions&) override {
+    pa_threaded_mainloop_unlock(connection->loop);
+    return TSoundResult::Ok();
+  }
+
+protected:
+  // Loop lock held. Moves the position by n bytes (no wrap inside) and signals each slot end passed.
+  void Advance(uint32_t n) {
+    const uint32_t from = position;
+    position = (position + n) % static_cast<uint32_t>(memory.size());
+    if (!events)
+      return;
+    for (const TSoundNotifyPosition& p : positions)
+      if (p.Offset >= from && p.Offset < from + n)
+        events->Signal(p.EventIndex);
+  }
+
+  // Loop lock held: waits until the new stream is ready or has failed.
+  TSoundResult AwaitReady(const char* call) {
+    for (;;) {
+      const pa_stream_state_t state = pa_stream_get_state(stream);
+      if (state == PA_STREAM_READY)
+        return TSoundResult::Ok();
+      if (!PA_STREAM_IS_GOOD(state))
+        return Failure(call, connection->Errno());
+      pa_threaded_mainloop_wait(connection->loop);
+    }
+  }
+
+  // Loop lock held: cork or uncork, flush, and wait for the server's answer.
+  TSoundResult Run(const char* call, pa_operation* (*operation)(pa_stream*, pa_stream_success_cb_t, void*)) {
+    if (streamFailed)
+      return failure.Text.empty() ? TSoundResult{SoundFail, call} : failure;
+    bool done = false;
+    struct TAnswer {
+      pa_threaded_mainloop* loop;
+      bool* done;
+    } answer{connection->loop, &done};
+    pa_operation* op = operation(
+        stream,
+        [](pa_stream*, int success, void* user) {
+          auto* a = static_cast<TAnswer*>(user);
+          *a->done = success != 0;
+          pa_threaded_mainloop_signal(a->loop, 0);
+        },
+        &answer);
+    if (!op)
+      return Failure(call, connection->Errno());
+    connection->Await(op);
+    if (!done)
+      return Failure(call, connection->Errno());
+    return TSoundResult::Ok();
+  }
+
+  static pa_operation* Cork(pa_stream* s, pa_stream_success_cb_t cb, void* user) {
+    return pa_stream_cork(s, 1, cb, user);
+  }
+  static pa_operation* Uncork(pa_stream* s, pa_stream_success_cb_t cb, void* user) {
+    return pa_stream_cork(s, 0, cb, user);
+  }
+
+  // Pump thread: a failed stream, or a server that went away, wakes the ring's waiter.
+  static void OnState(pa_stream* s, void* user) {
+    auto* self = static_cast<TPulseRing*>(user);
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+      if (!self->streamFailed) {
+        self->streamFailed = true;
+        const int error = self->connection->Errno();
+        self->failure = {self->connection->Alive() ? SoundFail : SoundNoDriver,
+                         std::string("pa_stream: ") +
+                             pa_strerror(error ? error : PA_ERR_CONNECTIONTERMINATED)};
+        if (self->events)
+          self->events->Fail(static_cast<uint32_t>(self->failure.Code), self->failure.Text);
+      }
+    }
+    pa_threaded_mainloop_signal(self->connection->loop, 0);
+  }
+
+  std::shared_ptr<TPulseConnection> connection;
+  std::vector<uint8_t> memory;
+  pa_sample_spec spec;
+  uint32_t chunkBytes = 0;
+  pa_stream* stream = nullptr;
+  // Guarded by the main loop's lock:
+  uint32_t position = 0;
+  bool running = false;
+  bool streamFailed = false;
+  TSoundResult failure;
+  TSoundNotifyPositions positions{};
+  TEventSet* events = nullptr;
+};
+
+class TPulsePlaybackRing : public TPulseRing<TSoundPlaybackRing> {
+public:
+  using TPulseRing::TPulseRing;
+
+  TSoundResult Connect(const std::optional<std::string>& deviceId) {
+    const TLoopLock lock(connection->loop);
+    stream = pa_stream_new(connection->context, "Sonolab playback", &spec, nullptr);
+    if (!stream)
+      return Failure("pa_stream_new", connection->Errno());
+    pa_stream_set_state_callback(stream, &TPulsePlaybackRing::OnState, static_cast<TPulseRing*>(this));
+    pa_stream_set_write_callback(stream, &TPulsePlaybackRing::OnWrite, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackHeldUsec, &spec));
+    attr.prebuf = chunkBytes;
+    attr.minreq = chunkBytes;
+    attr.fragsize = static_cast<uint32_t>(-1);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags, nullptr,
+                                   nullptr) < 0)
+      return Failure("pa_stream_connect_playback", connection->Errno());
+    return AwaitReady("pa_stream_connect_playback");
+  }
+
+  TSoundResult GetStatus(uint32_t& status) override {
+    const TLoopLock lock(connection->loop);
+    // The ring is our own memory: it is never lost.
+    status = running ? SoundStatusPlaying | SoundStatusLooping : 0u;
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult Restore() override { return TSoundResult::Ok(); }
+
+  // The write cursor is the first byte not yet handed to the server; the play cursor lies behind it by
+  // what the server still holds.
+  TSoundResult GetCurrentPosition(uint32_t& playCursor, uint32_t& writeCursor) override {
+    const TLoopLock lock(connection->loop);
+    const auto size = static_cast<uint32_t>(memory.size());
+    writeCursor = position;
+    uint64_t held = 0;
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (running && !streamFailed && pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
+      held = pa_usec_to_bytes(latency, &spec) % size;
+    playCursor = static_cast<uint32_t>((position + size - held) % size);
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult Play(uint32_t) override {
+    const TLoopLock lock(connection->loop);
+    const bool wasRunning = running;
+    running = true;
+    TSoundResult result = Run("pa_stream_cork", &Uncork);
+    if (result.Failed()) {
+      running = wasRunning;
+      return result;
+    }
+    // A request the server made while the stream was stopped is not repeated.
+    const size_t writable = pa_stream_writable_size(stream);
+    if (writable != static_cast<size_t>(-1))
+      Pump(writable);
+    return result;
+  }
+
+  TSoundResult Stop() override {
+    const TLoopLock lock(connection->loop);
+    running = false;
+    TSoundResult result = Run("pa_stream_cork", &Cork);
+    if (result.Failed())
+      return result;
+    return Run("pa_stream_flush", &pa_stream_flush);
+  }
+
+  TSoundResult SetCurrentPosition(uint32_t offset) override {
+    const TLoopLock lock(connection->loop);
+    position = offset % static_cast<uint32_t>(memory.size());
+    return TSoundResult::Ok();
+  }
+
+private:
+  // Loop lock held: hands up to n bytes from the position on, in chunks that never wrap.
+  void Pump(size_t n) {
+    const auto size = static_cast<uint32_t>(memory.size());
+    while (running && !streamFailed && n >= pa_frame_size(&spec)) {
+      uint32_t piece = std::min<uint32_t>(
+          {static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)), chunkBytes, size - position});
+      piece -= piece % static_cast<uint32_t>(pa_frame_size(&spec));
+      if (piece == 0)
+        break;
+      if (pa_stream_write(stream, memory.data() + position, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        break;
+      Advance(piece);
+      n -= piece;
+    }
+  }
+
+  static void OnWrite(pa_stream*, size_t n, void* user) { static_cast<TPulsePlaybackRing*>(user)->Pump(n); }
+};
+
+class TPulseCaptureRing : public TPulseRing<TSoundCaptureRing> {
+public:
+  using TPulseRing::TPulseRing;
+
+  TSoundResult Connect(const std::optional<std::string>& deviceId) {
+    const TLoopLock lock(connection->loop);
+    stream = pa_stream_new(connection->context, "Sonolab capture", &spec, nullptr);
+    if (!stream)
+      return Failure("pa_stream_new", connection->Errno());
+    pa_stream_set_state_callback(stream, &TPulseCaptureRing::OnState, static_cast<TPulseRing*>(this));
+    pa_stream_set_read_callback(stream, &TPulseCaptureRing::OnRead, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(-1);
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(CaptureFragmentUsec, &spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    if (pa_stream_connect_record(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags) < 0)
+      return Failure("pa_stream_connect_record", connection->Errno());
+    return AwaitReady("pa_stream_connect_record");
+  }
+
+  TSoundResult Start(uint32_t) override {
+    const TLoopLock lock(connection->loop);
+    const bool wasRunning = running;
+    running = true;
+    TSoundResult result = Run("pa_stream_cork", &Uncork);
+    if (result.Failed())
+      running = wasRunning;
+    return result;
+  }
+
+  TSoundResult Stop() override {
+    const TLoopLock lock(connection->loop);
+    running = false;
+    TSoundResult result = Run("pa_stream_cork", &Cork);
+    if (result.Failed())
+      return result;
+    return Run("pa_stream_flush", &pa_stream_flush);
+  }
+
+private:
+  // Loop lock held: copies what the server captured into the ring at the position, wrapping.
+  void Drain() {
+    const auto size = static_cast<uint32_t>(memory.size());
+    while (!streamFailed && pa_stream_readable_size(stream) > 0) {
+      const void* data = nullptr;
+      size_t n = 0;
+      if (pa_stream_peek(stream, &data, &n) < 0 || n == 0)
+        break;
+      if (running) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        size_t done = 0;
+        while (done < n) {
+          const uint32_t piece = std::min<uint32_t>(
+              {static_cast<uint32_t>(std::min<size_t>(n - done, UINT32_MAX)), chunkBytes, size - position});
+          // A hole in the stream is captured as silence.
+          if (bytes)
+            std::memcpy(memory.data() + position, bytes + done, piece);
+          else
+            std::memset(memory.data() + position, spec.format == PA_SAMPLE_U8 ? 128 : 0, piece);
+          Advance(piece);
+          done += piece;
+        }
+      }
+      pa_stream_drop(stream);
+    }
+  }
+
+  static void OnRead(pa_stream*, size_t, void* user) { static_cast<TPulseCaptureRing*>(user)->Drain(); }
+};
+
+// ---- Sound objects ---------------------------------------------------------------------------
+
+class TPulsePlayback : public TSoundPlayback {
+public:
+  TPulsePlayback(std::shared_ptr<TPulseConnection> connection, std::optional<std::string> deviceId)
+      : connection(std::move(connection)), deviceId(std::move(deviceId)) {}
+
+  TSoundResult SetCooperativeLevel(uint32_t) override { return TSoundResult::Ok(); }
+
+  TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format, uint32_t,
+                          std::unique_ptr<TSoundPlaybackRing>& ring) override {
+    pa_sample_spec spec{};
+    if (!SampleSpecOf(format, spec))
+      return Failure("pa_stream_new", PA_ERR_INVALID);
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&spec) != 0)
+      return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
+    auto created = std::make_unique<TPulsePlaybackRing>(connection, ringBytes, spec);
+    TSoundResult result = created->Connect(deviceId);
+    if (!result.Failed())
+      ring = std::move(created);
+    return result;
+  }
+
+private:
+  std::shared_ptr<TPulseConnection> connection;
+  std::optional<std::string> deviceId;
+};
+
+class TPulseCapture : public TSoundCapture {
+public:
+  TPulseCapture(std::shared_ptr<TPulseConnection> connection, std::optional<std::string> deviceId)
+      : connection(std::move(connection)), deviceId(std::move(deviceId)) {}
+
+  TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format,
+                          std::unique_ptr<TSoundCaptureRing>& ring) override {
+    pa_sample_spec spec{};
+    if (!SampleSpecOf(format, spec))
+      return Failure("pa_stream_new", PA_ERR_INVALID);
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&spec) != 0)
+      return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
+    auto created = std::make_unique<TPulseCaptureRing>(connection, ringBytes, spec);
+    TSoundResult result = created->Connect(deviceId);
+    if (!result.Failed())
+      ring = std::move(created);
+    return result;
+  }
+
+private:
+  std::shared_ptr<TPulseConnection> connection;
+  std::optional<std::string> deviceId;
+};
+
+// ---- Enumeration -----------------------------------------------------------------------------
+
+struct TListing {
+  pa_threaded_mainloop* loop = nullptr;
+  std::vector<TSoundDeviceInfo> devices;
+};
+
+template <class TInfo> void OnDevice(pa_context*, const TInfo* info, int eol, void* user) {
+  auto* listing = static_cast<TListing*>(user);
+  if (eol || !info) {
+    pa_threaded_mainloop_signal(listing->loop, 0);
+    return;
+  }
+  listing->devices.push_back({info->description ? info->description : info->name, std::string(info->name)});
+}
+
+// Checks that a named sink or source exists (loop lock held).
+template <class TInfo>
+TSoundResult FindDevice(TPulseConnection& c, const std::string& name, const char* call,
+                        pa_operation* (*query)(pa_context*, const char*,
+                                               void (*)(pa_context*, const TInfo*, int, void*), void*)) {
+  TListing listing{c.loop, {}};
+  c.Await(query(c.context, name.c_str(), &OnDevice<TInfo>, &listing));
+  if (listing.devices.empty())
+    return Failure(call, c.Alive() ? PA_ERR_NOENTITY : c.Errno());
+  return TSoundResult::Ok();
+}
+
+} // namespace
+
+TPulseSoundServices::TPulseSoundServices(std::optional<std::string> server) : server(std::move(server)) {}
+
+bool TPulseSoundServices::ServerReachable() const {
+  std::shared_ptr<TPulseConnection> connection;
+  return !TPulseConnection::Connect(server, connection).Failed();
+}
+
+std::vector<TSoundDeviceInfo> TPulseSoundServices::EnumeratePlayback() {
+  std::shared_ptr<TPulseConnection> c;
+  if (TPulseConnection::Connect(server, c).Failed())
+    return {};
+  const TLoopLock lock(c->loop);
+  TListing listing{c->loop, {}};
+  c->Await(pa_context_get_sink_info_list(c->context, &OnDevice<pa_sink_info>, &listing));
+  return std::move(listing.devices);
+}
+
+std::vector<TSoundDeviceInfo> TPulseSoundServices::EnumerateCapture() {
+  std::shared_ptr<TPulseConnection> c;
+  if (TPulseConnection::Connect(server, c).Failed())
+    return {};
+  const TLoopLock lock(c->loop);
+  TListing listing{c->loop, {}};
+  c->Await(pa_context_get_source_info_list(c->context, &OnDevice<pa_source_info>, &listing));
+  return std::move(listing.devices);
+}
+
+TSoundResult TPulseSoundServices::CreatePlayback(const std::optional<std::string>& deviceId,
+                                                 std::unique_ptr<TSoundPlayback>& playback) {
+  std::shared_ptr<TPulseConnection> c;
+  TSoundResult result = TPulseConnection::Connect(server, c);
+  if (result.Failed())
+    return result;
+  if (deviceId) {
+    const TLoopLock lock(c->loop);
+    result = FindDevice<pa_sink_info>(*c, *deviceId, "pa_context_get_sink_info_by_name",
+                                      &pa_context_get_sink_info_by_name);
+    if (result.Failed())
+      return result;
+  }
+  playback = std::make_unique<TPulsePlayback>(std::move(c), deviceId);
+  return result;
+}
+
+TSoundResult TPulseSoundServices::CreateCapture(const std::optional<std::string>& deviceId,
+                                                std::unique_ptr<TSoundCapture>& capture) {
+  std::shared_ptr<TPulseConnection> c;
+  TSoundResult result = TPulseConnection::Connect(server, c);
+  if (result.Failed())
+    return result;
+  if (deviceId) {
+    const TLoopLock lock(c->loop);
+    result = FindDevice<pa_source_info>(*c, *deviceId, "pa_context_get_source_info_by_name",
+                                        &pa_context_get_source_info_by_name);
+    if (result.Failed())
+      return result;
+  }
+  capture = std::make_unique<TPulseCapture>(std::move(c), deviceId);
+  return result;
+}

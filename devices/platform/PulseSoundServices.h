@@ -1,0 +1,39 @@
+#pragma once
+// The sound services on a PulseAudio server. Each sound object holds its own connection (a threaded
+// main loop and a context). A ring lives in Sonolab's memory; its stream, in the ring's exact
+// format, is fed (playback) or drained (capture) by the main loop's thread in chunks of about 10 ms,
+// which advances the ring position and signals the event of each slot whose last byte the position
+// passes. The server keeps little buffered (about 50 ms for playback, 20 ms fragments for capture),
+// so the write cursor, the first byte not yet handed to the server, stays close to the play cursor.
+//
+// Enumeration lists the sinks (playback) and sources (capture, monitors included) in the server's
+// order: the description as the text, the sink or source name as the identifier; an identifier of
+// none opens the server's default.
+//
+// Threads: a ring's calls come from the worker and the window thread and take the main loop's lock;
+// Lock holds that lock until Unlock, so the pump never touches the bytes being copied. When the
+// stream or the server fails, the pump thread fails the ring's event set, which wakes the waiter.
+
+#include "devices/platform/SoundServices.h"
+
+#include <optional>
+#include <string>
+
+class TPulseSoundServices : public TSoundServices {
+public:
+  // server: a server address as PULSE_SERVER takes it; none means the default server.
+  explicit TPulseSoundServices(std::optional<std::string> server = std::nullopt);
+
+  std::vector<TSoundDeviceInfo> EnumeratePlayback() override;
+  std::vector<TSoundDeviceInfo> EnumerateCapture() override;
+  TSoundResult CreatePlayback(const std::optional<std::string>& deviceId,
+                              std::unique_ptr<TSoundPlayback>& playback) override;
+  TSoundResult CreateCapture(const std::optional<std::string>& deviceId,
+                             std::unique_ptr<TSoundCapture>& capture) override;
+
+  // Whether a server answers at all.
+  bool ServerReachable() const;
+
+private:
+  std::optional<std::string> server;
+};

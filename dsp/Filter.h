@@ -1,0 +1,96 @@
+#pragma once
+// TFilter: the base of every filter and effect of the chain.
+//
+// A filter exposes its settings as a table of named parameters (raw storage inside the concrete
+// object), keeps two per-channel float state buffers of one length (delay lines, overlap tails),
+// and owns a re-entrant lock.
+//
+// Threads: the worker calls Process, with the chain's lock and then this filter's lock held.
+// The user-interface thread calls everything else. SetStateLength, ClearState, Apply, Load and Save
+// take this filter's lock; a parameter written through FindParameter must be written under the lock
+// and followed by Apply before the lock is released. Lock order: the chain's lock, then a filter's.
+
+#include "dsp/ByteStreams.h"
+#include "dsp/WaveFormat.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+// One channel of one block, processed in place.
+struct ChannelBlock {
+  TWaveFormat Format;       // the input's format; no filter reads it
+  float* Samples = nullptr; // Frames consecutive samples of one channel, on the integer scale
+  int32_t Frames = 0;
+};
+
+class TFilter {
+public:
+  static constexpr int MaxParameters = 16;
+  static constexpr int MaxNameLength = 15;
+
+  struct TParameter {
+    void* Storage = nullptr;
+    int32_t Size = 0;
+    char Name[MaxNameLength + 1] = {};
+  };
+
+  explicit TFilter(int32_t sampleRate);
+  virtual ~TFilter() = default;
+  TFilter(const TFilter&) = delete;
+  TFilter& operator=(const TFilter&) = delete;
+
+  // Reallocates and zeroes both channel buffers, unless n equals the current length.
+  virtual void SetStateLength(int32_t n);
+  // Zeroes both channel buffers (nothing when the length is 0).
+  virtual void ClearState();
+  // Filters one channel (0 or 1) of a block in place.
+  virtual void Process(ChannelBlock& block, int channel) = 0;
+  // Recomputes everything that follows from the parameters; called with the lock held.
+  virtual void Update() = 0;
+
+  // Lock, Update, unlock: makes a parameter change take effect.
+  void Apply();
+
+  void AddParameter(void* storage, int32_t size, const char* name);
+  // The storage of the first parameter whose name matches, letter case ignored; null if none.
+  void* FindParameter(std::string_view name) const;
+  // Copies every parameter's bytes from a filter of the same class, then Apply.
+  void CopyParameters(const TFilter& source);
+
+  // The filter record: Type as int32, then every parameter's bytes in table order.
+  void Save(TByteWriter& out);
+  // Reads a filter record. A different type, a short record or values the class refuses raise
+  // TFilterError(MsgBadFileFormat) and leave every parameter as it was.
+  void Load(TByteReader& in);
+
+  int32_t Type() const { return type; }
+  int32_t SampleRate() const { return sampleRate; }
+  void SetSampleRate(int32_t rate) { sampleRate = rate; }
+  int32_t StateLength() const { return stateLength; }
+  int32_t ParameterCount() const { return parameterCount; }
+  const TParameter& Parameter(int index) const { return parameters[index]; }
+  // Bytes of all parameters together: the record size less the 4 bytes of the type.
+  int32_t ParameterBytes() const;
+  float* ChannelState(int channel) { return channelState[channel].data(); }
+  const float* ChannelState(int channel) const { return channelState[channel].data(); }
+  std::recursive_mutex& Lock() const { return lock; }
+  // Whether the current parameter values are ones the filter accepts from a file or the command line.
+  bool Validate() const { return ParametersValid(); }
+
+protected:
+  // Whether the values now in the parameter storage keep the filter sound; Load refuses others.
+  virtual bool ParametersValid() const { return true; }
+
+  int32_t type = -1; // catalogue index, set by the concrete constructor
+
+private:
+  std::array<TParameter, MaxParameters> parameters;
+  int32_t parameterCount = 0;
+  int32_t stateLength = 0;
+  int32_t sampleRate;
+  mutable std::recursive_mutex lock;
+  std::array<std::vector<float>, 2> channelState;
+};

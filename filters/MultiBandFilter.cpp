@@ -1,0 +1,47 @@
+#include "filters/MultiBandFilter.h"
+
+#include "filters/Kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+TMultiBandFilter::TMultiBandFilter(int32_t sampleRate) : TFIRFilter(sampleRate) {
+  windowType = 1;
+  N = 1024;
+  SetStateLength(1024);
+  type = 4;
+  Centres = BandCentres;
+  std::fill(std::begin(Gain), std::end(Gain), 1.0);
+  ComputeResponse();
+  AddParameter(Gain, sizeof Gain, "Gain");
+}
+
+void TMultiBandFilter::DesignKernel() {
+  const int32_t fs = SampleRate();
+  const int32_t half = fs / 2;
+  bandKernel.assign(static_cast<size_t>(N) + 1, 0.0f);
+  float* const kernel = Kernel();
+  std::fill(kernel, kernel + N, 0.0f);
+
+  int32_t lo = 0;
+  for (int i = 0; i < BandCount; ++i) {
+    int32_t hi = i < BandCount - 1 ? (Centres[i] + Centres[i + 1]) / 2 : half;
+    if (hi >= half) {
+      hi = half;
+    }
+    BandPassKernel(N, static_cast<float>(static_cast<double>(lo) / fs),
+                   static_cast<float>(static_cast<double>(hi) / fs), windowType, bandKernel.data());
+    // The last tap, zero under the Blackman window, is left out.
+    for (int32_t j = 0; j < N; ++j) {
+      kernel[j] = static_cast<float>(kernel[j] + bandKernel[j] * Gain[i]);
+    }
+    if (hi == half) {
+      break;
+    }
+    lo = hi;
+  }
+}
+
+bool TMultiBandFilter::ParametersValid() const {
+  return std::all_of(std::begin(Gain), std::end(Gain), [](double g) { return std::isfinite(g) && g >= 0.0; });
+}

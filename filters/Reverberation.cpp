@@ -1,0 +1,196 @@
+#include "filters/Reverberation.h"
+
+#include "filters/Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr double Ln10 = 2.302585092994046;
+
+// The 303 primes from 2 to 1999.
+constexpr std::array<int32_t, 303> Primes = {
+    2,    3,    5,    7,    11,   13,   17,   19,   23,   29,   31,   37,   41,   43,   47,   53,   59,
+    61,   67,   71,   73,   79,   83,   89,   97,   101,  103,  107,  109,  113,  127,  131,  137,  139,
+    149,  151,  157,  163,  167,  173,  179,  181,  191,  193,  197,  199,  211,  223,  227,  229,  233,
+    239,  241,  251,  257,  263,  269,  271,  277,  281,  283,  293,  307,  311,  313,  317,  331,  337,
+    347,  349,  353,  359,  367,  373,  379,  383,  389,  397,  401,  409,  419,  421,  431,  433,  439,
+    443,  449,  457,  461,  463,  467,  479,  487,  491,  499,  503,  509,  521,  523,  541,  547,  557,
+    563,  569,  571,  577,  587,  593,  599,  601,  607,  613,  617,  619,  631,  641,  643,  647,  653,
+    659,  661,  673,  677,  683,  691,  701,  709,  719,  727,  733,  739,  743,  751,  757,  761,  769,
+    773,  787,  797,  809,  811,  821,  823,  827,  829,  839,  853,  857,  859,  863,  877,  881,  883,
+    887,  907,  911,  919,  929,  937,  941,  947,  953,  967,  971,  977,  983,  991,  997,  1009, 1013,
+    1019, 1021, 1031, 1033, 1039, 1049, 1051, 1061, 1063, 1069, 1087, 1091, 1093, 1097, 1103, 1109, 1117,
+    1123, 1129, 1151, 1153, 1163, 1171, 1181, 1187, 1193, 1201, 1213, 1217, 1223, 1229, 1231, 1237, 1249,
+    1259, 1277, 1279, 1283, 1289, 1291, 1297, 1301, 1303, 1307, 1319, 1321, 1327, 1361, 1367, 1373, 1381,
+    1399, 1409, 1423, 1427, 1429, 1433, 1439, 1447, 1451, 1453, 1459, 1471, 1481, 1483, 1487, 1489, 1493,
+    1499, 1511, 1523, 1531, 1543, 1549, 1553, 1559, 1567, 1571, 1579, 1583, 1597, 1601, 1607, 1609, 1613,
+    1619, 1621, 1627, 1637, 1657, 1663, 1667, 1669, 1693, 1697, 1699, 1709, 1721, 1723, 1733, 1741, 1747,
+    1753, 1759, 1777, 1783, 1787, 1789, 1801, 1811, 1823, 1831, 1847, 1861, 1867, 1871, 1873, 1877, 1879,
+    1889, 1901, 1907, 1913, 1931, 1933, 1949, 1951, 1973, 1979, 1987, 1993, 1997, 1999};
+
+// Samples per pass of the line bank: the comb outputs of one pass, line after line, fit in a
+// fixed scratch buffer.
+constexpr int32_t ChunkFrames = 256;
+
+#if defined(__SSE2__)
+// Truncation toward zero to a 32-bit integer, held in a double; two samples at a time.
+inline __m128d Truncate(__m128d v) {
+  return _mm_cvtepi32_pd(_mm_cvttpd_epi32(v));
+}
+#endif
+
+} // namespace
+
+int32_t NextPrimeAfter(int32_t a) {
+  size_t i = 0;
+  while (i + 1 < Primes.size() && Primes[i] < a) {
+    ++i;
+  }
+  return Primes[std::min(i + 1, Primes.size() - 1)];
+}
+
+TReverberation::TReverberation(int32_t sampleRate) : TFilter(sampleRate) {
+  type = 11;
+  ReverbTime = 500;
+  DelayLines = 12;
+  baseLength = 500;
+  DryLevel = DbToAmplitude(0);
+  ReverbLevel = DbToAmplitude(-20);
+  EarlyLevel = DbToAmplitude(0);
+  lineOutput.assign(static_cast<size_t>(MaxLines) * ChunkFrames, 0.0f);
+  Update();
+  AddParameter(&DryLevel, sizeof DryLevel, "DryLevel");
+  AddParameter(&EarlyLevel, sizeof EarlyLevel, "EarlyLevel");
+  AddParameter(&ReverbLevel, sizeof ReverbLevel, "ReverbLevel");
+  AddParameter(&ReverbTime, sizeof ReverbTime, "ReverbTime");
+  AddParameter(&DelayLines, sizeof DelayLines, "DelayLines");
+}
+
+void TReverberation::Update() {
+  const std::lock_guard guard(Lock());
+  const int32_t lines = std::clamp(DelayLines, 1, MaxLines);
+  lineLength[0] = baseLength;
+  int32_t total = baseLength;
+  const int32_t step = baseLength / lines;
+  int32_t a = baseLength;
+  for (int k = 1; k < lines; ++k) {
+    lineLength[k] = NextPrimeAfter(a);
+    total += lineLength[k];
+    a += step;
+  }
+  int32_t start = 0;
+  for (int k = 0; k < lines; ++k) {
+    lineStart[k] = start;
+    start += lineLength[k];
+  }
+  linesInUse = lines;
+
+  SetStateLength(total);
+
+  for (auto& channel : position) {
+    channel.fill(0);
+  }
+  const double fs = SampleRate();
+  for (int k = 0; k < lines; ++k) {
+    lineGain[k] = static_cast<float>(std::exp(Ln10 * -3.0 * lineLength[k] / fs / (ReverbTime * 0.001)));
+  }
+}
+
+void TReverberation::Process(ChannelBlock& block, int channel) {
+  const int32_t lines = linesInUse;
+  float* const state = ChannelState(channel);
+  std::array<int32_t, MaxLines>& pos = position[channel];
+  const double dry = DryLevel;
+  const double wet = ReverbLevel;
+  for (int32_t first = 0; first < block.Frames; first += ChunkFrames) {
+    const int32_t frames = std::min(ChunkFrames, block.Frames - first);
+    float* const x = block.Samples + first;
+
+    // The combs, line by line: y = g * w[n - (L - 1)], w[n] = x[n] + y. Float products and sums
+    // rounded once, as the comb equations state.
+    for (int k = 0; k < lines; ++k) {
+      float* const line = state + lineStart[k];
+      float* const y = lineOutput.data() + static_cast<size_t>(k) * ChunkFrames;
+      const int32_t length = lineLength[k];
+      const float g = lineGain[k];
+      int32_t p = pos[k];
+      int32_t n = 0;
+      while (n < frames) {
+        // A run without wrap-around: slot p + 1 + i is read before slot p + i + 1 is written, as
+        // one sample after another would do.
+        const int32_t run = std::min(frames - n, length - 1 - p);
+        int32_t i = 0;
+#if defined(__SSE2__)
+        const __m128 gain = _mm_set1_ps(g);
+        for (; i + 3 < run; i += 4) {
+          const __m128 out = _mm_mul_ps(gain, _mm_loadu_ps(line + p + 1 + i));
+          _mm_storeu_ps(y + n + i, out);
+          _mm_storeu_ps(line + p + i, _mm_add_ps(_mm_loadu_ps(x + n + i), out));
+        }
+#endif
+        for (; i < run; ++i) {
+          y[n + i] = g * line[p + 1 + i];
+          line[p + i] = x[n + i] + y[n + i];
+        }
+        n += run;
+        p += run;
+        if (n < frames) {
+          // The last slot: the read wraps to slot 0.
+          y[n] = g * line[0];
+          line[p] = x[n] + y[n];
+          p = 0;
+          ++n;
+        }
+      }
+      pos[k] = p;
+    }
+
+    // The tail: + y0 - y1 + y2 ... on every sample, truncated toward zero after every line, in
+    // line order. Adding -y and subtracting y give the same double, so the sign is a sub.
+    const float* const outputs = lineOutput.data();
+    int32_t n = 0;
+#if defined(__SSE2__)
+    for (; n + 7 < frames; n += 8) {
+      __m128d acc[4] = {_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()};
+      for (int k = 0; k < lines; ++k) {
+        const float* const y = outputs + static_cast<size_t>(k) * ChunkFrames + n;
+        const __m128 y0 = _mm_loadu_ps(y);
+        const __m128 y1 = _mm_loadu_ps(y + 4);
+        const __m128d v[4] = {_mm_cvtps_pd(y0), _mm_cvtps_pd(_mm_movehl_ps(y0, y0)), _mm_cvtps_pd(y1),
+                              _mm_cvtps_pd(_mm_movehl_ps(y1, y1))};
+        for (int q = 0; q < 4; ++q) {
+          acc[q] = Truncate((k & 1) == 0 ? _mm_add_pd(acc[q], v[q]) : _mm_sub_pd(acc[q], v[q]));
+        }
+      }
+      double sums[8];
+      for (int q = 0; q < 4; ++q) {
+        _mm_storeu_pd(sums + 2 * q, acc[q]);
+      }
+      for (int i = 0; i < 8; ++i) {
+        x[n + i] = static_cast<float>(x[n + i] * dry + sums[i] * wet);
+      }
+    }
+#endif
+    for (; n < frames; ++n) {
+      double acc = 0.0;
+      for (int k = 0; k < lines; ++k) {
+        const double y = outputs[static_cast<size_t>(k) * ChunkFrames + n];
+        acc = std::trunc((k & 1) == 0 ? acc + y : acc - y);
+      }
+      x[n] = static_cast<float>(x[n] * dry + acc * wet);
+    }
+  }
+}
+
+bool TReverberation::ParametersValid() const {
+  const auto level = [](double v) { return std::isfinite(v) && v >= 0.0; };
+  return level(DryLevel) && level(EarlyLevel) && level(ReverbLevel) && ReverbTime >= 10 &&
+         ReverbTime <= 10000 && DelayLines >= 1 && DelayLines <= 32;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// In-place radix-2 FFTs on 32-bit float arrays and the level conversions shared by filters,
+// dialogs and displays. Twiddles come from a rotation recurrence, one cosine and one sine per stage,
+// every value rounded to float. Nothing here allocates.
+
+inline constexpr double Pi = 3.141592653589793;
+// What AmplitudeToDb gives for 0: the most negative float, as a double.
+inline constexpr double MinusInfinityDb = -3.4028234663852886e+38;
+
+// Forward DFT of n (a power of two) complex values, unscaled, natural order out.
+void ComplexFFT(int n, float* re, float* im);
+// Full n-point spectrum (n >= 4, a power of two) of the real signal in re; im is scratch on entry.
+void RealFFT(int n, float* re, float* im);
+// The real signal (scaled by 1/n) whose spectrum's bins 0..n/2 are in re and im; im is overwritten.
+void InverseRealFFT(int n, float* re, float* im);
+
+double DbToAmplitude(double db);
+double AmplitudeToDb(double amplitude);
+// Rounds to an integer value, halves upward (2.5 -> 3, -2.5 -> -2).
+double RoundHalfUp(double x);

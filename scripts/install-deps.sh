@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs every Debian package that Sonolab's build, tests, benchmarks and program need.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+  g++ cmake ninja-build pkg-config git \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  qt6-base-dev libgl-dev libxkbcommon-dev fonts-liberation \
+  libpulse-dev libasound2-dev libsoxr-dev \
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox procps \
+  clang libclang-rt-14-dev clang-format \
+  xvfb xauth

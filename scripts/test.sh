@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
+# PulseAudio server, then the non-GUI tests under ThreadSanitizer and under AddressSanitizer with
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=$(nproc)
+
+export QT_QPA_PLATFORM=offscreen
+export SONOLAB_REQUIRE_PULSE=1
+
+# A private sound server when none is reachable; stopped again on exit.
+PULSE_ENV=$(mktemp)
+bash scripts/pulse-server.sh start "$PULSE_ENV"
+# shellcheck disable=SC1090
+source "$PULSE_ENV"
+trap 'bash "$ROOT/scripts/pulse-server.sh" stop "$PULSE_ENV"; rm -f "$PULSE_ENV"' EXIT
+
+run_ctest() {
+  local dir=$1
+  shift
+  ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "$JOBS" "$@"
+}
+
+echo "== Build (RelWithDebInfo, GUI) =="
+cmake --preset release
+cmake --build --preset release -j "$JOBS"
+run_ctest build
+
+if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
+  echo "== ThreadSanitizer (non-GUI tests) =="
+  cmake --preset tsan
+  cmake --build --preset tsan -j "$JOBS"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp" run_ctest build-tsan
+
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer (non-GUI tests) =="
+  cmake --preset asan
+  cmake --build --preset asan -j "$JOBS"
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_ctest build-asan
+fi
+echo "== All tests passed =="

@@ -1,0 +1,258 @@
+#include "app/ProcessingThread.h"
+#include "devices/WaveFile.h"
+#include "dsp/FilterCatalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The window side, recording what the worker posts and shows.
+class TRecordingWindow final : public TProcessingNotify {
+public:
+  void PostDSPNotify(uintptr_t wParam) override {
+    std::lock_guard guard(mutex);
+    posts.push_back(wParam);
+    changed.notify_all();
+  }
+  void RunSynchronously(const std::function<void()>& call) override {
+    EXPECT_NE(std::this_thread::get_id(), uiThread); // the worker asks for it
+    call();
+  }
+  void ShowDSPException(const TDSPException& e) override {
+    std::lock_guard guard(mutex);
+    shown.push_back(e);
+  }
+  size_t CountOf(uintptr_t wParam) {
+    std::lock_guard guard(mutex);
+    return static_cast<size_t>(std::count(posts.begin(), posts.end(), wParam));
+  }
+  bool WaitFor(uintptr_t wParam, size_t n) {
+    std::unique_lock guard(mutex);
+    return changed.wait_for(
+        guard, 10s, [&] { return static_cast<size_t>(std::count(posts.begin(), posts.end(), wParam)) >= n; });
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uintptr_t> posts;
+  std::vector<TDSPException> shown;
+  std::thread::id uiThread = std::this_thread::get_id();
+};
+
+// An input with a clock the test controls: Read returns one block per Grant.
+class TSteppedInput final : public TRecordingDevice {
+public:
+  TSteppedInput() : TRecordingDevice(dkWaveAudioRecording) { buffer.Format() = MakePCMFormat(8000, 1, 16); }
+  ~TSteppedInput() override { Close(); }
+  void Close() override {}
+  void Start() override {
+    if (++startCalls == failAtStartCall) {
+      RaiseResultError(0x88780078, 1, "IDirectSoundCaptureBuffer::Start");
+    }
+    ++starts;
+  }
+  void Stop() override { ++stops; }
+  void Read() override {
+    std::unique_lock guard(mutex);
+    ++waiting;
+    granted.wait(guard, [this] { return grants > 0; });
+    --grants;
+    ++reads;
+    auto* s = reinterpret_cast<int16_t*>(buffer.Data());
+    for (int32_t i = 0; i < buffer.Frames(); ++i) {
+      s[i] = static_cast<int16_t>(reads);
+    }
+  }
+  // Waits until the worker has entered its n-th Read.
+  void WaitForRead(int n) {
+    for (int i = 0; i < 10000; ++i) {
+      {
+        std::lock_guard guard(mutex);
+        if (waiting >= n) {
+          return;
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    ADD_FAILURE() << "the worker never reached Read " << n;
+  }
+  void Grant(int n) {
+    {
+      std::lock_guard guard(mutex);
+      grants += n;
+    }
+    granted.notify_all();
+  }
+
+  std::atomic<int> starts{0}, stops{0};
+  int reads = 0;
+  std::atomic<int> startCalls{0};
+  int failAtStartCall = 0; // the call of Start that fails, counting from 1; 0 for none
+
+private:
+  std::mutex mutex;
+  std::condition_variable granted;
+  int grants = 0;
+  int waiting = 0;
+};
+
+class TCollectingOutput final : public TPlaybackDevice {
+public:
+  TCollectingOutput() : TPlaybackDevice(dkWaveAudioPlayback) { buffer.Format() = MakePCMFormat(8000, 1, 16); }
+  ~TCollectingOutput() override { Close(); }
+  void Close() override {}
+  void Start() override { ++starts; }
+  void Stop() override { ++stops; }
+  void Write() override { firstSamples.push_back(reinterpret_cast<const int16_t*>(buffer.Data())[0]); }
+  std::atomic<int> starts{0}, stops{0};
+  std::vector<int16_t> firstSamples;
+};
+
+fs::path TempWave(const std::string& name, uint32_t dataBytes) {
+  const fs::path path = fs::temp_directory_path() / name;
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + dataBytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(1);
+  u32(8000);
+  u32(8000);
+  u16(1);
+  u16(8);
+  out.write("data", 4);
+  u32(dataBytes);
+  for (uint32_t i = 0; i < dataBytes; ++i) {
+    out.put(static_cast<char>(128 + (i % 64)));
+  }
+  return path;
+}
+
+} // namespace
+
+TEST(ProcessingThread, AWaveFileRunsToItsEndWithAnEmptyOutputListAndDropsThePartialBlock) {
+  const fs::path path = TempWave("sonolab-thread-10000.wav", 10000);
+  TWAVEFileRecordingDevice input;
+  input.SetFileName(path.string());
+  input.Open();
+  TPlaybackDevsList outputs;
+  TFilterList chain(8000);
+  chain.Add(CreateFilter(9, 8000));
+  TRecordingWindow window;
+  {
+    TProcessingThread worker(chain, outputs, input, window);
+    worker.ResumeProcessing();
+    ASSERT_TRUE(window.WaitFor(1, 1));
+    worker.WaitFor();
+    EXPECT_TRUE(worker.Finished());
+    EXPECT_EQ(worker.LastInput(), &input.Buffer());
+    EXPECT_EQ(worker.Work().Frames(), 512);
+  }
+  EXPECT_EQ(window.CountOf(0), 19u); // 10000 bytes in 512-byte blocks; the 272 left are not processed
+  ASSERT_EQ(window.shown.size(), 1u);
+  EXPECT_NE(window.shown[0].Informational, 0);
+  EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
+  EXPECT_EQ(window.posts.back(), 1u);
+  fs::remove(path);
+}
+
+TEST(ProcessingThread, PauseHoldsTheWorkerAfterThePassUnderWayAndPlayContinues) {
+  TSteppedInput input;
+  input.Open();
+  TPlaybackDevsList outputs;
+  auto output = std::make_unique<TCollectingOutput>();
+  TCollectingOutput* out = output.get();
+  outputs.Add(std::move(output));
+  outputs.OpenAll();
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  TProcessingThread worker(chain, outputs, input, window);
+
+  worker.ResumeProcessing();
+  input.Grant(2);
+  ASSERT_TRUE(window.WaitFor(0, 2));
+  EXPECT_GE(input.starts.load(), 2); // once by Play, once at the top of the worker
+
+  input.WaitForRead(3);
+  worker.PauseProcessing();
+  EXPECT_EQ(input.stops.load(), 1);
+  EXPECT_EQ(out->stops.load(), 1);
+  input.Grant(3); // the pass under way completes; then the worker holds
+  ASSERT_TRUE(window.WaitFor(0, 3));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(window.CountOf(0), 3u);
+
+  worker.ResumeProcessing();
+  ASSERT_TRUE(window.WaitFor(0, 5));
+  input.Grant(100);
+  worker.Terminate();
+  worker.WaitFor();
+  // Blocks reach the output in order, none twice.
+  for (size_t i = 0; i < out->firstSamples.size(); ++i) {
+    EXPECT_EQ(out->firstSamples[i], static_cast<int16_t>(i + 1));
+  }
+  EXPECT_EQ(window.CountOf(1), 0u);
+}
+
+TEST(ProcessingThread, ClosingWhilePausedOrBeforeTheFirstPlayEndsTheWorker) {
+  TSteppedInput input;
+  input.Open();
+  TPlaybackDevsList outputs;
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  { TProcessingThread never(chain, outputs, input, window); }
+  EXPECT_EQ(input.starts.load(), 0);
+  EXPECT_TRUE(window.posts.empty());
+
+  {
+    TProcessingThread worker(chain, outputs, input, window);
+    worker.ResumeProcessing();
+    input.Grant(1);
+    ASSERT_TRUE(window.WaitFor(0, 1));
+    input.WaitForRead(2);
+    worker.PauseProcessing();
+    input.Grant(1); // lets the Read under way return, so the worker reaches the gate
+    ASSERT_TRUE(window.WaitFor(0, 2));
+    // Teardown: resume, terminate, wait.
+    worker.Terminate();
+    worker.ResumeProcessing();
+    worker.WaitFor();
+    EXPECT_TRUE(worker.Finished());
+  }
+  EXPECT_EQ(window.CountOf(1), 0u);
+}
+
+TEST(ProcessingThread, AnErrorWhileStartingTheDevicesIsShownThenTheWindowIsToldToClose) {
+  TSteppedInput input;
+  input.Open();
+  TPlaybackDevsList outputs;
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  input.failAtStartCall = 1;
+  TProcessingThread worker(chain, outputs, input, window);
+  EXPECT_THROW(worker.ResumeProcessing(), TDSPException); // Play itself reports it on the window thread
+  input.failAtStartCall = 3; // Play's Start succeeds; the worker's own Start at the top of its loop fails
+  worker.ResumeProcessing();
+  input.Grant(1);
+  worker.WaitFor();
+  ASSERT_EQ(window.shown.size(), 1u);
+  EXPECT_EQ(window.shown[0].ResultCode, 0x88780078u);
+  EXPECT_EQ(window.shown[0].Operation, "IDirectSoundCaptureBuffer::Start");
+  EXPECT_EQ(window.posts, (std::vector<uintptr_t>{1}));
+  EXPECT_TRUE(worker.Failed());
+}

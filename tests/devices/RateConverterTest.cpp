@@ -1,0 +1,172 @@
+#include "devices/RateConverter.h"
+#include "devices/AudioFormats.h"
+#include "devices/VirtDevs.h"
+
+#include "devices/SignalTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <tuple>
+
+using namespace testing_signals;
+
+namespace {
+
+// A playback device that keeps every block written to it.
+class TCapturePlayback : public TPlaybackDevice {
+public:
+  TCapturePlayback() : TPlaybackDevice(dkWaveAudioPlayback) {}
+  ~TCapturePlayback() override { Close(); }
+  void Close() override {}
+  void Start() override {}
+  void Stop() override {}
+  void Write() override {
+    written.insert(written.end(), buffer.Data(), buffer.Data() + buffer.Bytes());
+    ++writes;
+  }
+  std::vector<uint8_t> written;
+  int writes = 0;
+};
+
+} // namespace
+
+// Source format index, output format index.
+class StreamingRateConversion : public testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(StreamingRateConversion, SineStaysContinuousWithNoGapOrRepeatAndKeepsItsDuration) {
+  const auto [from, to] = GetParam();
+  const TWaveFormat& sf = FormatTable[from];
+  const TWaveFormat& df = FormatTable[to];
+  constexpr int Blocks = 150;
+  constexpr double Hz = 1000;
+  constexpr double Amplitude = 10000;
+
+  TPlaybackDevsList list;
+  auto owned = std::make_unique<TCapturePlayback>();
+  TCapturePlayback& output = *owned;
+  output.Buffer().Format() = df;
+  list.Add(std::move(owned));
+  list.OpenAll();
+
+  TAudioBuffer work;
+  work.Format() = sf;
+  work.SetFrames(BlockFrames(sf.nSamplesPerSec));
+  int passesWithoutWrite = 0;
+  int passesWithTwoWrites = 0;
+  for (int b = 0; b < Blocks; ++b) {
+    FillSine(sf, work.Data(), work.Frames(), Hz, Amplitude, static_cast<int64_t>(b) * work.Frames());
+    list.ConvertAll(work);
+    const int before = output.writes;
+    list.WriteAll();
+    passesWithoutWrite += output.writes == before;
+    passesWithTwoWrites += output.writes - before >= 2;
+  }
+
+  // Duration: T seconds in, T seconds out, within one output block.
+  const int64_t outFrames = static_cast<int64_t>(output.written.size()) / df.nBlockAlign;
+  const double expected = static_cast<double>(Blocks) * work.Frames() * df.nSamplesPerSec / sf.nSamplesPerSec;
+  EXPECT_NEAR(static_cast<double>(outFrames), expected, output.Buffer().Frames());
+  EXPECT_EQ(outFrames % output.Buffer().Frames(), 0); // whole blocks only
+  // Output blocks shorter than input blocks come two at a time now and then; longer ones skip passes.
+  const double inBlockSeconds = static_cast<double>(work.Frames()) / sf.nSamplesPerSec;
+  const double outBlockSeconds = static_cast<double>(output.Buffer().Frames()) / df.nSamplesPerSec;
+  if (outBlockSeconds < inBlockSeconds)
+    EXPECT_GT(passesWithTwoWrites, 0);
+  else
+    EXPECT_GT(passesWithoutWrite, 0);
+
+  // Continuity: one sine fits the whole output; a lost or repeated block would break its phase.
+  const double quantum = df.wBitsPerSample == 8 ? 256 : 1;
+  for (int c = 0; c < df.nChannels; ++c) {
+    const std::vector<double> x = Channel(df, output.written.data(), outFrames, c);
+    const int64_t skip = output.Buffer().Frames();
+    const SineFit fit = FitSine(x, skip, outFrames, Hz, df.nSamplesPerSec);
+    EXPECT_NEAR(fit.Amplitude, Amplitude, 0.01 * Amplitude + quantum);
+    const double w = 2 * std::numbers::pi * Hz / df.nSamplesPerSec;
+    double worst = 0;
+    for (int64_t n = skip; n < outFrames; ++n)
+      worst = std::max(
+          worst, std::abs(x[n] - fit.Amplitude * std::sin(w * static_cast<double>(n - skip) + fit.Phase)));
+    EXPECT_LT(worst, 0.01 * Amplitude + quantum) << "channel " << c;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(UpAndDown, StreamingRateConversion,
+                         testing::Values(std::make_tuple(30, 34), std::make_tuple(34, 30),
+                                         std::make_tuple(30, 35), std::make_tuple(35, 28),
+                                         std::make_tuple(2, 31), std::make_tuple(31, 3),
+                                         std::make_tuple(18, 33), std::make_tuple(6, 26),
+                                         std::make_tuple(26, 10), std::make_tuple(14, 22),
+                                         std::make_tuple(34, 2), std::make_tuple(10, 30)),
+                         [](const testing::TestParamInfo<std::tuple<int, int>>& info) {
+                           return "From" + std::to_string(std::get<0>(info.param)) + "To" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(RateConverter, QueueAllocatesNothingOnceWarmedUp) {
+  const TWaveFormat& sf = FormatTable[2];  // 8000 Hz: 512-frame blocks
+  const TWaveFormat& df = FormatTable[35]; // 48000 Hz: 4096-frame blocks, six times as many frames
+  TRateConverter converter(sf, 512, df, 4096);
+  const size_t capacity = converter.QueueCapacity();
+  TAudioBuffer in;
+  in.Format() = sf;
+  in.SetFrames(512);
+  std::vector<uint8_t> out(4096 * df.nBlockAlign);
+  int64_t produced = 0;
+  for (int b = 0; b < 400; ++b) {
+    FillSine(sf, in.Data(), 512, 440, 8000, b * 512);
+    converter.Push(in.Data(), in.Bytes());
+    while (converter.Pop(out.data(), 4096))
+      produced += 4096;
+    EXPECT_LT(converter.QueuedFrames(), 4096);
+    ASSERT_EQ(converter.QueueCapacity(), capacity) << "pass " << b;
+  }
+  EXPECT_NEAR(static_cast<double>(produced + converter.QueuedFrames()), 400.0 * 512 * 6, 4096);
+}
+
+TEST(RateConverter, PopRefusesMoreFramesThanQueued) {
+  TRateConverter converter(FormatTable[30], 4096, FormatTable[34], 4096);
+  std::vector<uint8_t> out(4096 * 2, 0xAB);
+  EXPECT_FALSE(converter.Pop(out.data(), 4096));
+  EXPECT_EQ(out[0], 0xAB);
+  EXPECT_EQ(converter.QueuedFrames(), 0);
+}
+
+TEST(RateConverter, AFormatItCannotConvertRaisesOnStreamOpen) {
+  try {
+    TRateConverter converter(FormatTable[30], 4096, MakePCMFormat(48000, 6, 16), 4096);
+    FAIL();
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 512u);
+    EXPECT_EQ(e.Operation, "acmStreamOpen");
+    EXPECT_EQ(e.SourceFile, "AudioFormats.cpp");
+  }
+}
+
+TEST(RateConverter, OutputIsTheInputDelayedByExactlyTheLeadFrames) {
+  const TWaveFormat& sf = FormatTable[30]; // 44100 mono 16
+  const TWaveFormat& df = FormatTable[34]; // 48000 mono 16
+  TRateConverter converter(sf, 4096, df, 4096);
+  TAudioBuffer in;
+  in.Format() = sf;
+  in.SetFrames(4096);
+  for (int b = 0; b < 20; ++b) {
+    FillSine(sf, in.Data(), 4096, 1000, 10000, b * 4096);
+    converter.Push(in.Data(), in.Bytes());
+  }
+  const int32_t frames = converter.QueuedFrames();
+  EXPECT_NEAR(frames, 20 * 4096 * 48000.0 / 44100, 4096);
+  const int32_t lead = converter.LeadFrames();
+  EXPECT_GT(lead, 0);
+  std::vector<uint8_t> out(static_cast<size_t>(frames) * 2);
+  ASSERT_TRUE(converter.Pop(out.data(), frames));
+  const std::vector<double> x = Channel(df, out.data(), frames, 0);
+  for (int n = 0; n < lead; ++n)
+    ASSERT_EQ(x[n], 0) << n;
+  double worst = 0;
+  for (int n = lead + 200; n < frames; ++n)
+    worst = std::max(worst,
+                     std::abs(x[n] - 10000 * std::sin(2 * std::numbers::pi * 1000 * (n - lead) / 48000.0)));
+  EXPECT_LT(worst, 20.0);
+}

@@ -1,0 +1,728 @@
+#include "devices/WaveFile.h"
+#include "devices/AudioFormats.h"
+
+#include "devices/SignalTools.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+
+using namespace testing_signals;
+
+namespace {
+
+// ---- Building WAVE files by hand -------------------------------------------------------------
+
+void Add16(std::vector<uint8_t>& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Add32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void AddId(std::vector<uint8_t>& b, const char* id) {
+  b.insert(b.end(), id, id + 4);
+}
+
+struct Chunk {
+  std::string Id;
+  std::vector<uint8_t> Body;
+  std::optional<uint32_t> Size; // the size field when it is not the body's length
+};
+
+struct FmtFields {
+  uint16_t Tag = 1;
+  uint16_t Channels = 1;
+  uint32_t Rate = 8000;
+  uint16_t Bits = 8;
+  std::optional<uint16_t> BlockAlign;
+};
+
+std::vector<uint8_t> FmtBody(const FmtFields& f) {
+  std::vector<uint8_t> b;
+  const uint16_t align = f.BlockAlign.value_or(static_cast<uint16_t>(f.Channels * f.Bits / 8));
+  Add16(b, f.Tag);
+  Add16(b, f.Channels);
+  Add32(b, f.Rate);
+  Add32(b, f.Rate * align);
+  Add16(b, align);
+  Add16(b, f.Bits);
+  return b;
+}
+
+// A 40-byte extensible fmt body with the given sub-format's first GUID byte (1 = PCM, 3 = float).
+std::vector<uint8_t> ExtensibleBody(uint16_t channels, uint32_t rate, uint16_t bits, uint8_t subFormat) {
+  FmtFields f{0xFFFE, channels, rate, bits, {}};
+  std::vector<uint8_t> b = FmtBody(f);
+  Add16(b, 22);   // extra size
+  Add16(b, bits); // valid bits
+  Add32(b, channels == 1 ? 0x4 : 0x3);
+  const uint8_t guid[16] = {subFormat, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                            0x80,      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  b.insert(b.end(), guid, guid + 16);
+  return b;
+}
+
+std::vector<uint8_t> Riff(const std::vector<Chunk>& chunks, const char* riff = "RIFF",
+                          const char* wave = "WAVE") {
+  std::vector<uint8_t> body;
+  AddId(body, wave);
+  for (const Chunk& c : chunks) {
+    AddId(body, c.Id.c_str());
+    Add32(body, c.Size.value_or(static_cast<uint32_t>(c.Body.size())));
+    body.insert(body.end(), c.Body.begin(), c.Body.end());
+    if (c.Body.size() % 2 == 1)
+      body.push_back(0); // pad byte
+  }
+  std::vector<uint8_t> file;
+  AddId(file, riff);
+  Add32(file, static_cast<uint32_t>(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  return file;
+}
+
+std::vector<uint8_t> Ramp(size_t n, uint8_t start = 0) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i)
+    v[i] = static_cast<uint8_t>(start + i * 7);
+  return v;
+}
+
+Chunk Fmt(const FmtFields& f = {}) {
+  return {"fmt ", FmtBody(f), {}};
+}
+Chunk Data(std::vector<uint8_t> samples) {
+  return {"data", std::move(samples), {}};
+}
+
+TDSPException OpenFails(const std::string& file) {
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(file);
+  try {
+    reader.Open();
+  } catch (const TDSPException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "Open did not fail";
+  return {};
+}
+
+// Reads every whole block; returns the samples and the number of blocks before the end notice.
+struct ReadAll {
+  std::vector<uint8_t> Samples;
+  int Blocks = 0;
+  TWaveFormat Format;
+  int32_t BlockBytes = 0;
+};
+ReadAll ReadEverything(const std::string& file) {
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(file);
+  reader.Open();
+  ReadAll r;
+  r.Format = reader.Buffer().Format();
+  r.BlockBytes = reader.Buffer().Bytes();
+  while (true) {
+    try {
+      reader.Read();
+    } catch (const TDSPException& e) {
+      EXPECT_NE(e.Informational, 0);
+      EXPECT_EQ(e.Description, "Достигнут конец файла");
+      break;
+    }
+    const TAudioBuffer& b = reader.Buffer();
+    r.Samples.insert(r.Samples.end(), b.Data(), b.Data() + b.Bytes());
+    ++r.Blocks;
+  }
+  return r;
+}
+
+int RunShell(const std::string& command) {
+  return std::system(command.c_str());
+}
+
+} // namespace
+
+// ---- Writer ----------------------------------------------------------------------------------
+
+TEST(WaveWriter, WritesACanonicalHeaderWithTheSizesOfTheBlocksWritten) {
+  TempDir dir;
+  const std::string file = dir.File("out.wav");
+  {
+    TWAVEFilePlaybackDevice writer;
+    EXPECT_EQ(writer.Kind(), dkWaveFilePlayback);
+    writer.SetFileName(file);
+    writer.Open();
+    EXPECT_EQ(ReadBytes(file).size(), 44u);
+    for (int i = 0; i < 3; ++i) {
+      std::fill(writer.Buffer().Data(), writer.Buffer().Data() + 512, static_cast<uint8_t>(i));
+      writer.Write();
+    }
+  }
+  const std::vector<uint8_t> b = ReadBytes(file);
+  ASSERT_EQ(b.size(), 44u + 3 * 512);
+  const std::vector<uint8_t> header(b.begin(), b.begin() + 44);
+  std::vector<uint8_t> expected;
+  expected.reserve(44);
+  AddId(expected, "RIFF");
+  Add32(expected, 36 + 1536);
+  AddId(expected, "WAVE");
+  AddId(expected, "fmt ");
+  Add32(expected, 16);
+  Add16(expected, 1);
+  Add16(expected, 1);
+  Add32(expected, 8000);
+  Add32(expected, 8000);
+  Add16(expected, 1);
+  Add16(expected, 8);
+  AddId(expected, "data");
+  Add32(expected, 1536);
+  EXPECT_EQ(header, expected);
+  EXPECT_EQ(b[44], 0);
+  EXPECT_EQ(b[44 + 512], 1);
+  EXPECT_EQ(b[44 + 1024 + 511], 2);
+}
+
+TEST(WaveWriter, ASetUpClosedBeforeAnyBlockLeavesAnEmptyValidFile) {
+  TempDir dir;
+  const std::string file = dir.File("empty.wav");
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.SetFileName(file);
+    writer.Open();
+  }
+  const std::vector<uint8_t> b = ReadBytes(file);
+  ASSERT_EQ(b.size(), 44u);
+  EXPECT_EQ(Get32(b, 4), 36u);
+  EXPECT_EQ(Get32(b, 40), 0u);
+  EXPECT_EQ(ReadEverything(file).Blocks, 0);
+}
+
+TEST(WaveWriter, ReplacesAnExistingFile) {
+  TempDir dir;
+  const std::string file = dir.File("old.wav");
+  WriteBytes(file, std::vector<uint8_t>(10000, 0xEE));
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.SetFileName(file);
+    writer.Open();
+    writer.Write();
+  }
+  EXPECT_EQ(ReadBytes(file).size(), 44u + 512);
+}
+
+TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
+  TempDir dir;
+  const std::string file = dir.File("live.wav");
+  TWAVEFilePlaybackDevice writer; // 8000 Hz mono 8 bits: 512-byte blocks, 8000 bytes a second
+  writer.SetFileName(file);
+  writer.Open();
+  std::vector<uint32_t> onDisk;
+  for (int i = 1; i <= 40; ++i) {
+    writer.Write();
+    const std::vector<uint8_t> b = ReadBytes(file);
+    ASSERT_EQ(b.size(), 44u + 512u * i);
+    EXPECT_EQ(Get32(b, 4), 36 + Get32(b, 40));
+    onDisk.push_back(Get32(b, 40));
+  }
+  // Patched when a full second (8000 bytes) has gathered: after 16 blocks and after 32.
+  EXPECT_EQ(onDisk[14], 0u);
+  EXPECT_EQ(onDisk[15], 16u * 512);
+  EXPECT_EQ(onDisk[30], 16u * 512);
+  EXPECT_EQ(onDisk[31], 32u * 512);
+  EXPECT_EQ(onDisk[39], 32u * 512);
+  for (size_t i = 0; i < onDisk.size(); ++i)
+    EXPECT_LT(512u * (i + 1) - onDisk[i], 8000u) << "block " << i + 1;
+  EXPECT_EQ(writer.DataBytes(), 40u * 512);
+}
+
+TEST(WaveWriter, RefusesTheBlockThatWouldPassTheSizeLimitAndKeepsAValidFile) {
+  TempDir dir;
+  const std::string file = dir.File("full.wav");
+  {
+    TWAVEFilePlaybackDevice writer(3 * 512 + 100);
+    writer.SetFileName(file);
+    writer.Open();
+    for (int i = 0; i < 3; ++i)
+      writer.Write();
+    try {
+      writer.Write();
+      FAIL() << "the fourth block passed the limit";
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.Informational, 0);
+      EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(EFBIG));
+      EXPECT_EQ(e.Operation, "WriteFile");
+      EXPECT_EQ(e.Description, "Превышен максимальный размер файла WAVE (4 ГБ)");
+      const std::string text = ComposeDSPMessage(e).Text;
+      EXPECT_EQ(text.substr(0, text.find('\n')),
+                "Описание ошибки: Превышен максимальный размер файла WAVE (4 ГБ)");
+      EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: WriteFile");
+    }
+    // Already on disk before Close: the header describes the three blocks.
+    const std::vector<uint8_t> b = ReadBytes(file);
+    EXPECT_EQ(b.size(), 44u + 1536);
+    EXPECT_EQ(Get32(b, 40), 1536u);
+    EXPECT_EQ(Get32(b, 4), 36u + 1536);
+  }
+  EXPECT_EQ(ReadEverything(file).Blocks, 3);
+  EXPECT_EQ(TWAVEFilePlaybackDevice::MaxDataBytes, 0xFFFFFFFFull - 36);
+}
+
+TEST(WaveWriter, FailedCreationReportsCreateFileWithErrno) {
+  TempDir dir;
+  for (const std::string& name : {dir.File("no/such/folder.wav"), std::string()}) {
+    TWAVEFilePlaybackDevice writer;
+    writer.SetFileName(name);
+    try {
+      writer.Open();
+      FAIL();
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.ResultCode, 2u);
+      EXPECT_EQ(e.Operation, "CreateFile");
+      EXPECT_EQ(ComposeDSPMessage(e).Text.rfind("Описание ошибки: Нет\nКод ошибки: 0x00000002\n", 0), 0u);
+    }
+  }
+}
+
+TEST(WaveWriter, AHeaderThatCannotBeWrittenIsAnError) {
+  if (access("/dev/full", W_OK) != 0)
+    GTEST_SKIP() << "no /dev/full";
+  TWAVEFilePlaybackDevice writer;
+  writer.SetFileName("/dev/full");
+  try {
+    writer.Open();
+    FAIL();
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(e.Operation, "WriteFile");
+  }
+}
+
+TEST(WaveWriter, AShortWriteRaisesWriteFileAndTheFileEndsWithTheLastWholeBlock) {
+  TempDir dir;
+  const std::string file = dir.File("short.wav");
+  // In a child: a file-size limit cuts the second block short.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{44 + 512 + 100, 44 + 512 + 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int code = 10;
+    try {
+      TWAVEFilePlaybackDevice writer;
+      writer.SetFileName(file);
+      writer.Open();
+      writer.Write();
+      code = 11;
+      writer.Write();
+      code = 12;
+    } catch (const TDSPException& e) {
+      if (e.Operation == "WriteFile" && e.ResultCode == static_cast<uint32_t>(EFBIG) && e.Description.empty())
+        code = 0;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<uint8_t> b = ReadBytes(file);
+  EXPECT_EQ(b.size(), 44u + 512);
+  EXPECT_EQ(Get32(b, 40), 512u);
+}
+
+TEST(WaveWriter, AKilledWriterLeavesAFileThatReadsBackMissingAtMostOneSecond) {
+  TempDir dir;
+  const std::string file = dir.File("killed.wav");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    TWAVEFilePlaybackDevice writer;
+    writer.Buffer().Format() = FormatTable[30]; // 44100 Hz mono 16 bits
+    writer.SetFileName(file);
+    writer.Open();
+    for (int i = 0; i < 50; ++i) { // 50 blocks of 4096 frames: 4.6 s
+      FillSine(writer.Buffer().Format(), writer.Buffer().Data(), 4096, 1000, 8000, int64_t{i} * 4096);
+      writer.Write();
+    }
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(ready[1], &byte, 1);
+    while (true)
+      pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  const std::vector<uint8_t> b = ReadBytes(file);
+  const uint32_t written = 50u * 8192;
+  ASSERT_EQ(b.size(), 44u + written);
+  const uint32_t described = Get32(b, 40);
+  EXPECT_EQ(Get32(b, 4), 36 + described);
+  EXPECT_LE(described, written);
+  EXPECT_LT(written - described, 88200u); // less than one second missing
+
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(FindFormat(r.Format), 30);
+  EXPECT_EQ(static_cast<uint32_t>(r.Blocks), described / 8192);
+  const std::vector<double> x = Channel(r.Format, r.Samples.data(), r.Samples.size() / 2, 0);
+  EXPECT_NEAR(GoertzelAmplitude(x, 0, static_cast<int64_t>(x.size()), 1000, 44100), 8000, 80);
+
+  // sox reads it too, and finds the length the header gives.
+  const std::string lengthFile = dir.File("length.txt");
+  ASSERT_EQ(RunShell("soxi -s '" + file + "' > '" + lengthFile + "' 2>/dev/null"), 0);
+  const std::vector<uint8_t> text = ReadBytes(lengthFile);
+  EXPECT_EQ(std::stoul(std::string(text.begin(), text.end())), described / 2);
+}
+
+// ---- Round trips -----------------------------------------------------------------------------
+
+class WaveRoundTrip : public testing::TestWithParam<int> {};
+
+TEST_P(WaveRoundTrip, WhatTheWriterWritesTheReaderReadsBackBlockForBlock) {
+  const int index = GetParam();
+  TempDir dir;
+  const std::string file = dir.File("trip.wav");
+  constexpr int Blocks = 5;
+  std::vector<uint8_t> sent;
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.Buffer().Format() = FormatTable[index];
+    writer.SetFileName(file);
+    writer.Open();
+    for (int i = 0; i < Blocks; ++i) {
+      const std::vector<uint8_t> block =
+          Ramp(static_cast<size_t>(writer.Buffer().Bytes()), static_cast<uint8_t>(i));
+      std::copy(block.begin(), block.end(), writer.Buffer().Data());
+      writer.Write();
+      sent.insert(sent.end(), block.begin(), block.end());
+    }
+  }
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Format, FormatTable[index]);
+  EXPECT_EQ(FindFormat(r.Format), index);
+  EXPECT_EQ(r.Blocks, Blocks);
+  EXPECT_EQ(r.Samples, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTableFormats, WaveRoundTrip, testing::Range(0, FormatCount));
+
+TEST(WaveRoundTrip, NinetySixKilohertzStereoGivesEightThousandFrameBlocks) {
+  TempDir dir;
+  const std::string file = dir.File("96k.wav");
+  const TWaveFormat format = MakePCMFormat(96000, 2, 16);
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.Buffer().Format() = format;
+    writer.SetFileName(file);
+    writer.Open();
+    EXPECT_EQ(writer.Buffer().Frames(), 8192);
+    for (int i = 0; i < 3; ++i) {
+      FillSine(format, writer.Buffer().Data(), 8192, 1000, 12000, int64_t{i} * 8192);
+      writer.Write();
+    }
+  }
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Format, format);
+  EXPECT_EQ(r.BlockBytes, 8192 * 4);
+  EXPECT_EQ(r.Blocks, 3);
+  EXPECT_EQ(FormatText(r.Format), "96,000 КГц, 16 бит, стерео (375 Кб/с)");
+  EXPECT_EQ(FindFormat(r.Format), 0);
+  const std::vector<double> right = Channel(r.Format, r.Samples.data(), 3 * 8192, 1);
+  EXPECT_NEAR(FitSine(right, 0, 3 * 8192, 1000, 96000).Amplitude, 12000, 2);
+}
+
+// ---- Reader: header errors --------------------------------------------------------------------
+
+TEST(WaveReader, MissingFileOrEmptyNameReportsCreateFileWithErrno) {
+  TempDir dir;
+  for (const std::string& name : {dir.File("absent.wav"), std::string()}) {
+    const TDSPException e = OpenFails(name);
+    EXPECT_EQ(e.ResultCode, 2u);
+    EXPECT_EQ(e.Operation, "CreateFile");
+    EXPECT_EQ(e.Description, "");
+    const std::string text = ComposeDSPMessage(e).Text;
+    EXPECT_NE(text.find("Описание ошибки: Нет\nКод ошибки: 0x00000002\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: CreateFile");
+  }
+}
+
+TEST(WaveReader, EveryHeaderErrorShowsItsTextAsDescriptionWithCodeZero) {
+  TempDir dir;
+  const std::string invalid = "Неверный формат файла";
+  const std::string unsupported = "Неподдерживаемый формат файла";
+  const std::vector<uint8_t> samples = Ramp(1024);
+  const std::vector<uint8_t> extensiblePCM = ExtensibleBody(2, 44100, 16, 1);
+  const std::vector<uint8_t> extensibleCut(extensiblePCM.begin(), extensiblePCM.begin() + 18);
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {{}, invalid},                                                                       // empty file
+      {{'R', 'I', 'F'}, invalid},                                                          // too short
+      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},                                     // not RIFF
+      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},                             // not WAVE
+      {Riff({Fmt()}), invalid},                                                            // no data chunk
+      {Riff({Data(samples), Fmt()}), invalid},                                             // data before fmt
+      {Riff({Data(samples)}), invalid},                                                    // no fmt chunk
+      {Riff({{"fmt ", Ramp(14), {}}, Data(samples)}), invalid},                            // fmt too small
+      {Riff({Fmt({3, 1, 8000, 32, {}}), Data(samples)}), unsupported},                     // float
+      {Riff({Fmt({2, 1, 8000, 4, {}}), Data(samples)}), unsupported},                      // ADPCM
+      {Riff({Fmt({1, 0, 8000, 8, uint16_t{1}}), Data(samples)}), unsupported},             // no channels
+      {Riff({Fmt({1, 3, 8000, 8, {}}), Data(samples)}), unsupported},                      // three channels
+      {Riff({Fmt({1, 1, 8000, 24, {}}), Data(samples)}), unsupported},                     // 24 bits
+      {Riff({Fmt({1, 1, 8000, 12, uint16_t{2}}), Data(samples)}), unsupported},            // 12 bits
+      {Riff({Fmt({1, 2, 8000, 16, uint16_t{2}}), Data(samples)}), unsupported},            // align 2 for 4
+      {Riff({Fmt({1, 1, 8000, 8, uint16_t{0}}), Data(samples)}), unsupported},             // align 0
+      {Riff({Fmt({1, 1, 0, 8, {}}), Data(samples)}), unsupported},                         // rate 0
+      {Riff({{"fmt ", ExtensibleBody(2, 44100, 16, 3), {}}, Data(samples)}), unsupported}, // extensible float
+      {Riff({{"fmt ", extensibleCut, {}}, Data(samples)}), unsupported}, // extensible, no sub-format
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string file = dir.File("bad" + std::to_string(i) + ".wav");
+    WriteBytes(file, cases[i].first);
+    const TDSPException e = OpenFails(file);
+    EXPECT_EQ(e.Informational, 0) << i;
+    EXPECT_EQ(e.ResultCode, 0u) << i;
+    EXPECT_EQ(e.Operation, "") << i;
+    EXPECT_EQ(e.Description, cases[i].second) << i;
+    const std::string text = ComposeDSPMessage(e).Text;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "Описание ошибки: " + cases[i].second) << i;
+    EXPECT_NE(text.find("\nКод ошибки: 0x00000000\n"), std::string::npos) << i;
+    EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: Нет") << i;
+  }
+}
+
+TEST(WaveReader, AFailedOpenLeavesTheDeviceClosedAndReusable) {
+  TempDir dir;
+  const std::string bad = dir.File("bad.wav");
+  const std::string good = dir.File("good.wav");
+  WriteBytes(bad, Riff({Fmt({3, 1, 8000, 32, {}}), Data(Ramp(100))}));
+  WriteBytes(good, Riff({Fmt(), Data(Ramp(1024))}));
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(bad);
+  EXPECT_THROW(reader.Open(), TDSPException);
+  reader.SetFileName(good);
+  reader.Open();
+  reader.Read();
+  EXPECT_EQ(reader.Buffer().Data()[1], 7);
+}
+
+// ---- Reader: chunks ----------------------------------------------------------------------------
+
+TEST(WaveReader, SkipsListFactAndJunkChunksBeforeData) {
+  TempDir dir;
+  const std::string file = dir.File("chunks.wav");
+  const std::vector<uint8_t> samples = Ramp(2048);
+  WriteBytes(file, Riff({{"JUNK", std::vector<uint8_t>(28, 0), {}},
+                         Fmt(),
+                         {"fact", {0x00, 0x08, 0x00, 0x00}, {}},
+                         {"LIST", Ramp(26, 'a'), {}},
+                         Data(samples)}));
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Format, FormatTable[0]);
+  EXPECT_EQ(r.Blocks, 4);
+  EXPECT_EQ(r.Samples, samples);
+}
+
+TEST(WaveReader, HonoursThePadByteAfterAnOddSizedChunk) {
+  TempDir dir;
+  const std::string file = dir.File("odd.wav");
+  const std::vector<uint8_t> samples = Ramp(1024, 3);
+  WriteBytes(file, Riff({Fmt(), {"LIST", Ramp(13), {}}, Data(samples)}));
+  ASSERT_EQ(ReadBytes(file).size() % 2, 0u);
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Blocks, 2);
+  EXPECT_EQ(r.Samples, samples);
+}
+
+TEST(WaveReader, AcceptsEighteenByteFmtAndFortyByteExtensiblePCM) {
+  TempDir dir;
+  const std::vector<uint8_t> samples = Ramp(4 * 4096 * 2);
+  std::vector<uint8_t> fmt18 = FmtBody({1, 2, 44100, 16, {}});
+  Add16(fmt18, 0);
+  const std::string a = dir.File("fmt18.wav");
+  WriteBytes(a, Riff({{"fmt ", fmt18, {}}, Data(samples)}));
+  const std::string b = dir.File("extensible.wav");
+  WriteBytes(b, Riff({{"fmt ", ExtensibleBody(2, 44100, 16, 1), {}}, Data(samples)}));
+  for (const std::string& file : {a, b}) {
+    const ReadAll r = ReadEverything(file);
+    EXPECT_EQ(FindFormat(r.Format), 31) << file;
+    EXPECT_EQ(r.Format.wFormatTag, 1);
+    EXPECT_EQ(r.Blocks, 2);
+    EXPECT_EQ(r.Samples, samples);
+  }
+}
+
+TEST(WaveReader, ATrailingChunkAfterDataIsNotReadAsSamples) {
+  TempDir dir;
+  const std::string file = dir.File("trailing.wav");
+  const std::vector<uint8_t> samples = Ramp(1024);
+  WriteBytes(file, Riff({Fmt(), Data(samples), {"LIST", Ramp(600, 'x'), {}}}));
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Blocks, 2);
+  EXPECT_EQ(r.Samples, samples);
+}
+
+TEST(WaveReader, DataSizeZeroOrAllOnesOrPastTheEndReadsToTheEndOfTheFile) {
+  TempDir dir;
+  const std::vector<uint8_t> samples = Ramp(1536);
+  for (const uint32_t size : {0u, 0xFFFFFFFFu, 1u << 20}) {
+    const std::string file = dir.File("open" + std::to_string(size) + ".wav");
+    WriteBytes(file, Riff({Fmt(), {"data", samples, size}}));
+    const ReadAll r = ReadEverything(file);
+    EXPECT_EQ(r.Blocks, 3) << size;
+    EXPECT_EQ(r.Samples, samples) << size;
+  }
+}
+
+TEST(WaveReader, TakesTheFormatWithDerivedFieldsAndExtraSizeTwenty) {
+  TempDir dir;
+  const std::string file = dir.File("avg.wav");
+  std::vector<uint8_t> fmt = FmtBody({1, 1, 44100, 16, {}});
+  fmt[8] = 0x12; // a wrong average byte rate is not taken over
+  WriteBytes(file, Riff({{"fmt ", fmt, {}}, Data(Ramp(8192))}));
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.Format.nAvgBytesPerSec, 88200u);
+  EXPECT_EQ(r.Format.cbSize, 20);
+  EXPECT_EQ(FindFormat(r.Format), 30);
+}
+
+// ---- Reader: end of input ----------------------------------------------------------------------
+
+TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocks) {
+  TempDir dir;
+  const std::string file = dir.File("10000.wav");
+  WriteBytes(file, Riff({Fmt(), Data(Ramp(10000))}));
+  TWAVEFileRecordingDevice reader;
+  EXPECT_EQ(reader.Kind(), dkWaveFileRecording);
+  reader.SetFileName(file);
+  reader.Open();
+  EXPECT_EQ(reader.Buffer().Bytes(), 512);
+  for (int i = 0; i < 19; ++i)
+    reader.Read();
+  try {
+    reader.Read();
+    FAIL() << "a twentieth block";
+  } catch (const TDSPException& e) {
+    EXPECT_NE(e.Informational, 0);
+    const TDSPMessage m = ComposeDSPMessage(e);
+    EXPECT_EQ(m.Caption, "Сообщение");
+    EXPECT_EQ(m.Text, "Достигнут конец файла");
+  }
+}
+
+TEST(WaveReader, AnExactMultipleEndsAtTheReadThatFindsNothing) {
+  TempDir dir;
+  const std::string file = dir.File("exact.wav");
+  WriteBytes(file, Riff({Fmt({1, 2, 8000, 16, {}}), Data(Ramp(4 * 2048))}));
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(r.BlockBytes, 2048);
+  EXPECT_EQ(r.Blocks, 4);
+}
+
+TEST(WaveReader, EachReadStartsFromSilence) {
+  TempDir dir;
+  const std::string file = dir.File("partial.wav");
+  WriteBytes(file, Riff({Fmt({1, 1, 8000, 16, {}}), Data(std::vector<uint8_t>(1024 + 10, 0x11))}));
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(file);
+  reader.Open();
+  reader.Read();
+  EXPECT_THROW(reader.Read(), TDSPException);
+  const TAudioBuffer& b = reader.Buffer();
+  EXPECT_EQ(b.Data()[9], 0x11);
+  EXPECT_TRUE(std::all_of(b.Data() + 10, b.Data() + b.Bytes(), [](uint8_t v) { return v == 0; }));
+}
+
+// ---- Files made by sox ------------------------------------------------------------------------
+
+TEST(WaveReader, ReadsASoxSineAndFindsItsFrequencyAndLength) {
+  TempDir dir;
+  const std::string file = dir.File("sox.wav");
+  ASSERT_EQ(
+      RunShell("sox -n -r 44100 -c 1 -e signed -b 16 '" + file + "' synth 2 sine 1000 vol 0.5 2>/dev/null"),
+      0);
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(FindFormat(r.Format), 30);
+  EXPECT_EQ(r.Blocks, 88200 / 4096);
+  const std::vector<double> x =
+      Channel(r.Format, r.Samples.data(), static_cast<int64_t>(r.Samples.size() / 2), 0);
+  const SineFit fit = FitSine(x, 0, static_cast<int64_t>(x.size()), 1000, 44100);
+  EXPECT_NEAR(fit.Amplitude, 16384, 200);
+  EXPECT_LT(fit.ResidualRms, 10);
+}
+
+TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
+  TempDir dir;
+  const std::string made = dir.File("sox8.wav");
+  ASSERT_EQ(RunShell("sox -n -r 22050 -c 2 -e unsigned -b 8 '" + made + "' synth 1 sine 440 2>/dev/null"), 0);
+  std::vector<uint8_t> bytes = ReadBytes(made);
+  ASSERT_GE(bytes.size(), 44u);
+  ASSERT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+  // A LIST/INFO chunk as tagging programs write it, and an odd-sized private chunk with its pad byte.
+  std::vector<uint8_t> extra;
+  AddId(extra, "LIST");
+  Add32(extra, 4 + 8 + 14);
+  AddId(extra, "INFO");
+  AddId(extra, "ISFT");
+  Add32(extra, 14);
+  const char software[] = "Lavf58.76.100";
+  extra.insert(extra.end(), software, software + 14);
+  AddId(extra, "priv");
+  Add32(extra, 3);
+  extra.insert(extra.end(), {1, 2, 3, 0});
+  bytes.insert(bytes.begin() + 36, extra.begin(), extra.end());
+  const std::string file = dir.File("spliced.wav");
+  WriteBytes(file, bytes);
+  const ReadAll r = ReadEverything(file);
+  EXPECT_EQ(FindFormat(r.Format), 17);
+  EXPECT_EQ(r.Blocks, 22050 * 2 / 4096);
+  const std::vector<uint8_t> original = ReadEverything(made).Samples;
+  EXPECT_EQ(r.Samples, original);
+  const std::vector<double> x =
+      Channel(r.Format, r.Samples.data(), static_cast<int64_t>(r.Samples.size() / 2), 1);
+  EXPECT_GT(GoertzelAmplitude(x, 0, static_cast<int64_t>(x.size()), 440, 22050), 20000);
+}
+
+TEST(WaveReader, RefusesASoxFloatingPointFileAsUnsupported) {
+  TempDir dir;
+  const std::string file = dir.File("float.wav");
+  ASSERT_EQ(
+      RunShell("sox -n -r 44100 -c 1 -e floating-point -b 32 '" + file + "' synth 0.5 sine 1000 2>/dev/null"),
+      0);
+  const TDSPException e = OpenFails(file);
+  EXPECT_EQ(e.Description, "Неподдерживаемый формат файла");
+}
+
+TEST(WaveWriter, SoxReadsTheWrittenFileWithItsFormatAndLength) {
+  TempDir dir;
+  const std::string file = dir.File("for-sox.wav");
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.Buffer().Format() = FormatTable[19]; // 22050 stereo 16
+    writer.SetFileName(file);
+    writer.Open();
+    for (int i = 0; i < 7; ++i)
+      writer.Write();
+  }
+  const std::string info = dir.File("info.txt");
+  ASSERT_EQ(RunShell("(soxi -r '" + file + "' && soxi -c '" + file + "' && soxi -b '" + file +
+                     "' && soxi -s '" + file + "') > '" + info + "'"),
+            0);
+  const std::vector<uint8_t> text = ReadBytes(info);
+  EXPECT_EQ(std::string(text.begin(), text.end()), "22050\n2\n16\n" + std::to_string(7 * 2048) + "\n");
+}

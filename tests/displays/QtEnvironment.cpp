@@ -1,0 +1,16 @@
+// Releases the test program's QApplication when the tests are over, before static destruction.
+
+#include "DisplayTestTools.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class TQtEnvironment : public ::testing::Environment {
+public:
+  void TearDown() override { display_tests::ReleaseApp(); }
+};
+
+const ::testing::Environment* const QtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+} // namespace

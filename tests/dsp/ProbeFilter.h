@@ -1,0 +1,46 @@
+#pragma once
+// A small filter for testing the framework: out = in * Gain + Offset, with a running sum per channel
+// kept in the channel state, and a log of (id, channel) visits.
+
+#include "dsp/Filter.h"
+
+#include <cmath>
+#include <utility>
+#include <vector>
+
+class TProbeFilter : public TFilter {
+public:
+  TProbeFilter(int32_t sampleRate, int id = 0, std::vector<std::pair<int, int>>* log = nullptr)
+      : TFilter(sampleRate), id(id), log(log) {
+    type = 3;
+    Update();
+    AddParameter(&Gain, sizeof Gain, "Gain");
+    AddParameter(&Length, sizeof Length, "Length");
+  }
+  void Process(ChannelBlock& block, int channel) override {
+    if (log != nullptr) {
+      log->emplace_back(id, channel);
+    }
+    float* state = ChannelState(channel);
+    for (int32_t i = 0; i < block.Frames; ++i) {
+      block.Samples[i] = static_cast<float>(block.Samples[i] * Gain + Offset);
+      if (StateLength() > 0) {
+        state[0] += 1.0f;
+      }
+    }
+  }
+  void Update() override {
+    ++updates;
+    SetStateLength(Length);
+  }
+  bool ParametersValid() const override { return std::isfinite(Gain) && Length >= 1 && Length <= 64; }
+
+  double Gain = 1.0;
+  int32_t Length = 4;
+  float Offset = 0.0f;
+  int updates = 0;
+
+private:
+  int id;
+  std::vector<std::pair<int, int>>* log;
+};

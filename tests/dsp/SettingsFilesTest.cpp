@@ -1,0 +1,282 @@
+// GCC 12 warns falsely on vector growth in these helpers (a known false positive).
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+
+#include "dsp/CRCStreams.h"
+#include "dsp/FilterCatalogue.h"
+#include "dsp/FilterError.h"
+#include "dsp/FilterList.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsFiles : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sonolab-settings-XXXXXX";
+    dir = mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  static std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  // Payload plus its 16-bit byte sum, little-endian.
+  static std::vector<uint8_t> WithChecksum(std::vector<uint8_t> payload) {
+    uint32_t sum = 0;
+    for (uint8_t b : payload) {
+      sum += b;
+    }
+    payload.push_back(static_cast<uint8_t>(sum & 0xFF));
+    payload.push_back(static_cast<uint8_t>((sum >> 8) & 0xFF));
+    return payload;
+  }
+  static std::string MessageOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const TFilterError& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  fs::path dir;
+};
+
+void PutInt32(std::vector<uint8_t>& bytes, int32_t v) {
+  for (int i = 0; i < 4; ++i) {
+    bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+  }
+}
+
+} // namespace
+
+TEST_F(SettingsFiles, DefaultLowPassFilterFileIsTheEighteenByteExample) {
+  auto lowPass = CreateFilter(0, 44100);
+  SaveFilterFile(*lowPass, Path("lp.flt"));
+  EXPECT_EQ(ReadAll(Path("lp.flt")),
+            (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                  0x00, 0x02, 0x00, 0x00, 0xED, 0x00}));
+  auto highPass = CreateFilter(1, 44100);
+  EXPECT_EQ(MessageOf([&] { LoadFilterFile(*highPass, Path("lp.flt")); }), "Неверный формат файла!");
+}
+
+TEST_F(SettingsFiles, ChainWithOneEchoIsTheThirtyEightByteExample) {
+  TFilterList chain(44100);
+  chain.Add(CreateFilter(9, 44100));
+  SaveChainFile(chain, Path("echo.lst"));
+  std::vector<uint8_t> expected = {0x01, 0,    0, 0, 0x09, 0,    0,    0, 0x09, 0,   0,
+                                   0,    0x64, 0, 0, 0,    0xE8, 0x03, 0, 0,    0x01};
+  expected.insert(expected.end(), 15, 0);
+  expected.push_back(0x63);
+  expected.push_back(0x01);
+  EXPECT_EQ(ReadAll(Path("echo.lst")), expected);
+}
+
+TEST_F(SettingsFiles, FilterRoundTripRestoresParametersIntoAnotherFilter) {
+  auto echo = CreateFilter(9, 44100);
+  *static_cast<int32_t*>(echo->FindParameter("Delay")) = 250;
+  *static_cast<int32_t*>(echo->FindParameter("DecayTime")) = 4000;
+  echo->Apply();
+  SaveFilterFile(*echo, Path("echo.flt"));
+  auto other = CreateFilter(9, 44100);
+  LoadFilterFile(*other, Path("echo.flt"));
+  EXPECT_EQ(*static_cast<int32_t*>(other->FindParameter("Delay")), 250);
+  EXPECT_EQ(*static_cast<int32_t*>(other->FindParameter("DecayTime")), 4000);
+  EXPECT_EQ(other->StateLength(), 11025);
+}
+
+TEST_F(SettingsFiles, ChainRoundTripKeepsOrderParametersAndFlags) {
+  TFilterList chain(48000);
+  for (int type : {0, 1, 4, 9, 11}) {
+    chain.Add(CreateFilter(type, 48000));
+  }
+  *static_cast<int32_t*>(chain.Item(0)->FindParameter("fc")) = 3000;
+  chain.Item(0)->Apply();
+  static_cast<double*>(chain.Item(2)->FindParameter("Gain"))[7] = 0.25;
+  chain.Item(2)->Apply();
+  chain.SetEnabled(3, false);
+  SaveChainFile(chain, Path("all.lst"));
+
+  TFilterList loaded(48000);
+  loaded.Add(CreateFilter(9, 48000));
+  LoadChainFile(loaded, Path("all.lst"));
+  ASSERT_EQ(loaded.Count(), 5);
+  const int types[] = {0, 1, 4, 9, 11};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(loaded.Item(i)->Type(), types[i]);
+    EXPECT_EQ(loaded.IsEnabled(i), i != 3);
+  }
+  EXPECT_EQ(*static_cast<int32_t*>(loaded.Item(0)->FindParameter("fc")), 3000);
+  EXPECT_EQ(static_cast<double*>(loaded.Item(2)->FindParameter("Gain"))[7], 0.25);
+}
+
+TEST_F(SettingsFiles, AnyChangedByteFailsTheChecksum) {
+  auto echo = CreateFilter(9, 44100);
+  SaveFilterFile(*echo, Path("e.flt"));
+  const auto good = ReadAll(Path("e.flt"));
+  for (size_t i = 0; i < good.size(); ++i) {
+    auto bad = good;
+    bad[i] ^= 0x01;
+    WriteAll(Path("bad.flt"), bad);
+    auto target = CreateFilter(9, 44100);
+    EXPECT_EQ(MessageOf([&] { LoadFilterFile(*target, Path("bad.flt")); }), "Ошибка контрольной суммы!") << i;
+    EXPECT_EQ(*static_cast<int32_t*>(target->FindParameter("Delay")), 100);
+  }
+}
+
+TEST_F(SettingsFiles, ShortAndMissingFilesReportTheirMessages) {
+  auto echo = CreateFilter(9, 44100);
+  WriteAll(Path("empty.flt"), {});
+  WriteAll(Path("one.flt"), {0x00});
+  EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("empty.flt")); }), "Ошибка контрольной суммы!");
+  EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("one.flt")); }), "Ошибка контрольной суммы!");
+  EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("missing.flt")); }), "Невозможно открыть файл!");
+  EXPECT_EQ(MessageOf([&] { SaveFilterFile(*echo, Path("no/such/folder/x.flt")); }),
+            "Невозможно создать файл!");
+  TFilterList chain(44100);
+  EXPECT_EQ(MessageOf([&] { SaveChainFile(chain, (dir / "missing" / "x.lst").string()); }),
+            "Невозможно создать файл!");
+}
+
+TEST_F(SettingsFiles, ChecksumIsVerifiedAtEveryLengthAroundThePieceSize) {
+  CRCifstream missing(Path("nothing"));
+  EXPECT_FALSE(missing.Good());
+  for (size_t length : {2u, 3u, 1023u, 1024u, 1025u, 1026u, 2048u, 2049u, 4097u}) {
+    std::vector<uint8_t> payload(length - 2);
+    for (size_t i = 0; i < payload.size(); ++i) {
+      payload[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    WriteAll(Path("f"), WithChecksum(payload));
+    CRCifstream ok(Path("f"));
+    EXPECT_TRUE(ok.Good());
+    EXPECT_TRUE(ok.ChecksumOK()) << length;
+    std::vector<uint8_t> back(payload.size() + 8);
+    EXPECT_EQ(ok.Read(back.data(), back.size()), payload.size());
+    back.resize(payload.size());
+    EXPECT_EQ(back, payload);
+
+    auto broken = WithChecksum(payload);
+    broken[broken.size() - 1] ^= 0x80;
+    WriteAll(Path("g"), broken);
+    EXPECT_FALSE(CRCifstream(Path("g")).ChecksumOK()) << length;
+  }
+}
+
+TEST_F(SettingsFiles, ChainFileEdgeCases) {
+  TFilterList chain(44100);
+  std::vector<uint8_t> empty;
+  PutInt32(empty, 0);
+  empty.insert(empty.end(), 16, 0);
+  WriteAll(Path("empty.lst"), WithChecksum(empty));
+  chain.Add(CreateFilter(9, 44100));
+  LoadChainFile(chain, Path("empty.lst"));
+  EXPECT_EQ(chain.Count(), 0);
+
+  // The second filter has type 2, which has no class: nothing stays.
+  TMemoryWriter record;
+  CreateFilter(9, 44100)->Save(record);
+  std::vector<uint8_t> unknown;
+  PutInt32(unknown, 2);
+  PutInt32(unknown, 9);
+  unknown.insert(unknown.end(), record.Bytes().begin(), record.Bytes().end());
+  PutInt32(unknown, 2);
+  PutInt32(unknown, 2);
+  unknown.insert(unknown.end(), 16, 1);
+  WriteAll(Path("unknown.lst"), WithChecksum(unknown));
+  EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("unknown.lst")); }), "Неверный формат файла!");
+  EXPECT_EQ(chain.Count(), 0);
+
+  // A repeated type that differs keeps the filters read before it.
+  std::vector<uint8_t> mismatch;
+  PutInt32(mismatch, 2);
+  PutInt32(mismatch, 9);
+  mismatch.insert(mismatch.end(), record.Bytes().begin(), record.Bytes().end());
+  PutInt32(mismatch, 9);
+  PutInt32(mismatch, 0);
+  mismatch.insert(mismatch.end(), 8 + 16, 0);
+  WriteAll(Path("mismatch.lst"), WithChecksum(mismatch));
+  EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("mismatch.lst")); }), "Неверный формат файла!");
+  EXPECT_EQ(chain.Count(), 1);
+
+  for (int32_t n : {17, -1, 1000000}) {
+    std::vector<uint8_t> many;
+    PutInt32(many, n);
+    for (int i = 0; i < 17; ++i) {
+      PutInt32(many, 9);
+      many.insert(many.end(), record.Bytes().begin(), record.Bytes().end());
+    }
+    many.insert(many.end(), 16, 1);
+    WriteAll(Path("many.lst"), WithChecksum(many));
+    EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("many.lst")); }), "Неверный формат файла!") << n;
+    EXPECT_EQ(chain.Count(), 0);
+  }
+
+  // Passes the checksum but stops inside a record.
+  std::vector<uint8_t> truncated;
+  PutInt32(truncated, 1);
+  PutInt32(truncated, 9);
+  PutInt32(truncated, 9);
+  PutInt32(truncated, 100);
+  WriteAll(Path("short.lst"), WithChecksum(truncated));
+  EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("short.lst")); }), "Неверный формат файла!");
+  EXPECT_EQ(chain.Count(), 0);
+}
+
+TEST_F(SettingsFiles, ValuesThatWouldBreakAFilterAreRefusedAndLeaveItAsItWas) {
+  struct Case {
+    int type;
+    int offset; // byte offset inside the record
+    std::vector<uint8_t> value;
+  };
+  auto i32 = [](int32_t v) {
+    std::vector<uint8_t> b;
+    PutInt32(b, v);
+    return b;
+  };
+  auto f64 = [](double v) {
+    std::vector<uint8_t> b(8);
+    std::memcpy(b.data(), &v, 8);
+    return b;
+  };
+  const std::vector<Case> cases = {
+      {0, 12, i32(500)},  {0, 12, i32(2048)},  {0, 12, i32(0)},    {1, 4, i32(-1)},
+      {1, 4, i32(22051)}, {4, 4, f64(-1.0)},   {4, 12, f64(NAN)},  {4, 156, f64(INFINITY)},
+      {9, 4, i32(0)},     {9, 4, i32(100000)}, {9, 8, i32(0)},     {11, 28, i32(0)},
+      {11, 32, i32(0)},   {11, 32, i32(33)},   {11, 4, f64(-0.5)}, {11, 20, f64(NAN)},
+  };
+  for (const auto& c : cases) {
+    auto filter = CreateFilter(c.type, 44100);
+    TMemoryWriter out;
+    filter->Save(out);
+    auto bytes = out.Bytes();
+    std::copy(c.value.begin(), c.value.end(), bytes.begin() + c.offset);
+    WriteAll(Path("bad.flt"), WithChecksum(bytes));
+    TMemoryWriter before;
+    filter->Save(before);
+    EXPECT_EQ(MessageOf([&] { LoadFilterFile(*filter, Path("bad.flt")); }), "Неверный формат файла!")
+        << "type " << c.type << " offset " << c.offset;
+    TMemoryWriter after;
+    filter->Save(after);
+    EXPECT_EQ(after.Bytes(), before.Bytes());
+  }
+}

@@ -1,0 +1,99 @@
+#pragma once
+// Independent references for the filter tests: a direct DFT, a time-domain convolution, sine
+// generation and level measurement, all in double precision.
+
+#include "dsp/Filter.h"
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace sonotest {
+
+inline constexpr double TwoPi = 2.0 * 3.141592653589793;
+
+inline std::vector<std::complex<double>> DirectDFT(const std::vector<float>& re,
+                                                   const std::vector<float>& im) {
+  const size_t n = re.size();
+  std::vector<std::complex<double>> out(n);
+  for (size_t k = 0; k < n; ++k) {
+    std::complex<double> sum = 0.0;
+    for (size_t t = 0; t < n; ++t) {
+      // Reduce k*t modulo n first so that the angle stays exact for large n.
+      const double angle = -TwoPi * static_cast<double>((k * t) % n) / static_cast<double>(n);
+      sum += std::complex<double>(re[t], im[t]) * std::complex<double>(std::cos(angle), std::sin(angle));
+    }
+    out[k] = sum;
+  }
+  return out;
+}
+
+// y[n] = sum_i h[i] x[n - i] for n = 0..x.size()-1 (the stream before x is silent).
+inline std::vector<double> Convolve(const std::vector<float>& x, const std::vector<float>& h) {
+  std::vector<double> y(x.size(), 0.0);
+  for (size_t n = 0; n < x.size(); ++n) {
+    double sum = 0.0;
+    for (size_t i = 0; i < h.size() && i <= n; ++i) {
+      sum += static_cast<double>(h[i]) * x[n - i];
+    }
+    y[n] = sum;
+  }
+  return y;
+}
+
+inline std::vector<float> RandomSignal(size_t n, double amplitude, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> dist(-amplitude, amplitude);
+  std::vector<float> x(n);
+  for (auto& v : x) {
+    v = static_cast<float>(dist(rng));
+  }
+  return x;
+}
+
+inline std::vector<float> Sine(size_t n, double frequency, int sampleRate, double amplitude) {
+  std::vector<float> x(n);
+  for (size_t i = 0; i < n; ++i) {
+    x[i] = static_cast<float>(amplitude * std::sin(TwoPi * frequency * static_cast<double>(i) / sampleRate));
+  }
+  return x;
+}
+
+// Peak amplitude of a sine from its RMS over [from, to).
+inline double SineAmplitude(const std::vector<float>& x, size_t from, size_t to) {
+  double sum = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    sum += static_cast<double>(x[i]) * x[i];
+  }
+  return std::sqrt(2.0 * sum / static_cast<double>(to - from));
+}
+
+// Runs a whole signal through one channel of a filter in blocks of the given lengths (repeated).
+inline void ProcessInBlocks(TFilter& filter, std::vector<float>& x, const std::vector<int32_t>& blockLengths,
+                            int channel = 0) {
+  size_t at = 0;
+  size_t which = 0;
+  while (at < x.size()) {
+    const auto frames = static_cast<int32_t>(
+        std::min<size_t>(static_cast<size_t>(blockLengths[which % blockLengths.size()]), x.size() - at));
+    ChannelBlock block;
+    block.Samples = x.data() + at;
+    block.Frames = frames;
+    filter.Process(block, channel);
+    at += static_cast<size_t>(frames);
+    ++which;
+  }
+}
+
+inline double MaxAbsDifference(const std::vector<float>& a, const std::vector<double>& b, size_t from,
+                               size_t to) {
+  double worst = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    worst = std::max(worst, std::abs(static_cast<double>(a[i]) - b[i]));
+  }
+  return worst;
+}
+
+} // namespace sonotest

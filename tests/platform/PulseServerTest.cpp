@@ -1,0 +1,460 @@
+// The ring and wave-audio devices against a real PulseAudio server with the null sink
+// "sonolab_null" (scripts/pulse-server.sh). Without a server these tests are skipped, unless
+// SONOLAB_REQUIRE_PULSE=1 asks for one, in which case they fail.
+
+#include "devices/DeviceCatalogue.h"
+#include "devices/DirectSoundDevices.h"
+#include "devices/WaveAudioDevices.h"
+#include "devices/platform/PulseSoundServices.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <numbers>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr TWaveFormat Stereo16At44100 = MakePCMFormat(44100, 2, 16);
+constexpr double ToneHz = 1000;
+constexpr double ToneAmplitude = 8000;
+
+bool PulseRequired() {
+  const char* require = std::getenv("SONOLAB_REQUIRE_PULSE");
+  return require && std::string(require) == "1";
+}
+
+#define REQUIRE_PULSE_SERVER()                                                                               \
+  do {                                                                                                       \
+    if (!TPulseSoundServices().ServerReachable()) {                                                          \
+      if (PulseRequired())                                                                                   \
+        FAIL()                                                                                               \
+            << "SONOLAB_REQUIRE_PULSE=1 but no PulseAudio server answers (scripts/pulse-server.sh start)";   \
+      GTEST_SKIP() << "no PulseAudio server";                                                                \
+    }                                                                                                        \
+  } while (false)
+
+// A continuous tone on every channel, block after block.
+class ToneSource {
+public:
+  void Fill(TAudioBuffer& b) {
+    const TWaveFormat& f = b.Format();
+    auto* samples = reinterpret_cast<int16_t*>(b.Data());
+    for (int32_t n = 0; n < b.Frames(); ++n, ++frame) {
+      const double v = ToneAmplitude * std::sin(2 * std::numbers::pi * ToneHz * static_cast<double>(frame) /
+                                                f.nSamplesPerSec);
+      for (int c = 0; c < f.nChannels; ++c)
+        samples[n * f.nChannels + c] = static_cast<int16_t>(std::lround(v));
+    }
+  }
+
+private:
+  int64_t frame = 0;
+};
+
+// Channel 0 of 16-bit blocks.
+void AppendChannel0(const TAudioBuffer& b, std::vector<double>& x) {
+  const auto* samples = reinterpret_cast<const int16_t*>(b.Data());
+  for (int32_t n = 0; n < b.Frames(); ++n)
+    x.push_back(samples[n * b.Format().nChannels]);
+}
+
+// The amplitude of the component at hz: a single DFT bin over the samples.
+double AmplitudeAt(const std::vector<double>& x, size_t from, double hz, double rate) {
+  std::complex<double> sum = 0;
+  for (size_t n = from; n < x.size(); ++n)
+    sum += x[n] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(n - from) / rate);
+  return 2 * std::abs(sum) / static_cast<double>(x.size() - from);
+}
+
+// Frequency from the rising zero crossings between the first and the last one.
+double ZeroCrossingFrequency(const std::vector<double>& x, size_t from, double rate) {
+  double first = -1, last = -1;
+  int rising = 0;
+  for (size_t n = from + 1; n < x.size(); ++n)
+    if (x[n - 1] < 0 && x[n] >= 0) {
+      const double at = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
+      if (first < 0)
+        first = at;
+      last = at;
+      ++rising;
+    }
+  return rising > 1 ? (rising - 1) * rate / (last - first) : 0;
+}
+
+void ExpectTone(const std::vector<double>& x, size_t from) {
+  ASSERT_GT(x.size(), from + 8192);
+  const double rate = Stereo16At44100.nSamplesPerSec;
+  const double amplitude = AmplitudeAt(x, from, ToneHz, rate);
+  EXPECT_NEAR(amplitude, ToneAmplitude, 0.1 * ToneAmplitude);
+  EXPECT_LT(AmplitudeAt(x, from, 0.9 * ToneHz, rate), 0.05 * amplitude);
+  EXPECT_LT(AmplitudeAt(x, from, 1.1 * ToneHz, rate), 0.05 * amplitude);
+  EXPECT_NEAR(ZeroCrossingFrequency(x, from, rate), ToneHz, 5);
+}
+
+// Plays the tone through the ring playback device into sonolab_null until told to stop.
+class TonePlayer {
+public:
+  explicit TonePlayer(const std::shared_ptr<TSoundServices>& services)
+      : device(services, std::optional<std::string>("sonolab_null")) {
+    device.Buffer().Format() = Stereo16At44100;
+    device.Open();
+    device.Start();
+    running = std::async(std::launch::async, [this] {
+      while (!done) {
+        tone.Fill(device.Buffer());
+        device.Write();
+      }
+    });
+  }
+  ~TonePlayer() {
+    done = true;
+    if (running.valid())
+      running.wait();
+  }
+  void Finish() {
+    done = true;
+    running.get();
+    device.Stop();
+  }
+
+private:
+  TDirectSoundPlaybackDevice device;
+  ToneSource tone;
+  std::atomic<bool> done{false};
+  std::future<void> running;
+};
+
+} // namespace
+
+TEST(PulseServer, EnumerationListsNullSinkAndItsMonitorInServerOrder) {
+  REQUIRE_PULSE_SERVER();
+  TPulseSoundServices services;
+  const std::vector<TSoundDeviceInfo> sinks = services.EnumeratePlayback();
+  const std::vector<TSoundDeviceInfo> sources = services.EnumerateCapture();
+  const auto hasId = [](const std::vector<TSoundDeviceInfo>& list, const std::string& id) {
+    return std::any_of(list.begin(), list.end(), [&](const TSoundDeviceInfo& d) { return d.Id == id; });
+  };
+  EXPECT_TRUE(hasId(sinks, "sonolab_null"));
+  EXPECT_TRUE(hasId(sources, "sonolab_null.monitor"));
+  for (const TSoundDeviceInfo& d : sinks)
+    EXPECT_FALSE(d.Description.empty());
+
+  const auto services2 = std::make_shared<TPulseSoundServices>();
+  const std::vector<TInputDeviceItem> inputs = InputDeviceItems(services2);
+  ASSERT_GE(inputs.size(), sources.size() + 2); // the ring sources, the ALSA default, the file
+  EXPECT_EQ(inputs[0].Text, sources[0].Description + " (DirectSound)");
+  EXPECT_EQ(inputs[sources.size()].Family, TInputFamily::WaveIn);
+  EXPECT_EQ(inputs.back().Text, "Файл формата WAVE");
+}
+
+TEST(PulseServer, UnknownDeviceAndUnreachableServerRaiseNoDriverAtOpen) {
+  REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  TDirectSoundPlaybackDevice missing(services, std::optional<std::string>("no_such_sink"));
+  try {
+    missing.Open();
+    FAIL() << "opened a missing sink";
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 0x88780078u);
+    EXPECT_EQ(e.Operation, "DirectSoundCreate (pa_context_get_sink_info_by_name: No such entity)");
+  }
+  const auto nowhere = std::make_shared<TPulseSoundServices>("unix:/nonexistent/sonolab/native");
+  TDirectSoundRecordingDevice capture(nowhere, std::nullopt);
+  try {
+    capture.Open();
+    FAIL() << "opened without a server";
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 0x88780078u);
+    EXPECT_EQ(e.Operation.rfind("DirectSoundCaptureCreate (pa_context_connect: ", 0), 0u) << e.Operation;
+    EXPECT_EQ(e.Description, "No sound driver is available for use");
+  }
+}
+
+TEST(PulseServer, ToneThroughRingPlaybackComesBackFromMonitorByRingCapture) {
+  REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  TDirectSoundRecordingDevice capture(services, std::optional<std::string>("sonolab_null.monitor"));
+  capture.Buffer().Format() = Stereo16At44100;
+  capture.Open();
+  capture.Start();
+  std::vector<double> x;
+  {
+    TonePlayer player(services);
+    for (int block = 0; block < 16; ++block) { // about 1.5 s
+      capture.Read();
+      AppendChannel0(capture.Buffer(), x);
+    }
+    player.Finish();
+  }
+  capture.Stop();
+  ExpectTone(x, x.size() - 8 * 4096); // the last 0.74 s, well after the latency
+}
+
+TEST(PulseServer, ToneThroughRingPlaybackComesBackByWaveAudioCapture) {
+  REQUIRE_PULSE_SERVER();
+  // ALSA's default PCM reaches the server through the pulse plugin, which records the source named
+  // by PULSE_SOURCE.
+  setenv("PULSE_SOURCE", "sonolab_null.monitor", 1);
+  auto services = std::make_shared<TPulseSoundServices>();
+  TWAVEAudioRecordingDevice capture(0);
+  capture.Buffer().Format() = Stereo16At44100;
+  capture.Open();
+  std::vector<double> x;
+  {
+    TonePlayer player(services);
+    capture.Start();
+    for (int block = 0; block < 16; ++block) {
+      capture.Read();
+      AppendChannel0(capture.Buffer(), x);
+    }
+    player.Finish();
+  }
+  capture.Stop();
+  capture.Close();
+  unsetenv("PULSE_SOURCE");
+  ExpectTone(x, x.size() - 8 * 4096);
+}
+
+TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
+  REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  TDirectSoundRecordingDevice input(services, std::optional<std::string>("sonolab_null.monitor"));
+  TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
+  input.Buffer().Format() = Stereo16At44100;
+  output.Buffer().Format() = Stereo16At44100;
+  input.Open();
+  output.Open();
+  input.Start();
+  output.Start();
+  // The first block also waits for the server to bring the null sink down to a short latency.
+  input.Read();
+  output.Write();
+  const auto start = std::chrono::steady_clock::now();
+  int blocks = 0;
+  while (std::chrono::steady_clock::now() - start < 3s) {
+    input.Read();
+    output.Buffer().ConvertFrom(input.Buffer());
+    output.Write();
+    ++blocks;
+  }
+  input.Stop();
+  output.Stop();
+  // 44100 / 4096 = 10.8 blocks a second: about 32 in 3 s. Unpaced, the loop would run thousands.
+  EXPECT_GE(blocks, 20) << "blocks in 3 s";
+  EXPECT_LE(blocks, 48);
+}
+
+namespace {
+
+// A private server in its own runtime folder, for a test that kills it.
+class DisposableServer {
+public:
+  DisposableServer() {
+    char dirTemplate[] = "/tmp/sonolab-kill.XXXXXX";
+    if (!mkdtemp(dirTemplate))
+      return;
+    dir = dirTemplate;
+    const std::string socket = dir + "/native";
+    const std::string nullSink = "--load=module-null-sink sink_name=doomed_null";
+    const std::string protocol = "--load=module-native-protocol-unix socket=" + socket;
+    const std::string log = "--log-target=file:" + dir + "/log";
+    std::vector<std::string> args = {"pulseaudio",      "-n",     "--daemonize=no", "--exit-idle-time=-1",
+                                     "--disallow-exit", nullSink, protocol,         log};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir, "HOME=" + dir, "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (std::string& e : env)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawnp(&pid, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
+      pid = -1;
+      return;
+    }
+    address = "unix:" + socket;
+    for (int i = 0; i < 100 && !TPulseSoundServices(address).ServerReachable(); ++i)
+      std::this_thread::sleep_for(50ms);
+  }
+  ~DisposableServer() {
+    Kill();
+    if (!dir.empty())
+      std::filesystem::remove_all(dir);
+  }
+  void Kill() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+  }
+  bool Running() const { return pid > 0 && TPulseSoundServices(address).ServerReachable(); }
+  const std::string& Address() const { return address; }
+
+private:
+  std::string dir;
+  std::string address;
+  pid_t pid = -1;
+};
+
+} // namespace
+
+TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
+  REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
+  DisposableServer server;
+  ASSERT_TRUE(server.Running());
+  auto services = std::make_shared<TPulseSoundServices>(server.Address());
+  {
+    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("doomed_null"));
+    TDirectSoundRecordingDevice input(services, std::optional<std::string>("doomed_null.monitor"));
+    output.Buffer().Format() = Stereo16At44100;
+    input.Buffer().Format() = Stereo16At44100;
+    output.Open();
+    input.Open();
+    output.Start();
+    input.Start();
+    std::atomic<int> written{0}, read{0};
+    auto writer = std::async(std::launch::async, [&] {
+      for (;;) {
+        output.Write();
+        ++written;
+      }
+    });
+    auto reader = std::async(std::launch::async, [&] {
+      for (;;) {
+        input.Read();
+        ++read;
+      }
+    });
+    while (written < 2 || read < 2) // both are streaming
+      std::this_thread::sleep_for(10ms);
+    server.Kill();
+    ASSERT_EQ(writer.wait_for(2s), std::future_status::ready);
+    ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
+    try {
+      writer.get();
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.ResultCode, 0x88780078u);
+      EXPECT_EQ(e.Operation.rfind("IDirectSoundBuffer::Play (pa_stream: ", 0), 0u) << e.Operation;
+    }
+    try {
+      reader.get();
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.ResultCode, 0x88780078u);
+      EXPECT_EQ(e.Operation.rfind("IDirectSoundCaptureBuffer::Start (pa_stream: ", 0), 0u) << e.Operation;
+    }
+    // Calls on the dead ring fail instead of hanging, and destruction releases everything.
+    EXPECT_THROW(output.Stop(), TDSPException);
+    EXPECT_THROW(input.Stop(), TDSPException);
+  }
+}
+
+// ---- Wave-audio playback queue ---------------------------------------------------------------------
+
+namespace {
+
+struct CompletionLog {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<TWAVEAudioPlaybackDevice::TCompletion> released;
+
+  void Add(const TWAVEAudioPlaybackDevice::TCompletion& c) {
+    {
+      const std::lock_guard lock(mutex);
+      released.push_back(c);
+    }
+    changed.notify_all();
+  }
+  // Waits (with a generous guard against a hang) until n records are released.
+  bool WaitFor(size_t n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 20s, [&] { return released.size() >= n; });
+  }
+  std::vector<TWAVEAudioPlaybackDevice::TCompletion> Snapshot() {
+    const std::lock_guard lock(mutex);
+    return released;
+  }
+};
+
+} // namespace
+
+TEST(PulseServer, WaveAudioQueuePlaysBlocksInOrderAndReleasesEveryRecordIncludingDroppedOnes) {
+  REQUIRE_PULSE_SERVER();
+  CompletionLog log;
+  TWAVEAudioPlaybackDevice device(0); // ALSA default -> the server's default sink
+  device.SetCompletionHook([&](const TWAVEAudioPlaybackDevice::TCompletion& c) { log.Add(c); });
+  device.Open(); // 8000 Hz mono 8 bits: 512-byte blocks of 64 ms
+  ASSERT_EQ(device.Buffer().Bytes(), 512);
+  for (int i = 0; i < 6; ++i)
+    device.Write();
+  ASSERT_TRUE(log.WaitFor(6));
+
+  // Blocks written while paused wait and play after the next Start.
+  device.Stop();
+  for (int i = 0; i < 3; ++i)
+    device.Write();
+  device.Start();
+  ASSERT_TRUE(log.WaitFor(9));
+
+  // Blocks still queued at Close are dropped and released unplayed.
+  device.Stop();
+  for (int i = 0; i < 5; ++i)
+    device.Write();
+  device.Close();
+
+  const auto released = log.Snapshot();
+  ASSERT_EQ(released.size(), 14u);
+  for (size_t i = 0; i < released.size(); ++i) {
+    EXPECT_EQ(released[i].Sequence, i);
+    EXPECT_EQ(released[i].Played, i < 9) << "record " << i;
+  }
+}
+
+TEST(WaveAudioDevices, DeviceThatCannotBeOpenedRaisesAtOpen) {
+  TWAVEAudioPlaybackDevice output(100000);
+  try {
+    output.Open();
+    FAIL() << "opened device 100000";
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 0x88780078u);
+    EXPECT_EQ(e.Operation, "waveOutOpen (snd_pcm_open: No such device)");
+    EXPECT_EQ(e.Description, "No sound driver is available for use");
+  }
+  TWAVEAudioRecordingDevice input(100000);
+  try {
+    input.Open();
+    FAIL() << "opened device 100000";
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.Operation, "waveInOpen (snd_pcm_open: No such device)");
+  }
+  // A Read on a device that never opened fails instead of waiting for ever.
+  EXPECT_THROW(input.Read(), TDSPException);
+}
+
+TEST(WaveAudioDevices, DeviceListStartsWithAlsaDefault) {
+  const std::vector<std::string> out = WaveOutDeviceNames();
+  const std::vector<std::string> in = WaveInDeviceNames();
+  ASSERT_FALSE(out.empty());
+  ASSERT_FALSE(in.empty());
+  EXPECT_FALSE(out[0].empty());
+  EXPECT_EQ(AlsaDevices(TAlsaDirection::Playback)[0].Pcm, "default");
+  EXPECT_EQ(AlsaDevices(TAlsaDirection::Capture)[0].Pcm, "default");
+}

@@ -1,0 +1,220 @@
+// sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class RenderCommand : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sonolab-render-XXXXXX";
+    dir = mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  TRun Run(const std::string& arguments) const {
+    const std::string command =
+        std::string(SONOLAB_RENDER_PATH) + " " + arguments + " >" + Path("stdout") + " 2>" + Path("stderr");
+    TRun run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = Read(Path("stdout"));
+    run.err = Read(Path("stderr"));
+    return run;
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static std::vector<uint8_t> Bytes(const std::string& path) {
+    const std::string s = Read(path);
+    return {s.begin(), s.end()};
+  }
+
+  fs::path dir;
+};
+
+// A canonical PCM WAVE file of 16-bit samples.
+void WriteWave(const std::string& path, uint32_t rate, uint16_t channels,
+               const std::vector<int16_t>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  const uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
+  out.write("RIFF", 4);
+  u32(36 + bytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(channels);
+  u32(rate);
+  u32(rate * channels * 2);
+  u16(static_cast<uint16_t>(channels * 2));
+  u16(16);
+  out.write("data", 4);
+  u32(bytes);
+  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+std::vector<int16_t> Sine(double hz, uint32_t rate, uint16_t channels, size_t frames, double amplitude) {
+  std::vector<int16_t> s(frames * channels);
+  for (size_t i = 0; i < frames; ++i) {
+    for (uint16_t c = 0; c < channels; ++c) {
+      s[i * channels + c] =
+          static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate));
+    }
+  }
+  return s;
+}
+
+uint32_t U32At(const std::vector<uint8_t>& b, size_t offset) {
+  return b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16) |
+         (static_cast<uint32_t>(b[offset + 3]) << 24);
+}
+
+} // namespace
+
+TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
+  auto run = Run("--add 9 --save-chain " + Path("x.lst"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<uint8_t> expected = {1, 0, 0, 0, 9, 0, 0, 0, 9, 0, 0, 0, 0x64, 0, 0, 0, 0xE8, 3, 0, 0, 1};
+  expected.insert(expected.end(), 15, 0);
+  expected.push_back(0x63);
+  expected.push_back(0x01);
+  EXPECT_EQ(Bytes(Path("x.lst")), expected);
+
+  run = Run("--add 0 --save-filter 0 " + Path("x.flt"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Bytes(Path("x.flt")),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0xE8, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0xED, 0}));
+}
+
+TEST_F(RenderCommand, PrintShowsEachSlotWithItsParametersInTableOrder) {
+  const auto run =
+      Run("--add 0:FC=2000,kernelsize=256 --add 11:DelayLines=3,DryLevel=0.5 --disable 1 --print");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "0\tФильтр нижних частот\ton\tfc=2000\tWindowType=0\tKernelSize=256\n"
+            "1\tЭффект \"Реверберация\"\toff\tDryLevel=0.5\tEarlyLevel=1\tReverbLevel=0.09999999999999994\t"
+            "ReverbTime=500\tDelayLines=3\n");
+}
+
+TEST_F(RenderCommand, SavedChainsAndFiltersLoadBack) {
+  ASSERT_EQ(Run("--add 4:Gain=1/1/1/1/1/1/1/1/1/0.5/1/1/1/1/1/1/1/1/1/2 --add 9:Delay=250 --disable 0 "
+                "--save-chain " +
+                Path("c.lst") + " --save-filter 1 " + Path("e.flt"))
+                .status,
+            0);
+  auto run = Run("--chain " + Path("c.lst") + " --print");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("0\tМногополосовой фильтр\toff\tGain=1/1/1/1/1/1/1/1/1/0.5/1/1/1/1/1/1/1/1/1/2\n"),
+            std::string::npos)
+      << run.out;
+  run = Run("--add 9 --load-filter 0 " + Path("e.flt") + " --print");
+  EXPECT_EQ(run.out, "0\tЭффект \"Эхо\"\ton\tDelay=250\tDecayTime=1000\n");
+}
+
+TEST_F(RenderCommand, ProgramErrorsExitOneWithTheirMessage) {
+  std::ofstream(Path("bad.lst"), std::ios::binary) << "abc";
+  auto run = Run("--chain " + Path("bad.lst"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Ошибка контрольной суммы!\n");
+  run = Run("--chain " + Path("missing.lst"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Невозможно открыть файл!\n");
+  ASSERT_EQ(Run("--add 0 --save-filter 0 " + Path("lp.flt")).status, 0);
+  run = Run("--add 1 --load-filter 0 " + Path("lp.flt"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Неверный формат файла!\n");
+  run = Run(Path("missing.wav") + " " + Path("out.wav"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Код ошибки: 0x00000002"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Функция: CreateFile"), std::string::npos) << run.err;
+}
+
+TEST_F(RenderCommand, UsageErrorsExitTwoWithTheUsage) {
+  for (const char* args :
+       {"--add 2", "--add 0:Nope=1", "--add 0:fc=abc", "--add 9:Delay=0", "--add 11:DelayLines=33",
+        "--add 4:Gain=1/2", "--disable 0", "--bogus", "--out-format 36", "--save-filter 3 x"}) {
+    const auto run = Run(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find("Использование:"), std::string::npos) << args;
+  }
+  const auto help = Run("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--rate", "--chain", "--add", "--disable", "--load-filter", "--save-chain",
+                             "--save-filter", "--print", "--response", "--out-format", "--list-devices",
+                             "--capture", "--wave-in", "--in-format", "--seconds", "--play", "--wave-out"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST_F(RenderCommand, ResponseOfALowPassIsFlatBelowItsCutOffAndFallsAbove) {
+  const auto run = Run("--add 0 --response");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  int bins = 0, bin;
+  double hz, db;
+  std::string dbText;
+  while (lines >> bin >> hz >> dbText) {
+    EXPECT_EQ(bin, bins);
+    EXPECT_NEAR(hz, bins * 44100.0 / 1024, 0.001);
+    db = dbText == "-inf" ? -1e9 : std::stod(dbText);
+    if (hz < 700) {
+      EXPECT_NEAR(db, 0.0, 0.5) << hz;
+    }
+    if (hz > 2000) {
+      EXPECT_LT(db, -40.0) << hz;
+    }
+    ++bins;
+  }
+  EXPECT_EQ(bins, 512);
+}
+
+TEST_F(RenderCommand, RenderKeepsWholeBlocksAndReportsItsFigures) {
+  // 3 s of stereo at 22050 Hz: 2048-frame blocks, 32 whole blocks, the partial one dropped.
+  WriteWave(Path("in.wav"), 22050, 2, Sine(440, 22050, 2, 66150, 8000));
+  const auto run = Run(Path("in.wav") + " " + Path("a.wav") + " " + Path("b.wav") + " --add 0:fc=5000");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("blocks=32 frames=65536 seconds=2.972 mean_ms=", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find(" realtime="), std::string::npos);
+  for (const char* name : {"a.wav", "b.wav"}) {
+    const auto bytes = Bytes(Path(name));
+    ASSERT_EQ(bytes.size(), 44u + 65536u * 4);
+    EXPECT_EQ(U32At(bytes, 4), 36u + 65536u * 4);
+    EXPECT_EQ(U32At(bytes, 40), 65536u * 4);
+    EXPECT_EQ(U32At(bytes, 24), 22050u);
+  }
+}
+
+TEST_F(RenderCommand, OutFormatConvertsEveryOutput) {
+  WriteWave(Path("in.wav"), 44100, 2, Sine(1000, 44100, 2, 44100, 10000));
+  const auto run = Run(Path("in.wav") + " " + Path("mono8.wav") + " --out-format 28");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto bytes = Bytes(Path("mono8.wav"));
+  EXPECT_EQ(bytes[22], 1); // channels
+  EXPECT_EQ(bytes[34], 8); // bits
+  EXPECT_EQ(U32At(bytes, 40), 10u * 4096u);
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The chain and preset commands of sonolab-render, shared by its main and its tests.
+
+#include "dsp/FilterList.h"
+
+#include <ostream>
+#include <string>
+
+// "TYPE[:NAME=VALUE[,NAME=VALUE...]]": a new enabled filter at the chain's rate. Raises TUsageError
+// for a type without a class, an unknown name or a value the filter refuses.
+void AddFilterFromSpec(TFilterList& chain, const std::string& spec);
+// One line per slot: index, catalogue name, on/off, NAME=VALUE per parameter, tab-separated.
+void PrintChain(const TFilterList& chain, std::ostream& out);
+// The 512 gains of the enabled chain: bin, frequency (Hz), gain (dB or -inf), tab-separated.
+void PrintResponse(const TFilterList& chain, std::ostream& out);
