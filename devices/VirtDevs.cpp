@@ -92,16 +92,11 @@ TDSPMessage ComposeDSPMessage(const TDSPException& e) {
     return m;
   }
   m.Caption = "Ошибка";
-  // Sized to the texts themselves: a long operation or path is never cut.
-  const int size = std::snprintf(
-      nullptr, 0, "Описание ошибки: %s\nКод ошибки: 0x%08X\nФайл \"%s\", строка %d\nФункция: %s",
-      OrNone(e.Description), e.ResultCode, e.SourceFile.c_str(), e.SourceLine, OrNone(e.Operation));
-  std::string text(static_cast<size_t>(size) + 1, '\0');
-  std::snprintf(text.data(), text.size(),
-                "Описание ошибки: %s\nКод ошибки: 0x%08X\nФайл \"%s\", строка %d\nФункция: %s",
-                OrNone(e.Description), e.ResultCode, e.SourceFile.c_str(), e.SourceLine, OrNone(e.Operation));
-  text.resize(static_cast<size_t>(size));
-  m.Text = std::move(text);
+  // Built piece by piece: a long operation or path is never cut.
+  char code[32];
+  std::snprintf(code, sizeof code, "0x%08X", e.ResultCode);
+  m.Text = std::string("Описание ошибки: ") + OrNone(e.Description) + "\nКод ошибки: " + code + "\nФайл \"" +
+           e.SourceFile + "\", строка " + std::to_string(e.SourceLine) + "\nФункция: " + OrNone(e.Operation);
   m.Informational = false;
   return m;
 }
