@@ -77,9 +77,9 @@ std::string FormatDouble(double v) {
 
 } // namespace
 
-void AddFilterFromSpec(TFilterList& chain, const std::string& spec) {
-  const size_t colon = spec.find(':');
-  const std::string typeText = spec.substr(0, colon);
+void AddFilterFromText(TFilterList& chain, const std::string& text) {
+  const size_t colon = text.find(':');
+  const std::string typeText = text.substr(0, colon);
   int32_t type = 0;
   if (!ParseNumber(typeText, type)) {
     throw TUsageError("Неверный тип фильтра: " + typeText);
@@ -91,7 +91,7 @@ void AddFilterFromSpec(TFilterList& chain, const std::string& spec) {
   if (colon != std::string::npos) {
     // The filter belongs to no chain yet; the lock still pairs each write with the Apply below.
     std::lock_guard guard(filter->Lock());
-    for (const std::string& assignment : Split(spec.substr(colon + 1), ',')) {
+    for (const std::string& assignment : Split(text.substr(colon + 1), ',')) {
       const size_t equals = assignment.find('=');
       if (equals == std::string::npos) {
         throw TUsageError("Ожидается ИМЯ=ЗНАЧЕНИЕ: " + assignment);
@@ -99,7 +99,7 @@ void AddFilterFromSpec(TFilterList& chain, const std::string& spec) {
       WriteParameter(*filter, assignment.substr(0, equals), assignment.substr(equals + 1));
     }
     if (!filter->Validate()) {
-      throw TUsageError("Недопустимые значения параметров фильтра: " + spec);
+      throw TUsageError("Недопустимые значения параметров фильтра: " + text);
     }
     filter->Apply();
   }

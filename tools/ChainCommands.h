@@ -8,7 +8,7 @@
 
 // "TYPE[:NAME=VALUE[,NAME=VALUE...]]": a new enabled filter at the chain's rate. Raises TUsageError
 // for a type without a class, an unknown name or a value the filter refuses.
-void AddFilterFromSpec(TFilterList& chain, const std::string& spec);
+void AddFilterFromText(TFilterList& chain, const std::string& text);
 // One line per slot: index, catalogue name, on/off, NAME=VALUE per parameter, tab-separated.
 void PrintChain(const TFilterList& chain, std::ostream& out);
 // The 512 gains of the enabled chain: bin, frequency (Hz), gain (dB or -inf), tab-separated.

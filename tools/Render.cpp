@@ -176,7 +176,7 @@ void RunAction(const TRenderAction& action, TFilterList& chain, std::ostream& ou
     LoadChainFile(chain, action.Text);
     break;
   case K::Add:
-    AddFilterFromSpec(chain, action.Text);
+    AddFilterFromText(chain, action.Text);
     break;
   case K::Disable:
     slot();

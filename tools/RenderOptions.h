@@ -15,7 +15,7 @@ public:
 struct TRenderAction {
   enum class Kind { Chain, Add, Disable, LoadFilter, SaveChain, SaveFilter, Print, Response };
   Kind What;
-  std::string Text; // file name, or the --add specification
+  std::string Text; // file name, or the text of --add
   int Slot = -1;
 };
 

@@ -116,15 +116,15 @@ private:
   }
 };
 
-bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& spec) {
+bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& sampleSpec) {
   if (format.wFormatTag != 1 || (format.nChannels != 1 && format.nChannels != 2) ||
       (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) ||
       format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8)
     return false;
-  spec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-  spec.channels = static_cast<uint8_t>(format.nChannels);
-  spec.rate = format.nSamplesPerSec;
-  return pa_sample_spec_valid(&spec) != 0;
+  sampleSpec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+  sampleSpec.channels = static_cast<uint8_t>(format.nChannels);
+  sampleSpec.rate = format.nSamplesPerSec;
+  return pa_sample_spec_valid(&sampleSpec) != 0;
 }
 
 // ---- Ring ------------------------------------------------------------------------------------
@@ -132,10 +132,10 @@ bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& spec) {
 // The part both directions share: ring memory, position, notifications, the stream and its failure.
 template <class TBase> class TPulseRing : public TBase {
 public:
-  TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes, const pa_sample_spec& spec)
-      : connection(std::move(connection)), memory(ringBytes, 0), spec(spec) {
-    chunkBytes = std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &spec)),
-                                    static_cast<uint32_t>(pa_frame_size(&spec)));
+  TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes, const pa_sample_spec& sampleSpec)
+      : connection(std::move(connection)), memory(ringBytes, 0), sampleSpec(sampleSpec) {
+    chunkBytes = std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &sampleSpec)),
+                                    static_cast<uint32_t>(pa_frame_size(&sampleSpec)));
   }
 
   ~TPulseRing() override {
@@ -266,7 +266,7 @@ protected:
 
   std::shared_ptr<TPulseConnection> connection;
   std::vector<uint8_t> memory;
-  pa_sample_spec spec;
+  pa_sample_spec sampleSpec;
   uint32_t chunkBytes = 0;
   pa_stream* stream = nullptr;
   // Guarded by the main loop's lock:
@@ -284,14 +284,14 @@ public:
 
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);
-    stream = pa_stream_new(connection->context, "Sonolab playback", &spec, nullptr);
+    stream = pa_stream_new(connection->context, "Sonolab playback", &sampleSpec, nullptr);
     if (!stream)
       return Failure("pa_stream_new", connection->Errno());
     pa_stream_set_state_callback(stream, &TPulsePlaybackRing::OnState, static_cast<TPulseRing*>(this));
     pa_stream_set_write_callback(stream, &TPulsePlaybackRing::OnWrite, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackHeldUsec, &spec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackHeldUsec, &sampleSpec));
     attr.prebuf = chunkBytes;
     attr.minreq = chunkBytes;
     attr.fragsize = static_cast<uint32_t>(-1);
@@ -323,7 +323,7 @@ public:
     pa_usec_t latency = 0;
     int negative = 0;
     if (running && !streamFailed && pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
-      held = pa_usec_to_bytes(latency, &spec) % size;
+      held = pa_usec_to_bytes(latency, &sampleSpec) % size;
     playCursor = static_cast<uint32_t>((position + size - held) % size);
     return TSoundResult::Ok();
   }
@@ -363,10 +363,10 @@ private:
   // Loop lock held: hands up to n bytes from the position on, in chunks that never wrap.
   void Pump(size_t n) {
     const auto size = static_cast<uint32_t>(memory.size());
-    while (running && !streamFailed && n >= pa_frame_size(&spec)) {
+    while (running && !streamFailed && n >= pa_frame_size(&sampleSpec)) {
       uint32_t piece = std::min<uint32_t>(
           {static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)), chunkBytes, size - position});
-      piece -= piece % static_cast<uint32_t>(pa_frame_size(&spec));
+      piece -= piece % static_cast<uint32_t>(pa_frame_size(&sampleSpec));
       if (piece == 0)
         break;
       if (pa_stream_write(stream, memory.data() + position, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0)
@@ -385,7 +385,7 @@ public:
 
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);
-    stream = pa_stream_new(connection->context, "Sonolab capture", &spec, nullptr);
+    stream = pa_stream_new(connection->context, "Sonolab capture", &sampleSpec, nullptr);
     if (!stream)
       return Failure("pa_stream_new", connection->Errno());
     pa_stream_set_state_callback(stream, &TPulseCaptureRing::OnState, static_cast<TPulseRing*>(this));
@@ -395,7 +395,7 @@ public:
     attr.tlength = static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(CaptureFragmentUsec, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(CaptureFragmentUsec, &sampleSpec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags) < 0)
       return Failure("pa_stream_connect_record", connection->Errno());
@@ -440,7 +440,7 @@ private:
           if (bytes)
             std::memcpy(memory.data() + position, bytes + done, piece);
           else
-            std::memset(memory.data() + position, spec.format == PA_SAMPLE_U8 ? 128 : 0, piece);
+            std::memset(memory.data() + position, sampleSpec.format == PA_SAMPLE_U8 ? 128 : 0, piece);
           Advance(piece);
           done += piece;
         }
@@ -463,12 +463,12 @@ public:
 
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format, uint32_t,
                           std::unique_ptr<TSoundPlaybackRing>& ring) override {
-    pa_sample_spec spec{};
-    if (!SampleSpecOf(format, spec))
+    pa_sample_spec sampleSpec{};
+    if (!SampleSpecOf(format, sampleSpec))
       return Failure("pa_stream_new", PA_ERR_INVALID);
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&spec) != 0)
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0)
       return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
-    auto created = std::make_unique<TPulsePlaybackRing>(connection, ringBytes, spec);
+    auto created = std::make_unique<TPulsePlaybackRing>(connection, ringBytes, sampleSpec);
     TSoundResult result = created->Connect(deviceId);
     if (!result.Failed())
       ring = std::move(created);
@@ -487,12 +487,12 @@ public:
 
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format,
                           std::unique_ptr<TSoundCaptureRing>& ring) override {
-    pa_sample_spec spec{};
-    if (!SampleSpecOf(format, spec))
+    pa_sample_spec sampleSpec{};
+    if (!SampleSpecOf(format, sampleSpec))
       return Failure("pa_stream_new", PA_ERR_INVALID);
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&spec) != 0)
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0)
       return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
-    auto created = std::make_unique<TPulseCaptureRing>(connection, ringBytes, spec);
+    auto created = std::make_unique<TPulseCaptureRing>(connection, ringBytes, sampleSpec);
     TSoundResult result = created->Connect(deviceId);
     if (!result.Failed())
       ring = std::move(created);
