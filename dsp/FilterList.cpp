@@ -5,11 +5,26 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <system_error>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 TFilterList::TFilterList(int32_t sampleRate) : sampleRate(sampleRate) {}
 
 TFilterList::~TFilterList() {
   Clear();
+  if (channelThread.joinable()) {
+    {
+      const std::lock_guard guard(channelMutex);
+      channelQuit = true;
+    }
+    channelWake.notify_one();
+    channelThread.join();
+  }
 }
 
 void TFilterList::Add(std::unique_ptr<TFilter> filter) {
@@ -88,62 +103,63 @@ inline uint8_t SaturateTo8(float v) {
   return static_cast<uint8_t>(v + 128.0f);
 }
 
-} // namespace
-
-void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format) {
-  if (count == 0 || frames <= 0) {
-    return; // an empty chain leaves every byte as it is
+// Interleaved PCM to one plane per channel, on the integer scale.
+void ToPlanes(const uint8_t* data, size_t n, int channels, bool eightBit, float* planes) {
+  size_t j0 = 0;
+#if defined(__SSE2__)
+  if (!eightBit && channels == 2) {
+    // Four stereo frames per step: the low halves of the 32-bit lanes are channel 0, the high halves
+    // channel 1 (little-endian samples).
+    for (; j0 + 3 < n; j0 += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 4 * j0));
+      _mm_storeu_ps(planes + j0, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(v, 16), 16)));
+      _mm_storeu_ps(planes + n + j0, _mm_cvtepi32_ps(_mm_srai_epi32(v, 16)));
+    }
   }
-  std::lock_guard guard(lock);
-  if (count == 0) {
-    return;
-  }
-  const int channels = format.nChannels;
-  const bool eightBit = format.wBitsPerSample == 8;
-  const size_t n = static_cast<size_t>(frames);
-  planes.resize(n * static_cast<size_t>(channels));
-
-  // Interleaved PCM to one plane per channel, on the integer scale.
+#endif
   for (int c = 0; c < channels; ++c) {
-    float* plane = planes.data() + static_cast<size_t>(c) * n;
+    float* plane = planes + static_cast<size_t>(c) * n;
     if (eightBit) {
       const uint8_t* s = data + c;
-      for (size_t j = 0; j < n; ++j) {
+      for (size_t j = j0; j < n; ++j) {
         plane[j] = static_cast<float>(static_cast<int>(s[j * channels]) - 128);
       }
     } else {
       const uint8_t* s = data + 2 * c;
-      for (size_t j = 0; j < n; ++j) {
+      for (size_t j = j0; j < n; ++j) {
         const uint8_t* p = s + 2 * j * channels;
         plane[j] = static_cast<float>(static_cast<int16_t>(p[0] | (p[1] << 8)));
       }
     }
   }
+}
 
-  // Channel-major: every enabled filter on channel 0, then on channel 1. Filters keep state for two
-  // channels only.
-  for (int c = 0; c < std::min(channels, 2); ++c) {
-    for (int j = 0; j < count; ++j) {
-      TFilter* filter = items[j].get();
-      if (filter == nullptr || enabled[j].load(std::memory_order_relaxed) != 1) {
-        continue;
-      }
-      ChannelBlock block{format, planes.data() + static_cast<size_t>(c) * n, frames};
-      std::lock_guard filterGuard(filter->Lock());
-      filter->Process(block, c);
+// The planes back to interleaved PCM with saturation.
+void FromPlanes(const float* planes, size_t n, int channels, bool eightBit, uint8_t* data) {
+  size_t j0 = 0;
+#if defined(__SSE2__)
+  if (!eightBit && channels == 2) {
+    // max(v, lo) gives lo for NaN as SaturateTo16 does; the clamped values pack without change.
+    const __m128 lo = _mm_set1_ps(-32768.0f);
+    const __m128 hi = _mm_set1_ps(32767.0f);
+    for (; j0 + 3 < n; j0 += 4) {
+      const __m128i l = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(planes + j0), lo), hi));
+      const __m128i r = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(planes + n + j0), lo), hi));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(data + 4 * j0),
+                       _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r)));
     }
   }
-
+#endif
   for (int c = 0; c < channels; ++c) {
-    const float* plane = planes.data() + static_cast<size_t>(c) * n;
+    const float* plane = planes + static_cast<size_t>(c) * n;
     if (eightBit) {
       uint8_t* d = data + c;
-      for (size_t j = 0; j < n; ++j) {
+      for (size_t j = j0; j < n; ++j) {
         d[j * channels] = SaturateTo8(plane[j]);
       }
     } else {
       uint8_t* d = data + 2 * c;
-      for (size_t j = 0; j < n; ++j) {
+      for (size_t j = j0; j < n; ++j) {
         const auto v = static_cast<uint16_t>(SaturateTo16(plane[j]));
         uint8_t* p = d + 2 * j * channels;
         p[0] = static_cast<uint8_t>(v);
@@ -151,6 +167,168 @@ void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat&
       }
     }
   }
+}
+
+// The locks of a set of filters, taken in the order of their addresses and released in reverse. Slot
+// order would change with every Swap, so two blocks could take the same two locks in opposite orders;
+// the address order is one order for the life of the filters.
+class TFilterLocks {
+public:
+  TFilterLocks() = default;
+  TFilterLocks(const TFilterLocks&) = delete;
+  TFilterLocks& operator=(const TFilterLocks&) = delete;
+  ~TFilterLocks() {
+    while (held > 0) {
+      locks[static_cast<size_t>(--held)]->unlock();
+    }
+  }
+  void Add(std::recursive_mutex& lock) { locks[static_cast<size_t>(count++)] = &lock; }
+  void TakeAll() {
+    std::sort(locks.begin(), locks.begin() + count, std::less<std::recursive_mutex*>());
+    for (; held < count; ++held) {
+      locks[static_cast<size_t>(held)]->lock();
+    }
+  }
+
+private:
+  std::array<std::recursive_mutex*, TFilterList::MaxFilters> locks{};
+  int count = 0;
+  int held = 0;
+};
+
+} // namespace
+
+void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c,
+                                 bool lockEach) {
+  for (int j = 0; j < count; ++j) {
+    TFilter* filter = items[j].get();
+    // A flag switched during the block takes effect from the next visit on.
+    if (filter == nullptr || enabled[j].load(std::memory_order_relaxed) != 1) {
+      continue;
+    }
+    ChannelBlock block{format, plane, frames};
+    if (lockEach) {
+      std::lock_guard filterGuard(filter->Lock());
+      filter->Process(block, c);
+    } else {
+      filter->Process(block, c);
+    }
+  }
+}
+
+bool TFilterList::EnsureChannelThread() {
+  if (!channelThread.joinable()) {
+    try {
+      channelThread = std::thread(&TFilterList::ChannelThreadLoop, this);
+    } catch (const std::system_error&) {
+      return false; // no thread to be had: both channels run here
+    }
+  }
+  return true;
+}
+
+void TFilterList::ChannelThreadLoop() {
+  uint64_t seen = 0;
+  std::unique_lock guard(channelMutex);
+  for (;;) {
+    channelWake.wait(guard, [&] { return channelQuit || jobGeneration != seen; });
+    if (channelQuit) {
+      return;
+    }
+    seen = jobGeneration;
+    if (jobClaimed) {
+      continue; // the calling thread got there first
+    }
+    jobClaimed = true;
+    helperBusy = true;
+    float* const plane = jobPlane;
+    const int32_t frames = jobFrames;
+    const TWaveFormat format = jobFormat;
+    guard.unlock();
+    std::exception_ptr error;
+    try {
+      ProcessChannel(plane, frames, format, 1, false);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    guard.lock();
+    channelError = std::move(error);
+    helperBusy = false;
+    channelIdle.notify_one();
+  }
+}
+
+void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format) {
+  if (frames <= 0) {
+    return;
+  }
+  // The count is read under the lock: an edit under way (a chain load clears the list before it
+  // fills it again) must not let a block through unfiltered.
+  std::lock_guard guard(lock);
+  if (count == 0) {
+    return; // an empty chain leaves every byte as it is
+  }
+  const int channels = format.nChannels;
+  const bool eightBit = format.wBitsPerSample == 8;
+  const size_t n = static_cast<size_t>(frames);
+  planes.resize(n * static_cast<size_t>(channels));
+  ToPlanes(data, n, channels, eightBit, planes.data());
+
+  if (channels == 2 && EnsureChannelThread()) {
+    // Every filter's lock for the whole block, taken here after the list's lock: the order of the
+    // framework. The user-interface thread never holds a filter's lock while it waits for
+    // the list's lock or another filter's (SetEnabled, Apply, Load and Save of a filter take only that
+    // filter's lock; the list's Load takes the list's lock first), so this cannot deadlock. Disabled
+    // filters are locked too, so that one switched on during the block is guarded when it runs.
+    TFilterLocks filterLocks;
+    for (int j = 0; j < count; ++j) {
+      if (items[j]) {
+        filterLocks.Add(items[j]->Lock());
+      }
+    }
+    filterLocks.TakeAll();
+    {
+      const std::lock_guard job(channelMutex);
+      jobPlane = planes.data() + n;
+      jobFrames = frames;
+      jobFormat = format;
+      jobClaimed = false;
+      ++jobGeneration;
+    }
+    channelWake.notify_one();
+    std::exception_ptr error;
+    try {
+      ProcessChannel(planes.data(), frames, format, 0, false);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    bool mine = false;
+    {
+      std::unique_lock job(channelMutex);
+      mine = !jobClaimed;
+      jobClaimed = true;
+      if (!mine) {
+        channelIdle.wait(job, [this] { return !helperBusy; }); // channel 1 is done with planes and filters
+        std::exception_ptr helperError = std::exchange(channelError, nullptr);
+        if (!error) {
+          error = std::move(helperError);
+        }
+      }
+    }
+    if (mine && !error) {
+      ProcessChannel(planes.data() + n, frames, format, 1, false);
+    }
+    if (error) {
+      std::rethrow_exception(error);
+    }
+  } else {
+    // Filters keep state for two channels only.
+    for (int c = 0; c < std::min(channels, 2); ++c) {
+      ProcessChannel(planes.data() + static_cast<size_t>(c) * n, frames, format, c, true);
+    }
+  }
+
+  FromPlanes(planes.data(), n, channels, eightBit, data);
 }
 
 void TFilterList::Save(TByteWriter& out) const {

@@ -2,13 +2,21 @@
 // TFilterList: the chain of one processing set-up, up to 16 filters with enable flags.
 //
 // ProcessBlock converts interleaved 8- or 16-bit PCM to one float plane per channel (no scaling),
-// lets every enabled filter process channel 0, then channel 1, and converts back with saturation
-// and truncation toward zero.
+// lets every enabled filter process each channel in list order, and converts back with saturation
+// and truncation toward zero. The two channels of a stereo block are independent (every filter keeps
+// its state and scratch per channel), so channel 1 runs on a helper thread of the list while the
+// calling thread runs channel 0 (or on the calling thread after channel 0, if the helper has not
+// started it by then); the result is the same as channel 0 first, then channel 1.
 //
-// Threads: the worker calls ProcessBlock, which holds the list's lock for the whole block and each
-// filter's lock around its Process. The user-interface thread calls every other operation; Add,
-// Delete, Clear, Swap and Load take the list's lock. SetEnabled, IsEnabled, Count and Item take no
-// list lock (the flags are atomic); SetEnabled takes the filter's lock through ClearState.
+// Threads: the worker calls ProcessBlock, which holds the list's lock for the whole block. A mono
+// block takes each filter's lock around its Process; a stereo block takes the locks of all filters
+// (in the order of their addresses) for the whole block, on the calling thread, while both channels
+// run. The helper thread takes no lock of a filter: it only runs filters inside that window. The
+// user-interface thread calls every other operation; Add, Delete, Clear, Swap and Load take the
+// list's lock. SetEnabled, IsEnabled, Count and Item take no list lock (the flags are atomic);
+// SetEnabled takes the filter's lock through ClearState. Lock order: the list's lock, then filters'
+// locks; a thread other than the worker holds at most one filter's lock at a time (holding one while
+// taking another could meet the worker holding them in the opposite order).
 
 #include "dsp/ByteStreams.h"
 #include "dsp/Filter.h"
@@ -16,9 +24,12 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class TFilterList {
@@ -55,10 +66,35 @@ public:
   std::recursive_mutex& Lock() const { return lock; }
 
 private:
+  // Runs the enabled filters in list order over the plane of channel c. With lockEach, each filter's
+  // lock is taken around its Process; otherwise the caller holds them all.
+  void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, bool lockEach);
+  // Starts the helper thread on the first stereo block; false if it cannot be started.
+  bool EnsureChannelThread();
+  void ChannelThreadLoop();
+
   int32_t sampleRate;
   std::atomic<int> count{0};
   std::array<std::unique_ptr<TFilter>, MaxFilters> items;
   std::array<std::atomic<uint8_t>, MaxFilters> enabled{};
   mutable std::recursive_mutex lock;
   std::vector<float> planes; // reused float planes, grown under the lock
+
+  // The helper thread for channel 1 and its handshake, all under channelMutex. Each stereo block
+  // posts a job (a new generation, unclaimed); whichever thread comes first claims it: the helper
+  // when it wakes, or the calling thread once channel 0 is done. So a helper that the system does
+  // not schedule in time costs no waiting, and the calling thread waits only for a job the helper has
+  // claimed (helperBusy).
+  std::thread channelThread;
+  std::mutex channelMutex;
+  std::condition_variable channelWake;
+  std::condition_variable channelIdle;
+  uint64_t jobGeneration = 0;
+  bool jobClaimed = true;
+  bool helperBusy = false;
+  bool channelQuit = false;
+  float* jobPlane = nullptr;
+  int32_t jobFrames = 0;
+  TWaveFormat jobFormat;
+  std::exception_ptr channelError;
 };

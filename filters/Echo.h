@@ -6,7 +6,8 @@
 // Parameters: "Delay", echo spacing in ms (1..1000); "DecayTime", time in ms for the echo to fall
 // by 60 dB (10..10000). The delay lines are the channel state (L floats each).
 //
-// Threads: Process runs on the worker under this filter's lock; Update runs on the user-interface
+// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
+// two threads; each touches only its own line and write position); Update runs on the user-interface
 // thread under the same lock (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"

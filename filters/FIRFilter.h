@@ -7,11 +7,13 @@
 // to 2N, multiplied with the kernel's 2N-point spectrum and transformed back; its last N samples are
 // the overlap tail that the next segment adds to its first N. The tails live in the channel state.
 //
-// Threads: Process runs on the worker under this filter's lock; Update and SetStateLength run on the
+// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
+// two threads; each touches only its own tail and segment buffers); Update and SetStateLength run on the
 // user-interface thread under the same lock (Apply, Load) or in a constructor.
 
 #include "dsp/Filter.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -40,11 +42,12 @@ protected:
   int32_t N = 512;
 
 private:
-  void ConvolveSegment(float* x, int32_t frames, float* tail);
+  void ConvolveSegment(float* x, int32_t frames, float* tail, int channel);
 
   std::vector<float> responseRe;
   std::vector<float> responseIm;
-  // Per-segment transform buffers, sized with the response so that Process never allocates.
-  std::vector<float> segmentRe;
-  std::vector<float> segmentIm;
+  // Per-segment transform buffers, one pair per channel so that the two channels of a block can run
+  // at once; sized with the response so that Process never allocates.
+  std::array<std::vector<float>, 2> segmentRe;
+  std::array<std::vector<float>, 2> segmentIm;
 };

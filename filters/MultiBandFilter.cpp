@@ -43,5 +43,5 @@ void TMultiBandFilter::DesignKernel() {
 }
 
 bool TMultiBandFilter::ParametersValid() const {
-  return std::all_of(std::begin(Gain), std::end(Gain), [](double g) { return std::isfinite(g) && g >= 0.0; });
+  return std::all_of(std::begin(Gain), std::end(Gain), [](double g) { return g >= 0.0 && g <= MaxGain; });
 }

@@ -5,7 +5,7 @@
 //
 // Band edges lie halfway (integer halving, Hz) between the centres 50 ... 16000 Hz; the top band
 // ends at fs/2 and bands above fs/2 are not used. With every gain 1.0 the filter is a pure delay of
-// 512 samples. Parameter: "Gain", 20 linear amplitude gains (finite, >= 0), lowest band first.
+// 512 samples. Parameter: "Gain", 20 linear amplitude gains (0..MaxGain), lowest band first.
 // Threads: as TFIRFilter; a redesign (40 kernels and one transform) holds the lock while it runs.
 
 #include "filters/FIRFilter.h"
@@ -17,6 +17,9 @@
 class TMultiBandFilter : public TFIRFilter {
 public:
   static constexpr int BandCount = 20;
+  // +120 dB, far above the dialog's +30 dB: a larger gain overflows the float kernel, and the
+  // convolution then turns every sample into NaN.
+  static constexpr double MaxGain = 1e6;
   static constexpr std::array<int32_t, BandCount> BandCentres = {50,   100,  200,   300,   400,   500,  600,
                                                                  700,  800,  1000,  2000,  3000,  4000, 5000,
                                                                  6000, 8000, 10000, 12000, 14000, 16000};

@@ -11,7 +11,8 @@
 // one after another in each channel's state buffer; line 0 has 500 samples, line k the second-smallest
 // prime not below 500 + (k - 1) * (500 / D).
 //
-// Threads: Process runs on the worker under this filter's lock; Update runs on the user-interface
+// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
+// two threads; each touches only its own lines, positions and scratch); Update runs on the user-interface
 // thread under the same lock (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
@@ -53,5 +54,6 @@ private:
   std::array<std::array<int32_t, MaxLines>, 2> position{};
   int32_t linesInUse = 0; // DelayLines as of the last Update
   std::array<int32_t, MaxLines> lineStart{};
-  std::vector<float> lineOutput; // one block's comb outputs, line after line
+  // One pass's comb outputs, line after line, per channel (the two channels may run at once).
+  std::array<std::vector<float>, 2> lineOutput;
 };

@@ -10,7 +10,11 @@
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) || defined(__i386__)
+// The 512-bit conversions of GCC 12 start from an undefined register, which it then reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 // Every expression below is evaluated in double precision and rounded to float where its value is
@@ -101,6 +105,108 @@ __attribute__((target("avx"))) void GroupButterfliesAvx(float* re, float* im, in
 bool HasAvx() {
   static const bool avx = __builtin_cpu_supports("avx");
   return avx;
+}
+
+#define SONOLAB_FFT_AVX512 1
+bool HasAvx512() {
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  return avx512;
+}
+
+// Eight butterflies with 512-bit double vectors: the double products and float roundings of Butterfly.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) inline void
+Butterfly8(__m256& reI, __m256& imI, __m256& reIp, __m256& imIp, __m512d w_r, __m512d w_i) {
+  const __m512d r = _mm512_cvtps_pd(reIp);
+  const __m512d m = _mm512_cvtps_pd(imIp);
+  const __m256 tr = _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_mul_pd(r, w_r), _mm512_mul_pd(m, w_i)));
+  const __m256 ti = _mm512_cvtpd_ps(_mm512_add_pd(_mm512_mul_pd(r, w_i), _mm512_mul_pd(m, w_r)));
+  reIp = _mm256_sub_ps(reI, tr);
+  imIp = _mm256_sub_ps(imI, ti);
+  reI = _mm256_add_ps(reI, tr);
+  imI = _mm256_add_ps(imI, ti);
+}
+
+// One whole stage, eight butterflies at a time. Stages with le2 < 8 (n a multiple of 16) gather the
+// pairs of two, four or eight groups into one vector and put them back in place.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) void
+ButterflyStageAvx512(int n, int le2, float* re, float* im, const float* wr, const float* wi) {
+  if (le2 >= 8) {
+    for (int group = 0; group < n; group += 2 * le2) {
+      float* const r = re + group;
+      float* const m = im + group;
+      for (int j = 0; j < le2; j += 8) {
+        __m256 reI = _mm256_loadu_ps(r + j);
+        __m256 imI = _mm256_loadu_ps(m + j);
+        __m256 reIp = _mm256_loadu_ps(r + j + le2);
+        __m256 imIp = _mm256_loadu_ps(m + j + le2);
+        Butterfly8(reI, imI, reIp, imIp, _mm512_cvtps_pd(_mm256_loadu_ps(wr + j)),
+                   _mm512_cvtps_pd(_mm256_loadu_ps(wi + j)));
+        _mm256_storeu_ps(r + j, reI);
+        _mm256_storeu_ps(m + j, imI);
+        _mm256_storeu_ps(r + j + le2, reIp);
+        _mm256_storeu_ps(m + j + le2, imIp);
+      }
+    }
+    return;
+  }
+  if (le2 == 4) {
+    // Groups g and g + 1 side by side: [i of g, i of g + 1] and [ip of g, ip of g + 1].
+    const __m128 r4 = _mm_loadu_ps(wr);
+    const __m128 i4 = _mm_loadu_ps(wi);
+    const __m512d w_r = _mm512_cvtps_pd(_mm256_set_m128(r4, r4));
+    const __m512d w_i = _mm512_cvtps_pd(_mm256_set_m128(i4, i4));
+    for (int g = 0; g < n; g += 16) {
+      const __m256 ra = _mm256_loadu_ps(re + g);
+      const __m256 rb = _mm256_loadu_ps(re + g + 8);
+      const __m256 ia = _mm256_loadu_ps(im + g);
+      const __m256 ib = _mm256_loadu_ps(im + g + 8);
+      __m256 reI = _mm256_permute2f128_ps(ra, rb, 0x20);
+      __m256 reIp = _mm256_permute2f128_ps(ra, rb, 0x31);
+      __m256 imI = _mm256_permute2f128_ps(ia, ib, 0x20);
+      __m256 imIp = _mm256_permute2f128_ps(ia, ib, 0x31);
+      Butterfly8(reI, imI, reIp, imIp, w_r, w_i);
+      _mm256_storeu_ps(re + g, _mm256_permute2f128_ps(reI, reIp, 0x20));
+      _mm256_storeu_ps(re + g + 8, _mm256_permute2f128_ps(reI, reIp, 0x31));
+      _mm256_storeu_ps(im + g, _mm256_permute2f128_ps(imI, imIp, 0x20));
+      _mm256_storeu_ps(im + g + 8, _mm256_permute2f128_ps(imI, imIp, 0x31));
+    }
+    return;
+  }
+  // le2 = 1 or 2: each 128-bit half is shuffled as FirstStage and SecondStage do with four values.
+  const __m512d w_r =
+      _mm512_cvtps_pd(le2 == 1 ? _mm256_set1_ps(wr[0])
+                               : _mm256_setr_ps(wr[0], wr[1], wr[0], wr[1], wr[0], wr[1], wr[0], wr[1]));
+  const __m512d w_i =
+      _mm512_cvtps_pd(le2 == 1 ? _mm256_set1_ps(wi[0])
+                               : _mm256_setr_ps(wi[0], wi[1], wi[0], wi[1], wi[0], wi[1], wi[0], wi[1]));
+  for (int g = 0; g < n; g += 16) {
+    const __m256 ra = _mm256_loadu_ps(re + g);
+    const __m256 rb = _mm256_loadu_ps(re + g + 8);
+    const __m256 ia = _mm256_loadu_ps(im + g);
+    const __m256 ib = _mm256_loadu_ps(im + g + 8);
+    if (le2 == 1) {
+      __m256 reI = _mm256_shuffle_ps(ra, rb, _MM_SHUFFLE(2, 0, 2, 0));
+      __m256 reIp = _mm256_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 1, 3, 1));
+      __m256 imI = _mm256_shuffle_ps(ia, ib, _MM_SHUFFLE(2, 0, 2, 0));
+      __m256 imIp = _mm256_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 1, 3, 1));
+      Butterfly8(reI, imI, reIp, imIp, w_r, w_i);
+      _mm256_storeu_ps(re + g, _mm256_unpacklo_ps(reI, reIp));
+      _mm256_storeu_ps(re + g + 8, _mm256_unpackhi_ps(reI, reIp));
+      _mm256_storeu_ps(im + g, _mm256_unpacklo_ps(imI, imIp));
+      _mm256_storeu_ps(im + g + 8, _mm256_unpackhi_ps(imI, imIp));
+    } else {
+      // Per 128-bit half: movelh / movehl as in SecondStage.
+      __m256 reI = _mm256_shuffle_ps(ra, rb, _MM_SHUFFLE(1, 0, 1, 0));
+      __m256 reIp = _mm256_shuffle_ps(ra, rb, _MM_SHUFFLE(3, 2, 3, 2));
+      __m256 imI = _mm256_shuffle_ps(ia, ib, _MM_SHUFFLE(1, 0, 1, 0));
+      __m256 imIp = _mm256_shuffle_ps(ia, ib, _MM_SHUFFLE(3, 2, 3, 2));
+      Butterfly8(reI, imI, reIp, imIp, w_r, w_i);
+      _mm256_storeu_ps(re + g, _mm256_shuffle_ps(reI, reIp, _MM_SHUFFLE(1, 0, 1, 0)));
+      _mm256_storeu_ps(re + g + 8, _mm256_shuffle_ps(reI, reIp, _MM_SHUFFLE(3, 2, 3, 2)));
+      _mm256_storeu_ps(im + g, _mm256_shuffle_ps(imI, imIp, _MM_SHUFFLE(1, 0, 1, 0)));
+      _mm256_storeu_ps(im + g + 8, _mm256_shuffle_ps(imI, imIp, _MM_SHUFFLE(3, 2, 3, 2)));
+    }
+  }
 }
 #endif
 
@@ -197,6 +303,12 @@ void ButterflyStage(int n, int le2, float* re, float* im) {
     const TTwiddleTable& table = Twiddles();
     const float* const wr = table.re.data() + (le2 - 1);
     const float* const wi = table.im.data() + (le2 - 1);
+#if defined(SONOLAB_FFT_AVX512)
+    if ((le2 >= 8 || n % 16 == 0) && HasAvx512()) {
+      ButterflyStageAvx512(n, le2, re, im, wr, wi);
+      return;
+    }
+#endif
 #if defined(__SSE2__)
     if (le2 <= 2 && n % 8 == 0) {
       (le2 == 1 ? FirstStage : SecondStage)(n, re, im, wr, wi);
@@ -286,12 +398,94 @@ constexpr TBitReversalTable BitReversals = MakeBitReversalTable();
 
 } // namespace
 
+#if defined(SONOLAB_FFT_AVX)
+namespace {
+
+// The bit-reversal permutation of n = 2^m values (m >= 6), a[p] <-> a[rev(p)], by 8 x 8 tiles. With
+// p = (A, M, B), A the top three bits, B the low three and M the k = m - 6 bits between, rev(p) is
+// (rev(B), rev(M), rev(A)): tile M goes to tile rev(M), its element (A, B) to (rev(B), rev(A)). Rows
+// loaded in bit-reversed order and transposed give the rows of the target tile in bit-reversed order.
+// Values are only moved, so the result is that of the swaps.
+__attribute__((target("avx"))) void ReverseTile(const float* source, int rowStride, __m256 (&out)[8]) {
+  constexpr int Rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+  __m256 r[8];
+  for (int c = 0; c < 8; ++c) {
+    r[c] = _mm256_loadu_ps(source + static_cast<size_t>(Rev3[c]) * static_cast<size_t>(rowStride));
+  }
+  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
+  const __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
+  const __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
+  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]);
+  const __m256 t5 = _mm256_unpackhi_ps(r[4], r[5]);
+  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]);
+  const __m256 t7 = _mm256_unpackhi_ps(r[6], r[7]);
+  const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+  // Transposed row j goes to target row rev(j).
+  out[Rev3[0]] = _mm256_permute2f128_ps(u0, u4, 0x20);
+  out[Rev3[1]] = _mm256_permute2f128_ps(u1, u5, 0x20);
+  out[Rev3[2]] = _mm256_permute2f128_ps(u2, u6, 0x20);
+  out[Rev3[3]] = _mm256_permute2f128_ps(u3, u7, 0x20);
+  out[Rev3[4]] = _mm256_permute2f128_ps(u0, u4, 0x31);
+  out[Rev3[5]] = _mm256_permute2f128_ps(u1, u5, 0x31);
+  out[Rev3[6]] = _mm256_permute2f128_ps(u2, u6, 0x31);
+  out[Rev3[7]] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+__attribute__((target("avx"))) void BitReverseAvx(int m, float* a) {
+  const int k = m - 6;
+  const int rowStride = 1 << (m - 3);
+  for (int tile = 0; tile < (1 << k); ++tile) {
+    int mirror = 0;
+    for (int b = 0; b < k; ++b) {
+      mirror |= ((tile >> b) & 1) << (k - 1 - b);
+    }
+    if (mirror < tile) {
+      continue; // done with its partner
+    }
+    __m256 first[8];
+    __m256 second[8];
+    ReverseTile(a + 8 * tile, rowStride, first);
+    if (mirror != tile) {
+      ReverseTile(a + 8 * mirror, rowStride, second);
+    }
+    for (int r = 0; r < 8; ++r) {
+      _mm256_storeu_ps(a + static_cast<size_t>(r) * static_cast<size_t>(rowStride) + 8 * mirror, first[r]);
+    }
+    if (mirror != tile) {
+      for (int r = 0; r < 8; ++r) {
+        _mm256_storeu_ps(a + static_cast<size_t>(r) * static_cast<size_t>(rowStride) + 8 * tile, second[r]);
+      }
+    }
+  }
+}
+
+} // namespace
+#endif
+
 void ComplexFFT(int n, float* re, float* im) {
   int m = 0;
   while ((n >> (m + 1)) != 0) {
     ++m;
   }
 
+#if defined(SONOLAB_FFT_AVX)
+  if (m >= 6 && HasAvx()) {
+    BitReverseAvx(m, re);
+    BitReverseAvx(m, im);
+    for (int l = 1; l <= m; ++l) {
+      ButterflyStage(n, (1 << l) / 2, re, im);
+    }
+    return;
+  }
+#endif
   if (m <= TableBits) {
     const auto* pair = BitReversals.pairs.data() + BitReversals.pairStart[static_cast<size_t>(m)];
     const auto* const end = BitReversals.pairs.data() + BitReversals.pairStart[static_cast<size_t>(m) + 1];
@@ -336,9 +530,108 @@ template <bool Subtract> inline __m128 HalfCombine(__m128 x, __m128 y, double fa
 } // namespace
 #endif
 
+#if defined(SONOLAB_FFT_AVX512)
+namespace {
+
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) inline __m256 Reverse8(__m256 v) {
+  return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// HalfCombine eight at a time: float((double(x) +/- double(y)) * factor).
+template <bool Subtract>
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) inline __m256 HalfCombine8(__m256 x, __m256 y,
+                                                                                           double factor) {
+  const __m512d a = _mm512_cvtps_pd(x);
+  const __m512d b = _mm512_cvtps_pd(y);
+  return _mm512_cvtpd_ps(
+      _mm512_mul_pd(Subtract ? _mm512_sub_pd(a, b) : _mm512_add_pd(a, b), _mm512_set1_pd(factor)));
+}
+
+// The even samples to re[0..], the odd ones to im[0..], eight pairs at a time; returns the pairs done.
+// Each step reads sixteen values and writes eight below them, all of which were read before.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) int PackAvx512(int h, float* re, float* im) {
+  int i = 0;
+  for (; i + 7 < h; i += 8) {
+    const __m256 v0 = _mm256_loadu_ps(re + 2 * i);
+    const __m256 v1 = _mm256_loadu_ps(re + 2 * i + 8);
+    const __m256d even = _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m256d odd = _mm256_castps_pd(_mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+    _mm256_storeu_ps(re + i, _mm256_castpd_ps(_mm256_permute4x64_pd(even, _MM_SHUFFLE(3, 1, 2, 0))));
+    _mm256_storeu_ps(im + i, _mm256_castpd_ps(_mm256_permute4x64_pd(odd, _MM_SHUFFLE(3, 1, 2, 0))));
+  }
+  return i;
+}
+
+// The even/odd split of RealFFT for bins i = 1.. eight at a time; returns the first bin not done.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) int SplitAvx512(int n, float* re, float* im) {
+  const int h = n / 2;
+  const int quarter = n / 4;
+  const __m256 signs = _mm256_set1_ps(-0.0f);
+  int i = 1;
+  for (; i + 7 < quarter; i += 8) {
+    const int a = h - i - 7; // the eight mirror bins, ascending
+    const __m256 reI = _mm256_loadu_ps(re + i);
+    const __m256 imI = _mm256_loadu_ps(im + i);
+    const __m256 reA = Reverse8(_mm256_loadu_ps(re + a));
+    const __m256 imA = Reverse8(_mm256_loadu_ps(im + a));
+    const __m256 reB = HalfCombine8<false>(imI, imA, 0.5);
+    const __m256 imB = HalfCombine8<true>(reI, reA, -0.5);
+    const __m256 reNew = HalfCombine8<false>(reI, reA, 0.5);
+    const __m256 imNew = HalfCombine8<true>(imI, imA, 0.5);
+    _mm256_storeu_ps(re + h + i, reB);
+    _mm256_storeu_ps(re + n - i - 7, Reverse8(reB));
+    _mm256_storeu_ps(im + h + i, imB);
+    _mm256_storeu_ps(im + n - i - 7, Reverse8(_mm256_xor_ps(imB, signs)));
+    _mm256_storeu_ps(re + i, reNew);
+    _mm256_storeu_ps(re + a, Reverse8(reNew));
+    _mm256_storeu_ps(im + i, imNew);
+    _mm256_storeu_ps(im + a, Reverse8(_mm256_xor_ps(imNew, signs)));
+  }
+  return i;
+}
+
+// The mirror fill and the sum re + im of InverseRealFFT, n a multiple of 16.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) void InverseInputAvx512(int n, float* re,
+                                                                                        float* im) {
+  const __m256 signs = _mm256_set1_ps(-0.0f);
+  // k = n/2 + 1 .. n - 1 from n - k: eight at a time from the top down, the rest one by one.
+  int k = n - 8;
+  for (; k > n / 2; k -= 8) {
+    _mm256_storeu_ps(re + k, Reverse8(_mm256_loadu_ps(re + n - k - 7)));
+    _mm256_storeu_ps(im + k, Reverse8(_mm256_xor_ps(_mm256_loadu_ps(im + n - k - 7), signs)));
+  }
+  for (k += 7; k > n / 2; --k) {
+    re[k] = re[n - k];
+    im[k] = -im[n - k];
+  }
+  for (k = 0; k < n; k += 16) {
+    _mm512_storeu_ps(re + k, _mm512_add_ps(_mm512_loadu_ps(re + k), _mm512_loadu_ps(im + k)));
+  }
+}
+
+// The scaled output of InverseRealFFT, n a multiple of 16.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) void
+InverseOutputAvx512(int n, float* re, const float* im, float s) {
+  const __m512d scale = _mm512_set1_pd(s);
+  for (int k = 0; k < n; k += 8) {
+    const __m512d sum =
+        _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(re + k)), _mm512_cvtps_pd(_mm256_loadu_ps(im + k)));
+    _mm256_storeu_ps(re + k, _mm512_cvtpd_ps(_mm512_mul_pd(scale, sum)));
+  }
+}
+
+} // namespace
+#endif
+
 void RealFFT(int n, float* re, float* im) {
   const int h = n / 2;
   int i = 0;
+#if defined(SONOLAB_FFT_AVX512)
+  const bool avx512 = HasAvx512();
+  if (avx512) {
+    i = PackAvx512(h, re, im);
+  }
+#endif
 #if defined(__SSE2__)
   // Reading eight values and writing four below them keeps the in-place order safe.
   for (; i + 3 < h; i += 4) {
@@ -360,6 +653,11 @@ void RealFFT(int n, float* re, float* im) {
   // bins i and a = h - i before it writes them and touches no other round's bins.
   const int quarter = n / 4;
   i = 1;
+#if defined(SONOLAB_FFT_AVX512)
+  if (avx512) {
+    i = SplitAvx512(n, re, im);
+  }
+#endif
 #if defined(__SSE2__)
   for (; i + 3 < quarter; i += 4) {
     const int a = h - i - 3; // the four mirror bins, ascending
@@ -406,6 +704,14 @@ void RealFFT(int n, float* re, float* im) {
 }
 
 void InverseRealFFT(int n, float* re, float* im) {
+#if defined(SONOLAB_FFT_AVX512)
+  if (n % 16 == 0 && HasAvx512()) {
+    InverseInputAvx512(n, re, im);
+    RealFFT(n, re, im);
+    InverseOutputAvx512(n, re, im, static_cast<float>(1.0 / n));
+    return;
+  }
+#endif
   for (int k = n / 2 + 1; k < n; ++k) {
     re[k] = re[n - k];
     im[k] = -im[n - k];

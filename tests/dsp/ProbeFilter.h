@@ -1,10 +1,12 @@
 #pragma once
 // A small filter for testing the framework: out = in * Gain + Offset, with a running sum per channel
-// kept in the channel state, and a log of (id, channel) visits.
+// kept in the channel state, and a log of (id, channel) visits. The two channels of a stereo block may
+// visit at once, so the log is appended under a lock shared by all probes.
 
 #include "dsp/Filter.h"
 
 #include <cmath>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@ public:
   }
   void Process(ChannelBlock& block, int channel) override {
     if (log != nullptr) {
+      const std::lock_guard guard(LogLock());
       log->emplace_back(id, channel);
     }
     float* state = ChannelState(channel);
@@ -41,6 +44,11 @@ public:
   int updates = 0;
 
 private:
+  static std::mutex& LogLock() {
+    static std::mutex lock;
+    return lock;
+  }
+
   int id;
   std::vector<std::pair<int, int>>* log;
 };
