@@ -6,16 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-// The 512-bit conversions of GCC 12 start from an undefined register, which it then reports.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "filters/Simd.h"
 
 namespace {
 
@@ -25,7 +16,6 @@ inline double TruncateToInt32(double v) {
   const double t = std::trunc(v);
   return t >= -2147483648.0 && t <= 2147483647.0 ? t : -2147483648.0;
 }
-
 
 constexpr double Ln10 = 2.302585092994046;
 

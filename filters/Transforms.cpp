@@ -6,16 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-// The 512-bit conversions of GCC 12 start from an undefined register, which it then reports.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "filters/Simd.h"
 
 // Every expression below is evaluated in double precision and rounded to float where its value is
 // stored in an array or kept for a later step (butterfly products, twiddles, the running rotation).
