@@ -1,6 +1,8 @@
 #include "app/ProcessingThread.h"
 
 #include <chrono>
+#include <exception>
+#include <string>
 
 TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                                      TProcessingNotify& window)
@@ -51,6 +53,31 @@ void TProcessingThread::WaitAtGate() {
   gateChanged.wait(guard, [this] { return running || terminated.load(); });
 }
 
+namespace {
+
+TDSPException InternalError(int32_t line, const std::string& what) {
+  TDSPException e;
+  e.ResultCode = 0x80004005; // an undetermined error
+  e.SourceFile = "ProcessingThread.cpp";
+  e.SourceLine = line;
+  e.Operation = "TProcessingThread::Execute";
+  e.Description = what;
+  return e;
+}
+
+} // namespace
+
+// The error path: the record is shown on the user-interface thread while the worker waits, then the
+// window is told to close. The devices stay as they are; the window's teardown releases them.
+void TProcessingThread::Fail(const TDSPException& e) {
+  lastError = e;
+  failed.store(true);
+  window.RunSynchronously([this] {
+    window.ShowDSPException(lastError);
+    window.PostDSPNotify(1);
+  });
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
   try {
@@ -75,15 +102,13 @@ void TProcessingThread::Execute() {
     input.Stop();
     outputs.StopAll();
   } catch (const TDSPException& e) {
-    // The devices stay as they are: the window closes on notification 1 and its teardown releases them.
-    lastError = e;
-    failed.store(true);
-    window.RunSynchronously([this] {
-      window.ShowDSPException(lastError);
-      window.PostDSPNotify(1);
-    });
+    Fail(e);
+  } catch (const std::exception& e) {
+    // Nothing but device and format errors is expected here; anything else (out of memory) still
+    // ends the set-up with a box rather than a silent stop.
+    Fail(InternalError(__LINE__, e.what()));
   } catch (...) {
-    // Nothing else is raised by the devices or the chain; end quietly.
+    Fail(InternalError(__LINE__, ""));
   }
   finished.store(true);
 }

@@ -65,6 +65,7 @@ public:
 private:
   void Execute();
   void WaitAtGate();
+  void Fail(const TDSPException& e);
 
   TFilterList& chain;
   TPlaybackDevsList& outputs;

@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* InvalidFormat = "Неверный формат файла";
 constexpr const char* UnsupportedFormat = "Неподдерживаемый формат файла";
+// Far above any recorded sound (768 kHz is the fastest converter rate in use); a larger rate is a
+// broken header, and its blocks (a tenth of a second each) would not fit in memory.
+constexpr uint32_t MaxSampleRate = 1000000;
 constexpr const char* EndOfFile = "Достигнут конец файла";
 constexpr const char* SizeLimitReached = "Превышен максимальный размер файла WAVE (4 ГБ)";
 
@@ -158,7 +161,7 @@ void TWAVEFileRecordingDevice::Open() {
         RaiseSystemError(__LINE__, UnsupportedFormat);
       if (bits != 8 && bits != 16)
         RaiseSystemError(__LINE__, UnsupportedFormat);
-      if (blockAlign != channels * bits / 8 || rate == 0)
+      if (blockAlign != channels * bits / 8 || rate == 0 || rate > MaxSampleRate)
         RaiseSystemError(__LINE__, UnsupportedFormat);
       format.wFormatTag = TagPCM;
       format.nChannels = channels;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
 # PulseAudio server, then the non-GUI tests under ThreadSanitizer and under AddressSanitizer with
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -38,5 +38,11 @@ if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
   cmake --preset asan
   cmake --build --preset asan -j "$JOBS"
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_ctest build-asan
+fi
+
+if [ "${SONOLAB_SKIP_FUZZ:-0}" != "1" ]; then
+  # libFuzzer targets (clang): the WAVE reader, the settings-file loaders and the format conversion,
+  # FUZZ_SECONDS each (default 60).
+  bash scripts/fuzz.sh
 fi
 echo "== All tests passed =="

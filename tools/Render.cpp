@@ -29,6 +29,26 @@ extern "C" void RequestStop(int) {
   stopRequested = 1;
 }
 
+// SIGINT and SIGTERM request a stop for as long as a command runs, from before any file is opened.
+class TStopSignals {
+public:
+  TStopSignals() {
+    stopRequested = 0;
+    previousInt = std::signal(SIGINT, RequestStop);
+    previousTerm = std::signal(SIGTERM, RequestStop);
+  }
+  ~TStopSignals() {
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+private:
+  void (*previousInt)(int) = SIG_DFL;
+  void (*previousTerm)(int) = SIG_DFL;
+};
+
 // The window side of the worker on the command line: it counts blocks and prints errors.
 class TRenderWindow final : public TProcessingNotify {
 public:
@@ -207,6 +227,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     out << RenderUsage;
     return 0;
   }
+  const TStopSignals signals;
   const auto wallStart = std::chrono::steady_clock::now();
   TDeviceLists devices;
   if (command.ListDevices) {
@@ -268,19 +289,16 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     outputs->OpenAll();
     TProcessingThread worker(chain, *outputs, *input, window);
     window.Attach(worker);
-    stopRequested = 0;
-    auto previousInt = std::signal(SIGINT, RequestStop);
-    auto previousTerm = std::signal(SIGTERM, RequestStop);
-    worker.ResumeProcessing();
-    while (!worker.Finished()) {
-      if (stopRequested != 0) {
-        worker.Terminate();
+    if (stopRequested == 0) {
+      worker.ResumeProcessing();
+      while (!worker.Finished()) {
+        if (stopRequested != 0) {
+          worker.Terminate();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     worker.WaitFor();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
   } catch (const TDSPException& e) {
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;

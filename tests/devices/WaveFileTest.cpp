@@ -471,23 +471,25 @@ TEST(WaveReader, EveryHeaderErrorShowsItsTextAsDescriptionWithCodeZero) {
   const std::vector<uint8_t> extensiblePCM = ExtensibleBody(2, 44100, 16, 1);
   const std::vector<uint8_t> extensibleCut(extensiblePCM.begin(), extensiblePCM.begin() + 18);
   const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
-      {{}, invalid},                                                                       // empty file
-      {{'R', 'I', 'F'}, invalid},                                                          // too short
-      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},                                     // not RIFF
-      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},                             // not WAVE
-      {Riff({Fmt()}), invalid},                                                            // no data chunk
-      {Riff({Data(samples), Fmt()}), invalid},                                             // data before fmt
-      {Riff({Data(samples)}), invalid},                                                    // no fmt chunk
-      {Riff({{"fmt ", Ramp(14), {}}, Data(samples)}), invalid},                            // fmt too small
-      {Riff({Fmt({3, 1, 8000, 32, {}}), Data(samples)}), unsupported},                     // float
-      {Riff({Fmt({2, 1, 8000, 4, {}}), Data(samples)}), unsupported},                      // ADPCM
-      {Riff({Fmt({1, 0, 8000, 8, uint16_t{1}}), Data(samples)}), unsupported},             // no channels
-      {Riff({Fmt({1, 3, 8000, 8, {}}), Data(samples)}), unsupported},                      // three channels
-      {Riff({Fmt({1, 1, 8000, 24, {}}), Data(samples)}), unsupported},                     // 24 bits
-      {Riff({Fmt({1, 1, 8000, 12, uint16_t{2}}), Data(samples)}), unsupported},            // 12 bits
-      {Riff({Fmt({1, 2, 8000, 16, uint16_t{2}}), Data(samples)}), unsupported},            // align 2 for 4
-      {Riff({Fmt({1, 1, 8000, 8, uint16_t{0}}), Data(samples)}), unsupported},             // align 0
-      {Riff({Fmt({1, 1, 0, 8, {}}), Data(samples)}), unsupported},                         // rate 0
+      {{}, invalid},                                                            // empty file
+      {{'R', 'I', 'F'}, invalid},                                               // too short
+      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},                          // not RIFF
+      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},                  // not WAVE
+      {Riff({Fmt()}), invalid},                                                 // no data chunk
+      {Riff({Data(samples), Fmt()}), invalid},                                  // data before fmt
+      {Riff({Data(samples)}), invalid},                                         // no fmt chunk
+      {Riff({{"fmt ", Ramp(14), {}}, Data(samples)}), invalid},                 // fmt too small
+      {Riff({Fmt({3, 1, 8000, 32, {}}), Data(samples)}), unsupported},          // float
+      {Riff({Fmt({2, 1, 8000, 4, {}}), Data(samples)}), unsupported},           // ADPCM
+      {Riff({Fmt({1, 0, 8000, 8, uint16_t{1}}), Data(samples)}), unsupported},  // no channels
+      {Riff({Fmt({1, 3, 8000, 8, {}}), Data(samples)}), unsupported},           // three channels
+      {Riff({Fmt({1, 1, 8000, 24, {}}), Data(samples)}), unsupported},          // 24 bits
+      {Riff({Fmt({1, 1, 8000, 12, uint16_t{2}}), Data(samples)}), unsupported}, // 12 bits
+      {Riff({Fmt({1, 2, 8000, 16, uint16_t{2}}), Data(samples)}), unsupported}, // align 2 for 4
+      {Riff({Fmt({1, 1, 8000, 8, uint16_t{0}}), Data(samples)}), unsupported},  // align 0
+      {Riff({Fmt({1, 1, 0, 8, {}}), Data(samples)}), unsupported},              // rate 0
+      {Riff({Fmt({1, 2, 0xFFFFFFFFu, 16, {}}), Data(samples)}), unsupported},   // 1 GiB blocks
+      {Riff({Fmt({1, 1, 1000001, 8, {}}), Data(samples)}), unsupported},        // beyond any recorded rate
       {Riff({{"fmt ", ExtensibleBody(2, 44100, 16, 3), {}}, Data(samples)}), unsupported}, // extensible float
       {Riff({{"fmt ", extensibleCut, {}}, Data(samples)}), unsupported}, // extensible, no sub-format
   };

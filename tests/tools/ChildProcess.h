@@ -1,0 +1,140 @@
+#pragma once
+// A program run as a child process with its own environment additions, optional file-size limit and
+// stdout/stderr captured to files; signals and waiting with a guard against a hang.
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace child_process {
+
+struct TOptions {
+  std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
+  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
+  std::string StdoutPath = "/dev/null";
+  std::string StderrPath = "/dev/null";
+};
+
+struct TExit {
+  bool Exited = false; // ended by exit(); otherwise by a signal (or not at all, see Hung)
+  int Status = -1;     // exit status or signal number
+  bool Hung = false;   // still running at the guard's end; it was killed
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline uint64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+class TChild {
+public:
+  TChild(const std::vector<std::string>& args, const TOptions& options) {
+    // Everything the child needs is prepared before fork: after it only system calls run.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      bool replaced = false;
+      for (const std::string& add : options.Environment)
+        if (entry.substr(0, entry.find('=') + 1) == add.substr(0, add.find('=') + 1))
+          replaced = true;
+      if (!replaced)
+        env.push_back(entry);
+    }
+    env.insert(env.end(), options.Environment.begin(), options.Environment.end());
+    std::vector<std::string> argStore = args;
+    std::vector<char*> argv, envp;
+    for (std::string& a : argStore)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int out = ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      if (options.FileSizeLimit) {
+        const struct rlimit limit = {*options.FileSizeLimit, *options.FileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+      }
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+  }
+  ~TChild() {
+    if (pid > 0 && !reaped) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+  bool Started() const { return pid > 0; }
+  void Signal(int signal) const { ::kill(pid, signal); }
+
+  // True while the child has not ended (it is not reaped).
+  bool Running() {
+    if (reaped)
+      return false;
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      Record(status);
+      return false;
+    }
+    return true;
+  }
+
+  // Waits for the end, at most `guard`; a child still running then is killed and marked Hung.
+  TExit Wait(std::chrono::milliseconds guard) {
+    const auto until = std::chrono::steady_clock::now() + guard;
+    while (Running()) {
+      if (std::chrono::steady_clock::now() > until) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        reaped = true;
+        result.Hung = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return result;
+  }
+
+private:
+  void Record(int status) {
+    reaped = true;
+    result.Exited = WIFEXITED(status);
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+  }
+
+  pid_t pid = -1;
+  bool reaped = false;
+  TExit result;
+};
+
+} // namespace child_process

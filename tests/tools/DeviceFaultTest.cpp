@@ -1,0 +1,231 @@
+// sonolab-render against a sound server that dies under it: the test starts a private PulseAudio
+// server (its own runtime folder, a null sink, a native socket), points the render at it through
+// PULSE_SERVER, and kills the server while the render captures or plays. The render must end with
+// exit status 1 and the composed error text within a few seconds, and the WAVE file it was writing
+// must be complete. With no server at all the render must say so and end, not hang.
+
+#include "ChildProcess.h"
+
+#include "devices/platform/PulseSoundServices.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <spawn.h>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using child_process::TChild;
+using child_process::TOptions;
+
+namespace {
+
+constexpr uint32_t BytesPerSecond = 44100 * 4;
+// A dead server must end the render well within this; it is a guard against a hang, not a measure.
+constexpr auto EndGuard = 15s;
+
+bool PulseaudioInstalled() {
+  return std::system("command -v pulseaudio >/dev/null 2>&1") == 0;
+}
+
+// A private server in its own runtime folder, for a test that kills it.
+class TPrivateServer {
+public:
+  explicit TPrivateServer(const fs::path& dir) : dir(dir) {
+    const std::string socket = (dir / "native").string();
+    std::vector<std::string> args = {"pulseaudio",
+                                     "-n",
+                                     "--daemonize=no",
+                                     "--exit-idle-time=-1",
+                                     "--disallow-exit",
+                                     "--load=module-null-sink sink_name=fault_null",
+                                     "--load=module-native-protocol-unix socket=" + socket,
+                                     "--log-target=file:" + (dir / "server.log").string()};
+    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir.string(), "HOME=" + dir.string(),
+                                    "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv, envp;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawnp(&pid, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
+      pid = -1;
+      return;
+    }
+    address = "unix:" + socket;
+    for (int i = 0; i < 200 && !TPulseSoundServices(address).ServerReachable(); ++i)
+      std::this_thread::sleep_for(50ms);
+  }
+  ~TPrivateServer() { Kill(); }
+  TPrivateServer(const TPrivateServer&) = delete;
+  TPrivateServer& operator=(const TPrivateServer&) = delete;
+
+  void Kill() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+  }
+  bool Running() const { return pid > 0 && TPulseSoundServices(address).ServerReachable(); }
+  const std::string& Address() const { return address; }
+
+private:
+  fs::path dir;
+  std::string address;
+  pid_t pid = -1;
+};
+
+uint32_t U32(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
+}
+
+void WriteInput(const std::string& path, int seconds) {
+  const uint32_t frames = 44100u * static_cast<uint32_t>(seconds);
+  std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
+  for (uint32_t n = 0; n < frames; ++n) {
+    const auto v =
+        static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 330 * n / 44100.0)));
+    samples[2 * n] = v;
+    samples[2 * n + 1] = v;
+  }
+  const uint32_t bytes = frames * 4;
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + bytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(44100);
+  u32(BytesPerSecond);
+  u16(4);
+  u16(16);
+  out.write("data", 4);
+  u32(bytes);
+  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+// The file is complete: its header describes exactly the sample bytes it holds, in whole blocks.
+void ExpectCompleteWave(const std::string& path) {
+  const std::string bytes = child_process::ReadAll(path);
+  ASSERT_GE(bytes.size(), 44u) << path;
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(bytes.substr(36, 4), "data");
+  EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+  EXPECT_EQ((bytes.size() - 44) % (4096 * 4), 0u);
+  EXPECT_GT(bytes.size() - 44, BytesPerSecond) << "the render had written a second of sound";
+}
+
+// The error box's text for a server that went away, as the command line prints it.
+void ExpectNoDriverError(const std::string& err, const std::string& operationPrefix) {
+  EXPECT_EQ(
+      err.rfind("Описание ошибки: No sound driver is available for use\nКод ошибки: 0x88780078\nФайл \"", 0),
+      0u)
+      << err;
+  EXPECT_NE(err.find("\nФункция: " + operationPrefix), std::string::npos) << err;
+}
+
+class DeviceFault : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!PulseaudioInstalled())
+      GTEST_SKIP() << "pulseaudio is not installed";
+    char pattern[] = "/tmp/sonolab-fault-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    if (!dir.empty())
+      fs::remove_all(dir);
+  }
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  // Runs the render against the server until its output holds a second of sound, kills the server,
+  // and returns how the render ended.
+  child_process::TExit KillServerDuring(const std::vector<std::string>& args, const std::string& output) {
+    TPrivateServer server(dir);
+    EXPECT_TRUE(server.Running()) << child_process::ReadAll(Path("server.log"));
+    TOptions options;
+    options.Environment = {"PULSE_SERVER=" + server.Address()};
+    options.StdoutPath = Path("render.out");
+    options.StderrPath = Path("render.err");
+    TChild render(args, options);
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (child_process::FileSize(output) <= 44 + BytesPerSecond) {
+      if (!render.Running() || std::chrono::steady_clock::now() > until) {
+        ADD_FAILURE() << "the render never wrote a second of sound: "
+                      << child_process::ReadAll(Path("render.err"));
+        return {};
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(render.Running());
+    server.Kill();
+    return render.Wait(EndGuard);
+  }
+
+  fs::path dir;
+};
+
+} // namespace
+
+TEST_F(DeviceFault, ServerKilledDuringCaptureEndsTheRenderWithTheErrorAndACompleteFile) {
+  const std::string output = Path("captured.wav");
+  const auto end =
+      KillServerDuring({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "30", output}, output);
+  ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
+  ASSERT_TRUE(end.Exited) << "signal " << end.Status;
+  EXPECT_EQ(end.Status, 1);
+  ExpectNoDriverError(child_process::ReadAll(Path("render.err")), "IDirectSoundCaptureBuffer::");
+  ExpectCompleteWave(output);
+}
+
+TEST_F(DeviceFault, ServerKilledDuringPlaybackEndsTheRenderWithTheErrorAndACompleteFile) {
+  WriteInput(Path("in.wav"), 30);
+  const std::string output = Path("played.wav");
+  const auto end = KillServerDuring({SONOLAB_RENDER_PATH, Path("in.wav"), output, "--play", "0"}, output);
+  ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
+  ASSERT_TRUE(end.Exited) << "signal " << end.Status;
+  EXPECT_EQ(end.Status, 1);
+  ExpectNoDriverError(child_process::ReadAll(Path("render.err")), "IDirectSoundBuffer::");
+  ExpectCompleteWave(output);
+}
+
+TEST_F(DeviceFault, NoServerAtStartIsAClearErrorNotAHang) {
+  WriteInput(Path("in.wav"), 2);
+  const std::string nowhere = "PULSE_SERVER=unix:" + Path("no-server/native");
+  const std::vector<std::vector<std::string>> commands = {
+      {SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "5", Path("out.wav")},
+      {SONOLAB_RENDER_PATH, Path("in.wav"), Path("out.wav"), "--play", "0"},
+  };
+  for (const auto& command : commands) {
+    TOptions options;
+    options.Environment = {nowhere};
+    options.StderrPath = Path("render.err");
+    TChild render(command, options);
+    const auto end = render.Wait(EndGuard);
+    ASSERT_FALSE(end.Hung) << command[1];
+    ASSERT_TRUE(end.Exited) << command[1] << ": signal " << end.Status;
+    EXPECT_TRUE(end.Status == 1 || end.Status == 2) << end.Status;
+    // No ring device can be listed without a server: the option names one that is not there.
+    const std::string err = child_process::ReadAll(Path("render.err"));
+    const std::string option = command[1] == "--capture" ? "--capture" : "--play";
+    EXPECT_EQ(err.rfind("Нет устройства с номером 0 для " + option + "\n", 0), 0u) << err;
+  }
+}

@@ -1,0 +1,287 @@
+// What a WAVE recording of sonolab-render is worth when the render does not end normally: killed
+// outright it is still a valid file that holds all but at most the last second of what was written;
+// stopped by SIGINT or SIGTERM it is complete; a failing disk ends the render with the "WriteFile"
+// error and leaves whole blocks under a header that describes them.
+
+#include "ChildProcess.h"
+
+#include "devices/WaveFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using child_process::TChild;
+using child_process::TOptions;
+
+namespace {
+
+constexpr uint32_t Rate = 44100;
+constexpr uint32_t BytesPerSecond = Rate * 4;
+constexpr uint32_t BlockBytes = 4096 * 4;
+constexpr int InputSeconds = 120;
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SONOLAB_SURVIVAL_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SONOLAB_SURVIVAL_SANITIZED 1
+#endif
+
+// Enough work per block that a render of two minutes of sound lasts a while: in the optimised build
+// two equalisers, two 32-line reverberations, an echo and a long low-pass; a sanitizer slows the
+// render enough with two of them.
+#ifdef SONOLAB_SURVIVAL_SANITIZED
+const std::vector<std::string> HeavyChain = {"--add", "4", "--add", "11:DelayLines=32"};
+#else
+const std::vector<std::string> HeavyChain = {"--add", "4",
+                                             "--add", "4",
+                                             "--add", "11:DelayLines=32",
+                                             "--add", "11:DelayLines=32",
+                                             "--add", "9",
+                                             "--add", "0:KernelSize=1024,fc=5000"};
+#endif
+
+uint32_t U32(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
+}
+
+// A canonical stereo 16-bit file of `seconds` of two sines, written in one pass.
+void WriteInput(const std::string& path, int seconds) {
+  const uint32_t frames = Rate * static_cast<uint32_t>(seconds);
+  std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
+  for (uint32_t n = 0; n < frames; ++n) {
+    const double t = static_cast<double>(n) / Rate;
+    samples[2 * n] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * std::numbers::pi * 440 * t)));
+    samples[2 * n + 1] = static_cast<int16_t>(std::lround(5000 * std::sin(2 * std::numbers::pi * 1250 * t)));
+  }
+  const uint32_t bytes = frames * 4;
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + bytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(Rate);
+  u32(BytesPerSecond);
+  u16(4);
+  u16(16);
+  out.write("data", 4);
+  u32(bytes);
+  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+struct THeader {
+  uint32_t RiffSize = 0;
+  uint32_t DataSize = 0;
+  uint64_t FileData = 0; // sample bytes physically in the file
+};
+
+// The writer's 44-byte header, checked field by field for the stereo 16-bit format.
+THeader CheckHeader(const std::string& bytes) {
+  THeader h;
+  EXPECT_GE(bytes.size(), 44u);
+  if (bytes.size() < 44)
+    return h;
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(U32(bytes, 16), 16u);
+  EXPECT_EQ(U32(bytes, 20), 1u | (2u << 16));
+  EXPECT_EQ(U32(bytes, 24), Rate);
+  EXPECT_EQ(U32(bytes, 28), BytesPerSecond);
+  EXPECT_EQ(U32(bytes, 32), 4u | (16u << 16));
+  EXPECT_EQ(bytes.substr(36, 4), "data");
+  h.RiffSize = U32(bytes, 4);
+  h.DataSize = U32(bytes, 40);
+  h.FileData = bytes.size() - 44;
+  EXPECT_EQ(h.RiffSize, 36 + h.DataSize);
+  return h;
+}
+
+// Blocks the reader gets out of the file before its end-of-file notice.
+int64_t ReaderBlocks(const std::string& path) {
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(path);
+  int64_t blocks = 0;
+  try {
+    reader.Open();
+    EXPECT_EQ(reader.Buffer().Format(), MakePCMFormat(Rate, 2, 16));
+    for (;;) {
+      reader.Read();
+      ++blocks;
+    }
+  } catch (const TDSPException& e) {
+    EXPECT_NE(e.Informational, 0) << e.Operation << " " << e.Description;
+    EXPECT_EQ(e.Description, "Достигнут конец файла");
+  }
+  return blocks;
+}
+
+bool SoxAccepts(const std::string& path) {
+  const std::string quiet = " >/dev/null 2>&1";
+  return std::system(("sox --i '" + path + "'" + quiet).c_str()) == 0 &&
+         std::system(("sox '" + path + "' -n stat" + quiet).c_str()) == 0;
+}
+
+class RenderSurvival : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/sonolab-survival-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    WriteInput(Path("in.wav"), InputSeconds);
+  }
+  // The whole render, made once for the tests that compare the content of cut ones with it.
+  static const std::string& Reference() {
+    if (reference.empty()) {
+      TOptions options;
+      options.StderrPath = Path("reference.err");
+      TChild render(Arguments(Path("reference.wav")), options);
+      const auto end = render.Wait(600s);
+      EXPECT_TRUE(end.Exited && end.Status == 0) << child_process::ReadAll(Path("reference.err"));
+      reference = child_process::ReadAll(Path("reference.wav"));
+      EXPECT_EQ(reference.size(), 44u + InputSeconds * Rate / 4096 * BlockBytes);
+    }
+    return reference;
+  }
+  static void TearDownTestSuite() {
+    reference.clear();
+    fs::remove_all(dir);
+  }
+
+  static std::string Path(const std::string& name) { return (dir / name).string(); }
+  static std::vector<std::string> Arguments(const std::string& output) {
+    std::vector<std::string> args = {SONOLAB_RENDER_PATH, Path("in.wav"), output};
+    args.insert(args.end(), HeavyChain.begin(), HeavyChain.end());
+    return args;
+  }
+
+  // Returns once the render's output holds more than `seconds` of sound. The output must not exist
+  // before the render starts.
+  static void WaitForSound(TChild& render, const std::string& output, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + 120s;
+    while (child_process::FileSize(output) <= 44 + static_cast<uint64_t>(seconds * BytesPerSecond)) {
+      ASSERT_TRUE(render.Running()) << "the render ended before the file held " << seconds << " s";
+      ASSERT_LT(std::chrono::steady_clock::now(), until) << "the output does not grow";
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(render.Running()) << "the render ended before it could be stopped";
+  }
+
+  // The samples of a cut file are the first samples of the whole render.
+  static void ExpectPrefixOfReference(const std::string& bytes, uint64_t dataBytes) {
+    const std::string& whole = Reference();
+    ASSERT_LE(44 + dataBytes, whole.size());
+    EXPECT_TRUE(std::memcmp(bytes.data() + 44, whole.data() + 44, dataBytes) == 0);
+  }
+
+  static inline fs::path dir;
+  static inline std::string reference;
+};
+
+} // namespace
+
+TEST_F(RenderSurvival, AKilledRenderLeavesAValidFileMissingAtMostTheLastSecond) {
+  for (const double seconds : {3.0, 10.0}) {
+    const std::string output = Path("killed.wav");
+    fs::remove(output);
+    TChild render(Arguments(output), {});
+    WaitForSound(render, output, seconds);
+    render.Signal(SIGKILL);
+    const auto end = render.Wait(30s);
+    ASSERT_FALSE(end.Exited);
+    ASSERT_EQ(end.Status, SIGKILL);
+
+    const std::string bytes = child_process::ReadAll(output);
+    const THeader h = CheckHeader(bytes);
+    // The header never claims more than is there, and lags the data by less than a second.
+    EXPECT_LE(h.DataSize, h.FileData);
+    EXPECT_LT(h.FileData - h.DataSize, BytesPerSecond) << "header " << h.DataSize << ", file " << h.FileData;
+    EXPECT_GE(h.DataSize, seconds * BytesPerSecond - BytesPerSecond);
+    EXPECT_EQ(h.DataSize % BlockBytes, 0u);
+    ExpectPrefixOfReference(bytes, h.FileData);
+
+    EXPECT_EQ(ReaderBlocks(output), h.DataSize / BlockBytes);
+    EXPECT_TRUE(SoxAccepts(output));
+  }
+}
+
+TEST_F(RenderSurvival, SigintAndSigtermEndTheRenderWithExitZeroAndACompleteHeader) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const std::string output = Path("stopped.wav");
+    fs::remove(output);
+    TOptions options;
+    options.StdoutPath = Path("stopped.out");
+    options.StderrPath = Path("stopped.err");
+    TChild render(Arguments(output), options);
+    WaitForSound(render, output, 3.0);
+    render.Signal(signal);
+    const auto end = render.Wait(60s);
+    ASSERT_TRUE(end.Exited) << "signal " << signal << " ended the render by signal " << end.Status;
+    EXPECT_EQ(end.Status, 0) << child_process::ReadAll(Path("stopped.err"));
+    EXPECT_EQ(child_process::ReadAll(Path("stopped.out")).rfind("blocks=", 0), 0u);
+
+    const std::string bytes = child_process::ReadAll(output);
+    const THeader h = CheckHeader(bytes);
+    EXPECT_EQ(h.DataSize, h.FileData) << "signal " << signal;
+    EXPECT_EQ(h.RiffSize, bytes.size() - 8);
+    EXPECT_EQ(h.DataSize % BlockBytes, 0u);
+    EXPECT_LT(h.DataSize, InputSeconds * BytesPerSecond - BytesPerSecond) << "the render was not cut short";
+    ExpectPrefixOfReference(bytes, h.FileData);
+    EXPECT_EQ(ReaderBlocks(output), h.DataSize / BlockBytes);
+    EXPECT_TRUE(SoxAccepts(output));
+  }
+}
+
+TEST_F(RenderSurvival, AFullDeviceEndsTheRenderWithTheWriteFileError) {
+  TOptions options;
+  options.StderrPath = Path("full.err");
+  TChild render({SONOLAB_RENDER_PATH, Path("in.wav"), "/dev/full"}, options);
+  const auto end = render.Wait(60s);
+  ASSERT_TRUE(end.Exited);
+  EXPECT_EQ(end.Status, 1);
+  const std::string err = child_process::ReadAll(Path("full.err"));
+  EXPECT_EQ(err.rfind("Описание ошибки: Нет\nКод ошибки: 0x0000001C\nФайл \"VirtDevs.cpp\", строка ", 0), 0u)
+      << err;
+  EXPECT_NE(err.find("\nФункция: WriteFile\n"), std::string::npos) << err;
+}
+
+TEST_F(RenderSurvival,
+       AWriteRefusedPartWayEndsWithTheWriteFileErrorAndLeavesWholeBlocksUnderAMatchingHeader) {
+  // A file-size limit a little below 62 blocks: the 62nd block is written only in part.
+  const std::string output = Path("limited.wav");
+  TOptions options;
+  options.StderrPath = Path("limited.err");
+  options.FileSizeLimit = 1000000;
+  TChild render({SONOLAB_RENDER_PATH, Path("in.wav"), output}, options);
+  const auto end = render.Wait(60s);
+  ASSERT_TRUE(end.Exited);
+  EXPECT_EQ(end.Status, 1);
+  const std::string err = child_process::ReadAll(Path("limited.err"));
+  EXPECT_EQ(err.rfind("Описание ошибки: Нет\nКод ошибки: 0x0000001B\nФайл \"VirtDevs.cpp\", строка ", 0), 0u)
+      << err;
+  EXPECT_NE(err.find("\nФункция: WriteFile\n"), std::string::npos) << err;
+
+  const std::string bytes = child_process::ReadAll(output);
+  const THeader h = CheckHeader(bytes);
+  EXPECT_EQ(h.DataSize, 61 * BlockBytes);
+  EXPECT_EQ(h.FileData, h.DataSize);
+  EXPECT_EQ(ReaderBlocks(output), 61);
+  EXPECT_TRUE(SoxAccepts(output));
+}
