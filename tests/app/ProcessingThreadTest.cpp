@@ -199,8 +199,9 @@ TEST(ProcessingThread, PauseHoldsTheWorkerAfterThePassUnderWayAndPlayContinues) 
 
   worker.ResumeProcessing();
   ASSERT_TRUE(window.WaitFor(0, 5));
-  input.Grant(100);
+  // Terminating lets the Read under way complete its pass; the worker then ends.
   worker.Terminate();
+  input.Grant(1);
   worker.WaitFor();
   // Blocks reach the output in order, none twice.
   for (size_t i = 0; i < out->firstSamples.size(); ++i) {
