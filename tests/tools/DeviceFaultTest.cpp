@@ -8,6 +8,8 @@
 
 #include "devices/platform/PulseSoundServices.h"
 
+#include "tools/TestWave.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -84,13 +86,6 @@ private:
   pid_t pid = -1;
 };
 
-uint32_t U32(const std::string& b, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
-}
-
 void WriteInput(const std::string& path, int seconds) {
   const uint32_t frames = 44100u * static_cast<uint32_t>(seconds);
   std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
@@ -100,23 +95,7 @@ void WriteInput(const std::string& path, int seconds) {
     samples[2 * n] = v;
     samples[2 * n + 1] = v;
   }
-  const uint32_t bytes = frames * 4;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(BytesPerSecond);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+  WriteWave(path, 44100, 2, samples);
 }
 
 // The file is complete: its header describes exactly the sample bytes it holds, in whole blocks.
@@ -126,8 +105,8 @@ void ExpectCompleteWave(const std::string& path) {
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
   EXPECT_EQ(bytes.substr(36, 4), "data");
-  EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
-  EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+  EXPECT_EQ(U32At(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(U32At(bytes, 40), bytes.size() - 44);
   EXPECT_EQ((bytes.size() - 44) % (4096 * 4), 0u);
   EXPECT_GT(bytes.size() - 44, BytesPerSecond) << "the render had written a second of sound";
 }

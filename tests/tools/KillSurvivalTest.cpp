@@ -7,6 +7,8 @@
 
 #include "devices/WaveFile.h"
 
+#include "tools/TestWave.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,14 +54,6 @@ const std::vector<std::string> HeavyChain = {"--add", "4",
                                              "--add", "0:KernelSize=1024,fc=5000"};
 #endif
 
-uint32_t U32(const std::string& b, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
-}
-
-// A canonical stereo 16-bit file of `seconds` of two sines, written in one pass.
 void WriteInput(const std::string& path, int seconds) {
   const uint32_t frames = Rate * static_cast<uint32_t>(seconds);
   std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
@@ -68,23 +62,7 @@ void WriteInput(const std::string& path, int seconds) {
     samples[2 * n] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * std::numbers::pi * 440 * t)));
     samples[2 * n + 1] = static_cast<int16_t>(std::lround(5000 * std::sin(2 * std::numbers::pi * 1250 * t)));
   }
-  const uint32_t bytes = frames * 4;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(Rate);
-  u32(BytesPerSecond);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+  WriteWave(path, Rate, 2, samples);
 }
 
 struct THeader {
@@ -101,14 +79,14 @@ THeader CheckHeader(const std::string& bytes) {
     return h;
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-  EXPECT_EQ(U32(bytes, 16), 16u);
-  EXPECT_EQ(U32(bytes, 20), 1u | (2u << 16));
-  EXPECT_EQ(U32(bytes, 24), Rate);
-  EXPECT_EQ(U32(bytes, 28), BytesPerSecond);
-  EXPECT_EQ(U32(bytes, 32), 4u | (16u << 16));
+  EXPECT_EQ(U32At(bytes, 16), 16u);
+  EXPECT_EQ(U32At(bytes, 20), 1u | (2u << 16));
+  EXPECT_EQ(U32At(bytes, 24), Rate);
+  EXPECT_EQ(U32At(bytes, 28), BytesPerSecond);
+  EXPECT_EQ(U32At(bytes, 32), 4u | (16u << 16));
   EXPECT_EQ(bytes.substr(36, 4), "data");
-  h.RiffSize = U32(bytes, 4);
-  h.DataSize = U32(bytes, 40);
+  h.RiffSize = U32At(bytes, 4);
+  h.DataSize = U32At(bytes, 40);
   h.FileData = bytes.size() - 44;
   EXPECT_EQ(h.RiffSize, 36 + h.DataSize);
   return h;

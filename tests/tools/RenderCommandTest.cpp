@@ -1,5 +1,7 @@
 // sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
 
+#include "tools/TestWave.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,28 +57,6 @@ protected:
 
   fs::path dir;
 };
-
-// A canonical PCM WAVE file of 16-bit samples.
-void WriteWave(const std::string& path, uint32_t rate, uint16_t channels,
-               const std::vector<int16_t>& samples) {
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(channels);
-  u32(rate);
-  u32(rate * channels * 2);
-  u16(static_cast<uint16_t>(channels * 2));
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
-}
 
 std::vector<int16_t> Sine(double hz, uint32_t rate, uint16_t channels, size_t frames, double amplitude) {
   std::vector<int16_t> s(frames * channels);
