@@ -16,6 +16,18 @@
 #include <thread>
 #include <vector>
 
+namespace {
+
+// Every so often the editing thread waits for two more blocks, so that edits and blocks interleave.
+void LetTheWorkerRun(const std::atomic<int>& blocks) {
+  const int seen = blocks.load();
+  while (blocks.load() < seen + 2) {
+    std::this_thread::yield();
+  }
+}
+
+} // namespace
+
 TEST(ChainConcurrency, EditsWhileTheWorkerProcessesNeverCorruptABlock) {
   TFilterList chain(44100);
   std::atomic<bool> stop{false};
@@ -69,10 +81,7 @@ TEST(ChainConcurrency, EditsWhileTheWorkerProcessesNeverCorruptABlock) {
       filter->Apply();
     }
     if (step % 50 == 0) {
-      const int seen = blocks.load();
-      while (blocks.load() < seen + 2) {
-        std::this_thread::yield();
-      }
+      LetTheWorkerRun(blocks);
     }
   }
   stop.store(true);
@@ -154,10 +163,7 @@ TEST(ChainConcurrency, ParameterEditsAndSwitchesDuringStereoBlocksLeaveAConsiste
       break;
     }
     if (step % 50 == 0) {
-      const int seen = blocks.load();
-      while (blocks.load() < seen + 2) {
-        std::this_thread::yield();
-      }
+      LetTheWorkerRun(blocks);
     }
   }
   stop.store(true);

@@ -7,6 +7,8 @@
 #include "devices/WaveAudioDevices.h"
 #include "devices/platform/PulseSoundServices.h"
 
+#include "platform/PrivatePulseServer.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -263,56 +265,25 @@ TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
 
 namespace {
 
-// A private server in its own runtime folder, for a test that kills it.
+// A private server in a runtime folder of its own, removed with it, for a test that kills it.
 class DisposableServer {
 public:
-  DisposableServer() {
-    char dirTemplate[] = "/tmp/sonolab-kill.XXXXXX";
-    if (!mkdtemp(dirTemplate))
-      return;
-    dir = dirTemplate;
-    const std::string socket = dir + "/native";
-    const std::string nullSink = "--load=module-null-sink sink_name=doomed_null";
-    const std::string protocol = "--load=module-native-protocol-unix socket=" + socket;
-    const std::string log = "--log-target=file:" + dir + "/log";
-    std::vector<std::string> args = {"pulseaudio",      "-n",     "--daemonize=no", "--exit-idle-time=-1",
-                                     "--disallow-exit", nullSink, protocol,         log};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir, "HOME=" + dir, "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (std::string& e : env)
-      envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawnp(&pid, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
-      pid = -1;
-      return;
-    }
-    address = "unix:" + socket;
-    for (int i = 0; i < 100 && !TPulseSoundServices(address).ServerReachable(); ++i)
-      std::this_thread::sleep_for(50ms);
-  }
+  DisposableServer() : dir(MakeDir()), server(dir, "doomed_null") {}
   ~DisposableServer() {
-    Kill();
-    if (!dir.empty())
-      std::filesystem::remove_all(dir);
+    server.Kill();
+    std::filesystem::remove_all(dir);
   }
-  void Kill() {
-    if (pid > 0) {
-      ::kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      pid = -1;
-    }
-  }
-  bool Running() const { return pid > 0 && TPulseSoundServices(address).ServerReachable(); }
-  const std::string& Address() const { return address; }
+  void Kill() { server.Kill(); }
+  bool Running() const { return server.Running(); }
+  const std::string& Address() const { return server.Address(); }
 
 private:
-  std::string dir;
-  std::string address;
-  pid_t pid = -1;
+  static std::filesystem::path MakeDir() {
+    char dirTemplate[] = "/tmp/sonolab-kill.XXXXXX";
+    return mkdtemp(dirTemplate) != nullptr ? std::filesystem::path(dirTemplate) : std::filesystem::path();
+  }
+  std::filesystem::path dir;
+  TPrivatePulseServer server;
 };
 
 } // namespace

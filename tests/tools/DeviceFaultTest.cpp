@@ -8,6 +8,7 @@
 
 #include "devices/platform/PulseSoundServices.h"
 
+#include "platform/PrivatePulseServer.h"
 #include "tools/TestWave.h"
 
 #include <gtest/gtest.h>
@@ -37,54 +38,6 @@ bool PulseaudioInstalled() {
 }
 
 // A private server in its own runtime folder, for a test that kills it.
-class TPrivateServer {
-public:
-  explicit TPrivateServer(const fs::path& dir) : dir(dir) {
-    const std::string socket = (dir / "native").string();
-    std::vector<std::string> args = {"pulseaudio",
-                                     "-n",
-                                     "--daemonize=no",
-                                     "--exit-idle-time=-1",
-                                     "--disallow-exit",
-                                     "--load=module-null-sink sink_name=fault_null",
-                                     "--load=module-native-protocol-unix socket=" + socket,
-                                     "--log-target=file:" + (dir / "server.log").string()};
-    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir.string(), "HOME=" + dir.string(),
-                                    "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    for (std::string& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : env)
-      envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawnp(&pid, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
-      pid = -1;
-      return;
-    }
-    address = "unix:" + socket;
-    for (int i = 0; i < 200 && !TPulseSoundServices(address).ServerReachable(); ++i)
-      std::this_thread::sleep_for(50ms);
-  }
-  ~TPrivateServer() { Kill(); }
-  TPrivateServer(const TPrivateServer&) = delete;
-  TPrivateServer& operator=(const TPrivateServer&) = delete;
-
-  void Kill() {
-    if (pid > 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      pid = -1;
-    }
-  }
-  bool Running() const { return pid > 0 && TPulseSoundServices(address).ServerReachable(); }
-  const std::string& Address() const { return address; }
-
-private:
-  fs::path dir;
-  std::string address;
-  pid_t pid = -1;
-};
 
 void WriteInput(const std::string& path, int seconds) {
   const uint32_t frames = 44100u * static_cast<uint32_t>(seconds);
@@ -138,7 +91,7 @@ protected:
   // Runs the render against the server until its output holds a second of sound, kills the server,
   // and returns how the render ended.
   child_process::TExit KillServerDuring(const std::vector<std::string>& args, const std::string& output) {
-    TPrivateServer server(dir);
+    TPrivatePulseServer server(dir, "fault_null");
     EXPECT_TRUE(server.Running()) << child_process::ReadAll(Path("server.log"));
     TOptions options;
     options.Environment = {"PULSE_SERVER=" + server.Address()};
