@@ -229,12 +229,9 @@ void TWAVEFilePlaybackDevice::Open() {
 }
 
 void TWAVEFilePlaybackDevice::PatchSizes() {
-  uint8_t size[4];
-  Put32(size, 36 + dataBytes);
-  if (!WriteAt(fd, size, 4, 4))
-    RaiseSystemError(__LINE__, "WriteFile");
-  Put32(size, dataBytes);
-  if (!WriteAt(fd, size, 4, 40))
+  // The whole header in one write, so that a kill cannot leave the two sizes disagreeing.
+  const auto header = MakeHeader(buffer.Format(), dataBytes);
+  if (!WriteAt(fd, header.data(), header.size(), 0))
     RaiseSystemError(__LINE__, "WriteFile");
   patchedDataBytes = dataBytes;
 }
@@ -265,8 +262,10 @@ void TWAVEFilePlaybackDevice::Write() {
     RaiseSystemError(__LINE__, "WriteFile");
   }
   dataBytes += static_cast<uint32_t>(n);
-  const uint32_t second = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
-  if (dataBytes - patchedDataBytes >= second)
+  // Patch before the next block could put a whole second on disk beyond the header, so that a
+  // process killed between that block's write and its patch still loses less than a second.
+  const uint64_t second = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
+  if (dataBytes - patchedDataBytes + n >= second)
     PatchSizes();
 }
 

@@ -53,8 +53,9 @@ public:
   void Close() override;
   void Start() override {}
   void Stop() override {}
-  // Appends the block. The sizes in the header are brought up to date at least once per second of
-  // sound, so that a file cut short by a killed process stays readable.
+  // Appends the block. The sizes in the header are brought up to date often enough that the file
+  // never holds a second of sound beyond them, so a file cut short by a killed process stays
+  // readable and loses less than a second.
   void Write() override;
 
   uint32_t DataBytes() const { return dataBytes; }

@@ -232,14 +232,16 @@ TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
     EXPECT_EQ(Get32(b, 4), 36 + Get32(b, 40));
     onDisk.push_back(Get32(b, 40));
   }
-  // Patched when a full second (8000 bytes) has gathered: after 16 blocks and after 32.
-  EXPECT_EQ(onDisk[14], 0u);
-  EXPECT_EQ(onDisk[15], 16u * 512);
-  EXPECT_EQ(onDisk[30], 16u * 512);
-  EXPECT_EQ(onDisk[31], 32u * 512);
-  EXPECT_EQ(onDisk[39], 32u * 512);
+  // Patched when one more block would put a full second (8000 bytes) beyond the header: after 15
+  // blocks and after 30.
+  EXPECT_EQ(onDisk[13], 0u);
+  EXPECT_EQ(onDisk[14], 15u * 512);
+  EXPECT_EQ(onDisk[28], 15u * 512);
+  EXPECT_EQ(onDisk[29], 30u * 512);
+  EXPECT_EQ(onDisk[39], 30u * 512);
+  // Even with the next block written and its patch not yet made, less than a second is unclaimed.
   for (size_t i = 0; i < onDisk.size(); ++i)
-    EXPECT_LT(512u * (i + 1) - onDisk[i], 8000u) << "block " << i + 1;
+    EXPECT_LT(512u * (i + 2) - onDisk[i], 8000u) << "block " << i + 1;
   EXPECT_EQ(writer.DataBytes(), 40u * 512);
 }
 
