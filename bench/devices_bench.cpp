@@ -21,31 +21,20 @@ TAudioBuffer SineBlock(int formatIndex) {
   return b;
 }
 
-// Same rate, other channels and bits: sample by sample.
-void BM_ConvertFromSameRate(benchmark::State& state) {
+// A block into another format of the table: sample by sample at the same rate (other channels and
+// bits), a one-shot rate conversion as ConvertAudio does it otherwise.
+void BM_ConvertFrom(benchmark::State& state, int targetFormat) {
   const TAudioBuffer source = SineBlock(31);
   TAudioBuffer target;
-  target.Format() = FormatTable[28];
+  target.Format() = FormatTable[targetFormat];
   target.SetFrames(4096);
   for (auto _ : state) {
     target.ConvertFrom(source);
     benchmark::DoNotOptimize(target.Data());
   }
 }
-BENCHMARK(BM_ConvertFromSameRate);
-
-// One-shot rate conversion of a block, as ConvertAudio does it.
-void BM_ConvertAudioOneShot44100To48000(benchmark::State& state) {
-  const TAudioBuffer source = SineBlock(31);
-  TAudioBuffer target;
-  target.Format() = FormatTable[35];
-  target.SetFrames(4096);
-  for (auto _ : state) {
-    target.ConvertFrom(source);
-    benchmark::DoNotOptimize(target.Data());
-  }
-}
-BENCHMARK(BM_ConvertAudioOneShot44100To48000);
+BENCHMARK_CAPTURE(BM_ConvertFrom, SameRate, 28);
+BENCHMARK_CAPTURE(BM_ConvertFrom, OneShot44100To48000, 35);
 
 // The streaming converter an output keeps: one pass of ConvertAll and WriteAll.
 void BM_StreamingPass44100To48000(benchmark::State& state) {

@@ -1,6 +1,6 @@
 #include "SignalTools.h"
+#include "dsp/RefusedLoad.h"
 
-#include "dsp/FilterError.h"
 #include "filters/Echo.h"
 
 #include <gtest/gtest.h>
@@ -154,13 +154,7 @@ TEST(Echo, LoadRefusesDelaysAndDecayTimesOutsideTheDialogRanges) {
     TEcho f(44100);
     Set(f, 200, 2000);
     const int32_t record[] = {9, delay, decay};
-    TMemoryReader in(record, sizeof record);
-    try {
-      f.Load(in);
-      FAIL() << delay << " " << decay;
-    } catch (const TFilterError& e) {
-      EXPECT_STREQ(e.what(), "Неверный формат файла!");
-    }
+    EXPECT_TRUE(LoadIsRefused(f, record, sizeof record)) << delay << " " << decay;
     EXPECT_EQ(f.Delay, 200);
     EXPECT_EQ(f.DecayTime, 2000);
     EXPECT_EQ(f.StateLength(), 8820);

@@ -112,6 +112,17 @@ protected:
     return render.Wait(EndGuard);
   }
 
+  // The render must end on its own with the lost-server error and a complete file.
+  void ExpectRenderEndsWhenTheServerDies(const std::vector<std::string>& args, const std::string& output,
+                                         const std::string& operationPrefix) {
+    const auto end = KillServerDuring(args, output);
+    ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
+    ASSERT_TRUE(end.Exited) << "signal " << end.Status;
+    EXPECT_EQ(end.Status, 1);
+    ExpectNoDriverError(child_process::ReadAll(Path("render.err")), operationPrefix);
+    ExpectCompleteWave(output);
+  }
+
   fs::path dir;
 };
 
@@ -119,24 +130,15 @@ protected:
 
 TEST_F(DeviceFault, ServerKilledDuringCaptureEndsTheRenderWithTheErrorAndACompleteFile) {
   const std::string output = Path("captured.wav");
-  const auto end =
-      KillServerDuring({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "30", output}, output);
-  ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
-  ASSERT_TRUE(end.Exited) << "signal " << end.Status;
-  EXPECT_EQ(end.Status, 1);
-  ExpectNoDriverError(child_process::ReadAll(Path("render.err")), "IDirectSoundCaptureBuffer::");
-  ExpectCompleteWave(output);
+  ExpectRenderEndsWhenTheServerDies({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "30", output},
+                                    output, "IDirectSoundCaptureBuffer::");
 }
 
 TEST_F(DeviceFault, ServerKilledDuringPlaybackEndsTheRenderWithTheErrorAndACompleteFile) {
   WriteInput(Path("in.wav"), 30);
   const std::string output = Path("played.wav");
-  const auto end = KillServerDuring({SONOLAB_RENDER_PATH, Path("in.wav"), output, "--play", "0"}, output);
-  ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
-  ASSERT_TRUE(end.Exited) << "signal " << end.Status;
-  EXPECT_EQ(end.Status, 1);
-  ExpectNoDriverError(child_process::ReadAll(Path("render.err")), "IDirectSoundBuffer::");
-  ExpectCompleteWave(output);
+  ExpectRenderEndsWhenTheServerDies({SONOLAB_RENDER_PATH, Path("in.wav"), output, "--play", "0"}, output,
+                                    "IDirectSoundBuffer::");
 }
 
 TEST_F(DeviceFault, NoServerAtStartIsAClearErrorNotAHang) {

@@ -117,6 +117,14 @@ bool SoxAccepts(const std::string& path) {
          std::system(("sox '" + path + "' -n stat" + quiet).c_str()) == 0;
 }
 
+// The error box's text for a failed write of the output file, as the command line prints it.
+void ExpectWriteFileError(const std::string& err, const std::string& code) {
+  EXPECT_EQ(err.rfind("Описание ошибки: Нет\nКод ошибки: " + code + "\nФайл \"VirtDevs.cpp\", строка ", 0),
+            0u)
+      << err;
+  EXPECT_NE(err.find("\nФункция: WriteFile\n"), std::string::npos) << err;
+}
+
 class RenderSurvival : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
@@ -234,10 +242,7 @@ TEST_F(RenderSurvival, AFullDeviceEndsTheRenderWithTheWriteFileError) {
   const auto end = render.Wait(60s);
   ASSERT_TRUE(end.Exited);
   EXPECT_EQ(end.Status, 1);
-  const std::string err = child_process::ReadAll(Path("full.err"));
-  EXPECT_EQ(err.rfind("Описание ошибки: Нет\nКод ошибки: 0x0000001C\nФайл \"VirtDevs.cpp\", строка ", 0), 0u)
-      << err;
-  EXPECT_NE(err.find("\nФункция: WriteFile\n"), std::string::npos) << err;
+  ExpectWriteFileError(child_process::ReadAll(Path("full.err")), "0x0000001C");
 }
 
 TEST_F(RenderSurvival,
@@ -251,10 +256,7 @@ TEST_F(RenderSurvival,
   const auto end = render.Wait(60s);
   ASSERT_TRUE(end.Exited);
   EXPECT_EQ(end.Status, 1);
-  const std::string err = child_process::ReadAll(Path("limited.err"));
-  EXPECT_EQ(err.rfind("Описание ошибки: Нет\nКод ошибки: 0x0000001B\nФайл \"VirtDevs.cpp\", строка ", 0), 0u)
-      << err;
-  EXPECT_NE(err.find("\nФункция: WriteFile\n"), std::string::npos) << err;
+  ExpectWriteFileError(child_process::ReadAll(Path("limited.err")), "0x0000001B");
 
   const std::string bytes = child_process::ReadAll(output);
   const THeader h = CheckHeader(bytes);
