@@ -53,6 +53,9 @@ public:
       pid = -1;
     }
   }
+  // A stopped server accepts connections but answers nothing until it is continued.
+  void Stop() const { ::kill(pid, SIGSTOP); }
+  void Continue() const { ::kill(pid, SIGCONT); }
   bool Running() const { return pid > 0 && TPulseSoundServices(address).ServerReachable(); }
   const std::string& Address() const { return address; }
 

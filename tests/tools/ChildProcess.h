@@ -95,6 +95,7 @@ public:
   TChild& operator=(const TChild&) = delete;
 
   bool Started() const { return pid > 0; }
+  pid_t Pid() const { return pid; }
   void Signal(int signal) const { ::kill(pid, signal); }
 
   // True while the child has not ended (it is not reaped).

@@ -73,6 +73,17 @@ void ExpectNoDriverError(const std::string& err, const std::string& operationPre
   EXPECT_NE(err.find("\nФункция: " + operationPrefix), std::string::npos) << err;
 }
 
+// Whether the process has a socket open (the render opens none before it reaches the sound server).
+bool HoldsASocket(pid_t pid) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    std::error_code readError;
+    if (fs::read_symlink(entry.path(), readError).string().rfind("socket:", 0) == 0)
+      return true;
+  }
+  return false;
+}
+
 class DeviceFault : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -162,4 +173,38 @@ TEST_F(DeviceFault, NoServerAtStartIsAClearErrorNotAHang) {
     const std::string option = command[1] == "--capture" ? "--capture" : "--play";
     EXPECT_EQ(err.rfind("Нет устройства с номером 0 для " + option + "\n", 0), 0u) << err;
   }
+}
+
+TEST_F(DeviceFault, AStopAskedForWhileTheDevicesOpenEndsTheRenderBeforeItPlays) {
+  // The server is stopped, so the render waits inside the device set-up; SIGINT arrives there.
+  TPrivatePulseServer server(dir, "fault_null");
+  ASSERT_TRUE(server.Running()) << child_process::ReadAll(Path("server.log"));
+  server.Stop();
+  const std::string output = Path("never.wav");
+  TOptions options;
+  options.Environment = {"PULSE_SERVER=" + server.Address()};
+  options.StdoutPath = Path("render.out");
+  options.StderrPath = Path("render.err");
+  TChild render({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "30", output}, options);
+  // Its connection to the server shows that it is past its start and waiting for the answer.
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!HoldsASocket(render.Pid())) {
+    ASSERT_TRUE(render.Running()) << child_process::ReadAll(Path("render.err"));
+    ASSERT_LT(std::chrono::steady_clock::now(), until) << "the render never connected";
+    std::this_thread::sleep_for(5ms);
+  }
+  std::this_thread::sleep_for(200ms);
+  render.Signal(SIGINT);
+  std::this_thread::sleep_for(200ms);
+  server.Continue();
+
+  const auto end = render.Wait(EndGuard);
+  ASSERT_FALSE(end.Hung) << "the render never ended after SIGINT";
+  ASSERT_TRUE(end.Exited) << "signal " << end.Status;
+  EXPECT_EQ(end.Status, 0) << child_process::ReadAll(Path("render.err"));
+  // Nothing was captured: the file holds a header that says so.
+  const std::string bytes = child_process::ReadAll(output);
+  ASSERT_EQ(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(U32At(bytes, 40), 0u);
 }
