@@ -10,13 +10,7 @@ namespace {
 
 constexpr double Ln10 = 2.302585092994046;
 
-#if defined(__x86_64__) || defined(__i386__)
-#define SONOLAB_ECHO_AVX512 1
-bool HasAvx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
-  return avx512;
-}
-
+#if defined(SONOLAB_X86_WIDE_PATHS)
 // Up to `run` samples of Process without wrap-around, eight at a time: the same double sum and float
 // rounding; slots p + 1 + i are read before the overlapping slots p + i are written, as one sample after
 // another would do. Returns the samples done, a multiple of 8.
@@ -72,12 +66,12 @@ void TEcho::Process(ChannelBlock& block, int channel) {
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   int32_t p = position[channel];
-#if defined(SONOLAB_ECHO_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   const bool avx512 = HasAvx512();
 #endif
   int32_t n = 0;
   while (n < block.Frames) {
-#if defined(SONOLAB_ECHO_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
     if (avx512) {
       // A run without wrap-around, up to the last slot.
       const int32_t done = RunAvx512(line + p, x + n, g, std::min(block.Frames - n, length - 1 - p));

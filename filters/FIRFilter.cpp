@@ -19,8 +19,7 @@ inline void MultiplyBins(float* re, float* im, const float* hr, const float* hi,
   }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define SONOLAB_FIR_AVX512 1
+#if defined(SONOLAB_X86_WIDE_PATHS)
 // MultiplyBins eight bins at a time: the same double products, sums and roundings.
 __attribute__((target("avx512f"), optimize("fp-contract=off"))) void
 MultiplySpectraAvx512(float* re, float* im, const float* hr, const float* hi, int32_t bins) {
@@ -35,15 +34,10 @@ MultiplySpectraAvx512(float* re, float* im, const float* hr, const float* hi, in
   }
   MultiplyBins(re, im, hr, hi, k, bins);
 }
-
-bool HasAvx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
-  return avx512;
-}
 #endif
 
 void MultiplySpectra(float* re, float* im, const float* hr, const float* hi, int32_t bins) {
-#if defined(SONOLAB_FIR_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   if (HasAvx512()) {
     MultiplySpectraAvx512(re, im, hr, hi, bins);
     return;

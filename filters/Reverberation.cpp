@@ -51,13 +51,7 @@ inline __m128d Truncate(__m128d v) {
 }
 #endif
 
-#if defined(__x86_64__) || defined(__i386__)
-#define SONOLAB_REVERB_AVX512 1
-bool HasAvx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
-  return avx512;
-}
-
+#if defined(SONOLAB_X86_WIDE_PATHS)
 // The comb run of Process sixteen samples at a time (slots read before the overlapping slots are
 // written); returns how many samples it did, a multiple of 16.
 __attribute__((target("avx512f"), optimize("fp-contract=off"))) int32_t
@@ -159,7 +153,7 @@ void TReverberation::Process(ChannelBlock& block, int channel) {
   std::array<int32_t, MaxLines>& pos = position[channel];
   const double dry = DryLevel;
   const double wet = ReverbLevel;
-#if defined(SONOLAB_REVERB_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   const bool avx512 = HasAvx512();
 #endif
   for (int32_t first = 0; first < block.Frames; first += ChunkFrames) {
@@ -180,7 +174,7 @@ void TReverberation::Process(ChannelBlock& block, int channel) {
         // one sample after another would do.
         const int32_t run = std::min(frames - n, length - 1 - p);
         int32_t i = 0;
-#if defined(SONOLAB_REVERB_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
         if (avx512) {
           i = CombRunAvx512(line + p, y + n, x + n, g, run);
         }
@@ -214,7 +208,7 @@ void TReverberation::Process(ChannelBlock& block, int channel) {
     // line order. Adding -y and subtracting y give the same double, so the sign is a sub.
     const float* const outputs = lineOutput[channel].data();
     int32_t n = 0;
-#if defined(SONOLAB_REVERB_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
     if (avx512) {
       n = TailAvx512(x, outputs, lines, frames, dry, wet);
     }

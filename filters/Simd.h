@@ -10,4 +10,17 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+
+// The 256- and 512-bit paths are compiled for every x86 build and chosen at run time.
+#define SONOLAB_X86_WIDE_PATHS 1
+
+inline bool HasAvx() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+
+inline bool HasAvx512() {
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  return avx512;
+}
 #endif

@@ -67,8 +67,7 @@ inline void GroupButterflies(float* re, float* im, int le2, const float* wr, con
   }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define SONOLAB_FFT_AVX 1
+#if defined(SONOLAB_X86_WIDE_PATHS)
 // GroupButterflies with 256-bit double vectors, for processors that have them (chosen at run time).
 // The same double products and float roundings; no fused multiply-add.
 __attribute__((target("avx"))) void GroupButterfliesAvx(float* re, float* im, int le2, const float* wr,
@@ -91,17 +90,6 @@ __attribute__((target("avx"))) void GroupButterfliesAvx(float* re, float* im, in
   for (; j < count; ++j) {
     Butterfly(re, im, j, j + le2, wr[j], wi[j]);
   }
-}
-
-bool HasAvx() {
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
-}
-
-#define SONOLAB_FFT_AVX512 1
-bool HasAvx512() {
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
-  return avx512;
 }
 
 // Eight butterflies with 512-bit double vectors: the double products and float roundings of Butterfly.
@@ -294,7 +282,7 @@ void ButterflyStage(int n, int le2, float* re, float* im) {
     const TTwiddleTable& table = Twiddles();
     const float* const wr = table.re.data() + (le2 - 1);
     const float* const wi = table.im.data() + (le2 - 1);
-#if defined(SONOLAB_FFT_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
     if ((le2 >= 8 || n % 16 == 0) && HasAvx512()) {
       ButterflyStageAvx512(n, le2, re, im, wr, wi);
       return;
@@ -306,7 +294,7 @@ void ButterflyStage(int n, int le2, float* re, float* im) {
       return;
     }
 #endif
-#if defined(SONOLAB_FFT_AVX)
+#if defined(SONOLAB_X86_WIDE_PATHS)
     if (le2 >= 4 && HasAvx()) {
       for (int group = 0; group < n; group += le) {
         GroupButterfliesAvx(re + group, im + group, le2, wr, wi, le2);
@@ -389,7 +377,7 @@ constexpr TBitReversalTable BitReversals = MakeBitReversalTable();
 
 } // namespace
 
-#if defined(SONOLAB_FFT_AVX)
+#if defined(SONOLAB_X86_WIDE_PATHS)
 namespace {
 
 // The bit-reversal permutation of n = 2^m values (m >= 6), a[p] <-> a[rev(p)], by 8 x 8 tiles. With
@@ -467,7 +455,7 @@ void ComplexFFT(int n, float* re, float* im) {
     ++m;
   }
 
-#if defined(SONOLAB_FFT_AVX)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   if (m >= 6 && HasAvx()) {
     BitReverseAvx(m, re);
     BitReverseAvx(m, im);
@@ -521,7 +509,7 @@ template <bool Subtract> inline __m128 HalfCombine(__m128 x, __m128 y, double fa
 } // namespace
 #endif
 
-#if defined(SONOLAB_FFT_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
 namespace {
 
 __attribute__((target("avx512f"), optimize("fp-contract=off"))) inline __m256 Reverse8(__m256 v) {
@@ -617,7 +605,7 @@ InverseOutputAvx512(int n, float* re, const float* im, float s) {
 void RealFFT(int n, float* re, float* im) {
   const int h = n / 2;
   int i = 0;
-#if defined(SONOLAB_FFT_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   const bool avx512 = HasAvx512();
   if (avx512) {
     i = PackAvx512(h, re, im);
@@ -644,7 +632,7 @@ void RealFFT(int n, float* re, float* im) {
   // bins i and a = h - i before it writes them and touches no other round's bins.
   const int quarter = n / 4;
   i = 1;
-#if defined(SONOLAB_FFT_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   if (avx512) {
     i = SplitAvx512(n, re, im);
   }
@@ -695,7 +683,7 @@ void RealFFT(int n, float* re, float* im) {
 }
 
 void InverseRealFFT(int n, float* re, float* im) {
-#if defined(SONOLAB_FFT_AVX512)
+#if defined(SONOLAB_X86_WIDE_PATHS)
   if (n % 16 == 0 && HasAvx512()) {
     InverseInputAvx512(n, re, im);
     RealFFT(n, re, im);
