@@ -17,10 +17,25 @@ bash scripts/pulse-server.sh start "$PULSE_ENV"
 source "$PULSE_ENV"
 trap 'bash "$ROOT/scripts/pulse-server.sh" stop "$PULSE_ENV"; rm -f "$PULSE_ENV"' EXIT
 
+# After a failed run: whether the private sound server still answers, and the end of its log.
+report_sound_server() {
+  local log=${XDG_RUNTIME_DIR:-}/pulseaudio.log
+  [ -f "$log" ] || return 0
+  if pactl info >/dev/null 2>&1; then
+    echo "== The test sound server still answers. The end of its log:"
+  else
+    echo "== The test sound server no longer answers. The end of its log:"
+  fi
+  tail -n 40 "$log"
+}
+
 run_ctest() {
   local dir=$1
   shift
-  ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "$JOBS" "$@"
+  if ! ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "$JOBS" "$@"; then
+    report_sound_server
+    return 1
+  fi
 }
 
 echo "== Build (RelWithDebInfo, GUI) =="

@@ -22,6 +22,7 @@ public:
                                      "--daemonize=no",
                                      "--exit-idle-time=-1",
                                      "--disallow-exit",
+                                     "--realtime=no", // see scripts/pulse-server.sh
                                      "--load=module-null-sink sink_name=" + sinkName,
                                      "--load=module-native-protocol-unix socket=" + socket,
                                      "--log-target=file:" + (dir / "server.log").string()};

@@ -52,6 +52,16 @@ bool PulseRequired() {
     }                                                                                                        \
   } while (false)
 
+// A device error fails the test with its composed text, not as an anonymous exception.
+template <class Body> void ReportingDeviceErrors(Body&& body) {
+  try {
+    body();
+  } catch (const TDSPException& e) {
+    const TDSPMessage message = ComposeDSPMessage(e);
+    ADD_FAILURE() << message.Caption << ": " << message.Text;
+  }
+}
+
 // A continuous tone on every channel, block after block.
 class ToneSource {
 public:
@@ -191,76 +201,82 @@ TEST(PulseServer, UnknownDeviceAndUnreachableServerRaiseNoDriverAtOpen) {
 
 TEST(PulseServer, ToneThroughRingPlaybackComesBackFromMonitorByRingCapture) {
   REQUIRE_PULSE_SERVER();
-  auto services = std::make_shared<TPulseSoundServices>();
-  TDirectSoundRecordingDevice capture(services, std::optional<std::string>("sonolab_null.monitor"));
-  capture.Buffer().Format() = Stereo16At44100;
-  capture.Open();
-  capture.Start();
-  std::vector<double> x;
-  {
-    TonePlayer player(services);
-    for (int block = 0; block < 16; ++block) { // about 1.5 s
-      capture.Read();
-      AppendChannel0(capture.Buffer(), x);
+  ReportingDeviceErrors([] {
+    auto services = std::make_shared<TPulseSoundServices>();
+    TDirectSoundRecordingDevice capture(services, std::optional<std::string>("sonolab_null.monitor"));
+    capture.Buffer().Format() = Stereo16At44100;
+    capture.Open();
+    capture.Start();
+    std::vector<double> x;
+    {
+      TonePlayer player(services);
+      for (int block = 0; block < 16; ++block) { // about 1.5 s
+        capture.Read();
+        AppendChannel0(capture.Buffer(), x);
+      }
+      player.Finish();
     }
-    player.Finish();
-  }
-  capture.Stop();
-  ExpectTone(x, x.size() - 8 * 4096); // the last 0.74 s, well after the latency
+    capture.Stop();
+    ExpectTone(x, x.size() - 8 * 4096); // the last 0.74 s, well after the latency
+  });
 }
 
 TEST(PulseServer, ToneThroughRingPlaybackComesBackByWaveAudioCapture) {
   REQUIRE_PULSE_SERVER();
-  // ALSA's default PCM reaches the server through the pulse plugin, which records the source named
-  // by PULSE_SOURCE.
-  setenv("PULSE_SOURCE", "sonolab_null.monitor", 1);
-  auto services = std::make_shared<TPulseSoundServices>();
-  TWAVEAudioRecordingDevice capture(0);
-  capture.Buffer().Format() = Stereo16At44100;
-  capture.Open();
-  std::vector<double> x;
-  {
-    TonePlayer player(services);
-    capture.Start();
-    for (int block = 0; block < 16; ++block) {
-      capture.Read();
-      AppendChannel0(capture.Buffer(), x);
+  ReportingDeviceErrors([] {
+    // ALSA's default PCM reaches the server through the pulse plugin, which records the source named
+    // by PULSE_SOURCE.
+    setenv("PULSE_SOURCE", "sonolab_null.monitor", 1);
+    auto services = std::make_shared<TPulseSoundServices>();
+    TWAVEAudioRecordingDevice capture(0);
+    capture.Buffer().Format() = Stereo16At44100;
+    capture.Open();
+    std::vector<double> x;
+    {
+      TonePlayer player(services);
+      capture.Start();
+      for (int block = 0; block < 16; ++block) {
+        capture.Read();
+        AppendChannel0(capture.Buffer(), x);
+      }
+      player.Finish();
     }
-    player.Finish();
-  }
-  capture.Stop();
-  capture.Close();
-  unsetenv("PULSE_SOURCE");
-  ExpectTone(x, x.size() - 8 * 4096);
+    capture.Stop();
+    capture.Close();
+    unsetenv("PULSE_SOURCE");
+    ExpectTone(x, x.size() - 8 * 4096);
+  });
 }
 
 TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
   REQUIRE_PULSE_SERVER();
-  auto services = std::make_shared<TPulseSoundServices>();
-  TDirectSoundRecordingDevice input(services, std::optional<std::string>("sonolab_null.monitor"));
-  TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
-  input.Buffer().Format() = Stereo16At44100;
-  output.Buffer().Format() = Stereo16At44100;
-  input.Open();
-  output.Open();
-  input.Start();
-  output.Start();
-  // The first block also waits for the server to bring the null sink down to a short latency.
-  input.Read();
-  output.Write();
-  const auto start = std::chrono::steady_clock::now();
-  int blocks = 0;
-  while (std::chrono::steady_clock::now() - start < 3s) {
+  ReportingDeviceErrors([] {
+    auto services = std::make_shared<TPulseSoundServices>();
+    TDirectSoundRecordingDevice input(services, std::optional<std::string>("sonolab_null.monitor"));
+    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
+    input.Buffer().Format() = Stereo16At44100;
+    output.Buffer().Format() = Stereo16At44100;
+    input.Open();
+    output.Open();
+    input.Start();
+    output.Start();
+    // The first block also waits for the server to bring the null sink down to a short latency.
     input.Read();
-    output.Buffer().ConvertFrom(input.Buffer());
     output.Write();
-    ++blocks;
-  }
-  input.Stop();
-  output.Stop();
-  // 44100 / 4096 = 10.8 blocks a second: about 32 in 3 s. Unpaced, the loop would run thousands.
-  EXPECT_GE(blocks, 20) << "blocks in 3 s";
-  EXPECT_LE(blocks, 48);
+    const auto start = std::chrono::steady_clock::now();
+    int blocks = 0;
+    while (std::chrono::steady_clock::now() - start < 3s) {
+      input.Read();
+      output.Buffer().ConvertFrom(input.Buffer());
+      output.Write();
+      ++blocks;
+    }
+    input.Stop();
+    output.Stop();
+    // 44100 / 4096 = 10.8 blocks a second: about 32 in 3 s. Unpaced, the loop would run thousands.
+    EXPECT_GE(blocks, 20) << "blocks in 3 s";
+    EXPECT_LE(blocks, 48);
+  });
 }
 
 namespace {
@@ -290,52 +306,54 @@ private:
 
 TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
   REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
-  DisposableServer server;
-  ASSERT_TRUE(server.Running());
-  auto services = std::make_shared<TPulseSoundServices>(server.Address());
-  {
-    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("doomed_null"));
-    TDirectSoundRecordingDevice input(services, std::optional<std::string>("doomed_null.monitor"));
-    output.Buffer().Format() = Stereo16At44100;
-    input.Buffer().Format() = Stereo16At44100;
-    output.Open();
-    input.Open();
-    output.Start();
-    input.Start();
-    std::atomic<int> written{0}, read{0};
-    auto writer = std::async(std::launch::async, [&] {
-      for (;;) {
-        output.Write();
-        ++written;
+  ReportingDeviceErrors([] {
+    DisposableServer server;
+    ASSERT_TRUE(server.Running());
+    auto services = std::make_shared<TPulseSoundServices>(server.Address());
+    {
+      TDirectSoundPlaybackDevice output(services, std::optional<std::string>("doomed_null"));
+      TDirectSoundRecordingDevice input(services, std::optional<std::string>("doomed_null.monitor"));
+      output.Buffer().Format() = Stereo16At44100;
+      input.Buffer().Format() = Stereo16At44100;
+      output.Open();
+      input.Open();
+      output.Start();
+      input.Start();
+      std::atomic<int> written{0}, read{0};
+      auto writer = std::async(std::launch::async, [&] {
+        for (;;) {
+          output.Write();
+          ++written;
+        }
+      });
+      auto reader = std::async(std::launch::async, [&] {
+        for (;;) {
+          input.Read();
+          ++read;
+        }
+      });
+      while (written < 2 || read < 2) // both are streaming
+        std::this_thread::sleep_for(10ms);
+      server.Kill();
+      ASSERT_EQ(writer.wait_for(2s), std::future_status::ready);
+      ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
+      try {
+        writer.get();
+      } catch (const TDSPException& e) {
+        EXPECT_EQ(e.ResultCode, 0x88780078u);
+        EXPECT_EQ(e.Operation.rfind("IDirectSoundBuffer::Play (pa_stream: ", 0), 0u) << e.Operation;
       }
-    });
-    auto reader = std::async(std::launch::async, [&] {
-      for (;;) {
-        input.Read();
-        ++read;
+      try {
+        reader.get();
+      } catch (const TDSPException& e) {
+        EXPECT_EQ(e.ResultCode, 0x88780078u);
+        EXPECT_EQ(e.Operation.rfind("IDirectSoundCaptureBuffer::Start (pa_stream: ", 0), 0u) << e.Operation;
       }
-    });
-    while (written < 2 || read < 2) // both are streaming
-      std::this_thread::sleep_for(10ms);
-    server.Kill();
-    ASSERT_EQ(writer.wait_for(2s), std::future_status::ready);
-    ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
-    try {
-      writer.get();
-    } catch (const TDSPException& e) {
-      EXPECT_EQ(e.ResultCode, 0x88780078u);
-      EXPECT_EQ(e.Operation.rfind("IDirectSoundBuffer::Play (pa_stream: ", 0), 0u) << e.Operation;
+      // Calls on the dead ring fail instead of hanging, and destruction releases everything.
+      EXPECT_THROW(output.Stop(), TDSPException);
+      EXPECT_THROW(input.Stop(), TDSPException);
     }
-    try {
-      reader.get();
-    } catch (const TDSPException& e) {
-      EXPECT_EQ(e.ResultCode, 0x88780078u);
-      EXPECT_EQ(e.Operation.rfind("IDirectSoundCaptureBuffer::Start (pa_stream: ", 0), 0u) << e.Operation;
-    }
-    // Calls on the dead ring fail instead of hanging, and destruction releases everything.
-    EXPECT_THROW(output.Stop(), TDSPException);
-    EXPECT_THROW(input.Stop(), TDSPException);
-  }
+  });
 }
 
 // ---- Wave-audio playback queue ---------------------------------------------------------------------
@@ -369,34 +387,36 @@ struct CompletionLog {
 
 TEST(PulseServer, WaveAudioQueuePlaysBlocksInOrderAndReleasesEveryRecordIncludingDroppedOnes) {
   REQUIRE_PULSE_SERVER();
-  CompletionLog log;
-  TWAVEAudioPlaybackDevice device(0); // ALSA default -> the server's default sink
-  device.SetCompletionHook([&](const TWAVEAudioPlaybackDevice::TCompletion& c) { log.Add(c); });
-  device.Open(); // 8000 Hz mono 8 bits: 512-byte blocks of 64 ms
-  ASSERT_EQ(device.Buffer().Bytes(), 512);
-  for (int i = 0; i < 6; ++i)
-    device.Write();
-  ASSERT_TRUE(log.WaitFor(6));
+  ReportingDeviceErrors([] {
+    CompletionLog log;
+    TWAVEAudioPlaybackDevice device(0); // ALSA default -> the server's default sink
+    device.SetCompletionHook([&](const TWAVEAudioPlaybackDevice::TCompletion& c) { log.Add(c); });
+    device.Open(); // 8000 Hz mono 8 bits: 512-byte blocks of 64 ms
+    ASSERT_EQ(device.Buffer().Bytes(), 512);
+    for (int i = 0; i < 6; ++i)
+      device.Write();
+    ASSERT_TRUE(log.WaitFor(6));
 
-  // Blocks written while paused wait and play after the next Start.
-  device.Stop();
-  for (int i = 0; i < 3; ++i)
-    device.Write();
-  device.Start();
-  ASSERT_TRUE(log.WaitFor(9));
+    // Blocks written while paused wait and play after the next Start.
+    device.Stop();
+    for (int i = 0; i < 3; ++i)
+      device.Write();
+    device.Start();
+    ASSERT_TRUE(log.WaitFor(9));
 
-  // Blocks still queued at Close are dropped and released unplayed.
-  device.Stop();
-  for (int i = 0; i < 5; ++i)
-    device.Write();
-  device.Close();
+    // Blocks still queued at Close are dropped and released unplayed.
+    device.Stop();
+    for (int i = 0; i < 5; ++i)
+      device.Write();
+    device.Close();
 
-  const auto released = log.Snapshot();
-  ASSERT_EQ(released.size(), 14u);
-  for (size_t i = 0; i < released.size(); ++i) {
-    EXPECT_EQ(released[i].Sequence, i);
-    EXPECT_EQ(released[i].Played, i < 9) << "record " << i;
-  }
+    const auto released = log.Snapshot();
+    ASSERT_EQ(released.size(), 14u);
+    for (size_t i = 0; i < released.size(); ++i) {
+      EXPECT_EQ(released[i].Sequence, i);
+      EXPECT_EQ(released[i].Played, i < 9) << "record " << i;
+    }
+  });
 }
 
 TEST(WaveAudioDevices, DeviceThatCannotBeOpenedRaisesAtOpen) {
