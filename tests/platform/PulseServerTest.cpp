@@ -120,6 +120,21 @@ void ExpectTone(const std::vector<double>& x, size_t from) {
   EXPECT_NEAR(ZeroCrossingFrequency(x, from, rate), ToneHz, 5);
 }
 
+// A playback ring into a null sink and a capture ring from its monitor, both open and running.
+struct TSinkAndMonitor {
+  TSinkAndMonitor(const std::shared_ptr<TSoundServices>& services, const std::string& sink)
+      : output(services, sink), input(services, sink + ".monitor") {
+    output.Buffer().Format() = Stereo16At44100;
+    input.Buffer().Format() = Stereo16At44100;
+    output.Open();
+    input.Open();
+    output.Start();
+    input.Start();
+  }
+  TDirectSoundPlaybackDevice output;
+  TDirectSoundRecordingDevice input;
+};
+
 // Plays the tone through the ring playback device into sonolab_null until told to stop.
 class TonePlayer {
 public:
@@ -251,15 +266,9 @@ TEST(PulseServer, ToneThroughRingPlaybackComesBackByWaveAudioCapture) {
 TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
   REQUIRE_PULSE_SERVER();
   ReportingDeviceErrors([] {
-    auto services = std::make_shared<TPulseSoundServices>();
-    TDirectSoundRecordingDevice input(services, std::optional<std::string>("sonolab_null.monitor"));
-    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
-    input.Buffer().Format() = Stereo16At44100;
-    output.Buffer().Format() = Stereo16At44100;
-    input.Open();
-    output.Open();
-    input.Start();
-    output.Start();
+    TSinkAndMonitor loop(std::make_shared<TPulseSoundServices>(), "sonolab_null");
+    TDirectSoundRecordingDevice& input = loop.input;
+    TDirectSoundPlaybackDevice& output = loop.output;
     // The first block also waits for the server to bring the null sink down to a short latency.
     input.Read();
     output.Write();
@@ -311,14 +320,9 @@ TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
     ASSERT_TRUE(server.Running());
     auto services = std::make_shared<TPulseSoundServices>(server.Address());
     {
-      TDirectSoundPlaybackDevice output(services, std::optional<std::string>("doomed_null"));
-      TDirectSoundRecordingDevice input(services, std::optional<std::string>("doomed_null.monitor"));
-      output.Buffer().Format() = Stereo16At44100;
-      input.Buffer().Format() = Stereo16At44100;
-      output.Open();
-      input.Open();
-      output.Start();
-      input.Start();
+      TSinkAndMonitor loop(services, "doomed_null");
+      TDirectSoundPlaybackDevice& output = loop.output;
+      TDirectSoundRecordingDevice& input = loop.input;
       std::atomic<int> written{0}, read{0};
       auto writer = std::async(std::launch::async, [&] {
         for (;;) {
