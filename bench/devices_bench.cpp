@@ -16,8 +16,9 @@ TAudioBuffer SineBlock(int formatIndex) {
   b.Format() = FormatTable[formatIndex];
   b.SetFrames(BlockFrames(b.Format().nSamplesPerSec));
   auto* samples = b.Data();
-  for (int i = 0; i < b.Bytes(); ++i)
+  for (int i = 0; i < b.Bytes(); ++i) {
     samples[i] = static_cast<uint8_t>(128 + 100 * std::sin(i * 0.1));
+  }
   return b;
 }
 
@@ -43,8 +44,9 @@ void BM_StreamingPass44100To48000(benchmark::State& state) {
   std::vector<uint8_t> out(4096 * 4);
   for (auto _ : state) {
     converter.Push(source.Data(), source.Bytes());
-    while (converter.Pop(out.data(), 4096))
+    while (converter.Pop(out.data(), 4096)) {
       benchmark::DoNotOptimize(out.data());
+    }
   }
 }
 BENCHMARK(BM_StreamingPass44100To48000);

@@ -47,8 +47,9 @@ constexpr TACMResult ACMResults[] = {
 
 // Fills the destination with silence from byte `from` on.
 void SilenceFrom(const TWaveFormat& format, uint8_t* data, int32_t from, int32_t bytes) {
-  if (from < bytes)
+  if (from < bytes) {
     std::memset(data + from, format.wBitsPerSample == 8 ? 128 : 0, static_cast<size_t>(bytes - from));
+  }
 }
 
 } // namespace
@@ -65,8 +66,9 @@ std::string FormatText(const TWaveFormat& format) {
 }
 
 std::string FormatName(int index) {
-  if (index < 0 || index >= FormatCount)
+  if (index < 0 || index >= FormatCount) {
     return {};
+  }
   return FormatText(FormatTable[static_cast<size_t>(index)]);
 }
 
@@ -77,18 +79,21 @@ int FindFormat(const TWaveFormat& format) {
 
 void ConvertAudio(const TWaveFormat& srcFormat, const uint8_t* src, int32_t srcBytes,
                   const TWaveFormat& dstFormat, uint8_t* dst, int32_t dstBytes) {
-  if (dstBytes <= 0)
+  if (dstBytes <= 0) {
     return;
+  }
   if (srcFormat == dstFormat) {
     // Never read past the source; a shorter source leaves silence behind it.
     const int32_t n = std::clamp(srcBytes, 0, dstBytes);
-    if (n > 0)
+    if (n > 0) {
       std::memcpy(dst, src, static_cast<size_t>(n));
+    }
     SilenceFrom(dstFormat, dst, n, dstBytes);
     return;
   }
-  if (!IsConvertiblePCM(srcFormat) || !IsConvertiblePCM(dstFormat))
+  if (!IsConvertiblePCM(srcFormat) || !IsConvertiblePCM(dstFormat)) {
     RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamOpen");
+  }
 
   const int32_t srcFrames = std::max(srcBytes, 0) / FrameBytes(srcFormat);
   const int32_t dstFrames = dstBytes / FrameBytes(dstFormat);
@@ -115,17 +120,20 @@ void ConvertAudio(const TWaveFormat& srcFormat, const uint8_t* src, int32_t srcB
   const soxr_error_t error = soxr_oneshot(
       srcFormat.nSamplesPerSec, dstFormat.nSamplesPerSec, static_cast<unsigned>(channels), in.data(),
       static_cast<size_t>(srcFrames), &used, out.data(), fullFrames, &made, &io, &quality, nullptr);
-  if (error != nullptr)
+  if (error != nullptr) {
     RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamConvert");
+  }
   made = std::min(made, static_cast<size_t>(dstFrames));
   EncodeFrames(out.data(), static_cast<int32_t>(made), dstFormat, dst);
   SilenceFrom(dstFormat, dst, static_cast<int32_t>(made) * FrameBytes(dstFormat), dstBytes);
 }
 
 std::string ACMResultDescription(uint32_t code) {
-  for (const TACMResult& r : ACMResults)
-    if (r.Code == code)
+  for (const TACMResult& r : ACMResults) {
+    if (r.Code == code) {
       return r.Description;
+    }
+  }
   return {};
 }
 

@@ -11,29 +11,33 @@ constexpr uint32_t InvalidCall = 0x88780032u; // a call on a ring that is not he
 
 // "IDirectSoundBuffer::Play (pa_stream_connect_playback: Connection refused)"
 std::string OperationText(const char* call, const std::string& text) {
-  if (text.empty())
+  if (text.empty()) {
     return call;
+  }
   return std::string(call) + " (" + text + ")";
 }
 
 void Check(const TSoundResult& result, int32_t line, const char* call) {
-  if (result.Failed())
+  if (result.Failed()) {
     RaiseResultError(static_cast<uint32_t>(result.Code), line, OperationText(call, result.Text));
+  }
 }
 
 // The last byte of slot i, with event i.
 TSoundNotifyPositions SlotEnds(int32_t blockBytes) {
   TSoundNotifyPositions positions{};
-  for (int i = 0; i < SlotCount; ++i)
+  for (int i = 0; i < SlotCount; ++i) {
     positions[i] = {static_cast<uint32_t>(blockBytes * (i + 1) - 1), i};
+  }
   return positions;
 }
 
 // Waits for any slot; a failed stream or server wakes the wait and raises under `call`.
 int WaitForSlot(TEventSet& events, int32_t line, const char* call) {
   const int index = events.WaitAny();
-  if (index == TEventSet::Failed)
+  if (index == TEventSet::Failed) {
     RaiseResultError(events.FailureCode(), line, OperationText(call, events.FailureText()));
+  }
   return index;
 }
 
@@ -55,8 +59,9 @@ void TDirectSoundPlaybackDevice::Open() {
   ringSize = SlotCount * buffer.Bytes();
   writePosition = -1;
   events.Reset();
-  if (!services)
+  if (!services) {
     RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCreate");
+  }
   Check(services->CreatePlayback(deviceId, sound), __LINE__, "DirectSoundCreate");
   Check(sound->SetCooperativeLevel(SoundPriorityLevel), __LINE__, "IDirectSound::SetCooperativeLevel");
   Check(sound->CreateRing(static_cast<uint32_t>(ringSize), buffer.Format(), SoundBufferFlags, soundBuffer),
@@ -72,32 +77,37 @@ void TDirectSoundPlaybackDevice::Close() {
   soundBuffer.reset();
   sound.reset();
   // A waiter left on a closed ring would never be signalled again.
-  if (held)
+  if (held) {
     events.Fail(InvalidCall, "closed");
+  }
 }
 
 void TDirectSoundPlaybackDevice::Start() {
-  if (!soundBuffer)
+  if (!soundBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
+  }
   TSoundLockedRegions regions;
   Check(soundBuffer->Lock(0, 0, SoundLockEntireBuffer, regions), __LINE__, "IDirectSoundBuffer::Lock");
-  if (regions.Region1)
+  if (regions.Region1) {
     std::memset(regions.Region1, buffer.Format().wBitsPerSample == 8 ? 128 : 0, regions.Bytes1);
+  }
   Check(soundBuffer->Unlock(regions), __LINE__, "IDirectSoundBuffer::Unlock");
   Check(soundBuffer->Play(SoundPlayLooping), __LINE__, "IDirectSoundBuffer::Play");
 }
 
 void TDirectSoundPlaybackDevice::Stop() {
-  if (!soundBuffer)
+  if (!soundBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Stop");
+  }
   Check(soundBuffer->Stop(), __LINE__, "IDirectSoundBuffer::Stop");
   writePosition = -1;
   Check(soundBuffer->SetCurrentPosition(0), __LINE__, "IDirectSoundBuffer::SetCurrentPosition");
 }
 
 void TDirectSoundPlaybackDevice::Write() {
-  if (!soundBuffer)
+  if (!soundBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
+  }
   // Any played slot will do: the notifications only pace the writes.
   WaitForSlot(events, __LINE__, "IDirectSoundBuffer::Play");
 
@@ -124,11 +134,13 @@ void TDirectSoundPlaybackDevice::Write() {
       soundBuffer->Lock(static_cast<uint32_t>(writePosition), static_cast<uint32_t>(blockBytes), 0, regions),
       __LINE__, "IDirectSoundBuffer::Lock");
   const uint32_t first = std::min(regions.Bytes1, static_cast<uint32_t>(blockBytes));
-  if (regions.Region1)
+  if (regions.Region1) {
     std::memcpy(regions.Region1, buffer.Data(), first);
-  if (regions.Region2)
+  }
+  if (regions.Region2) {
     std::memcpy(regions.Region2, buffer.Data() + first,
                 std::min(regions.Bytes2, static_cast<uint32_t>(blockBytes) - first));
+  }
   Check(soundBuffer->Unlock(regions), __LINE__, "IDirectSoundBuffer::Unlock");
   writePosition = (writePosition + blockBytes) % ringSize;
 
@@ -155,8 +167,9 @@ void TDirectSoundRecordingDevice::Open() {
   TAudioDevice::Open();
   ringSize = SlotCount * buffer.Bytes();
   events.Reset();
-  if (!services)
+  if (!services) {
     RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCaptureCreate");
+  }
   Check(services->CreateCapture(deviceId, capture), __LINE__, "DirectSoundCaptureCreate");
   Check(capture->CreateRing(static_cast<uint32_t>(ringSize), buffer.Format(), captureBuffer), __LINE__,
         "IDirectSoundCapture::CreateCaptureBuffer");
@@ -170,25 +183,29 @@ void TDirectSoundRecordingDevice::Close() {
   const bool held = captureBuffer || capture;
   captureBuffer.reset();
   capture.reset();
-  if (held)
+  if (held) {
     events.Fail(InvalidCall, "closed");
+  }
 }
 
 void TDirectSoundRecordingDevice::Start() {
-  if (!captureBuffer)
+  if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Start");
+  }
   Check(captureBuffer->Start(SoundPlayLooping), __LINE__, "IDirectSoundCaptureBuffer::Start");
 }
 
 void TDirectSoundRecordingDevice::Stop() {
-  if (!captureBuffer)
+  if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Stop");
+  }
   Check(captureBuffer->Stop(), __LINE__, "IDirectSoundCaptureBuffer::Stop");
 }
 
 void TDirectSoundRecordingDevice::Read() {
-  if (!captureBuffer)
+  if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Lock");
+  }
   // The lowest signalled slot is the one the ring finished first.
   const int k = WaitForSlot(events, __LINE__, "IDirectSoundCaptureBuffer::Start");
   const uint32_t start = k == 0 ? 0 : notifyPositions[k - 1].Offset + 1;

@@ -7,8 +7,9 @@ namespace {
 
 // One sample on the 16-bit scale.
 inline int32_t LoadSample(const uint8_t* p, int bits) {
-  if (bits == 8)
+  if (bits == 8) {
     return (static_cast<int32_t>(p[0]) - 128) * 256;
+  }
   return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
 }
 
@@ -45,8 +46,9 @@ void ConvertFramesDirect(const TWaveFormat& srcFormat, const uint8_t* src, const
     const int32_t a = LoadSample(src, srcBits);
     if (srcChannels == dstChannels) {
       StoreSample(dst, dstBits, a);
-      if (dstChannels == 2)
+      if (dstChannels == 2) {
         StoreSample(dst + dstStep, dstBits, LoadSample(src + srcStep, srcBits));
+      }
     } else if (dstChannels == 2) {
       StoreSample(dst, dstBits, a);
       StoreSample(dst + dstStep, dstBits, a);
@@ -68,8 +70,9 @@ void DecodeFrames(const TWaveFormat& srcFormat, const uint8_t* src, int32_t fram
     const float a = static_cast<float>(LoadSample(src, bits)) * Scale;
     if (srcChannels == dstChannels) {
       *out++ = a;
-      if (dstChannels == 2)
+      if (dstChannels == 2) {
         *out++ = static_cast<float>(LoadSample(src + step, bits)) * Scale;
+      }
     } else if (dstChannels == 2) {
       *out++ = a;
       *out++ = a;

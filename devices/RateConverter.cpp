@@ -22,8 +22,9 @@ void TRateConverter::TDeleter::operator()(soxr* p) const {
 TRateConverter::TRateConverter(const TWaveFormat& srcFormat, int32_t srcBlockFrames,
                                const TWaveFormat& dstFormat, int32_t dstBlockFrames)
     : srcFormat(srcFormat), dstFormat(dstFormat), dstFrameBytes(FrameBytes(dstFormat)) {
-  if (!IsConvertiblePCM(srcFormat) || !IsConvertiblePCM(dstFormat))
+  if (!IsConvertiblePCM(srcFormat) || !IsConvertiblePCM(dstFormat)) {
     RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamOpen");
+  }
   const unsigned channels = dstFormat.nChannels;
   soxr_error_t error = nullptr;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -34,8 +35,9 @@ TRateConverter::TRateConverter(const TWaveFormat& srcFormat, int32_t srcBlockFra
   runtime.log2_large_dft_size = 8;
   resampler.reset(soxr_create(srcFormat.nSamplesPerSec, dstFormat.nSamplesPerSec, channels, &error, &io,
                               &quality, &runtime));
-  if (error != nullptr || !resampler)
+  if (error != nullptr || !resampler) {
     RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamOpen");
+  }
 
   const double ratio = static_cast<double>(dstFormat.nSamplesPerSec) / srcFormat.nSamplesPerSec;
   const auto srcFrames = static_cast<size_t>(std::max(srcBlockFrames, 1));
@@ -55,8 +57,9 @@ TRateConverter::~TRateConverter() = default;
 void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
   const int32_t frames = std::max(srcBytes, 0) / FrameBytes(srcFormat);
   const unsigned channels = dstFormat.nChannels;
-  if (in.size() < static_cast<size_t>(frames) * channels)
+  if (in.size() < static_cast<size_t>(frames) * channels) {
     in.resize(static_cast<size_t>(frames) * channels);
+  }
   DecodeFrames(srcFormat, src, frames, static_cast<int>(channels), in.data());
 
   const size_t queuedBefore = queue.size();
@@ -68,8 +71,9 @@ void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
     size_t made = 0;
     const soxr_error_t error = soxr_process(resampler.get(), in.data() + offered * channels, total - offered,
                                             &used, out.data(), outFrames, &made);
-    if (error != nullptr)
+    if (error != nullptr) {
       RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamConvert");
+    }
     offered += used;
     if (made > 0) {
       const size_t at = queue.size();
@@ -77,10 +81,12 @@ void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
       EncodeFrames(out.data(), static_cast<int32_t>(made), dstFormat, queue.data() + at);
     }
     // Done when all input is taken and the output buffer was not filled to the brim.
-    if (offered >= total && made < outFrames)
+    if (offered >= total && made < outFrames) {
       break;
-    if (used == 0 && made == 0)
+    }
+    if (used == 0 && made == 0) {
       break;
+    }
   }
   if (leadFrames < 0 && queue.size() > queuedBefore) {
     leadFrames = static_cast<int32_t>(std::lround(soxr_delay(resampler.get())));
@@ -95,8 +101,9 @@ int32_t TRateConverter::QueuedFrames() const {
 }
 
 bool TRateConverter::Pop(uint8_t* dst, int32_t frames) {
-  if (frames <= 0 || QueuedFrames() < frames)
+  if (frames <= 0 || QueuedFrames() < frames) {
     return false;
+  }
   const auto n = static_cast<size_t>(frames) * static_cast<size_t>(dstFrameBytes);
   std::memcpy(dst, queue.data(), n);
   queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));

@@ -47,9 +47,11 @@ const char* OrNone(const std::string& text) {
 // ---- Error record --------------------------------------------------------------------------
 
 std::string ResultDescription(uint32_t code) {
-  for (const TResult& r : Results)
-    if (r.Code == code)
+  for (const TResult& r : Results) {
+    if (r.Code == code) {
       return r.Description;
+    }
+  }
   return {};
 }
 
@@ -69,10 +71,11 @@ void RaiseSystemError(int32_t line, const std::string& text) {
   e.ResultCode = static_cast<uint32_t>(code);
   e.SourceFile = SourceFile;
   e.SourceLine = line;
-  if (code != 0)
+  if (code != 0) {
     e.Operation = text;
-  else
+  } else {
     e.Description = text;
+  }
   throw e;
 }
 
@@ -105,11 +108,13 @@ TDSPMessage ComposeDSPMessage(const TDSPException& e) {
 
 int32_t BlockFrames(uint32_t sampleRate) {
   const uint32_t tenth = sampleRate / 10;
-  if (tenth < 2)
+  if (tenth < 2) {
     return 1; // below 20 Hz (and the refused rate 0): one frame per block
+  }
   uint32_t frames = 1;
-  while (frames <= tenth / 2)
+  while (frames <= tenth / 2) {
     frames <<= 1;
+  }
   return static_cast<int32_t>(frames);
 }
 
@@ -151,8 +156,9 @@ TPlaybackDevsList::TPlaybackDevsList() = default;
 
 TPlaybackDevsList::~TPlaybackDevsList() {
   // Outputs go in list order; each device's destructor closes it.
-  for (auto& device : items)
+  for (auto& device : items) {
     device.reset();
+  }
 }
 
 void TPlaybackDevsList::Add(std::unique_ptr<TPlaybackDevice> device) {
@@ -161,27 +167,34 @@ void TPlaybackDevsList::Add(std::unique_ptr<TPlaybackDevice> device) {
 }
 
 void TPlaybackDevsList::OpenAll() {
-  for (auto& device : items)
-    if (device)
+  for (auto& device : items) {
+    if (device) {
       device->Open();
+    }
+  }
 }
 
 void TPlaybackDevsList::StartAll() {
-  for (auto& device : items)
-    if (device)
+  for (auto& device : items) {
+    if (device) {
       device->Start();
+    }
+  }
 }
 
 void TPlaybackDevsList::StopAll() {
-  for (auto& device : items)
-    if (device)
+  for (auto& device : items) {
+    if (device) {
       device->Stop();
+    }
+  }
 }
 
 void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
   for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i])
+    if (!items[i]) {
       continue;
+    }
     TAudioBuffer& target = items[i]->Buffer();
     TOutput& output = *items_state[i];
     if (target.Format().nSamplesPerSec == source.Format().nSamplesPerSec) {
@@ -190,9 +203,10 @@ void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
     }
     std::unique_ptr<TRateConverter>& converter = output.Converter;
     if (!converter || !(converter->SourceFormat() == source.Format()) ||
-        !(converter->DestinationFormat() == target.Format()))
+        !(converter->DestinationFormat() == target.Format())) {
       converter = std::make_unique<TRateConverter>(source.Format(), source.Frames(), target.Format(),
                                                    target.Frames());
+    }
     converter->Push(source.Data(), source.Bytes());
   }
 }
@@ -200,8 +214,9 @@ void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
 void TPlaybackDevsList::WriteAll() {
   for (size_t i = 0; i < items.size(); ++i) {
     TPlaybackDevice* device = items[i].get();
-    if (!device)
+    if (!device) {
       continue;
+    }
     TRateConverter* converter = items_state[i]->Converter.get();
     if (!converter) {
       device->Write();
@@ -209,7 +224,8 @@ void TPlaybackDevsList::WriteAll() {
     }
     // Zero, one or more whole blocks of the output's own size, as the converter has them.
     TAudioBuffer& target = device->Buffer();
-    while (target.Frames() > 0 && converter->Pop(target.Data(), target.Frames()))
+    while (target.Frames() > 0 && converter->Pop(target.Data(), target.Frames())) {
       device->Write();
+    }
   }
 }

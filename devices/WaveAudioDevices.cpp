@@ -13,8 +13,9 @@ constexpr uint32_t InvalidCall = 0x88780032u;
 std::vector<std::string> NamesOf(const std::vector<TAlsaDevice>& devices) {
   std::vector<std::string> names;
   names.reserve(devices.size());
-  for (const TAlsaDevice& d : devices)
+  for (const TAlsaDevice& d : devices) {
     names.push_back(d.Name);
+  }
   return names;
 }
 
@@ -23,12 +24,14 @@ void OpenPcm(TAlsaPcm& pcm, TAlsaDirection direction, uint32_t number, const TWa
              int32_t line, const char* call) {
   const std::vector<TAlsaDevice> devices = AlsaDevices(direction);
   TSoundResult result;
-  if (number >= devices.size())
+  if (number >= devices.size()) {
     result = {SoundNoDriver, TAlsaPcm::ErrorText("snd_pcm_open", -ENODEV)};
-  else
+  } else {
     result = pcm.Open(devices[number].Pcm, direction, format, PcmLatencyUs);
-  if (result.Failed())
+  }
+  if (result.Failed()) {
     RaiseResultError(static_cast<uint32_t>(result.Code), line, std::string(call) + " (" + result.Text + ")");
+  }
 }
 
 } // namespace
@@ -78,8 +81,9 @@ void TWAVEAudioPlaybackDevice::Close() {
     const std::lock_guard lock(mutex);
     pending.swap(queue);
   }
-  for (std::unique_ptr<TQueuedBlock>& block : pending)
+  for (std::unique_ptr<TQueuedBlock>& block : pending) {
     Release(std::move(block), false);
+  }
   pcm.Close();
 }
 
@@ -108,8 +112,9 @@ void TWAVEAudioPlaybackDevice::Write() {
 }
 
 void TWAVEAudioPlaybackDevice::Release(std::unique_ptr<TQueuedBlock> block, bool played) {
-  if (completionHook)
+  if (completionHook) {
     completionHook({block->Sequence, played});
+  }
 }
 
 void TWAVEAudioPlaybackDevice::Drain() {
@@ -119,8 +124,9 @@ void TWAVEAudioPlaybackDevice::Drain() {
     {
       std::unique_lock lock(mutex);
       changed.wait(lock, [this] { return closing || (!paused && !queue.empty()); });
-      if (closing)
+      if (closing) {
         return;
+      }
       block = std::move(queue.front());
       queue.pop_front();
     }
@@ -130,8 +136,9 @@ void TWAVEAudioPlaybackDevice::Drain() {
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [this] { return closing || !paused; });
-        if (closing)
+        if (closing) {
           break;
+        }
       }
       const long frames =
           pcm.Write(block->Bytes.data() + offset,
@@ -145,8 +152,9 @@ void TWAVEAudioPlaybackDevice::Drain() {
     const bool played = offset + frameBytes > block->Bytes.size();
     Release(std::move(block), played);
     // A PCM that could not recover gets one fresh start before the next block.
-    if (broken)
+    if (broken) {
       pcm.Restart();
+    }
   }
 }
 
@@ -243,8 +251,9 @@ void TWAVEAudioRecordingDevice::Capture() {
     {
       std::unique_lock lock(mutex);
       changed.wait(lock, [this] { return closing || running; });
-      if (closing)
+      if (closing) {
         return;
+      }
     }
     if (!started) {
       const int error = pcm.Restart();

@@ -40,8 +40,9 @@ void Put16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
 }
 void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 4; ++i) {
     p[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
 }
 bool IsId(const uint8_t* p, const char (&id)[5]) {
   return std::memcmp(p, id, 4) == 0;
@@ -53,12 +54,14 @@ ssize_t ReadAt(int fd, uint8_t* data, size_t n, uint64_t offset) {
   while (done < n) {
     const ssize_t r = ::pread(fd, data + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
-      if (errno == EINTR)
+      if (errno == EINTR) {
         continue;
+      }
       return -1;
     }
-    if (r == 0)
+    if (r == 0) {
       break;
+    }
     done += static_cast<size_t>(r);
   }
   return static_cast<ssize_t>(done);
@@ -70,8 +73,9 @@ bool WriteAt(int fd, const uint8_t* data, size_t n, uint64_t offset) {
   while (done < n) {
     const ssize_t r = ::pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
-      if (errno == EINTR)
+      if (errno == EINTR) {
         continue;
+      }
       return false;
     }
     if (r == 0) {
@@ -114,21 +118,25 @@ TWAVEFileRecordingDevice::~TWAVEFileRecordingDevice() {
 void TWAVEFileRecordingDevice::Open() {
   Close();
   fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
     RaiseSystemError(__LINE__, "CreateFile");
+  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0)
+  if (::fstat(fd, &st) != 0) {
     RaiseSystemError(__LINE__, "CreateFile");
+  }
   const auto fileBytes = static_cast<uint64_t>(st.st_size);
 
   // A check that fails without a system error shows its message as the description.
   errno = 0;
   uint8_t riff[12];
   const ssize_t got = ReadAt(fd, riff, sizeof riff, 0);
-  if (got < 0)
+  if (got < 0) {
     RaiseSystemError(__LINE__, InvalidFormat);
-  if (got < 12 || !IsId(riff, "RIFF") || !IsId(riff + 8, "WAVE"))
+  }
+  if (got < 12 || !IsId(riff, "RIFF") || !IsId(riff + 8, "WAVE")) {
     RaiseSystemError(__LINE__, InvalidFormat);
+  }
 
   // Walk the chunks: the first "fmt " gives the format, the "data" after it the samples; anything
   // else (LIST, JUNK, fact, ...) is skipped, with the pad byte that follows an odd-sized chunk.
@@ -138,16 +146,18 @@ void TWAVEFileRecordingDevice::Open() {
   while (true) {
     uint8_t header[8];
     const ssize_t h = ReadAt(fd, header, sizeof header, chunk);
-    if (h != static_cast<ssize_t>(sizeof header))
+    if (h != static_cast<ssize_t>(sizeof header)) {
       RaiseSystemError(__LINE__, InvalidFormat); // no "data" chunk
+    }
     const uint32_t size = Get32(header + 4);
     const uint64_t body = chunk + 8;
 
     if (IsId(header, "fmt ") && !haveFormat) {
       uint8_t fmt[40] = {};
       const size_t want = std::min<size_t>(size, sizeof fmt);
-      if (size < 16 || ReadAt(fd, fmt, want, body) != static_cast<ssize_t>(want))
+      if (size < 16 || ReadAt(fd, fmt, want, body) != static_cast<ssize_t>(want)) {
         RaiseSystemError(__LINE__, InvalidFormat);
+      }
       const uint16_t tag = Get16(fmt);
       const uint16_t channels = Get16(fmt + 2);
       const uint32_t rate = Get32(fmt + 4);
@@ -155,14 +165,18 @@ void TWAVEFileRecordingDevice::Open() {
       const uint16_t bits = Get16(fmt + 14);
       const bool extensiblePCM = tag == TagExtensible && size >= 40 && Get16(fmt + 16) >= 22 &&
                                  std::memcmp(fmt + 24, SubFormatPCM, 16) == 0;
-      if (tag != TagPCM && !extensiblePCM)
+      if (tag != TagPCM && !extensiblePCM) {
         RaiseSystemError(__LINE__, UnsupportedFormat);
-      if (channels < 1 || channels > 2)
+      }
+      if (channels < 1 || channels > 2) {
         RaiseSystemError(__LINE__, UnsupportedFormat);
-      if (bits != 8 && bits != 16)
+      }
+      if (bits != 8 && bits != 16) {
         RaiseSystemError(__LINE__, UnsupportedFormat);
-      if (blockAlign != channels * bits / 8 || rate == 0 || rate > MaxSampleRate)
+      }
+      if (blockAlign != channels * bits / 8 || rate == 0 || rate > MaxSampleRate) {
         RaiseSystemError(__LINE__, UnsupportedFormat);
+      }
       format.wFormatTag = TagPCM;
       format.nChannels = channels;
       format.nSamplesPerSec = rate;
@@ -171,8 +185,9 @@ void TWAVEFileRecordingDevice::Open() {
       format.wBitsPerSample = bits;
       haveFormat = true;
     } else if (IsId(header, "data")) {
-      if (!haveFormat)
+      if (!haveFormat) {
         RaiseSystemError(__LINE__, InvalidFormat);
+      }
       position = body;
       // A size of 0 or 0xFFFFFFFF, or one past the end, is that of a file still being written.
       const bool open = size == 0 || size == 0xFFFFFFFFu || body + size > fileBytes;
@@ -199,11 +214,13 @@ void TWAVEFileRecordingDevice::Read() {
   const uint64_t left = dataEnd == ToEndOfFile ? want : dataEnd - std::min(dataEnd, position);
   const uint64_t n = std::min(want, left);
   const ssize_t got = ReadAt(fd, buffer.Data(), static_cast<size_t>(n), position);
-  if (got < 0)
+  if (got < 0) {
     RaiseSystemError(__LINE__, "ReadFile");
+  }
   position += static_cast<uint64_t>(got);
-  if (want == 0 || static_cast<uint64_t>(got) != want)
+  if (want == 0 || static_cast<uint64_t>(got) != want) {
     RaiseNotice(EndOfFile);
+  }
 }
 
 // ---- Writer ----------------------------------------------------------------------------------
@@ -219,20 +236,23 @@ void TWAVEFilePlaybackDevice::Open() {
   Close();
   TAudioDevice::Open();
   fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
+  if (fd < 0) {
     RaiseSystemError(__LINE__, "CreateFile");
+  }
   dataBytes = 0;
   patchedDataBytes = 0;
   const auto header = MakeHeader(buffer.Format(), 0);
-  if (!WriteAt(fd, header.data(), header.size(), 0))
+  if (!WriteAt(fd, header.data(), header.size(), 0)) {
     RaiseSystemError(__LINE__, "WriteFile");
+  }
 }
 
 void TWAVEFilePlaybackDevice::PatchSizes() {
   // The whole header in one write, so that a kill cannot leave the two sizes disagreeing.
   const auto header = MakeHeader(buffer.Format(), dataBytes);
-  if (!WriteAt(fd, header.data(), header.size(), 0))
+  if (!WriteAt(fd, header.data(), header.size(), 0)) {
     RaiseSystemError(__LINE__, "WriteFile");
+  }
   patchedDataBytes = dataBytes;
 }
 
@@ -244,8 +264,9 @@ void TWAVEFilePlaybackDevice::Write() {
   const auto n = static_cast<uint64_t>(std::max(buffer.Bytes(), 0));
   if (dataBytes + n > maxDataBytes) {
     // The file keeps what it has, under a header that describes it.
-    if (patchedDataBytes != dataBytes)
+    if (patchedDataBytes != dataBytes) {
       PatchSizes();
+    }
     TDSPException e;
     e.ResultCode = EFBIG;
     e.SourceFile = "VirtDevs.cpp";
@@ -265,13 +286,15 @@ void TWAVEFilePlaybackDevice::Write() {
   // Patch before the next block could put a whole second on disk beyond the header, so that a
   // process killed between that block's write and its patch still loses less than a second.
   const uint64_t second = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
-  if (dataBytes - patchedDataBytes + n >= second)
+  if (dataBytes - patchedDataBytes + n >= second) {
     PatchSizes();
+  }
 }
 
 void TWAVEFilePlaybackDevice::Close() {
-  if (fd < 0)
+  if (fd < 0) {
     return;
+  }
   const auto header = MakeHeader(buffer.Format(), dataBytes);
   [[maybe_unused]] const bool written = WriteAt(fd, header.data(), header.size(), 0);
   ::close(fd);

@@ -15,8 +15,9 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 4)
+  if (size < 4) {
     return 0;
+  }
   const TWaveFormat& src = FormatTable[data[0] % FormatCount];
   const TWaveFormat& dst = FormatTable[data[1] % FormatCount];
   const uint8_t srcCut = data[2];

@@ -43,8 +43,9 @@ template <typename Load> void Attempt(TFilter& filter, const uint8_t* data, size
 
 // The record's leading type, when there are 4 bytes for it.
 int32_t LeadingType(const uint8_t* data, size_t size) {
-  if (size < 4)
+  if (size < 4) {
     return -1;
+  }
   return static_cast<int32_t>(static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
                               (static_cast<uint32_t>(data[2]) << 16) |
                               (static_cast<uint32_t>(data[3]) << 24));
@@ -60,12 +61,14 @@ public:
       fresh = CreateFilter(type, SampleRate);
       return *fresh;
     }
-    for (size_t i = 0; i < Types.size(); ++i)
+    for (size_t i = 0; i < Types.size(); ++i) {
       if (Types[i] == type) {
-        if (!kept[i])
+        if (!kept[i]) {
           kept[i] = CreateFilter(type, SampleRate);
+        }
         return *kept[i];
       }
+    }
     __builtin_trap();
   }
 

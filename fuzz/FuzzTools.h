@@ -48,8 +48,9 @@ private:
 // The 16-bit byte sum the settings files end with, little-endian.
 inline void Checksum(const uint8_t* data, size_t size, uint8_t (&out)[2]) {
   uint16_t sum = 0;
-  for (size_t i = 0; i < size; ++i)
+  for (size_t i = 0; i < size; ++i) {
     sum = static_cast<uint16_t>(sum + data[i]);
+  }
   out[0] = static_cast<uint8_t>(sum & 0xFF);
   out[1] = static_cast<uint8_t>(sum >> 8);
 }

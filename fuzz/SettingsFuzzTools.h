@@ -35,8 +35,9 @@ inline void ProcessNoise(TFilter& filter, int32_t frames) {
     ChannelBlock block{{}, plane.data(), frames};
     std::lock_guard guard(filter.Lock());
     filter.Process(block, channel);
-    for (const float v : plane)
+    for (const float v : plane) {
       FUZZ_CHECK(!std::isnan(v) || !filter.Validate());
+    }
   }
 }
 

@@ -12,13 +12,15 @@ namespace {
 std::string DefaultPcmName() {
   std::string name = "default";
   void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0)
+  if (snd_device_name_hint(-1, "pcm", &hints) < 0) {
     return name;
+  }
   for (void** h = hints; *h; ++h) {
     const std::unique_ptr<char, decltype(&std::free)> hintName(snd_device_name_get_hint(*h, "NAME"),
                                                                &std::free);
-    if (!hintName || std::string(hintName.get()) != "default")
+    if (!hintName || std::string(hintName.get()) != "default") {
       continue;
+    }
     const std::unique_ptr<char, decltype(&std::free)> description(snd_device_name_get_hint(*h, "DESC"),
                                                                   &std::free);
     if (description) {
@@ -44,8 +46,9 @@ std::vector<TAlsaDevice> AlsaDevices(TAlsaDirection direction) {
   int card = -1;
   while (snd_card_next(&card) == 0 && card >= 0) {
     snd_ctl_t* ctl = nullptr;
-    if (snd_ctl_open(&ctl, ("hw:" + std::to_string(card)).c_str(), 0) < 0)
+    if (snd_ctl_open(&ctl, ("hw:" + std::to_string(card)).c_str(), 0) < 0) {
       continue;
+    }
     if (snd_ctl_card_info(ctl, cardInfo) == 0) {
       const std::string cardName = snd_ctl_card_info_get_name(cardInfo);
       std::vector<TAlsaDevice> cardDevices;
@@ -54,8 +57,9 @@ std::vector<TAlsaDevice> AlsaDevices(TAlsaDirection direction) {
         snd_pcm_info_set_device(pcmInfo, static_cast<unsigned>(device));
         snd_pcm_info_set_subdevice(pcmInfo, 0);
         snd_pcm_info_set_stream(pcmInfo, stream);
-        if (snd_ctl_pcm_info(ctl, pcmInfo) < 0)
+        if (snd_ctl_pcm_info(ctl, pcmInfo) < 0) {
           continue; // no PCM of this direction on that device
+        }
         cardDevices.push_back({std::string(snd_pcm_info_get_name(pcmInfo)),
                                "plughw:" + std::to_string(card) + "," + std::to_string(device)});
       }
@@ -103,8 +107,9 @@ TSoundResult TAlsaPcm::Open(const std::string& pcm, TAlsaDirection newDirection,
       direction == TAlsaDirection::Playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE;
   snd_pcm_t* opened = nullptr;
   int error = snd_pcm_open(&opened, pcm.c_str(), stream, SND_PCM_NONBLOCK);
-  if (error < 0)
+  if (error < 0) {
     return {CodeOf(error), ErrorText("snd_pcm_open", error)};
+  }
   handle = opened;
   if (format.wFormatTag != 1 || (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) ||
       (format.nChannels != 1 && format.nChannels != 2)) {
@@ -135,8 +140,9 @@ TSoundResult TAlsaPcm::Open(const std::string& pcm, TAlsaDirection newDirection,
 }
 
 void TAlsaPcm::Close() {
-  if (!handle)
+  if (!handle) {
     return;
+  }
   snd_pcm_drop(handle);
   snd_pcm_close(handle);
   handle = nullptr;
@@ -148,51 +154,62 @@ namespace {
 long AfterShortTransfer(snd_pcm_t* pcm, long result, int timeoutMs, bool capture) {
   if (result == -EAGAIN) {
     const int waited = snd_pcm_wait(pcm, timeoutMs);
-    if (waited >= 0)
+    if (waited >= 0) {
       return 0;
+    }
     result = waited;
   }
   const int recovered = snd_pcm_recover(pcm, static_cast<int>(result), 1);
-  if (recovered < 0)
+  if (recovered < 0) {
     return recovered;
-  if (capture)
+  }
+  if (capture) {
     snd_pcm_start(pcm);
+  }
   return 0;
 }
 
 } // namespace
 
 long TAlsaPcm::Write(const uint8_t* data, long frames, int timeoutMs) {
-  if (!handle)
+  if (!handle) {
     return -EBADF;
+  }
   const snd_pcm_sframes_t written = snd_pcm_writei(handle, data, static_cast<snd_pcm_uframes_t>(frames));
-  if (written >= 0)
+  if (written >= 0) {
     return written;
+  }
   return AfterShortTransfer(handle, written, timeoutMs, false);
 }
 
 long TAlsaPcm::Read(uint8_t* data, long frames, int timeoutMs) {
-  if (!handle)
+  if (!handle) {
     return -EBADF;
+  }
   const snd_pcm_sframes_t read = snd_pcm_readi(handle, data, static_cast<snd_pcm_uframes_t>(frames));
-  if (read >= 0)
+  if (read >= 0) {
     return read;
+  }
   return AfterShortTransfer(handle, read, timeoutMs, true);
 }
 
 int TAlsaPcm::Restart() {
-  if (!handle)
+  if (!handle) {
     return -EBADF;
+  }
   snd_pcm_drop(handle);
   int error = snd_pcm_prepare(handle);
-  if (error < 0)
+  if (error < 0) {
     return error;
-  if (direction == TAlsaDirection::Capture)
+  }
+  if (direction == TAlsaDirection::Capture) {
     error = snd_pcm_start(handle);
+  }
   return error < 0 ? error : 0;
 }
 
 void TAlsaPcm::Drop() {
-  if (handle)
+  if (handle) {
     snd_pcm_drop(handle);
+  }
 }

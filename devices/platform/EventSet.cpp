@@ -3,8 +3,9 @@
 #include <bit>
 
 void TEventSet::Signal(int index) {
-  if (index < 0 || index >= Count)
+  if (index < 0 || index >= Count) {
     return;
+  }
   {
     const std::lock_guard lock(mutex);
     flags |= 1u << index;
@@ -13,10 +14,12 @@ void TEventSet::Signal(int index) {
 }
 
 int TEventSet::TakeLowestLocked() {
-  if (failed)
+  if (failed) {
     return Failed;
-  if (flags == 0)
+  }
+  if (flags == 0) {
     return TimedOut;
+  }
   const int index = std::countr_zero(flags);
   flags &= ~(1u << index); // auto-reset: only the signal returned is consumed
   return index;
@@ -35,8 +38,9 @@ int TEventSet::WaitAnyFor(std::chrono::nanoseconds timeout) {
 }
 
 bool TEventSet::IsSignalled(int index) const {
-  if (index < 0 || index >= Count)
+  if (index < 0 || index >= Count) {
     return false;
+  }
   const std::lock_guard lock(mutex);
   return (flags & (1u << index)) != 0;
 }

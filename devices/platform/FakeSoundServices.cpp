@@ -58,8 +58,9 @@ public:
   TSoundResult SetNotificationPositions(const TSoundNotifyPositions& positions, TEventSet& events) override {
     const std::lock_guard lock(state->mutex);
     std::string args;
-    for (const TSoundNotifyPosition& p : positions)
+    for (const TSoundNotifyPosition& p : positions) {
       args += (args.empty() ? "" : " ") + std::to_string(p.Offset);
+    }
     TSoundResult result = state->Call("SetNotificationPositions", args);
     if (!result.Failed()) {
       Ring().Positions = positions;
@@ -72,16 +73,18 @@ public:
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("Lock", std::to_string(offset) + " " + std::to_string(bytes) + " " +
                                                   std::to_string(flags));
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
     std::vector<uint8_t>& memory = Ring().Memory;
     const auto size = static_cast<uint32_t>(memory.size());
     if (flags & SoundLockEntireBuffer) {
       offset = 0;
       bytes = size;
     }
-    if (offset >= size || bytes == 0 || bytes > size)
+    if (offset >= size || bytes == 0 || bytes > size) {
       return {InvalidArg, "lock range outside the ring"};
+    }
     regions = {};
     regions.Region1 = memory.data() + offset;
     regions.Bytes1 = std::min(bytes, size - offset);
@@ -122,8 +125,9 @@ public:
   TSoundResult Restore() override {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("Restore");
-    if (!result.Failed())
+    if (!result.Failed()) {
       Ring().Lost = false;
+    }
     return result;
   }
 
@@ -150,16 +154,18 @@ public:
   TSoundResult Stop() override {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("Stop");
-    if (!result.Failed())
+    if (!result.Failed()) {
       Ring().Running = false;
+    }
     return result;
   }
 
   TSoundResult SetCurrentPosition(uint32_t offset) override {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("SetCurrentPosition", std::to_string(offset));
-    if (!result.Failed())
+    if (!result.Failed()) {
       Ring().CurrentPosition = offset;
+    }
     return result;
   }
 };
@@ -181,8 +187,9 @@ public:
   TSoundResult Stop() override {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("Stop");
-    if (!result.Failed())
+    if (!result.Failed()) {
       Ring().Running = false;
+    }
     return result;
   }
 };
@@ -211,8 +218,9 @@ public:
       const std::lock_guard lock(state->mutex);
       TSoundResult result =
           state->Call("CreateSoundBuffer", std::to_string(ringBytes) + " " + std::to_string(flags));
-      if (result.Failed())
+      if (result.Failed()) {
         return result;
+      }
       CreateRingState(state->playback, ringBytes, format, flags);
     }
     ring = std::make_unique<TFakePlaybackRing>(state, &TState::playback);
@@ -232,8 +240,9 @@ public:
     {
       const std::lock_guard lock(state->mutex);
       TSoundResult result = state->Call("CreateCaptureBuffer", std::to_string(ringBytes));
-      if (result.Failed())
+      if (result.Failed()) {
         return result;
+      }
       CreateRingState(state->capture, ringBytes, format, 0);
     }
     ring = std::make_unique<TFakeCaptureRing>(state, &TState::capture);
@@ -246,10 +255,12 @@ private:
 
 void Notify(TState& state, TFakeRing& ring, std::initializer_list<int> slots) {
   const std::lock_guard lock(state.mutex);
-  if (!ring.Events)
+  if (!ring.Events) {
     return;
-  for (const int slot : slots)
+  }
+  for (const int slot : slots) {
     ring.Events->Signal(ring.Positions[slot].EventIndex);
+  }
 }
 
 } // namespace
@@ -297,14 +308,16 @@ void TFakeSoundServices::NotifyCapture(std::initializer_list<int> slots) {
 
 void TFakeSoundServices::FailPlaybackEvents(uint32_t code, const std::string& text) {
   const std::lock_guard lock(state->mutex);
-  if (state->playback.Events)
+  if (state->playback.Events) {
     state->playback.Events->Fail(code, text);
+  }
 }
 
 void TFakeSoundServices::FailCaptureEvents(uint32_t code, const std::string& text) {
   const std::lock_guard lock(state->mutex);
-  if (state->capture.Events)
+  if (state->capture.Events) {
     state->capture.Events->Fail(code, text);
+  }
 }
 
 std::vector<std::string> TFakeSoundServices::Calls() const {
@@ -315,9 +328,11 @@ std::vector<std::string> TFakeSoundServices::Calls() const {
 std::vector<std::string> TFakeSoundServices::CallsStartingWith(const std::string& prefix) const {
   const std::lock_guard lock(state->mutex);
   std::vector<std::string> found;
-  for (const std::string& call : state->calls)
-    if (call.rfind(prefix, 0) == 0)
+  for (const std::string& call : state->calls) {
+    if (call.rfind(prefix, 0) == 0) {
       found.push_back(call);
+    }
+  }
   return found;
 }
 
@@ -361,8 +376,9 @@ TSoundResult TFakeSoundServices::CreatePlayback(const std::optional<std::string>
   {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("DirectSoundCreate", deviceId.value_or("none"));
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
   }
   playback = std::make_unique<TFakePlayback>(state);
   return TSoundResult::Ok();
@@ -373,8 +389,9 @@ TSoundResult TFakeSoundServices::CreateCapture(const std::optional<std::string>&
   {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("DirectSoundCaptureCreate", deviceId.value_or("none"));
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
   }
   capture = std::make_unique<TFakeCapture>(state);
   return TSoundResult::Ok();

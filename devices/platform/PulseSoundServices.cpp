@@ -48,8 +48,9 @@ private:
 class TPulseConnection {
 public:
   ~TPulseConnection() {
-    if (!loop)
+    if (!loop) {
       return;
+    }
     pa_threaded_mainloop_stop(loop);
     if (context) {
       pa_context_set_state_callback(context, nullptr, nullptr);
@@ -64,28 +65,34 @@ public:
     auto connection = std::shared_ptr<TPulseConnection>(new TPulseConnection());
     TPulseConnection& c = *connection;
     c.loop = pa_threaded_mainloop_new();
-    if (!c.loop)
+    if (!c.loop) {
       return {SoundFail, "pa_threaded_mainloop_new: failed"};
+    }
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Sonolab");
     c.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c.loop), "Sonolab", properties);
     pa_proplist_free(properties);
-    if (!c.context)
+    if (!c.context) {
       return {SoundFail, "pa_context_new: failed"};
+    }
     pa_context_set_state_callback(c.context, &TPulseConnection::OnState, c.loop);
     if (pa_context_connect(c.context, server ? server->c_str() : nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) <
-        0)
+        0) {
       return Failure("pa_context_connect", pa_context_errno(c.context));
-    if (pa_threaded_mainloop_start(c.loop) < 0)
+    }
+    if (pa_threaded_mainloop_start(c.loop) < 0) {
       return {SoundFail, "pa_threaded_mainloop_start: failed"};
+    }
     {
       const TLoopLock lock(c.loop);
       for (;;) {
         const pa_context_state_t state = pa_context_get_state(c.context);
-        if (state == PA_CONTEXT_READY)
+        if (state == PA_CONTEXT_READY) {
           break;
-        if (!PA_CONTEXT_IS_GOOD(state))
+        }
+        if (!PA_CONTEXT_IS_GOOD(state)) {
           return Failure("pa_context_connect", pa_context_errno(c.context));
+        }
         pa_threaded_mainloop_wait(c.loop);
       }
     }
@@ -95,10 +102,12 @@ public:
 
   // Waits for an operation (main loop lock held); its callbacks signal the loop.
   void Await(pa_operation* operation) const {
-    if (!operation)
+    if (!operation) {
       return;
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+    }
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
       pa_threaded_mainloop_wait(loop);
+    }
     pa_operation_unref(operation);
   }
 
@@ -119,8 +128,9 @@ private:
 bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& sampleSpec) {
   if (format.wFormatTag != 1 || (format.nChannels != 1 && format.nChannels != 2) ||
       (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) ||
-      format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8)
+      format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8) {
     return false;
+  }
   sampleSpec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
   sampleSpec.channels = static_cast<uint8_t>(format.nChannels);
   sampleSpec.rate = format.nSamplesPerSec;
@@ -132,7 +142,8 @@ bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& sampleSpec) {
 // The part both directions share: ring memory, position, notifications, the stream and its failure.
 template <class TBase> class TPulseRing : public TBase {
 public:
-  TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes, const pa_sample_spec& sampleSpec)
+  TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes,
+             const pa_sample_spec& sampleSpec)
       : connection(std::move(connection)), memory(ringBytes, 0), sampleSpec(sampleSpec) {
     chunkBytes = std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &sampleSpec)),
                                     static_cast<uint32_t>(pa_frame_size(&sampleSpec)));
@@ -154,14 +165,17 @@ public:
 
   TSoundResult SetNotificationPositions(const TSoundNotifyPositions& newPositions,
                                         TEventSet& newEvents) override {
-    for (const TSoundNotifyPosition& p : newPositions)
-      if (p.Offset >= memory.size() || p.EventIndex < 0 || p.EventIndex >= TEventSet::Count)
+    for (const TSoundNotifyPosition& p : newPositions) {
+      if (p.Offset >= memory.size() || p.EventIndex < 0 || p.EventIndex >= TEventSet::Count) {
         return {static_cast<int32_t>(0x80070057u), "notification position outside the ring"};
+      }
+    }
     const TLoopLock lock(connection->loop);
     positions = newPositions;
     events = &newEvents;
-    if (streamFailed)
+    if (streamFailed) {
       events->Fail(static_cast<uint32_t>(failure.Code), failure.Text);
+    }
     return TSoundResult::Ok();
   }
 
@@ -172,8 +186,9 @@ public:
       offset = 0;
       bytes = size;
     }
-    if (offset >= size || bytes == 0 || bytes > size)
+    if (offset >= size || bytes == 0 || bytes > size) {
       return {static_cast<int32_t>(0x80070057u), "lock range outside the ring"};
+    }
     pa_threaded_mainloop_lock(connection->loop);
     regions = {};
     regions.Region1 = memory.data() + offset;
@@ -195,29 +210,35 @@ protected:
   void Advance(uint32_t n) {
     const uint32_t from = position;
     position = (position + n) % static_cast<uint32_t>(memory.size());
-    if (!events)
+    if (!events) {
       return;
-    for (const TSoundNotifyPosition& p : positions)
-      if (p.Offset >= from && p.Offset < from + n)
+    }
+    for (const TSoundNotifyPosition& p : positions) {
+      if (p.Offset >= from && p.Offset < from + n) {
         events->Signal(p.EventIndex);
+      }
+    }
   }
 
   // Loop lock held: waits until the new stream is ready or has failed.
   TSoundResult AwaitReady(const char* call) {
     for (;;) {
       const pa_stream_state_t state = pa_stream_get_state(stream);
-      if (state == PA_STREAM_READY)
+      if (state == PA_STREAM_READY) {
         return TSoundResult::Ok();
-      if (!PA_STREAM_IS_GOOD(state))
+      }
+      if (!PA_STREAM_IS_GOOD(state)) {
         return Failure(call, connection->Errno());
+      }
       pa_threaded_mainloop_wait(connection->loop);
     }
   }
 
   // Loop lock held: cork or uncork, flush, and wait for the server's answer.
   TSoundResult Run(const char* call, pa_operation* (*operation)(pa_stream*, pa_stream_success_cb_t, void*)) {
-    if (streamFailed)
+    if (streamFailed) {
       return failure.Text.empty() ? TSoundResult{SoundFail, call} : failure;
+    }
     bool done = false;
     struct TAnswer {
       pa_threaded_mainloop* loop;
@@ -231,11 +252,13 @@ protected:
           pa_threaded_mainloop_signal(a->loop, 0);
         },
         &answer);
-    if (!op)
+    if (!op) {
       return Failure(call, connection->Errno());
+    }
     connection->Await(op);
-    if (!done)
+    if (!done) {
       return Failure(call, connection->Errno());
+    }
     return TSoundResult::Ok();
   }
 
@@ -257,8 +280,9 @@ protected:
         self->failure = {self->connection->Alive() ? SoundFail : SoundNoDriver,
                          std::string("pa_stream: ") +
                              pa_strerror(error ? error : PA_ERR_CONNECTIONTERMINATED)};
-        if (self->events)
+        if (self->events) {
           self->events->Fail(static_cast<uint32_t>(self->failure.Code), self->failure.Text);
+        }
       }
     }
     pa_threaded_mainloop_signal(self->connection->loop, 0);
@@ -285,8 +309,9 @@ public:
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);
     stream = pa_stream_new(connection->context, "Sonolab playback", &sampleSpec, nullptr);
-    if (!stream)
+    if (!stream) {
       return Failure("pa_stream_new", connection->Errno());
+    }
     pa_stream_set_state_callback(stream, &TPulsePlaybackRing::OnState, static_cast<TPulseRing*>(this));
     pa_stream_set_write_callback(stream, &TPulsePlaybackRing::OnWrite, this);
     pa_buffer_attr attr;
@@ -299,8 +324,9 @@ public:
         static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags, nullptr,
-                                   nullptr) < 0)
+                                   nullptr) < 0) {
       return Failure("pa_stream_connect_playback", connection->Errno());
+    }
     return AwaitReady("pa_stream_connect_playback");
   }
 
@@ -322,8 +348,9 @@ public:
     uint64_t held = 0;
     pa_usec_t latency = 0;
     int negative = 0;
-    if (running && !streamFailed && pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
+    if (running && !streamFailed && pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative) {
       held = pa_usec_to_bytes(latency, &sampleSpec) % size;
+    }
     playCursor = static_cast<uint32_t>((position + size - held) % size);
     return TSoundResult::Ok();
   }
@@ -339,8 +366,9 @@ public:
     }
     // A request the server made while the stream was stopped is not repeated.
     const size_t writable = pa_stream_writable_size(stream);
-    if (writable != static_cast<size_t>(-1))
+    if (writable != static_cast<size_t>(-1)) {
       Pump(writable);
+    }
     return result;
   }
 
@@ -348,8 +376,9 @@ public:
     const TLoopLock lock(connection->loop);
     running = false;
     TSoundResult result = Run("pa_stream_cork", &Cork);
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
     return Run("pa_stream_flush", &pa_stream_flush);
   }
 
@@ -367,10 +396,12 @@ private:
       uint32_t piece = std::min<uint32_t>(
           {static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)), chunkBytes, size - position});
       piece -= piece % static_cast<uint32_t>(pa_frame_size(&sampleSpec));
-      if (piece == 0)
+      if (piece == 0) {
         break;
-      if (pa_stream_write(stream, memory.data() + position, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+      }
+      if (pa_stream_write(stream, memory.data() + position, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
         break;
+      }
       Advance(piece);
       n -= piece;
     }
@@ -386,8 +417,9 @@ public:
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);
     stream = pa_stream_new(connection->context, "Sonolab capture", &sampleSpec, nullptr);
-    if (!stream)
+    if (!stream) {
       return Failure("pa_stream_new", connection->Errno());
+    }
     pa_stream_set_state_callback(stream, &TPulseCaptureRing::OnState, static_cast<TPulseRing*>(this));
     pa_stream_set_read_callback(stream, &TPulseCaptureRing::OnRead, this);
     pa_buffer_attr attr;
@@ -397,8 +429,9 @@ public:
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(CaptureFragmentUsec, &sampleSpec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags) < 0)
+    if (pa_stream_connect_record(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags) < 0) {
       return Failure("pa_stream_connect_record", connection->Errno());
+    }
     return AwaitReady("pa_stream_connect_record");
   }
 
@@ -407,8 +440,9 @@ public:
     const bool wasRunning = running;
     running = true;
     TSoundResult result = Run("pa_stream_cork", &Uncork);
-    if (result.Failed())
+    if (result.Failed()) {
       running = wasRunning;
+    }
     return result;
   }
 
@@ -416,8 +450,9 @@ public:
     const TLoopLock lock(connection->loop);
     running = false;
     TSoundResult result = Run("pa_stream_cork", &Cork);
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
     return Run("pa_stream_flush", &pa_stream_flush);
   }
 
@@ -428,8 +463,9 @@ private:
     while (!streamFailed && pa_stream_readable_size(stream) > 0) {
       const void* data = nullptr;
       size_t n = 0;
-      if (pa_stream_peek(stream, &data, &n) < 0 || n == 0)
+      if (pa_stream_peek(stream, &data, &n) < 0 || n == 0) {
         break;
+      }
       if (running) {
         const auto* bytes = static_cast<const uint8_t*>(data);
         size_t done = 0;
@@ -437,10 +473,11 @@ private:
           const uint32_t piece = std::min<uint32_t>(
               {static_cast<uint32_t>(std::min<size_t>(n - done, UINT32_MAX)), chunkBytes, size - position});
           // A hole in the stream is captured as silence.
-          if (bytes)
+          if (bytes) {
             std::memcpy(memory.data() + position, bytes + done, piece);
-          else
+          } else {
             std::memset(memory.data() + position, sampleSpec.format == PA_SAMPLE_U8 ? 128 : 0, piece);
+          }
           Advance(piece);
           done += piece;
         }
@@ -464,14 +501,17 @@ public:
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format, uint32_t,
                           std::unique_ptr<TSoundPlaybackRing>& ring) override {
     pa_sample_spec sampleSpec{};
-    if (!SampleSpecOf(format, sampleSpec))
+    if (!SampleSpecOf(format, sampleSpec)) {
       return Failure("pa_stream_new", PA_ERR_INVALID);
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0)
+    }
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0) {
       return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
+    }
     auto created = std::make_unique<TPulsePlaybackRing>(connection, ringBytes, sampleSpec);
     TSoundResult result = created->Connect(deviceId);
-    if (!result.Failed())
+    if (!result.Failed()) {
       ring = std::move(created);
+    }
     return result;
   }
 
@@ -488,14 +528,17 @@ public:
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format,
                           std::unique_ptr<TSoundCaptureRing>& ring) override {
     pa_sample_spec sampleSpec{};
-    if (!SampleSpecOf(format, sampleSpec))
+    if (!SampleSpecOf(format, sampleSpec)) {
       return Failure("pa_stream_new", PA_ERR_INVALID);
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0)
+    }
+    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0) {
       return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
+    }
     auto created = std::make_unique<TPulseCaptureRing>(connection, ringBytes, sampleSpec);
     TSoundResult result = created->Connect(deviceId);
-    if (!result.Failed())
+    if (!result.Failed()) {
       ring = std::move(created);
+    }
     return result;
   }
 
@@ -527,8 +570,9 @@ TSoundResult FindDevice(TPulseConnection& c, const std::string& name, const char
                                                void (*)(pa_context*, const TInfo*, int, void*), void*)) {
   TListing listing{c.loop, {}};
   c.Await(query(c.context, name.c_str(), &OnDevice<TInfo>, &listing));
-  if (listing.devices.empty())
+  if (listing.devices.empty()) {
     return Failure(call, c.Alive() ? PA_ERR_NOENTITY : c.Errno());
+  }
   return TSoundResult::Ok();
 }
 
@@ -543,8 +587,9 @@ bool TPulseSoundServices::ServerReachable() const {
 
 std::vector<TSoundDeviceInfo> TPulseSoundServices::EnumeratePlayback() {
   std::shared_ptr<TPulseConnection> c;
-  if (TPulseConnection::Connect(server, c).Failed())
+  if (TPulseConnection::Connect(server, c).Failed()) {
     return {};
+  }
   const TLoopLock lock(c->loop);
   TListing listing{c->loop, {}};
   c->Await(pa_context_get_sink_info_list(c->context, &OnDevice<pa_sink_info>, &listing));
@@ -553,8 +598,9 @@ std::vector<TSoundDeviceInfo> TPulseSoundServices::EnumeratePlayback() {
 
 std::vector<TSoundDeviceInfo> TPulseSoundServices::EnumerateCapture() {
   std::shared_ptr<TPulseConnection> c;
-  if (TPulseConnection::Connect(server, c).Failed())
+  if (TPulseConnection::Connect(server, c).Failed()) {
     return {};
+  }
   const TLoopLock lock(c->loop);
   TListing listing{c->loop, {}};
   c->Await(pa_context_get_source_info_list(c->context, &OnDevice<pa_source_info>, &listing));
@@ -565,14 +611,16 @@ TSoundResult TPulseSoundServices::CreatePlayback(const std::optional<std::string
                                                  std::unique_ptr<TSoundPlayback>& playback) {
   std::shared_ptr<TPulseConnection> c;
   TSoundResult result = TPulseConnection::Connect(server, c);
-  if (result.Failed())
+  if (result.Failed()) {
     return result;
+  }
   if (deviceId) {
     const TLoopLock lock(c->loop);
     result = FindDevice<pa_sink_info>(*c, *deviceId, "pa_context_get_sink_info_by_name",
                                       &pa_context_get_sink_info_by_name);
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
   }
   playback = std::make_unique<TPulsePlayback>(std::move(c), deviceId);
   return result;
@@ -582,14 +630,16 @@ TSoundResult TPulseSoundServices::CreateCapture(const std::optional<std::string>
                                                 std::unique_ptr<TSoundCapture>& capture) {
   std::shared_ptr<TPulseConnection> c;
   TSoundResult result = TPulseConnection::Connect(server, c);
-  if (result.Failed())
+  if (result.Failed()) {
     return result;
+  }
   if (deviceId) {
     const TLoopLock lock(c->loop);
     result = FindDevice<pa_source_info>(*c, *deviceId, "pa_context_get_source_info_by_name",
                                         &pa_context_get_source_info_by_name);
-    if (result.Failed())
+    if (result.Failed()) {
       return result;
+    }
   }
   capture = std::make_unique<TPulseCapture>(std::move(c), deviceId);
   return result;

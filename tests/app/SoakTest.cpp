@@ -64,8 +64,9 @@ constexpr int MaxEditedFilters = 8; // plus the probe: long enough to hurt, shor
 constexpr auto StallLimit = 30s;
 
 double SoakSeconds() {
-  if (const char* text = std::getenv("SONOLAB_SOAK_SECONDS"); text != nullptr && *text != '\0')
+  if (const char* text = std::getenv("SONOLAB_SOAK_SECONDS"); text != nullptr && *text != '\0') {
     return std::atof(text);
+  }
 #ifdef SONOLAB_SOAK_SANITIZED
   return 300;
 #else
@@ -116,8 +117,9 @@ public:
       std::unique_lock guard(mutex);
       releasedChanged.wait(guard, [this] { return released; });
     }
-    if (read == blocks)
+    if (read == blocks) {
       RaiseNotice("Достигнут конец файла");
+    }
     auto* s = reinterpret_cast<int16_t*>(buffer.Data());
     for (int32_t i = 0; i < buffer.Frames(); ++i, ++frame) {
       const double t = static_cast<double>(frame) / Rate;
@@ -158,8 +160,9 @@ public:
   void Start() override {}
   void Stop() override {}
   void Write() override {
-    if (buffer.Bytes() != buffer.Frames() * 4 || buffer.Frames() != 4096)
+    if (buffer.Bytes() != buffer.Frames() * 4 || buffer.Frames() != 4096) {
       ++badBlocks;
+    }
     ++written;
   }
   std::atomic<int64_t> written{0};
@@ -178,8 +181,9 @@ public:
   TFiniteProbe(int32_t rate, TProbeCounts& counts) : TFilter(rate), counts(counts) { type = 3; }
   void Process(ChannelBlock& block, int) override {
     int64_t bad = 0;
-    for (int32_t i = 0; i < block.Frames; ++i)
+    for (int32_t i = 0; i < block.Frames; ++i) {
       bad += std::isfinite(block.Samples[i]) ? 0 : 1;
+    }
     counts.Samples += block.Frames;
     counts.NonFinite += bad;
   }
@@ -196,10 +200,11 @@ public:
   void PostDSPNotify(uintptr_t wParam) override {
     {
       std::lock_guard guard(mutex);
-      if (wParam == 0)
+      if (wParam == 0) {
         ++blocks;
-      else
+      } else {
         stopped = true;
+      }
     }
     changed.notify_all();
   }
@@ -286,8 +291,9 @@ TSettingsFiles MakeSettingsFiles(const fs::path& dir, std::mt19937& random) {
   for (int i = 0; i < 4; ++i) {
     TFilterList chain(Rate);
     const int n = std::uniform_int_distribution<int>(1, 6)(random);
-    for (int k = 0; k < n; ++k)
+    for (int k = 0; k < n; ++k) {
       chain.Add(RandomFilter(random));
+    }
     chain.SetEnabled(0, i % 2 == 0);
     files.Chains.push_back((dir / ("chain" + std::to_string(i) + ".lst")).string());
     SaveChainFile(chain, files.Chains.back());
@@ -298,8 +304,9 @@ TSettingsFiles MakeSettingsFiles(const fs::path& dir, std::mt19937& random) {
                                     100, 0, 0, 0, 0xE8, 3, 0, 0, 2, 0, 0, 0};
     payload.insert(payload.end(), 16, 1);
     uint16_t sum = 0;
-    for (const uint8_t b : payload)
+    for (const uint8_t b : payload) {
       sum = static_cast<uint16_t>(sum + b);
+    }
     payload.push_back(static_cast<uint8_t>(sum));
     payload.push_back(static_cast<uint8_t>(sum >> 8));
     files.BrokenChain = (dir / "broken.lst").string();
@@ -317,8 +324,9 @@ TSettingsFiles MakeSettingsFiles(const fs::path& dir, std::mt19937& random) {
   }
   {
     TFilterList reference(Rate);
-    for (const int32_t type : Types)
+    for (const int32_t type : Types) {
       reference.Add(CreateFilter(type, Rate));
+    }
     files.Reference = (dir / "reference.lst").string();
     SaveChainFile(reference, files.Reference);
   }
@@ -386,8 +394,9 @@ private:
       AppendProbe();
     }
     const int64_t now = window.Blocks();
-    if (releaseInput)
+    if (releaseInput) {
       input.Release();
+    }
     window.WaitForBlocks(now + 2, 30s);
     return {ResidentBytes(), HeapBytesInUse()};
   }
@@ -419,8 +428,9 @@ private:
     } else if (what < 97) {
       // Pause and Play, with an edit while the worker is held.
       worker.PauseProcessing();
-      if (Edited() > 0)
+      if (Edited() > 0) {
         Reparameterise(*chain.Item(Pick(0, Edited() - 1)), random);
+      }
       worker.ResumeProcessing();
       ++pauses;
     }
@@ -433,12 +443,14 @@ private:
     try {
       LoadChainFile(chain, file);
       ++loads;
-      if (broken)
+      if (broken) {
         problems.push_back("a chain with an unknown type loaded");
+      }
     } catch (const TFilterError& e) {
       ++refusedLoads;
-      if (!broken || std::string(e.what()) != MsgBadFileFormat || chain.Count() != 0)
+      if (!broken || std::string(e.what()) != MsgBadFileFormat || chain.Count() != 0) {
         problems.push_back(std::string("chain load: ") + e.what());
+      }
     }
     AppendProbe();
   }
@@ -450,12 +462,14 @@ private:
     try {
       LoadFilterFile(filter, file);
       ++loads;
-      if (filter.Type() != Types[t])
+      if (filter.Type() != Types[t]) {
         problems.push_back("a filter record of another type loaded");
+      }
     } catch (const TFilterError& e) {
       ++refusedLoads;
-      if (filter.Type() == Types[t] || std::string(e.what()) != MsgBadFileFormat)
+      if (filter.Type() == Types[t] || std::string(e.what()) != MsgBadFileFormat) {
         problems.push_back(std::string("filter load: ") + e.what());
+      }
     }
   }
 
@@ -570,8 +584,9 @@ TEST(Soak, LiveChainEditsDuringALongRenderKeepEverySampleFiniteAndMemoryFlatWith
   EXPECT_EQ(probe.Samples.load(), totalBlocks * 4096 * 2);
   EXPECT_EQ(probe.NonFinite.load(), 0);
 
-  for (const std::string& problem : problems)
+  for (const std::string& problem : problems) {
     ADD_FAILURE() << problem;
+  }
   EXPECT_GE(edits, totalBlocks) << "too few edits to mean anything";
   EXPECT_GT(loads, 0);
   EXPECT_GT(refused, 0);

@@ -63,8 +63,9 @@ TEST(FormatTable, HoldsNineRatesInFourLayoutsWithDerivedFields) {
 }
 
 TEST(FormatTable, ListTextsOfAll36Entries) {
-  for (int i = 0; i < FormatCount; ++i)
+  for (int i = 0; i < FormatCount; ++i) {
     EXPECT_EQ(FormatName(i), ListTexts[i]) << i;
+  }
   EXPECT_EQ(FormatName(0), "8,000 КГц, 8 бит, моно (7 Кб/с)");
   EXPECT_EQ(FormatName(31), "44,100 КГц, 16 бит, стерео (172 Кб/с)");
 }
@@ -75,8 +76,9 @@ TEST(FormatTable, TextOfAFormatOutsideTheTable) {
 }
 
 TEST(FormatTable, FindFormatComparesAllSevenFields) {
-  for (int i = 0; i < FormatCount; ++i)
+  for (int i = 0; i < FormatCount; ++i) {
     EXPECT_EQ(FindFormat(FormatTable[i]), i);
+  }
   EXPECT_EQ(FindFormat(MakePCMFormat(44100, 1, 16)), 30);
   EXPECT_EQ(FindFormat(MakePCMFormat(96000, 1, 16)), 0);
   TWaveFormat noExtra = FormatTable[30];
@@ -192,8 +194,9 @@ TEST_P(ConvertBetweenFormats, OneKilohertzSineKeepsItsFrequencyAndLevel) {
     EXPECT_NEAR(GoertzelAmplitude(x, edge, converted - edge, 1000, df.nSamplesPerSec), Amplitude,
                 0.05 * Amplitude);
     // What the conversion did not fill is silence.
-    for (int64_t n = converted + 1; n < target.Frames(); ++n)
+    for (int64_t n = converted + 1; n < target.Frames(); ++n) {
       ASSERT_EQ(SampleAt(df, target.Data(), n, c), 0) << n;
+    }
   }
 }
 

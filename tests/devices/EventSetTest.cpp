@@ -72,11 +72,13 @@ TEST(EventSet, FailWakesABlockedWaiterAndEveryLaterWaitUntilReset) {
 
 TEST(EventSet, ResetClearsEveryFlag) {
   TEventSet set;
-  for (int i = 0; i < TEventSet::Count; ++i)
+  for (int i = 0; i < TEventSet::Count; ++i) {
     set.Signal(i);
+  }
   set.Reset();
-  for (int i = 0; i < TEventSet::Count; ++i)
+  for (int i = 0; i < TEventSet::Count; ++i) {
     EXPECT_FALSE(set.IsSignalled(i));
+  }
 }
 
 TEST(EventSet, WaitAnyForReturnsTimedOutWithoutASignal) {
@@ -95,8 +97,9 @@ TEST(EventSet, EverySignalFromManyThreadsIsSeenExactlyOnce) {
   std::atomic<int> next{0};
   std::thread producer([&] {
     for (int i = 0; i < Rounds; ++i) {
-      while (next.load() != i)
+      while (next.load() != i) {
         std::this_thread::yield();
+      }
       set.Signal(i % TEventSet::Count);
     }
   });

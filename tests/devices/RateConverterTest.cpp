@@ -71,10 +71,11 @@ TEST_P(StreamingRateConversion, SineStaysContinuousWithNoGapOrRepeatAndKeepsItsD
   // Output blocks shorter than input blocks come two at a time now and then; longer ones skip passes.
   const double inBlockSeconds = static_cast<double>(work.Frames()) / sf.nSamplesPerSec;
   const double outBlockSeconds = static_cast<double>(output.Buffer().Frames()) / df.nSamplesPerSec;
-  if (outBlockSeconds < inBlockSeconds)
+  if (outBlockSeconds < inBlockSeconds) {
     EXPECT_GT(passesWithTwoWrites, 0);
-  else
+  } else {
     EXPECT_GT(passesWithoutWrite, 0);
+  }
 
   // Continuity: one sine fits the whole output; a lost or repeated block would break its phase.
   const double quantum = df.wBitsPerSample == 8 ? 256 : 1;
@@ -85,9 +86,10 @@ TEST_P(StreamingRateConversion, SineStaysContinuousWithNoGapOrRepeatAndKeepsItsD
     EXPECT_NEAR(fit.Amplitude, Amplitude, 0.01 * Amplitude + quantum);
     const double w = 2 * std::numbers::pi * Hz / df.nSamplesPerSec;
     double worst = 0;
-    for (int64_t n = skip; n < outFrames; ++n)
+    for (int64_t n = skip; n < outFrames; ++n) {
       worst = std::max(
           worst, std::abs(x[n] - fit.Amplitude * std::sin(w * static_cast<double>(n - skip) + fit.Phase)));
+    }
     EXPECT_LT(worst, 0.01 * Amplitude + quantum) << "channel " << c;
   }
 }
@@ -117,8 +119,9 @@ TEST(RateConverter, QueueAllocatesNothingOnceWarmedUp) {
   for (int b = 0; b < 400; ++b) {
     FillSine(sf, in.Data(), 512, 440, 8000, b * 512);
     converter.Push(in.Data(), in.Bytes());
-    while (converter.Pop(out.data(), 4096))
+    while (converter.Pop(out.data(), 4096)) {
       produced += 4096;
+    }
     EXPECT_LT(converter.QueuedFrames(), 4096);
     ASSERT_EQ(converter.QueueCapacity(), capacity) << "pass " << b;
   }
@@ -162,11 +165,13 @@ TEST(RateConverter, OutputIsTheInputDelayedByExactlyTheLeadFrames) {
   std::vector<uint8_t> out(static_cast<size_t>(frames) * 2);
   ASSERT_TRUE(converter.Pop(out.data(), frames));
   const std::vector<double> x = Channel(df, out.data(), frames, 0);
-  for (int n = 0; n < lead; ++n)
+  for (int n = 0; n < lead; ++n) {
     ASSERT_EQ(x[n], 0) << n;
+  }
   double worst = 0;
-  for (int n = lead + 200; n < frames; ++n)
+  for (int n = lead + 200; n < frames; ++n) {
     worst = std::max(worst,
                      std::abs(x[n] - 10000 * std::sin(2 * std::numbers::pi * 1000 * (n - lead) / 48000.0)));
+  }
   EXPECT_LT(worst, 20.0);
 }

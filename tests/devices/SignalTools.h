@@ -20,8 +20,9 @@ namespace testing_signals {
 inline int32_t SampleAt(const TWaveFormat& f, const uint8_t* data, int64_t frame, int channel) {
   const int step = f.wBitsPerSample / 8;
   const uint8_t* p = data + (frame * f.nChannels + channel) * step;
-  if (f.wBitsPerSample == 8)
+  if (f.wBitsPerSample == 8) {
     return (static_cast<int32_t>(p[0]) - 128) * 256;
+  }
   return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
 }
 
@@ -43,8 +44,9 @@ inline void FillSine(const TWaveFormat& f, uint8_t* data, int64_t frames, double
   for (int64_t n = 0; n < frames; ++n) {
     const double v =
         amplitude16 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(first + n) / f.nSamplesPerSec);
-    for (int c = 0; c < f.nChannels; ++c)
+    for (int c = 0; c < f.nChannels; ++c) {
       PutSample(f, data, n, c, v);
+    }
   }
 }
 
@@ -77,9 +79,11 @@ inline SineFit FitSine(const std::vector<double>& x, int64_t from, int64_t to, d
   double sol[3];
   for (int k = 0; k < 3; ++k) {
     double t[3][3];
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
         t[i][j] = j == k ? r[i] : m[i][j];
+      }
+    }
     sol[k] = det(t) / d;
   }
   SineFit fit;
@@ -112,8 +116,9 @@ inline double GoertzelAmplitude(const std::vector<double>& x, int64_t from, int6
 
 inline std::vector<double> Channel(const TWaveFormat& f, const uint8_t* data, int64_t frames, int channel) {
   std::vector<double> x(static_cast<size_t>(frames));
-  for (int64_t n = 0; n < frames; ++n)
+  for (int64_t n = 0; n < frames; ++n) {
     x[n] = SampleAt(f, data, n, channel);
+  }
   return x;
 }
 

@@ -19,8 +19,9 @@ public:
   void Open() override {
     TAudioDevice::Open();
     log.push_back(name + ".Open");
-    if (failOpen)
+    if (failOpen) {
       RaiseResultError(0x88780064, 1, "Open");
+    }
   }
   void Close() override { log.push_back(name + ".Close"); }
   void Start() override { log.push_back(name + ".Start"); }
@@ -49,14 +50,16 @@ TEST(BlockSize, LargestPowerOfTwoNotAboveATenthOfTheRate) {
   const std::pair<uint32_t, int32_t> table[] = {{8000, 512},   {11025, 1024}, {12000, 1024},
                                                 {16000, 1024}, {22050, 2048}, {24000, 2048},
                                                 {32000, 2048}, {44100, 4096}, {48000, 4096}};
-  for (const auto& [rate, frames] : table)
+  for (const auto& [rate, frames] : table) {
     EXPECT_EQ(BlockFrames(rate), frames) << rate;
+  }
   EXPECT_EQ(BlockFrames(96000), 8192);
   EXPECT_EQ(BlockFrames(40960), 4096);
   EXPECT_EQ(BlockFrames(40959), 2048);
   EXPECT_EQ(BlockFrames(20), 2);
-  for (uint32_t rate = 1; rate < 20; ++rate)
+  for (uint32_t rate = 1; rate < 20; ++rate) {
     EXPECT_EQ(BlockFrames(rate), 1) << rate;
+  }
 }
 
 TEST(BlockSize, EveryTableFormatLastsMoreThan50AndAtMost100Ms) {
@@ -119,8 +122,9 @@ TEST(AudioBuffer, ConvertFromEqualFormatIsAPlainCopyOfTheDestinationBytes) {
   TAudioBuffer source;
   source.Format() = FormatTable[3];
   source.SetFrames(512);
-  for (int i = 0; i < source.Bytes(); ++i)
+  for (int i = 0; i < source.Bytes(); ++i) {
     source.Data()[i] = static_cast<uint8_t>(i * 7 + 3);
+  }
   TAudioBuffer copy = TAudioBuffer::ShapedLike(source);
   copy.ConvertFrom(source);
   EXPECT_TRUE(std::equal(source.Data(), source.Data() + source.Bytes(), copy.Data()));

@@ -25,8 +25,9 @@ void Add16(std::vector<uint8_t>& b, uint16_t v) {
   b.push_back(static_cast<uint8_t>(v >> 8));
 }
 void Add32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 4; ++i) {
     b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
 }
 void AddId(std::vector<uint8_t>& b, const char* id) {
   b.insert(b.end(), id, id + 4);
@@ -79,8 +80,9 @@ std::vector<uint8_t> Riff(const std::vector<Chunk>& chunks, const char* riff = "
     AddId(body, c.Id.c_str());
     Add32(body, c.Size.value_or(static_cast<uint32_t>(c.Body.size())));
     body.insert(body.end(), c.Body.begin(), c.Body.end());
-    if (c.Body.size() % 2 == 1)
+    if (c.Body.size() % 2 == 1) {
       body.push_back(0); // pad byte
+    }
   }
   std::vector<uint8_t> file;
   AddId(file, riff);
@@ -91,8 +93,9 @@ std::vector<uint8_t> Riff(const std::vector<Chunk>& chunks, const char* riff = "
 
 std::vector<uint8_t> Ramp(size_t n, uint8_t start = 0) {
   std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i)
+  for (size_t i = 0; i < n; ++i) {
     v[i] = static_cast<uint8_t>(start + i * 7);
+  }
   return v;
 }
 
@@ -240,8 +243,9 @@ TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
   EXPECT_EQ(onDisk[29], 30u * 512);
   EXPECT_EQ(onDisk[39], 30u * 512);
   // Even with the next block written and its patch not yet made, less than a second is unclaimed.
-  for (size_t i = 0; i < onDisk.size(); ++i)
+  for (size_t i = 0; i < onDisk.size(); ++i) {
     EXPECT_LT(512u * (i + 2) - onDisk[i], 8000u) << "block " << i + 1;
+  }
   EXPECT_EQ(writer.DataBytes(), 40u * 512);
 }
 
@@ -252,8 +256,9 @@ TEST(WaveWriter, RefusesTheBlockThatWouldPassTheSizeLimitAndKeepsAValidFile) {
     TWAVEFilePlaybackDevice writer(3 * 512 + 100);
     writer.SetFileName(file);
     writer.Open();
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
       writer.Write();
+    }
     try {
       writer.Write();
       FAIL() << "the fourth block passed the limit";
@@ -294,8 +299,9 @@ TEST(WaveWriter, FailedCreationReportsCreateFileWithErrno) {
 }
 
 TEST(WaveWriter, AHeaderThatCannotBeWrittenIsAnError) {
-  if (access("/dev/full", W_OK) != 0)
+  if (access("/dev/full", W_OK) != 0) {
     GTEST_SKIP() << "no /dev/full";
+  }
   TWAVEFilePlaybackDevice writer;
   writer.SetFileName("/dev/full");
   try {
@@ -327,8 +333,10 @@ TEST(WaveWriter, AShortWriteRaisesWriteFileAndTheFileEndsWithTheLastWholeBlock) 
       writer.Write();
       code = 12;
     } catch (const TDSPException& e) {
-      if (e.Operation == "WriteFile" && e.ResultCode == static_cast<uint32_t>(EFBIG) && e.Description.empty())
+      if (e.Operation == "WriteFile" && e.ResultCode == static_cast<uint32_t>(EFBIG) &&
+          e.Description.empty()) {
         code = 0;
+      }
     }
     _exit(code);
   }
@@ -360,8 +368,9 @@ TEST(WaveWriter, AKilledWriterLeavesAFileThatReadsBackMissingAtMostOneSecond) {
     }
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = write(ready[1], &byte, 1);
-    while (true)
+    while (true) {
       pause();
+    }
   }
   close(ready[1]);
   char byte = 0;
@@ -616,8 +625,9 @@ TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocks) {
   reader.SetFileName(file);
   reader.Open();
   EXPECT_EQ(reader.Buffer().Bytes(), 512);
-  for (int i = 0; i < 19; ++i)
+  for (int i = 0; i < 19; ++i) {
     reader.Read();
+  }
   try {
     reader.Read();
     FAIL() << "a twentieth block";
@@ -720,8 +730,9 @@ TEST(WaveWriter, SoxReadsTheWrittenFileWithItsFormatAndLength) {
     writer.Buffer().Format() = FormatTable[19]; // 22050 stereo 16
     writer.SetFileName(file);
     writer.Open();
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 7; ++i) {
       writer.Write();
+    }
   }
   const std::string info = dir.File("info.txt");
   ASSERT_EQ(RunShell("(soxi -r '" + file + "' && soxi -c '" + file + "' && soxi -b '" + file +

@@ -16,8 +16,9 @@ inline ::testing::AssertionResult LoadIsRefused(TFilter& filter, const void* rec
   try {
     filter.Load(in);
   } catch (const TFilterError& e) {
-    if (std::string(e.what()) == "Неверный формат файла!")
+    if (std::string(e.what()) == "Неверный формат файла!") {
       return ::testing::AssertionSuccess();
+    }
     return ::testing::AssertionFailure() << "refused with \"" << e.what() << "\"";
   }
   return ::testing::AssertionFailure() << "the record was accepted";

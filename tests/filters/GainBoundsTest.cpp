@@ -35,9 +35,11 @@ bool ProcessesFinite(TMultiBandFilter& f) {
       }
       ChannelBlock block{{}, x.data(), static_cast<int32_t>(x.size())};
       f.Process(block, channel);
-      for (const float v : x)
-        if (!std::isfinite(v))
+      for (const float v : x) {
+        if (!std::isfinite(v)) {
           return false;
+        }
+      }
     }
   }
   return true;

@@ -29,19 +29,22 @@ public:
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir.string(), "HOME=" + dir.string(),
                                     "PATH=/usr/bin:/bin"};
     std::vector<char*> argv, envp;
-    for (std::string& a : args)
+    for (std::string& a : args) {
       argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
-    for (std::string& e : env)
+    for (std::string& e : env) {
       envp.push_back(e.data());
+    }
     envp.push_back(nullptr);
     if (posix_spawnp(&pid, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
       pid = -1;
       return;
     }
     address = "unix:" + socket;
-    for (int i = 0; i < 200 && !TPulseSoundServices(address).ServerReachable(); ++i)
+    for (int i = 0; i < 200 && !TPulseSoundServices(address).ServerReachable(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   }
   ~TPrivatePulseServer() { Kill(); }
   TPrivatePulseServer(const TPrivatePulseServer&) = delete;

@@ -45,9 +45,10 @@ bool PulseRequired() {
 #define REQUIRE_PULSE_SERVER()                                                                               \
   do {                                                                                                       \
     if (!TPulseSoundServices().ServerReachable()) {                                                          \
-      if (PulseRequired())                                                                                   \
+      if (PulseRequired()) {                                                                                 \
         FAIL()                                                                                               \
             << "SONOLAB_REQUIRE_PULSE=1 but no PulseAudio server answers (scripts/pulse-server.sh start)";   \
+      }                                                                                                      \
       GTEST_SKIP() << "no PulseAudio server";                                                                \
     }                                                                                                        \
   } while (false)
@@ -71,8 +72,9 @@ public:
     for (int32_t n = 0; n < b.Frames(); ++n, ++frame) {
       const double v = ToneAmplitude * std::sin(2 * std::numbers::pi * ToneHz * static_cast<double>(frame) /
                                                 f.nSamplesPerSec);
-      for (int c = 0; c < f.nChannels; ++c)
+      for (int c = 0; c < f.nChannels; ++c) {
         samples[n * f.nChannels + c] = static_cast<int16_t>(std::lround(v));
+      }
     }
   }
 
@@ -83,15 +85,17 @@ private:
 // Channel 0 of 16-bit blocks.
 void AppendChannel0(const TAudioBuffer& b, std::vector<double>& x) {
   const auto* samples = reinterpret_cast<const int16_t*>(b.Data());
-  for (int32_t n = 0; n < b.Frames(); ++n)
+  for (int32_t n = 0; n < b.Frames(); ++n) {
     x.push_back(samples[n * b.Format().nChannels]);
+  }
 }
 
 // The amplitude of the component at hz: a single DFT bin over the samples.
 double AmplitudeAt(const std::vector<double>& x, size_t from, double hz, double rate) {
   std::complex<double> sum = 0;
-  for (size_t n = from; n < x.size(); ++n)
+  for (size_t n = from; n < x.size(); ++n) {
     sum += x[n] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(n - from) / rate);
+  }
   return 2 * std::abs(sum) / static_cast<double>(x.size() - from);
 }
 
@@ -99,14 +103,16 @@ double AmplitudeAt(const std::vector<double>& x, size_t from, double hz, double 
 double ZeroCrossingFrequency(const std::vector<double>& x, size_t from, double rate) {
   double first = -1, last = -1;
   int rising = 0;
-  for (size_t n = from + 1; n < x.size(); ++n)
+  for (size_t n = from + 1; n < x.size(); ++n) {
     if (x[n - 1] < 0 && x[n] >= 0) {
       const double at = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
-      if (first < 0)
+      if (first < 0) {
         first = at;
+      }
       last = at;
       ++rising;
     }
+  }
   return rising > 1 ? (rising - 1) * rate / (last - first) : 0;
 }
 
@@ -152,8 +158,9 @@ public:
   }
   ~TonePlayer() {
     done = true;
-    if (running.valid())
+    if (running.valid()) {
       running.wait();
+    }
   }
   void Finish() {
     done = true;
@@ -180,8 +187,9 @@ TEST(PulseServer, EnumerationListsNullSinkAndItsMonitorInServerOrder) {
   };
   EXPECT_TRUE(hasId(sinks, "sonolab_null"));
   EXPECT_TRUE(hasId(sources, "sonolab_null.monitor"));
-  for (const TSoundDeviceInfo& d : sinks)
+  for (const TSoundDeviceInfo& d : sinks) {
     EXPECT_FALSE(d.Description.empty());
+  }
 
   const auto services2 = std::make_shared<TPulseSoundServices>();
   const std::vector<TInputDeviceItem> inputs = InputDeviceItems(services2);
@@ -336,8 +344,9 @@ TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
           ++read;
         }
       });
-      while (written < 2 || read < 2) // both are streaming
+      while (written < 2 || read < 2) { // both are streaming
         std::this_thread::sleep_for(10ms);
+      }
       server.Kill();
       ASSERT_EQ(writer.wait_for(2s), std::future_status::ready);
       ASSERT_EQ(reader.wait_for(2s), std::future_status::ready);
@@ -397,21 +406,24 @@ TEST(PulseServer, WaveAudioQueuePlaysBlocksInOrderAndReleasesEveryRecordIncludin
     device.SetCompletionHook([&](const TWAVEAudioPlaybackDevice::TCompletion& c) { log.Add(c); });
     device.Open(); // 8000 Hz mono 8 bits: 512-byte blocks of 64 ms
     ASSERT_EQ(device.Buffer().Bytes(), 512);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
       device.Write();
+    }
     ASSERT_TRUE(log.WaitFor(6));
 
     // Blocks written while paused wait and play after the next Start.
     device.Stop();
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
       device.Write();
+    }
     device.Start();
     ASSERT_TRUE(log.WaitFor(9));
 
     // Blocks still queued at Close are dropped and released unplayed.
     device.Stop();
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
       device.Write();
+    }
     device.Close();
 
     const auto released = log.Snapshot();

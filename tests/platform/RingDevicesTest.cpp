@@ -48,8 +48,9 @@ struct CaptureRig {
     device.Open();
     // Every byte of the ring tells its slot and its place in the slot.
     std::vector<uint8_t>& memory = fake->CaptureMemory();
-    for (size_t i = 0; i < memory.size(); ++i)
+    for (size_t i = 0; i < memory.size(); ++i) {
       memory[i] = static_cast<uint8_t>(i * 7 + i / 16384);
+    }
   }
   bool BufferHoldsRing(uint32_t from) {
     const std::vector<uint8_t>& memory = fake->CaptureMemory();
@@ -198,13 +199,15 @@ TEST(RingPlayback, PendingNotificationsLetWritesThroughOnePerSignal) {
   rig.device.Start();
   rig.fake->SetWriteCursor(0);
   rig.fake->NotifyPlayback({7, 3, 12});
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 3; ++i) {
     rig.device.Write();
+  }
   EXPECT_EQ(
       rig.fake->CallsStartingWith("Lock "),
       (std::vector<std::string>{"Lock 0 0 2", "Lock 1024 512 0", "Lock 1536 512 0", "Lock 2048 512 0"}));
-  for (int i = 0; i < 16; ++i)
+  for (int i = 0; i < 16; ++i) {
     EXPECT_FALSE(rig.device.Events().IsSignalled(i));
+  }
 }
 
 TEST(RingCapture, OpensSixteenBlockRingWithSlotEndNotifications) {
@@ -299,19 +302,23 @@ TDSPException FailAt(const FailingCall& f, int32_t code, const std::string& text
   auto fake = std::make_shared<TFakeSoundServices>();
   const std::string step = f.Step;
   std::unique_ptr<TAudioDevice> device;
-  if (f.Capture)
+  if (f.Capture) {
     device = std::make_unique<TDirectSoundRecordingDevice>(fake, std::optional<std::string>("src"));
-  else
+  } else {
     device = std::make_unique<TDirectSoundPlaybackDevice>(fake, std::optional<std::string>("sink"));
+  }
   try {
-    if (step == "Open")
+    if (step == "Open") {
       fake->FailCall(f.Call, code, text);
+    }
     device->Open();
-    if (step == "Start")
+    if (step == "Start") {
       fake->FailCall(f.Call, code, text);
+    }
     device->Start();
-    if (step == "Stop")
+    if (step == "Stop") {
       fake->FailCall(f.Call, code, text);
+    }
     device->Stop();
     device->Start();
     fake->FailCall(f.Call, code, text);

@@ -52,20 +52,25 @@ public:
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
       bool replaced = false;
-      for (const std::string& add : options.Environment)
-        if (entry.substr(0, entry.find('=') + 1) == add.substr(0, add.find('=') + 1))
+      for (const std::string& add : options.Environment) {
+        if (entry.substr(0, entry.find('=') + 1) == add.substr(0, add.find('=') + 1)) {
           replaced = true;
-      if (!replaced)
+        }
+      }
+      if (!replaced) {
         env.push_back(entry);
+      }
     }
     env.insert(env.end(), options.Environment.begin(), options.Environment.end());
     std::vector<std::string> argStore = args;
     std::vector<char*> argv, envp;
-    for (std::string& a : argStore)
+    for (std::string& a : argStore) {
       argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
-    for (std::string& e : env)
+    for (std::string& e : env) {
       envp.push_back(e.data());
+    }
     envp.push_back(nullptr);
     const int out = ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -100,8 +105,9 @@ public:
 
   // True while the child has not ended (it is not reaped).
   bool Running() {
-    if (reaped)
+    if (reaped) {
       return false;
+    }
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
       Record(status);

@@ -78,8 +78,9 @@ bool HoldsASocket(pid_t pid) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
     std::error_code readError;
-    if (fs::read_symlink(entry.path(), readError).string().rfind("socket:", 0) == 0)
+    if (fs::read_symlink(entry.path(), readError).string().rfind("socket:", 0) == 0) {
       return true;
+    }
   }
   return false;
 }
@@ -87,15 +88,17 @@ bool HoldsASocket(pid_t pid) {
 class DeviceFault : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!PulseaudioInstalled())
+    if (!PulseaudioInstalled()) {
       GTEST_SKIP() << "pulseaudio is not installed";
+    }
     char pattern[] = "/tmp/sonolab-fault-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir = pattern;
   }
   void TearDown() override {
-    if (!dir.empty())
+    if (!dir.empty()) {
       fs::remove_all(dir);
+    }
   }
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 

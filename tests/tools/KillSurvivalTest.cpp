@@ -75,8 +75,9 @@ struct THeader {
 THeader CheckHeader(const std::string& bytes) {
   THeader h;
   EXPECT_GE(bytes.size(), 44u);
-  if (bytes.size() < 44)
+  if (bytes.size() < 44) {
     return h;
+  }
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
   EXPECT_EQ(U32At(bytes, 16), 16u);
