@@ -1,10 +1,12 @@
 #pragma once
 // TReverberation (type 11): a bank of D parallel feedback combs per channel over prime lengths.
 //
-//   w_k[n] = x[n] + y_k[n],  y_k[n] = g_k * w_k[n - (L_k - 1)],  g_k = 10^(-3 * (L_k / fs) / (ReverbTime /
-//   1000)) out[n] = DryLevel * x[n] + ReverbLevel * acc[n],  acc = y_0 - y_1 + y_2 ... truncated to an
-//   integer after every line. Every sample starts at +: a sign carried on from the previous sample would,
-//   with an odd number of lines, flip the tail on every other sample and mirror its spectrum about fs/4.
+//   w_k[n] = x[n] + y_k[n],  y_k[n] = g_k * w_k[n - (L_k - 1)],  g_k = 10^(-3 L_k / (fs ReverbTime / 1000))
+//   out[n] = DryLevel * x[n] + ReverbLevel * acc[n],  acc = y_0 - y_1 + y_2 - ...
+//
+// acc is truncated to an integer after every line. Every sample starts at +: a sign carried on from the
+// previous sample would, with an odd number of lines, flip the tail on every other sample and mirror its
+// spectrum about fs/4.
 //
 // Parameters: "DryLevel", "EarlyLevel" (kept, not applied), "ReverbLevel": linear amplitudes (>= 0);
 // "ReverbTime", ms for the tail to fall by 60 dB (10..10000); "DelayLines", D (1..32). The lines lie

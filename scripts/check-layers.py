@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Checks the direction of the #include lines of every C++ source: ui -> engine -> devices -> dsp.
+
+  scripts/check-layers.py [ROOT]
+
+Layers by folder: dsp/ and filters/ are dsp; devices/ (with devices/platform/) is devices; the
+top of app/ is the engine; displays/, filters/dialogs/, devices/dialogs/ and app/windows/ are the
+user interface; tools/ is the command line, which sits on the engine. A file may include its own
+layer and the layers below it. Qt is for the user interface only, and the PulseAudio and ALSA
+headers are for the sound back-ends in devices/platform/ only. Tests, benchmarks and fuzz targets
+may include anything. Prints file:line: reason for every violation and exits 1 if there is one.
+"""
+
+import os
+import re
+import sys
+
+RANK = {"dsp": 0, "devices": 1, "engine": 2, "tools": 3, "ui": 3}
+UI_FOLDERS = ("displays/", "filters/dialogs/", "devices/dialogs/", "app/windows/")
+BACKENDS = ("devices/platform/Pulse", "devices/platform/Alsa")
+SOURCE_FOLDERS = ("dsp", "filters", "devices", "app", "displays", "tools")
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+QT_HEADER = re.compile(r"^(Q[A-Za-z]|Qt[A-Za-z]*/)")
+SOUND_HEADER = re.compile(r"^(pulse/|alsa/|asoundlib\.h|sys/asoundlib\.h)")
+
+
+def layer_of(path):
+    """The layer of a path relative to the root, or None for files outside the layers."""
+    if path.startswith(UI_FOLDERS):
+        return "ui"
+    if path.startswith(("dsp/", "filters/")):
+        return "dsp"
+    if path.startswith("devices/"):
+        return "devices"
+    if path.startswith("app/") and "/" not in path[len("app/"):]:
+        return "engine"
+    if path.startswith("tools/"):
+        return "tools"
+    return None
+
+
+def check_file(root, path):
+    layer = layer_of(path)
+    problems = []
+    if layer is None:
+        return problems
+    with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+        for number, line in enumerate(f, 1):
+            m = INCLUDE.match(line)
+            if not m:
+                continue
+            bracket, header = m.groups()
+            where = f"{path}:{number}"
+            if QT_HEADER.match(header) and layer != "ui":
+                problems.append(f"{where}: {layer} includes Qt <{header}>; Qt belongs to the user interface")
+                continue
+            if SOUND_HEADER.match(header) and not path.startswith(BACKENDS):
+                problems.append(f"{where}: includes <{header}>; only the sound back-ends in "
+                                "devices/platform/ talk to PulseAudio or ALSA")
+                continue
+            if bracket != '"':
+                continue
+            target = layer_of(header)
+            if target is None or target == layer:
+                continue
+            if RANK[target] > RANK[layer] or (layer, target) in (("ui", "tools"), ("tools", "ui")):
+                problems.append(f'{where}: {layer} includes "{header}" of the {target} layer '
+                                "(ui -> engine -> devices -> dsp)")
+    return problems
+
+
+def main():
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+    problems = []
+    files = 0
+    for folder in SOURCE_FOLDERS:
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for name in sorted(names):
+                if name.endswith((".h", ".cpp")):
+                    files += 1
+                    problems += check_file(root, os.path.relpath(os.path.join(base, name), root))
+    for p in problems:
+        print(p)
+    if problems:
+        print(f"{len(problems)} include(s) against the layers")
+        return 1
+    print(f"layers: {files} sources checked, every include points down")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The layer and format checks fail on planted violations, naming the file and line, and pass on a
+# clean tree.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+mkdir -p "$tmp/dsp" "$tmp/devices/platform" "$tmp/app/windows" "$tmp/displays" "$tmp/tools"
+printf '#include "devices/VirtDevs.h"\n' >"$tmp/dsp/Up.h"
+printf '#include <vector>\n#include <QWidget>\n' >"$tmp/devices/Qt.cpp"
+printf '#include <pulse/simple.h>\n' >"$tmp/app/Sound.cpp"
+printf '#include "app/windows/DSPForm.h"\n' >"$tmp/tools/Gui.cpp"
+printf '#include <QWidget>\n#include "app/ProcessingThread.h"\n' >"$tmp/app/windows/Fine.cpp"
+printf '#include <alsa/asoundlib.h>\n' >"$tmp/devices/platform/AlsaFine.cpp"
+
+if out=$(python3 "$here/scripts/check-layers.py" "$tmp"); then
+  fail "check-layers passed a tree with violations"
+fi
+for expected in 'dsp/Up.h:1: dsp includes "devices/VirtDevs.h"' 'devices/Qt.cpp:2: devices includes Qt <QWidget>' \
+  'app/Sound.cpp:1: includes <pulse/simple.h>' 'tools/Gui.cpp:1: tools includes "app/windows/DSPForm.h"'; do
+  grep -qF "$expected" <<<"$out" || fail "check-layers did not report: $expected (it said: $out)"
+done
+grep -q 'Fine.cpp' <<<"$out" && fail "check-layers reported an allowed include: $out"
+[ "$(grep -c ':' <<<"$out")" -eq 4 ] || fail "check-layers reported other than the four violations: $out"
+python3 "$here/scripts/check-layers.py" "$here" >/dev/null || fail "check-layers fails on the tree"
+
+cp "$here/.clang-format" "$tmp/"
+rm -rf "$tmp/dsp" "$tmp/devices" "$tmp/app" "$tmp/displays" "$tmp/tools"
+mkdir -p "$tmp/filters"
+printf 'int f(int x) {\n  if (x) {\n    return 1;\n  }\n  return 0;\n}\n' >"$tmp/filters/Good.cpp"
+printf 'int g(int x)  { return x; }\n' >"$tmp/filters/Bad.cpp"
+if out=$(bash "$here/scripts/check-format.sh" "$tmp" 2>&1); then
+  fail "check-format passed a misformatted file"
+fi
+grep -q 'filters/Bad.cpp:1:' <<<"$out" || fail "check-format did not name filters/Bad.cpp:1 (it said: $out)"
+grep -q 'Good.cpp' <<<"$out" && fail "check-format reported a formatted file: $out"
+bash "$here/scripts/check-format.sh" "$here" >/dev/null || fail "check-format fails on the tree"
+echo "planted violations are caught; the tree passes"
