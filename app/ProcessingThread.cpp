@@ -42,6 +42,11 @@ void TProcessingThread::Terminate() {
   gateChanged.notify_all();
 }
 
+void TProcessingThread::Abort() {
+  aborted.store(true);
+  Terminate();
+}
+
 void TProcessingThread::WaitFor() {
   if (thread.joinable()) {
     thread.join();
@@ -67,8 +72,26 @@ TDSPException InternalError(int32_t line, const std::string& what) {
 
 } // namespace
 
+void TProcessingThread::Finish() {
+  drainedWhole.store(!aborted.load() && outputs.DrainAll(aborted));
+  input.Stop();
+  outputs.StopAll();
+}
+
+void TProcessingThread::StopQuietly() {
+  try {
+    input.Stop();
+  } catch (...) {
+    // a device that failed may refuse to stop; its teardown releases it
+  }
+  try {
+    outputs.StopAll();
+  } catch (...) {
+  }
+}
+
 // The error path: the record is shown on the user-interface thread while the worker waits, then the
-// window is told to close. The devices stay as they are; the window's teardown releases them.
+// window is told to close. The devices are stopped by then; the window's teardown releases them.
 void TProcessingThread::Fail(const TDSPException& e) {
   lastError = e;
   failed.store(true);
@@ -99,15 +122,29 @@ void TProcessingThread::Execute() {
       window.PostDSPNotify(0);
       outputs.WriteAll();
     }
-    input.Stop();
-    outputs.StopAll();
+    Finish();
   } catch (const TDSPException& e) {
+    if (e.Informational != 0) {
+      // The end of the input file ends normally: the outputs play out, then the notice is shown.
+      try {
+        Finish();
+      } catch (const TDSPException& error) {
+        StopQuietly();
+        Fail(error);
+        finished.store(true);
+        return;
+      }
+    } else {
+      StopQuietly();
+    }
     Fail(e);
   } catch (const std::exception& e) {
     // Nothing but device and format errors is expected here; anything else (out of memory) still
     // ends the set-up with a box rather than a silent stop.
+    StopQuietly();
     Fail(InternalError(__LINE__, e.what()));
   } catch (...) {
+    StopQuietly();
     Fail(InternalError(__LINE__, ""));
   }
   finished.store(true);

@@ -4,8 +4,12 @@
 // notification 0 to the window and writes the outputs. Elapsed is the steady-clock time in
 // nanoseconds of the copy, the chain and the conversion.
 //
-// Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing and
-// Terminate run on the user-interface thread. The worker holds the chain's lock only inside
+// The normal end (Terminate, the end of an input file) lets every output play out what it was given
+// before the devices stop; Abort and errors stop at once. Either way the devices are stopped before
+// an error or notice is shown, so that no ring goes on looping old sound meanwhile.
+//
+// Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate
+// and Abort run on the user-interface thread. The worker holds the chain's lock only inside
 // ProcessBlock; pausing holds it at the gate before a pass, never under a chain or filter lock.
 
 #include "devices/VirtDevs.h"
@@ -39,7 +43,7 @@ public:
   // Created suspended: the thread starts at the first ResumeProcessing.
   TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                     TProcessingNotify& window);
-  // Resumes, terminates and joins a thread that is still running.
+  // Terminates (the normal end) and joins; a worker held at the gate is let go to end.
   ~TProcessingThread();
   TProcessingThread(const TProcessingThread&) = delete;
   TProcessingThread& operator=(const TProcessingThread&) = delete;
@@ -48,8 +52,11 @@ public:
   void ResumeProcessing();
   // Input Stop, outputs StopAll, then hold the worker at the gate before its next pass.
   void PauseProcessing();
-  // Sets the termination flag; the pass under way, including its Read, completes first.
+  // The normal end: the pass under way, including its Read, completes; then every output drains and
+  // the devices stop.
   void Terminate();
+  // As Terminate, without draining; a drain under way ends at once.
+  void Abort();
   // Waits until the worker has ended (returns at once if it never started).
   void WaitFor();
   bool Terminated() const { return terminated.load(); }
@@ -61,10 +68,19 @@ public:
   uint64_t Elapsed() const { return elapsed.load(); }
   const TDSPException& LastError() const { return lastError; }
   bool Failed() const { return failed.load(); }
+  // After the end: whether every output played out everything it was given.
+  bool DrainedWhole() const { return drainedWhole.load(); }
+  // Dropouts of the input and the outputs, and samples the chain saturated. Any thread.
+  uint64_t Dropouts() const { return input.Dropouts() + outputs.Dropouts(); }
+  uint64_t ClippedSamples() const { return chain.ClippedSamples(); }
 
 private:
   void Execute();
   void WaitAtGate();
+  // The normal end: drain the outputs (unless aborted), then stop the devices.
+  void Finish();
+  // Stops the devices after an error, ignoring what they raise on the way.
+  void StopQuietly();
   void Fail(const TDSPException& e);
 
   TFilterList& chain;
@@ -81,6 +97,8 @@ private:
   std::condition_variable gateChanged;
   bool running = false; // the gate is open
   std::atomic<bool> terminated{false};
+  std::atomic<bool> aborted{false};
+  std::atomic<bool> drainedWhole{false};
   std::atomic<bool> finished{false};
   std::atomic<bool> failed{false};
   std::thread thread;

@@ -5,8 +5,9 @@
 #include "devices/WaveFile.h"
 
 namespace {
-const std::string RingSuffix = " (DirectSound)";
-const std::string WaveAudioSuffix = " (Wave Audio)";
+// The family suffix names the service a device goes through.
+constexpr const char* RingSuffix = " (PulseAudio)";
+constexpr const char* WaveAudioSuffix = " (ALSA)";
 } // namespace
 
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,

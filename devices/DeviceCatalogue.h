@@ -1,6 +1,6 @@
 #pragma once
 // What the device dialog and the command line offer: every input and every output, in the dialog's
-// order (ring devices " (DirectSound)", then wave-audio devices " (Wave Audio)", then "Файл формата
+// order (ring devices " (PulseAudio)", then wave-audio devices " (ALSA)", then "Файл формата
 // WAVE"), each with a factory that builds a fresh device object with the default format.
 //
 // Threads: the window thread (or the command line's only thread). Enumeration asks the sound

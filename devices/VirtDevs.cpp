@@ -3,6 +3,7 @@
 #include "devices/AudioFormats.h"
 #include "devices/RateConverter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -121,15 +122,21 @@ int32_t BlockFrames(uint32_t sampleRate) {
 TAudioBuffer TAudioBuffer::ShapedLike(const TAudioBuffer& other) {
   TAudioBuffer b;
   b.format = other.format;
-  b.SetFrames(other.frames);
+  b.SetFrames(other.capacityFrames);
   return b;
 }
 
 void TAudioBuffer::SetFrames(int32_t n) {
   frames = n < 0 ? 0 : n;
+  capacityFrames = frames;
   bytes = frames * format.nBlockAlign;
   data.assign(static_cast<size_t>(bytes), 0);
   Silence();
+}
+
+void TAudioBuffer::SetLength(int32_t n) {
+  frames = std::clamp(n, 0, capacityFrames);
+  bytes = frames * format.nBlockAlign;
 }
 
 void TAudioBuffer::Silence() {
@@ -228,4 +235,24 @@ void TPlaybackDevsList::WriteAll() {
       device->Write();
     }
   }
+}
+
+bool TPlaybackDevsList::DrainAll(const std::atomic<bool>& cancel) {
+  bool whole = true;
+  for (auto& device : items) {
+    if (device && !device->Drain(cancel)) {
+      whole = false;
+    }
+  }
+  return whole;
+}
+
+uint64_t TPlaybackDevsList::Dropouts() const {
+  uint64_t total = 0;
+  for (const auto& device : items) {
+    if (device) {
+      total += device->Dropouts();
+    }
+  }
+  return total;
 }

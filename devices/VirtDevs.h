@@ -9,6 +9,7 @@
 #include "devices/platform/EventSet.h"
 #include "dsp/WaveFormat.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,6 +64,10 @@ public:
 
   // Sets the frame count, allocates frames * block align bytes and silences them.
   void SetFrames(int32_t n);
+  // Makes the block hold n frames of what SetFrames allocated (0 <= n <= CapacityFrames()), without
+  // allocating: the last, short block of a file. Frames and Bytes follow; the data beyond is kept.
+  void SetLength(int32_t n);
+  int32_t CapacityFrames() const { return capacityFrames; }
   // 128 in every byte for 8 bits, 0 otherwise.
   void Silence();
   // A plain copy when the formats are equal, ConvertAudio otherwise; fills exactly this buffer.
@@ -79,6 +84,7 @@ private:
   TWaveFormat format;
   int32_t frames = 0;
   int32_t bytes = 0;
+  int32_t capacityFrames = 0;
   std::vector<uint8_t> data;
 };
 
@@ -108,6 +114,11 @@ public:
   virtual void Start() = 0;
   virtual void Stop() = 0;
 
+  // Dropouts since Open: a playback ring that reached sound the worker had not written, a capture
+  // ring the worker fell a whole ring behind, or an underflow or overflow the stream reported itself.
+  // Any thread may read it.
+  virtual uint64_t Dropouts() const { return 0; }
+
   TAudioBuffer& Buffer() { return buffer; }
   const TAudioBuffer& Buffer() const { return buffer; }
   TEventSet& Events() { return events; }
@@ -122,8 +133,18 @@ protected:
 class TPlaybackDevice : public TAudioDevice {
 public:
   using TAudioDevice::TAudioDevice;
-  // Delivers the buffer as the next block; a device with a clock blocks until there is room.
+  // Delivers the buffer as the next block; a device with a clock blocks until there is room. The block
+  // may be shorter than the one Open sized (the last block of a file).
   virtual void Write() = 0;
+  // The normal end, on the worker after the last Write: returns true once everything written has been
+  // played out (a ring's play position past the last written byte and its stream drained; a queue and
+  // its PCM buffer empty). Returns false when `cancel` becomes true meanwhile, or when the device's own
+  // bound (what was pending when Drain began, plus a margin) runs out first. A stopped device and a
+  // device without a clock return true at once.
+  virtual bool Drain(const std::atomic<bool>& cancel) {
+    (void)cancel;
+    return true;
+  }
 };
 
 class TRecordingDevice : public TAudioDevice {
@@ -133,7 +154,7 @@ public:
   virtual void Read() = 0;
 };
 
-class TRateConverter; // streaming sample-rate conversion of one output (AudioFormats.h)
+class TRateConverter; // streaming sample-rate conversion of one output (RateConverter.h)
 
 // The owning list of a set-up's outputs. Each operation walks the items from index 0 upward; a
 // throw stops the walk at that item. An empty list does nothing.
@@ -153,6 +174,10 @@ public:
   void ConvertAll(const TAudioBuffer& source);
   // Writes each output's block; an output with a rate converter writes every whole block queued.
   void WriteAll();
+  // Drain on every output, in list order; true when every output played out everything it was given.
+  bool DrainAll(const std::atomic<bool>& cancel);
+  // The sum of the outputs' dropouts.
+  uint64_t Dropouts() const;
 
   int Count() const { return static_cast<int>(items.size()); }
   TPlaybackDevice* Item(int index) const { return items[index].get(); }

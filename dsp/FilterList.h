@@ -56,6 +56,8 @@ public:
 
   // The block operation, in place on interleaved PCM bytes.
   void ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format);
+  // Samples that ProcessBlock saturated when converting back, since construction. Any thread.
+  uint64_t ClippedSamples() const { return clipped.load(std::memory_order_relaxed); }
 
   // The chain record: Count, then per filter its Type and its filter record, then 16 enable bytes.
   void Save(TByteWriter& out) const;
@@ -79,6 +81,7 @@ private:
   std::array<std::atomic<uint8_t>, MaxFilters> enabled{};
   mutable std::recursive_mutex lock;
   std::vector<float> planes; // reused float planes, grown under the lock
+  std::atomic<uint64_t> clipped{0};
 
   // The helper thread for channel 1 and its handshake, all under channelMutex. Each stereo block
   // posts a job (a new generation, unclaimed); whichever thread comes first claims it: the helper

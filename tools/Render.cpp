@@ -293,7 +293,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       worker.ResumeProcessing();
       while (!worker.Finished()) {
         if (stopRequested != 0) {
-          worker.Terminate();
+          worker.Abort(); // an interrupted render stops at once; the files are still completed
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }

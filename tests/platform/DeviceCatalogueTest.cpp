@@ -15,10 +15,10 @@ TEST(DeviceCatalogue, ListsRingThenWaveAudioThenFileWithSuffixesAndFreshDevices)
 
   const std::vector<TInputDeviceItem> inputs = InputDeviceItems(fake, {"Default", "HDA Intel"});
   ASSERT_EQ(inputs.size(), 5u);
-  EXPECT_EQ(inputs[0].Text, "Monitor of Null Output (DirectSound)");
-  EXPECT_EQ(inputs[1].Text, "Line In (DirectSound)");
-  EXPECT_EQ(inputs[2].Text, "Default (Wave Audio)");
-  EXPECT_EQ(inputs[3].Text, "HDA Intel (Wave Audio)");
+  EXPECT_EQ(inputs[0].Text, "Monitor of Null Output (PulseAudio)");
+  EXPECT_EQ(inputs[1].Text, "Line In (PulseAudio)");
+  EXPECT_EQ(inputs[2].Text, "Default (ALSA)");
+  EXPECT_EQ(inputs[3].Text, "HDA Intel (ALSA)");
   EXPECT_EQ(inputs[4].Text, "Файл формата WAVE");
   EXPECT_EQ(inputs[1].Family, TInputFamily::RingCapture);
   EXPECT_EQ(inputs[1].Index, 1);
@@ -40,8 +40,8 @@ TEST(DeviceCatalogue, ListsRingThenWaveAudioThenFileWithSuffixesAndFreshDevices)
 
   const std::vector<TOutputDeviceItem> outputs = OutputDeviceItems(fake, {"Default"});
   ASSERT_EQ(outputs.size(), 3u);
-  EXPECT_EQ(outputs[0].Text, "Null Output (DirectSound)");
-  EXPECT_EQ(outputs[1].Text, "Default (Wave Audio)");
+  EXPECT_EQ(outputs[0].Text, "Null Output (PulseAudio)");
+  EXPECT_EQ(outputs[1].Text, "Default (ALSA)");
   EXPECT_EQ(outputs[2].Text, "Файл формата WAVE");
   EXPECT_EQ(outputs[0].Factory()->Kind(), dkDirectSoundPlayback);
   EXPECT_EQ(outputs[1].Factory()->Kind(), dkWaveAudioPlayback);
