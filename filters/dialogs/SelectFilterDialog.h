@@ -1,0 +1,22 @@
+#pragma once
+// TSelectFilterDialog: "Выбор фильтра или эффекта", the 16 catalogue names in catalogue order; a
+// double click ends the dialog with OK. One instance lives for the whole run and keeps the previous
+// choice between showings.
+//
+// Threads: user-interface thread only.
+
+#include <QDialog>
+
+class QListWidget;
+
+class TSelectFilterDialog : public QDialog {
+  Q_OBJECT
+
+public:
+  explicit TSelectFilterDialog(QWidget* parent = nullptr);
+
+  // The chosen catalogue index (the list box's item index).
+  int SelectedIndex() const;
+
+  QListWidget* FilterListBox = nullptr;
+};
