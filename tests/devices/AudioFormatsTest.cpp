@@ -1,14 +1,14 @@
 #include "devices/AudioFormats.h"
 #include "devices/VirtDevs.h"
 
-#include "devices/SignalTools.h"
+#include "support/PcmSignals.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 
-using namespace testing_signals;
+using namespace sonotest;
 
 namespace {
 

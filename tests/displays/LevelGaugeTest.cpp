@@ -1,4 +1,6 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/PcmSignals.h"
+#include "support/QtTestApp.h"
 
 #include "displays/LevelGauge.h"
 #include "filters/Transforms.h"
@@ -9,7 +11,7 @@
 
 #include <cmath>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -61,7 +63,7 @@ TEST_F(LevelGauge, BlockLevelIsThePeakMagnitudeRelativeToFullScale) {
   // Channels are read from their own interleaved positions.
   const TWaveFormat stereo16 = MakePCMFormat(44100, 2, 16);
   const TAudioBuffer leftSilent =
-      MakeBlock(stereo16, 4096, [](int c, int j) { return c == 0 ? 0.0 : Sine(8192, 440, 44100, j); });
+      MakeBlock(stereo16, 4096, [](int c, int j) { return c == 0 ? 0.0 : SineAt(8192, 440, 44100, j); });
   EXPECT_EQ(BlockChannelLevel(leftSilent, 0, Floor16), Floor16);
   EXPECT_NEAR(BlockChannelLevel(leftSilent, 1, Floor16), -12.04, 0.01);
 

@@ -1,7 +1,9 @@
 // Renders every view from generated signals to PNG files under <build>/snapshots/ for a person to
 // look at. Each test also checks that its picture holds what it should.
 
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/PcmSignals.h"
+#include "support/QtTestApp.h"
 
 #include "displays/DSPGraphFrm.h"
 #include "displays/DSPPerfForm.h"
@@ -20,7 +22,7 @@
 #include <cmath>
 #include <random>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -137,7 +139,7 @@ TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
   // A loud block, then a quieter one: the red marks stay at the loud levels.
   for (double amplitude : {16384.0, 2000.0}) {
     const TAudioBuffer block = MakeBlock(format, 4096, [&](int c, int j) {
-      return c == 0 ? Sine(amplitude, 440, 44100, j) : Sine(amplitude / 8, 440, 44100, j);
+      return c == 0 ? SineAt(amplitude, 440, 44100, j) : SineAt(amplitude / 8, 440, 44100, j);
     });
     left.SetLevel(BlockChannelLevel(block, 0, floorDb));
     right.SetLevel(BlockChannelLevel(block, 1, floorDb));
