@@ -79,7 +79,7 @@ void FeedSignals(TDSPGraphFrm& frm, const TWaveFormat& format, int frames, int b
 
 } // namespace
 
-TEST_F(Snapshots, SignalGraphViewsOfASweepAndNoise) {
+TEST_F(Snapshots, EveryViewOfASweepMarksTheChartOfEachChannel) {
   struct TCase {
     TWaveFormat Format;
     const char* Name;
@@ -123,7 +123,7 @@ TEST_F(Snapshots, SignalGraphViewsOfASweepAndNoise) {
   }
 }
 
-TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
+TEST_F(Snapshots, StereoGaugesKeepThePeakOfTheLouderBlockOnEachChannel) {
   const TWaveFormat format = MakePCMFormat(44100, 2, 16);
   const double floorDb = AmplitudeToDb(1 / 65536.0);
   TLevelGauge left(TRect{0, 0, 48, 220}, floorDb);
@@ -152,7 +152,7 @@ TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
   EXPECT_EQ(right.PeakText(), "  -24.1  ");
 }
 
-TEST_F(Snapshots, PerformanceAfter300MeasuredBlocks) {
+TEST_F(Snapshots, ThreeHundredMeasuredBlocksFillTheHistoryAndDrawTheBlockDurationLine) {
   // Real times: a full chain of equalisers and reverberations over 4096-frame stereo blocks of noise.
   TFilterList chain(44100);
   for (int i = 0; i < TFilterList::MaxFilters; ++i) {
@@ -177,7 +177,7 @@ TEST_F(Snapshots, PerformanceAfter300MeasuredBlocks) {
   EXPECT_GT(CountColour(form.Image, 0, 0, form.Image.width(), form.Image.height(), Red), 100);
 }
 
-TEST_F(Snapshots, ResponsesOfALowPassAndOfAFiveFilterChain) {
+TEST_F(Snapshots, TheResponseWindowOfAFiveFilterChainCarriesTheChainsTitle) {
   auto lowPass = CreateFilter(0, 44100);
   TFilterSpectrumForm one(nullptr, false, lowPass.get(), nullptr);
   one.show();
