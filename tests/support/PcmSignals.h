@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <numbers>
@@ -143,10 +144,6 @@ inline TAudioBuffer MakeBlock(const TWaveFormat& format, int32_t frames,
     }
   }
   return b;
-}
-
-inline double Sine(double amplitude, double hz, double rate, int j) {
-  return amplitude * std::sin(2 * std::numbers::pi * hz * j / rate);
 }
 
 // amplitude * sin(2 pi hz j / rate): frame j of a sine, for MakeBlock.
