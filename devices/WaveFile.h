@@ -47,8 +47,8 @@ public:
   void SetFileName(std::string name) { fileName = std::move(name); }
   const std::string& FileName() const { return fileName; }
   // Silent frames that follow the samples before the end notice (the ring-out of echo and
-  // reverberation). Set before the first Read.
-  void SetTailFrames(int64_t frames) { tailFrames = frames < 0 ? 0 : frames; }
+  // reverberation). Set before the first Read, before or after Open.
+  void SetTailFrames(int64_t frames) { tailFrames = tailLeft = frames < 0 ? 0 : frames; }
 
   // Opens the file, checks its header, takes its format and sizes the block by it.
   void Open() override;
