@@ -24,8 +24,10 @@ namespace child_process {
 struct TOptions {
   std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
   std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
+  std::string StdinPath = "/dev/null";
   std::string StdoutPath = "/dev/null";
   std::string StderrPath = "/dev/null";
+  std::optional<uid_t> User; // run as this user (and its own group); only a root parent can
 };
 
 struct TExit {
@@ -72,13 +74,21 @@ public:
       envp.push_back(e.data());
     }
     envp.push_back(nullptr);
-    const int out = ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A terminal given as a path never becomes this process's controlling terminal.
+    const int in = ::open(options.StdinPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int out =
+        ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    const int err =
+        ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
 
     pid = ::fork();
     if (pid == 0) {
+      ::dup2(in, 0);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      if (options.User && (::setgid(*options.User) != 0 || ::setuid(*options.User) != 0)) {
+        ::_exit(126);
+      }
       if (options.FileSizeLimit) {
         const struct rlimit limit = {*options.FileSizeLimit, *options.FileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -87,6 +97,7 @@ public:
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
+    ::close(in);
     ::close(out);
     ::close(err);
   }

