@@ -39,8 +39,8 @@ extern "C" void RequestStop(int signal) {
 }
 
 // SIGINT and SIGTERM request a stop for as long as a command runs, from before any file is opened.
-// SIGPIPE is ignored: a reader that leaves the pipe of a "-" output makes that write fail with an
-// error, and the other outputs are still completed.
+// SIGPIPE and SIGXFSZ are ignored: a reader that leaves the pipe of a "-" output, or a file-size
+// limit, makes that write fail with an error, and every file is still completed.
 class TStopSignals {
 public:
   TStopSignals() {
@@ -48,11 +48,13 @@ public:
     previousInt = std::signal(SIGINT, RequestStop);
     previousTerm = std::signal(SIGTERM, RequestStop);
     previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    previousFileSize = std::signal(SIGXFSZ, SIG_IGN);
   }
   ~TStopSignals() {
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
     std::signal(SIGPIPE, previousPipe);
+    std::signal(SIGXFSZ, previousFileSize);
   }
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;
@@ -61,6 +63,7 @@ private:
   void (*previousInt)(int) = SIG_DFL;
   void (*previousTerm)(int) = SIG_DFL;
   void (*previousPipe)(int) = SIG_DFL;
+  void (*previousFileSize)(int) = SIG_DFL;
 };
 
 // The window side of the worker on the command line: it counts blocks and prints errors. The

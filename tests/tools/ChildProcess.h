@@ -23,7 +23,7 @@ namespace child_process {
 
 struct TOptions {
   std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
-  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
+  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ keeps its default action
   std::string StdinPath = "/dev/null";
   std::string StdoutPath = "/dev/null";
   std::string StderrPath = "/dev/null";
@@ -92,7 +92,6 @@ public:
       if (options.FileSizeLimit) {
         const struct rlimit limit = {*options.FileSizeLimit, *options.FileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN);
       }
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);

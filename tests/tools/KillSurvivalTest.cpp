@@ -253,7 +253,8 @@ TEST_F(RenderSurvival, AFullDeviceEndsTheRenderWithTheWriteFileError) {
 
 TEST_F(RenderSurvival,
        AWriteRefusedPartWayEndsWithTheWriteFileErrorAndLeavesWholeBlocksUnderAMatchingHeader) {
-  // A file-size limit a little below 62 blocks: the 62nd block is written only in part.
+  // A file-size limit a little below 62 blocks: the 62nd block is written only in part. The render
+  // does not die of SIGXFSZ: it reports the write and completes the file.
   const std::string output = Path("limited.wav");
   TOptions options;
   options.StderrPath = Path("limited.err");
