@@ -852,25 +852,11 @@ TEST(WaveReader, TwentyFourAndThirtyTwoBitAndFloatFilesReadAsSoxConvertsThemTo16
   }
 }
 
-TEST(WaveReader, FileFormatTextSaysWhatTheFileHolds) {
-  TWaveFileFormat f;
-  f.Encoding = TSampleEncoding::Signed24;
-  f.Channels = 2;
-  f.SampleRate = 48000;
-  f.Bits = 24;
-  EXPECT_EQ(WaveFileFormatText(f), "48,000 КГц, 24 бит, стерео, целые");
-  f.Encoding = TSampleEncoding::Float64;
-  f.Channels = 1;
-  f.SampleRate = 44100;
-  f.Bits = 64;
-  EXPECT_EQ(WaveFileFormatText(f), "44,100 КГц, 64 бит, моно, с плавающей точкой");
-}
-
 // ---- Pipes ------------------------------------------------------------------------------------
 
 namespace {
 
-// A pipe whose other end a thread feeds with bytes or drains into a vector.
+// A pipe whose writing end a thread feeds with bytes.
 class TPipe {
 public:
   TPipe() {
@@ -899,21 +885,7 @@ public:
       CloseWrite();
     });
   }
-  void Collect() {
-    worker = std::thread([this] {
-      uint8_t chunk[4096];
-      ssize_t n;
-      while ((n = read(readEnd, chunk, sizeof chunk)) > 0) {
-        collected.insert(collected.end(), chunk, chunk + n);
-      }
-    });
-  }
-  std::vector<uint8_t> Collected() {
-    worker.join();
-    return collected;
-  }
   std::string ReadPath() const { return "/dev/fd/" + std::to_string(readEnd); }
-  std::string WritePath() const { return "/dev/fd/" + std::to_string(writeEnd); }
   void CloseRead() {
     if (readEnd >= 0) {
       close(readEnd);
@@ -931,7 +903,6 @@ private:
   int readEnd = -1;
   int writeEnd = -1;
   std::thread worker;
-  std::vector<uint8_t> collected;
 };
 
 } // namespace
@@ -964,39 +935,6 @@ TEST(WaveReader, ReadsAStreamFromAPipeWithoutSeekingUpToItsEndOrItsDeclaredSize)
         << size;
     reader.Close();
   }
-}
-
-TEST(WaveWriter, AWriterOnAPipeWritesTheHeaderOfAStreamOnceAndTheReaderTakesItBack) {
-  TempDir dir;
-  TPipe pipe;
-  pipe.Collect();
-  std::vector<uint8_t> sent;
-  {
-    TWAVEFilePlaybackDevice writer;
-    writer.Buffer().Format() = FormatTable[3]; // 8000 stereo 16
-    writer.SetFileName(pipe.WritePath());
-    writer.Open();
-    EXPECT_TRUE(writer.Streaming());
-    for (int i = 0; i < 3; ++i) {
-      writer.Buffer().SetLength(i == 2 ? 100 : 512); // the last block short
-      const std::vector<uint8_t> block =
-          Ramp(static_cast<size_t>(writer.Buffer().Bytes()), static_cast<uint8_t>(i));
-      std::copy(block.begin(), block.end(), writer.Buffer().Data());
-      writer.Write();
-      sent.insert(sent.end(), block.begin(), block.end());
-    }
-  }
-  pipe.CloseWrite();
-  const std::vector<uint8_t> stream = pipe.Collected();
-  ASSERT_EQ(stream.size(), 44 + sent.size());
-  EXPECT_EQ(Get32(stream, 4), 0x7FFFF024u);
-  EXPECT_EQ(Get32(stream, 40), TWAVEFilePlaybackDevice::StreamDataBytes);
-  EXPECT_TRUE(std::equal(sent.begin(), sent.end(), stream.begin() + 44));
-  const std::string file = dir.File("stream.wav");
-  WriteBytes(file, stream);
-  const ReadAll r = ReadEverything(file);
-  EXPECT_EQ(r.Samples, sent);
-  EXPECT_EQ(r.Format, FormatTable[3]);
 }
 
 TEST(WaveWriter, AShortLastBlockIsWrittenWithItsExactSizeInTheHeader) {
