@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 using namespace sonotest;
 
@@ -258,10 +260,10 @@ TEST(WaveWriter, RefusesTheBlockThatWouldPassTheSizeLimitAndKeepsAValidFile) {
       EXPECT_EQ(e.Informational, 0);
       EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(EFBIG));
       EXPECT_EQ(e.Operation, "WriteFile");
-      EXPECT_EQ(e.Description, "Превышен максимальный размер файла WAVE (4 ГБ)");
+      EXPECT_EQ(e.Description, "Файл \"" + file + "\": Превышен максимальный размер файла WAVE (4 ГБ)");
       const std::string text = ComposeDSPMessage(e).Text;
       EXPECT_EQ(text.substr(0, text.find('\n')),
-                "Описание ошибки: Превышен максимальный размер файла WAVE (4 ГБ)");
+                "Описание ошибки: Файл \"" + file + "\": Превышен максимальный размер файла WAVE (4 ГБ)");
       EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: WriteFile");
     }
     // Already on disk before Close: the header describes the three blocks.
@@ -285,7 +287,10 @@ TEST(WaveWriter, FailedCreationReportsCreateFileWithErrno) {
     } catch (const TDSPException& e) {
       EXPECT_EQ(e.ResultCode, 2u);
       EXPECT_EQ(e.Operation, "CreateFile");
-      EXPECT_EQ(ComposeDSPMessage(e).Text.rfind("Описание ошибки: Нет\nКод ошибки: 0x00000002\n", 0), 0u);
+      EXPECT_EQ(ComposeDSPMessage(e).Text.rfind("Описание ошибки: Файл \"" + name +
+                                                    "\": No such file or directory\nКод ошибки: 0x00000002\n",
+                                                0),
+                0u);
     }
   }
 }
@@ -302,6 +307,7 @@ TEST(WaveWriter, AHeaderThatCannotBeWrittenIsAnError) {
   } catch (const TDSPException& e) {
     EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(ENOSPC));
     EXPECT_EQ(e.Operation, "WriteFile");
+    EXPECT_EQ(e.Description, "Файл \"/dev/full\": No space left on device");
   }
 }
 
@@ -326,7 +332,7 @@ TEST(WaveWriter, AShortWriteRaisesWriteFileAndTheFileEndsWithTheLastWholeBlock) 
       code = 12;
     } catch (const TDSPException& e) {
       if (e.Operation == "WriteFile" && e.ResultCode == static_cast<uint32_t>(EFBIG) &&
-          e.Description.empty()) {
+          e.Description == "Файл \"" + file + "\": File too large") {
         code = 0;
       }
     }
@@ -459,63 +465,87 @@ TEST(WaveReader, MissingFileOrEmptyNameReportsCreateFileWithErrno) {
     const TDSPException e = OpenFails(name);
     EXPECT_EQ(e.ResultCode, 2u);
     EXPECT_EQ(e.Operation, "CreateFile");
-    EXPECT_EQ(e.Description, "");
+    EXPECT_EQ(e.Description, "Файл \"" + name + "\": No such file or directory");
     const std::string text = ComposeDSPMessage(e).Text;
-    EXPECT_NE(text.find("Описание ошибки: Нет\nКод ошибки: 0x00000002\n"), std::string::npos);
+    EXPECT_EQ(text.rfind("Описание ошибки: Файл \"" + name +
+                             "\": No such file or directory\nКод ошибки: 0x00000002\n",
+                         0),
+              0u);
     EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: CreateFile");
   }
 }
 
-TEST(WaveReader, EveryHeaderErrorShowsItsTextAsDescriptionWithCodeZero) {
+TEST(WaveReader, EveryHeaderErrorNamesTheFileAndSaysWhatItHoldsWithCodeZero) {
   TTempDir dir;
   const std::string invalid = "Неверный формат файла";
-  const std::string unsupported = "Неподдерживаемый формат файла";
+  const std::string read =
+      "; читаются PCM 8, 16, 24 и 32 бит и числа с плавающей точкой 32 и 64 бит, моно и стерео";
+  const auto unsupported = [&](const std::string& holds) {
+    return "Неподдерживаемый формат файла: в файле " + holds + read;
+  };
   const std::vector<uint8_t> samples = Ramp(1024);
   const std::vector<uint8_t> extensiblePCM = ExtensibleBody(2, 44100, 16, 1);
   const std::vector<uint8_t> extensibleCut(extensiblePCM.begin(), extensiblePCM.begin() + 18);
   const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
-      {{}, invalid},                                                            // empty file
-      {{'R', 'I', 'F'}, invalid},                                               // too short
-      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},                          // not RIFF
-      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},                  // not WAVE
-      {Riff({Fmt()}), invalid},                                                 // no data chunk
-      {Riff({Data(samples), Fmt()}), invalid},                                  // data before fmt
-      {Riff({Data(samples)}), invalid},                                         // no fmt chunk
-      {Riff({{"fmt ", Ramp(14), {}}, Data(samples)}), invalid},                 // fmt too small
-      {Riff({Fmt({3, 1, 8000, 32, {}}), Data(samples)}), unsupported},          // float
-      {Riff({Fmt({2, 1, 8000, 4, {}}), Data(samples)}), unsupported},           // ADPCM
-      {Riff({Fmt({1, 0, 8000, 8, uint16_t{1}}), Data(samples)}), unsupported},  // no channels
-      {Riff({Fmt({1, 3, 8000, 8, {}}), Data(samples)}), unsupported},           // three channels
-      {Riff({Fmt({1, 1, 8000, 24, {}}), Data(samples)}), unsupported},          // 24 bits
-      {Riff({Fmt({1, 1, 8000, 12, uint16_t{2}}), Data(samples)}), unsupported}, // 12 bits
-      {Riff({Fmt({1, 2, 8000, 16, uint16_t{2}}), Data(samples)}), unsupported}, // align 2 for 4
-      {Riff({Fmt({1, 1, 8000, 8, uint16_t{0}}), Data(samples)}), unsupported},  // align 0
-      {Riff({Fmt({1, 1, 0, 8, {}}), Data(samples)}), unsupported},              // rate 0
-      {Riff({Fmt({1, 2, 0xFFFFFFFFu, 16, {}}), Data(samples)}), unsupported},   // 1 GiB blocks
-      {Riff({Fmt({1, 1, 1000001, 8, {}}), Data(samples)}), unsupported},        // beyond any recorded rate
-      {Riff({{"fmt ", ExtensibleBody(2, 44100, 16, 3), {}}, Data(samples)}), unsupported}, // extensible float
-      {Riff({{"fmt ", extensibleCut, {}}, Data(samples)}), unsupported}, // extensible, no sub-format
+      {{}, invalid},                                            // empty file
+      {{'R', 'I', 'F'}, invalid},                               // too short
+      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},          // not RIFF
+      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},  // not WAVE
+      {Riff({Fmt()}), invalid},                                 // no data chunk
+      {Riff({Data(samples), Fmt()}), invalid},                  // data before fmt
+      {Riff({Data(samples)}), invalid},                         // no fmt chunk
+      {Riff({{"fmt ", Ramp(14), {}}, Data(samples)}), invalid}, // fmt too small
+      {Riff({Fmt({2, 1, 8000, 4, {}}), Data(samples)}),
+       unsupported("сжатый звук ADPCM (код формата 0x0002)")},
+      {Riff({Fmt({0x1234, 1, 8000, 8, {}}), Data(samples)}), unsupported("звук в формате с кодом 0x1234")},
+      {Riff({Fmt({3, 1, 8000, 16, {}}), Data(samples)}), unsupported("звук 16 бит с плавающей точкой")},
+      {Riff({Fmt({1, 0, 8000, 8, uint16_t{1}}), Data(samples)}), unsupported("0 каналов")},
+      {Riff({Fmt({1, 3, 8000, 8, {}}), Data(samples)}), unsupported("3 канала")},
+      {Riff({Fmt({1, 6, 48000, 16, {}}), Data(samples)}), unsupported("6 каналов")},
+      {Riff({Fmt({1, 1, 8000, 12, uint16_t{2}}), Data(samples)}), unsupported("звук 12 бит PCM")},
+      {Riff({Fmt({1, 2, 8000, 16, uint16_t{2}}), Data(samples)}),
+       unsupported("звук 16 бит PCM, 2 канала с кадром в 2 байт вместо 4")},
+      {Riff({Fmt({1, 1, 8000, 8, uint16_t{0}}), Data(samples)}),
+       unsupported("звук 8 бит PCM, 1 канал с кадром в 0 байт вместо 1")},
+      {Riff({Fmt({1, 1, 0, 8, {}}), Data(samples)}), unsupported("звук с частотой дискретизации 0 Гц")},
+      {Riff({Fmt({1, 2, 0xFFFFFFFFu, 16, {}}), Data(samples)}), // 1 GiB blocks
+       unsupported("звук с частотой дискретизации 4294967295 Гц")},
+      {Riff({Fmt({1, 1, 1000001, 8, {}}), Data(samples)}), // beyond any recorded rate
+       unsupported("звук с частотой дискретизации 1000001 Гц")},
+      {Riff({{"fmt ", ExtensibleBody(2, 44100, 16, 0x55), {}}, Data(samples)}),
+       unsupported("сжатый звук MPEG Layer 3 (код формата 0x0055)")},
+      {Riff({{"fmt ", extensibleCut, {}}, Data(samples)}),
+       unsupported("расширенный формат без известного вида отсчётов")},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     const std::string file = dir.File("bad" + std::to_string(i) + ".wav");
     WriteBytes(file, cases[i].first);
     const TDSPException e = OpenFails(file);
+    const std::string description = "Файл \"" + file + "\": " + cases[i].second;
     EXPECT_EQ(e.Informational, 0) << i;
     EXPECT_EQ(e.ResultCode, 0u) << i;
     EXPECT_EQ(e.Operation, "") << i;
-    EXPECT_EQ(e.Description, cases[i].second) << i;
+    EXPECT_EQ(e.Description, description) << i;
     const std::string text = ComposeDSPMessage(e).Text;
-    EXPECT_EQ(text.substr(0, text.find('\n')), "Описание ошибки: " + cases[i].second) << i;
+    EXPECT_EQ(text.substr(0, text.find('\n')), "Описание ошибки: " + description) << i;
     EXPECT_NE(text.find("\nКод ошибки: 0x00000000\n"), std::string::npos) << i;
     EXPECT_EQ(text.substr(text.rfind('\n') + 1), "Функция: Нет") << i;
   }
+}
+
+TEST(WaveReader, ADirectoryIsRefusedWithTheSystemsText) {
+  TTempDir dir;
+  const TDSPException e = OpenFails(dir.File(""));
+  EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(EISDIR));
+  EXPECT_EQ(e.Operation, "CreateFile");
+  EXPECT_EQ(e.Description, "Файл \"" + dir.File("") + "\": Is a directory");
 }
 
 TEST(WaveReader, AFailedOpenLeavesTheDeviceClosedAndReusable) {
   TTempDir dir;
   const std::string bad = dir.File("bad.wav");
   const std::string good = dir.File("good.wav");
-  WriteBytes(bad, Riff({Fmt({3, 1, 8000, 32, {}}), Data(Ramp(100))}));
+  WriteBytes(bad, Riff({Fmt({2, 1, 8000, 4, {}}), Data(Ramp(100))}));
   WriteBytes(good, Riff({Fmt(), Data(Ramp(1024))}));
   TWAVEFileRecordingDevice reader;
   reader.SetFileName(bad);
@@ -608,27 +638,63 @@ TEST(WaveReader, TakesTheFormatWithDerivedFieldsAndExtraSizeTwenty) {
 
 // ---- Reader: end of input ----------------------------------------------------------------------
 
-TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocks) {
+TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocksAndAShortOneOf272) {
   TTempDir dir;
   const std::string file = dir.File("10000.wav");
-  WriteBytes(file, Riff({Fmt(), Data(Ramp(10000))}));
+  const std::vector<uint8_t> samples = Ramp(10000);
+  WriteBytes(file, Riff({Fmt(), Data(samples)}));
   TWAVEFileRecordingDevice reader;
   EXPECT_EQ(reader.Kind(), dkWaveFileRecording);
   reader.SetFileName(file);
   reader.Open();
   EXPECT_EQ(reader.Buffer().Bytes(), 512);
+  EXPECT_EQ(reader.TotalFrames(), 10000);
   for (int i = 0; i < 19; ++i) {
     reader.Read();
+    EXPECT_EQ(reader.Buffer().Frames(), 512);
   }
+  reader.Read();
+  EXPECT_EQ(reader.Buffer().Frames(), 272);
+  EXPECT_EQ(reader.Buffer().Bytes(), 272);
+  EXPECT_TRUE(std::equal(samples.begin() + 19 * 512, samples.end(), reader.Buffer().Data()));
+  EXPECT_EQ(reader.Buffer().CapacityFrames(), 512);
   try {
     reader.Read();
-    FAIL() << "a twentieth block";
+    FAIL() << "a block after the last";
   } catch (const TDSPException& e) {
     EXPECT_NE(e.Informational, 0);
     const TDSPMessage m = ComposeDSPMessage(e);
     EXPECT_EQ(m.Caption, "Сообщение");
     EXPECT_EQ(m.Text, "Достигнут конец файла");
   }
+}
+
+TEST(WaveReader, TheTailFollowsTheLastBlockAsSilentBlocksOfItsExactLength) {
+  TTempDir dir;
+  const std::string file = dir.File("tail.wav");
+  WriteBytes(file, Riff({Fmt({1, 1, 8000, 16, {}}), Data(std::vector<uint8_t>(2 * 1000, 0x11))}));
+  TWAVEFileRecordingDevice reader;
+  reader.SetFileName(file);
+  reader.SetTailFrames(700);
+  reader.Open();
+  std::vector<int32_t> lengths;
+  bool silentTail = true;
+  try {
+    for (int i = 0; i < 10; ++i) {
+      reader.Read();
+      lengths.push_back(reader.Buffer().Frames());
+      if (i >= 2) {
+        const uint8_t* d = reader.Buffer().Data();
+        silentTail =
+            silentTail && std::all_of(d, d + reader.Buffer().Bytes(), [](uint8_t v) { return v == 0; });
+      }
+    }
+    FAIL() << "no end";
+  } catch (const TDSPException& e) {
+    EXPECT_NE(e.Informational, 0);
+  }
+  EXPECT_EQ(lengths, (std::vector<int32_t>{512, 488, 512, 188}));
+  EXPECT_TRUE(silentTail);
 }
 
 TEST(WaveReader, AnExactMultipleEndsAtTheReadThatFindsNothing) {
@@ -640,18 +706,21 @@ TEST(WaveReader, AnExactMultipleEndsAtTheReadThatFindsNothing) {
   EXPECT_EQ(r.Blocks, 4);
 }
 
-TEST(WaveReader, EachReadStartsFromSilence) {
+TEST(WaveReader, EachReadStartsFromSilenceAndACutFrameStaysOut) {
   TTempDir dir;
   const std::string file = dir.File("partial.wav");
-  WriteBytes(file, Riff({Fmt({1, 1, 8000, 16, {}}), Data(std::vector<uint8_t>(1024 + 10, 0x11))}));
+  // One whole block, five frames and a byte of a sixth.
+  WriteBytes(file, Riff({Fmt({1, 1, 8000, 16, {}}), Data(std::vector<uint8_t>(1024 + 11, 0x11))}));
   TWAVEFileRecordingDevice reader;
   reader.SetFileName(file);
   reader.Open();
   reader.Read();
-  EXPECT_THROW(reader.Read(), TDSPException);
+  reader.Read();
   const TAudioBuffer& b = reader.Buffer();
+  EXPECT_EQ(b.Frames(), 5);
   EXPECT_EQ(b.Data()[9], 0x11);
-  EXPECT_TRUE(std::all_of(b.Data() + 10, b.Data() + b.Bytes(), [](uint8_t v) { return v == 0; }));
+  EXPECT_TRUE(std::all_of(b.Data() + 10, b.Data() + 1024, [](uint8_t v) { return v == 0; }));
+  EXPECT_THROW(reader.Read(), TDSPException);
 }
 
 // ---- Files made by sox ------------------------------------------------------------------------
@@ -664,7 +733,8 @@ TEST(WaveReader, ReadsASoxSineAndFindsItsFrequencyAndLength) {
       0);
   const ReadAll r = ReadEverything(file);
   EXPECT_EQ(FindFormat(r.Format), 30);
-  EXPECT_EQ(r.Blocks, 88200 / 4096);
+  EXPECT_EQ(r.Blocks, 88200 / 4096 + 1); // the last one short
+  EXPECT_EQ(r.Samples.size(), 88200u * 2);
   const std::vector<double> x =
       Channel(r.Format, r.Samples.data(), static_cast<int64_t>(r.Samples.size() / 2), 0);
   const SineFit fit = FitSine(x, 0, static_cast<int64_t>(x.size()), 1000, 44100);
@@ -696,7 +766,8 @@ TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
   WriteBytes(file, bytes);
   const ReadAll r = ReadEverything(file);
   EXPECT_EQ(FindFormat(r.Format), 17);
-  EXPECT_EQ(r.Blocks, 22050 * 2 / 4096);
+  EXPECT_EQ(r.Blocks, 22050 * 2 / 4096 + 1);
+  EXPECT_EQ(r.Samples.size(), 22050u * 2);
   const std::vector<uint8_t> original = ReadEverything(made).Samples;
   EXPECT_EQ(r.Samples, original);
   const std::vector<double> x =
@@ -704,14 +775,158 @@ TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
   EXPECT_GT(GoertzelAmplitude(x, 0, static_cast<int64_t>(x.size()), 440, 22050), 20000);
 }
 
-TEST(WaveReader, RefusesASoxFloatingPointFileAsUnsupported) {
+TEST(WaveReader, TwentyFourAndThirtyTwoBitAndFloatFilesReadAsSoxConvertsThemTo16Bits) {
   TTempDir dir;
-  const std::string file = dir.File("float.wav");
-  ASSERT_EQ(
-      RunShell("sox -n -r 44100 -c 1 -e floating-point -b 32 '" + file + "' synth 0.5 sine 1000 2>/dev/null"),
-      0);
-  const TDSPException e = OpenFails(file);
-  EXPECT_EQ(e.Description, "Неподдерживаемый формат файла");
+  struct TCase {
+    const char* Sox;
+    uint16_t Tag;
+    uint16_t Bits;
+  };
+  const TCase cases[] = {{"-e signed -b 24", 1, 24},
+                         {"-e signed -b 32", 1, 32},
+                         {"-e floating-point -b 32", 3, 32},
+                         {"-e floating-point -b 64", 3, 64}};
+  for (const TCase& c : cases) {
+    for (const int channels : {1, 2}) {
+      const std::string made = dir.File("made.wav");
+      const std::string reference = dir.File("reference.wav");
+      // The same samples under sox's own header, a plain fmt chunk and an extensible one.
+      ASSERT_EQ(RunShell("sox -D -n -r 22050 -c " + std::to_string(channels) + " " + c.Sox + " '" + made +
+                         "' synth 0.5 sine 440 sine 1500 vol 0.99 2>/dev/null && sox -D '" + made +
+                         "' -e signed -b 16 '" + reference + "' 2>/dev/null"),
+                0);
+      const std::string plain = dir.File("plain.wav");
+      const std::string extensible = dir.File("extensible.wav");
+      const std::vector<uint8_t> samples = ReadWave(made).Data;
+      const auto count = static_cast<uint16_t>(channels);
+      WriteBytes(plain, Riff({Fmt({c.Tag, count, 22050, c.Bits, {}}), Data(samples)}));
+      WriteBytes(extensible,
+                 Riff({{"fmt ", ExtensibleBody(count, 22050, c.Bits, static_cast<uint8_t>(c.Tag)), {}},
+                       Data(samples)}));
+      const ReadAll expected = ReadEverything(reference);
+      for (const std::string& file : {made, plain, extensible}) {
+        TWAVEFileRecordingDevice reader;
+        reader.SetFileName(file);
+        reader.Open();
+        EXPECT_TRUE(reader.Converted());
+        EXPECT_EQ(reader.FileFormat().Bits, c.Bits);
+        EXPECT_EQ(reader.FileFormat().Extensible, U16At(ReadBytes(file), 20) == 0xFFFE);
+        EXPECT_EQ(reader.TotalFrames(), 11025);
+        EXPECT_EQ(FindFormat(reader.Buffer().Format()), FindFormat(MakePCMFormat(22050, channels, 16)));
+        const ReadAll r = ReadEverything(file);
+        ASSERT_EQ(r.Samples.size(), expected.Samples.size()) << c.Sox;
+        int worst = 0;
+        for (size_t i = 0; i + 1 < r.Samples.size(); i += 2) {
+          const int a = static_cast<int16_t>(r.Samples[i] | (r.Samples[i + 1] << 8));
+          const int b = static_cast<int16_t>(expected.Samples[i] | (expected.Samples[i + 1] << 8));
+          worst = std::max(worst, std::abs(a - b));
+        }
+        EXPECT_LE(worst, 1) << c.Sox << ", " << channels << " channels, " << file;
+      }
+    }
+  }
+}
+
+// ---- Pipes ------------------------------------------------------------------------------------
+
+namespace {
+
+// A pipe whose writing end a thread feeds with bytes.
+class TPipe {
+public:
+  TPipe() {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    readEnd = fds[0];
+    writeEnd = fds[1];
+  }
+  ~TPipe() {
+    if (worker.joinable()) {
+      worker.join();
+    }
+    CloseRead();
+    CloseWrite();
+  }
+  void Feed(std::vector<uint8_t> bytes) {
+    worker = std::thread([this, bytes = std::move(bytes)] {
+      size_t done = 0;
+      while (done < bytes.size()) {
+        const ssize_t n = write(writeEnd, bytes.data() + done, std::min<size_t>(bytes.size() - done, 1000));
+        if (n <= 0) {
+          break;
+        }
+        done += static_cast<size_t>(n);
+      }
+      CloseWrite();
+    });
+  }
+  std::string ReadPath() const { return "/dev/fd/" + std::to_string(readEnd); }
+  void CloseRead() {
+    if (readEnd >= 0) {
+      close(readEnd);
+      readEnd = -1;
+    }
+  }
+  void CloseWrite() {
+    if (writeEnd >= 0) {
+      close(writeEnd);
+      writeEnd = -1;
+    }
+  }
+
+private:
+  int readEnd = -1;
+  int writeEnd = -1;
+  std::thread worker;
+};
+
+} // namespace
+
+TEST(WaveReader, ReadsAStreamFromAPipeWithoutSeekingUpToItsEndOrItsDeclaredSize) {
+  const std::vector<uint8_t> samples = Ramp(3000);
+  // The marks of an unknown length, and a known size shorter than what the stream holds.
+  for (const uint32_t size : {0u, 0x7FFFF000u, 0xFFFFFFFFu, 2000u}) {
+    TPipe pipe;
+    pipe.Feed(Riff({{"LIST", Ramp(26, 'a'), {}},
+                    {"fmt ", ExtensibleBody(1, 8000, 16, 1), {}},
+                    {"fact", {0, 0, 0, 0}, {}},
+                    {"data", samples, size}}));
+    TWAVEFileRecordingDevice reader;
+    reader.SetFileName(pipe.ReadPath());
+    reader.Open();
+    EXPECT_EQ(reader.TotalFrames(), size == 2000u ? 1000 : -1) << size;
+    std::vector<uint8_t> got;
+    try {
+      for (;;) {
+        reader.Read();
+        got.insert(got.end(), reader.Buffer().Data(), reader.Buffer().Data() + reader.Buffer().Bytes());
+      }
+    } catch (const TDSPException& e) {
+      EXPECT_NE(e.Informational, 0) << e.Description;
+    }
+    const size_t expected = size == 2000u ? 2000 : samples.size();
+    EXPECT_EQ(got,
+              std::vector<uint8_t>(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(expected)))
+        << size;
+    reader.Close();
+  }
+}
+
+TEST(WaveWriter, AShortLastBlockIsWrittenWithItsExactSizeInTheHeader) {
+  TTempDir dir;
+  const std::string file = dir.File("short-last.wav");
+  {
+    TWAVEFilePlaybackDevice writer;
+    writer.SetFileName(file);
+    writer.Open();
+    writer.Write();
+    writer.Buffer().SetLength(77);
+    writer.Write();
+  }
+  const std::vector<uint8_t> b = ReadBytes(file);
+  ASSERT_EQ(b.size(), 44u + 512 + 77);
+  EXPECT_EQ(U32At(b, 40), 512u + 77);
+  EXPECT_EQ(U32At(b, 4), 36u + 512 + 77);
 }
 
 TEST(WaveWriter, SoxReadsTheWrittenFileWithItsFormatAndLength) {

@@ -1,6 +1,7 @@
 #pragma once
-// A program run as a child process with its own environment additions, optional file-size limit and
-// stdout/stderr captured to files; signals and waiting with a guard against a hang.
+// A program run as a child process with its own environment additions, optional file-size limit,
+// optionally as another user, stdin read from a file and stdout/stderr captured to files; signals and
+// waiting with a guard against a hang.
 //
 // Threads: a TChild belongs to the test thread that started it.
 
@@ -22,9 +23,11 @@ namespace sonotest {
 
 struct TChildOptions {
   std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
-  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
+  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ keeps its default action
+  std::string StdinPath = "/dev/null";
   std::string StdoutPath = "/dev/null";
   std::string StderrPath = "/dev/null";
+  std::optional<uid_t> User; // run as this user (and its own group); only a root parent can
 };
 
 struct TChildExit {
@@ -61,21 +64,29 @@ public:
       envp.push_back(e.data());
     }
     envp.push_back(nullptr);
-    const int out = ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A terminal given as a path never becomes this process's controlling terminal.
+    const int in = ::open(options.StdinPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int out =
+        ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    const int err =
+        ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
 
     pid = ::fork();
     if (pid == 0) {
+      ::dup2(in, 0);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      if (options.User && (::setgid(*options.User) != 0 || ::setuid(*options.User) != 0)) {
+        ::_exit(126);
+      }
       if (options.FileSizeLimit) {
         const struct rlimit limit = {*options.FileSizeLimit, *options.FileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN);
       }
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
+    ::close(in);
     ::close(out);
     ::close(err);
   }

@@ -1,12 +1,13 @@
 #pragma once
 // Files for tests: a temporary folder removed with its files, whole-file reads and writes, the
-// little-endian fields of a file's bytes, and canonical PCM WAVE files.
+// little-endian fields of a file's bytes, canonical PCM WAVE files, and what a WAVE file holds.
 //
 // Threads: free functions on their arguments only; a TTempDir belongs to the thread that made it.
 // A file that cannot be made or written throws std::runtime_error, so that the test fails loudly.
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -137,6 +138,67 @@ inline void WriteWave(const std::string& file, uint32_t rate, uint16_t channels,
     bytes[2 * i + 1] = static_cast<uint8_t>(u >> 8);
   }
   WriteWave(file, rate, channels, 16, bytes);
+}
+
+// What a WAVE file holds, found by walking its chunks: the fmt fields, the two sizes, the bytes of the
+// data chunk up to its declared size or the end of the file and, for 16-bit files, those as samples.
+struct TWaveContents {
+  bool Valid = false; // a RIFF/WAVE file with a fmt chunk before its data chunk
+  uint16_t Tag = 0;
+  uint16_t Channels = 0;
+  uint32_t Rate = 0;
+  uint16_t Bits = 0;
+  uint32_t RiffSize = 0;
+  uint32_t DataSize = 0; // as declared
+  std::vector<uint8_t> Data;
+  std::vector<int16_t> Samples;
+  size_t Frames() const { return Channels == 0 ? 0 : Samples.size() / Channels; }
+};
+
+// A file's contents as std::string or bytes.
+template <class Bytes> TWaveContents ParseWave(const Bytes& b) {
+  const auto idAt = [&b](size_t at, const char* id) {
+    for (size_t i = 0; i < 4; ++i) {
+      if (static_cast<uint8_t>(b[at + i]) != static_cast<uint8_t>(id[i])) {
+        return false;
+      }
+    }
+    return true;
+  };
+  TWaveContents w;
+  if (b.size() < 12 || !idAt(0, "RIFF") || !idAt(8, "WAVE")) {
+    return w;
+  }
+  w.RiffSize = U32At(b, 4);
+  size_t at = 12;
+  while (at + 8 <= b.size()) {
+    const uint32_t size = U32At(b, at + 4);
+    if (idAt(at, "fmt ") && at + 24 <= b.size()) {
+      w.Tag = U16At(b, at + 8);
+      w.Channels = U16At(b, at + 10);
+      w.Rate = U32At(b, at + 12);
+      w.Bits = U16At(b, at + 22);
+    } else if (idAt(at, "data")) {
+      w.DataSize = size;
+      const size_t end = std::min<size_t>(b.size(), at + 8 + static_cast<size_t>(size));
+      w.Data.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                    b.begin() + static_cast<std::ptrdiff_t>(end));
+      if (w.Bits == 16) {
+        w.Samples.resize(w.Data.size() / 2);
+        for (size_t i = 0; i < w.Samples.size(); ++i) {
+          w.Samples[i] = static_cast<int16_t>(U16At(w.Data, 2 * i));
+        }
+      }
+      w.Valid = w.Channels > 0;
+      return w;
+    }
+    at += 8 + static_cast<size_t>(size) + (size & 1u);
+  }
+  return w;
+}
+
+inline TWaveContents ReadWave(const std::string& file) {
+  return ParseWave(ReadText(file));
 }
 
 } // namespace sonotest
