@@ -67,8 +67,8 @@ TEchoDlg::TEchoDlg(QWidget* parent) : TParameterDialog(parent) {
   const auto enableApply = [this] { ApplyBtn->setEnabled(true); };
   connect(DelayEdit, &QLineEdit::textChanged, this, enableApply);
   connect(DecayEdit, &QLineEdit::textChanged, this, enableApply);
-  connect(DelayTrackBar, &QSlider::valueChanged, this, &TEchoDlg::DelayTrackBarChange);
-  connect(DecayTrackBar, &QSlider::valueChanged, this, &TEchoDlg::DecayTrackBarChange);
+  OnBarChange(DelayTrackBar, [this] { DelayTrackBarChange(); });
+  OnBarChange(DecayTrackBar, [this] { DecayTrackBarChange(); });
   connect(OKBtn, &QPushButton::clicked, this, &TEchoDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TEchoDlg::ApplyTyped);

@@ -107,7 +107,7 @@ TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent) : TParameterDialog(parent) {
   connect(IsBlackmanBtn, &QRadioButton::clicked, this, enableApply);
   connect(KernelSizeList, &QListWidget::currentRowChanged, this, enableApply);
   connect(KernelSizeList, &QListWidget::clicked, this, enableApply);
-  connect(FreqTrackBar, &QSlider::valueChanged, this, &TLHPassFilterDlg::FreqTrackBarChange);
+  OnBarChange(FreqTrackBar, [this] { FreqTrackBarChange(); });
   connect(OKBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::ApplyTyped);

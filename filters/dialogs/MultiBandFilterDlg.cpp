@@ -107,7 +107,7 @@ TMultiBandFilterDlg::TMultiBandFilterDlg(QWidget* parent) : TParameterDialog(par
       grid->addWidget(bar, 1, column + 1, Qt::AlignHCenter);
       TrackBars[band] = bar;
       FrequencyLabels[band] = label;
-      connect(bar, &QSlider::valueChanged, this, [this, band] { TrackBarChange(band); });
+      OnBarChange(bar, [this, band] { TrackBarChange(band); });
     }
     grid->addWidget(new TBarScale(TrackBars[row * BandsPerRow], this), 1, 0);
     grid->setColumnMinimumWidth(BandsPerRow + 1, 4);

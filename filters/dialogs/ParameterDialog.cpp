@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
+#include <QVariant>
 
 #include <algorithm>
 #include <cmath>
@@ -126,6 +127,17 @@ QSlider* TParameterDialog::NewTrackBar(Qt::Orientation orientation, int minimum,
     bar->setTickPosition(QSlider::TicksBelow);
   }
   return bar;
+}
+
+void TParameterDialog::OnBarChange(QSlider* bar, const std::function<void()>& change) {
+  static constexpr const char* PressedAt = "sonolabPressedAt";
+  connect(bar, &QSlider::valueChanged, this, change);
+  connect(bar, &QSlider::sliderPressed, this, [bar] { bar->setProperty(PressedAt, bar->value()); });
+  connect(bar, &QSlider::sliderReleased, this, [bar, change] {
+    if (bar->property(PressedAt).toInt() == bar->value()) {
+      change();
+    }
+  });
 }
 
 void TParameterDialog::SetPositionQuietly(QSlider& bar, int position) {

@@ -17,6 +17,7 @@
 #include <QDialog>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QLineEdit;
@@ -69,6 +70,9 @@ protected:
   QLineEdit* NewNumberEdit(int maxDigits);
   // A track bar over [minimum, maximum]; vertical ones have their minimum at the top.
   QSlider* NewTrackBar(Qt::Orientation orientation, int minimum, int maximum, int tickInterval);
+  // Runs `change` when the bar moves, and when its handle is pressed and let go where it was (a
+  // touch, which a track bar reports as a change too).
+  void OnBarChange(QSlider* bar, const std::function<void()>& change);
   // Sets a bar's position without running its change handler.
   static void SetPositionQuietly(QSlider& bar, int position);
   // The position of a level bar for a linear amplitude: trunc(-RoundHalfUp(dB)), within the bar's

@@ -102,9 +102,9 @@ TReverbDlg::TReverbDlg(QWidget* parent) : TParameterDialog(parent) {
   connect(ReverbTimeEdit, &QLineEdit::textChanged, this, enableApply);
   connect(UpDown1, &QSpinBox::valueChanged, this, enableApply);
   for (int i = 0; i < LevelCount; ++i) {
-    connect(levelBars[i], &QSlider::valueChanged, this, [this, i] { LevelBarChange(i); });
+    OnBarChange(levelBars[i], [this, i] { LevelBarChange(i); });
   }
-  connect(TrackBar4, &QSlider::valueChanged, this, &TReverbDlg::TrackBar4Change);
+  OnBarChange(TrackBar4, [this] { TrackBar4Change(); });
   connect(OKBtn, &QPushButton::clicked, this, &TReverbDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TReverbDlg::ApplyTyped);
