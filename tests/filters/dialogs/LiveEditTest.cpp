@@ -9,7 +9,10 @@
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"
 
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 
 #include <gtest/gtest.h>
@@ -145,4 +148,48 @@ TEST(LiveEdits, MovementsFasterThanARedesignAreGatheredIntoOneApplyThatTakesTheN
   EXPECT_DOUBLE_EQ(equaliser.Gain[0], DbToAmplitude(-2));
   EXPECT_EQ(other.Gain[0], 1.0);
   Close(dialog);
+}
+
+TEST(LiveEdits, ApplyIsEnabledByEveryChangeOfAValueThatWaitsForItAndEachShowingDisablesIt) {
+  TDialogs& d = Dialogs();
+  TLowPassFilter lowPass(44100);
+  TEcho echo(44100);
+  TReverberation reverb(44100);
+  const auto reshown = [](TParameterDialog& dialog, TFilter& filter, QPushButton* apply) {
+    Close(dialog);
+    ShowOn(dialog, filter);
+    return !apply->isEnabled();
+  };
+
+  ShowOn(d.LHPass, lowPass);
+  EXPECT_FALSE(d.LHPass.ApplyBtn->isEnabled());
+  QTest::mouseClick(d.LHPass.IsBlackmanBtn, Qt::LeftButton);
+  EXPECT_TRUE(d.LHPass.ApplyBtn->isEnabled());
+  EXPECT_TRUE(reshown(d.LHPass, lowPass, d.LHPass.ApplyBtn));
+  EXPECT_TRUE(d.LHPass.IsHammingBtn->isChecked()); // the click was not applied
+  QTest::mouseClick(d.LHPass.KernelSizeList->viewport(), Qt::LeftButton, {},
+                    d.LHPass.KernelSizeList->visualItemRect(d.LHPass.KernelSizeList->item(2)).center());
+  EXPECT_TRUE(d.LHPass.ApplyBtn->isEnabled());
+  EXPECT_TRUE(reshown(d.LHPass, lowPass, d.LHPass.ApplyBtn));
+  QTest::keyClick(d.LHPass.FreqEdit, Qt::Key_Backspace);
+  EXPECT_TRUE(d.LHPass.ApplyBtn->isEnabled());
+  Close(d.LHPass);
+
+  ShowOn(d.Echo, echo);
+  EXPECT_FALSE(d.Echo.ApplyBtn->isEnabled());
+  QTest::keyClicks(d.Echo.DelayEdit, "5");
+  EXPECT_TRUE(d.Echo.ApplyBtn->isEnabled());
+  EXPECT_TRUE(reshown(d.Echo, echo, d.Echo.ApplyBtn));
+  QTest::keyClicks(d.Echo.DecayEdit, "5");
+  EXPECT_TRUE(d.Echo.ApplyBtn->isEnabled());
+  Close(d.Echo);
+  EXPECT_EQ(echo.Delay, 100);
+
+  ShowOn(d.Reverb, reverb);
+  EXPECT_FALSE(d.Reverb.ApplyBtn->isEnabled());
+  QTest::keyClick(d.Reverb.ReverbTimeEdit, Qt::Key_Backspace);
+  EXPECT_TRUE(d.Reverb.ApplyBtn->isEnabled());
+  EXPECT_TRUE(reshown(d.Reverb, reverb, d.Reverb.ApplyBtn));
+  EXPECT_EQ(d.Reverb.ReverbTimeEdit->text(), "500");
+  Close(d.Reverb);
 }
