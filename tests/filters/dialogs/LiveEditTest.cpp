@@ -8,9 +8,12 @@
 #include "filters/MultiBandFilter.h"
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"
+#include "support/QtDialogs.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -192,4 +195,24 @@ TEST(LiveEdits, ApplyIsEnabledByEveryChangeOfAValueThatWaitsForItAndEachShowingD
   EXPECT_TRUE(reshown(d.Reverb, reverb, d.Reverb.ApplyBtn));
   EXPECT_EQ(d.Reverb.ReverbTimeEdit->text(), "500");
   Close(d.Reverb);
+}
+
+TEST(LiveEdits, EndingTheDialogWhileItsErrorBoxIsUpClosesTheBoxAndWritesNothing) {
+  // As the processing window does when it must close while a dialog is up.
+  TLHPassFilterDlg& d = Dialogs().LHPass;
+  TLowPassFilter filter(44100);
+  ShowOn(d, filter);
+  d.FreqEdit->setText("30000");
+  bool boxWasUp = false;
+  const auto driver = sonotest::WhenModal<QMessageBox>([&](QMessageBox&) {
+    boxWasUp = true;
+    d.reject();
+  });
+  QTest::mouseClick(d.ApplyBtn, Qt::LeftButton); // returns once the box has gone
+  EXPECT_TRUE(boxWasUp);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_FALSE(d.isVisible());
+  EXPECT_EQ(d.result(), QDialog::Rejected);
+  EXPECT_EQ(filter.fc, 1000);
+  d.SetFilter(nullptr);
 }
