@@ -106,17 +106,16 @@ void TEchoDlg::DecayTrackBarChange() {
 }
 
 bool TEchoDlg::WriteMovedBars() {
-  if (delay == nullptr || decayTime == nullptr || !(delayMoved || decayMoved)) {
-    return false;
-  }
-  if (delayMoved) {
+  const bool delayChanged = delayMoved && delay != nullptr;
+  const bool decayChanged = decayMoved && decayTime != nullptr;
+  delayMoved = decayMoved = false;
+  if (delayChanged) {
     *delay = DelayTrackBar->value();
   }
-  if (decayMoved) {
+  if (decayChanged) {
     *decayTime = DecayTrackBar->value();
   }
-  delayMoved = decayMoved = false;
-  return true;
+  return delayChanged || decayChanged;
 }
 
 bool TEchoDlg::ApplyTyped() {

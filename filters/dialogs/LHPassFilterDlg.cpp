@@ -143,10 +143,11 @@ void TLHPassFilterDlg::FreqTrackBarChange() {
 }
 
 bool TLHPassFilterDlg::WriteMovedBars() {
-  if (!freqMoved || fc == nullptr) {
+  const bool moved = freqMoved;
+  freqMoved = false;
+  if (!moved || fc == nullptr) {
     return false;
   }
-  freqMoved = false;
   *fc = FrequencyFromPosition(FreqTrackBar->value(), filter->SampleRate());
   return true;
 }

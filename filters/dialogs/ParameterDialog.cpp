@@ -73,6 +73,7 @@ void TParameterDialog::BarMoved() {
 void TParameterDialog::ApplyMovedBars() {
   movementTimer->stop();
   if (filter == nullptr) {
+    WriteMovedBars(); // without a filter the movements go nowhere, and are forgotten
     return;
   }
   const std::lock_guard guard(filter->Lock());

@@ -52,8 +52,9 @@ protected:
   virtual void LookUpParameters() = 0;
   // Reads the filter into the controls; runs on each showing, with a filter set.
   virtual void ShowFilter() = 0;
-  // Writes the positions of the bars that moved since the last call; runs with the filter's lock
-  // held. True if a value changed and the filter must be applied.
+  // Writes the positions of the bars that moved since the last call and forgets the movements;
+  // runs with the filter's lock held (or without a filter, when there is nothing to write into).
+  // True if a value changed and the filter must be applied.
   virtual bool WriteMovedBars() = 0;
 
   // A bar has moved and noted what to write: write and apply now, or as soon as the pacing allows.
