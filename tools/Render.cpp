@@ -70,7 +70,6 @@ public:
       worker->Terminate(); // this block is still written
     }
   }
-  void RunSynchronously(const std::function<void()>& call) override { call(); }
   void ShowDSPException(const TDSPException& e) override {
     if (e.Informational) {
       return; // the end of the input file is the normal end
