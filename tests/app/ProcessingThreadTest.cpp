@@ -1,19 +1,16 @@
 #include "app/ProcessingThread.h"
 #include "devices/WaveFile.h"
 #include "dsp/FilterCatalogue.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
@@ -117,35 +114,17 @@ public:
   std::vector<int16_t> firstSamples;
 };
 
-fs::path TempWave(const std::string& name, uint32_t dataBytes) {
-  const fs::path path = fs::temp_directory_path() / name;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + dataBytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(8000);
-  u32(8000);
-  u16(1);
-  u16(8);
-  out.write("data", 4);
-  u32(dataBytes);
-  for (uint32_t i = 0; i < dataBytes; ++i) {
-    out.put(static_cast<char>(128 + (i % 64)));
-  }
-  return path;
-}
-
 } // namespace
 
 TEST(ProcessingThread, AWaveFileRunsToItsEndWithAnEmptyOutputListAndDropsThePartialBlock) {
-  const fs::path path = TempWave("sonolab-thread-10000.wav", 10000);
+  const sonotest::TTempDir dir("sonolab-thread");
+  std::vector<uint8_t> samples(10000);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<uint8_t>(128 + (i % 64));
+  }
+  sonotest::WriteWave(dir.File("in.wav"), 8000, 1, 8, samples);
   TWAVEFileRecordingDevice input;
-  input.SetFileName(path.string());
+  input.SetFileName(dir.File("in.wav"));
   input.Open();
   TPlaybackDevsList outputs;
   TFilterList chain(8000);
@@ -165,7 +144,6 @@ TEST(ProcessingThread, AWaveFileRunsToItsEndWithAnEmptyOutputListAndDropsThePart
   EXPECT_NE(window.shown[0].Informational, 0);
   EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
   EXPECT_EQ(window.posts.back(), 1u);
-  fs::remove(path);
 }
 
 TEST(ProcessingThread, PauseHoldsTheWorkerAfterThePassUnderWayAndPlayContinues) {

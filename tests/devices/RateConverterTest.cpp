@@ -2,14 +2,14 @@
 #include "devices/AudioFormats.h"
 #include "devices/VirtDevs.h"
 
-#include "devices/SignalTools.h"
+#include "support/PcmSignals.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <tuple>
 
-using namespace testing_signals;
+using namespace sonotest;
 
 namespace {
 

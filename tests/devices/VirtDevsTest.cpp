@@ -92,7 +92,7 @@ TEST(AudioBuffer, OpenSizesTheBlockAndSilencesItForEveryTableFormat) {
   }
 }
 
-TEST(AudioBuffer, BlockExamples8000Mono8And44100Stereo16) {
+TEST(AudioBuffer, BlocksAt8000HzMono8And44100HzStereo16AreSilent512And16384Bytes) {
   TAudioBuffer a;
   a.SetFrames(BlockFrames(8000));
   EXPECT_EQ(a.Frames(), 512);

@@ -1,7 +1,8 @@
 #include "devices/WaveFile.h"
 #include "devices/AudioFormats.h"
 
-#include "devices/SignalTools.h"
+#include "support/PcmSignals.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +15,12 @@
 #include <cstdio>
 #include <optional>
 
-using namespace testing_signals;
+using namespace sonotest;
 
 namespace {
 
 // ---- Building WAVE files by hand -------------------------------------------------------------
 
-void Add16(std::vector<uint8_t>& b, uint16_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Add32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-}
 void AddId(std::vector<uint8_t>& b, const char* id) {
   b.insert(b.end(), id, id + 4);
 }
@@ -50,12 +42,12 @@ struct FmtFields {
 std::vector<uint8_t> FmtBody(const FmtFields& f) {
   std::vector<uint8_t> b;
   const uint16_t align = f.BlockAlign.value_or(static_cast<uint16_t>(f.Channels * f.Bits / 8));
-  Add16(b, f.Tag);
-  Add16(b, f.Channels);
-  Add32(b, f.Rate);
-  Add32(b, f.Rate * align);
-  Add16(b, align);
-  Add16(b, f.Bits);
+  AppendU16(b, f.Tag);
+  AppendU16(b, f.Channels);
+  AppendU32(b, f.Rate);
+  AppendU32(b, f.Rate * align);
+  AppendU16(b, align);
+  AppendU16(b, f.Bits);
   return b;
 }
 
@@ -63,9 +55,9 @@ std::vector<uint8_t> FmtBody(const FmtFields& f) {
 std::vector<uint8_t> ExtensibleBody(uint16_t channels, uint32_t rate, uint16_t bits, uint8_t subFormat) {
   FmtFields f{0xFFFE, channels, rate, bits, {}};
   std::vector<uint8_t> b = FmtBody(f);
-  Add16(b, 22);   // extra size
-  Add16(b, bits); // valid bits
-  Add32(b, channels == 1 ? 0x4 : 0x3);
+  AppendU16(b, 22);   // extra size
+  AppendU16(b, bits); // valid bits
+  AppendU32(b, channels == 1 ? 0x4 : 0x3);
   const uint8_t guid[16] = {subFormat, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                             0x80,      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
   b.insert(b.end(), guid, guid + 16);
@@ -78,7 +70,7 @@ std::vector<uint8_t> Riff(const std::vector<Chunk>& chunks, const char* riff = "
   AddId(body, wave);
   for (const Chunk& c : chunks) {
     AddId(body, c.Id.c_str());
-    Add32(body, c.Size.value_or(static_cast<uint32_t>(c.Body.size())));
+    AppendU32(body, c.Size.value_or(static_cast<uint32_t>(c.Body.size())));
     body.insert(body.end(), c.Body.begin(), c.Body.end());
     if (c.Body.size() % 2 == 1) {
       body.push_back(0); // pad byte
@@ -86,7 +78,7 @@ std::vector<uint8_t> Riff(const std::vector<Chunk>& chunks, const char* riff = "
   }
   std::vector<uint8_t> file;
   AddId(file, riff);
-  Add32(file, static_cast<uint32_t>(body.size()));
+  AppendU32(file, static_cast<uint32_t>(body.size()));
   file.insert(file.end(), body.begin(), body.end());
   return file;
 }
@@ -156,7 +148,7 @@ int RunShell(const std::string& command) {
 // ---- Writer ----------------------------------------------------------------------------------
 
 TEST(WaveWriter, WritesACanonicalHeaderWithTheSizesOfTheBlocksWritten) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("out.wav");
   {
     TWAVEFilePlaybackDevice writer;
@@ -175,18 +167,18 @@ TEST(WaveWriter, WritesACanonicalHeaderWithTheSizesOfTheBlocksWritten) {
   std::vector<uint8_t> expected;
   expected.reserve(44);
   AddId(expected, "RIFF");
-  Add32(expected, 36 + 1536);
+  AppendU32(expected, 36 + 1536);
   AddId(expected, "WAVE");
   AddId(expected, "fmt ");
-  Add32(expected, 16);
-  Add16(expected, 1);
-  Add16(expected, 1);
-  Add32(expected, 8000);
-  Add32(expected, 8000);
-  Add16(expected, 1);
-  Add16(expected, 8);
+  AppendU32(expected, 16);
+  AppendU16(expected, 1);
+  AppendU16(expected, 1);
+  AppendU32(expected, 8000);
+  AppendU32(expected, 8000);
+  AppendU16(expected, 1);
+  AppendU16(expected, 8);
   AddId(expected, "data");
-  Add32(expected, 1536);
+  AppendU32(expected, 1536);
   EXPECT_EQ(header, expected);
   EXPECT_EQ(b[44], 0);
   EXPECT_EQ(b[44 + 512], 1);
@@ -194,7 +186,7 @@ TEST(WaveWriter, WritesACanonicalHeaderWithTheSizesOfTheBlocksWritten) {
 }
 
 TEST(WaveWriter, ASetUpClosedBeforeAnyBlockLeavesAnEmptyValidFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("empty.wav");
   {
     TWAVEFilePlaybackDevice writer;
@@ -203,13 +195,13 @@ TEST(WaveWriter, ASetUpClosedBeforeAnyBlockLeavesAnEmptyValidFile) {
   }
   const std::vector<uint8_t> b = ReadBytes(file);
   ASSERT_EQ(b.size(), 44u);
-  EXPECT_EQ(Get32(b, 4), 36u);
-  EXPECT_EQ(Get32(b, 40), 0u);
+  EXPECT_EQ(U32At(b, 4), 36u);
+  EXPECT_EQ(U32At(b, 40), 0u);
   EXPECT_EQ(ReadEverything(file).Blocks, 0);
 }
 
 TEST(WaveWriter, ReplacesAnExistingFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("old.wav");
   WriteBytes(file, std::vector<uint8_t>(10000, 0xEE));
   {
@@ -222,7 +214,7 @@ TEST(WaveWriter, ReplacesAnExistingFile) {
 }
 
 TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("live.wav");
   TWAVEFilePlaybackDevice writer; // 8000 Hz mono 8 bits: 512-byte blocks, 8000 bytes a second
   writer.SetFileName(file);
@@ -232,8 +224,8 @@ TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
     writer.Write();
     const std::vector<uint8_t> b = ReadBytes(file);
     ASSERT_EQ(b.size(), 44u + 512u * i);
-    EXPECT_EQ(Get32(b, 4), 36 + Get32(b, 40));
-    onDisk.push_back(Get32(b, 40));
+    EXPECT_EQ(U32At(b, 4), 36 + U32At(b, 40));
+    onDisk.push_back(U32At(b, 40));
   }
   // Patched when one more block would put a full second (8000 bytes) beyond the header: after 15
   // blocks and after 30.
@@ -250,7 +242,7 @@ TEST(WaveWriter, HeaderOnDiskFollowsEverySecondOfSoundNotEveryBlock) {
 }
 
 TEST(WaveWriter, RefusesTheBlockThatWouldPassTheSizeLimitAndKeepsAValidFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("full.wav");
   {
     TWAVEFilePlaybackDevice writer(3 * 512 + 100);
@@ -275,15 +267,15 @@ TEST(WaveWriter, RefusesTheBlockThatWouldPassTheSizeLimitAndKeepsAValidFile) {
     // Already on disk before Close: the header describes the three blocks.
     const std::vector<uint8_t> b = ReadBytes(file);
     EXPECT_EQ(b.size(), 44u + 1536);
-    EXPECT_EQ(Get32(b, 40), 1536u);
-    EXPECT_EQ(Get32(b, 4), 36u + 1536);
+    EXPECT_EQ(U32At(b, 40), 1536u);
+    EXPECT_EQ(U32At(b, 4), 36u + 1536);
   }
   EXPECT_EQ(ReadEverything(file).Blocks, 3);
   EXPECT_EQ(TWAVEFilePlaybackDevice::MaxDataBytes, 0xFFFFFFFFull - 36);
 }
 
 TEST(WaveWriter, FailedCreationReportsCreateFileWithErrno) {
-  TempDir dir;
+  TTempDir dir;
   for (const std::string& name : {dir.File("no/such/folder.wav"), std::string()}) {
     TWAVEFilePlaybackDevice writer;
     writer.SetFileName(name);
@@ -314,7 +306,7 @@ TEST(WaveWriter, AHeaderThatCannotBeWrittenIsAnError) {
 }
 
 TEST(WaveWriter, AShortWriteRaisesWriteFileAndTheFileEndsWithTheLastWholeBlock) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("short.wav");
   // In a child: a file-size limit cuts the second block short.
   const pid_t child = fork();
@@ -346,11 +338,11 @@ TEST(WaveWriter, AShortWriteRaisesWriteFileAndTheFileEndsWithTheLastWholeBlock) 
   EXPECT_EQ(WEXITSTATUS(status), 0);
   const std::vector<uint8_t> b = ReadBytes(file);
   EXPECT_EQ(b.size(), 44u + 512);
-  EXPECT_EQ(Get32(b, 40), 512u);
+  EXPECT_EQ(U32At(b, 40), 512u);
 }
 
 TEST(WaveWriter, AKilledWriterLeavesAFileThatReadsBackMissingAtMostOneSecond) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("killed.wav");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -384,8 +376,8 @@ TEST(WaveWriter, AKilledWriterLeavesAFileThatReadsBackMissingAtMostOneSecond) {
   const std::vector<uint8_t> b = ReadBytes(file);
   const uint32_t written = 50u * 8192;
   ASSERT_EQ(b.size(), 44u + written);
-  const uint32_t described = Get32(b, 40);
-  EXPECT_EQ(Get32(b, 4), 36 + described);
+  const uint32_t described = U32At(b, 40);
+  EXPECT_EQ(U32At(b, 4), 36 + described);
   EXPECT_LE(described, written);
   EXPECT_LT(written - described, 88200u); // less than one second missing
 
@@ -408,7 +400,7 @@ class WaveRoundTrip : public testing::TestWithParam<int> {};
 
 TEST_P(WaveRoundTrip, WhatTheWriterWritesTheReaderReadsBackBlockForBlock) {
   const int index = GetParam();
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("trip.wav");
   constexpr int Blocks = 5;
   std::vector<uint8_t> sent;
@@ -435,7 +427,7 @@ TEST_P(WaveRoundTrip, WhatTheWriterWritesTheReaderReadsBackBlockForBlock) {
 INSTANTIATE_TEST_SUITE_P(AllTableFormats, WaveRoundTrip, testing::Range(0, FormatCount));
 
 TEST(WaveRoundTrip, NinetySixKilohertzStereoGivesEightThousandFrameBlocks) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("96k.wav");
   const TWaveFormat format = MakePCMFormat(96000, 2, 16);
   {
@@ -462,7 +454,7 @@ TEST(WaveRoundTrip, NinetySixKilohertzStereoGivesEightThousandFrameBlocks) {
 // ---- Reader: header errors --------------------------------------------------------------------
 
 TEST(WaveReader, MissingFileOrEmptyNameReportsCreateFileWithErrno) {
-  TempDir dir;
+  TTempDir dir;
   for (const std::string& name : {dir.File("absent.wav"), std::string()}) {
     const TDSPException e = OpenFails(name);
     EXPECT_EQ(e.ResultCode, 2u);
@@ -475,7 +467,7 @@ TEST(WaveReader, MissingFileOrEmptyNameReportsCreateFileWithErrno) {
 }
 
 TEST(WaveReader, EveryHeaderErrorShowsItsTextAsDescriptionWithCodeZero) {
-  TempDir dir;
+  TTempDir dir;
   const std::string invalid = "Неверный формат файла";
   const std::string unsupported = "Неподдерживаемый формат файла";
   const std::vector<uint8_t> samples = Ramp(1024);
@@ -520,7 +512,7 @@ TEST(WaveReader, EveryHeaderErrorShowsItsTextAsDescriptionWithCodeZero) {
 }
 
 TEST(WaveReader, AFailedOpenLeavesTheDeviceClosedAndReusable) {
-  TempDir dir;
+  TTempDir dir;
   const std::string bad = dir.File("bad.wav");
   const std::string good = dir.File("good.wav");
   WriteBytes(bad, Riff({Fmt({3, 1, 8000, 32, {}}), Data(Ramp(100))}));
@@ -537,7 +529,7 @@ TEST(WaveReader, AFailedOpenLeavesTheDeviceClosedAndReusable) {
 // ---- Reader: chunks ----------------------------------------------------------------------------
 
 TEST(WaveReader, SkipsListFactAndJunkChunksBeforeData) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("chunks.wav");
   const std::vector<uint8_t> samples = Ramp(2048);
   WriteBytes(file, Riff({{"JUNK", std::vector<uint8_t>(28, 0), {}},
@@ -552,7 +544,7 @@ TEST(WaveReader, SkipsListFactAndJunkChunksBeforeData) {
 }
 
 TEST(WaveReader, HonoursThePadByteAfterAnOddSizedChunk) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("odd.wav");
   const std::vector<uint8_t> samples = Ramp(1024, 3);
   WriteBytes(file, Riff({Fmt(), {"LIST", Ramp(13), {}}, Data(samples)}));
@@ -563,10 +555,10 @@ TEST(WaveReader, HonoursThePadByteAfterAnOddSizedChunk) {
 }
 
 TEST(WaveReader, AcceptsEighteenByteFmtAndFortyByteExtensiblePCM) {
-  TempDir dir;
+  TTempDir dir;
   const std::vector<uint8_t> samples = Ramp(4 * 4096 * 2);
   std::vector<uint8_t> fmt18 = FmtBody({1, 2, 44100, 16, {}});
-  Add16(fmt18, 0);
+  AppendU16(fmt18, 0);
   const std::string a = dir.File("fmt18.wav");
   WriteBytes(a, Riff({{"fmt ", fmt18, {}}, Data(samples)}));
   const std::string b = dir.File("extensible.wav");
@@ -581,7 +573,7 @@ TEST(WaveReader, AcceptsEighteenByteFmtAndFortyByteExtensiblePCM) {
 }
 
 TEST(WaveReader, ATrailingChunkAfterDataIsNotReadAsSamples) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("trailing.wav");
   const std::vector<uint8_t> samples = Ramp(1024);
   WriteBytes(file, Riff({Fmt(), Data(samples), {"LIST", Ramp(600, 'x'), {}}}));
@@ -591,7 +583,7 @@ TEST(WaveReader, ATrailingChunkAfterDataIsNotReadAsSamples) {
 }
 
 TEST(WaveReader, DataSizeZeroOrAllOnesOrPastTheEndReadsToTheEndOfTheFile) {
-  TempDir dir;
+  TTempDir dir;
   const std::vector<uint8_t> samples = Ramp(1536);
   for (const uint32_t size : {0u, 0xFFFFFFFFu, 1u << 20}) {
     const std::string file = dir.File("open" + std::to_string(size) + ".wav");
@@ -603,7 +595,7 @@ TEST(WaveReader, DataSizeZeroOrAllOnesOrPastTheEndReadsToTheEndOfTheFile) {
 }
 
 TEST(WaveReader, TakesTheFormatWithDerivedFieldsAndExtraSizeTwenty) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("avg.wav");
   std::vector<uint8_t> fmt = FmtBody({1, 1, 44100, 16, {}});
   fmt[8] = 0x12; // a wrong average byte rate is not taken over
@@ -617,7 +609,7 @@ TEST(WaveReader, TakesTheFormatWithDerivedFieldsAndExtraSizeTwenty) {
 // ---- Reader: end of input ----------------------------------------------------------------------
 
 TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocks) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("10000.wav");
   WriteBytes(file, Riff({Fmt(), Data(Ramp(10000))}));
   TWAVEFileRecordingDevice reader;
@@ -640,7 +632,7 @@ TEST(WaveReader, TenThousandBytesAt8000HzMono8GiveNineteenBlocks) {
 }
 
 TEST(WaveReader, AnExactMultipleEndsAtTheReadThatFindsNothing) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("exact.wav");
   WriteBytes(file, Riff({Fmt({1, 2, 8000, 16, {}}), Data(Ramp(4 * 2048))}));
   const ReadAll r = ReadEverything(file);
@@ -649,7 +641,7 @@ TEST(WaveReader, AnExactMultipleEndsAtTheReadThatFindsNothing) {
 }
 
 TEST(WaveReader, EachReadStartsFromSilence) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("partial.wav");
   WriteBytes(file, Riff({Fmt({1, 1, 8000, 16, {}}), Data(std::vector<uint8_t>(1024 + 10, 0x11))}));
   TWAVEFileRecordingDevice reader;
@@ -665,7 +657,7 @@ TEST(WaveReader, EachReadStartsFromSilence) {
 // ---- Files made by sox ------------------------------------------------------------------------
 
 TEST(WaveReader, ReadsASoxSineAndFindsItsFrequencyAndLength) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("sox.wav");
   ASSERT_EQ(
       RunShell("sox -n -r 44100 -c 1 -e signed -b 16 '" + file + "' synth 2 sine 1000 vol 0.5 2>/dev/null"),
@@ -681,7 +673,7 @@ TEST(WaveReader, ReadsASoxSineAndFindsItsFrequencyAndLength) {
 }
 
 TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
-  TempDir dir;
+  TTempDir dir;
   const std::string made = dir.File("sox8.wav");
   ASSERT_EQ(RunShell("sox -n -r 22050 -c 2 -e unsigned -b 8 '" + made + "' synth 1 sine 440 2>/dev/null"), 0);
   std::vector<uint8_t> bytes = ReadBytes(made);
@@ -690,14 +682,14 @@ TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
   // A LIST/INFO chunk as tagging programs write it, and an odd-sized private chunk with its pad byte.
   std::vector<uint8_t> extra;
   AddId(extra, "LIST");
-  Add32(extra, 4 + 8 + 14);
+  AppendU32(extra, 4 + 8 + 14);
   AddId(extra, "INFO");
   AddId(extra, "ISFT");
-  Add32(extra, 14);
+  AppendU32(extra, 14);
   const char software[] = "Lavf58.76.100";
   extra.insert(extra.end(), software, software + 14);
   AddId(extra, "priv");
-  Add32(extra, 3);
+  AppendU32(extra, 3);
   extra.insert(extra.end(), {1, 2, 3, 0});
   bytes.insert(bytes.begin() + 36, extra.begin(), extra.end());
   const std::string file = dir.File("spliced.wav");
@@ -713,7 +705,7 @@ TEST(WaveReader, ReadsASoxFileWithListAndOddChunksSplicedBeforeItsData) {
 }
 
 TEST(WaveReader, RefusesASoxFloatingPointFileAsUnsupported) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("float.wav");
   ASSERT_EQ(
       RunShell("sox -n -r 44100 -c 1 -e floating-point -b 32 '" + file + "' synth 0.5 sine 1000 2>/dev/null"),
@@ -723,7 +715,7 @@ TEST(WaveReader, RefusesASoxFloatingPointFileAsUnsupported) {
 }
 
 TEST(WaveWriter, SoxReadsTheWrittenFileWithItsFormatAndLength) {
-  TempDir dir;
+  TTempDir dir;
   const std::string file = dir.File("for-sox.wav");
   {
     TWAVEFilePlaybackDevice writer;

@@ -12,6 +12,8 @@
 #include <limits>
 #include <vector>
 
+using sonotest::TProbeFilter;
+
 namespace {
 
 std::vector<uint8_t> Pcm16(const std::vector<int16_t>& samples) {

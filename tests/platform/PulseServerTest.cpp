@@ -6,28 +6,22 @@
 #include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/platform/PulseSoundServices.h"
-
-#include "platform/PrivatePulseServer.h"
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <complex>
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <mutex>
-#include <numbers>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-extern char** environ;
+using namespace sonotest;
 
 namespace {
 
@@ -36,11 +30,6 @@ using namespace std::chrono_literals;
 constexpr TWaveFormat Stereo16At44100 = MakePCMFormat(44100, 2, 16);
 constexpr double ToneHz = 1000;
 constexpr double ToneAmplitude = 8000;
-
-bool PulseRequired() {
-  const char* require = std::getenv("SONOLAB_REQUIRE_PULSE");
-  return require && std::string(require) == "1";
-}
 
 #define REQUIRE_PULSE_SERVER()                                                                               \
   do {                                                                                                       \
@@ -67,36 +56,22 @@ template <class Body> void ReportingDeviceErrors(Body&& body) {
 class ToneSource {
 public:
   void Fill(TAudioBuffer& b) {
-    const TWaveFormat& f = b.Format();
-    auto* samples = reinterpret_cast<int16_t*>(b.Data());
-    for (int32_t n = 0; n < b.Frames(); ++n, ++frame) {
-      const double v = ToneAmplitude * std::sin(2 * std::numbers::pi * ToneHz * static_cast<double>(frame) /
-                                                f.nSamplesPerSec);
-      for (int c = 0; c < f.nChannels; ++c) {
-        samples[n * f.nChannels + c] = static_cast<int16_t>(std::lround(v));
-      }
-    }
+    FillSine(b.Format(), b.Data(), b.Frames(), ToneHz, ToneAmplitude, frame);
+    frame += b.Frames();
   }
 
 private:
   int64_t frame = 0;
 };
 
-// Channel 0 of 16-bit blocks.
 void AppendChannel0(const TAudioBuffer& b, std::vector<double>& x) {
-  const auto* samples = reinterpret_cast<const int16_t*>(b.Data());
-  for (int32_t n = 0; n < b.Frames(); ++n) {
-    x.push_back(samples[n * b.Format().nChannels]);
-  }
+  const std::vector<double> channel = Channel(b.Format(), b.Data(), b.Frames(), 0);
+  x.insert(x.end(), channel.begin(), channel.end());
 }
 
-// The amplitude of the component at hz: a single DFT bin over the samples.
+// The amplitude of the component at hz over the samples from `from` to the end.
 double AmplitudeAt(const std::vector<double>& x, size_t from, double hz, double rate) {
-  std::complex<double> sum = 0;
-  for (size_t n = from; n < x.size(); ++n) {
-    sum += x[n] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(n - from) / rate);
-  }
-  return 2 * std::abs(sum) / static_cast<double>(x.size() - from);
+  return GoertzelAmplitude(x, static_cast<int64_t>(from), static_cast<int64_t>(x.size()), hz, rate);
 }
 
 // Frequency from the rising zero crossings between the first and the last one.
@@ -296,35 +271,10 @@ TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
   });
 }
 
-namespace {
-
-// A private server in a runtime folder of its own, removed with it, for a test that kills it.
-class DisposableServer {
-public:
-  DisposableServer() : dir(MakeDir()), server(dir, "doomed_null") {}
-  ~DisposableServer() {
-    server.Kill();
-    std::filesystem::remove_all(dir);
-  }
-  void Kill() { server.Kill(); }
-  bool Running() const { return server.Running(); }
-  const std::string& Address() const { return server.Address(); }
-
-private:
-  static std::filesystem::path MakeDir() {
-    char dirTemplate[] = "/tmp/sonolab-kill.XXXXXX";
-    return mkdtemp(dirTemplate) != nullptr ? std::filesystem::path(dirTemplate) : std::filesystem::path();
-  }
-  std::filesystem::path dir;
-  TPrivatePulseServer server;
-};
-
-} // namespace
-
 TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
   REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
   ReportingDeviceErrors([] {
-    DisposableServer server;
+    TPrivatePulseServer server("doomed_null");
     ASSERT_TRUE(server.Running());
     auto services = std::make_shared<TPulseSoundServices>(server.Address());
     {

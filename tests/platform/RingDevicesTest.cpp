@@ -1,7 +1,7 @@
 // The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, failures.
 
 #include "devices/DirectSoundDevices.h"
-#include "devices/platform/FakeSoundServices.h"
+#include "support/FakeSoundServices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,21 +1,18 @@
 // sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
 
-#include "tools/TestWave.h"
+#include "support/PcmSignals.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
 
-namespace fs = std::filesystem;
+using namespace sonotest;
 
 namespace {
 
@@ -27,13 +24,7 @@ struct TRun {
 
 class RenderCommand : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/sonolab-render-XXXXXX";
-    dir = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
 
   TRun Run(const std::string& arguments) const {
     const std::string command =
@@ -41,38 +32,13 @@ protected:
     TRun run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = Read(Path("stdout"));
-    run.err = Read(Path("stderr"));
+    run.out = ReadText(Path("stdout"));
+    run.err = ReadText(Path("stderr"));
     return run;
   }
 
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  static std::vector<uint8_t> Bytes(const std::string& path) {
-    const std::string s = Read(path);
-    return {s.begin(), s.end()};
-  }
-
-  fs::path dir;
+  TTempDir dir{"sonolab-render"};
 };
-
-std::vector<int16_t> Sine(double hz, uint32_t rate, uint16_t channels, size_t frames, double amplitude) {
-  std::vector<int16_t> s(frames * channels);
-  for (size_t i = 0; i < frames; ++i) {
-    for (uint16_t c = 0; c < channels; ++c) {
-      s[i * channels + c] =
-          static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate));
-    }
-  }
-  return s;
-}
-
-uint32_t U32At(const std::vector<uint8_t>& b, size_t offset) {
-  return b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16) |
-         (static_cast<uint32_t>(b[offset + 3]) << 24);
-}
 
 } // namespace
 
@@ -83,11 +49,11 @@ TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
   expected.insert(expected.end(), 15, 0);
   expected.push_back(0x63);
   expected.push_back(0x01);
-  EXPECT_EQ(Bytes(Path("x.lst")), expected);
+  EXPECT_EQ(ReadBytes(Path("x.lst")), expected);
 
   run = Run("--add 0 --save-filter 0 " + Path("x.flt"));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Bytes(Path("x.flt")),
+  EXPECT_EQ(ReadBytes(Path("x.flt")),
             (std::vector<uint8_t>{0, 0, 0, 0, 0xE8, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0xED, 0}));
 }
 
@@ -175,13 +141,13 @@ TEST_F(RenderCommand, ResponseOfALowPassIsFlatBelowItsCutOffAndFallsAbove) {
 
 TEST_F(RenderCommand, RenderKeepsWholeBlocksAndReportsItsFigures) {
   // 3 s of stereo at 22050 Hz: 2048-frame blocks, 32 whole blocks, the partial one dropped.
-  WriteWave(Path("in.wav"), 22050, 2, Sine(440, 22050, 2, 66150, 8000));
+  WriteWave(Path("in.wav"), 22050, 2, Sine16(440, 22050, 2, 66150, 8000));
   const auto run = Run(Path("in.wav") + " " + Path("a.wav") + " " + Path("b.wav") + " --add 0:fc=5000");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.rfind("blocks=32 frames=65536 seconds=2.972 mean_ms=", 0), 0u) << run.out;
   EXPECT_NE(run.out.find(" realtime="), std::string::npos);
   for (const char* name : {"a.wav", "b.wav"}) {
-    const auto bytes = Bytes(Path(name));
+    const auto bytes = ReadBytes(Path(name));
     ASSERT_EQ(bytes.size(), 44u + 65536u * 4);
     EXPECT_EQ(U32At(bytes, 4), 36u + 65536u * 4);
     EXPECT_EQ(U32At(bytes, 40), 65536u * 4);
@@ -190,10 +156,10 @@ TEST_F(RenderCommand, RenderKeepsWholeBlocksAndReportsItsFigures) {
 }
 
 TEST_F(RenderCommand, OutFormatConvertsEveryOutput) {
-  WriteWave(Path("in.wav"), 44100, 2, Sine(1000, 44100, 2, 44100, 10000));
+  WriteWave(Path("in.wav"), 44100, 2, Sine16(1000, 44100, 2, 44100, 10000));
   const auto run = Run(Path("in.wav") + " " + Path("mono8.wav") + " --out-format 28");
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto bytes = Bytes(Path("mono8.wav"));
+  const auto bytes = ReadBytes(Path("mono8.wav"));
   EXPECT_EQ(bytes[22], 1); // channels
   EXPECT_EQ(bytes[34], 8); // bits
   EXPECT_EQ(U32At(bytes, 40), 10u * 4096u);

@@ -1,17 +1,16 @@
 #pragma once
 // A program run as a child process with its own environment additions, optional file-size limit and
 // stdout/stderr captured to files; signals and waiting with a guard against a hang.
+//
+// Threads: a TChild belongs to the test thread that started it.
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,34 +18,24 @@
 
 extern char** environ;
 
-namespace child_process {
+namespace sonotest {
 
-struct TOptions {
+struct TChildOptions {
   std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
   std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
   std::string StdoutPath = "/dev/null";
   std::string StderrPath = "/dev/null";
 };
 
-struct TExit {
+struct TChildExit {
   bool Exited = false; // ended by exit(); otherwise by a signal (or not at all, see Hung)
   int Status = -1;     // exit status or signal number
   bool Hung = false;   // still running at the guard's end; it was killed
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 class TChild {
 public:
-  TChild(const std::vector<std::string>& args, const TOptions& options) {
+  TChild(const std::vector<std::string>& args, const TChildOptions& options) {
     // Everything the child needs is prepared before fork: after it only system calls run.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -117,7 +106,7 @@ public:
   }
 
   // Waits for the end, at most `guard`; a child still running then is killed and marked Hung.
-  TExit Wait(std::chrono::milliseconds guard) {
+  TChildExit Wait(std::chrono::milliseconds guard) {
     const auto until = std::chrono::steady_clock::now() + guard;
     while (Running()) {
       if (std::chrono::steady_clock::now() > until) {
@@ -141,7 +130,7 @@ private:
 
   pid_t pid = -1;
   bool reaped = false;
-  TExit result;
+  TChildExit result;
 };
 
-} // namespace child_process
+} // namespace sonotest
