@@ -155,7 +155,7 @@ void TDSPForm::BuildControls() {
   LevelGaugePanel->setBackgroundRole(QPalette::Base);
   LevelGaugePanel->setAutoFillBackground(true);
   auto* panelLayout = new QHBoxLayout(LevelGaugePanel);
-  panelLayout->setContentsMargins(1, 1, 1, 1);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
   PaintBox = new TGaugePaintBox(Gauges, LevelGaugePanel);
   panelLayout->addWidget(PaintBox);
   const int channels = static_cast<int>(
