@@ -592,6 +592,9 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
 bool TDSPForm::event(QEvent* e) {
   if (e->type() == DSPNotifyEventType) {
     notify.Received();
+    if (tornDown) {
+      return true; // closed: what the worker posted meanwhile has nobody to show it to
+    }
     const auto* n = static_cast<const TDSPNotifyEvent*>(e);
     if (n->WParam == 0) {
       ServeBlock();

@@ -1,9 +1,9 @@
 // The processing window: its controls, the selection rule, the keys, the settings files and their
 // messages, Play and Pause, the gauges and the display windows it owns.
 
-#include "support/ProgramTestTools.h"
-#include "devices/SignalTools.h"
-#include "tools/TestWave.h"
+#include "support/PcmSignals.h"
+#include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
 
 #include "app/windows/GaugePaintBox.h"
 #include "devices/DeviceCatalogue.h"
@@ -35,14 +35,9 @@ namespace {
 
 class ProcessingWindow : public ::testing::Test {
 protected:
-  void SetUp() override {
-    GuiApp();
-    dir = fs::temp_directory_path() / ("sonolab-window-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  void SetUp() override { ProgramApp(); }
 
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
 
   // A WAVE input: `seconds` of a sine on the right channel (and the left, unless silent).
   std::string Wave(const std::string& name, uint32_t rate, uint16_t channels, double seconds,
@@ -69,7 +64,7 @@ protected:
     });
   }
 
-  fs::path dir;
+  TTempDir dir{"sonolab-window"};
 };
 
 std::vector<QString> ListTexts(const QListWidget& list) {
@@ -278,7 +273,7 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
   }
   unknown.push_back(static_cast<uint8_t>(sum & 0xFF));
   unknown.push_back(static_cast<uint8_t>(sum >> 8));
-  std::vector<uint8_t> corrupt = testing_signals::ReadBytes(chain);
+  std::vector<uint8_t> corrupt = ReadBytes(chain);
   corrupt[5] ^= 1;
   const std::vector<TCase> cases = {
       {corrupt, "Ошибка контрольной суммы!", {LowPass, EchoName}},
@@ -286,7 +281,7 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
       {unknown, "Неверный формат файла!", {}},
   };
   for (const TCase& c : cases) {
-    testing_signals::WriteBytes(Path("bad.lst"), c.bytes);
+    WriteBytes(Path("bad.lst"), c.bytes);
     ClickRow(*form->FilterListBox, 0);
     TBoxSeen seen;
     auto box = DismissBox(seen);

@@ -2,10 +2,11 @@
 // the end-of-file box, the window closing by itself) and on sound (capture from the test server's
 // null sink while a tone plays into it, playback to a second sink and a file at once, a pause).
 
-#include "devices/SignalTools.h"
-#include "support/ProgramTestTools.h"
-#include "tools/ChildProcess.h"
-#include "tools/TestWave.h"
+#include "support/ChildProcess.h"
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
+#include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -30,17 +31,11 @@ double Db(double ratio) {
   return 20 * std::log10(ratio);
 }
 
-fs::path TestDir(const char* name) {
-  const fs::path dir = fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  return dir;
-}
-
 // The median amplitude of a tone over windows of `span` frames from `from` on.
 double MedianAmplitude(const std::vector<double>& x, int64_t from, int64_t span, double hz, double rate) {
   std::vector<double> a;
   for (int64_t at = from; at + span <= static_cast<int64_t>(x.size()); at += span) {
-    a.push_back(testing_signals::GoertzelAmplitude(x, at, at + span, hz, rate));
+    a.push_back(GoertzelAmplitude(x, at, at + span, hz, rate));
   }
   if (a.empty()) {
     return 0;
@@ -52,9 +47,9 @@ double MedianAmplitude(const std::vector<double>& x, int64_t from, int64_t span,
 } // namespace
 
 TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAfterTheEndOfFileBox) {
-  const fs::path dir = TestDir("sonolab-e2e-files");
-  const std::string in = (dir / "in.wav").string();
-  const std::string out = (dir / "out.wav").string();
+  const TTempDir dir("sonolab-e2e-files");
+  const std::string in = dir.File("in.wav");
+  const std::string out = dir.File("out.wav");
   constexpr uint32_t Rate = 44100;
   constexpr double Amplitude = 8000;
   std::vector<int16_t> samples;
@@ -99,16 +94,15 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   EXPECT_EQ(wave.Format.wBitsPerSample, 16);
   ASSERT_GT(wave.Frames(), Rate * 2);
   for (int c = 0; c < 2; ++c) {
-    const std::vector<double> x = testing_signals::Channel(wave.Format, wave.Data.data(), wave.Frames(), c);
+    const std::vector<double> x = Channel(wave, c);
     // Past the kernel's delay, whole periods of both tones.
     const int64_t from = 8192;
     const int64_t to = from + 44100;
-    const double low = testing_signals::GoertzelAmplitude(x, from, to, 200, Rate);
-    const double high = testing_signals::GoertzelAmplitude(x, from, to, 5000, Rate);
+    const double low = GoertzelAmplitude(x, from, to, 200, Rate);
+    const double high = GoertzelAmplitude(x, from, to, 5000, Rate);
     EXPECT_NEAR(Db(low / Amplitude), 0, 0.5) << c;
     EXPECT_LT(Db(high / Amplitude), -40) << c;
   }
-  fs::remove_all(dir);
 }
 
 // A second null sink for the program's playback, so that what it plays does not go back into what it
@@ -140,26 +134,17 @@ private:
 };
 
 TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDuringAPause) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
   auto services = std::make_shared<TPulseSoundServices>();
-  if (!services->ServerReachable()) {
-    GTEST_SKIP() << "no sound server";
-  }
   TExtraSink sink("sonolab_gui_out");
   ASSERT_TRUE(sink.Loaded());
-  const fs::path dir = TestDir("sonolab-e2e-sound");
-  const std::string tone = (dir / "tone.wav").string();
-  const std::string out = (dir / "out.wav").string();
+  const TTempDir dir("sonolab-e2e-sound");
+  const std::string tone = dir.File("tone.wav");
+  const std::string out = dir.File("out.wav");
   constexpr uint32_t Rate = 44100;
   constexpr double Amplitude = 12000;
-  std::vector<int16_t> samples;
-  for (int n = 0; n < 12 * static_cast<int>(Rate); ++n) {
-    const auto v =
-        static_cast<int16_t>(std::lround(Amplitude * std::sin(2 * std::numbers::pi * 1000 * n / Rate)));
-    samples.push_back(v);
-    samples.push_back(v);
-  }
-  WriteWave(tone, Rate, 2, samples);
-  child_process::TChild player({"/usr/bin/paplay", "--device=sonolab_null", tone}, child_process::TOptions{});
+  WriteWave(tone, Rate, 2, Sine16(1000, Rate, 2, 12 * Rate, Amplitude));
+  TChild player({"/usr/bin/paplay", "--device=sonolab_null", tone}, TChildOptions{});
   ASSERT_TRUE(player.Started());
 
   TProgram program(services);
@@ -183,9 +168,9 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
 
   QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   EXPECT_EQ(form->StatusText(), "Состояние: обработка сигнала");
-  Pump(1500ms);
+  // The server takes its time to start the streams; then about ten blocks a second.
+  ASSERT_TRUE(WaitUntil([&] { return form->BlocksServed() >= 15; }, 20s));
   const uint64_t beforePause = form->BlocksServed();
-  EXPECT_GE(beforePause, 10u);
   QTest::mouseClick(form->PauseBtn, Qt::LeftButton);
   EXPECT_EQ(form->StatusText(), "Состояние: обработка сигнала приостановлена");
   EXPECT_TRUE(form->PlayBtn->isEnabled());
@@ -196,8 +181,7 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   Pump(500ms);
   EXPECT_EQ(form->BlocksServed(), paused) << "a block arrived during the pause";
   QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
-  Pump(1500ms);
-  EXPECT_GE(form->BlocksServed(), paused + 10);
+  EXPECT_TRUE(WaitUntil([&] { return form->BlocksServed() >= paused + 15; }, 20s));
   const QPointer<TDSPForm> alive = form;
   form->CloseSetUp();
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
@@ -205,29 +189,21 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   const TWave wave = ReadWave(out);
   ASSERT_EQ(wave.Format.nSamplesPerSec, Rate);
   ASSERT_GT(wave.Frames(), Rate * 2);
-  const std::vector<double> x = testing_signals::Channel(wave.Format, wave.Data.data(), wave.Frames(), 0);
+  const std::vector<double> x = Channel(wave, 0);
   // The capture starts before the tone has reached the monitor at full level in every block; the
   // median of 4096-frame windows is the tone's level.
   EXPECT_NEAR(Db(MedianAmplitude(x, 4096, 4096, 1000, Rate) / Amplitude), 0, 0.5);
-  fs::remove_all(dir);
 }
 
 TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheckingRestartsItCleared) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
   auto services = std::make_shared<TPulseSoundServices>();
-  if (!services->ServerReachable()) {
-    GTEST_SKIP() << "no sound server";
-  }
-  const fs::path dir = TestDir("sonolab-uncheck");
-  const std::string in = (dir / "in.wav").string();
-  const std::string out = (dir / "out.wav").string();
+  const TTempDir dir("sonolab-uncheck");
+  const std::string in = dir.File("in.wav");
+  const std::string out = dir.File("out.wav");
   // 8000 Hz mono: a 3000 Hz tone that a 1000 Hz low-pass removes. The null sink paces the worker.
   constexpr uint32_t Rate = 8000;
-  std::vector<int16_t> samples;
-  for (int n = 0; n < 6 * static_cast<int>(Rate); ++n) {
-    samples.push_back(
-        static_cast<int16_t>(std::lround(10000 * std::sin(2 * std::numbers::pi * 3000 * n / Rate))));
-  }
-  WriteWave(in, Rate, 1, samples);
+  WriteWave(in, Rate, 1, Sine16(3000, Rate, 1, 6 * Rate, 10000));
   TProgram program(services);
   TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
     const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
@@ -240,27 +216,32 @@ TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheck
   ASSERT_NE(form, nullptr);
   AddFilterThroughDialogs(*form, 0);
   QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
-  Pump(1000ms);
+  // Each phase lasts some blocks (64 ms each), however long the server takes to start.
+  auto blocks = [&](uint64_t n) {
+    const uint64_t from = form->BlocksServed();
+    return WaitUntil([&] { return form->BlocksServed() >= from + n; }, 20s);
+  };
+  ASSERT_TRUE(blocks(10));
   ClickCheckBox(*form->FilterListBox, 0);
   EXPECT_FALSE(form->ChainList()->IsEnabled(0));
   const float* state = form->ChainList()->Item(0)->ChannelState(0);
   const int32_t length = form->ChainList()->Item(0)->StateLength();
   EXPECT_TRUE(std::all_of(state, state + length, [](float v) { return v == 0; })) << "switched off, cleared";
-  Pump(1000ms);
+  ASSERT_TRUE(blocks(10));
   ClickCheckBox(*form->FilterListBox, 0);
   EXPECT_TRUE(form->ChainList()->IsEnabled(0));
-  Pump(1000ms);
+  ASSERT_TRUE(blocks(10));
   const QPointer<TDSPForm> alive = form;
   form->CloseSetUp();
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 
   // Block by block: removed (filtered), then the input as it is (passed by), then removed again.
   const TWave wave = ReadWave(out);
-  const std::vector<double> x = testing_signals::Channel(wave.Format, wave.Data.data(), wave.Frames(), 0);
+  const std::vector<double> x = Channel(wave, 0);
   const int64_t block = 512;
   std::string pattern;
   for (int64_t b = 1; (b + 1) * block <= wave.Frames(); ++b) {
-    const double a = testing_signals::GoertzelAmplitude(x, b * block, (b + 1) * block, 3000, Rate);
+    const double a = GoertzelAmplitude(x, b * block, (b + 1) * block, 3000, Rate);
     const char kind = a < 1000 ? 'F' : (a > 9000 ? 'P' : '?');
     if (pattern.empty() || pattern.back() != kind) {
       pattern += kind;
@@ -269,5 +250,4 @@ TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheck
   // A block straddling a switch may read between the two.
   pattern.erase(std::remove(pattern.begin(), pattern.end(), '?'), pattern.end());
   EXPECT_EQ(pattern, "FPF");
-  fs::remove_all(dir);
 }

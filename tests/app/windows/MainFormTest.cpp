@@ -1,9 +1,10 @@
 // The main window and the start-up: the menu, the child windows' arrangement and list, set-ups started
 // and refused, exceptions that escape a handler, and the program without a display.
 
-#include "support/ProgramTestTools.h"
-#include "tools/ChildProcess.h"
-#include "tools/TestWave.h"
+#include "support/ChildProcess.h"
+#include "support/PrivatePulseServer.h"
+#include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -28,12 +29,6 @@ using namespace sonotest;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string TempWave(const std::string& name, uint32_t rate = 8000) {
-  const std::string path = (std::filesystem::temp_directory_path() / name).string();
-  WriteWave(path, rate, 1, std::vector<int16_t>(static_cast<size_t>(rate) * 2, 1000));
-  return path;
-}
 
 // Input: the WAVE file item with the given file; no outputs.
 std::function<void(TSelectDevicesDlg&)> FileInput(const std::string& path) {
@@ -126,13 +121,13 @@ TEST(MainWindow, AFileInputWithoutANameShowsTheCreateFileBoxAndNoWindowRemains) 
 
 // Two set-ups: one on the monitor of the test server's null sink, one on a file.
 TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
   auto services = std::make_shared<TPulseSoundServices>();
-  if (!services->ServerReachable()) {
-    GTEST_SKIP() << "no sound server";
-  }
   TProgram program(services);
   TMainForm& main = program.Main();
-  const std::string file = TempWave("sonolab-main-two.wav");
+  const TTempDir dir("sonolab-main-two");
+  const std::string file = dir.File("in.wav");
+  WriteWave(file, 8000, 1, std::vector<int16_t>(16000, 1000));
   const QString monitor = QStringLiteral("Monitor of Null Output (PulseAudio)");
   TDSPForm* first = program.BeginSetUp([&](TSelectDevicesDlg& d) {
     const int row = RowOf(*d.InputDevsList, monitor);
@@ -190,7 +185,6 @@ TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
   EXPECT_NE(main.ClientArea->activeSubWindow(), before);
   main.iPrevious->trigger();
   EXPECT_EQ(main.ClientArea->activeSubWindow(), before);
-  std::filesystem::remove(file);
 }
 
 namespace {
@@ -229,20 +223,20 @@ TEST(MainWindow, AnExceptionEscapingAHandlerIsShownInABoxAndTheLoopGoesOn) {
 
 TEST(DesktopProgram, WithoutADisplayItSaysSoInOneLineAndExitsWith1) {
   const std::string program = SONOLAB_TEST_BINARY_DIR "/sonolab";
-  const std::string err = (std::filesystem::temp_directory_path() / "sonolab-no-display.err").string();
+  const TTempDir dir("sonolab-no-display");
+  const std::string err = dir.File("stderr");
   for (const std::vector<std::string>& env :
        {std::vector<std::string>{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
         std::vector<std::string>{"DISPLAY=:97531", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb"}}) {
-    child_process::TOptions options;
+    TChildOptions options;
     options.Environment = env;
     options.StderrPath = err;
-    child_process::TChild child({program}, options);
-    const child_process::TExit end = child.Wait(30s);
+    TChild child({program}, options);
+    const TChildExit end = child.Wait(30s);
     ASSERT_TRUE(end.Exited) << env[0];
     EXPECT_EQ(end.Status, 1) << env[0];
-    const std::string text = child_process::ReadAll(err);
+    const std::string text = ReadText(err);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_NE(text.find("графическ"), std::string::npos) << text; // "...графического дисплея..."
   }
-  std::filesystem::remove(err);
 }

@@ -1,7 +1,8 @@
 // The device dialogs: the lists and their rules, OK's results, the parameter dialog's pages by kind,
 // Apply and Cancel, the file dialogs and the refused long name.
 
-#include "support/ProgramTestTools.h"
+#include "support/PrivatePulseServer.h"
+#include "support/ProgramDriver.h"
 
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
@@ -73,10 +74,8 @@ void RunParameterDialog(TDevParamDlg& dialog, TAudioDevice& device,
 // ---- TSelectDevicesDlg --------------------------------------------------------------------------
 
 TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0SelectedAndChecked) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
   auto services = std::make_shared<TPulseSoundServices>();
-  if (!services->ServerReachable()) {
-    GTEST_SKIP() << "no sound server";
-  }
   TProgram program(services);
   TSelectDevicesDlg& dialog = program.Devices();
   dialog.SetWaveAudioNames([] { return std::vector<std::string>{"Карта A"}; },
@@ -94,7 +93,7 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
         EXPECT_EQ(d.CancelBtn->geometry(), QRect(309, 40, 75, 25));
         EXPECT_EQ(d.CancelBtn->text(), "Отмена");
         EXPECT_TRUE(d.OKBtn->isDefault());
-        EXPECT_EQ(QApplication::focusWidget(), d.OKBtn);
+        EXPECT_EQ(d.focusWidget(), d.OKBtn);
         const std::vector<QString> inputs = Texts(*d.InputDevsList);
         const std::vector<QString> outputs = Texts(*d.OutputDevsList);
         ASSERT_GE(inputs.size(), 3u);
@@ -321,8 +320,9 @@ TEST(DeviceParameterDialog, BrowseUsesTheWaveFileDialogsAndTheDeviceChangesOnlyO
   EXPECT_EQ(dialog.SaveDialog->acceptMode(), QFileDialog::AcceptSave);
   EXPECT_FALSE(dialog.SaveDialog->testOption(QFileDialog::DontConfirmOverwrite));
 
-  const std::string path = (std::filesystem::temp_directory_path() / "sonolab-browse-input").string();
-  std::ofstream(path) << "x"; // no extension: "Все файлы (*.*)" offers it all the same
+  const TTempDir dir("sonolab-browse");
+  const std::string path = dir.File("input"); // no extension: "Все файлы (*.*)" offers it all the same
+  WriteBytes(path, "x", 1);
   TWAVEFileRecordingDevice reader;
   RunParameterDialog(dialog, reader, [&](TDevParamDlg& p) {
     auto driver = TModalDriver::When<QFileDialog>([&](QFileDialog& d) {
@@ -341,7 +341,6 @@ TEST(DeviceParameterDialog, BrowseUsesTheWaveFileDialogsAndTheDeviceChangesOnlyO
     QTest::mouseClick(p.ApplyBtn, Qt::LeftButton);
     EXPECT_EQ(reader.FileName(), path);
   });
-  std::filesystem::remove(path);
   // "*.*" means every file, names without a dot included.
   EXPECT_EQ(NameFiltersFromPairs(QStringLiteral("A (*.a;*.b)|*.a;*.b|B|*.*")),
             (QStringList{"A (*.a;*.b) (*.a *.b)", "B (*)"}));

@@ -1,9 +1,11 @@
 #pragma once
 // The desktop program under test: every form as the start-up makes it, set-ups started through the
 // device dialog as a user starts them (the dialog and the parameter dialog driven from a timer), list
-// clicks where a user clicks, and the WAVE files the outputs write.
+// clicks where a user clicks, settings-file dialogs answered and message boxes read.
+//
+// Threads: the test thread (Qt's GUI thread) only.
 
-#include "GuiTestTools.h"
+#include "support/QtTestApp.h"
 
 #include "app/windows/Application.h"
 #include "app/windows/DSPForm.h"
@@ -26,22 +28,26 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace sonotest {
 
+// The test program's application, of the program's own class.
+inline TSonolabApplication& ProgramApp() {
+  return App<TSonolabApplication>();
+}
+
 class TProgram {
 public:
   // services: the ring devices' server (none lists none); the wave-audio lists are left empty unless
   // ALSA is to be asked.
   explicit TProgram(std::shared_ptr<TSoundServices> services = nullptr, bool askAlsa = false)
-      : forms((GuiApp(), std::move(services))) {
+      : forms((ProgramApp(), std::move(services))) {
     if (!askAlsa) {
       forms.SelectDevicesDlg().SetWaveAudioNames([] { return std::vector<std::string>(); },
                                                  [] { return std::vector<std::string>(); });
@@ -58,15 +64,19 @@ public:
   // "&Начать обработку сигнала" with the device dialog driven by `choose`, then OK (or Cancel when
   // `ok` is false). The new processing window, or nullptr when none was made.
   TDSPForm* BeginSetUp(const std::function<void(TSelectDevicesDlg&)>& choose, bool ok = true) {
-    const size_t before = Main().SetUps().size();
+    const std::vector<TDSPForm*> before = Main().SetUps();
     auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& dialog) {
       choose(dialog);
       QTest::mouseClick(ok ? dialog.OKBtn : dialog.CancelBtn, Qt::LeftButton);
     });
     Main().iBeginDSP->trigger();
     EXPECT_TRUE(driver->Done()) << "the device dialog was not shown";
-    const std::vector<TDSPForm*> setUps = Main().SetUps();
-    return setUps.size() > before ? setUps.back() : nullptr;
+    for (TDSPForm* form : Main().SetUps()) {
+      if (std::find(before.begin(), before.end(), form) == before.end()) {
+        return form;
+      }
+    }
+    return nullptr;
   }
 
   TApplicationForms forms;
@@ -193,39 +203,6 @@ inline std::shared_ptr<TModalDriver> DismissBox(TBoxSeen& seen) {
     seen = {box.windowTitle(), box.text(), box.icon()};
     box.accept();
   });
-}
-
-// A WAVE file as the writer leaves it: its format and its sample bytes.
-struct TWave {
-  TWaveFormat Format;
-  std::vector<uint8_t> Data;
-  int64_t Frames() const {
-    return Format.nBlockAlign == 0 ? 0 : static_cast<int64_t>(Data.size()) / Format.nBlockAlign;
-  }
-};
-
-inline TWave ReadWave(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  TWave wave;
-  auto u16 = [&](size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); };
-  auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(u16(at) | (static_cast<uint32_t>(u16(at + 2)) << 16));
-  };
-  size_t at = 12;
-  while (at + 8 <= b.size()) {
-    const std::string id(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + 4);
-    const uint32_t size = u32(at + 4);
-    if (id == "fmt " && at + 24 <= b.size()) {
-      wave.Format = MakePCMFormat(u32(at + 12), u16(at + 10), u16(at + 22));
-    } else if (id == "data") {
-      const size_t end = std::min(b.size(), at + 8 + size);
-      wave.Data.assign(b.begin() + static_cast<long>(at) + 8, b.begin() + static_cast<long>(end));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return wave;
 }
 
 } // namespace sonotest
