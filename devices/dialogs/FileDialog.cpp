@@ -2,6 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
 
 QStringList NameFiltersFromPairs(const QString& pairs) {
   const QStringList parts = pairs.split(QLatin1Char('|'));
@@ -37,6 +40,14 @@ QFileDialog* NewFileDialog(QWidget* parent, TFileDialogKind kind, const QString&
   } else {
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
+    // A name typed as an existing file is opened as it is; the default extension only completes a
+    // name that does not exist without it.
+    if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+      QObject::connect(edit, &QLineEdit::textChanged, dialog, [dialog, defaultExt](const QString& text) {
+        const QFileInfo typed(QDir(dialog->directory()).filePath(text));
+        dialog->setDefaultSuffix(!text.isEmpty() && typed.isFile() ? QString() : defaultExt);
+      });
+    }
   }
   return dialog;
 }

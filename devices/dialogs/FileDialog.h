@@ -10,7 +10,7 @@
 #include <QStringList>
 
 enum class TFileDialogKind {
-  Open, // the file and its folder must exist
+  Open, // the file and its folder must exist; the default extension completes only a name without a file
   Save, // asks before overwriting an existing file
 };
 

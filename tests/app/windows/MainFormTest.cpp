@@ -67,7 +67,8 @@ TEST(MainWindow, HasTheTitleSizeMenuShortcutsAndHintsAndShowsTheHintUnderTheMous
 
   // The item under the mouse (or the keyboard's highlight) in the open menu puts its hint in the
   // status bar.
-  main.iFile->popup(main.mapToGlobal(QPoint(10, 10)));
+  QTest::mouseClick(main.menuBar(), Qt::LeftButton, Qt::NoModifier,
+                    main.menuBar()->actionGeometry(main.iFile->menuAction()).center());
   ASSERT_TRUE(WaitUntil([&] { return main.iFile->isVisible(); }));
   QTest::mouseMove(main.iFile, main.iFile->actionGeometry(main.iExit).center());
   if (main.statusBar()->currentMessage().isEmpty()) {
@@ -140,8 +141,23 @@ TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(first->windowTitle(), "Обработка сигнала - " + monitor);
   EXPECT_EQ(second->windowTitle(), "Обработка сигнала - Файл формата WAVE");
-  EXPECT_EQ(main.ClientArea->activeSubWindow()->widget(), second); // opens active
-  EXPECT_EQ(QApplication::focusWidget(), second->FilterListBox);
+  // Opens active, with the keyboard focus in its filter list (once the main window is active again).
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return main.ClientArea->activeSubWindow() != nullptr &&
+               main.ClientArea->activeSubWindow()->widget() == second;
+      },
+      3s))
+      << (main.ClientArea->activeSubWindow() ? main.ClientArea->activeSubWindow()->windowTitle().toStdString()
+                                             : "none");
+  // (Offscreen, nothing activates the main window again: then its focus widget is the one it gets.)
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return QApplication::focusWidget() == second->FilterListBox ||
+               (!main.isActiveWindow() && main.focusWidget() == second->FilterListBox);
+      },
+      3s))
+      << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
 
   // "&Окна" ends with both, the active one checked; choosing the other activates it.
   emit main.iWindows->aboutToShow();
