@@ -436,3 +436,22 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_GT(greenRight, 0);
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 }
+
+TEST_F(ProcessingWindow, AFullChainSaysSoBeforeAnyDialogAndAddsNothing) {
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
+  ASSERT_NE(form, nullptr);
+  for (int i = 0; i < TFilterList::MaxFilters; ++i) {
+    AddFilterThroughDialogs(*form, 9);
+  }
+  ASSERT_EQ(form->ChainList()->Count(), TFilterList::MaxFilters);
+  TBoxSeen seen;
+  auto box = DismissBox(seen);
+  auto select = TModalDriver::When<TSelectFilterDialog>([](TSelectFilterDialog& d) { d.reject(); }, 2s);
+  form->AddBtnClick();
+  EXPECT_TRUE(box->Done());
+  EXPECT_EQ(seen.Caption, "Ошибка");
+  EXPECT_EQ(seen.Text, "Цепочка уже содержит максимальное число фильтров (16)!");
+  EXPECT_FALSE(select->Done()) << "the selection dialog was shown for a full chain";
+  EXPECT_EQ(form->FilterListBox->count(), TFilterList::MaxFilters);
+}
