@@ -12,4 +12,4 @@ $SUDO apt-get install -y --no-install-recommends \
   libpulse-dev libasound2-dev libsoxr-dev \
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox procps \
   clang libclang-rt-14-dev clang-format \
-  xvfb xauth bc python3
+  xvfb xauth openbox xdotool scrot bc python3
