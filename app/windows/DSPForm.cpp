@@ -590,8 +590,9 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
 // ---- The worker's notifications ----------------------------------------------------------------
 
 bool TDSPForm::event(QEvent* e) {
+  // Before the event is read at all: it may be one that the worker made.
+  notify.Received();
   if (e->type() == DSPNotifyEventType) {
-    notify.Received();
     if (tornDown) {
       return true; // closed: what the worker posted meanwhile has nobody to show it to
     }

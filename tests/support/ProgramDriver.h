@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -64,7 +65,12 @@ public:
   // "&Начать обработку сигнала" with the device dialog driven by `choose`, then OK (or Cancel when
   // `ok` is false). The new processing window, or nullptr when none was made.
   TDSPForm* BeginSetUp(const std::function<void(TSelectDevicesDlg&)>& choose, bool ok = true) {
-    const std::vector<TDSPForm*> before = Main().SetUps();
+    // Held as guarded pointers: a window that closes meanwhile must not pass for a new one made at
+    // its address.
+    std::vector<QPointer<TDSPForm>> before;
+    for (TDSPForm* form : Main().SetUps()) {
+      before.emplace_back(form);
+    }
     auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& dialog) {
       choose(dialog);
       QTest::mouseClick(ok ? dialog.OKBtn : dialog.CancelBtn, Qt::LeftButton);
@@ -72,7 +78,8 @@ public:
     Main().iBeginDSP->trigger();
     EXPECT_TRUE(driver->Done()) << "the device dialog was not shown";
     for (TDSPForm* form : Main().SetUps()) {
-      if (std::find(before.begin(), before.end(), form) == before.end()) {
+      if (std::none_of(before.begin(), before.end(),
+                       [form](const QPointer<TDSPForm>& f) { return f == form; })) {
         return form;
       }
     }
