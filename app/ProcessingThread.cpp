@@ -8,7 +8,9 @@
 TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                                      TProcessingNotify& window)
     : chain(chain), outputs(outputs), input(input), window(window),
-      work(TAudioBuffer::ShapedLike(input.Buffer())) {}
+      work(TAudioBuffer::ShapedLike(input.Buffer())) {
+  published.Shape(input.Buffer(), work);
+}
 
 TProcessingThread::~TProcessingThread() {
   Terminate();
@@ -94,15 +96,14 @@ void TProcessingThread::StopQuietly() {
   }
 }
 
-// The error path: the record is shown on the user-interface thread while the worker waits, then the
-// window is told to close. The devices are stopped by then; the window's teardown releases them.
+// The error path: the record goes to the window and the worker ends without waiting for it; the
+// window shows it and then closes. The devices are stopped by then; the window's teardown releases
+// them.
 void TProcessingThread::Fail(const TDSPException& e) {
   lastError = e;
   failed.store(true);
-  window.RunSynchronously([this] {
-    window.ShowDSPException(lastError);
-    window.PostDSPNotify(1);
-  });
+  window.ShowDSPException(lastError);
+  window.PostDSPNotify(1);
 }
 
 void TProcessingThread::Execute() {
@@ -128,9 +129,11 @@ void TProcessingThread::Execute() {
       work.ConvertFrom(input.Buffer());
       chain.ProcessBlock(work.Data(), work.Frames(), work.Format());
       outputs.ConvertAll(work);
-      elapsed.store(static_cast<uint64_t>(
-          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count()));
+      const auto ns = static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+      elapsed.store(ns);
       framesProcessed.store(done + frames, std::memory_order_relaxed);
+      published.Publish(input.Buffer(), work, ns);
       window.PostDSPNotify(0);
       outputs.WriteAll();
       if (frameLimit > 0 && done + frames >= frameLimit) {

@@ -2,7 +2,11 @@
 // TProcessingThread: the worker of one processing set-up. Each pass reads a block from the input,
 // copies it into the working buffer, runs the chain over it, converts it into every output, posts
 // notification 0 to the window and writes the outputs. Elapsed is the steady-clock time in
-// nanoseconds of the copy, the chain and the conversion.
+// nanoseconds of the copy, the chain and the conversion. Before notification 0 the pass is published
+// whole (input block, processed block, time) for the displays, which take the newest without a lock.
+//
+// An error or notice ends the worker: it is handed to the window, notification 1 follows, and the
+// thread ends without waiting for anyone; the window shows the box and closes itself.
 //
 // A short block from the input (the end of a file) runs through the chain and the outputs like any
 // other; the end comes at the Read after it. The normal end (Terminate, the frame limit, the end of
@@ -10,31 +14,31 @@
 // was given before the devices stop; Abort and errors stop at once. Either way the devices are
 // stopped before an error or notice is shown, so that no ring goes on looping old sound meanwhile.
 //
-// Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate
-// and Abort run on the user-interface thread. The worker holds the chain's lock only inside
-// ProcessBlock; pausing holds it at the gate before a pass, never under a chain or filter lock.
+// Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate,
+// Abort and TakeNewestBlock run on the user-interface thread. The worker holds the chain's lock only
+// inside ProcessBlock; pausing holds it at the gate before a pass, never under a chain or filter lock.
 
+#include "app/BlockPublisher.h"
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <thread>
 
-// The window side of a worker: the GUI posts a QEvent and runs calls on its thread;
-// sonolab-render answers directly.
+// The window side of a worker: the GUI posts QEvents to its window; sonolab-render answers directly.
+// Both are called on the worker and never wait for the user-interface thread.
 class TProcessingNotify {
 public:
   virtual ~TProcessingNotify() = default;
   // WM_DSP_NOTIFY (WM_APP + 100): posted, never waited for. wParam 0: a block is ready;
-  // wParam 1: the worker has stopped after an error or notice that was already shown.
+  // wParam 1: the worker has ended after the error or notice handed to ShowDSPException.
   virtual void PostDSPNotify(uintptr_t wParam) = 0;
-  // Runs the call on the user-interface thread and returns when it is done.
-  virtual void RunSynchronously(const std::function<void()>& call) = 0;
-  // Shows an error record (the message box of the GUI, stderr of the command line).
+  // Hands over the error or notice that ends the worker, once, as its last act before notification 1;
+  // the devices are stopped by then. The GUI shows it in a box on the user-interface thread and closes
+  // the window after it; the command line prints it.
   virtual void ShowDSPException(const TDSPException& e) = 0;
 };
 
@@ -71,6 +75,9 @@ public:
 
   // Read by the window after notification 0, while the worker may be in its next pass.
   const TAudioBuffer* LastInput() const { return lastInput.load(); }
+  // The newest block for the displays, whole and stable until the next call; nullptr when no block
+  // came since the last call. One reader thread (the user interface).
+  const TPublishedBlock* TakeNewestBlock() { return published.TakeNewest(); }
   const TAudioBuffer& Work() const { return work; }
   uint64_t Elapsed() const { return elapsed.load(); }
   const TDSPException& LastError() const { return lastError; }
@@ -101,6 +108,7 @@ private:
   std::atomic<uint64_t> elapsed{0};
   int64_t frameLimit = 0; // set before the worker starts
   std::atomic<int64_t> framesProcessed{0};
+  TBlockPublisher published;
 
   std::mutex gateMutex;
   std::condition_variable gateChanged;

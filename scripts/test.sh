@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
-# PulseAudio server, then the non-GUI tests under ThreadSanitizer and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
+# PulseAudio server; the GUI tests again on a private X server with a window manager; then the tests
+# under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer (of the GUI tests
+# only the worker against its window: Qt itself is not instrumented); then the fuzz targets for a
+# bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -43,13 +45,20 @@ cmake --preset release
 cmake --build --preset release -j "$JOBS"
 run_ctest build
 
+echo "== GUI tests on an X server (Xvfb, openbox) =="
+# One at a time: on a desktop the windows of two test programs would take the focus from each other.
+if ! bash scripts/x-session.sh ctest --test-dir build --output-on-failure --timeout 900 -L gui; then
+  report_sound_server
+  exit 1
+fi
+
 if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
-  echo "== ThreadSanitizer (non-GUI tests) =="
+  echo "== ThreadSanitizer =="
   cmake --preset tsan
   cmake --build --preset tsan -j "$JOBS"
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp" run_ctest build-tsan
 
-  echo "== AddressSanitizer + UndefinedBehaviorSanitizer (non-GUI tests) =="
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
   cmake --preset asan
   cmake --build --preset asan -j "$JOBS"
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_ctest build-asan

@@ -85,7 +85,6 @@ public:
     maxNs = std::max(maxNs, ns);
     frames += worker->Work().Frames();
   }
-  void RunSynchronously(const std::function<void()>& call) override { call(); }
   void ShowDSPException(const TDSPException& e) override {
     if (e.Informational) {
       return; // the end of the input file is the normal end

@@ -24,11 +24,8 @@ public:
     posts.push_back(wParam);
     changed.notify_all();
   }
-  void RunSynchronously(const std::function<void()>& call) override {
-    EXPECT_NE(std::this_thread::get_id(), uiThread); // the worker asks for it
-    call();
-  }
   void ShowDSPException(const TDSPException& e) override {
+    EXPECT_NE(std::this_thread::get_id(), uiThread); // the worker hands it over
     std::lock_guard guard(mutex);
     shown.push_back(e);
   }

@@ -209,7 +209,6 @@ public:
     }
     changed.notify_all();
   }
-  void RunSynchronously(const std::function<void()>& call) override { call(); }
   void ShowDSPException(const TDSPException& e) override {
     std::lock_guard guard(mutex);
     shown.push_back(e);

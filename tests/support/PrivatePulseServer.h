@@ -28,6 +28,18 @@ inline bool PulseRequired() {
   return require != nullptr && std::string(require) == "1";
 }
 
+// In a test body: skips the test when no server answers, or fails it when the run asks for real sound.
+#define SONOTEST_REQUIRE_PULSE_SERVER()                                                                      \
+  do {                                                                                                       \
+    if (!TPulseSoundServices().ServerReachable()) {                                                          \
+      if (::sonotest::PulseRequired()) {                                                                     \
+        FAIL()                                                                                               \
+            << "SONOLAB_REQUIRE_PULSE=1 but no PulseAudio server answers (scripts/pulse-server.sh start)";   \
+      }                                                                                                      \
+      GTEST_SKIP() << "no PulseAudio server";                                                                \
+    }                                                                                                        \
+  } while (false)
+
 inline bool PulseaudioInstalled() {
   return std::system("command -v pulseaudio >/dev/null 2>&1") == 0;
 }

@@ -1,0 +1,21 @@
+#pragma once
+// The message box of an error record: "Ошибка" with the error icon and the composed text, or
+// "Сообщение" with the information icon and the notice's text; one OK button.
+//
+// Threads: user-interface thread only.
+
+#include "devices/VirtDevs.h"
+
+#include <QString>
+
+class QMessageBox;
+class QWidget;
+
+// A new box owned by `owner`, not yet shown.
+QMessageBox* NewDSPExceptionBox(QWidget* owner, const TDSPException& e);
+
+// Shows the box modally over `owner` and returns when it is dismissed (or its owner went away).
+void ShowDSPException(QWidget* owner, const TDSPException& e);
+
+// The settings-file and dialog errors: a bare message under "Ошибка" with the error icon, modal.
+void ShowErrorBox(QWidget* owner, const QString& text);

@@ -1,0 +1,17 @@
+#pragma once
+// What the device dialogs share: the dialog font (8-point "Arial"), 13-pixel list items, labels
+// placed at a point, and centring on the screen.
+//
+// Threads: user-interface thread only.
+
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+inline constexpr int DialogItemHeight = 13;
+
+QFont DialogFont();
+QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y);
+void CentreOnScreen(QWidget& window);

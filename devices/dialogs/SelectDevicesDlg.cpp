@@ -1,0 +1,176 @@
+#include "devices/dialogs/SelectDevicesDlg.h"
+
+#include "devices/DeviceCatalogue.h"
+#include "devices/WaveAudioDevices.h"
+#include "devices/dialogs/DevParamDlg.h"
+#include "devices/dialogs/DialogLayout.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, QWidget* parent)
+    : QDialog(parent), services(std::move(services)), waveInNames(WaveInDeviceNames),
+      waveOutNames(WaveOutDeviceNames) {
+  setWindowTitle(QStringLiteral("Выбор устройств оцифровки/воспроизведения"));
+  setFont(DialogFont());
+  setFixedSize(396, 241);
+
+  Bevel1 = new QFrame(this);
+  Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Bevel1->setGeometry(8, 8, 289, 225);
+  Label1 = PlaceLabel(this, QStringLiteral("Устройство оцифровки:"), 24, 16);
+  InputDevsList = new QListWidget(this);
+  InputDevsList->setGeometry(24, 32, 257, 82);
+  Label2 = PlaceLabel(this, QStringLiteral("Устройство воспроизведения:"), 24, 120);
+  OutputDevsList = new QListWidget(this);
+  OutputDevsList->setGeometry(24, 136, 257, 82);
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+  }
+
+  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn->setGeometry(309, 8, 75, 25);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
+  CancelBtn->setGeometry(309, 40, 75, 25);
+  CancelBtn->setAutoDefault(false);
+
+  connect(InputDevsList, &QListWidget::itemChanged, this, &TSelectDevicesDlg::InputDevsListClickCheck);
+  // The input is the selected item: selecting one checks it too, so that the mark shows what OK takes.
+  connect(InputDevsList, &QListWidget::currentRowChanged, this,
+          [this](int row) { CheckOnly(InputDevsList, row); });
+  connect(InputDevsList, &QListWidget::itemDoubleClicked, this, [this] { DevsListDblClick(InputDevsList); });
+  connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
+          [this] { DevsListDblClick(OutputDevsList); });
+  connect(OKBtn, &QPushButton::clicked, this, [this] {
+    OKBtnClick();
+    accept();
+  });
+  connect(CancelBtn, &QPushButton::clicked, this, &TSelectDevicesDlg::reject);
+}
+
+TSelectDevicesDlg::~TSelectDevicesDlg() = default;
+
+void TSelectDevicesDlg::SetWaveAudioNames(std::function<std::vector<std::string>()> inputs,
+                                          std::function<std::vector<std::string>()> outputs) {
+  waveInNames = std::move(inputs);
+  waveOutNames = std::move(outputs);
+}
+
+void TSelectDevicesDlg::showEvent(QShowEvent* event) {
+  FormShow();
+  CentreOnScreen(*this);
+  OKBtn->setFocus();
+  QDialog::showEvent(event);
+}
+
+void TSelectDevicesDlg::AddItem(QListWidget* list, const std::string& text) {
+  auto* item = new QListWidgetItem(QString::fromStdString(text));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+  item->setCheckState(Qt::Unchecked);
+  item->setSizeHint(QSize(0, DialogItemHeight));
+  list->addItem(item);
+}
+
+void TSelectDevicesDlg::FormShow() {
+  checking = true;
+  InputDevsList->clear();
+  OutputDevsList->clear();
+  // What the last showing made and no set-up took goes now.
+  inputDevices.clear();
+  outputDevices.clear();
+  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
+    AddItem(InputDevsList, item.Text);
+    inputDevices.push_back(item.Factory());
+  }
+  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames())) {
+    AddItem(OutputDevsList, item.Text);
+    outputDevices.push_back(item.Factory());
+  }
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    if (list->count() > 0) {
+      list->setCurrentRow(0);
+      list->item(0)->setCheckState(Qt::Checked);
+    }
+  }
+  checking = false;
+}
+
+void TSelectDevicesDlg::CheckOnly(QListWidget* list, int row) {
+  if (checking || row < 0) {
+    return;
+  }
+  checking = true;
+  for (int i = 0; i < list->count(); ++i) {
+    list->item(i)->setCheckState(i == row ? Qt::Checked : Qt::Unchecked);
+  }
+  checking = false;
+}
+
+void TSelectDevicesDlg::InputDevsListClickCheck(QListWidgetItem* item) {
+  if (checking) {
+    return;
+  }
+  // A click on a check box selects its item, which becomes the only one checked; the checked
+  // item cannot be unchecked.
+  const int row = InputDevsList->row(item);
+  if (InputDevsList->currentRow() != row) {
+    InputDevsList->setCurrentRow(row); // checks it through the selection
+  }
+  CheckOnly(InputDevsList, row);
+}
+
+void TSelectDevicesDlg::OKBtnClick() {
+  auto outputs = std::make_unique<TPlaybackDevsList>();
+  for (int i = 0; i < OutputDevsList->count(); ++i) {
+    if (OutputDevsList->item(i)->checkState() == Qt::Checked && outputDevices[static_cast<size_t>(i)]) {
+      outputs->Add(std::move(outputDevices[static_cast<size_t>(i)]));
+    }
+  }
+  OutputDevices = std::move(outputs);
+  const int row = InputDevsList->currentRow();
+  if (row >= 0 && row < InputDevsList->count()) {
+    InputName = InputDevsList->item(row)->text();
+    InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
+  } else {
+    InputName.clear();
+    InputDevice.reset();
+  }
+}
+
+void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
+  const int row = list->currentRow();
+  if (devParamDlg == nullptr || row < 0) {
+    return;
+  }
+  TAudioDevice* device = list == InputDevsList ? static_cast<TAudioDevice*>(InputItemDevice(row))
+                                               : static_cast<TAudioDevice*>(OutputItemDevice(row));
+  if (device == nullptr) {
+    return;
+  }
+  devParamDlg->SetDevice(device);
+  devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
+  devParamDlg->exec();
+}
+
+TRecordingDevice* TSelectDevicesDlg::InputItemDevice(int row) const {
+  return row >= 0 && static_cast<size_t>(row) < inputDevices.size()
+             ? inputDevices[static_cast<size_t>(row)].get()
+             : nullptr;
+}
+
+TPlaybackDevice* TSelectDevicesDlg::OutputItemDevice(int row) const {
+  return row >= 0 && static_cast<size_t>(row) < outputDevices.size()
+             ? outputDevices[static_cast<size_t>(row)].get()
+             : nullptr;
+}
+
+void TSelectDevicesDlg::reject() {
+  if (devParamDlg != nullptr && devParamDlg->isVisible()) {
+    devParamDlg->reject();
+  }
+  QDialog::reject();
+}

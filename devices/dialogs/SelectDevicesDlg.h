@@ -1,0 +1,85 @@
+#pragma once
+// TSelectDevicesDlg: "Выбор устройств оцифровки/воспроизведения". Each showing lists every input
+// and output afresh (ring devices " (PulseAudio)", wave-audio devices " (ALSA)", then "Файл формата
+// WAVE"), each item with a new device object in the default format; item 0 of each list is selected
+// and checked. The input list keeps exactly one checked item, the selected one. OK hands over the
+// selected input and a new output list of the checked outputs in list order; a double click opens
+// TDevParamDlg on the item's device. Objects that no set-up took are released at the next showing
+// and with the dialog. One instance lives for the whole run.
+//
+// Threads: user-interface thread only.
+
+#include "devices/VirtDevs.h"
+#include "devices/platform/SoundServices.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QFrame;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+class TDevParamDlg;
+
+class TSelectDevicesDlg : public QDialog {
+  Q_OBJECT
+
+public:
+  // services: the sound server of the ring devices, made once by the start-up (none lists none).
+  explicit TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, QWidget* parent = nullptr);
+  ~TSelectDevicesDlg() override;
+
+  void SetDevParamDlg(TDevParamDlg* dialog) { devParamDlg = dialog; }
+  // The wave-audio product names in device-number order; by default ALSA is asked at each showing.
+  void SetWaveAudioNames(std::function<std::vector<std::string>()> inputs,
+                         std::function<std::vector<std::string>()> outputs);
+
+  void FormShow();
+  void InputDevsListClickCheck(QListWidgetItem* item);
+  void OKBtnClick();
+  void DevsListDblClick(QListWidget* list);
+
+  // The results of the last OK, until taken.
+  std::unique_ptr<TRecordingDevice> TakeInputDevice() { return std::move(InputDevice); }
+  std::unique_ptr<TPlaybackDevsList> TakeOutputDevices() { return std::move(OutputDevices); }
+  QString InputName;
+
+  // The device object of an item of the lists now shown (none once OK handed it over).
+  TRecordingDevice* InputItemDevice(int row) const;
+  TPlaybackDevice* OutputItemDevice(int row) const;
+
+  QFrame* Bevel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QListWidget* InputDevsList = nullptr;
+  QLabel* Label2 = nullptr;
+  QListWidget* OutputDevsList = nullptr;
+  QPushButton* OKBtn = nullptr;
+  QPushButton* CancelBtn = nullptr;
+
+public slots:
+  // Ends an open parameter dialog first, so that a dialog ended from outside returns at once.
+  void reject() override;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+
+private:
+  void AddItem(QListWidget* list, const std::string& text);
+  void CheckOnly(QListWidget* list, int row);
+
+  std::shared_ptr<TSoundServices> services;
+  TDevParamDlg* devParamDlg = nullptr;
+  std::function<std::vector<std::string>()> waveInNames;
+  std::function<std::vector<std::string>()> waveOutNames;
+  std::vector<std::unique_ptr<TRecordingDevice>> inputDevices; // by row of InputDevsList
+  std::vector<std::unique_ptr<TPlaybackDevice>> outputDevices; // by row of OutputDevsList
+  std::unique_ptr<TRecordingDevice> InputDevice;
+  std::unique_ptr<TPlaybackDevsList> OutputDevices;
+  bool checking = false; // the input list rule is setting check marks
+};

@@ -1,0 +1,343 @@
+// The worker against its window. WorkerBox: the error and end-of-file boxes never deadlock and never
+// touch a destroyed window or filter, whatever the window is doing when the worker ends (each case
+// under a watchdog; the sanitizer runs catch a destroyed object being touched). WorkerThreads: the
+// notification handler serving displays and gauges while the worker runs, for ThreadSanitizer.
+
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
+#include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
+
+#include "devices/DeviceCatalogue.h"
+#include "devices/platform/PulseSoundServices.h"
+#include "displays/DSPGraphFrm.h"
+#include "displays/DSPPerfForm.h"
+#include "filters/dialogs/LHPassFilterDlg.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <numbers>
+#include <sys/resource.h>
+
+using namespace sonotest;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+class WorkerFixture : public ::testing::Test {
+protected:
+  void SetUp() override { ProgramApp(); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
+
+  std::string Wave(const std::string& name, double seconds, uint32_t rate = 8000) {
+    std::vector<int16_t> samples;
+    for (int n = 0; n < static_cast<int>(seconds * rate); ++n) {
+      samples.push_back(static_cast<int16_t>(9000 * std::sin(2 * std::numbers::pi * 440 * n / rate)));
+    }
+    WriteWave(Path(name), rate, 1, samples);
+    return Path(name);
+  }
+
+  // A file input, and a file output when `output` is given.
+  TDSPForm* FileSetUp(TProgram& program, const std::string& input, const std::string& output = {}) {
+    return program.BeginSetUp([&](TSelectDevicesDlg& d) {
+      const int in = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+      ClickRow(*d.InputDevsList, in);
+      EXPECT_TRUE(SetFileThroughDialog(*d.InputDevsList, in, QString::fromStdString(input)));
+      const int out = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+      if (output.empty()) {
+        CheckOutputs(d, {});
+      } else {
+        CheckOutputs(d, {out});
+        EXPECT_TRUE(SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(output)));
+      }
+    });
+  }
+
+  // A set-up on the test server's null sink monitor (a real clock), with a file output.
+  TDSPForm* MonitorSetUp(TProgram& program, const std::string& output) {
+    return program.BeginSetUp([&](TSelectDevicesDlg& d) {
+      const int in = RowOf(*d.InputDevsList, QStringLiteral("Monitor of Null Output (PulseAudio)"));
+      ASSERT_GE(in, 0);
+      ClickRow(*d.InputDevsList, in);
+      const int out = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+      CheckOutputs(d, {out});
+      EXPECT_TRUE(SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(output)));
+    });
+  }
+
+  static std::vector<QMessageBox*> OpenBoxes(TProgram& program) {
+    std::vector<QMessageBox*> boxes;
+    for (QMessageBox* box : program.Main().findChildren<QMessageBox*>()) {
+      if (box->isVisible()) {
+        boxes.push_back(box);
+      }
+    }
+    return boxes;
+  }
+
+  TTempDir dir{"sonolab-worker"};
+};
+
+class WorkerBox : public WorkerFixture {};
+class WorkerThreads : public WorkerFixture {};
+
+// A file-size limit that makes the next write of a file fail (EFBIG), restored at the end of scope.
+class TFileSizeLimit {
+public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+  rlimit saved{};
+  void (*previousHandler)(int) = SIG_DFL;
+};
+
+} // namespace
+
+TEST_F(WorkerBox, AWriteErrorIsShownAsTheErrorBoxAndTheWindowClosesAfterIt) {
+  TWatchdog watchdog(60s, "the write error box");
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 2), Path("out.wav"));
+  ASSERT_NE(form, nullptr);
+  const QPointer<TDSPForm> alive = form;
+  TBoxSeen seen;
+  auto box = DismissBox(seen);
+  {
+    TFileSizeLimit limit(44 + 512 * 2); // the header and one block
+    QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
+  }
+  EXPECT_EQ(seen.Caption, "Ошибка");
+  EXPECT_EQ(seen.Icon, QMessageBox::Critical);
+  EXPECT_NE(seen.Text.indexOf("Код ошибки: 0x0000001B"), -1) << seen.Text.toStdString(); // EFBIG
+  EXPECT_TRUE(seen.Text.endsWith("Функция: WriteFile")) << seen.Text.toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+}
+
+TEST_F(WorkerBox, AWorkerThatEndsWhileItsWindowTearsDownNeitherHangsNorTouchesTheWindow) {
+  TWatchdog watchdog(120s, "teardown against an ending worker");
+  TProgram program;
+  const std::string input = Wave("short.wav", 0.3);
+  for (int round = 0; round < 12; ++round) {
+    TDSPForm* form = FileSetUp(program, input, Path("out.wav"));
+    ASSERT_NE(form, nullptr);
+    const QPointer<TDSPForm> alive = form;
+    QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+    if (round % 2 == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(round)); // the end of the file meanwhile
+    }
+    form->CloseSetUp(); // the teardown waits for the worker, which ends at the file's end
+    ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); })) << round;
+    Pump(20ms); // whatever the worker posted is gone with the window
+    EXPECT_TRUE(OpenBoxes(program).empty()) << round;
+  }
+}
+
+TEST_F(WorkerBox, ClosingTheMainWindowEndsEveryRunningWorkerWithinASecond) {
+  TWatchdog watchdog(60s, "closing the main window");
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  auto program = std::make_unique<TProgram>(services);
+  std::vector<QPointer<TDSPForm>> forms;
+  for (const char* name : {"a.wav", "b.wav"}) {
+    TDSPForm* form = MonitorSetUp(*program, Path(name));
+    ASSERT_NE(form, nullptr);
+    QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+    forms.emplace_back(form);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return forms[0]->BlocksServed() > 2 && forms[1]->BlocksServed() > 2; }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(program->Main().close());
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, 1s);
+  EXPECT_TRUE(program->Main().SetUps().empty());
+  program.reset();
+  for (const char* name : {"a.wav", "b.wav"}) {
+    EXPECT_GT(ReadWave(Path(name)).Frames(), 0) << name; // each was written to its end
+  }
+}
+
+TEST_F(WorkerBox, TwoWindowsThatEndAtOnceShowTwoBoxesAndBothClose) {
+  TWatchdog watchdog(60s, "two boxes at once");
+  TProgram program;
+  TDSPForm* a = FileSetUp(program, Wave("a.wav", 0.5));
+  TDSPForm* b = FileSetUp(program, Wave("b.wav", 0.5));
+  ASSERT_TRUE(a && b);
+  const QPointer<TDSPForm> aliveA = a;
+  const QPointer<TDSPForm> aliveB = b;
+  QTest::mouseClick(a->PlayBtn, Qt::LeftButton);
+  QTest::mouseClick(b->PlayBtn, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 2; }));
+  EXPECT_FALSE(aliveA.isNull());
+  EXPECT_FALSE(aliveB.isNull());
+  for (QMessageBox* box : OpenBoxes(program)) {
+    EXPECT_EQ(box->text(), "Достигнут конец файла");
+    box->accept();
+    Pump(10ms);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return aliveA.isNull() && aliveB.isNull(); }));
+}
+
+TEST_F(WorkerBox, TheUserClosingTheWindowUnderItsBoxLeavesTheBoxHarmless) {
+  TWatchdog watchdog(60s, "a window closed under its box");
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 0.5));
+  ASSERT_NE(form, nullptr);
+  const QPointer<TDSPForm> alive = form;
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+  form->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  const std::vector<QMessageBox*> boxes = OpenBoxes(program);
+  ASSERT_EQ(boxes.size(), 1u);
+  boxes[0]->accept(); // its window is gone: nothing is closed twice
+  Pump(50ms);
+  EXPECT_TRUE(OpenBoxes(program).empty());
+  EXPECT_TRUE(program.Main().isVisible());
+}
+
+// The end of the file arrives while one of the window's own dialogs is open: the box shows over it;
+// once dismissed, the dialog is ended and the window closes after it, never under it.
+TEST_F(WorkerBox, AnEndWhileTheWindowsOwnDialogIsOpenClosesTheWindowOnlyAfterTheDialog) {
+  TWatchdog watchdog(120s, "an end under an open dialog");
+  TProgram program;
+  const std::string input = Wave("in.wav", 0.5);
+  enum class TDialog { FilterParameters, FilterSelection, SettingsFile };
+  for (TDialog which : {TDialog::FilterParameters, TDialog::FilterSelection, TDialog::SettingsFile}) {
+    TDSPForm* form = FileSetUp(program, input);
+    ASSERT_NE(form, nullptr);
+    const QPointer<TDSPForm> alive = form;
+    AddFilterThroughDialogs(*form, 0);
+    bool boxSeen = false;
+    bool aliveUnderDialog = false;
+    auto during = [&](QDialog& dialog) {
+      // Inside the dialog (which blocks the window's buttons, hence the handler): the worker starts and
+      // reaches the file's end; its box comes over the dialog.
+      form->PlayBtnClick();
+      ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+      boxSeen = true;
+      OpenBoxes(program)[0]->accept();
+      Pump(50ms);
+      aliveUnderDialog = !alive.isNull();
+      EXPECT_FALSE(dialog.isVisible()) << "the window's close ends its dialog";
+    };
+    std::shared_ptr<TModalDriver> driver;
+    switch (which) {
+    case TDialog::FilterParameters:
+      driver = TModalDriver::When<TLHPassFilterDlg>([&](TLHPassFilterDlg& d) { during(d); });
+      ClickRow(*form->FilterListBox, 0);
+      QTest::mouseDClick(form->FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
+                         RowCentre(*form->FilterListBox, 0));
+      break;
+    case TDialog::FilterSelection:
+      driver = TModalDriver::When<TSelectFilterDialog>([&](TSelectFilterDialog& d) { during(d); });
+      form->AddBtnClick();
+      EXPECT_EQ(form->ChainList() ? form->ChainList()->Count() : 1, 1); // nothing added on the way out
+      break;
+    case TDialog::SettingsFile:
+      driver = TModalDriver::When<QFileDialog>([&](QFileDialog& d) { during(d); });
+      form->SaveAllBtnClick();
+      break;
+    }
+    EXPECT_TRUE(driver->Done());
+    EXPECT_TRUE(boxSeen);
+    EXPECT_TRUE(aliveUnderDialog);
+    EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  }
+}
+
+// The same end while the main window's device dialog is open (over another set-up).
+TEST_F(WorkerBox, AnEndWhileTheDeviceDialogIsOpenClosesTheWindowAndLeavesTheDialogWorking) {
+  TWatchdog watchdog(60s, "an end under the device dialog");
+  TProgram program;
+  const std::string input = Wave("in.wav", 0.5);
+  TDSPForm* form = FileSetUp(program, input);
+  ASSERT_NE(form, nullptr);
+  const QPointer<TDSPForm> alive = form;
+  TDSPForm* second = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    form->PlayBtnClick();
+    ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+    OpenBoxes(program)[0]->accept();
+    ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+    // The dialog goes on: a file input for a new set-up.
+    const int in = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, in);
+    EXPECT_TRUE(SetFileThroughDialog(*d.InputDevsList, in, QString::fromStdString(input)));
+    CheckOutputs(d, {});
+  });
+  EXPECT_NE(second, nullptr);
+}
+
+TEST_F(WorkerBox, TheMainWindowClosingUnderAWindowsFilterDialogEndsTheDialogFirst) {
+  TWatchdog watchdog(60s, "closing under a filter dialog");
+  auto program = std::make_unique<TProgram>();
+  TDSPForm* form = FileSetUp(*program, Wave("in.wav", 0.5));
+  ASSERT_NE(form, nullptr);
+  const QPointer<TDSPForm> alive = form;
+  AddFilterThroughDialogs(*form, 0);
+  bool closedAtOnce = true;
+  auto driver = TModalDriver::When<TLHPassFilterDlg>([&](TLHPassFilterDlg&) {
+    closedAtOnce = program->Main().close(); // e.g. the session ends
+    EXPECT_FALSE(alive.isNull()) << "destroyed under its dialog";
+  });
+  ClickRow(*form->FilterListBox, 0);
+  QTest::mouseDClick(form->FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
+                     RowCentre(*form->FilterListBox, 0));
+  ASSERT_TRUE(driver->Done());
+  EXPECT_FALSE(closedAtOnce);
+  EXPECT_TRUE(WaitUntil([&] { return alive.isNull() && !program->Main().isVisible(); }));
+}
+
+// ThreadSanitizer: the handler serves two signal windows, a performance window and the gauges from
+// the published blocks while the worker runs on a real clock (and a file set-up as fast as it goes).
+TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
+  TWatchdog watchdog(120s, "displays against a running worker");
+  auto services = std::make_shared<TPulseSoundServices>();
+  TProgram program(services);
+  std::vector<TDSPForm*> forms;
+  if (services->ServerReachable()) {
+    forms.push_back(MonitorSetUp(program, Path("monitor.wav")));
+  }
+  forms.push_back(FileSetUp(program, Wave("in.wav", 20, 44100), Path("file.wav")));
+  for (TDSPForm* form : forms) {
+    ASSERT_NE(form, nullptr);
+    AddFilterThroughDialogs(*form, 9);
+    QTreeWidgetItem* root = form->DSPGraphView->topLevelItem(0);
+    for (int i : {0, 1, 2}) {
+      emit form->DSPGraphView->itemDoubleClicked(root->child(i), 0);
+    }
+  }
+  for (TDSPForm* form : forms) {
+    QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+  }
+  std::vector<QPointer<TDSPForm>> alive(forms.begin(), forms.end());
+  // The file set-up ends by itself with its box; the monitor one runs until it is closed.
+  auto box = TModalDriver::When<QMessageBox>([](QMessageBox& b) { b.accept(); }, 60s);
+  ASSERT_TRUE(WaitUntil([&] { return alive.back().isNull(); }, 60s));
+  if (alive.size() > 1) {
+    ASSERT_TRUE(WaitUntil([&] { return alive[0]->BlocksServed() >= 20; }, 20s));
+    alive[0]->CloseSetUp();
+    ASSERT_TRUE(WaitUntil([&] { return alive[0].isNull(); }));
+  }
+  EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000 * 19); // the output's default format: 8000 Hz
+}
