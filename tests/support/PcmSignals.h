@@ -165,40 +165,12 @@ inline std::vector<int16_t> Sine16(double hz, uint32_t rate, uint16_t channels, 
   return s;
 }
 
-// A WAVE file's format and the bytes of its "data" chunk (cut at the file's end), found by walking
-// the chunks; an unreadable file gives no format and no data.
-struct TWave {
-  TWaveFormat Format;
-  std::vector<uint8_t> Data;
-  int64_t Frames() const {
-    return Format.nBlockAlign == 0 ? 0 : static_cast<int64_t>(Data.size()) / Format.nBlockAlign;
-  }
-};
-
-inline TWave ReadWave(const std::string& path) {
-  const std::vector<uint8_t> b = ReadBytes(path);
-  TWave wave;
-  size_t at = 12;
-  while (at + 8 <= b.size()) {
-    const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at),
-                         b.begin() + static_cast<std::ptrdiff_t>(at + 4));
-    const uint32_t size = U32At(b, at + 4);
-    if (id == "fmt " && at + 24 <= b.size()) {
-      wave.Format = MakePCMFormat(U32At(b, at + 12), U16At(b, at + 10), U16At(b, at + 22));
-    } else if (id == "data") {
-      const size_t end = std::min(b.size(), at + 8 + size);
-      wave.Data.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                       b.begin() + static_cast<std::ptrdiff_t>(end));
-      break;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return wave;
-}
-
-// One channel of a WAVE file on the 16-bit scale.
-inline std::vector<double> Channel(const TWave& wave, int channel) {
-  return Channel(wave.Format, wave.Data.data(), wave.Frames(), channel);
+// One channel of a PCM WAVE file read by ReadWave, on the 16-bit scale.
+inline std::vector<double> Channel(const TWaveContents& wave, int channel) {
+  const TWaveFormat format = MakePCMFormat(wave.Rate, wave.Channels, wave.Bits);
+  const int64_t frames =
+      format.nBlockAlign == 0 ? 0 : static_cast<int64_t>(wave.Data.size()) / format.nBlockAlign;
+  return Channel(format, wave.Data.data(), frames, channel);
 }
 
 } // namespace sonotest

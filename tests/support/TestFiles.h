@@ -152,7 +152,10 @@ struct TWaveContents {
   uint32_t DataSize = 0; // as declared
   std::vector<uint8_t> Data;
   std::vector<int16_t> Samples;
-  size_t Frames() const { return Channels == 0 ? 0 : Samples.size() / Channels; }
+  size_t Frames() const {
+    const size_t align = size_t{Channels} * ((Bits + 7u) / 8u);
+    return align == 0 ? 0 : Data.size() / align;
+  }
 };
 
 // A file's contents as std::string or bytes.

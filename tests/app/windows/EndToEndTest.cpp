@@ -88,11 +88,11 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 
-  const TWave wave = ReadWave(out);
-  EXPECT_EQ(wave.Format.nSamplesPerSec, Rate);
-  EXPECT_EQ(wave.Format.nChannels, 2);
-  EXPECT_EQ(wave.Format.wBitsPerSample, 16);
-  ASSERT_GT(wave.Frames(), Rate * 2);
+  const TWaveContents wave = ReadWave(out);
+  EXPECT_EQ(wave.Rate, Rate);
+  EXPECT_EQ(wave.Channels, 2);
+  EXPECT_EQ(wave.Bits, 16);
+  ASSERT_GT(static_cast<int64_t>(wave.Frames()), int64_t{Rate} * 2);
   for (int c = 0; c < 2; ++c) {
     const std::vector<double> x = Channel(wave, c);
     // Past the kernel's delay, whole periods of both tones.
@@ -186,9 +186,9 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   form->CloseSetUp();
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 
-  const TWave wave = ReadWave(out);
-  ASSERT_EQ(wave.Format.nSamplesPerSec, Rate);
-  ASSERT_GT(wave.Frames(), Rate * 2);
+  const TWaveContents wave = ReadWave(out);
+  ASSERT_EQ(wave.Rate, Rate);
+  ASSERT_GT(static_cast<int64_t>(wave.Frames()), int64_t{Rate} * 2);
   const std::vector<double> x = Channel(wave, 0);
   // The capture starts before the tone has reached the monitor at full level in every block; the
   // median of 4096-frame windows is the tone's level.
@@ -236,11 +236,11 @@ TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheck
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 
   // Block by block: removed (filtered), then the input as it is (passed by), then removed again.
-  const TWave wave = ReadWave(out);
+  const TWaveContents wave = ReadWave(out);
   const std::vector<double> x = Channel(wave, 0);
   const int64_t block = 512;
   std::string pattern;
-  for (int64_t b = 1; (b + 1) * block <= wave.Frames(); ++b) {
+  for (int64_t b = 1; (b + 1) * block <= static_cast<int64_t>(wave.Frames()); ++b) {
     const double a = GoertzelAmplitude(x, b * block, (b + 1) * block, 3000, Rate);
     const char kind = a < 1000 ? 'F' : (a > 9000 ? 'P' : '?');
     if (pattern.empty() || pattern.back() != kind) {

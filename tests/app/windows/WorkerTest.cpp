@@ -173,7 +173,7 @@ TEST_F(WorkerBox, ClosingTheMainWindowEndsEveryRunningWorkerWithinASecond) {
   EXPECT_TRUE(program->Main().SetUps().empty());
   program.reset();
   for (const char* name : {"a.wav", "b.wav"}) {
-    EXPECT_GT(ReadWave(Path(name)).Frames(), 0) << name; // each was written to its end
+    EXPECT_GT(ReadWave(Path(name)).Frames(), 0u) << name; // each was written to its end
   }
 }
 
@@ -339,5 +339,5 @@ TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
     alive[0]->CloseSetUp();
     ASSERT_TRUE(WaitUntil([&] { return alive[0].isNull(); }));
   }
-  EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000 * 19); // the output's default format: 8000 Hz
+  EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000u * 19); // the output's default format: 8000 Hz
 }

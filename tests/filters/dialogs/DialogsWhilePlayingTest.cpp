@@ -115,7 +115,6 @@ private:
 class TQuietWindow final : public TProcessingNotify {
 public:
   void PostDSPNotify(uintptr_t) override {}
-  void RunSynchronously(const std::function<void()>& call) override { call(); }
   void ShowDSPException(const TDSPException& e) override {
     const std::lock_guard guard(mutex);
     shown.push_back(ComposeDSPMessage(e).Text);
