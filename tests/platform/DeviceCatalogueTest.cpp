@@ -66,3 +66,25 @@ TEST(DeviceCatalogue, RingDeviceOfDefaultEntryOpensWithNoIdentifier) {
   device->Open();
   EXPECT_EQ(fake->CallsStartingWith("DirectSoundCreate"), std::vector<std::string>{"DirectSoundCreate none"});
 }
+
+TEST(DeviceCatalogue, UnreachableServerIsReportedAsARingDeviceOpenReportsIt) {
+  auto fake = std::make_shared<TFakeSoundServices>();
+  EXPECT_FALSE(SoundServerStatus(fake).Failed());
+  fake->FailCall("CheckServer", SoundNoDriver, "pa_context_connect: Connection refused");
+  const TSoundResult status = SoundServerStatus(fake);
+  ASSERT_TRUE(status.Failed());
+  try {
+    RaiseSoundServerError(status, TInputFamily::RingCapture);
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 0x88780078u);
+    EXPECT_EQ(e.Operation, "DirectSoundCaptureCreate (pa_context_connect: Connection refused)");
+    EXPECT_EQ(e.Description, "No sound driver is available for use");
+  }
+  try {
+    RaiseSoundServerError(SoundServerStatus(nullptr), TOutputFamily::RingPlayback);
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.ResultCode, 0x88780078u);
+    EXPECT_EQ(e.Operation, "DirectSoundCreate");
+  }
+  EXPECT_THROW(RaiseSoundServerError(status, TOutputFamily::RingPlayback), TDSPException);
+}
