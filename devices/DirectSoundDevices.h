@@ -53,11 +53,12 @@ private:
   std::optional<std::string> deviceId;
   std::unique_ptr<TSoundPlayback> sound;
   std::unique_ptr<TSoundPlaybackRing> soundBuffer;
-  bool synchronised = false; // false: the next Write takes its place from the write cursor
-  uint64_t writeOffset = 0;  // where the next block goes, when synchronised
-  uint64_t committedEnd = 0; // the end of the last block written
-  bool playing = false;      // started and not stopped since
-  bool written = false;      // a block was committed since the start
+  // Stop on the window thread may meet a Write under way on the worker: the flags are atomic.
+  std::atomic<bool> synchronised{false}; // false: the next Write takes its place from the write cursor
+  uint64_t writeOffset = 0;              // where the next block goes, when synchronised
+  uint64_t committedEnd = 0;             // the end of the last block written
+  std::atomic<bool> playing{false};      // started and not stopped since
+  std::atomic<bool> written{false};      // a block was committed since the start
   int32_t ringSize = 0;
   int32_t slotBytes = 0; // one block as Open sized it
   std::atomic<uint64_t> dropouts{0};

@@ -404,9 +404,6 @@ public:
 
   TSoundResult Commit(uint64_t begin, uint64_t end) override {
     const TLoopLock lock(connection->loop);
-    if (end < begin || end > cursor.Position() + memory.size()) {
-      return {InvalidArg, "committed range outside the ring's next pass"};
-    }
     CancelDrain();
     cursor.Commit(begin, end);
     return TSoundResult::Ok();

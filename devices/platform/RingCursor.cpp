@@ -23,7 +23,8 @@ void TRingCursor::Rewind(uint32_t offset) {
 }
 
 void TRingCursor::Commit(uint64_t begin, uint64_t end) {
-  if (end <= begin) {
+  // A range beyond the next pass cannot be played: a block whose Write raced a rewind.
+  if (end <= begin || end > position + size) {
     return;
   }
   const bool anyWritten = writtenEnd > writtenBegin;

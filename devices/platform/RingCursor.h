@@ -36,7 +36,7 @@ public:
   void MoveTo(uint64_t to) { position = to; }
 
   // ---- Playback ----
-  // The device has written [begin, end).
+  // The device has written [begin, end); a range that ends beyond the next pass is ignored.
   void Commit(uint64_t begin, uint64_t end);
   // Hands out nothing past the end of what was written, so that the stream can play out; the next
   // Commit lifts it.
