@@ -12,7 +12,7 @@ namespace {
 
 constexpr pa_usec_t ChunkUsec = 10000;        // the least the server asks the pump for, and its prebuffer
 constexpr pa_usec_t PlaybackHeldUsec = 40000; // what the server may hold ahead of the play position
-constexpr pa_usec_t CaptureFragmentUsec = 10000;
+constexpr pa_usec_t CaptureFragmentUsec = 5000;
 
 // The result code for a server error: no server, a refused format, or anything else.
 int32_t CodeOf(int error) {

@@ -5,7 +5,7 @@
 // server asks, which advances the ring position (TRingCursor) and signals the event of each slot whose
 // last byte the position passes. Playback hands the server only what the device committed since the
 // position last passed, silence otherwise. The server keeps little buffered (about 40 ms for
-// playback, 10 ms fragments for capture), so the write cursor, the first byte not yet handed to the
+// playback, 5 ms fragments for capture), so the write cursor, the first byte not yet handed to the
 // server, stays close to the play cursor. Underflows the playback stream reports count as dropouts;
 // a drain hands over what was committed and then waits for the server to play it out.
 //

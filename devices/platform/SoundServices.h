@@ -74,7 +74,8 @@ struct TSoundCursors {
   uint64_t Play = 0;  // playback: the first byte not yet heard; capture: the first byte not yet captured
   uint64_t Write = 0; // playback: the first byte that is safe to write; capture: as Play
   // Playback: runs of the play position past what was written, underflows the stream reported;
-  // capture: overflows the stream reported.
+  // capture: overflows where the back-end learns of them (a PulseAudio record stream reports none;
+  // the capture device counts a worker that fell a ring behind itself).
   uint64_t Dropouts = 0;
 };
 
