@@ -1,4 +1,5 @@
-// The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, failures.
+// The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, a stalled worker,
+// short blocks, drains, capture in ring order and a ring behind, failures.
 
 #include "devices/DirectSoundDevices.h"
 #include "devices/platform/FakeSoundServices.h"
