@@ -1,5 +1,6 @@
 #include "app/ProcessingThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <string>
@@ -73,6 +74,9 @@ TDSPException InternalError(int32_t line, const std::string& what) {
 } // namespace
 
 void TProcessingThread::Finish() {
+  if (!aborted.load()) {
+    outputs.FlushAll(); // what the rate converters still hold is the end of the signal
+  }
   drainedWhole.store(!aborted.load() && outputs.DrainAll(aborted));
   input.Stop();
   outputs.StopAll();
@@ -114,13 +118,24 @@ void TProcessingThread::Execute() {
       input.Read();
       const Clock::time_point start = Clock::now();
       lastInput.store(&input.Buffer());
+      // The working block takes the input's length: short at the end of a file, or cut to the limit.
+      const int64_t done = framesProcessed.load(std::memory_order_relaxed);
+      int64_t frames = input.Buffer().Frames();
+      if (frameLimit > 0) {
+        frames = std::min(frames, frameLimit - done);
+      }
+      work.SetLength(static_cast<int32_t>(frames));
       work.ConvertFrom(input.Buffer());
       chain.ProcessBlock(work.Data(), work.Frames(), work.Format());
       outputs.ConvertAll(work);
       elapsed.store(static_cast<uint64_t>(
           std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count()));
+      framesProcessed.store(done + frames, std::memory_order_relaxed);
       window.PostDSPNotify(0);
       outputs.WriteAll();
+      if (frameLimit > 0 && done + frames >= frameLimit) {
+        break;
+      }
     }
     Finish();
   } catch (const TDSPException& e) {

@@ -4,9 +4,11 @@
 // notification 0 to the window and writes the outputs. Elapsed is the steady-clock time in
 // nanoseconds of the copy, the chain and the conversion.
 //
-// The normal end (Terminate, the end of an input file) lets every output play out what it was given
-// before the devices stop; Abort and errors stop at once. Either way the devices are stopped before
-// an error or notice is shown, so that no ring goes on looping old sound meanwhile.
+// A short block from the input (the end of a file) runs through the chain and the outputs like any
+// other; the end comes at the Read after it. The normal end (Terminate, the frame limit, the end of
+// an input file) flushes the rate converters of the outputs and lets every output play out what it
+// was given before the devices stop; Abort and errors stop at once. Either way the devices are
+// stopped before an error or notice is shown, so that no ring goes on looping old sound meanwhile.
 //
 // Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate
 // and Abort run on the user-interface thread. The worker holds the chain's lock only inside
@@ -57,6 +59,11 @@ public:
   void Terminate();
   // As Terminate, without draining; a drain under way ends at once.
   void Abort();
+  // The normal end after exactly `frames` input frames, the last block cut short to fit; 0 (the
+  // default) for none. Before the first ResumeProcessing.
+  void LimitFrames(int64_t frames) { frameLimit = frames < 0 ? 0 : frames; }
+  // Input frames processed so far. Any thread.
+  int64_t FramesProcessed() const { return framesProcessed.load(std::memory_order_relaxed); }
   // Waits until the worker has ended (returns at once if it never started).
   void WaitFor();
   bool Terminated() const { return terminated.load(); }
@@ -92,6 +99,8 @@ private:
   std::atomic<const TAudioBuffer*> lastInput{nullptr};
   TAudioBuffer work;
   std::atomic<uint64_t> elapsed{0};
+  int64_t frameLimit = 0; // set before the worker starts
+  std::atomic<int64_t> framesProcessed{0};
 
   std::mutex gateMutex;
   std::condition_variable gateChanged;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -98,5 +99,85 @@ void EncodeFrames(const float* in, int32_t frames, const TWaveFormat& dstFormat,
     const auto u = static_cast<uint16_t>(static_cast<int16_t>(v));
     dst[2 * i] = static_cast<uint8_t>(u & 0xFF);
     dst[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+  }
+}
+
+int SampleBytes(TSampleEncoding encoding) {
+  switch (encoding) {
+  case TSampleEncoding::Unsigned8:
+    return 1;
+  case TSampleEncoding::Signed16:
+    return 2;
+  case TSampleEncoding::Signed24:
+    return 3;
+  case TSampleEncoding::Signed32:
+  case TSampleEncoding::Float32:
+    return 4;
+  case TSampleEncoding::Float64:
+    return 8;
+  }
+  return 0;
+}
+
+namespace {
+
+inline void Put16(uint8_t* p, int32_t v) {
+  const auto u = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768, 32767)));
+  p[0] = static_cast<uint8_t>(u & 0xFF);
+  p[1] = static_cast<uint8_t>(u >> 8);
+}
+
+inline int32_t RoundFloat16(double x) {
+  if (!(x == x)) {
+    return 0;
+  }
+  const double v = std::floor(x * 32768.0 + 0.5);
+  return v >= 32767.0 ? 32767 : v <= -32768.0 ? -32768 : static_cast<int32_t>(v);
+}
+
+} // namespace
+
+void ConvertSamplesTo16(TSampleEncoding encoding, const uint8_t* src, size_t samples, uint8_t* dst) {
+  switch (encoding) {
+  case TSampleEncoding::Unsigned8:
+    for (size_t i = 0; i < samples; ++i, ++src, dst += 2) {
+      Put16(dst, (static_cast<int32_t>(src[0]) - 128) * 256);
+    }
+    return;
+  case TSampleEncoding::Signed16:
+    std::memcpy(dst, src, samples * 2);
+    return;
+  case TSampleEncoding::Signed24:
+    for (size_t i = 0; i < samples; ++i, src += 3, dst += 2) {
+      // Sign-extended through the top byte of a 32-bit word, then the low byte rounded off.
+      const auto v =
+          static_cast<int32_t>(static_cast<uint32_t>(src[0]) << 8 | static_cast<uint32_t>(src[1]) << 16 |
+                               static_cast<uint32_t>(src[2]) << 24) >>
+          8;
+      Put16(dst, (v + 128) >> 8);
+    }
+    return;
+  case TSampleEncoding::Signed32:
+    for (size_t i = 0; i < samples; ++i, src += 4, dst += 2) {
+      const auto v =
+          static_cast<int32_t>(static_cast<uint32_t>(src[0]) | static_cast<uint32_t>(src[1]) << 8 |
+                               static_cast<uint32_t>(src[2]) << 16 | static_cast<uint32_t>(src[3]) << 24);
+      Put16(dst, static_cast<int32_t>((static_cast<int64_t>(v) + 32768) >> 16));
+    }
+    return;
+  case TSampleEncoding::Float32:
+    for (size_t i = 0; i < samples; ++i, src += 4, dst += 2) {
+      float x;
+      std::memcpy(&x, src, 4); // the machine is little-endian, as the file is
+      Put16(dst, RoundFloat16(x));
+    }
+    return;
+  case TSampleEncoding::Float64:
+    for (size_t i = 0; i < samples; ++i, src += 8, dst += 2) {
+      double x;
+      std::memcpy(&x, src, 8);
+      Put16(dst, RoundFloat16(x));
+    }
+    return;
   }
 }

@@ -5,6 +5,7 @@
 
 #include "dsp/WaveFormat.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // PCM with 1 or 2 channels of 8 or 16 bits and a nonzero rate.
@@ -22,3 +23,12 @@ void DecodeFrames(const TWaveFormat& srcFormat, const uint8_t* src, int32_t fram
                   float* out);
 // Encodes interleaved floats of dstFormat's channel count, rounded to nearest and saturated.
 void EncodeFrames(const float* in, int32_t frames, const TWaveFormat& dstFormat, uint8_t* dst);
+
+// The sample encodings a WAVE file may hold: the two the devices use, and four the file reader
+// converts to 16 bits.
+enum class TSampleEncoding { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 };
+int SampleBytes(TSampleEncoding encoding);
+// Converts interleaved little-endian samples to 16-bit signed little-endian: integers rounded to
+// the nearest (halves up), floats on the scale where 1.0 is full scale, rounded to the nearest;
+// values beyond the 16-bit range saturate and not-a-number becomes 0.
+void ConvertSamplesTo16(TSampleEncoding encoding, const uint8_t* src, size_t samples, uint8_t* dst);

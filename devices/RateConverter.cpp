@@ -45,14 +45,24 @@ TRateConverter::TRateConverter(const TWaveFormat& srcFormat, int32_t srcBlockFra
       static_cast<size_t>(std::ceil(static_cast<double>(srcFrames) * ratio)) + OutputSlack;
   in.resize(srcFrames * channels);
   out.resize(outFrames * channels);
-  // After WriteAll less than one output block stays behind; a pass adds its output, and the first
-  // output also the resampler's delay (well under MaxLeadFrames).
-  constexpr size_t MaxLeadFrames = 8192;
-  queue.reserve((2 * (static_cast<size_t>(std::max(dstBlockFrames, 1)) + outFrames) + MaxLeadFrames) *
+  // After WriteAll less than one output block stays behind and a pass adds its output; the flush
+  // at the end adds the resampler's delay (well under MaxDelayFrames).
+  constexpr size_t MaxDelayFrames = 8192;
+  queue.reserve((2 * (static_cast<size_t>(std::max(dstBlockFrames, 1)) + outFrames) + MaxDelayFrames) *
                 static_cast<size_t>(dstFrameBytes));
 }
 
 TRateConverter::~TRateConverter() = default;
+
+void TRateConverter::Queue(size_t made) {
+  if (made == 0) {
+    return;
+  }
+  const size_t at = queue.size();
+  queue.resize(at + made * static_cast<size_t>(dstFrameBytes));
+  EncodeFrames(out.data(), static_cast<int32_t>(made), dstFormat, queue.data() + at);
+  framesOut += static_cast<int64_t>(made);
+}
 
 void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
   const int32_t frames = std::max(srcBytes, 0) / FrameBytes(srcFormat);
@@ -61,8 +71,8 @@ void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
     in.resize(static_cast<size_t>(frames) * channels);
   }
   DecodeFrames(srcFormat, src, frames, static_cast<int>(channels), in.data());
+  framesIn += frames;
 
-  const size_t queuedBefore = queue.size();
   size_t offered = 0;
   const auto total = static_cast<size_t>(frames);
   const size_t outFrames = out.size() / channels;
@@ -75,11 +85,7 @@ void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
       RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamConvert");
     }
     offered += used;
-    if (made > 0) {
-      const size_t at = queue.size();
-      queue.resize(at + made * static_cast<size_t>(dstFrameBytes));
-      EncodeFrames(out.data(), static_cast<int32_t>(made), dstFormat, queue.data() + at);
-    }
+    Queue(made);
     // Done when all input is taken and the output buffer was not filled to the brim.
     if (offered >= total && made < outFrames) {
       break;
@@ -88,12 +94,38 @@ void TRateConverter::Push(const uint8_t* src, int32_t srcBytes) {
       break;
     }
   }
-  if (leadFrames < 0 && queue.size() > queuedBefore) {
-    leadFrames = static_cast<int32_t>(std::lround(soxr_delay(resampler.get())));
-    const uint8_t silence = dstFormat.wBitsPerSample == 8 ? 128 : 0;
-    queue.insert(queue.begin(), static_cast<size_t>(leadFrames) * static_cast<size_t>(dstFrameBytes),
-                 silence);
+}
+
+void TRateConverter::Flush() {
+  const size_t outFrames = out.size() / dstFormat.nChannels;
+  // No input at all tells the resampler that the signal has ended: it gives up what it holds back.
+  while (true) {
+    size_t made = 0;
+    const soxr_error_t error =
+        soxr_process(resampler.get(), nullptr, 0, nullptr, out.data(), outFrames, &made);
+    if (error != nullptr) {
+      RaiseACMError(ACMErrNotPossible, __LINE__, "acmStreamConvert");
+    }
+    Queue(made);
+    if (made < outFrames) {
+      break;
+    }
   }
+  // The signal's own length at the new rate, to the nearest frame: the resampler may end a frame
+  // early or late.
+  const int64_t srcRate = srcFormat.nSamplesPerSec;
+  const int64_t want = (framesIn * dstFormat.nSamplesPerSec + srcRate / 2) / srcRate;
+  const auto frameBytes = static_cast<size_t>(dstFrameBytes);
+  if (framesOut > want) {
+    const auto extra = static_cast<size_t>(framesOut - want);
+    queue.resize(queue.size() - std::min(queue.size(), extra * frameBytes));
+  } else if (framesOut < want) {
+    const uint8_t silence = dstFormat.wBitsPerSample == 8 ? 128 : 0;
+    queue.insert(queue.end(), static_cast<size_t>(want - framesOut) * frameBytes, silence);
+  }
+  soxr_clear(resampler.get());
+  framesIn = 0;
+  framesOut = 0;
 }
 
 int32_t TRateConverter::QueuedFrames() const {

@@ -2,9 +2,10 @@
 // Streaming sample-rate conversion of one output: every block of the source format goes in, the
 // converted frames (in the destination's rate, channels and bits) queue up, and whole blocks of the
 // destination's size come out. One converter lives as long as its output, so the resampler's state
-// carries over from block to block: nothing is lost or repeated at block edges. The resampler's own
-// delay is paid once, as silence before its first output, so T seconds in give T seconds out; the
-// last few milliseconds of a stream (that delay) stay inside the resampler when the stream ends.
+// carries over from block to block: nothing is lost or repeated at block edges. The resampler holds
+// back its own delay instead of putting it before the signal, so a frame at time t in comes out at
+// time t; Flush at the end of the signal gives up what it holds back, so that T seconds in give T
+// seconds out, to the nearest output frame.
 //
 // Threads: the worker only (ConvertAll and WriteAll).
 
@@ -32,17 +33,21 @@ public:
 
   // Converts one source block and queues what the resampler gives back.
   void Push(const uint8_t* src, int32_t srcBytes);
+  // The end of the signal: queues what the resampler still holds, so that the frames queued since
+  // the start (or the last Flush) number round(source frames * destination rate / source rate).
+  // The next Push starts a new signal.
+  void Flush();
   // Frames waiting in the queue.
   int32_t QueuedFrames() const;
   // Moves the oldest `frames` frames into dst when that many are queued; false otherwise.
   bool Pop(uint8_t* dst, int32_t frames);
   // Capacity reserved for the queue, in bytes (for tests of the no-allocation rule).
   size_t QueueCapacity() const { return queue.capacity(); }
-  // Silent frames put before the first converted frame: the resampler's delay, so that the frames
-  // that come out keep pace with the frames that went in.
-  int32_t LeadFrames() const { return leadFrames; }
 
 private:
+  // Queues `made` converted frames from `out`.
+  void Queue(size_t made);
+
   struct TDeleter {
     void operator()(soxr* p) const;
   };
@@ -50,7 +55,8 @@ private:
   TWaveFormat srcFormat;
   TWaveFormat dstFormat;
   int32_t dstFrameBytes;
-  int32_t leadFrames = -1; // not known until the resampler's first output
+  int64_t framesIn = 0;  // source frames pushed since the start of the signal
+  int64_t framesOut = 0; // destination frames queued since the start of the signal
   std::unique_ptr<soxr, TDeleter> resampler;
   std::vector<float> in;      // one source block, decoded to the destination's channel count
   std::vector<float> out;     // what one call of the resampler can give

@@ -66,16 +66,20 @@ void RaiseResultError(uint32_t code, int32_t line, const std::string& operation)
   throw e;
 }
 
-void RaiseSystemError(int32_t line, const std::string& text) {
+void RaiseSystemError(int32_t line, const std::string& text, const std::string& subject) {
   const int code = errno;
   TDSPException e;
   e.ResultCode = static_cast<uint32_t>(code);
   e.SourceFile = SourceFile;
   e.SourceLine = line;
+  const std::string lead = subject.empty() ? std::string() : subject + ": ";
   if (code != 0) {
+    // The system's own words for the code (thread-safe, and the same in every locale).
+    const char* system = ::strerrordesc_np(code);
     e.Operation = text;
+    e.Description = lead + (system != nullptr ? system : "Unknown error " + std::to_string(code));
   } else {
-    e.Description = text;
+    e.Description = lead + text;
   }
   throw e;
 }
@@ -154,9 +158,10 @@ void TAudioDevice::Open() {
 }
 
 // What the list keeps beside each output: the streaming converter of an output whose rate
-// differs from the working buffer's, made on the first ConvertAll.
+// differs from the working buffer's, made on the first ConvertAll, and how its last drain ended.
 struct TPlaybackDevsList::TOutput {
   std::unique_ptr<TRateConverter> Converter;
+  bool Drained = true;
 };
 
 TPlaybackDevsList::TPlaybackDevsList() = default;
@@ -205,6 +210,8 @@ void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
     TAudioBuffer& target = items[i]->Buffer();
     TOutput& output = *items_state[i];
     if (target.Format().nSamplesPerSec == source.Format().nSamplesPerSec) {
+      // Same rate, same block size: a short source block gives a short output block.
+      target.SetLength(source.Frames());
       target.ConvertFrom(source);
       continue;
     }
@@ -231,20 +238,46 @@ void TPlaybackDevsList::WriteAll() {
     }
     // Zero, one or more whole blocks of the output's own size, as the converter has them.
     TAudioBuffer& target = device->Buffer();
+    target.SetLength(target.CapacityFrames());
     while (target.Frames() > 0 && converter->Pop(target.Data(), target.Frames())) {
       device->Write();
     }
   }
 }
 
+void TPlaybackDevsList::FlushAll() {
+  for (size_t i = 0; i < items.size(); ++i) {
+    TPlaybackDevice* device = items[i].get();
+    TRateConverter* converter = items_state[i]->Converter.get();
+    if (!device || !converter) {
+      continue;
+    }
+    converter->Flush();
+    TAudioBuffer& target = device->Buffer();
+    const int32_t blockFrames = target.CapacityFrames();
+    while (converter->QueuedFrames() > 0 && blockFrames > 0) {
+      const int32_t frames = std::min(converter->QueuedFrames(), blockFrames);
+      target.SetLength(frames);
+      converter->Pop(target.Data(), frames);
+      device->Write();
+    }
+    target.SetLength(blockFrames);
+  }
+}
+
 bool TPlaybackDevsList::DrainAll(const std::atomic<bool>& cancel) {
   bool whole = true;
-  for (auto& device : items) {
-    if (device && !device->Drain(cancel)) {
-      whole = false;
-    }
+  for (size_t i = 0; i < items.size(); ++i) {
+    TPlaybackDevice* device = items[i].get();
+    const bool drained = device == nullptr || device->Drain(cancel);
+    items_state[i]->Drained = drained;
+    whole = whole && drained;
   }
   return whole;
+}
+
+bool TPlaybackDevsList::Drained(int index) const {
+  return items_state[static_cast<size_t>(index)]->Drained;
 }
 
 uint64_t TPlaybackDevsList::Dropouts() const {

@@ -31,9 +31,10 @@ std::string ResultDescription(uint32_t code);
 
 // Throws a device error for a failed sound call.
 [[noreturn]] void RaiseResultError(uint32_t code, int32_t line, const std::string& operation);
-// Throws for a failed file call or header check, with errno as the result code: nonzero puts the
-// text in Operation, zero puts it in Description.
-[[noreturn]] void RaiseSystemError(int32_t line, const std::string& text);
+// Throws for a failed file call or header check, with errno as the result code. A nonzero errno puts
+// the text (the call) in Operation and the system's description of errno in Description; zero puts
+// the text in Description. A subject ("Файл \"in.wav\"") leads the description: "subject: ...".
+[[noreturn]] void RaiseSystemError(int32_t line, const std::string& text, const std::string& subject = {});
 // Throws a notice.
 [[noreturn]] void RaiseNotice(const std::string& text);
 
@@ -157,7 +158,12 @@ public:
 class TRateConverter; // streaming sample-rate conversion of one output (RateConverter.h)
 
 // The owning list of a set-up's outputs. Each operation walks the items from index 0 upward; a
-// throw stops the walk at that item. An empty list does nothing.
+// throw stops the walk at that item. An empty list does nothing. A short working block (the end of
+// a file) reaches an output of the same rate as a short block; an output of another rate gets whole
+// blocks of its own size from its converter, and the rest at FlushAll.
+//
+// Threads: ConvertAll, WriteAll, FlushAll and DrainAll on the worker; the rest on the window thread
+// while the worker is not running, except Dropouts (any thread) and StartAll/StopAll (either).
 class TPlaybackDevsList {
 public:
   TPlaybackDevsList();
@@ -174,8 +180,13 @@ public:
   void ConvertAll(const TAudioBuffer& source);
   // Writes each output's block; an output with a rate converter writes every whole block queued.
   void WriteAll();
+  // The end of the signal: every rate converter gives up what it still holds, and its output writes
+  // it, the last block short. The converters then start afresh.
+  void FlushAll();
   // Drain on every output, in list order; true when every output played out everything it was given.
   bool DrainAll(const std::atomic<bool>& cancel);
+  // After DrainAll: whether output `index` played out everything it was given.
+  bool Drained(int index) const;
   // The sum of the outputs' dropouts.
   uint64_t Dropouts() const;
 

@@ -1,6 +1,8 @@
 #include "devices/WaveAudioDevices.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -8,6 +10,8 @@ namespace {
 
 constexpr uint32_t PcmLatencyUs = 100000; // what the PCM buffers
 constexpr int PcmWaitMs = 50;             // how long the device thread waits before it checks its flags
+constexpr int PollMs = 10;                // how often a play-out looks at the PCM and the flags
+constexpr double DrainMarginSeconds = 1.0;
 constexpr uint32_t InvalidCall = 0x88780032u;
 
 std::vector<std::string> NamesOf(const std::vector<TAlsaDevice>& devices) {
@@ -61,9 +65,14 @@ void TWAVEAudioPlaybackDevice::Open() {
     const std::lock_guard lock(mutex);
     closing = false;
     paused = false;
+    writing = false;
+    restartClean = true;
+    playOutWanted = false;
+    playOutCalledOff = false;
+    playedOut = false;
   }
   // An open device plays what is queued at once.
-  drainer = std::thread(&TWAVEAudioPlaybackDevice::Drain, this);
+  drainer = std::thread(&TWAVEAudioPlaybackDevice::DrainQueue, this);
 }
 
 void TWAVEAudioPlaybackDevice::Close() {
@@ -80,6 +89,7 @@ void TWAVEAudioPlaybackDevice::Close() {
   {
     const std::lock_guard lock(mutex);
     pending.swap(queue);
+    queuedBytes = 0;
   }
   for (std::unique_ptr<TQueuedBlock>& block : pending) {
     Release(std::move(block), false);
@@ -90,25 +100,77 @@ void TWAVEAudioPlaybackDevice::Close() {
 void TWAVEAudioPlaybackDevice::Start() {
   {
     const std::lock_guard lock(mutex);
+    if (paused) {
+      restartClean = true; // the PCM ran dry during the pause, not for want of a block
+    }
     paused = false;
   }
   changed.notify_all();
 }
 
 void TWAVEAudioPlaybackDevice::Stop() {
-  const std::lock_guard lock(mutex);
-  paused = true;
+  {
+    const std::lock_guard lock(mutex);
+    paused = true;
+  }
+  changed.notify_all();
 }
 
 void TWAVEAudioPlaybackDevice::Write() {
+  if (!drainer.joinable()) {
+    RaiseResultError(InvalidCall, __LINE__, "waveOutWrite (not open)");
+  }
   auto block = std::make_unique<TQueuedBlock>();
   block->Sequence = nextSequence++;
   block->Bytes.assign(buffer.Data(), buffer.Data() + buffer.Bytes());
   {
-    const std::lock_guard lock(mutex);
-    queue.push_back(std::move(block));
+    std::unique_lock lock(mutex);
+    // A full queue waits for the PCM: a file input then plays at the device's pace.
+    changed.wait(lock, [this] { return closing || queue.size() < MaxQueuedBlocks; });
+    if (!closing) {
+      queuedBytes += block->Bytes.size();
+      queue.push_back(std::move(block));
+    }
+  }
+  if (block) {
+    Release(std::move(block), false);
   }
   changed.notify_all();
+}
+
+bool TWAVEAudioPlaybackDevice::Drain(const std::atomic<bool>& cancel) {
+  using Clock = std::chrono::steady_clock;
+  if (!drainer.joinable()) {
+    return true;
+  }
+  std::unique_lock lock(mutex);
+  if (paused || closing) {
+    return true;
+  }
+  // The bound: what is pending now, the PCM's own buffer, and a margin for a slow start.
+  const double bytesPerSecond = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
+  const double pending =
+      static_cast<double>(queuedBytes + (writing ? static_cast<size_t>(buffer.Bytes()) : 0)) / bytesPerSecond;
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                         1.25 * (pending + PcmLatencyUs * 1e-6) + DrainMarginSeconds));
+  playOutWanted = true;
+  playOutCalledOff = false;
+  playedOut = false;
+  changed.notify_all();
+  while (playOutWanted) {
+    if (paused || closing) {
+      return true;
+    }
+    if (cancel.load() || Clock::now() >= deadline) {
+      playOutCalledOff = true;
+      changed.notify_all();
+      return false;
+    }
+    // The cancel flag cannot wake this wait; it is looked at every few milliseconds.
+    changed.wait_for(lock, std::chrono::milliseconds(PollMs));
+  }
+  return playedOut;
 }
 
 void TWAVEAudioPlaybackDevice::Release(std::unique_ptr<TQueuedBlock> block, bool played) {
@@ -117,18 +179,54 @@ void TWAVEAudioPlaybackDevice::Release(std::unique_ptr<TQueuedBlock> block, bool
   }
 }
 
-void TWAVEAudioPlaybackDevice::Drain() {
+bool TWAVEAudioPlaybackDevice::PlayOut() {
+  for (;;) {
+    {
+      const std::lock_guard lock(mutex);
+      if (closing || paused || playOutCalledOff) {
+        return false;
+      }
+    }
+    if (pcm.PlayedOut()) {
+      return true;
+    }
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::milliseconds(PollMs),
+                     [this] { return closing || paused || playOutCalledOff; });
+  }
+}
+
+void TWAVEAudioPlaybackDevice::DrainQueue() {
   const size_t frameBytes = buffer.Format().nBlockAlign;
   for (;;) {
     std::unique_ptr<TQueuedBlock> block;
+    bool clean = false;
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [this] { return closing || (!paused && !queue.empty()); });
+      changed.wait(lock, [this] { return closing || (!paused && (!queue.empty() || playOutWanted)); });
       if (closing) {
         return;
       }
+      if (queue.empty()) {
+        // Everything written has gone to the PCM: wait for it to be heard.
+        lock.unlock();
+        const bool done = PlayOut();
+        lock.lock();
+        playedOut = done;
+        playOutWanted = false;
+        restartClean = true; // the PCM runs dry now on purpose
+        changed.notify_all();
+        continue;
+      }
       block = std::move(queue.front());
       queue.pop_front();
+      queuedBytes -= block->Bytes.size();
+      writing = true;
+      clean = std::exchange(restartClean, false);
+    }
+    changed.notify_all(); // room in the queue
+    if (clean) {
+      pcm.PrepareIfRunDry();
     }
     size_t offset = 0;
     bool broken = false;
@@ -151,6 +249,11 @@ void TWAVEAudioPlaybackDevice::Drain() {
     }
     const bool played = offset + frameBytes > block->Bytes.size();
     Release(std::move(block), played);
+    {
+      const std::lock_guard lock(mutex);
+      writing = false;
+    }
+    changed.notify_all();
     // A PCM that could not recover gets one fresh start before the next block.
     if (broken) {
       pcm.Restart();
@@ -281,6 +384,7 @@ void TWAVEAudioRecordingDevice::Capture() {
       if (count == QueueBlocks) {
         first = (first + 1) % QueueBlocks;
         --count;
+        lostBlocks.fetch_add(1, std::memory_order_relaxed);
       }
       const int slot = (first + count) % QueueBlocks;
       std::memcpy(blocks.data() + static_cast<size_t>(slot) * blockBytes, staging.data(), blockBytes);

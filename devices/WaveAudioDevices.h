@@ -1,12 +1,15 @@
 #pragma once
 // Wave-audio devices on ALSA, numbered as WaveOutDeviceNames / WaveInDeviceNames list them.
 //
-// Playback (kind 1): Write queues a copy of the block and returns at once; a drain thread writes the
-// queue to the PCM in order and releases each record when it has been written (one completion per
-// block). Stop pauses the drain, Start resumes it, Close drops and releases what is pending.
+// Playback (kind 1): Write queues a copy of the block (which may be short) and returns at once while
+// fewer than MaxQueuedBlocks wait, else when one has gone to the PCM, so that a file input plays at
+// the device's pace instead of piling up in memory. A drain thread writes the queue to the PCM in
+// order and releases each record when it has been written (one completion per block). Stop pauses
+// the drain, Start resumes it, Close drops and releases what is pending. Drain waits until the queue
+// and the PCM have played out. Dropouts counts the underruns of a running, unpaused PCM.
 // Capture (kind 4): a capture thread fills whole blocks into a queue of 16; Read takes the oldest
 // and blocks until one is complete. Stop and Start pause and resume capture; a failure, or Close,
-// wakes Read with a TDSPException.
+// wakes Read with a TDSPException. Dropouts counts overruns and blocks lost to a full queue.
 //
 // Threads: Write/Read on the worker; Open, Close on the window thread; Start/Stop on either. The
 // device's own thread touches the PCM; one mutex guards the queue and the flags.
@@ -15,6 +18,7 @@
 #include "devices/platform/AlsaWaveAudio.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,6 +35,8 @@ std::vector<std::string> WaveInDeviceNames();
 
 class TWAVEAudioPlaybackDevice : public TPlaybackDevice {
 public:
+  static constexpr size_t MaxQueuedBlocks = 16;
+
   explicit TWAVEAudioPlaybackDevice(uint32_t deviceNumber);
   ~TWAVEAudioPlaybackDevice() override;
 
@@ -39,6 +45,11 @@ public:
   void Start() override;
   void Stop() override;
   void Write() override;
+  // Waits until every block written has been played by the PCM, at most what was pending when it
+  // began plus a margin; true once played out, false when cancelled or out of time. A stopped or
+  // closed device returns true at once.
+  bool Drain(const std::atomic<bool>& cancel) override;
+  uint64_t Dropouts() const override { return pcm.Xruns(); }
 
   uint32_t DeviceNumber() const { return deviceNumber; }
 
@@ -57,7 +68,10 @@ private:
     std::vector<uint8_t> Bytes;
   };
 
-  void Drain();
+  void DrainQueue();
+  // On the drain thread: waits until the PCM has played what it holds (true), or the play-out is
+  // called off, the device paused or closed (false).
+  bool PlayOut();
   void Release(std::unique_ptr<TQueuedBlock> block, bool played);
 
   const uint32_t deviceNumber;
@@ -66,9 +80,15 @@ private:
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::unique_ptr<TQueuedBlock>> queue; // guarded by mutex
+  size_t queuedBytes = 0;                          // guarded by mutex
   bool paused = false;                             // guarded by mutex
   bool closing = false;                            // guarded by mutex
-  uint64_t nextSequence = 0;                       // worker only
+  bool writing = false;                            // a block is on its way to the PCM; guarded by mutex
+  bool restartClean = true;      // the PCM may have run dry on purpose (open, pause, drain); guarded by mutex
+  bool playOutWanted = false;    // guarded by mutex
+  bool playOutCalledOff = false; // guarded by mutex
+  bool playedOut = false;        // guarded by mutex
+  uint64_t nextSequence = 0;     // worker only
   std::function<void(const TCompletion&)> completionHook;
 };
 
@@ -82,6 +102,7 @@ public:
   void Start() override;
   void Stop() override;
   void Read() override;
+  uint64_t Dropouts() const override { return pcm.Xruns() + lostBlocks.load(std::memory_order_relaxed); }
 
   uint32_t DeviceNumber() const { return deviceNumber; }
 
@@ -104,4 +125,5 @@ private:
   bool failed = true; // until Open: a Read then fails instead of waiting for ever
   uint32_t failureCode = 0x88780032u;
   std::string failureOperation = "waveInStart (not open)";
+  std::atomic<uint64_t> lostBlocks{0}; // blocks a full queue lost
 };

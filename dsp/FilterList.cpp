@@ -134,20 +134,40 @@ void ToPlanes(const uint8_t* data, size_t n, int channels, bool eightBit, float*
   }
 }
 
-// The planes back to interleaved PCM with saturation.
-void FromPlanes(const float* planes, size_t n, int channels, bool eightBit, uint8_t* data) {
+// The planes back to interleaved PCM with saturation; returns how many samples saturated, that is
+// lay beyond what truncation toward zero keeps in range (not-a-number included).
+uint64_t FromPlanes(const float* planes, size_t n, int channels, bool eightBit, uint8_t* data) {
+  uint64_t saturated = 0;
   size_t j0 = 0;
 #if defined(__SSE2__)
   if (!eightBit && channels == 2) {
     // max(v, lo) gives lo for NaN as SaturateTo16 does; the clamped values pack without change.
     const __m128 lo = _mm_set1_ps(-32768.0f);
     const __m128 hi = _mm_set1_ps(32767.0f);
+    // In range: -32769 < v < 32768 (false for NaN). A lane in range is all ones, -1, so subtracting
+    // the masks counts the samples in range.
+    const __m128 below = _mm_set1_ps(-32769.0f);
+    const __m128 above = _mm_set1_ps(32768.0f);
+    __m128i inRangeLanes = _mm_setzero_si128();
     for (; j0 + 3 < n; j0 += 4) {
-      const __m128i l = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(planes + j0), lo), hi));
-      const __m128i r = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(planes + n + j0), lo), hi));
+      const __m128 a = _mm_loadu_ps(planes + j0);
+      const __m128 b = _mm_loadu_ps(planes + n + j0);
+      const __m128 aIn = _mm_and_ps(_mm_cmpgt_ps(a, below), _mm_cmplt_ps(a, above));
+      const __m128 bIn = _mm_and_ps(_mm_cmpgt_ps(b, below), _mm_cmplt_ps(b, above));
+      inRangeLanes = _mm_sub_epi32(inRangeLanes, _mm_castps_si128(aIn));
+      inRangeLanes = _mm_sub_epi32(inRangeLanes, _mm_castps_si128(bIn));
+      const __m128i l = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(a, lo), hi));
+      const __m128i r = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(b, lo), hi));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(data + 4 * j0),
                        _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r)));
     }
+    // The rest of the 2 * j0 samples saturated.
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), inRangeLanes);
+    const uint64_t inRange = static_cast<uint64_t>(static_cast<uint32_t>(lanes[0])) +
+                             static_cast<uint32_t>(lanes[1]) + static_cast<uint32_t>(lanes[2]) +
+                             static_cast<uint32_t>(lanes[3]);
+    saturated += 2 * j0 - inRange;
   }
 #endif
   for (int c = 0; c < channels; ++c) {
@@ -155,18 +175,23 @@ void FromPlanes(const float* planes, size_t n, int channels, bool eightBit, uint
     if (eightBit) {
       uint8_t* d = data + c;
       for (size_t j = j0; j < n; ++j) {
-        d[j * channels] = SaturateTo8(plane[j]);
+        const float v = plane[j];
+        saturated += !(v > -129.0f && v < 128.0f);
+        d[j * channels] = SaturateTo8(v);
       }
     } else {
       uint8_t* d = data + 2 * c;
       for (size_t j = j0; j < n; ++j) {
-        const auto v = static_cast<uint16_t>(SaturateTo16(plane[j]));
+        const float v = plane[j];
+        saturated += !(v > -32769.0f && v < 32768.0f);
+        const auto u = static_cast<uint16_t>(SaturateTo16(v));
         uint8_t* p = d + 2 * j * channels;
-        p[0] = static_cast<uint8_t>(v);
-        p[1] = static_cast<uint8_t>(v >> 8);
+        p[0] = static_cast<uint8_t>(u);
+        p[1] = static_cast<uint8_t>(u >> 8);
       }
     }
   }
+  return saturated;
 }
 
 // The locks of a set of filters, taken in the order of their addresses and released in reverse. Slot
@@ -328,7 +353,10 @@ void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat&
     }
   }
 
-  FromPlanes(planes.data(), n, channels, eightBit, data);
+  const uint64_t saturated = FromPlanes(planes.data(), n, channels, eightBit, data);
+  if (saturated != 0) {
+    clipped.fetch_add(saturated, std::memory_order_relaxed);
+  }
 }
 
 void TFilterList::Save(TByteWriter& out) const {

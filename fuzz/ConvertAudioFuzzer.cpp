@@ -2,7 +2,7 @@
 // two bytes choose the source and destination entries, the next two shorten the source and the
 // destination blocks (a short last block, an odd byte count); the rest is the samples. Both the
 // one-shot ConvertAudio and the streaming converter of an output run; neither may touch a byte
-// outside its buffers, and equal formats copy.
+// outside its buffers, equal formats copy, and the flushed stream lasts the source's duration.
 
 #include "FuzzTools.h"
 
@@ -50,15 +50,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TRateConverter converter(src, srcFrames, dst, dstFrames);
     std::vector<uint8_t> block(static_cast<size_t>(srcFrames) * src.nBlockAlign);
     std::vector<uint8_t> out(static_cast<size_t>(dstFrames) * dst.nBlockAlign);
+    int64_t framesIn = 0;
+    int64_t framesOut = 0;
     for (size_t at = 0; at < srcBytes; at += block.size()) {
+      // The last block as short as the samples that are left, as at the end of a file.
       const size_t n = std::min(block.size(), srcBytes - at);
-      std::fill(block.begin(), block.end(), src.wBitsPerSample == 8 ? 128 : 0);
-      std::memcpy(block.data(), source.data() + at, n);
-      converter.Push(block.data(), static_cast<int32_t>(block.size()));
+      const size_t whole = n - n % static_cast<size_t>(src.nBlockAlign);
+      std::memcpy(block.data(), source.data() + at, whole);
+      converter.Push(block.data(), static_cast<int32_t>(whole));
+      framesIn += static_cast<int64_t>(whole / src.nBlockAlign);
       while (converter.Pop(out.data(), dstFrames)) {
+        framesOut += dstFrames;
       }
       FUZZ_CHECK(converter.QueuedFrames() < dstFrames);
     }
+    // The flush ends the signal at its own length at the new rate.
+    converter.Flush();
+    framesOut += converter.QueuedFrames();
+    const int64_t rateIn = src.nSamplesPerSec;
+    FUZZ_CHECK(framesOut == (framesIn * dst.nSamplesPerSec + rateIn / 2) / rateIn);
   }
   return 0;
 }

@@ -6,7 +6,8 @@
 wave_reader:   WAVE files of every table format, and the shapes a reader meets in the wild or in a
                damaged file: odd chunks with and without their pad byte, fmt chunks of 16, 18 and 40
                bytes, the extensible format, data sizes 0, 0xFFFFFFFF and past the end, block align 0,
-               0 or 3 channels, rate 0, other tags and widths, headers cut short.
+               0 or 3 channels, rate 0, other tags and widths, headers cut short; 24- and 32-bit
+               integer and 32- and 64-bit float samples, plain and extensible, and floats out of range.
 flt_loader:    filter records of every class (the payload; the target appends the checksum itself),
                whole ".flt" files, values at and past the accepted bounds, wrong types, short records.
 lst_loader:    chain records: empty, each class, all classes, 16 filters, n = 17, negative n, unknown
@@ -116,6 +117,26 @@ def wave_seeds():
     seeds["bits-0"] = riff(chunk(b"fmt ", fmt_body(rate, 1, 0, block_align=1)), data)
     seeds["tag-float"] = riff(chunk(b"fmt ", fmt_body(rate, 1, 32, tag=3)), data)
     seeds["tag-0"] = riff(chunk(b"fmt ", fmt_body(rate, 1, 16, tag=0)), data)
+    # The encodings the reader converts to 16 bits, real samples in them, and floats out of range.
+    for channels in (1, 2):
+        values = [0.9 * math.sin(2 * math.pi * 440 * n / rate) for n in range(1500 * channels)]
+        wide = {
+            "pcm24": (1, 24, b"".join(struct.pack("<i", int(v * 8388607))[:3] for v in values)),
+            "pcm32": (1, 32, b"".join(struct.pack("<i", int(v * 2147483647)) for v in values)),
+            "float32": (3, 32, struct.pack(f"<{len(values)}f", *values)),
+            "float64": (3, 64, struct.pack(f"<{len(values)}d", *values)),
+        }
+        for name, (tag, width, body) in wide.items():
+            seeds[f"{name}-{channels}ch"] = riff(chunk(b"fmt ", fmt_body(rate, channels, width, tag=tag)),
+                                                 chunk(b"data", body))
+            sub = EXTENSIBLE_PCM if tag == 1 else EXTENSIBLE_FLOAT
+            ext_wide = (fmt_body(rate, channels, width, tag=0xFFFE) +
+                        struct.pack("<HHI", 22, width, 4 if channels == 1 else 3) + sub)
+            seeds[f"{name}-{channels}ch-extensible"] = riff(chunk(b"fmt ", ext_wide), chunk(b"data", body))
+    odd = struct.pack("<8f", 1.5, -2.0, float("nan"), float("inf"), float("-inf"), 1e30, -1.0, 0.99998)
+    seeds["float32-out-of-range"] = riff(chunk(b"fmt ", fmt_body(rate, 1, 32, tag=3)), chunk(b"data", odd))
+    seeds["stream-unknown-length"] = riff(fmt16, chunk(b"fact", struct.pack("<I", 0)),
+                                          struct.pack("<4sI", b"data", 0x7FFFF000) + pcm)
     seeds["rifx"] = b"RIFX" + riff(fmt16, data)[4:]
     seeds["not-wave"] = b"RIFF" + struct.pack("<I", 4) + b"AVI "
     canonical = seeds["canonical"]

@@ -3,6 +3,7 @@
 #include "app/FrequencyResponse.h"
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/MultiBandFilter.h"
 #include "tools/RenderOptions.h"
 
 #include <charconv>
@@ -33,40 +34,131 @@ template <typename T> bool ParseNumber(const std::string& text, T& value) {
   return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
+// "fc, WindowType, KernelSize"
+std::string ParameterNames(const TFilter& filter) {
+  std::string names;
+  for (int i = 0; i < filter.ParameterCount(); ++i) {
+    names += (i > 0 ? ", " : "") + std::string(filter.Parameter(i).Name);
+  }
+  return names;
+}
+
+int32_t IntAt(const void* storage) {
+  int32_t v = 0;
+  std::memcpy(&v, storage, 4);
+  return v;
+}
+
+double DoubleAt(const void* storage, int k = 0) {
+  double v = 0;
+  std::memcpy(&v, static_cast<const char*>(storage) + 8 * k, 8);
+  return v;
+}
+
+// The range the command line allows for parameter `index` of the filter, when its value now lies
+// outside it; empty when the value is allowed. The ranges are the ones the filters themselves
+// accept, except WindowType, which the filters read as "0, or any other value", and the command
+// line takes as 0 or 1 only.
+std::string RangeBroken(const TFilter& filter, int index) {
+  const TFilter::TParameter& p = filter.Parameter(index);
+  const std::string name = p.Name;
+  const auto intIn = [&](int32_t lo, int32_t hi) {
+    const int32_t v = IntAt(p.Storage);
+    return v >= lo && v <= hi;
+  };
+  switch (filter.Type()) {
+  case 0:
+  case 1:
+    if (name == "fc" && !intIn(0, filter.SampleRate() / 2)) {
+      return "от 0 до " + std::to_string(filter.SampleRate() / 2) + " Гц (половина частоты дискретизации)";
+    }
+    if (name == "WindowType" && !intIn(0, 1)) {
+      return "0 (окно Хэмминга) или 1 (окно Блэкмана)";
+    }
+    if (name == "KernelSize") {
+      const int32_t n = IntAt(p.Storage);
+      if (n < 8 || n > 1024 || (n & (n - 1)) != 0) {
+        return "степень двойки от 8 до 1024";
+      }
+    }
+    break;
+  case 4:
+    for (int k = 0; k < p.Size / 8; ++k) {
+      const double g = DoubleAt(p.Storage, k);
+      if (!(g >= 0.0 && g <= TMultiBandFilter::MaxGain)) {
+        return "20 значений через /, каждое от 0 до 1000000";
+      }
+    }
+    break;
+  case 9:
+    if (name == "Delay" && !intIn(1, 1000)) {
+      return "от 1 до 1000 мс";
+    }
+    if (name == "DecayTime" && !intIn(10, 10000)) {
+      return "от 10 до 10000 мс";
+    }
+    break;
+  case 11:
+    if (name == "ReverbTime" && !intIn(10, 10000)) {
+      return "от 10 до 10000 мс";
+    }
+    if (name == "DelayLines" && !intIn(1, 32)) {
+      return "от 1 до 32";
+    }
+    if (p.Size == 8) {
+      const double v = DoubleAt(p.Storage);
+      if (!(std::isfinite(v) && v >= 0.0)) {
+        return "конечное число от 0";
+      }
+    }
+    break;
+  default:
+    break;
+  }
+  return {};
+}
+
 // Writes one NAME=VALUE into the parameter's storage: an int32, a double, or several doubles
-// separated by '/'.
-void WriteParameter(TFilter& filter, const std::string& name, const std::string& text) {
+// separated by '/'. Returns the parameter's index.
+int WriteParameter(TFilter& filter, const std::string& name, const std::string& text) {
   void* storage = filter.FindParameter(name);
   if (storage == nullptr) {
-    throw TUsageError("Неизвестный параметр фильтра: " + name);
+    throw TUsageError("Неизвестный параметр фильтра «" + std::string(FilterCatalogue[filter.Type()]) +
+                      "»: " + name + "; его параметры: " + ParameterNames(filter));
   }
-  int32_t size = 0;
+  int index = 0;
   for (int i = 0; i < filter.ParameterCount(); ++i) {
     if (filter.Parameter(i).Storage == storage) {
-      size = filter.Parameter(i).Size;
+      index = i;
       break;
     }
   }
-  const auto bad = [&] { return TUsageError("Неверное значение параметра " + name + ": " + text); };
+  const TFilter::TParameter& parameter = filter.Parameter(index);
+  const int32_t size = parameter.Size;
+  const auto bad = [&](const char* expected) {
+    return TUsageError("Неверное значение параметра " + std::string(parameter.Name) + ": " + text +
+                       " (ожидается " + expected + ")");
+  };
   if (size == 4) {
     int32_t v = 0;
     if (!ParseNumber(text, v)) {
-      throw bad();
+      throw bad("целое число");
     }
     std::memcpy(storage, &v, 4);
-    return;
+    return index;
   }
   const auto parts = Split(text, '/');
   if (parts.size() != static_cast<size_t>(size / 8)) {
-    throw bad();
+    throw bad(size == 8 ? "число" : "20 чисел через /");
   }
   std::vector<double> values(parts.size());
   for (size_t i = 0; i < parts.size(); ++i) {
     if (!ParseNumber(parts[i], values[i])) {
-      throw bad();
+      throw bad(size == 8 ? "число" : "20 чисел через /");
     }
   }
   std::memcpy(storage, values.data(), values.size() * sizeof(double));
+  return index;
 }
 
 std::string FormatDouble(double v) {
@@ -82,11 +174,11 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
   const std::string typeText = text.substr(0, colon);
   int32_t type = 0;
   if (!ParseNumber(typeText, type)) {
-    throw TUsageError("Неверный тип фильтра: " + typeText);
+    throw TUsageError("Тип фильтра для --add должен быть одним из 0, 1, 4, 9, 11: " + typeText);
   }
   auto filter = CreateFilter(type, chain.SampleRate());
   if (!filter) {
-    throw TUsageError("Для типа фильтра " + typeText + " нет реализации");
+    throw TUsageError("Для типа фильтра " + typeText + " нет реализации; реализованы типы 0, 1, 4, 9, 11");
   }
   if (colon != std::string::npos) {
     // The filter belongs to no chain yet; the lock still pairs each write with the Apply below.
@@ -96,7 +188,12 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
       if (equals == std::string::npos) {
         throw TUsageError("Ожидается ИМЯ=ЗНАЧЕНИЕ: " + assignment);
       }
-      WriteParameter(*filter, assignment.substr(0, equals), assignment.substr(equals + 1));
+      const int index = WriteParameter(*filter, assignment.substr(0, equals), assignment.substr(equals + 1));
+      const std::string range = RangeBroken(*filter, index);
+      if (!range.empty()) {
+        throw TUsageError("Значение вне допустимого диапазона: " + assignment + " (допустимо: " + range +
+                          ")");
+      }
     }
     if (!filter->Validate()) {
       throw TUsageError("Недопустимые значения параметров фильтра: " + text);

@@ -11,35 +11,50 @@
 #include "dsp/FilterList.h"
 #include "tools/ChainCommands.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
 
-// Set by SIGINT and SIGTERM: the run ends after the pass under way and completes its files.
+// Set by SIGINT and SIGTERM to the signal's number: the run ends after the pass under way and
+// completes its files.
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void RequestStop(int) {
-  stopRequested = 1;
+extern "C" void RequestStop(int signal) {
+  stopRequested = signal;
 }
 
 // SIGINT and SIGTERM request a stop for as long as a command runs, from before any file is opened.
+// SIGPIPE and SIGXFSZ are ignored: a reader that leaves the pipe of a "-" output, or a file-size
+// limit, makes that write fail with an error, and every file is still completed.
 class TStopSignals {
 public:
   TStopSignals() {
     stopRequested = 0;
     previousInt = std::signal(SIGINT, RequestStop);
     previousTerm = std::signal(SIGTERM, RequestStop);
+    previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    previousFileSize = std::signal(SIGXFSZ, SIG_IGN);
   }
   ~TStopSignals() {
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
+    std::signal(SIGPIPE, previousPipe);
+    std::signal(SIGXFSZ, previousFileSize);
   }
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;
@@ -47,12 +62,15 @@ public:
 private:
   void (*previousInt)(int) = SIG_DFL;
   void (*previousTerm)(int) = SIG_DFL;
+  void (*previousPipe)(int) = SIG_DFL;
+  void (*previousFileSize)(int) = SIG_DFL;
 };
 
-// The window side of the worker on the command line: it counts blocks and prints errors.
+// The window side of the worker on the command line: it counts blocks and prints errors. The
+// counts are the worker's until it has ended.
 class TRenderWindow final : public TProcessingNotify {
 public:
-  TRenderWindow(std::ostream& err, int64_t frameLimit) : err(err), frameLimit(frameLimit) {}
+  explicit TRenderWindow(std::ostream& err) : err(err) {}
 
   void Attach(TProcessingThread& thread) { worker = &thread; }
 
@@ -66,9 +84,6 @@ public:
     totalNs += ns;
     maxNs = std::max(maxNs, ns);
     frames += worker->Work().Frames();
-    if (frameLimit > 0 && frames >= frameLimit) {
-      worker->Terminate(); // this block is still written
-    }
   }
   void RunSynchronously(const std::function<void()>& call) override { call(); }
   void ShowDSPException(const TDSPException& e) override {
@@ -87,7 +102,6 @@ public:
 
 private:
   std::ostream& err;
-  int64_t frameLimit;
   TProcessingThread* worker = nullptr;
 };
 
@@ -205,64 +219,324 @@ void PrintDeviceLists(TDeviceLists& devices, std::ostream& out) {
   PrintItems(devices.Outputs(), "ВЫХОД.wav", out);
 }
 
+// The settings-file actions name their file when they fail; a file that cannot be opened or
+// created also gets the system's words for why.
+std::string FileOfAction(const TRenderAction& action) {
+  using K = TRenderAction::Kind;
+  switch (action.What) {
+  case K::Chain:
+  case K::LoadFilter:
+  case K::SaveChain:
+  case K::SaveFilter:
+    return action.Text;
+  default:
+    return {};
+  }
+}
+
 void RunAction(const TRenderAction& action, TFilterList& chain, std::ostream& out) {
   using K = TRenderAction::Kind;
   auto slot = [&]() -> TFilter& {
     if (action.Slot >= chain.Count()) {
-      throw TUsageError("В цепочке нет фильтра в позиции " + std::to_string(action.Slot));
+      throw TUsageError("В цепочке нет фильтра в позиции " + std::to_string(action.Slot) +
+                        (chain.Count() == 0
+                             ? std::string(" (цепочка пуста)")
+                             : " (позиции от 0 до " + std::to_string(chain.Count() - 1) + ")"));
     }
     return *chain.Item(action.Slot);
   };
-  switch (action.What) {
-  case K::Chain:
-    LoadChainFile(chain, action.Text);
-    break;
-  case K::Add:
-    AddFilterFromText(chain, action.Text);
-    break;
-  case K::Disable:
-    slot();
-    chain.SetEnabled(action.Slot, false);
-    break;
-  case K::LoadFilter:
-    LoadFilterFile(slot(), action.Text);
-    break;
-  case K::SaveChain:
-    SaveChainFile(chain, action.Text);
-    break;
-  case K::SaveFilter:
-    SaveFilterFile(slot(), action.Text);
-    break;
-  case K::Print:
-    PrintChain(chain, out);
-    break;
-  case K::Response:
-    PrintResponse(chain, out);
-    break;
+  errno = 0;
+  try {
+    switch (action.What) {
+    case K::Chain:
+      LoadChainFile(chain, action.Text);
+      break;
+    case K::Add:
+      AddFilterFromText(chain, action.Text);
+      break;
+    case K::Disable:
+      slot();
+      chain.SetEnabled(action.Slot, false);
+      break;
+    case K::LoadFilter:
+      LoadFilterFile(slot(), action.Text);
+      break;
+    case K::SaveChain:
+      SaveChainFile(chain, action.Text);
+      break;
+    case K::SaveFilter:
+      SaveFilterFile(slot(), action.Text);
+      break;
+    case K::Print:
+      PrintChain(chain, out);
+      break;
+    case K::Response:
+      PrintResponse(chain, out);
+      break;
+    }
+  } catch (const TFilterError& e) {
+    const int code = errno;
+    const std::string file = FileOfAction(action);
+    if (file.empty()) {
+      throw;
+    }
+    std::string text = std::string(e.what()) + " Файл \"" + file + "\"";
+    const bool opening =
+        std::strcmp(e.what(), MsgCannotOpenFile) == 0 || std::strcmp(e.what(), MsgCannotCreateFile) == 0;
+    if (opening && code != 0 && ::strerrordesc_np(code) != nullptr) {
+      text += std::string(": ") + ::strerrordesc_np(code);
+    }
+    throw TFilterError(text);
   }
 }
 
+// ---- Which files a command line reads and writes ----------------------------------------------
+
+// A file as the system knows it (device and inode) or, for one that does not exist yet, its path.
+struct TFileKey {
+  std::string Name;
+  bool Exists = false;
+  bool Regular = false;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  std::string Path;
+
+  bool SameAs(const TFileKey& other) const {
+    if (Exists != other.Exists) {
+      return false;
+    }
+    return Exists ? Device == other.Device && Inode == other.Inode : Path == other.Path;
+  }
+};
+
+// "-" is the standard stream `standardFd`; any other name is followed through symbolic links.
+TFileKey KeyOf(const std::string& name, int standardFd) {
+  TFileKey key;
+  key.Name = name;
+  struct stat st {};
+  const int r = name == "-" ? ::fstat(standardFd, &st) : ::stat(name.c_str(), &st);
+  if (r == 0) {
+    key.Exists = true;
+    key.Regular = S_ISREG(st.st_mode);
+    key.Device = st.st_dev;
+    key.Inode = st.st_ino;
+    key.Size = st.st_size;
+  } else {
+    std::error_code error;
+    key.Path = std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error).string();
+  }
+  return key;
+}
+
+bool HoldsWave(const std::string& name) {
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  char head[12] = {};
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+std::string Shown(const std::string& name, bool output) {
+  if (name == "-") {
+    return output ? "- (стандартный вывод)" : "- (стандартный ввод)";
+  }
+  return name;
+}
+
+// Refuses, before anything is opened for writing, a command line that would overwrite a file it
+// reads, write one file twice, replace an existing file when the input is a device (all names are
+// outputs then), replace an existing file that is not a WAVE file, or write sound to a terminal.
+void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
+  using K = TRenderAction::Kind;
+  std::vector<TFileKey> reads;
+  std::optional<TFileKey> soundInput;
+  if (command.Input && command.Input->Family == TDeviceFamily::File) {
+    soundInput = KeyOf(command.Input->FileName, STDIN_FILENO);
+    reads.push_back(*soundInput);
+  }
+  std::vector<TFileKey> saves;
+  for (const TRenderAction& action : command.Actions) {
+    if (action.What == K::Chain || action.What == K::LoadFilter) {
+      reads.push_back(KeyOf(action.Text, STDIN_FILENO));
+    } else if (action.What == K::SaveChain || action.What == K::SaveFilter) {
+      // A settings file may be loaded, changed and saved back in place: that is not an overwrite of
+      // the sound.
+      const TFileKey key = KeyOf(action.Text, STDOUT_FILENO);
+      if (soundInput && key.SameAs(*soundInput)) {
+        throw TUsageError("Файл параметров " + action.Text + " - это входной файл " +
+                          Shown(soundInput->Name, false) + ": он не будет перезаписан");
+      }
+      saves.push_back(key);
+    }
+  }
+  const bool deviceInput = command.Input && command.Input->Family != TDeviceFamily::File;
+  std::vector<TFileKey> outputs;
+  for (const TDeviceChoice& choice : command.Outputs) {
+    if (choice.Family != TDeviceFamily::File) {
+      continue;
+    }
+    const std::string& name = choice.FileName;
+    if (name == "-" && console.StdoutIsTerminal) {
+      throw TUsageError("Звук не выводится на терминал: направьте стандартный вывод в файл или канал");
+    }
+    const TFileKey key = KeyOf(name, STDOUT_FILENO);
+    for (const TFileKey& read : reads) {
+      if (key.SameAs(read)) {
+        throw TUsageError("Выходной файл " + Shown(name, true) + " - это входной файл " +
+                          Shown(read.Name, false) + ": он не будет перезаписан");
+      }
+    }
+    for (const TFileKey& other : outputs) {
+      if (key.SameAs(other)) {
+        throw TUsageError("Выходной файл " + Shown(name, true) + " задан дважды (тот же файл, что и " +
+                          Shown(other.Name, true) + ")");
+      }
+    }
+    for (const TFileKey& save : saves) {
+      if (key.SameAs(save)) {
+        throw TUsageError("Выходной файл " + Shown(name, true) + " - это файл параметров " + save.Name);
+      }
+    }
+    if (key.Exists && key.Regular && name != "-" && !command.Force) {
+      if (deviceInput) {
+        throw TUsageError("Файл " + name +
+                          " уже существует, а при входе с устройства все имена файлов - выходы; "
+                          "чтобы перезаписать его, добавьте --force");
+      }
+      if (key.Size > 0 && !HoldsWave(name)) {
+        throw TUsageError("Файл " + name +
+                          " существует и не является файлом WAVE; чтобы перезаписать его, добавьте --force");
+      }
+    }
+    outputs.push_back(key);
+  }
+}
+
+// Whether some output writes its sound to standard output (as "-", or by a name of the same file).
+bool SoundGoesToStdout(const TRenderCommand& command) {
+  const TFileKey stdoutKey = KeyOf("-", STDOUT_FILENO);
+  for (const TDeviceChoice& choice : command.Outputs) {
+    if (choice.Family == TDeviceFamily::File &&
+        (choice.FileName == "-" ||
+         (stdoutKey.Exists && KeyOf(choice.FileName, STDOUT_FILENO).SameAs(stdoutKey)))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string OutputName(const TDeviceChoice& choice) {
+  switch (choice.Family) {
+  case TDeviceFamily::Ring:
+    return "--play " + std::to_string(choice.Index);
+  case TDeviceFamily::WaveAudio:
+    return "--wave-out " + std::to_string(choice.Index);
+  case TDeviceFamily::File:
+    break;
+  }
+  return Shown(choice.FileName, true);
+}
+
+// ---- Progress ------------------------------------------------------------------------------------
+
+// One line on a terminal, rewritten in place a few times a second: the share of the input done
+// (when its length is known), the seconds of sound and the speed against real time.
+class TProgress {
+public:
+  TProgress(std::ostream& err, bool shown, int64_t totalFrames, uint32_t rate)
+      : err(err), shown(shown), totalFrames(totalFrames), rate(std::max<uint32_t>(rate, 1)) {}
+  ~TProgress() { Clear(); }
+  TProgress(const TProgress&) = delete;
+  TProgress& operator=(const TProgress&) = delete;
+
+  // Rewrites the line, at most four times a second unless `now` asks for it at once.
+  void Update(int64_t frames, double wallSeconds, bool now = false) {
+    if (!shown || (!now && wallSeconds - lastWall < 0.25)) {
+      return;
+    }
+    lastWall = wallSeconds;
+    const double seconds = static_cast<double>(frames) / rate;
+    const double speed = wallSeconds > 0 ? seconds / wallSeconds : 0.0;
+    char line[160];
+    if (totalFrames > 0) {
+      const double share =
+          std::min(100.0, 100.0 * static_cast<double>(frames) / static_cast<double>(totalFrames));
+      std::snprintf(line, sizeof line, "\rОбработано %3.0f %% (%.1f из %.1f с), %.1fx\033[K", share, seconds,
+                    static_cast<double>(totalFrames) / rate, speed);
+    } else {
+      std::snprintf(line, sizeof line, "\rОбработано %.1f с, %.1fx\033[K", seconds, speed);
+    }
+    err << line << std::flush;
+    printed = true;
+  }
+  void Clear() {
+    if (printed) {
+      err << "\r\033[K" << std::flush;
+      printed = false;
+    }
+  }
+
+private:
+  std::ostream& err;
+  const bool shown;
+  const int64_t totalFrames;
+  const uint32_t rate;
+  double lastWall = 0.0;
+  bool printed = false;
+};
+
+// A file shorter than this is done before a progress line would mean anything.
+constexpr double ProgressFromSeconds = 3.0;
+
 } // namespace
 
-int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostream& err) {
+int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostream& err,
+                     const TRenderConsole& console) {
   if (command.Help) {
     out << RenderUsage;
     return 0;
   }
+  if (command.Version) {
+    out << "sonolab-render " << RenderVersion << '\n';
+    return 0;
+  }
+  try {
+    CheckFiles(command, console);
+  } catch (const TUsageError& e) {
+    PrintUsageError(e, err);
+    return 2;
+  }
+  // With the sound on standard output, every line of text goes to standard error.
+  std::ostream& text = SoundGoesToStdout(command) ? err : out;
+
   const TStopSignals signals;
   const auto wallStart = std::chrono::steady_clock::now();
+  if (command.ListFormats) {
+    for (int i = 0; i < FormatCount; ++i) {
+      text << i << '\t' << FormatName(i) << '\n';
+    }
+    if (!command.Input && command.Actions.empty() && !command.ListDevices) {
+      return 0;
+    }
+  }
   TDeviceLists devices;
   if (command.ListDevices) {
-    PrintDeviceLists(devices, out);
+    PrintDeviceLists(devices, text);
     if (!command.Input && command.Actions.empty()) {
       return 0;
     }
   }
   std::unique_ptr<TRecordingDevice> input;
+  TWAVEFileRecordingDevice* reader = nullptr;
   int32_t rate = command.Rate;
   try {
     if (command.Input) {
       input = MakeInput(*command.Input, devices, command.InFormat);
+      reader = dynamic_cast<TWAVEFileRecordingDevice*>(input.get());
       input->Open();
       rate = static_cast<int32_t>(input->Buffer().Format().nSamplesPerSec);
     }
@@ -270,23 +544,30 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;
   } catch (const TUsageError& e) {
-    err << e.what() << "\n\n" << RenderUsage;
+    PrintUsageError(e, err);
     return 2;
+  }
+  if (reader != nullptr) {
+    reader->SetTailFrames(std::llround(command.TailSeconds * rate));
+    if (reader->Converted()) {
+      err << "Вход " << Shown(reader->FileName(), false) << " (" << WaveFileFormatText(reader->FileFormat())
+          << ") читается с преобразованием в 16 бит\n";
+    }
   }
 
   TFilterList chain(rate);
   try {
     for (const TRenderAction& action : command.Actions) {
-      RunAction(action, chain, out);
+      RunAction(action, chain, text);
     }
   } catch (const TUsageError& e) {
-    err << e.what() << "\n\n" << RenderUsage;
+    PrintUsageError(e, err);
     return 2;
   } catch (const TFilterError& e) {
     err << e.what() << '\n';
     return 1;
   }
-  out.flush();
+  text.flush();
   if (!input) {
     return 0;
   }
@@ -301,48 +582,96 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       outputs->Add(std::move(device));
     }
   } catch (const TUsageError& e) {
-    err << e.what() << "\n\n" << RenderUsage;
+    PrintUsageError(e, err);
     return 2;
   } catch (const TDSPException& e) {
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;
   }
 
-  const int64_t frameLimit = command.Seconds ? static_cast<int64_t>(*command.Seconds * rate + 0.5) : 0;
-  TRenderWindow window(err, frameLimit);
+  const int64_t totalFrames = reader != nullptr && reader->TotalFrames() >= 0
+                                  ? reader->TotalFrames() + std::llround(command.TailSeconds * rate)
+                                  : -1;
+  const bool progressShown =
+      console.StderrIsTerminal && reader != nullptr &&
+      (totalFrames < 0 || static_cast<double>(totalFrames) > ProgressFromSeconds * rate);
+  TRenderWindow window(err);
+  bool drainedWhole = true;
+  std::vector<std::string> unfinished;
+  uint64_t clipped = 0;
+  uint64_t dropouts = 0;
   try {
     outputs->OpenAll();
     TProcessingThread worker(chain, *outputs, *input, window);
     window.Attach(worker);
+    worker.LimitFrames(command.Seconds ? std::llround(*command.Seconds * rate) : 0);
+    TProgress progress(err, progressShown, totalFrames, static_cast<uint32_t>(rate));
+    const auto wallNow = [&] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    };
+    progress.Update(0, wallNow(), true);
     if (stopRequested == 0) {
       worker.ResumeProcessing();
       while (!worker.Finished()) {
         if (stopRequested != 0) {
           worker.Abort(); // an interrupted render stops at once; the files are still completed
         }
+        progress.Update(worker.FramesProcessed(), wallNow());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
     worker.WaitFor();
+    progress.Update(worker.FramesProcessed(), wallNow(), true);
+    progress.Clear();
+    drainedWhole = worker.DrainedWhole();
+    for (int i = 0; i < outputs->Count(); ++i) {
+      if (!outputs->Drained(i)) {
+        unfinished.push_back(OutputName(command.Outputs[static_cast<size_t>(i)]));
+      }
+    }
+    clipped = worker.ClippedSamples();
+    dropouts = worker.Dropouts();
   } catch (const TDSPException& e) {
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;
   }
   // The input first, then the outputs: closing a writer completes its header.
+  const int channels = input->Buffer().Format().nChannels;
   input.reset();
   outputs.reset();
   if (window.failed) {
     return 1;
   }
+  const bool interrupted = stopRequested != 0;
+  int status = interrupted ? 128 + static_cast<int>(stopRequested) : 0;
+  if (!interrupted && !drainedWhole) {
+    for (const std::string& name : unfinished) {
+      err << "Выход " << name << " не доиграл звук до конца: время ожидания истекло\n";
+    }
+    status = 1;
+  }
 
   const double seconds = static_cast<double>(window.frames) / rate;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   const double meanMs = window.blocks > 0 ? window.totalNs / 1e6 / static_cast<double>(window.blocks) : 0.0;
-  char line[256];
+  if (clipped > 0) {
+    const double samples = static_cast<double>(window.frames) * channels;
+    char warning[256];
+    std::snprintf(warning, sizeof warning,
+                  "Предупреждение: %llu отсчётов (%.2f %%) вышли за пределы формата и ограничены; уменьшите "
+                  "усиление цепочки\n",
+                  static_cast<unsigned long long>(clipped),
+                  samples > 0 ? 100.0 * static_cast<double>(clipped) / samples : 0.0);
+    err << warning;
+  }
+  char line[320];
   std::snprintf(line, sizeof line,
-                "blocks=%lld frames=%lld seconds=%.3f mean_ms=%.3f max_ms=%.3f realtime=%.1f\n",
+                "blocks=%lld frames=%lld seconds=%.3f mean_ms=%.3f max_ms=%.3f realtime=%.1f clipped=%llu "
+                "dropouts=%llu\n",
                 static_cast<long long>(window.blocks), static_cast<long long>(window.frames), seconds, meanMs,
-                static_cast<double>(window.maxNs) / 1e6, wall > 0 ? seconds / wall : 0.0);
-  out << line;
-  return 0;
+                static_cast<double>(window.maxNs) / 1e6, wall > 0 ? seconds / wall : 0.0,
+                static_cast<unsigned long long>(clipped), static_cast<unsigned long long>(dropouts));
+  text << line;
+  text.flush();
+  return status;
 }

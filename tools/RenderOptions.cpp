@@ -5,14 +5,24 @@
 
 const char* const RenderUsage =
     R"(Использование:
-  sonolab-render [ПАРАМЕТРЫ] [ВХОД.wav ВЫХОД.wav [ВЫХОД.wav ...]]
+  sonolab-render [ПАРАМЕТРЫ] ВХОД.wav [ВЫХОД.wav ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД.wav ...]
+  sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из файла WAVE или устройства записи в файлы WAVE
 и устройства воспроизведения. Без входа работает только с цепочкой и файлами параметров.
 Параметры выполняются в том порядке, в каком заданы.
 
+Входы и выходы:
+  Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
+  (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
+  стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
+  идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
+  никогда не перезаписывается. Существующий файл перезаписывается только если это файл WAVE
+  и вход - файл; иначе нужен --force.
+
 Цепочка и параметры фильтров:
-  --rate ГЦ               частота дискретизации цепочки без входного файла (по умолчанию 44100;
+  --rate ГЦ               частота дискретизации цепочки без входа (1..1000000, по умолчанию 44100;
                           с входом действует частота входа)
   --chain ФАЙЛ.lst        загрузить цепочку, заменив текущую
   --add ТИП[:ИМЯ=ЗНАЧ[,ИМЯ=ЗНАЧ...]]
@@ -31,42 +41,55 @@ const char* const RenderUsage =
 
 Обработка:
   --out-format N          формат выходов: элемент N таблицы форматов (0..35); иначе формат входа
+  --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
-  --capture I             вход: устройство оцифровки I семейства DirectSound
-  --wave-in I             вход: устройство оцифровки I семейства Wave Audio
+  --capture I             вход: устройство оцифровки I семейства PulseAudio
+  --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
-  --seconds S             остановить обработку после S секунд звука
-  --play I                выход: устройство воспроизведения I семейства DirectSound (можно повторять)
-  --wave-out I            выход: устройство воспроизведения I семейства Wave Audio (можно повторять)
+  --seconds S             остановить обработку после S секунд звука (S > 0)
+  --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
+                          и реверберация затихли (S >= 0, по умолчанию 0)
+  --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
+  --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
+  --force                 перезаписывать существующие файлы (кроме входов)
+  --version               вывести версию
   --help                  эта справка
 
 По окончании обработки выводится строка
-  blocks=B frames=F seconds=S mean_ms=M max_ms=X realtime=R
-Ошибки: сообщение программы в stderr и код 1; ошибка в параметрах - код 2.
+  blocks=B frames=F seconds=S mean_ms=M max_ms=X realtime=R clipped=N dropouts=N
+(clipped - отсчёты, ограниченные при обработке; dropouts - пропуски звука устройств).
+Коды завершения: 0 - готово, 1 - ошибка, 2 - ошибка в параметрах, 130 и 143 - обработка
+прервана сигналом SIGINT или SIGTERM (файлы при этом завершены).
 )";
+
+void PrintUsageError(const TUsageError& error, std::ostream& err) {
+  err << error.what() << "\nПодробнее: sonolab-render --help\n";
+}
 
 namespace {
 
-int ParseInt(const std::string& text, const std::string& option) {
+int ParseInt(const std::string& text, const std::string& option, const char* range) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) {
-    throw TUsageError("Неверное число для " + option + ": " + text);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+    throw TUsageError("Значение " + option + " должно быть целым числом " + range + ": " + text);
   }
   return value;
 }
 
-double ParseSeconds(const std::string& text) {
+double ParseSeconds(const std::string& text, const std::string& option, bool zeroAllowed) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0) {
-    throw TUsageError("Неверное число секунд: " + text);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value < 0 ||
+      (value == 0 && !zeroAllowed) || value > 1e7) {
+    throw TUsageError("Число секунд для " + option + " должно быть " +
+                      (zeroAllowed ? "от 0 до 10000000" : "больше 0 и не больше 10000000") + ": " + text);
   }
   return value;
 }
 
 int ParseFormatIndex(const std::string& text, const std::string& option) {
-  const int n = ParseInt(text, option);
+  const int n = ParseInt(text, option, "от 0 до 35");
   if (n < 0 || n > 35) {
     throw TUsageError("Номер формата " + option + " должен быть от 0 до 35: " + text);
   }
@@ -77,6 +100,9 @@ int ParseFormatIndex(const std::string& text, const std::string& option) {
 
 TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
   TRenderCommand command;
+  if (args.empty()) {
+    throw TUsageError("Не задано ни входа, ни действий с цепочкой");
+  }
   std::vector<std::string> files;
   size_t i = 0;
   auto value = [&](const std::string& option) -> const std::string& {
@@ -86,16 +112,18 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
     return args[++i];
   };
   auto slot = [&](const std::string& option) {
-    const int n = ParseInt(value(option), option);
-    if (n < 0) {
-      throw TUsageError("Неверный номер позиции для " + option);
+    const std::string& text = value(option);
+    const int n = ParseInt(text, option, "от 0 до 15");
+    if (n < 0 || n > 15) {
+      throw TUsageError("Позиция фильтра для " + option + " должна быть от 0 до 15: " + text);
     }
     return n;
   };
   auto device = [&](const std::string& option, TDeviceFamily family) {
-    const int n = ParseInt(value(option), option);
+    const std::string& text = value(option);
+    const int n = ParseInt(text, option, "от 0");
     if (n < 0) {
-      throw TUsageError("Неверный номер устройства для " + option);
+      throw TUsageError("Номер устройства для " + option + " должен быть от 0: " + text);
     }
     return TDeviceChoice{family, n, {}};
   };
@@ -111,10 +139,13 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
     using K = TRenderAction::Kind;
     if (a == "--help" || a == "-h") {
       command.Help = true;
+    } else if (a == "--version") {
+      command.Version = true;
     } else if (a == "--rate") {
-      command.Rate = ParseInt(value(a), a);
-      if (command.Rate <= 0) {
-        throw TUsageError("Частота дискретизации должна быть больше нуля");
+      const std::string& text = value(a);
+      command.Rate = ParseInt(text, a, "от 1 до 1000000");
+      if (command.Rate <= 0 || command.Rate > MaxRenderRate) {
+        throw TUsageError("Частота дискретизации --rate должна быть от 1 до 1000000 Гц: " + text);
       }
     } else if (a == "--chain") {
       command.Actions.push_back({K::Chain, value(a), -1});
@@ -136,7 +167,13 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
     } else if (a == "--in-format") {
       command.InFormat = ParseFormatIndex(value(a), a);
     } else if (a == "--seconds") {
-      command.Seconds = ParseSeconds(value(a));
+      command.Seconds = ParseSeconds(value(a), a, false);
+    } else if (a == "--tail") {
+      command.TailSeconds = ParseSeconds(value(a), a, true);
+    } else if (a == "--force") {
+      command.Force = true;
+    } else if (a == "--list-formats") {
+      command.ListFormats = true;
     } else if (a == "--list-devices") {
       command.ListDevices = true;
     } else if (a == "--capture") {
@@ -165,6 +202,9 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
   }
   if (command.Seconds && !command.Input) {
     throw TUsageError("--seconds действует только при обработке входа");
+  }
+  if (command.TailSeconds > 0 && (!command.Input || command.Input->Family != TDeviceFamily::File)) {
+    throw TUsageError("--tail действует только со входом из файла");
   }
   return command;
 }

@@ -1,12 +1,16 @@
 #pragma once
 // The command line of sonolab-render: options are kept in the order given and applied in that order.
+// Positional names are files: with a file input the first is the input and the rest are outputs;
+// with a device input (--capture, --wave-in) every one is an output. "-" is standard input as the
+// input and standard output as an output.
 
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-// A usage error: the program prints the message and the usage text and exits with status 2.
+// A usage error: the program prints the message and a pointer to --help and exits with status 2.
 class TUsageError : public std::runtime_error {
 public:
   explicit TUsageError(const std::string& message) : std::runtime_error(message) {}
@@ -24,20 +28,30 @@ enum class TDeviceFamily { File, Ring, WaveAudio };
 struct TDeviceChoice {
   TDeviceFamily Family = TDeviceFamily::File;
   int Index = -1;       // within the family, for devices
-  std::string FileName; // for files
+  std::string FileName; // for files; "-" for a standard stream
 };
 
 struct TRenderCommand {
   bool Help = false;
+  bool Version = false;
   bool ListDevices = false;
+  bool ListFormats = false;
+  bool Force = false; // existing files may be overwritten (never an input)
   int Rate = 44100;
   std::optional<TDeviceChoice> Input;
   std::vector<TDeviceChoice> Outputs;
   std::optional<int> InFormat;  // table entry of a device input
   std::optional<int> OutFormat; // table entry of every output
   std::optional<double> Seconds;
+  double TailSeconds = 0; // silence fed after the end of a file input
   std::vector<TRenderAction> Actions;
 };
 
+inline constexpr const char* RenderVersion = "0.1";
+// The highest rate --rate takes: the reader's own limit.
+inline constexpr int MaxRenderRate = 1000000;
+
 TRenderCommand ParseRenderArguments(const std::vector<std::string>& args);
 extern const char* const RenderUsage;
+// A usage error as the program prints it: its one line and where the help is.
+void PrintUsageError(const TUsageError& error, std::ostream& err);

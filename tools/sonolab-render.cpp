@@ -3,6 +3,8 @@
 #include "tools/Render.h"
 #include "tools/RenderOptions.h"
 
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,9 +13,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     const TRenderCommand command = ParseRenderArguments(args);
-    return RunRenderCommand(command, std::cout, std::cerr);
+    TRenderConsole console;
+    console.StdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    console.StderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    return RunRenderCommand(command, std::cout, std::cerr, console);
   } catch (const TUsageError& e) {
-    std::cerr << e.what() << "\n\n" << RenderUsage;
+    PrintUsageError(e, std::cerr);
     return 2;
   }
 }

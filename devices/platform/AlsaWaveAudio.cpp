@@ -148,28 +148,27 @@ void TAlsaPcm::Close() {
   handle = nullptr;
 }
 
-namespace {
-
 // Waits for the PCM or recovers it; 0 to try again, a negative errno when it cannot go on.
-long AfterShortTransfer(snd_pcm_t* pcm, long result, int timeoutMs, bool capture) {
+long TAlsaPcm::AfterShortTransfer(long result, int timeoutMs) {
   if (result == -EAGAIN) {
-    const int waited = snd_pcm_wait(pcm, timeoutMs);
+    const int waited = snd_pcm_wait(handle, timeoutMs);
     if (waited >= 0) {
       return 0;
     }
     result = waited;
   }
-  const int recovered = snd_pcm_recover(pcm, static_cast<int>(result), 1);
+  const int recovered = snd_pcm_recover(handle, static_cast<int>(result), 1);
   if (recovered < 0) {
     return recovered;
   }
-  if (capture) {
-    snd_pcm_start(pcm);
+  if (result == -EPIPE || result == -ESTRPIPE) {
+    xruns.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (direction == TAlsaDirection::Capture) {
+    snd_pcm_start(handle);
   }
   return 0;
 }
-
-} // namespace
 
 long TAlsaPcm::Write(const uint8_t* data, long frames, int timeoutMs) {
   if (!handle) {
@@ -179,7 +178,7 @@ long TAlsaPcm::Write(const uint8_t* data, long frames, int timeoutMs) {
   if (written >= 0) {
     return written;
   }
-  return AfterShortTransfer(handle, written, timeoutMs, false);
+  return AfterShortTransfer(written, timeoutMs);
 }
 
 long TAlsaPcm::Read(uint8_t* data, long frames, int timeoutMs) {
@@ -190,7 +189,43 @@ long TAlsaPcm::Read(uint8_t* data, long frames, int timeoutMs) {
   if (read >= 0) {
     return read;
   }
-  return AfterShortTransfer(handle, read, timeoutMs, true);
+  return AfterShortTransfer(read, timeoutMs);
+}
+
+void TAlsaPcm::PrepareIfRunDry() {
+  if (handle && snd_pcm_state(handle) == SND_PCM_STATE_XRUN) {
+    snd_pcm_prepare(handle);
+  }
+}
+
+bool TAlsaPcm::PlayedOut() {
+  if (!handle) {
+    return true;
+  }
+  switch (snd_pcm_state(handle)) {
+  case SND_PCM_STATE_PREPARED:
+    // Less than the start threshold was written: nothing plays until it is started.
+    if (snd_pcm_avail(handle) < 0 || PendingFrames() == 0) {
+      return true;
+    }
+    return snd_pcm_start(handle) < 0;
+  case SND_PCM_STATE_RUNNING:
+  case SND_PCM_STATE_DRAINING:
+    return PendingFrames() == 0;
+  default:
+    return true; // ran dry (everything played), stopped, or broken: nothing more will play
+  }
+}
+
+long TAlsaPcm::PendingFrames() {
+  if (!handle) {
+    return 0;
+  }
+  snd_pcm_sframes_t delay = 0;
+  if (snd_pcm_delay(handle, &delay) < 0 || delay < 0) {
+    return 0;
+  }
+  return static_cast<long>(delay);
 }
 
 int TAlsaPcm::Restart() {

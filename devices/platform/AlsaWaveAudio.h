@@ -3,10 +3,11 @@
 // devices named after the card) and a non-blocking PCM in one exact format.
 //
 // Threads: a TAlsaPcm is used by one thread at a time (opened and closed by the window thread while
-// no other thread runs, read or written only by its device's own thread).
+// no other thread runs, read or written only by its device's own thread); Xruns may be read by any.
 
 #include "devices/platform/SoundServices.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,19 +37,35 @@ public:
   bool IsOpen() const { return handle != nullptr; }
 
   // Moves up to `frames` frames; waits at most `timeoutMs` for room or data. Returns the frames moved
-  // (0 after a wait or a recovered under- or overrun), or a negative errno the PCM could not recover
-  // from.
+  // (0 after a wait or a recovered under- or overrun, which Xruns counts), or a negative errno the
+  // PCM could not recover from.
   long Write(const uint8_t* data, long frames, int timeoutMs);
   long Read(uint8_t* data, long frames, int timeoutMs);
   // Drops what the PCM holds and prepares it again (capture: and starts it).
   int Restart();
   void Drop();
+  // Prepares a PCM that ran dry while nothing was meant to play (a pause, the end of a drain), so that
+  // the next Write does not count it as an underrun.
+  void PrepareIfRunDry();
+
+  // Playback's end: starts a PCM that holds less than its start threshold, then reports whether it
+  // has played everything it was given. Call until it returns true.
+  bool PlayedOut();
+  // Frames the PCM still holds, in its buffer and beyond (the sound server's own latency); 0 when
+  // it has nothing left to play or cannot tell.
+  long PendingFrames();
+
+  // Under- and overruns the PCM reported and recovered from, since construction.
+  uint64_t Xruns() const { return xruns.load(std::memory_order_relaxed); }
 
   // "snd_pcm_readi: Input/output error"
   static std::string ErrorText(const char* call, int error);
   static int32_t CodeOf(int error);
 
 private:
+  long AfterShortTransfer(long result, int timeoutMs);
+
   struct _snd_pcm* handle = nullptr;
   TAlsaDirection direction = TAlsaDirection::Playback;
+  std::atomic<uint64_t> xruns{0};
 };

@@ -1,21 +1,46 @@
 #pragma once
-// TEchoDlg: the parameter dialog of a live filter. One instance lives for the whole run; EditFilter
-// points it at a filter before each showing.
+// TEchoDlg: «Параметры эффекта "Эхо"», the parameter dialog of the echo ("Delay" 1..1000 ms,
+// "DecayTime" 10..10000 ms). One instance lives for the whole run; EditFilter points it at a filter
+// before each showing. The bars act at once; the edits act on OK or Apply.
 //
-// Threads: user-interface thread only.
+// Threads: user-interface thread only; see TParameterDialog for the filter's lock.
 
-#include <QDialog>
+#include "filters/dialogs/ParameterDialog.h"
 
-class TFilter;
+#include <cstdint>
 
-class TEchoDlg : public QDialog {
+class QLabel;
+
+class TEchoDlg : public TParameterDialog {
   Q_OBJECT
 
 public:
   explicit TEchoDlg(QWidget* parent = nullptr);
 
-  // The filter the next showing edits; it must outlive the showing.
-  void SetFilter(TFilter* filter) { Filter = filter; }
+  QSlider* DecayTrackBar = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* DecayEdit = nullptr;
+  QSlider* DelayTrackBar = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* DelayEdit = nullptr;
+  QPushButton* OKBtn = nullptr;
+  QPushButton* CancelBtn = nullptr;
+  QPushButton* ApplyBtn = nullptr;
 
-  TFilter* Filter = nullptr;
+protected:
+  void LookUpParameters() override;
+  void ShowFilter() override;
+  bool WriteMovedBars() override;
+
+private:
+  void DelayTrackBarChange();
+  void DecayTrackBarChange();
+  // Validates the typed values and writes them with Apply; false (after the error box) if refused.
+  bool ApplyTyped();
+  void OKBtnClick();
+
+  int32_t* delay = nullptr;
+  int32_t* decayTime = nullptr;
+  bool delayMoved = false;
+  bool decayMoved = false;
 };

@@ -1,19 +1,17 @@
 #include "app/ProcessingThread.h"
 #include "devices/WaveFile.h"
 #include "dsp/FilterCatalogue.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
@@ -115,60 +113,94 @@ public:
   void Close() override {}
   void Start() override { ++starts; }
   void Stop() override { ++stops; }
-  void Write() override { firstSamples.push_back(reinterpret_cast<const int16_t*>(buffer.Data())[0]); }
+  void Write() override {
+    firstSamples.push_back(reinterpret_cast<const int16_t*>(buffer.Data())[0]);
+    lengths.push_back(buffer.Frames());
+    frames += buffer.Frames();
+  }
   std::atomic<int> starts{0}, stops{0};
   std::vector<int16_t> firstSamples;
+  std::vector<int32_t> lengths;
+  int64_t frames = 0;
 };
-
-fs::path TempWave(const std::string& name, uint32_t dataBytes) {
-  const fs::path path = fs::temp_directory_path() / name;
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + dataBytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(8000);
-  u32(8000);
-  u16(1);
-  u16(8);
-  out.write("data", 4);
-  u32(dataBytes);
-  for (uint32_t i = 0; i < dataBytes; ++i) {
-    out.put(static_cast<char>(128 + (i % 64)));
-  }
-  return path;
-}
 
 } // namespace
 
-TEST(ProcessingThread, AWaveFileRunsToItsEndWithAnEmptyOutputListAndDropsThePartialBlock) {
-  const fs::path path = TempWave("sonolab-thread-10000.wav", 10000);
-  TWAVEFileRecordingDevice input;
-  input.SetFileName(path.string());
-  input.Open();
-  TPlaybackDevsList outputs;
-  TFilterList chain(8000);
-  chain.Add(CreateFilter(9, 8000));
-  TRecordingWindow window;
-  {
-    TProcessingThread worker(chain, outputs, input, window);
-    worker.ResumeProcessing();
-    ASSERT_TRUE(window.WaitFor(1, 1));
-    worker.WaitFor();
-    EXPECT_TRUE(worker.Finished());
-    EXPECT_EQ(worker.LastInput(), &input.Buffer());
-    EXPECT_EQ(worker.Work().Frames(), 512);
+TEST(ProcessingThread, AWaveFileRunsToItsLastFrameAndTheNoticeFollowsTheShortLastBlock) {
+  const sonotest::TTempDir dir("sonolab-thread");
+  std::vector<uint8_t> samples(10000);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<uint8_t>(128 + (i % 64));
   }
-  EXPECT_EQ(window.CountOf(0), 19u); // 10000 bytes in 512-byte blocks; the 272 left are not processed
-  ASSERT_EQ(window.shown.size(), 1u);
-  EXPECT_NE(window.shown[0].Informational, 0);
-  EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
-  EXPECT_EQ(window.posts.back(), 1u);
-  fs::remove(path);
+  sonotest::WriteWave(dir.File("in.wav"), 8000, 1, 8, samples);
+  for (const bool withOutputs : {false, true}) {
+    TWAVEFileRecordingDevice input;
+    input.SetFileName(dir.File("in.wav"));
+    input.Open();
+    TPlaybackDevsList outputs;
+    TCollectingOutput* same = nullptr;
+    TCollectingOutput* converted = nullptr;
+    if (withOutputs) {
+      auto a = std::make_unique<TCollectingOutput>(); // 8000 Hz 16 bits: the input's rate
+      auto b = std::make_unique<TCollectingOutput>();
+      b->Buffer().Format() = MakePCMFormat(48000, 1, 16);
+      same = a.get();
+      converted = b.get();
+      outputs.Add(std::move(a));
+      outputs.Add(std::move(b));
+      outputs.OpenAll();
+    }
+    TFilterList chain(8000);
+    chain.Add(CreateFilter(9, 8000));
+    TRecordingWindow window;
+    {
+      TProcessingThread worker(chain, outputs, input, window);
+      worker.ResumeProcessing();
+      ASSERT_TRUE(window.WaitFor(1, 1));
+      worker.WaitFor();
+      EXPECT_TRUE(worker.Finished());
+      EXPECT_EQ(worker.LastInput(), &input.Buffer());
+      EXPECT_EQ(worker.Work().Frames(), 272); // the last block: 10000 = 19 * 512 + 272
+      EXPECT_EQ(worker.FramesProcessed(), 10000);
+      EXPECT_TRUE(worker.DrainedWhole());
+    }
+    EXPECT_EQ(window.CountOf(0), 20u);
+    ASSERT_EQ(window.shown.size(), 1u);
+    EXPECT_NE(window.shown[0].Informational, 0);
+    EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
+    EXPECT_EQ(window.posts.back(), 1u);
+    if (withOutputs) {
+      EXPECT_EQ(same->frames, 10000);
+      EXPECT_EQ(same->lengths.back(), 272);
+      // Flushed before the notice: six times as many frames at 48000 Hz, exactly.
+      EXPECT_EQ(converted->frames, 60000);
+      EXPECT_EQ(converted->lengths.back(), 60000 % 4096);
+    }
+  }
+}
+
+TEST(ProcessingThread, AFrameLimitEndsTheRunNormallyAfterExactlyThatManyFrames) {
+  TSteppedInput input;
+  input.Open(); // 8000 Hz: 512-frame blocks
+  TPlaybackDevsList outputs;
+  auto output = std::make_unique<TCollectingOutput>();
+  TCollectingOutput* out = output.get();
+  outputs.Add(std::move(output));
+  outputs.OpenAll();
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  TProcessingThread worker(chain, outputs, input, window);
+  worker.LimitFrames(2 * 512 + 100);
+  worker.ResumeProcessing();
+  input.Grant(3);
+  worker.WaitFor();
+  EXPECT_TRUE(worker.Finished());
+  EXPECT_FALSE(worker.Failed());
+  EXPECT_EQ(out->lengths, (std::vector<int32_t>{512, 512, 100}));
+  EXPECT_EQ(worker.FramesProcessed(), 1124);
+  EXPECT_EQ(window.CountOf(0), 3u);
+  EXPECT_EQ(window.CountOf(1), 0u); // a normal end: nothing shown, nothing to close
+  EXPECT_GE(input.stops.load(), 1);
 }
 
 TEST(ProcessingThread, PauseHoldsTheWorkerAfterThePassUnderWayAndPlayContinues) {

@@ -15,6 +15,7 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "filters/MultiBandFilter.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -494,9 +495,8 @@ TEST(Soak, LiveChainEditsDuringALongRenderKeepEverySampleFiniteAndMemoryFlatWith
   const int64_t totalBlocks = static_cast<int64_t>(seconds * Rate / 4096);
   ASSERT_GE(totalBlocks, 40) << "SONOLAB_SOAK_SECONDS too small";
 
-  char pattern[] = "/tmp/sonolab-soak-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const sonotest::TTempDir scratch("sonolab-soak");
+  const fs::path& dir = scratch.Path();
   const uint32_t seed = 20261207;
   std::mt19937 setupRandom(seed);
   const TSettingsFiles files = MakeSettingsFiles(dir, setupRandom);
@@ -561,7 +561,6 @@ TEST(Soak, LiveChainEditsDuringALongRenderKeepEverySampleFiniteAndMemoryFlatWith
     pauses = editor.pauses;
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  fs::remove_all(dir);
 
   std::printf("soak: %.0f s of sound in %.1f s wall, %lld blocks, %lld edits (%lld loads, %lld refused, "
               "%lld pauses), RSS %.1f -> %.1f MiB, heap in use %.2f -> %.2f MiB\n",

@@ -1,14 +1,14 @@
 #include "devices/AudioFormats.h"
 #include "devices/VirtDevs.h"
 
-#include "devices/SignalTools.h"
+#include "support/PcmSignals.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 
-using namespace testing_signals;
+using namespace sonotest;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(FormatTable, HoldsNineRatesInFourLayoutsWithDerivedFields) {
   }
 }
 
-TEST(FormatTable, ListTextsOfAll36Entries) {
+TEST(FormatTable, EachOfThe36EntriesIsNamedByItsListText) {
   for (int i = 0; i < FormatCount; ++i) {
     EXPECT_EQ(FormatName(i), ListTexts[i]) << i;
   }
@@ -70,7 +70,7 @@ TEST(FormatTable, ListTextsOfAll36Entries) {
   EXPECT_EQ(FormatName(31), "44,100 КГц, 16 бит, стерео (172 Кб/с)");
 }
 
-TEST(FormatTable, TextOfAFormatOutsideTheTable) {
+TEST(FormatTable, AFormatOutsideTheTableIsNamedFromItsRateBitsAndChannels) {
   EXPECT_EQ(FormatText(MakePCMFormat(96000, 2, 16)), "96,000 КГц, 16 бит, стерео (375 Кб/с)");
   EXPECT_EQ(FormatText(MakePCMFormat(7, 1, 8)), "0,007 КГц, 8 бит, моно (0 Кб/с)");
 }
@@ -142,7 +142,7 @@ TEST(ConvertAudio, AFormatThatCannotBeConvertedRaisesNotPossibleOnStreamOpen) {
   EXPECT_EQ(CaughtConversion(floatTag, FormatTable[30]).ResultCode, 512u);
 }
 
-TEST(ConvertAudio, ResultTableTexts) {
+TEST(ConvertAudio, EachTableResultCodeHasItsDescriptionAndOtherCodesNone) {
   EXPECT_EQ(ACMResultDescription(5), "The specified handle is invalid");
   EXPECT_EQ(ACMResultDescription(7), "The system is unable to allocate resources");
   EXPECT_EQ(ACMResultDescription(10), "At least one flag is invalid");
@@ -151,6 +151,9 @@ TEST(ConvertAudio, ResultTableTexts) {
             "The stream header specified is currently in use and cannot be reused");
   EXPECT_EQ(ACMResultDescription(514), "The stream header specified is currently not prepared");
   EXPECT_EQ(ACMResultDescription(6), "");
+}
+
+TEST(ConvertAudio, AConversionErrorShowsItsDescriptionCodeFileLineAndFunction) {
   try {
     RaiseACMError(514, 77, "acmStreamConvert");
     FAIL();

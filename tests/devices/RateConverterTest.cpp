@@ -2,14 +2,15 @@
 #include "devices/AudioFormats.h"
 #include "devices/VirtDevs.h"
 
-#include "devices/SignalTools.h"
+#include "support/PcmSignals.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
-using namespace testing_signals;
+using namespace sonotest;
 
 namespace {
 
@@ -147,31 +148,70 @@ TEST(RateConverter, AFormatItCannotConvertRaisesOnStreamOpen) {
   }
 }
 
-TEST(RateConverter, OutputIsTheInputDelayedByExactlyTheLeadFrames) {
+// Every pair of table rates: an impulse in the middle of a 0.3 s signal comes out within one output
+// sample of its time, and the flushed output lasts the input to the nearest output frame.
+TEST(RateConverter, AnImpulseKeepsItsTimeAndTheFlushedOutputKeepsTheDurationForEveryPairOfRates) {
+  constexpr uint32_t Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+  for (const uint32_t from : Rates) {
+    for (const uint32_t to : Rates) {
+      if (from == to) {
+        continue;
+      }
+      const TWaveFormat sf = MakePCMFormat(from, 1, 16);
+      const TWaveFormat df = MakePCMFormat(to, 1, 16);
+      const int32_t srcBlock = BlockFrames(from);
+      const int32_t dstBlock = BlockFrames(to);
+      TRateConverter converter(sf, srcBlock, df, dstBlock);
+      const int64_t frames = from * 3 / 10 + 7; // not a whole number of blocks
+      const int64_t impulseAt = from * 3 / 20 + 1;
+      std::vector<int16_t> input(static_cast<size_t>(frames), 0);
+      input[static_cast<size_t>(impulseAt)] = 20000;
+      std::vector<uint8_t> output;
+      std::vector<uint8_t> block(static_cast<size_t>(dstBlock) * 2);
+      const auto drain = [&](int32_t n) {
+        while (converter.Pop(block.data(), n)) {
+          output.insert(output.end(), block.begin(), block.begin() + 2 * n);
+        }
+      };
+      for (int64_t at = 0; at < frames; at += srcBlock) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(srcBlock, frames - at));
+        converter.Push(reinterpret_cast<const uint8_t*>(input.data() + at), 2 * n);
+        drain(dstBlock);
+      }
+      converter.Flush();
+      drain(1);
+      EXPECT_EQ(converter.QueuedFrames(), 0);
+
+      const auto outFrames = static_cast<int64_t>(output.size() / 2);
+      EXPECT_EQ(outFrames, (frames * to + from / 2) / from) << from << " -> " << to;
+      const std::vector<double> y = Channel(df, output.data(), outFrames, 0);
+      const auto peak =
+          std::max_element(y.begin(), y.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+          y.begin();
+      const double expected = static_cast<double>(impulseAt) * to / from;
+      EXPECT_LE(std::abs(static_cast<double>(peak) - expected), 1.0) << from << " -> " << to;
+    }
+  }
+}
+
+TEST(RateConverter, AFlushStartsTheNextSignalAfresh) {
   const TWaveFormat& sf = FormatTable[30]; // 44100 mono 16
-  const TWaveFormat& df = FormatTable[34]; // 48000 mono 16
-  TRateConverter converter(sf, 4096, df, 4096);
+  const TWaveFormat& df = FormatTable[2];  // 8000 mono 16
+  TRateConverter converter(sf, 4096, df, 512);
   TAudioBuffer in;
   in.Format() = sf;
   in.SetFrames(4096);
-  for (int b = 0; b < 20; ++b) {
-    FillSine(sf, in.Data(), 4096, 1000, 10000, b * 4096);
+  FillSine(sf, in.Data(), 4096, 440, 10000);
+  std::vector<std::vector<uint8_t>> signals;
+  for (int pass = 0; pass < 2; ++pass) {
     converter.Push(in.Data(), in.Bytes());
+    converter.Flush();
+    // 4096 frames at 44100 Hz are 743.04 frames at 8000 Hz, both times.
+    ASSERT_EQ(converter.QueuedFrames(), 743) << pass;
+    std::vector<uint8_t> out(743 * 2);
+    ASSERT_TRUE(converter.Pop(out.data(), 743));
+    signals.push_back(out);
   }
-  const int32_t frames = converter.QueuedFrames();
-  EXPECT_NEAR(frames, 20 * 4096 * 48000.0 / 44100, 4096);
-  const int32_t lead = converter.LeadFrames();
-  EXPECT_GT(lead, 0);
-  std::vector<uint8_t> out(static_cast<size_t>(frames) * 2);
-  ASSERT_TRUE(converter.Pop(out.data(), frames));
-  const std::vector<double> x = Channel(df, out.data(), frames, 0);
-  for (int n = 0; n < lead; ++n) {
-    ASSERT_EQ(x[n], 0) << n;
-  }
-  double worst = 0;
-  for (int n = lead + 200; n < frames; ++n) {
-    worst = std::max(worst,
-                     std::abs(x[n] - 10000 * std::sin(2 * std::numbers::pi * 1000 * (n - lead) / 48000.0)));
-  }
-  EXPECT_LT(worst, 20.0);
+  // Nothing of the first signal rings into the second.
+  EXPECT_EQ(signals[0], signals[1]);
 }

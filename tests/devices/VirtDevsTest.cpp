@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,12 @@ public:
   void Close() override { log.push_back(name + ".Close"); }
   void Start() override { log.push_back(name + ".Start"); }
   void Stop() override { log.push_back(name + ".Stop"); }
-  void Write() override { log.push_back(name + ".Write"); }
+  void Write() override {
+    log.push_back(name + ".Write");
+    lengths.push_back(buffer.Frames());
+  }
+
+  std::vector<int32_t> lengths; // of each block written
 
 private:
   std::vector<std::string>& log;
@@ -92,7 +98,7 @@ TEST(AudioBuffer, OpenSizesTheBlockAndSilencesItForEveryTableFormat) {
   }
 }
 
-TEST(AudioBuffer, BlockExamples8000Mono8And44100Stereo16) {
+TEST(AudioBuffer, BlocksAt8000HzMono8And44100HzStereo16AreSilent512And16384Bytes) {
   TAudioBuffer a;
   a.SetFrames(BlockFrames(8000));
   EXPECT_EQ(a.Frames(), 512);
@@ -206,6 +212,40 @@ TEST(PlaybackDevsList, SameRateOutputGetsOneConvertedBlockPerPass) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "a.Write"), 1);
 }
 
+TEST(PlaybackDevsList, AShortBlockReachesASameRateOutputShortAndTheFlushEndsAConvertedOneExactly) {
+  std::vector<std::string> log;
+  TPlaybackDevsList list;
+  auto sameOwned = std::make_unique<TLoggingPlayback>(log, "same");
+  auto otherOwned = std::make_unique<TLoggingPlayback>(log, "other");
+  TLoggingPlayback& same = *sameOwned;
+  TLoggingPlayback& other = *otherOwned;
+  list.Add(std::move(sameOwned));
+  list.Add(std::move(otherOwned));
+  same.Buffer().Format() = FormatTable[3];   // 8000 stereo 16: the same rate, 512-frame blocks
+  other.Buffer().Format() = FormatTable[34]; // 48000 mono 16: 4096-frame blocks
+  list.OpenAll();
+  TAudioBuffer work; // 8000 mono 8
+  work.SetFrames(512);
+  for (int i = 0; i < 11; ++i) {
+    work.SetLength(i == 10 ? 100 : 512); // the last block of a file
+    list.ConvertAll(work);
+    list.WriteAll();
+  }
+  const auto sum = [](const std::vector<int32_t>& v) {
+    return std::accumulate(v.begin(), v.end(), int64_t{0});
+  };
+  EXPECT_EQ(same.lengths.size(), 11u);
+  EXPECT_EQ(same.lengths.back(), 100);
+  EXPECT_EQ(sum(same.lengths), 10 * 512 + 100);
+  EXPECT_EQ(sum(other.lengths) % 4096, 0); // whole blocks until the end
+  list.FlushAll();
+  // 5220 frames at 8000 Hz are 31320 at 48000 Hz: seven whole blocks and a short one of 2648.
+  EXPECT_EQ(sum(other.lengths), 31320);
+  EXPECT_EQ(other.lengths, (std::vector<int32_t>{4096, 4096, 4096, 4096, 4096, 4096, 4096, 2648}));
+  EXPECT_EQ(other.Buffer().Frames(), 4096); // whole again for whatever comes next
+  EXPECT_EQ(same.lengths.size(), 11u);      // nothing to flush for the same rate
+}
+
 // ---- Error record and message --------------------------------------------------------------
 
 TEST(DSPMessage, TableCodeShowsItsDescription) {
@@ -246,18 +286,30 @@ TEST(DSPMessage, EveryTableCodeHasItsText) {
   EXPECT_EQ(ResultDescription(0), "");
 }
 
-TEST(DSPMessage, FailedFileCallWithErrnoShowsTheCallAsFunction) {
+TEST(DSPMessage, FailedFileCallShowsTheCallAsFunctionAndTheSystemsTextForErrno) {
   const TDSPException e = Caught([] {
     errno = 2;
     RaiseSystemError(40, "CreateFile");
   });
   EXPECT_EQ(e.ResultCode, 2u);
   EXPECT_EQ(e.Operation, "CreateFile");
-  EXPECT_EQ(e.Description, "");
-  EXPECT_EQ(ComposeDSPMessage(e).Text, "Описание ошибки: Нет\n"
+  EXPECT_EQ(e.Description, "No such file or directory");
+  EXPECT_EQ(ComposeDSPMessage(e).Text, "Описание ошибки: No such file or directory\n"
                                        "Код ошибки: 0x00000002\n"
                                        "Файл \"VirtDevs.cpp\", строка 40\n"
                                        "Функция: CreateFile");
+  const TDSPException named = Caught([] {
+    errno = ENOSPC;
+    RaiseSystemError(41, "WriteFile", "Файл \"out.wav\"");
+  });
+  EXPECT_EQ(named.Description, "Файл \"out.wav\": No space left on device");
+  EXPECT_EQ(named.Operation, "WriteFile");
+  const TDSPException check = Caught([] {
+    errno = 0;
+    RaiseSystemError(42, "Неверный формат файла", "Стандартный ввод");
+  });
+  EXPECT_EQ(check.Description, "Стандартный ввод: Неверный формат файла");
+  EXPECT_EQ(check.Operation, "");
 }
 
 TEST(DSPMessage, HeaderCheckWithoutSystemErrorShowsItsMessageAsDescription) {

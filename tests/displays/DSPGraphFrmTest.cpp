@@ -1,4 +1,6 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/PcmSignals.h"
+#include "support/QtTestApp.h"
 
 #include "displays/DSPGraphFrm.h"
 #include "filters/Transforms.h"
@@ -8,11 +10,25 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
+#include <numbers>
 #include <random>
+#include <vector>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
+
+// The Blackman-windowed DFT magnitude of x[0..n-1] at bin k, in double precision.
+double WindowedDftMagnitude(const std::vector<double>& x, int n, int k) {
+  std::complex<double> sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const double w =
+        0.42 - 0.5 * std::cos(2 * std::numbers::pi * i / n) + 0.08 * std::cos(4 * std::numbers::pi * i / n);
+    sum += x[i] * w * std::polar(1.0, -2 * std::numbers::pi * static_cast<double>(k) * i / n);
+  }
+  return std::abs(sum);
+}
 
 class SignalGraph : public ::testing::Test {
 protected:
@@ -30,11 +46,6 @@ protected:
 
 const TWaveFormat Mono16 = MakePCMFormat(44100, 1, 16);
 const TWaveFormat Stereo8 = MakePCMFormat(22050, 2, 8);
-
-int RowOf(const TGraph& g, double v) {
-  const double sy = (g.PlotRect.bottom - g.PlotRect.top) / (g.YMax - g.YMin);
-  return static_cast<int>(std::trunc(g.PlotRect.bottom - (v - g.YMin) * sy));
-}
 
 } // namespace
 
@@ -125,7 +136,7 @@ TEST_F(SignalGraph, ChoosingAViewMarksItAloneAndRebuildsOnlyOnChange) {
   SetClient(frm, 400, 300);
   frm.SetFormat(Mono16, 4096);
   EXPECT_TRUE(frm.iSamples->isChecked());
-  const TAudioBuffer loud = MakeBlock(Mono16, 4096, [](int, int j) { return Sine(20000, 440, 44100, j); });
+  const TAudioBuffer loud = MakeBlock(Mono16, 4096, [](int, int j) { return SineAt(20000, 440, 44100, j); });
   frm.ShowBlock(loud);
   const QImage drawn = frm.Images[0].copy();
 
@@ -187,7 +198,7 @@ TEST_F(SignalGraph, HistogramBarsMatchANaiveWindowedDft) {
   const double hz = 96 * 44100.0 / 4096; // bin 96, column 12
   std::vector<double> x(4096);
   const TAudioBuffer block = MakeBlock(Mono16, 4096, [&](int, int j) {
-    x[j] = std::round(Sine(32400, hz, 44100, j) + Sine(300, 5000, 44100, j));
+    x[j] = std::round(SineAt(32400, hz, 44100, j) + SineAt(300, 5000, 44100, j));
     return x[j];
   });
   frm.ShowBlock(block);
@@ -241,7 +252,7 @@ TEST_F(SignalGraph, SpectrogramGreysMatchANaiveDftOfEachQuarter) {
   std::vector<double> x(4096);
   const TAudioBuffer block = MakeBlock(Mono16, 4096, [&](int, int j) {
     // Louder from quarter to quarter, and a sweep of frequency.
-    x[j] = std::round(Sine(4000.0 * (1 + j / 1024), 1000 + 2 * j, 44100, j));
+    x[j] = std::round(SineAt(4000.0 * (1 + j / 1024), 1000 + 2 * j, 44100, j));
     return x[j];
   });
   frm.ShowBlock(block);

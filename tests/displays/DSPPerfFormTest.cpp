@@ -1,4 +1,5 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/QtTestApp.h"
 
 #include "displays/DSPPerfForm.h"
 
@@ -7,7 +8,7 @@
 
 #include <cmath>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -21,11 +22,6 @@ protected:
     QApplication::processEvents();
   }
 };
-
-int RowOf(const TGraph& g, double v) {
-  const double sy = (g.PlotRect.bottom - g.PlotRect.top) / (g.YMax - g.YMin);
-  return static_cast<int>(std::trunc(g.PlotRect.bottom - (v - g.YMin) * sy));
-}
 
 } // namespace
 

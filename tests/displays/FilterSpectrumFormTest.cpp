@@ -1,4 +1,5 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/QtTestApp.h"
 
 #include "displays/FilterSpectrumForm.h"
 #include "dsp/FilterCatalogue.h"
@@ -8,7 +9,7 @@
 
 #include <cmath>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -16,11 +17,6 @@ class Response : public ::testing::Test {
 protected:
   void SetUp() override { App(); }
 };
-
-int RowOf(const TGraph& g, double v) {
-  const double sy = (g.PlotRect.bottom - g.PlotRect.top) / (g.YMax - g.YMin);
-  return static_cast<int>(std::trunc(g.PlotRect.bottom - (v - g.YMin) * sy));
-}
 
 // The 2-pixel series at 0 dB covers rows y0 - 1 and y0 across the plot.
 void ExpectFlatAtZeroDb(const TFilterSpectrumForm& form) {

@@ -1,4 +1,5 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/QtTestApp.h"
 
 #include "displays/Graph.h"
 
@@ -11,7 +12,7 @@
 #include <cmath>
 #include <limits>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -31,12 +32,6 @@ protected:
     return img;
   }
 };
-
-// The pixel row of a value with the chart's scale, computed from the geometry.
-int RowOf(const TGraph& g, double v) {
-  const double sy = (g.PlotRect.bottom - g.PlotRect.top) / (g.YMax - g.YMin);
-  return static_cast<int>(std::trunc(g.PlotRect.bottom - (v - g.YMin) * sy));
-}
 
 int ColumnOf(const TGraph& g, double v) {
   const double sx = (g.PlotRect.right - g.PlotRect.left) / (g.XMax - g.XMin);

@@ -1,4 +1,6 @@
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/PcmSignals.h"
+#include "support/QtTestApp.h"
 
 #include "displays/LevelGauge.h"
 #include "filters/Transforms.h"
@@ -7,18 +9,84 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
 const double Floor16 = AmplitudeToDb(1 / 65536.0); // -96.33
 const double Floor8 = AmplitudeToDb(1 / 256.0);    // -48.16
 
+constexpr QRgb Background = 0xF0F0F0;
+// A drawing that has not ended by then is taken to loop for ever.
+constexpr auto DrawingGuard = std::chrono::seconds(30);
+
 class LevelGauge : public ::testing::Test {
 protected:
   void SetUp() override { App(); }
+
+  // Paints the whole gauge and then its bar at the floor level. A loop inside the drawing could not be
+  // interrupted, so a watchdog ends the test program with a message when the drawing outlasts the guard.
+  static void PaintAtTheFloorWithin(TLevelGauge& g, QImage& img) {
+    std::mutex m;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+      std::unique_lock lock(m);
+      if (!ended.wait_for(lock, DrawingGuard, [&] { return done; })) {
+        std::fprintf(stderr, "the level gauge's drawing did not end within %lld s\n",
+                     static_cast<long long>(DrawingGuard.count()));
+        std::abort();
+      }
+    });
+    {
+      QPainter p(&img);
+      Prepare(p, Gdi::ArialFont(11, 400));
+      g.SetLevel(g.Floor);
+      g.Paint(p);
+      g.DrawBar(p);
+    }
+    {
+      std::lock_guard lock(m);
+      done = true;
+    }
+    ended.notify_one();
+    watchdog.join();
+  }
+
+  // The frame in black, white inside, the peak mark in red on the row above the bottom edge, no green,
+  // nothing left of the bar, and "-Inf." above it.
+  static void ExpectAnEmptyBarWithTheMarkAtTheBottom(const TLevelGauge& g, const QImage& img,
+                                                     double floorDb) {
+    const TRect bar = g.BarRect;
+    for (int x = bar.left; x < bar.right; ++x) {
+      EXPECT_EQ(Pixel(img, x, bar.top), Black) << floorDb << " x " << x;
+      EXPECT_EQ(Pixel(img, x, bar.bottom - 1), Black) << floorDb << " x " << x;
+    }
+    for (int y = bar.top; y < bar.bottom; ++y) {
+      EXPECT_EQ(Pixel(img, bar.left, y), Black) << floorDb << " y " << y;
+      EXPECT_EQ(Pixel(img, bar.right - 1, y), Black) << floorDb << " y " << y;
+    }
+    const int inside = bar.right - bar.left - 2;
+    EXPECT_EQ(CountColour(img, bar.left + 1, bar.top + 1, bar.right - 1, bar.bottom - 2, White),
+              inside * (bar.bottom - bar.top - 3))
+        << floorDb;
+    EXPECT_EQ(CountColour(img, bar.left + 1, bar.bottom - 2, bar.right - 1, bar.bottom - 1, Red), inside)
+        << floorDb;
+    EXPECT_EQ(CountColour(img, 0, 0, img.width(), img.height(), Green), 0) << floorDb;
+    // No tick and no label: the column left of the bar is untouched below the peak text.
+    EXPECT_EQ(CountColour(img, 0, bar.top, bar.left, img.height(), Background),
+              bar.left * (img.height() - bar.top))
+        << floorDb;
+    EXPECT_EQ(g.PeakText(), "-Inf.") << floorDb;
+  }
 
   // A paint box surface: window colour, black text in the given font.
   static QImage Box(int w, int h) {
@@ -61,7 +129,7 @@ TEST_F(LevelGauge, BlockLevelIsThePeakMagnitudeRelativeToFullScale) {
   // Channels are read from their own interleaved positions.
   const TWaveFormat stereo16 = MakePCMFormat(44100, 2, 16);
   const TAudioBuffer leftSilent =
-      MakeBlock(stereo16, 4096, [](int c, int j) { return c == 0 ? 0.0 : Sine(8192, 440, 44100, j); });
+      MakeBlock(stereo16, 4096, [](int c, int j) { return c == 0 ? 0.0 : SineAt(8192, 440, 44100, j); });
   EXPECT_EQ(BlockChannelLevel(leftSilent, 0, Floor16), Floor16);
   EXPECT_NEAR(BlockChannelLevel(leftSilent, 1, Floor16), -12.04, 0.01);
 
@@ -115,21 +183,35 @@ TEST_F(LevelGauge, ScaleOf144PixelsWith13PixelTextHasFiveDivisionsOfNineteenDb) 
   EXPECT_EQ(g.PeakText(), "-Inf.");
 }
 
-TEST_F(LevelGauge, LowBarsAndFlatFloorsDrawWithoutLooping) {
+TEST_F(LevelGauge, ABarTooLowForOneDivisionDrawsItsFrameAndBottomMarkButNoScale) {
+  // A 16-pixel bar holds no division of two text heights, whatever the floor.
   for (double floorDb : {Floor16, -3.0, 0.0, 5.0}) {
     TLevelGauge g(TRect{0, 0, 48, 40}, floorDb);
+    ASSERT_EQ(g.BarRect, (TRect{24, 16, 40, 32}));
     QImage img = Box(48, 40);
-    QPainter p(&img);
-    Prepare(p, Gdi::ArialFont(11, 400));
-    g.SetLevel(floorDb);
-    g.Paint(p);
-    g.DrawBar(p);
+    PaintAtTheFloorWithin(g, img);
+    ExpectAnEmptyBarWithTheMarkAtTheBottom(g, img, floorDb);
   }
-  TLevelGauge empty(TRect{0, 0, 0, 0}, Floor16);
+}
+
+TEST_F(LevelGauge, AFloorWhoseStepRoundsToZeroDecibelsDrawsNoScale) {
+  // A 176-pixel bar has divisions, but these floors give a whole-dB step of 0, or a floor that is
+  // not below 0 dB: the scale is left out rather than stepped through.
+  const int h = QFontMetrics(Gdi::ArialFont(11, 400)).height();
+  for (double floorDb : {-3.0, 0.0, 5.0, 10.0}) {
+    TLevelGauge g(TRect{0, 0, 48, 200}, floorDb);
+    ASSERT_GT(GaugeScale(g.BarRect.Height(), h, floorDb).Divisions, 0);
+    QImage img = Box(48, 200);
+    PaintAtTheFloorWithin(g, img);
+    ExpectAnEmptyBarWithTheMarkAtTheBottom(g, img, floorDb);
+  }
+}
+
+TEST_F(LevelGauge, AGaugeWithNoRoomForItsBarDrawsNothing) {
+  TLevelGauge g(TRect{0, 0, 0, 0}, Floor16);
   QImage img = Box(48, 40);
-  QPainter p(&img);
-  empty.Paint(p);
-  empty.DrawBar(p);
+  PaintAtTheFloorWithin(g, img);
+  EXPECT_EQ(CountColour(img, 0, 0, 48, 40, Background), 48 * 40);
 }
 
 TEST_F(LevelGauge, GreenBarAndRedMarkAreLinearInDecibels) {

@@ -1,6 +1,6 @@
 // Releases the test program's QApplication when the tests are over, before static destruction.
 
-#include "DisplayTestTools.h"
+#include "support/QtTestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@ namespace {
 
 class TQtEnvironment : public ::testing::Environment {
 public:
-  void TearDown() override { display_tests::ReleaseApp(); }
+  void TearDown() override { sonotest::ReleaseApp(); }
 };
 
 const ::testing::Environment* const QtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);

@@ -1,7 +1,9 @@
 // Renders every view from generated signals to PNG files under <build>/snapshots/ for a person to
 // look at. Each test also checks that its picture holds what it should.
 
-#include "DisplayTestTools.h"
+#include "Pixels.h"
+#include "support/PcmSignals.h"
+#include "support/QtTestApp.h"
 
 #include "displays/DSPGraphFrm.h"
 #include "displays/DSPPerfForm.h"
@@ -20,7 +22,7 @@
 #include <cmath>
 #include <random>
 
-using namespace display_tests;
+using namespace sonotest;
 
 namespace {
 
@@ -77,7 +79,7 @@ void FeedSignals(TDSPGraphFrm& frm, const TWaveFormat& format, int frames, int b
 
 } // namespace
 
-TEST_F(Snapshots, SignalGraphViewsOfASweepAndNoise) {
+TEST_F(Snapshots, EveryViewOfASweepMarksTheChartOfEachChannel) {
   struct TCase {
     TWaveFormat Format;
     const char* Name;
@@ -121,7 +123,7 @@ TEST_F(Snapshots, SignalGraphViewsOfASweepAndNoise) {
   }
 }
 
-TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
+TEST_F(Snapshots, StereoGaugesKeepThePeakOfTheLouderBlockOnEachChannel) {
   const TWaveFormat format = MakePCMFormat(44100, 2, 16);
   const double floorDb = AmplitudeToDb(1 / 65536.0);
   TLevelGauge left(TRect{0, 0, 48, 220}, floorDb);
@@ -137,7 +139,7 @@ TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
   // A loud block, then a quieter one: the red marks stay at the loud levels.
   for (double amplitude : {16384.0, 2000.0}) {
     const TAudioBuffer block = MakeBlock(format, 4096, [&](int c, int j) {
-      return c == 0 ? Sine(amplitude, 440, 44100, j) : Sine(amplitude / 8, 440, 44100, j);
+      return c == 0 ? SineAt(amplitude, 440, 44100, j) : SineAt(amplitude / 8, 440, 44100, j);
     });
     left.SetLevel(BlockChannelLevel(block, 0, floorDb));
     right.SetLevel(BlockChannelLevel(block, 1, floorDb));
@@ -150,7 +152,7 @@ TEST_F(Snapshots, LevelGaugesOfAStereoBlock) {
   EXPECT_EQ(right.PeakText(), "  -24.1  ");
 }
 
-TEST_F(Snapshots, PerformanceAfter300MeasuredBlocks) {
+TEST_F(Snapshots, ThreeHundredMeasuredBlocksFillTheHistoryAndDrawTheBlockDurationLine) {
   // Real times: a full chain of equalisers and reverberations over 4096-frame stereo blocks of noise.
   TFilterList chain(44100);
   for (int i = 0; i < TFilterList::MaxFilters; ++i) {
@@ -175,7 +177,7 @@ TEST_F(Snapshots, PerformanceAfter300MeasuredBlocks) {
   EXPECT_GT(CountColour(form.Image, 0, 0, form.Image.width(), form.Image.height(), Red), 100);
 }
 
-TEST_F(Snapshots, ResponsesOfALowPassAndOfAFiveFilterChain) {
+TEST_F(Snapshots, TheResponseWindowOfAFiveFilterChainCarriesTheChainsTitle) {
   auto lowPass = CreateFilter(0, 44100);
   TFilterSpectrumForm one(nullptr, false, lowPass.get(), nullptr);
   one.show();

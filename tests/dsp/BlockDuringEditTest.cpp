@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+using sonotest::TProbeFilter;
+
 namespace {
 
 constexpr int32_t Frames = 256;

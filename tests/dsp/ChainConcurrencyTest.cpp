@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+using sonotest::TProbeFilter;
+
 namespace {
 
 // Every so often the editing thread waits for two more blocks, so that edits and blocks interleave.

@@ -12,6 +12,8 @@
 #include <limits>
 #include <vector>
 
+using sonotest::TProbeFilter;
+
 namespace {
 
 std::vector<uint8_t> Pcm16(const std::vector<int16_t>& samples) {
@@ -92,6 +94,43 @@ TEST(FilterList, EightBitConversionBackSaturatesAroundTheSilenceByte) {
   std::vector<uint8_t> block(6, 128);
   chain.ProcessBlock(block.data(), 6, MakePCMFormat(8000, 1, 8));
   EXPECT_EQ(block, (std::vector<uint8_t>{255, 127, 0, 255, 0, 0}));
+}
+
+// A sample counts as clipped when the value stored differs from the value truncated toward zero:
+// beyond the range, or not a number; a value at a bound, or one that truncates into the range, does
+// not count. Mono and stereo, 8 and 16 bits, so that the scalar and the vector paths both count.
+TEST(FilterList, ClippedSamplesCountsEverySampleTheConversionBackSaturates) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> values16 = {40000.7f, -40000.0f, 32767.9f, -32768.9f, 32768.0f, -32769.0f,
+                                       nan,      0.0f,      32767.0f, -32768.0f, 1.9f,     -1e30f};
+  const int clipped16 = 6; // 40000.7, -40000, 32768, -32769, NaN, -1e30
+  const std::vector<float> values8 = {200.0f, -0.5f, 127.9f, -128.9f, 128.0f, -129.0f, nan, -128.0f};
+  const int clipped8 = 4; // 200, 128, -129, NaN
+  for (const int channels : {1, 2}) {
+    TFilterList chain(44100);
+    chain.Add(std::make_unique<TConstantFilter>(values16));
+    // 1200 frames: every value 100 times per channel, over the vector lanes and the scalar rest.
+    const int32_t frames = 1200 + 3;
+    std::vector<uint8_t> block(static_cast<size_t>(frames) * 2 * channels, 0);
+    chain.ProcessBlock(block.data(), frames, MakePCMFormat(44100, static_cast<uint16_t>(channels), 16));
+    // Frame i holds values16[i % 12] on every channel; the three frames beyond 1200 are 0..2.
+    const uint64_t expected16 = static_cast<uint64_t>(channels) * (100 * clipped16 + 2);
+    EXPECT_EQ(chain.ClippedSamples(), expected16) << channels;
+
+    TFilterList chain8(8000);
+    chain8.Add(std::make_unique<TConstantFilter>(values8));
+    std::vector<uint8_t> block8(static_cast<size_t>(80) * channels, 128);
+    chain8.ProcessBlock(block8.data(), 80, MakePCMFormat(8000, static_cast<uint16_t>(channels), 8));
+    EXPECT_EQ(chain8.ClippedSamples(), static_cast<uint64_t>(channels) * 10 * clipped8) << channels;
+    // The count grows from block to block.
+    chain8.ProcessBlock(block8.data(), 80, MakePCMFormat(8000, static_cast<uint16_t>(channels), 8));
+    EXPECT_EQ(chain8.ClippedSamples(), static_cast<uint64_t>(channels) * 20 * clipped8) << channels;
+  }
+  TFilterList quiet(44100);
+  quiet.Add(std::make_unique<TProbeFilter>(44100));
+  auto block = Pcm16({32767, -32768, 5, -5});
+  quiet.ProcessBlock(block.data(), 2, MakePCMFormat(44100, 2, 16));
+  EXPECT_EQ(quiet.ClippedSamples(), 0u);
 }
 
 TEST(FilterList, SamplesReachFiltersOnTheIntegerScaleOfEachChannel) {

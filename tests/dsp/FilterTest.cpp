@@ -1,10 +1,12 @@
 #include "ProbeFilter.h"
-#include "dsp/RefusedLoad.h"
+#include "support/RefusedLoad.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
+
+using sonotest::TProbeFilter;
 
 using sonotest::LoadIsRefused;
 

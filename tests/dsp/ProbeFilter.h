@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace sonotest {
+
 class TProbeFilter : public TFilter {
 public:
   TProbeFilter(int32_t sampleRate, int id = 0, std::vector<std::pair<int, int>>* log = nullptr)
@@ -52,3 +54,5 @@ private:
   int id;
   std::vector<std::pair<int, int>>* log;
 };
+
+} // namespace sonotest

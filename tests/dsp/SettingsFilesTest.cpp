@@ -5,6 +5,7 @@
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,27 +20,14 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace sonotest;
 
 namespace {
 
 class SettingsFiles : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/sonolab-settings-XXXXXX";
-    dir = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
 
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
-
-  static std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  static void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
   // Payload plus its 16-bit byte sum, little-endian.
   static std::vector<uint8_t> WithChecksum(std::vector<uint8_t> payload) {
     uint32_t sum = 0;
@@ -59,21 +47,27 @@ protected:
     return "";
   }
 
-  fs::path dir;
-};
-
-void PutInt32(std::vector<uint8_t>& bytes, int32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+  // The settings record of a default echo.
+  static std::vector<uint8_t> EchoRecord() {
+    TMemoryWriter record;
+    CreateFilter(9, 44100)->Save(record);
+    return record.Bytes();
   }
-}
+  // A chain file's payload: the count, then each type with its record, then the 16 switch bytes.
+  static void AddFilter(std::vector<uint8_t>& payload, int32_t type, const std::vector<uint8_t>& record) {
+    AppendU32(payload, static_cast<uint32_t>(type));
+    payload.insert(payload.end(), record.begin(), record.end());
+  }
+
+  TTempDir dir{"sonolab-settings"};
+};
 
 } // namespace
 
 TEST_F(SettingsFiles, DefaultLowPassFilterFileIsTheEighteenByteExample) {
   auto lowPass = CreateFilter(0, 44100);
   SaveFilterFile(*lowPass, Path("lp.flt"));
-  EXPECT_EQ(ReadAll(Path("lp.flt")),
+  EXPECT_EQ(ReadBytes(Path("lp.flt")),
             (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                                   0x00, 0x02, 0x00, 0x00, 0xED, 0x00}));
   auto highPass = CreateFilter(1, 44100);
@@ -89,7 +83,7 @@ TEST_F(SettingsFiles, ChainWithOneEchoIsTheThirtyEightByteExample) {
   expected.insert(expected.end(), 15, 0);
   expected.push_back(0x63);
   expected.push_back(0x01);
-  EXPECT_EQ(ReadAll(Path("echo.lst")), expected);
+  EXPECT_EQ(ReadBytes(Path("echo.lst")), expected);
 }
 
 TEST_F(SettingsFiles, FilterRoundTripRestoresParametersIntoAnotherFilter) {
@@ -133,11 +127,11 @@ TEST_F(SettingsFiles, ChainRoundTripKeepsOrderParametersAndFlags) {
 TEST_F(SettingsFiles, AnyChangedByteFailsTheChecksum) {
   auto echo = CreateFilter(9, 44100);
   SaveFilterFile(*echo, Path("e.flt"));
-  const auto good = ReadAll(Path("e.flt"));
+  const auto good = ReadBytes(Path("e.flt"));
   for (size_t i = 0; i < good.size(); ++i) {
     auto bad = good;
     bad[i] ^= 0x01;
-    WriteAll(Path("bad.flt"), bad);
+    WriteBytes(Path("bad.flt"), bad);
     auto target = CreateFilter(9, 44100);
     EXPECT_EQ(MessageOf([&] { LoadFilterFile(*target, Path("bad.flt")); }), "Ошибка контрольной суммы!") << i;
     EXPECT_EQ(*static_cast<int32_t*>(target->FindParameter("Delay")), 100);
@@ -146,15 +140,15 @@ TEST_F(SettingsFiles, AnyChangedByteFailsTheChecksum) {
 
 TEST_F(SettingsFiles, ShortAndMissingFilesReportTheirMessages) {
   auto echo = CreateFilter(9, 44100);
-  WriteAll(Path("empty.flt"), {});
-  WriteAll(Path("one.flt"), {0x00});
+  WriteBytes(Path("empty.flt"), {});
+  WriteBytes(Path("one.flt"), {0x00});
   EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("empty.flt")); }), "Ошибка контрольной суммы!");
   EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("one.flt")); }), "Ошибка контрольной суммы!");
   EXPECT_EQ(MessageOf([&] { LoadFilterFile(*echo, Path("missing.flt")); }), "Невозможно открыть файл!");
   EXPECT_EQ(MessageOf([&] { SaveFilterFile(*echo, Path("no/such/folder/x.flt")); }),
             "Невозможно создать файл!");
   TFilterList chain(44100);
-  EXPECT_EQ(MessageOf([&] { SaveChainFile(chain, (dir / "missing" / "x.lst").string()); }),
+  EXPECT_EQ(MessageOf([&] { SaveChainFile(chain, (dir.Path() / "missing" / "x.lst").string()); }),
             "Невозможно создать файл!");
 }
 
@@ -166,7 +160,7 @@ TEST_F(SettingsFiles, ChecksumIsVerifiedAtEveryLengthAroundThePieceSize) {
     for (size_t i = 0; i < payload.size(); ++i) {
       payload[i] = static_cast<uint8_t>(i * 37 + 11);
     }
-    WriteAll(Path("f"), WithChecksum(payload));
+    WriteBytes(Path("f"), WithChecksum(payload));
     CRCifstream ok(Path("f"));
     EXPECT_TRUE(ok.Good());
     EXPECT_TRUE(ok.ChecksumOK()) << length;
@@ -177,67 +171,75 @@ TEST_F(SettingsFiles, ChecksumIsVerifiedAtEveryLengthAroundThePieceSize) {
 
     auto broken = WithChecksum(payload);
     broken[broken.size() - 1] ^= 0x80;
-    WriteAll(Path("g"), broken);
+    WriteBytes(Path("g"), broken);
     EXPECT_FALSE(CRCifstream(Path("g")).ChecksumOK()) << length;
   }
 }
 
-TEST_F(SettingsFiles, ChainFileEdgeCases) {
+TEST_F(SettingsFiles, AChainFileOfNoFiltersEmptiesTheChain) {
   TFilterList chain(44100);
   std::vector<uint8_t> empty;
-  PutInt32(empty, 0);
+  AppendU32(empty, 0);
   empty.insert(empty.end(), 16, 0);
-  WriteAll(Path("empty.lst"), WithChecksum(empty));
+  WriteBytes(Path("empty.lst"), WithChecksum(empty));
   chain.Add(CreateFilter(9, 44100));
   LoadChainFile(chain, Path("empty.lst"));
   EXPECT_EQ(chain.Count(), 0);
+}
 
-  // The second filter has type 2, which has no class: nothing stays.
-  TMemoryWriter record;
-  CreateFilter(9, 44100)->Save(record);
+TEST_F(SettingsFiles, AFilterTypeWithNoClassRefusesTheFileAndLeavesNoFilter) {
+  TFilterList chain(44100);
+  chain.Add(CreateFilter(9, 44100));
+  // The second filter has type 2, which has no class.
   std::vector<uint8_t> unknown;
-  PutInt32(unknown, 2);
-  PutInt32(unknown, 9);
-  unknown.insert(unknown.end(), record.Bytes().begin(), record.Bytes().end());
-  PutInt32(unknown, 2);
-  PutInt32(unknown, 2);
+  AppendU32(unknown, 2);
+  AddFilter(unknown, 9, EchoRecord());
+  AppendU32(unknown, 2);
+  AppendU32(unknown, 2);
   unknown.insert(unknown.end(), 16, 1);
-  WriteAll(Path("unknown.lst"), WithChecksum(unknown));
+  WriteBytes(Path("unknown.lst"), WithChecksum(unknown));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("unknown.lst")); }), "Неверный формат файла!");
   EXPECT_EQ(chain.Count(), 0);
+}
 
-  // A repeated type that differs keeps the filters read before it.
+TEST_F(SettingsFiles, ARecordWhoseRepeatedTypeDiffersRefusesTheFileAndKeepsTheFiltersReadBeforeIt) {
+  TFilterList chain(44100);
   std::vector<uint8_t> mismatch;
-  PutInt32(mismatch, 2);
-  PutInt32(mismatch, 9);
-  mismatch.insert(mismatch.end(), record.Bytes().begin(), record.Bytes().end());
-  PutInt32(mismatch, 9);
-  PutInt32(mismatch, 0);
+  AppendU32(mismatch, 2);
+  AddFilter(mismatch, 9, EchoRecord());
+  AppendU32(mismatch, 9);
+  AppendU32(mismatch, 0);
   mismatch.insert(mismatch.end(), 8 + 16, 0);
-  WriteAll(Path("mismatch.lst"), WithChecksum(mismatch));
+  WriteBytes(Path("mismatch.lst"), WithChecksum(mismatch));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("mismatch.lst")); }), "Неверный формат файла!");
-  EXPECT_EQ(chain.Count(), 1);
+  ASSERT_EQ(chain.Count(), 1);
+  EXPECT_EQ(chain.Item(0)->Type(), 9);
+}
 
+TEST_F(SettingsFiles, AFilterCountAboveSixteenOrNegativeRefusesTheFileAndLeavesNoFilter) {
+  TFilterList chain(44100);
   for (int32_t n : {17, -1, 1000000}) {
+    chain.Add(CreateFilter(9, 44100));
     std::vector<uint8_t> many;
-    PutInt32(many, n);
+    AppendU32(many, static_cast<uint32_t>(n));
     for (int i = 0; i < 17; ++i) {
-      PutInt32(many, 9);
-      many.insert(many.end(), record.Bytes().begin(), record.Bytes().end());
+      AddFilter(many, 9, EchoRecord());
     }
     many.insert(many.end(), 16, 1);
-    WriteAll(Path("many.lst"), WithChecksum(many));
+    WriteBytes(Path("many.lst"), WithChecksum(many));
     EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("many.lst")); }), "Неверный формат файла!") << n;
-    EXPECT_EQ(chain.Count(), 0);
+    EXPECT_EQ(chain.Count(), 0) << n;
   }
+}
 
-  // Passes the checksum but stops inside a record.
+TEST_F(SettingsFiles, AFileThatPassesTheChecksumButEndsInsideARecordIsRefused) {
+  TFilterList chain(44100);
   std::vector<uint8_t> truncated;
-  PutInt32(truncated, 1);
-  PutInt32(truncated, 9);
-  PutInt32(truncated, 9);
-  PutInt32(truncated, 100);
-  WriteAll(Path("short.lst"), WithChecksum(truncated));
+  AppendU32(truncated, 1);
+  AppendU32(truncated, 9);
+  AppendU32(truncated, 9);
+  AppendU32(truncated, 100);
+  WriteBytes(Path("short.lst"), WithChecksum(truncated));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("short.lst")); }), "Неверный формат файла!");
   EXPECT_EQ(chain.Count(), 0);
 }
@@ -250,7 +252,7 @@ TEST_F(SettingsFiles, ValuesThatWouldBreakAFilterAreRefusedAndLeaveItAsItWas) {
   };
   auto i32 = [](int32_t v) {
     std::vector<uint8_t> b;
-    PutInt32(b, v);
+    AppendU32(b, static_cast<uint32_t>(v));
     return b;
   };
   auto f64 = [](double v) {
@@ -270,7 +272,7 @@ TEST_F(SettingsFiles, ValuesThatWouldBreakAFilterAreRefusedAndLeaveItAsItWas) {
     filter->Save(out);
     auto bytes = out.Bytes();
     std::copy(c.value.begin(), c.value.end(), bytes.begin() + c.offset);
-    WriteAll(Path("bad.flt"), WithChecksum(bytes));
+    WriteBytes(Path("bad.flt"), WithChecksum(bytes));
     TMemoryWriter before;
     filter->Save(before);
     EXPECT_EQ(MessageOf([&] { LoadFilterFile(*filter, Path("bad.flt")); }), "Неверный формат файла!")

@@ -2,8 +2,8 @@
 // finite samples, a larger one is refused before it can turn the output into NaN.
 
 #include "dsp/ByteStreams.h"
-#include "dsp/RefusedLoad.h"
 #include "filters/MultiBandFilter.h"
+#include "support/RefusedLoad.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-namespace literal {
+namespace sonotest::literal {
 
 inline void Fft(int n, float* re, float* im) {
   int m = 0;
@@ -120,4 +120,4 @@ inline void Inverse(int n, float* re, float* im) {
   }
 }
 
-} // namespace literal
+} // namespace sonotest::literal

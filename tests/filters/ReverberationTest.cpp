@@ -1,5 +1,5 @@
-#include "SignalTools.h"
-#include "dsp/RefusedLoad.h"
+#include "support/FloatSignals.h"
+#include "support/RefusedLoad.h"
 
 #include "filters/Reverberation.h"
 

@@ -1,5 +1,5 @@
 #include "LiteralTransforms.h"
-#include "SignalTools.h"
+#include "support/FloatSignals.h"
 
 #include "filters/Transforms.h"
 

@@ -4,7 +4,7 @@
 #include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
-#include "devices/platform/FakeSoundServices.h"
+#include "support/FakeSoundServices.h"
 
 #include <gtest/gtest.h>
 

@@ -8,31 +8,25 @@
 #include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/platform/PulseSoundServices.h"
-
-#include "platform/PrivatePulseServer.h"
-#include "tools/ChildProcess.h"
-#include "tools/TestWave.h"
+#include "support/ChildProcess.h"
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <complex>
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
-#include <numbers>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-extern char** environ;
+using namespace sonotest;
 
 namespace {
 
@@ -41,11 +35,6 @@ using namespace std::chrono_literals;
 constexpr TWaveFormat Stereo16At44100 = MakePCMFormat(44100, 2, 16);
 constexpr double ToneHz = 1000;
 constexpr double ToneAmplitude = 8000;
-
-bool PulseRequired() {
-  const char* require = std::getenv("SONOLAB_REQUIRE_PULSE");
-  return require && std::string(require) == "1";
-}
 
 #define REQUIRE_PULSE_SERVER()                                                                               \
   do {                                                                                                       \
@@ -72,36 +61,22 @@ template <class Body> void ReportingDeviceErrors(Body&& body) {
 class ToneSource {
 public:
   void Fill(TAudioBuffer& b) {
-    const TWaveFormat& f = b.Format();
-    auto* samples = reinterpret_cast<int16_t*>(b.Data());
-    for (int32_t n = 0; n < b.Frames(); ++n, ++frame) {
-      const double v = ToneAmplitude * std::sin(2 * std::numbers::pi * ToneHz * static_cast<double>(frame) /
-                                                f.nSamplesPerSec);
-      for (int c = 0; c < f.nChannels; ++c) {
-        samples[n * f.nChannels + c] = static_cast<int16_t>(std::lround(v));
-      }
-    }
+    FillSine(b.Format(), b.Data(), b.Frames(), ToneHz, ToneAmplitude, frame);
+    frame += b.Frames();
   }
 
 private:
   int64_t frame = 0;
 };
 
-// Channel 0 of 16-bit blocks.
 void AppendChannel0(const TAudioBuffer& b, std::vector<double>& x) {
-  const auto* samples = reinterpret_cast<const int16_t*>(b.Data());
-  for (int32_t n = 0; n < b.Frames(); ++n) {
-    x.push_back(samples[n * b.Format().nChannels]);
-  }
+  const std::vector<double> channel = Channel(b.Format(), b.Data(), b.Frames(), 0);
+  x.insert(x.end(), channel.begin(), channel.end());
 }
 
-// The amplitude of the component at hz: a single DFT bin over the samples.
+// The amplitude of the component at hz over the samples from `from` to the end.
 double AmplitudeAt(const std::vector<double>& x, size_t from, double hz, double rate) {
-  std::complex<double> sum = 0;
-  for (size_t n = from; n < x.size(); ++n) {
-    sum += x[n] * std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(n - from) / rate);
-  }
-  return 2 * std::abs(sum) / static_cast<double>(x.size() - from);
+  return GoertzelAmplitude(x, static_cast<int64_t>(from), static_cast<int64_t>(x.size()), hz, rate);
 }
 
 // Frequency from the rising zero crossings between the first and the last one.
@@ -424,28 +399,19 @@ TEST(PulseServer, RenderedFilePlayedToTheNullSinkReachesItsMonitorWhole) {
   ReportingDeviceErrors([] {
     const int sink = NullSinkIndex();
     ASSERT_GE(sink, 0);
-    char dirTemplate[] = "/tmp/sonolab-whole.XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::filesystem::path dir = dirTemplate;
+    const TTempDir dir("sonolab-whole");
     constexpr size_t ToneFrames = 22 * 4096; // 2.04 s
-    std::vector<int16_t> samples(2 * ToneFrames);
-    for (size_t n = 0; n < ToneFrames; ++n) {
-      samples[2 * n] = samples[2 * n + 1] = static_cast<int16_t>(std::lround(
-          ToneAmplitude * std::sin(2 * std::numbers::pi * ToneHz * static_cast<double>(n) / 44100)));
-    }
-    WriteWave((dir / "in.wav").string(), 44100, 2, samples);
+    WriteWave(dir.File("in.wav"), 44100, 2, Sine16(ToneHz, 44100, 2, ToneFrames, ToneAmplitude));
 
     auto services = std::make_shared<TPulseSoundServices>();
     TMonitorRecorder recorder(services, "sonolab_null.monitor");
-    child_process::TOptions options;
-    options.StderrPath = (dir / "render.err").string();
-    child_process::TChild render(
-        {SONOLAB_RENDER_PATH, (dir / "in.wav").string(), "--play", std::to_string(sink)}, options);
-    const child_process::TExit end = render.Wait(30s);
+    TChildOptions options;
+    options.StderrPath = dir.File("render.err");
+    TChild render({SONOLAB_RENDER_PATH, dir.File("in.wav"), "--play", std::to_string(sink)}, options);
+    const TChildExit end = render.Wait(30s);
     std::this_thread::sleep_for(300ms);
     const std::vector<double> heard = recorder.Finish();
-    const std::string err = child_process::ReadAll(options.StderrPath);
-    std::filesystem::remove_all(dir);
+    const std::string err = ReadText(options.StderrPath);
     ASSERT_FALSE(end.Hung);
     ASSERT_TRUE(end.Exited);
     EXPECT_EQ(end.Status, 0) << err;
@@ -546,35 +512,10 @@ TEST(PulseServer, LiveRunFromAMonitorToASinkCountsNoDropout) {
   });
 }
 
-namespace {
-
-// A private server in a runtime folder of its own, removed with it, for a test that kills it.
-class DisposableServer {
-public:
-  DisposableServer() : dir(MakeDir()), server(dir, "doomed_null") {}
-  ~DisposableServer() {
-    server.Kill();
-    std::filesystem::remove_all(dir);
-  }
-  void Kill() { server.Kill(); }
-  bool Running() const { return server.Running(); }
-  const std::string& Address() const { return server.Address(); }
-
-private:
-  static std::filesystem::path MakeDir() {
-    char dirTemplate[] = "/tmp/sonolab-kill.XXXXXX";
-    return mkdtemp(dirTemplate) != nullptr ? std::filesystem::path(dirTemplate) : std::filesystem::path();
-  }
-  std::filesystem::path dir;
-  TPrivatePulseServer server;
-};
-
-} // namespace
-
 TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
   REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
   ReportingDeviceErrors([] {
-    DisposableServer server;
+    TPrivatePulseServer server("doomed_null");
     ASSERT_TRUE(server.Running());
     auto services = std::make_shared<TPulseSoundServices>(server.Address());
     {

@@ -2,7 +2,7 @@
 // short blocks, drains, capture in ring order and a ring behind, failures.
 
 #include "devices/DirectSoundDevices.h"
-#include "devices/platform/FakeSoundServices.h"
+#include "support/FakeSoundServices.h"
 
 #include <gtest/gtest.h>
 

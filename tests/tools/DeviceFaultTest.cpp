@@ -5,29 +5,23 @@
 // must be complete. With no server at all the render must report the device layer's error and end,
 // not hang.
 
-#include "ChildProcess.h"
-
 #include "devices/platform/PulseSoundServices.h"
-
-#include "platform/PrivatePulseServer.h"
-#include "tools/TestWave.h"
+#include "support/ChildProcess.h"
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <numbers>
-#include <spawn.h>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using child_process::TChild;
-using child_process::TOptions;
+using namespace sonotest;
 
 namespace {
 
@@ -35,27 +29,13 @@ constexpr uint32_t BytesPerSecond = 44100 * 4;
 // A dead server must end the render well within this; it is a guard against a hang, not a measure.
 constexpr auto EndGuard = 15s;
 
-bool PulseaudioInstalled() {
-  return std::system("command -v pulseaudio >/dev/null 2>&1") == 0;
-}
-
-// A private server in its own runtime folder, for a test that kills it.
-
 void WriteInput(const std::string& path, int seconds) {
-  const uint32_t frames = 44100u * static_cast<uint32_t>(seconds);
-  std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
-  for (uint32_t n = 0; n < frames; ++n) {
-    const auto v =
-        static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 330 * n / 44100.0)));
-    samples[2 * n] = v;
-    samples[2 * n + 1] = v;
-  }
-  WriteWave(path, 44100, 2, samples);
+  WriteWave(path, 44100, 2, Sine16(330, 44100, 2, 44100u * static_cast<size_t>(seconds), 6000));
 }
 
 // The file is complete: its header describes exactly the sample bytes it holds, in whole blocks.
 void ExpectCompleteWave(const std::string& path) {
-  const std::string bytes = child_process::ReadAll(path);
+  const std::string bytes = ReadText(path);
   ASSERT_GE(bytes.size(), 44u) << path;
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
@@ -91,34 +71,28 @@ class DeviceFault : public ::testing::Test {
 protected:
   void SetUp() override {
     if (!PulseaudioInstalled()) {
+      if (PulseRequired()) {
+        FAIL() << "SONOLAB_REQUIRE_PULSE=1 but the pulseaudio program is not installed";
+      }
       GTEST_SKIP() << "pulseaudio is not installed";
     }
-    char pattern[] = "/tmp/sonolab-fault-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
   }
-  void TearDown() override {
-    if (!dir.empty()) {
-      fs::remove_all(dir);
-    }
-  }
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
 
   // Runs the render against the server until its output holds a second of sound, kills the server,
   // and returns how the render ended.
-  child_process::TExit KillServerDuring(const std::vector<std::string>& args, const std::string& output) {
-    TPrivatePulseServer server(dir, "fault_null");
-    EXPECT_TRUE(server.Running()) << child_process::ReadAll(Path("server.log"));
-    TOptions options;
+  TChildExit KillServerDuring(const std::vector<std::string>& args, const std::string& output) {
+    TPrivatePulseServer server(dir.Path(), "fault_null");
+    EXPECT_TRUE(server.Running()) << ReadText(Path("server.log"));
+    TChildOptions options;
     options.Environment = {"PULSE_SERVER=" + server.Address()};
     options.StdoutPath = Path("render.out");
     options.StderrPath = Path("render.err");
     TChild render(args, options);
     const auto until = std::chrono::steady_clock::now() + 60s;
-    while (child_process::FileSize(output) <= 44 + BytesPerSecond) {
+    while (FileSize(output) <= 44 + BytesPerSecond) {
       if (!render.Running() || std::chrono::steady_clock::now() > until) {
-        ADD_FAILURE() << "the render never wrote a second of sound: "
-                      << child_process::ReadAll(Path("render.err"));
+        ADD_FAILURE() << "the render never wrote a second of sound: " << ReadText(Path("render.err"));
         return {};
       }
       std::this_thread::sleep_for(5ms);
@@ -135,11 +109,11 @@ protected:
     ASSERT_FALSE(end.Hung) << "the render did not end after the server died";
     ASSERT_TRUE(end.Exited) << "signal " << end.Status;
     EXPECT_EQ(end.Status, 1);
-    ExpectNoDriverError(child_process::ReadAll(Path("render.err")), operationPrefix);
+    ExpectNoDriverError(ReadText(Path("render.err")), operationPrefix);
     ExpectCompleteWave(output);
   }
 
-  fs::path dir;
+  TTempDir dir{"sonolab-fault"};
 };
 
 } // namespace
@@ -166,7 +140,7 @@ TEST_F(DeviceFault, NoServerAtStartIsTheDeviceLayersErrorWithExitCodeOne) {
       {{SONOLAB_RENDER_PATH, Path("in.wav"), Path("out.wav"), "--play", "0"}, "DirectSoundCreate"},
   };
   for (const auto& [command, call] : commands) {
-    TOptions options;
+    TChildOptions options;
     options.Environment = {nowhere};
     options.StderrPath = Path("render.err");
     TChild render(command, options);
@@ -175,20 +149,20 @@ TEST_F(DeviceFault, NoServerAtStartIsTheDeviceLayersErrorWithExitCodeOne) {
     ASSERT_TRUE(end.Exited) << command[1] << ": signal " << end.Status;
     EXPECT_EQ(end.Status, 1) << command[1];
     // The server's own text follows the call, as a ring device's Open reports it.
-    const std::string err = child_process::ReadAll(Path("render.err"));
+    const std::string err = ReadText(Path("render.err"));
     ExpectNoDriverError(err, call + " (pa_context_connect: ");
     EXPECT_EQ(err.find("Использование"), std::string::npos) << "no usage text for a missing server";
   }
 
   // The lists say why they hold no ring device, and still offer ALSA and the files.
-  TOptions options;
+  TChildOptions options;
   options.Environment = {nowhere};
   options.StdoutPath = Path("list.out");
   TChild list({SONOLAB_RENDER_PATH, "--list-devices"}, options);
   const auto end = list.Wait(EndGuard);
   ASSERT_TRUE(end.Exited && !end.Hung);
   EXPECT_EQ(end.Status, 0);
-  const std::string out = child_process::ReadAll(Path("list.out"));
+  const std::string out = ReadText(Path("list.out"));
   EXPECT_EQ(out.rfind("Звуковой сервер недоступен (pa_context_connect: ", 0), 0u) << out;
   EXPECT_EQ(out.find("(PulseAudio)"), std::string::npos) << out;
   EXPECT_NE(out.find("(ALSA)"), std::string::npos) << out;
@@ -197,11 +171,11 @@ TEST_F(DeviceFault, NoServerAtStartIsTheDeviceLayersErrorWithExitCodeOne) {
 
 TEST_F(DeviceFault, AStopAskedForWhileTheDevicesOpenEndsTheRenderBeforeItPlays) {
   // The server is stopped, so the render waits inside the device set-up; SIGINT arrives there.
-  TPrivatePulseServer server(dir, "fault_null");
-  ASSERT_TRUE(server.Running()) << child_process::ReadAll(Path("server.log"));
+  TPrivatePulseServer server(dir.Path(), "fault_null");
+  ASSERT_TRUE(server.Running()) << ReadText(Path("server.log"));
   server.Stop();
   const std::string output = Path("never.wav");
-  TOptions options;
+  TChildOptions options;
   options.Environment = {"PULSE_SERVER=" + server.Address()};
   options.StdoutPath = Path("render.out");
   options.StderrPath = Path("render.err");
@@ -209,7 +183,7 @@ TEST_F(DeviceFault, AStopAskedForWhileTheDevicesOpenEndsTheRenderBeforeItPlays) 
   // Its connection to the server shows that it is past its start and waiting for the answer.
   const auto until = std::chrono::steady_clock::now() + 60s;
   while (!HoldsASocket(render.Pid())) {
-    ASSERT_TRUE(render.Running()) << child_process::ReadAll(Path("render.err"));
+    ASSERT_TRUE(render.Running()) << ReadText(Path("render.err"));
     ASSERT_LT(std::chrono::steady_clock::now(), until) << "the render never connected";
     std::this_thread::sleep_for(5ms);
   }
@@ -221,9 +195,9 @@ TEST_F(DeviceFault, AStopAskedForWhileTheDevicesOpenEndsTheRenderBeforeItPlays) 
   const auto end = render.Wait(EndGuard);
   ASSERT_FALSE(end.Hung) << "the render never ended after SIGINT";
   ASSERT_TRUE(end.Exited) << "signal " << end.Status;
-  EXPECT_EQ(end.Status, 0) << child_process::ReadAll(Path("render.err"));
+  EXPECT_EQ(end.Status, 128 + SIGINT) << ReadText(Path("render.err"));
   // Nothing was captured: the file holds a header that says so.
-  const std::string bytes = child_process::ReadAll(output);
+  const std::string bytes = ReadText(output);
   ASSERT_EQ(bytes.size(), 44u);
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(U32At(bytes, 40), 0u);

@@ -1,21 +1,19 @@
 // sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
 
-#include "tools/TestWave.h"
+#include "support/PcmSignals.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <utility>
 #include <vector>
 
-namespace fs = std::filesystem;
+using namespace sonotest;
 
 namespace {
 
@@ -27,13 +25,7 @@ struct TRun {
 
 class RenderCommand : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/sonolab-render-XXXXXX";
-    dir = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  std::string Path(const std::string& name) const { return dir.File(name); }
 
   TRun Run(const std::string& arguments) const {
     const std::string command =
@@ -41,38 +33,13 @@ protected:
     TRun run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = Read(Path("stdout"));
-    run.err = Read(Path("stderr"));
+    run.out = ReadText(Path("stdout"));
+    run.err = ReadText(Path("stderr"));
     return run;
   }
 
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  static std::vector<uint8_t> Bytes(const std::string& path) {
-    const std::string s = Read(path);
-    return {s.begin(), s.end()};
-  }
-
-  fs::path dir;
+  TTempDir dir{"sonolab-render"};
 };
-
-std::vector<int16_t> Sine(double hz, uint32_t rate, uint16_t channels, size_t frames, double amplitude) {
-  std::vector<int16_t> s(frames * channels);
-  for (size_t i = 0; i < frames; ++i) {
-    for (uint16_t c = 0; c < channels; ++c) {
-      s[i * channels + c] =
-          static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate));
-    }
-  }
-  return s;
-}
-
-uint32_t U32At(const std::vector<uint8_t>& b, size_t offset) {
-  return b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16) |
-         (static_cast<uint32_t>(b[offset + 3]) << 24);
-}
 
 } // namespace
 
@@ -83,11 +50,11 @@ TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
   expected.insert(expected.end(), 15, 0);
   expected.push_back(0x63);
   expected.push_back(0x01);
-  EXPECT_EQ(Bytes(Path("x.lst")), expected);
+  EXPECT_EQ(ReadBytes(Path("x.lst")), expected);
 
   run = Run("--add 0 --save-filter 0 " + Path("x.flt"));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Bytes(Path("x.flt")),
+  EXPECT_EQ(ReadBytes(Path("x.flt")),
             (std::vector<uint8_t>{0, 0, 0, 0, 0xE8, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0xED, 0}));
 }
 
@@ -120,35 +87,93 @@ TEST_F(RenderCommand, ProgramErrorsExitOneWithTheirMessage) {
   std::ofstream(Path("bad.lst"), std::ios::binary) << "abc";
   auto run = Run("--chain " + Path("bad.lst"));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Ошибка контрольной суммы!\n");
+  EXPECT_EQ(run.err, "Ошибка контрольной суммы! Файл \"" + Path("bad.lst") + "\"\n");
   run = Run("--chain " + Path("missing.lst"));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Невозможно открыть файл!\n");
+  EXPECT_EQ(run.err,
+            "Невозможно открыть файл! Файл \"" + Path("missing.lst") + "\": No such file or directory\n");
+  run = Run("--add 9 --save-chain " + Path("no/such/folder.lst"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Невозможно создать файл! Файл \"" + Path("no/such/folder.lst") +
+                         "\": No such file or directory\n");
   ASSERT_EQ(Run("--add 0 --save-filter 0 " + Path("lp.flt")).status, 0);
   run = Run("--add 1 --load-filter 0 " + Path("lp.flt"));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Неверный формат файла!\n");
+  EXPECT_EQ(run.err, "Неверный формат файла! Файл \"" + Path("lp.flt") + "\"\n");
   run = Run(Path("missing.wav") + " " + Path("out.wav"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Код ошибки: 0x00000002"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Функция: CreateFile"), std::string::npos) << run.err;
 }
 
-TEST_F(RenderCommand, UsageErrorsExitTwoWithTheUsage) {
-  for (const char* args :
-       {"--add 2", "--add 0:Nope=1", "--add 0:fc=abc", "--add 9:Delay=0", "--add 11:DelayLines=33",
-        "--add 4:Gain=1/2", "--disable 0", "--bogus", "--out-format 36", "--save-filter 3 x"}) {
+TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhereTheHelpIs) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "Не задано ни входа, ни действий с цепочкой"},
+      {"--bogus", "Неизвестный параметр: --bogus"},
+      {"--add 2", "Для типа фильтра 2 нет реализации; реализованы типы 0, 1, 4, 9, 11"},
+      {"--add x", "Тип фильтра для --add должен быть одним из 0, 1, 4, 9, 11: x"},
+      {"--add 0:Nope=1", "Неизвестный параметр фильтра «Фильтр нижних частот»: Nope; его параметры: fc, "
+                         "WindowType, KernelSize"},
+      {"--add 11:Wet=1",
+       "Неизвестный параметр фильтра «Эффект \"Реверберация\"»: Wet; его параметры: DryLevel, "
+       "EarlyLevel, ReverbLevel, ReverbTime, DelayLines"},
+      {"--add 0:fc=abc", "Неверное значение параметра fc: abc (ожидается целое число)"},
+      {"--add 0:fc=30000",
+       "Значение вне допустимого диапазона: fc=30000 (допустимо: от 0 до 22050 Гц (половина "
+       "частоты дискретизации))"},
+      {"--add 0:WindowType=2", "Значение вне допустимого диапазона: WindowType=2 (допустимо: 0 (окно "
+                               "Хэмминга) или 1 (окно Блэкмана))"},
+      {"--add 1:KernelSize=300",
+       "Значение вне допустимого диапазона: KernelSize=300 (допустимо: степень двойки от 8 до 1024)"},
+      {"--add 9:Delay=0", "Значение вне допустимого диапазона: Delay=0 (допустимо: от 1 до 1000 мс)"},
+      {"--add 9:DecayTime=5",
+       "Значение вне допустимого диапазона: DecayTime=5 (допустимо: от 10 до 10000 мс)"},
+      {"--add 11:DelayLines=33", "Значение вне допустимого диапазона: DelayLines=33 (допустимо: от 1 до 32)"},
+      {"--add 11:DryLevel=-1",
+       "Значение вне допустимого диапазона: DryLevel=-1 (допустимо: конечное число от 0)"},
+      {"--add 4:Gain=1/2", "Неверное значение параметра Gain: 1/2 (ожидается 20 чисел через /)"},
+      {"--disable 0", "В цепочке нет фильтра в позиции 0 (цепочка пуста)"},
+      {"--add 9 --disable 3", "В цепочке нет фильтра в позиции 3 (позиции от 0 до 0)"},
+      {"--disable 16", "Позиция фильтра для --disable должна быть от 0 до 15: 16"},
+      {"--out-format 36", "Номер формата --out-format должен быть от 0 до 35: 36"},
+      {"--rate 0", "Частота дискретизации --rate должна быть от 1 до 1000000 Гц: 0"},
+      {"--seconds 0 --capture 0", "Число секунд для --seconds должно быть больше 0 и не больше 10000000: 0"},
+      {"--tail -1", "Число секунд для --tail должно быть от 0 до 10000000: -1"},
+      {"--save-filter 3 x", "В цепочке нет фильтра в позиции 3 (цепочка пуста)"},
+      {"--play", "Не задано значение для --play"},
+  };
+  for (const auto& [args, message] : cases) {
     const auto run = Run(args);
     EXPECT_EQ(run.status, 2) << args;
-    EXPECT_NE(run.err.find("Использование:"), std::string::npos) << args;
+    EXPECT_EQ(run.err, message + "\nПодробнее: sonolab-render --help\n") << args;
   }
   const auto help = Run("--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--rate", "--chain", "--add", "--disable", "--load-filter", "--save-chain",
-                             "--save-filter", "--print", "--response", "--out-format", "--list-devices",
-                             "--capture", "--wave-in", "--in-format", "--seconds", "--play", "--wave-out"}) {
+  for (const char* option :
+       {"--rate",        "--chain",   "--add",       "--disable",    "--load-filter",  "--save-chain",
+        "--save-filter", "--print",   "--response",  "--out-format", "--list-formats", "--list-devices",
+        "--capture",     "--wave-in", "--in-format", "--seconds",    "--tail",         "--play",
+        "--wave-out",    "--force",   "--version"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
+}
+
+TEST_F(RenderCommand, ListFormatsGivesTheThirtySixTableFormatsWithTheirNumbersAndVersionTheVersion) {
+  const auto run = Run("--list-formats");
+  ASSERT_EQ(run.status, 0);
+  std::istringstream lines(run.out);
+  std::string line;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.substr(0, line.find('\t')), std::to_string(n));
+    ++n;
+  }
+  EXPECT_EQ(n, 36);
+  EXPECT_NE(run.out.find("0\t8,000 КГц, 8 бит, моно (7 Кб/с)\n"), std::string::npos);
+  EXPECT_NE(run.out.find("31\t44,100 КГц, 16 бит, стерео (172 Кб/с)\n"), std::string::npos);
+  const auto version = Run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "sonolab-render 0.1\n");
 }
 
 TEST_F(RenderCommand, ResponseOfALowPassIsFlatBelowItsCutOffAndFallsAbove) {
@@ -173,28 +198,29 @@ TEST_F(RenderCommand, ResponseOfALowPassIsFlatBelowItsCutOffAndFallsAbove) {
   EXPECT_EQ(bins, 512);
 }
 
-TEST_F(RenderCommand, RenderKeepsWholeBlocksAndReportsItsFigures) {
-  // 3 s of stereo at 22050 Hz: 2048-frame blocks, 32 whole blocks, the partial one dropped.
-  WriteWave(Path("in.wav"), 22050, 2, Sine(440, 22050, 2, 66150, 8000));
+TEST_F(RenderCommand, RenderKeepsEveryFrameAndReportsItsFigures) {
+  // 3 s of stereo at 22050 Hz: 2048-frame blocks, 32 whole blocks and a short one of 614 frames.
+  WriteWave(Path("in.wav"), 22050, 2, Sine16(440, 22050, 2, 66150, 8000));
   const auto run = Run(Path("in.wav") + " " + Path("a.wav") + " " + Path("b.wav") + " --add 0:fc=5000");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.rfind("blocks=32 frames=65536 seconds=2.972 mean_ms=", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.rfind("blocks=33 frames=66150 seconds=3.000 mean_ms=", 0), 0u) << run.out;
   EXPECT_NE(run.out.find(" realtime="), std::string::npos);
+  EXPECT_EQ(run.out.substr(run.out.find(" clipped=")), " clipped=0 dropouts=0\n");
   for (const char* name : {"a.wav", "b.wav"}) {
-    const auto bytes = Bytes(Path(name));
-    ASSERT_EQ(bytes.size(), 44u + 65536u * 4);
-    EXPECT_EQ(U32At(bytes, 4), 36u + 65536u * 4);
-    EXPECT_EQ(U32At(bytes, 40), 65536u * 4);
+    const auto bytes = ReadBytes(Path(name));
+    ASSERT_EQ(bytes.size(), 44u + 66150u * 4);
+    EXPECT_EQ(U32At(bytes, 4), 36u + 66150u * 4);
+    EXPECT_EQ(U32At(bytes, 40), 66150u * 4);
     EXPECT_EQ(U32At(bytes, 24), 22050u);
   }
 }
 
 TEST_F(RenderCommand, OutFormatConvertsEveryOutput) {
-  WriteWave(Path("in.wav"), 44100, 2, Sine(1000, 44100, 2, 44100, 10000));
+  WriteWave(Path("in.wav"), 44100, 2, Sine16(1000, 44100, 2, 44100, 10000));
   const auto run = Run(Path("in.wav") + " " + Path("mono8.wav") + " --out-format 28");
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto bytes = Bytes(Path("mono8.wav"));
-  EXPECT_EQ(bytes[22], 1); // channels
-  EXPECT_EQ(bytes[34], 8); // bits
-  EXPECT_EQ(U32At(bytes, 40), 10u * 4096u);
+  const auto bytes = ReadBytes(Path("mono8.wav"));
+  EXPECT_EQ(bytes[22], 1);             // channels
+  EXPECT_EQ(bytes[34], 8);             // bits
+  EXPECT_EQ(U32At(bytes, 40), 44100u); // every frame of the second
 }

@@ -1,9 +1,12 @@
 #pragma once
-// Independent references for the filter tests: a direct DFT, a time-domain convolution, sine
-// generation and level measurement, all in double precision.
+// Float signals for tests, with independent references in double precision: a direct DFT, a
+// time-domain convolution, sines and noise, level measurement, and a filter run block by block.
+//
+// Threads: free functions on their arguments only.
 
 #include "dsp/Filter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>

@@ -1,17 +1,17 @@
 #pragma once
-// A program run as a child process with its own environment additions, optional file-size limit and
-// stdout/stderr captured to files; signals and waiting with a guard against a hang.
+// A program run as a child process with its own environment additions, optional file-size limit,
+// optionally as another user, stdin read from a file and stdout/stderr captured to files; signals and
+// waiting with a guard against a hang.
+//
+// Threads: a TChild belongs to the test thread that started it.
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,34 +19,26 @@
 
 extern char** environ;
 
-namespace child_process {
+namespace sonotest {
 
-struct TOptions {
+struct TChildOptions {
   std::vector<std::string> Environment; // NAME=VALUE added to (or replacing in) the parent's
-  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored so writes fail with EFBIG
+  std::optional<rlim_t> FileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ keeps its default action
+  std::string StdinPath = "/dev/null";
   std::string StdoutPath = "/dev/null";
   std::string StderrPath = "/dev/null";
+  std::optional<uid_t> User; // run as this user (and its own group); only a root parent can
 };
 
-struct TExit {
+struct TChildExit {
   bool Exited = false; // ended by exit(); otherwise by a signal (or not at all, see Hung)
   int Status = -1;     // exit status or signal number
   bool Hung = false;   // still running at the guard's end; it was killed
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline uint64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 class TChild {
 public:
-  TChild(const std::vector<std::string>& args, const TOptions& options) {
+  TChild(const std::vector<std::string>& args, const TChildOptions& options) {
     // Everything the child needs is prepared before fork: after it only system calls run.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -72,21 +64,29 @@ public:
       envp.push_back(e.data());
     }
     envp.push_back(nullptr);
-    const int out = ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A terminal given as a path never becomes this process's controlling terminal.
+    const int in = ::open(options.StdinPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int out =
+        ::open(options.StdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    const int err =
+        ::open(options.StderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
 
     pid = ::fork();
     if (pid == 0) {
+      ::dup2(in, 0);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      if (options.User && (::setgid(*options.User) != 0 || ::setuid(*options.User) != 0)) {
+        ::_exit(126);
+      }
       if (options.FileSizeLimit) {
         const struct rlimit limit = {*options.FileSizeLimit, *options.FileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN);
       }
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
+    ::close(in);
     ::close(out);
     ::close(err);
   }
@@ -117,7 +117,7 @@ public:
   }
 
   // Waits for the end, at most `guard`; a child still running then is killed and marked Hung.
-  TExit Wait(std::chrono::milliseconds guard) {
+  TChildExit Wait(std::chrono::milliseconds guard) {
     const auto until = std::chrono::steady_clock::now() + guard;
     while (Running()) {
       if (std::chrono::steady_clock::now() > until) {
@@ -141,7 +141,7 @@ private:
 
   pid_t pid = -1;
   bool reaped = false;
-  TExit result;
+  TChildExit result;
 };
 
-} // namespace child_process
+} // namespace sonotest

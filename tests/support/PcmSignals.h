@@ -1,20 +1,21 @@
 #pragma once
-// Test helpers: sine blocks in any PCM format, a least-squares sine fit at a known frequency, and
-// temporary files.
+// PCM signals for tests: sample access in 8- and 16-bit formats, sine blocks, a least-squares sine
+// fit at a known frequency, the amplitude at one frequency, and blocks made from functions of time.
+//
+// Threads: free functions on their arguments only.
 
+#include "devices/VirtDevs.h"
 #include "dsp/WaveFormat.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <numbers>
-#include <string>
 #include <vector>
 
-namespace testing_signals {
+namespace sonotest {
 
 // One sample on the 16-bit scale.
 inline int32_t SampleAt(const TWaveFormat& f, const uint8_t* data, int64_t frame, int channel) {
@@ -122,41 +123,43 @@ inline std::vector<double> Channel(const TWaveFormat& f, const uint8_t* data, in
   return x;
 }
 
-// A fresh folder under the system's temporary folder, removed with its files at the end of scope.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sonolab-devices-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
+// A block whose channel c, frame j holds value(c, j) on the format's own integer scale
+// (16-bit: -32768..32767, 8-bit: -128..127), clamped and stored as PCM.
+inline TAudioBuffer MakeBlock(const TWaveFormat& format, int32_t frames,
+                              const std::function<double(int, int)>& value) {
+  TAudioBuffer b;
+  b.Format() = format;
+  b.SetFrames(frames);
+  uint8_t* d = b.Data();
+  for (int j = 0; j < frames; ++j) {
+    for (int c = 0; c < format.nChannels; ++c) {
+      const double v = std::round(value(c, j));
+      if (format.wBitsPerSample == 8) {
+        d[j * format.nChannels + c] = static_cast<uint8_t>(std::clamp(v, -128.0, 127.0) + 128);
+      } else {
+        const auto s = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0)));
+        d[2 * (j * format.nChannels + c)] = static_cast<uint8_t>(s & 0xFF);
+        d[2 * (j * format.nChannels + c) + 1] = static_cast<uint8_t>(s >> 8);
+      }
+    }
   }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+  return b;
+}
+
+// amplitude * sin(2 pi hz j / rate): frame j of a sine, for MakeBlock.
+inline double SineAt(double amplitude, double hz, double rate, int64_t j) {
+  return amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(j) / rate);
+}
+
+// Interleaved 16-bit samples of a sine, the same on every channel, rounded to the nearest step.
+inline std::vector<int16_t> Sine16(double hz, uint32_t rate, uint16_t channels, size_t frames,
+                                   double amplitude) {
+  std::vector<int16_t> s(frames * channels);
+  for (size_t n = 0; n < frames; ++n) {
+    const auto v = static_cast<int16_t>(std::lround(SineAt(amplitude, hz, rate, static_cast<int64_t>(n))));
+    std::fill_n(s.begin() + static_cast<std::ptrdiff_t>(n * channels), channels, v);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (path / name).string(); }
-
-private:
-  std::filesystem::path path;
-};
-
-inline std::vector<uint8_t> ReadBytes(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return s;
 }
 
-inline void WriteBytes(const std::string& file, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-inline uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-} // namespace testing_signals
+} // namespace sonotest

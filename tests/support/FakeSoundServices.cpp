@@ -1,4 +1,4 @@
-#include "devices/platform/FakeSoundServices.h"
+#include "support/FakeSoundServices.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,5 +1,7 @@
 #pragma once
 // A settings record that Load must refuse as a malformed file.
+//
+// Threads: the test thread, on a filter of its own.
 
 #include "dsp/ByteStreams.h"
 #include "dsp/Filter.h"

@@ -1,0 +1,164 @@
+#include "filters/dialogs/EchoDlg.h"
+
+#include "dsp/Filter.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <mutex>
+
+namespace {
+
+constexpr int MinDelayMs = 1, MaxDelayMs = 1000;
+constexpr int MinDecayMs = 10, MaxDecayMs = 10000;
+
+constexpr const char* MsgEnterDelay = "Введите время задержки в миллисекундах";
+constexpr const char* MsgEnterDecay = "Введите время затухания в миллисекундах";
+constexpr const char* MsgDelayRange = "Задержка между эхосигналами должна быть в пределах от 1 до 1000 мс.";
+constexpr const char* MsgDecayRange = "Время затухания должно быть в пределах от 10 до 10000 мс.";
+
+} // namespace
+
+TEchoDlg::TEchoDlg(QWidget* parent) : TParameterDialog(parent) {
+  setWindowTitle(QStringLiteral("Параметры эффекта \"Эхо\""));
+
+  DecayTrackBar = NewTrackBar(Qt::Horizontal, MinDecayMs, MaxDecayMs, 200);
+  Label1 = new QLabel(QStringLiteral("Время затухания (мс):"), this);
+  DecayEdit = NewNumberEdit(5);
+  Label1->setBuddy(DecayEdit);
+  DelayTrackBar = NewTrackBar(Qt::Horizontal, MinDelayMs, MaxDelayMs, 20);
+  Label2 = new QLabel(QStringLiteral("Задержка между эхосигналами (мс):"), this);
+  Label2->setWordWrap(true);
+  DelayEdit = NewNumberEdit(4);
+  Label2->setBuddy(DelayEdit);
+  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
+  ApplyBtn = new QPushButton(QStringLiteral("Применить"), this);
+  DecayTrackBar->setMinimumWidth(320);
+  DelayTrackBar->setMinimumWidth(320);
+
+  // Each value: its label and edit on one line, its bar under them.
+  auto* grid = new QGridLayout;
+  grid->addWidget(Label1, 0, 0);
+  grid->addWidget(DecayEdit, 0, 1, Qt::AlignRight);
+  grid->addWidget(DecayTrackBar, 1, 0, 1, 2);
+  grid->setRowMinimumHeight(2, 8);
+  grid->addWidget(Label2, 3, 0);
+  grid->addWidget(DelayEdit, 3, 1, Qt::AlignRight);
+  grid->addWidget(DelayTrackBar, 4, 0, 1, 2);
+  grid->setColumnStretch(0, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  buttons->addWidget(ApplyBtn);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addSpacing(8);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  const auto enableApply = [this] { ApplyBtn->setEnabled(true); };
+  connect(DelayEdit, &QLineEdit::textChanged, this, enableApply);
+  connect(DecayEdit, &QLineEdit::textChanged, this, enableApply);
+  OnBarChange(DelayTrackBar, [this] { DelayTrackBarChange(); });
+  OnBarChange(DecayTrackBar, [this] { DecayTrackBarChange(); });
+  connect(OKBtn, &QPushButton::clicked, this, &TEchoDlg::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ApplyBtn, &QPushButton::clicked, this, &TEchoDlg::ApplyTyped);
+}
+
+void TEchoDlg::LookUpParameters() {
+  delay = decayTime = nullptr;
+  if (filter != nullptr) {
+    delay = static_cast<int32_t*>(filter->FindParameter("Delay"));
+    decayTime = static_cast<int32_t*>(filter->FindParameter("DecayTime"));
+  }
+}
+
+void TEchoDlg::ShowFilter() {
+  if (delay == nullptr || decayTime == nullptr) {
+    return;
+  }
+  DelayEdit->setText(QString::number(*delay));
+  DecayEdit->setText(QString::number(*decayTime));
+  SetPositionQuietly(*DelayTrackBar, *delay);
+  SetPositionQuietly(*DecayTrackBar, *decayTime);
+  ApplyBtn->setEnabled(false);
+}
+
+void TEchoDlg::DelayTrackBarChange() {
+  DelayEdit->setText(QString::number(DelayTrackBar->value()));
+  delayMoved = true;
+  BarMoved();
+}
+
+void TEchoDlg::DecayTrackBarChange() {
+  DecayEdit->setText(QString::number(DecayTrackBar->value()));
+  decayMoved = true;
+  BarMoved();
+}
+
+bool TEchoDlg::WriteMovedBars() {
+  const bool delayChanged = delayMoved && delay != nullptr;
+  const bool decayChanged = decayMoved && decayTime != nullptr;
+  delayMoved = decayMoved = false;
+  if (delayChanged) {
+    *delay = DelayTrackBar->value();
+  }
+  if (decayChanged) {
+    *decayTime = DecayTrackBar->value();
+  }
+  return delayChanged || decayChanged;
+}
+
+bool TEchoDlg::ApplyTyped() {
+  if (delay == nullptr || decayTime == nullptr) {
+    return false;
+  }
+  ApplyMovedBars();
+  if (DelayEdit->text().isEmpty()) {
+    ShowError(QString::fromUtf8(MsgEnterDelay));
+    return false;
+  }
+  if (DecayEdit->text().isEmpty()) {
+    ShowError(QString::fromUtf8(MsgEnterDecay));
+    return false;
+  }
+  const std::optional<int> delayMs = EditInteger(*DelayEdit);
+  if (!delayMs) {
+    return false;
+  }
+  const std::optional<int> decayMs = EditInteger(*DecayEdit);
+  if (!decayMs) {
+    return false;
+  }
+  if (*delayMs < MinDelayMs || *delayMs > MaxDelayMs) {
+    ShowError(QString::fromUtf8(MsgDelayRange));
+    return false;
+  }
+  if (*decayMs < MinDecayMs || *decayMs > MaxDecayMs) {
+    ShowError(QString::fromUtf8(MsgDecayRange));
+    return false;
+  }
+  {
+    const std::lock_guard guard(filter->Lock());
+    *delay = *delayMs;
+    *decayTime = *decayMs;
+    filter->Apply();
+  }
+  ApplyBtn->setEnabled(false);
+  return true;
+}
+
+void TEchoDlg::OKBtnClick() {
+  if (ApplyTyped()) {
+    accept();
+  }
+}

@@ -1,0 +1,41 @@
+#include "filters/dialogs/EditFilter.h"
+
+#include "dsp/Filter.h"
+#include "filters/dialogs/EchoDlg.h"
+#include "filters/dialogs/LHPassFilterDlg.h"
+#include "filters/dialogs/MultiBandFilterDlg.h"
+#include "filters/dialogs/ReverbDlg.h"
+
+namespace {
+
+TParameterDialog* DialogFor(const TFilterDialogs& dialogs, int32_t type) {
+  switch (type) {
+  case 0:
+  case 1:
+    return dialogs.LHPass;
+  case 4:
+    return dialogs.MultiBand;
+  case 9:
+    return dialogs.Echo;
+  case 11:
+    return dialogs.Reverb;
+  default:
+    return nullptr;
+  }
+}
+
+} // namespace
+
+void EditFilter(const TFilterDialogs& dialogs, TFilter& filter) {
+  TParameterDialog* dialog = DialogFor(dialogs, filter.Type());
+  if (dialog == nullptr) {
+    return;
+  }
+  dialog->SetFilter(&filter);
+  const int result = dialog->exec();
+  // The filter may go once the showing is over; nothing of the dialog points at it meanwhile.
+  dialog->SetFilter(nullptr);
+  if (result == QDialog::Accepted) {
+    filter.Apply();
+  }
+}

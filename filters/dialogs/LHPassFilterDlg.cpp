@@ -1,0 +1,189 @@
+#include "filters/dialogs/LHPassFilterDlg.h"
+
+#include "dsp/Filter.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr double E = 147.4131591025766; // e^5 - 1
+constexpr int KernelSizeCount = 8;      // 8 ... 1024
+constexpr int MaxFreqDigits = 5;
+
+constexpr const char* MsgEnterCutoff = "Введите значение частоты среза";
+constexpr const char* MsgCutoffRange = "Значение частоты среза должно быть в пределах от 0 до %1 Гц";
+
+// The list index of a kernel size: the smallest i with 2^(i + 3) >= size, within the list.
+int KernelSizeIndex(int32_t size) {
+  int i = 0;
+  while (i < KernelSizeCount - 1 && (8 << i) < size) {
+    ++i;
+  }
+  return i;
+}
+
+} // namespace
+
+int TLHPassFilterDlg::PositionFromFrequency(int32_t fc, int32_t fs) {
+  const double ratio = std::max(0.0, E * 2.0 * fc / fs);
+  return static_cast<int>(std::clamp(std::trunc(20.0 * std::log(1.0 + ratio)), 0.0, 100.0));
+}
+
+int32_t TLHPassFilterDlg::FrequencyFromPosition(int position, int32_t fs) {
+  return static_cast<int32_t>(std::trunc(fs * 0.5 * (std::exp(0.05 * position) - 1.0) / E));
+}
+
+TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent) : TParameterDialog(parent) {
+  setWindowTitle(QStringLiteral("Параметры фильтра"));
+
+  FreqTrackBar = NewTrackBar(Qt::Horizontal, 0, 100, 5);
+  FreqTrackBar->setTickPosition(QSlider::TicksBothSides);
+  FreqTrackBar->setMinimumWidth(300);
+  Label1 = new QLabel(QStringLiteral("Частота среза (Гц):"), this);
+  FreqEdit = NewNumberEdit(MaxFreqDigits);
+  Label1->setBuddy(FreqEdit);
+  IsHammingBtn = new QRadioButton(QStringLiteral("Окно Хэмминга"), this);
+  IsBlackmanBtn = new QRadioButton(QStringLiteral("Окно Блэкмана"), this);
+  IsHammingBtn->setChecked(true);
+  Label2 = new QLabel(QStringLiteral("Размер ядра:"), this);
+  KernelSizeList = new QListWidget(this);
+  for (int i = 0; i < KernelSizeCount; ++i) {
+    KernelSizeList->addItem(QString::number(8 << i));
+  }
+  Label2->setBuddy(KernelSizeList);
+  // All eight sizes in view, no wider than the numbers.
+  KernelSizeList->setFixedSize(KernelSizeList->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 24,
+                               KernelSizeList->sizeHintForRow(0) * KernelSizeCount +
+                                   2 * KernelSizeList->frameWidth());
+  KernelSizeList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
+  ApplyBtn = new QPushButton(QStringLiteral("Применить"), this);
+
+  auto* frequency = new QHBoxLayout;
+  frequency->addWidget(Label1);
+  frequency->addWidget(FreqEdit);
+  frequency->addStretch();
+  auto* windows = new QVBoxLayout;
+  windows->addWidget(IsHammingBtn);
+  windows->addWidget(IsBlackmanBtn);
+  windows->addStretch();
+  auto* kernel = new QVBoxLayout;
+  kernel->addWidget(Label2);
+  kernel->addWidget(KernelSizeList);
+  auto* options = new QHBoxLayout;
+  options->addLayout(windows);
+  options->addStretch();
+  options->addLayout(kernel);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  buttons->addWidget(ApplyBtn);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(frequency);
+  layout->addWidget(FreqTrackBar);
+  layout->addSpacing(8);
+  layout->addLayout(options);
+  layout->addSpacing(8);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  const auto enableApply = [this] { ApplyBtn->setEnabled(true); };
+  connect(FreqEdit, &QLineEdit::textChanged, this, enableApply);
+  connect(IsHammingBtn, &QRadioButton::clicked, this, enableApply);
+  connect(IsBlackmanBtn, &QRadioButton::clicked, this, enableApply);
+  connect(KernelSizeList, &QListWidget::currentRowChanged, this, enableApply);
+  connect(KernelSizeList, &QListWidget::clicked, this, enableApply);
+  OnBarChange(FreqTrackBar, [this] { FreqTrackBarChange(); });
+  connect(OKBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ApplyBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::ApplyTyped);
+}
+
+void TLHPassFilterDlg::LookUpParameters() {
+  fc = windowType = kernelSize = nullptr;
+  if (filter != nullptr) {
+    fc = static_cast<int32_t*>(filter->FindParameter("fc"));
+    windowType = static_cast<int32_t*>(filter->FindParameter("WindowType"));
+    kernelSize = static_cast<int32_t*>(filter->FindParameter("KernelSize"));
+  }
+}
+
+void TLHPassFilterDlg::ShowFilter() {
+  if (fc == nullptr || windowType == nullptr || kernelSize == nullptr) {
+    return;
+  }
+  (*windowType == 0 ? IsHammingBtn : IsBlackmanBtn)->setChecked(true);
+  SetPositionQuietly(*FreqTrackBar, PositionFromFrequency(*fc, filter->SampleRate()));
+  FreqEdit->setText(QString::number(*fc));
+  KernelSizeList->setCurrentRow(KernelSizeIndex(*kernelSize));
+  ApplyBtn->setEnabled(false);
+}
+
+void TLHPassFilterDlg::FreqTrackBarChange() {
+  if (filter == nullptr) {
+    return;
+  }
+  FreqEdit->setText(QString::number(FrequencyFromPosition(FreqTrackBar->value(), filter->SampleRate())));
+  freqMoved = true;
+  BarMoved();
+}
+
+bool TLHPassFilterDlg::WriteMovedBars() {
+  const bool moved = freqMoved;
+  freqMoved = false;
+  if (!moved || fc == nullptr) {
+    return false;
+  }
+  *fc = FrequencyFromPosition(FreqTrackBar->value(), filter->SampleRate());
+  return true;
+}
+
+bool TLHPassFilterDlg::ApplyTyped() {
+  if (filter == nullptr || fc == nullptr || windowType == nullptr || kernelSize == nullptr) {
+    return false;
+  }
+  ApplyMovedBars();
+  if (FreqEdit->text().isEmpty()) {
+    ShowError(QString::fromUtf8(MsgEnterCutoff));
+    return false;
+  }
+  const std::optional<int> value = EditInteger(*FreqEdit);
+  if (!value) {
+    return false;
+  }
+  const int32_t half = filter->SampleRate() / 2;
+  if (*value < 0 || *value > half) {
+    ShowError(QString::fromUtf8(MsgCutoffRange).arg(half));
+    return false;
+  }
+  const int row = std::clamp(KernelSizeList->currentRow(), 0, KernelSizeCount - 1);
+  {
+    const std::lock_guard guard(filter->Lock());
+    *windowType = IsHammingBtn->isChecked() ? 0 : 1;
+    *fc = *value;
+    *kernelSize = 8 << row;
+    filter->Apply();
+  }
+  ApplyBtn->setEnabled(false);
+  return true;
+}
+
+void TLHPassFilterDlg::OKBtnClick() {
+  if (ApplyTyped()) {
+    accept();
+  }
+}

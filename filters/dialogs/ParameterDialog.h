@@ -1,0 +1,92 @@
+#pragma once
+// TParameterDialog: what the four parameter dialogs share. Each edits one live filter: it finds the
+// parameters with FindParameter, writes them in place and makes them take effect with Apply.
+//
+// A track-bar movement is one step for the worker: the new value is written and the filter applied
+// with the filter's lock held throughout, so Process never sees a value without its Update. A
+// redesign can take milliseconds (the equaliser sums 40 kernels), so movements are paced: one is
+// applied at once unless the previous Apply ended less than its own duration ago; then it waits for
+// that time, and the movements that come meanwhile go into the one Apply that follows. The filter's
+// lock is so held at most half of the time while a bar is dragged, and the worker waits at most one
+// redesign for it. The newest position is never lost: ending the dialog (OK, Cancel, a close)
+// applies what still waits.
+//
+// Threads: user-interface thread only. Writes hold the filter's lock (re-entrant, so Apply inside is
+// fine) and no other lock; the worker takes the chain's lock, then the filters'.
+
+#include <QDialog>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+class QShowEvent;
+class QSlider;
+class QTimer;
+class TFilter;
+
+class TParameterDialog : public QDialog {
+  Q_OBJECT
+
+public:
+  explicit TParameterDialog(QWidget* parent = nullptr);
+  ~TParameterDialog() override;
+
+  // The filter the next showing edits; it must outlive the showing. A movement still waiting for
+  // the previous filter is applied to it first.
+  void SetFilter(TFilter* filter);
+  TFilter* EditedFilter() const { return filter; }
+
+  // Whether a track-bar movement waits to be applied.
+  bool MovementWaiting() const;
+
+  // Ends the showing: applies a waiting movement, closes an open error box, then ends as QDialog.
+  void done(int result) override;
+
+protected:
+  // Finds the parameters of the filter (null pointers without one); runs when the filter is set
+  // and on each showing.
+  virtual void LookUpParameters() = 0;
+  // Reads the filter into the controls; runs on each showing, with a filter set.
+  virtual void ShowFilter() = 0;
+  // Writes the positions of the bars that moved since the last call and forgets the movements;
+  // runs with the filter's lock held (or without a filter, when there is nothing to write into).
+  // True if a value changed and the filter must be applied.
+  virtual bool WriteMovedBars() = 0;
+
+  // A bar has moved and noted what to write: write and apply now, or as soon as the pacing allows.
+  void BarMoved();
+  // Applies a waiting movement now.
+  void ApplyMovedBars();
+
+  // The "Ошибка" box with the warning icon and an OK button, over this dialog; returns when closed.
+  void ShowError(const QString& text);
+  // The integer in an edit, or the error box for a text that does not convert (nothing then).
+  std::optional<int> EditInteger(const QLineEdit& edit);
+
+  // An edit that takes at most maxDigits digits and nothing else.
+  QLineEdit* NewNumberEdit(int maxDigits);
+  // A track bar over [minimum, maximum]; vertical ones have their minimum at the top.
+  QSlider* NewTrackBar(Qt::Orientation orientation, int minimum, int maximum, int tickInterval);
+  // Runs `change` when the bar moves, and when its handle is pressed and let go where it was (a
+  // touch, which a track bar reports as a change too).
+  void OnBarChange(QSlider* bar, const std::function<void()>& change);
+  // Sets a bar's position without running its change handler.
+  static void SetPositionQuietly(QSlider& bar, int position);
+  // The position of a level bar for a linear amplitude: trunc(-RoundHalfUp(dB)), within the bar's
+  // range (silence, 0, at the bottom).
+  static int LevelPosition(double amplitude, int minimum, int maximum);
+
+  void showEvent(QShowEvent* event) override;
+
+  TFilter* filter = nullptr;
+
+private:
+  QTimer* movementTimer = nullptr;
+  QMessageBox* errorBox = nullptr;
+  std::chrono::steady_clock::time_point lastApplyEnd{};
+  std::chrono::steady_clock::duration lastApplyCost{};
+};

@@ -1,0 +1,166 @@
+// sonolab-render playing a file to the test sound server's default sink, captured back from its
+// monitor: every output plays the file to its last frame, without a gap, before the render ends.
+// (The server itself may lose a few tens of milliseconds at the start of any new stream, whoever
+// plays it; the end of the sound is what a render that stops too early loses.) With a device input,
+// an existing file is overwritten only with --force, and --seconds gives exactly that many frames.
+
+#include "devices/platform/PulseSoundServices.h"
+#include "support/ChildProcess.h"
+#include "support/PcmSignals.h"
+#include "support/PrivatePulseServer.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using namespace sonotest;
+
+namespace {
+
+constexpr uint32_t Rate = 44100;
+constexpr double Seconds = 2.0;       // 1000 Hz, then the marker
+constexpr double MarkerSeconds = 0.1; // the last 0.1 s at 3000 Hz
+constexpr double StartLossSeconds = 0.15;
+constexpr int Amplitude = 8000;
+
+class RenderDevices : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!TPulseSoundServices().ServerReachable()) {
+      if (PulseRequired()) {
+        FAIL() << "SONOLAB_REQUIRE_PULSE=1 but no PulseAudio server answers (scripts/pulse-server.sh start)";
+      }
+      GTEST_SKIP() << "no PulseAudio server";
+    }
+  }
+  std::string Path(const std::string& name) const { return dir.File(name); }
+
+  // Plays a sine of Seconds through the output option and returns what the default sink's monitor
+  // heard meanwhile, one channel.
+  std::vector<int16_t> PlayAndCapture(const std::vector<std::string>& output) {
+    std::vector<int16_t> samples(static_cast<size_t>(Seconds * Rate) * 2);
+    const auto markerFrom = static_cast<size_t>((Seconds - MarkerSeconds) * Rate);
+    for (size_t n = 0; n < samples.size() / 2; ++n) {
+      const double hz = n < markerFrom ? 1000 : 3000;
+      const auto v = static_cast<int16_t>(std::lround(SineAt(Amplitude, hz, Rate, static_cast<int64_t>(n))));
+      samples[2 * n] = v;
+      samples[2 * n + 1] = v;
+    }
+    WriteWave(Path("in.wav"), Rate, 2, samples);
+    TChildOptions recording;
+    recording.StdoutPath = Path("captured.raw");
+    TChild parec({"/usr/bin/parec", "--device=@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                  "--channels=2", "--latency-msec=20"},
+                 recording);
+    // Recording once bytes arrive.
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (FileSize(Path("captured.raw")) == 0 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(FileSize(Path("captured.raw")), 0u) << "parec records nothing";
+
+    std::vector<std::string> args = {SONOLAB_RENDER_PATH, Path("in.wav")};
+    args.insert(args.end(), output.begin(), output.end());
+    TChildOptions options;
+    options.StderrPath = Path("render.err");
+    const auto start = std::chrono::steady_clock::now();
+    TChild render(args, options);
+    const auto end = render.Wait(60s);
+    renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(end.Exited && end.Status == 0) << ReadText(Path("render.err"));
+    // What the render left unplayed would reach the sink after it ended; give it the time.
+    std::this_thread::sleep_for(500ms);
+    parec.Signal(SIGINT);
+    parec.Wait(10s);
+    const std::string raw = ReadText(Path("captured.raw"));
+    std::vector<int16_t> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i) {
+      left[i] =
+          static_cast<int16_t>(static_cast<uint8_t>(raw[4 * i]) | static_cast<uint8_t>(raw[4 * i + 1]) << 8);
+    }
+    return left;
+  }
+
+  // The sound arrived to its end and without a gap: the marker lasts its 0.1 s, and the 1000 Hz part
+  // before it all but what the server may lose at the start.
+  static void ExpectWhole(const std::vector<int16_t>& heard) {
+    std::vector<size_t> loud;
+    for (size_t i = 0; i < heard.size(); ++i) {
+      if (std::abs(heard[i]) > Amplitude / 4) {
+        loud.push_back(i);
+      }
+    }
+    ASSERT_FALSE(loud.empty()) << "nothing reached the sink";
+    size_t gap = 0;
+    for (size_t i = 1; i < loud.size(); ++i) {
+      gap = std::max(gap, loud[i] - loud[i - 1]);
+    }
+    EXPECT_LT(gap, 10u) << "a gap of " << gap << " frames";
+    // Zero crossings: every 22 frames at 1000 Hz, every 7 or 8 at 3000 Hz.
+    std::vector<size_t> crossings;
+    for (size_t i = loud.front() + 1; i <= loud.back(); ++i) {
+      if ((heard[i - 1] < 0) != (heard[i] < 0)) {
+        crossings.push_back(i);
+      }
+    }
+    ASSERT_GT(crossings.size(), 2u);
+    size_t markerStart = crossings.back();
+    for (size_t k = crossings.size() - 1; k > 0 && crossings[k] - crossings[k - 1] < 12; --k) {
+      markerStart = crossings[k - 1];
+    }
+    const double marker = static_cast<double>(crossings.back() - markerStart) / Rate;
+    const double before = static_cast<double>(markerStart - loud.front()) / Rate;
+    EXPECT_NEAR(marker, MarkerSeconds, 0.002) << "the end of the sound did not reach the sink";
+    EXPECT_GT(before, Seconds - MarkerSeconds - StartLossSeconds);
+    EXPECT_LE(before, Seconds - MarkerSeconds + 0.002);
+  }
+
+  TTempDir dir{"sonolab-devices-render"};
+  double renderSeconds = 0;
+};
+
+} // namespace
+
+TEST_F(RenderDevices, AWaveAudioOutputOfAFileInputPlaysTheWholeFileBeforeTheRenderEnds) {
+  ExpectWhole(PlayAndCapture({"--wave-out", "0"}));
+  // The queue paces the file: the render lasts at least as long as the sound.
+  EXPECT_GE(renderSeconds, Seconds);
+}
+
+// The ring devices stop at once at the normal end until they drain their ring; enable with that.
+TEST_F(RenderDevices, DISABLED_ARingOutputOfAFileInputPlaysTheWholeFileBeforeTheRenderEnds) {
+  ExpectWhole(PlayAndCapture({"--play", "0"}));
+}
+
+TEST_F(RenderDevices, WithADeviceInputAnExistingFileIsOverwrittenOnlyWithForceAndSecondsAreExact) {
+  WriteWave(Path("take.wav"), 8000, 1, std::vector<int16_t>(100, 7));
+  const std::string original = ReadText(Path("take.wav"));
+  TChildOptions options;
+  options.StderrPath = Path("render.err");
+  {
+    TChild render({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "0.5", Path("take.wav")}, options);
+    const auto end = render.Wait(60s);
+    EXPECT_EQ(end.Status, 2);
+    EXPECT_EQ(ReadText(Path("take.wav")), original);
+  }
+  {
+    TChild render({SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "0.5", "--force", Path("take.wav")},
+                  options);
+    const auto end = render.Wait(60s);
+    EXPECT_TRUE(end.Exited && end.Status == 0) << ReadText(Path("render.err"));
+  }
+  const TWaveContents take = ReadWave(Path("take.wav"));
+  EXPECT_EQ(take.Rate, 44100u); // the default input format, 31
+  EXPECT_EQ(take.Channels, 2);
+  EXPECT_EQ(take.Frames(), 22050u);
+  EXPECT_EQ(take.DataSize, 22050u * 4);
+}
