@@ -155,9 +155,13 @@ void TDirectSoundPlaybackDevice::Write() {
       TSoundCursors cursors;
       Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
       dropouts.store(cursors.Dropouts);
-      if (!synchronised || cursors.Write >= writeOffset) {
-        // After a start, or once playback has reached the end of what was written (the ring plays
-        // silence from there and counts the dropout): two blocks ahead of the write cursor again.
+      // Writes never run a whole block past the larger lead, so a longer one means that the ring was
+      // rewound behind this Write's back (a Stop on the window thread while it was under way).
+      const bool rewound =
+          writeOffset > cursors.Write && writeOffset - cursors.Write >= (MostLeadSlots + 1) * slot;
+      if (!synchronised || cursors.Write >= writeOffset || rewound) {
+        // After a start or a rewind, or once playback has reached the end of what was written (the
+        // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor.
         writeOffset = cursors.Write + LeadSlots * slot;
         synchronised = true;
         break;

@@ -283,6 +283,27 @@ TEST(RingPlayback, WorkerStalledThreeBlocksIsHeardAsSilenceNotTheEarlierPassAndC
   EXPECT_EQ(rig.HeardBlocks(), expected);
 }
 
+TEST(RingPlayback, WriteAfterARewindItDidNotSeeResynchronisesInsteadOfWaitingForTheOldPosition) {
+  PlaybackRig rig(Stereo16At44100);
+  rig.device.Start();
+  rig.fake->SetWriteCursor(250000);
+  rig.WriteAfterNotification(0); // the next block would go to 299152
+  // A Stop on the window thread rewound the ring while that Write was under way, and the Start after
+  // it; the device still holds its old place, far ahead of the rewound cursor.
+  rig.fake->SetWriteCursor(1000);
+  rig.fake->NotifyPlayback({1});
+  rig.fake->ClearCalls();
+  auto write = std::async(std::launch::async, [&] { rig.device.Write(); });
+  if (write.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+    rig.fake->FailPlaybackEvents(0x80004005u, "released by the test");
+    ADD_FAILURE() << "the Write waited for the position it held before the rewind";
+  }
+  EXPECT_NO_THROW(write.get());
+  EXPECT_EQ(rig.fake->CallsStartingWith("Commit"), std::vector<std::string>{"Commit 33768 50152"});
+  EXPECT_EQ(rig.device.WritePosition(), 50152);
+  EXPECT_EQ(rig.device.Dropouts(), 0u);
+}
+
 TEST(RingPlayback, NotificationsLeftFromAStallDoNotLetWritesRunAheadOfTheRing) {
   PacedPlayback rig;
   rig.fake->SetWriteCursor(0);
