@@ -58,6 +58,29 @@ std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundSer
   return items;
 }
 
+TSoundResult SoundServerStatus(const std::shared_ptr<TSoundServices>& services) {
+  if (!services) {
+    return {SoundNoDriver, ""};
+  }
+  return services->CheckServer();
+}
+
+namespace {
+[[noreturn]] void RaiseForCall(const TSoundResult& status, const char* call) {
+  const int32_t code = status.Failed() ? status.Code : SoundNoDriver;
+  RaiseResultError(static_cast<uint32_t>(code), __LINE__,
+                   status.Text.empty() ? std::string(call) : std::string(call) + " (" + status.Text + ")");
+}
+} // namespace
+
+void RaiseSoundServerError(const TSoundResult& status, TInputFamily) {
+  RaiseForCall(status, "DirectSoundCaptureCreate");
+}
+
+void RaiseSoundServerError(const TSoundResult& status, TOutputFamily) {
+  RaiseForCall(status, "DirectSoundCreate");
+}
+
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services) {
   return InputDeviceItems(services, WaveInDeviceNames());
 }

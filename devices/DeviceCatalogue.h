@@ -4,7 +4,8 @@
 // WAVE"), each with a factory that builds a fresh device object with the default format.
 //
 // Threads: the window thread (or the command line's only thread). Enumeration asks the sound
-// server and ALSA each time; a server that does not answer lists no ring devices.
+// server and ALSA each time; a server that does not answer lists no ring devices, and
+// SoundServerStatus tells why.
 
 #include "devices/VirtDevs.h"
 #include "devices/platform/SoundServices.h"
@@ -35,6 +36,15 @@ inline constexpr const char* WaveFileItemText = "Файл формата WAVE";
 
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services);
 std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services);
+
+// Whether the sound server answers: Ok, or what a ring device's Open would report (SoundNoDriver and
+// the server's own text, "pa_context_connect: Connection refused"). No services: SoundNoDriver.
+TSoundResult SoundServerStatus(const std::shared_ptr<TSoundServices>& services);
+// Raises the error that a ring capture (or playback) device's Open raises on that failure:
+// "DirectSoundCaptureCreate (pa_context_connect: Connection refused)", "No sound driver is available
+// for use", 0x88780078.
+[[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TInputFamily);
+[[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TOutputFamily);
 
 // The same with the wave-audio product names given, in device-number order.
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,

@@ -1,6 +1,7 @@
 #include "devices/DirectSoundDevices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -8,6 +9,13 @@ namespace {
 
 constexpr int SlotCount = TEventSet::Count;
 constexpr uint32_t InvalidCall = 0x88780032u; // a call on a ring that is not held
+// The first block after a start or a dropout lands this many blocks ahead of the write cursor, and no
+// block is written further ahead than the larger distance.
+constexpr int64_t LeadSlots = 2;
+constexpr int64_t MostLeadSlots = 3;
+// A drain may take what was pending when it began, plus this.
+constexpr std::chrono::milliseconds DrainMargin{1000};
+constexpr std::chrono::milliseconds DrainPoll{10};
 
 // "IDirectSoundBuffer::Play (pa_stream_connect_playback: Connection refused)"
 std::string OperationText(const char* call, const std::string& text) {
@@ -53,11 +61,20 @@ TDirectSoundPlaybackDevice::~TDirectSoundPlaybackDevice() {
   Close();
 }
 
+int32_t TDirectSoundPlaybackDevice::WritePosition() const {
+  return synchronised && ringSize > 0 ? static_cast<int32_t>(writeOffset % static_cast<uint64_t>(ringSize))
+                                      : -1;
+}
+
 void TDirectSoundPlaybackDevice::Open() {
   Close();
   TAudioDevice::Open();
-  ringSize = SlotCount * buffer.Bytes();
-  writePosition = -1;
+  slotBytes = buffer.Bytes();
+  ringSize = SlotCount * slotBytes;
+  synchronised = false;
+  writeOffset = committedEnd = 0;
+  playing = written = false;
+  dropouts.store(0);
   events.Reset();
   if (!services) {
     RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCreate");
@@ -76,23 +93,29 @@ void TDirectSoundPlaybackDevice::Close() {
   const bool held = soundBuffer || sound;
   soundBuffer.reset();
   sound.reset();
+  playing = false;
   // A waiter left on a closed ring would never be signalled again.
   if (held) {
     events.Fail(InvalidCall, "closed");
   }
 }
 
-void TDirectSoundPlaybackDevice::Start() {
-  if (!soundBuffer) {
-    RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
-  }
+void TDirectSoundPlaybackDevice::SilenceRing() {
   TSoundLockedRegions regions;
   Check(soundBuffer->Lock(0, 0, SoundLockEntireBuffer, regions), __LINE__, "IDirectSoundBuffer::Lock");
   if (regions.Region1) {
     std::memset(regions.Region1, buffer.Format().wBitsPerSample == 8 ? 128 : 0, regions.Bytes1);
   }
   Check(soundBuffer->Unlock(regions), __LINE__, "IDirectSoundBuffer::Unlock");
+}
+
+void TDirectSoundPlaybackDevice::Start() {
+  if (!soundBuffer) {
+    RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
+  }
+  SilenceRing();
   Check(soundBuffer->Play(SoundPlayLooping), __LINE__, "IDirectSoundBuffer::Play");
+  playing = true;
 }
 
 void TDirectSoundPlaybackDevice::Stop() {
@@ -100,8 +123,14 @@ void TDirectSoundPlaybackDevice::Stop() {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Stop");
   }
   Check(soundBuffer->Stop(), __LINE__, "IDirectSoundBuffer::Stop");
-  writePosition = -1;
+  playing = false;
+  written = false;
+  synchronised = false;
   Check(soundBuffer->SetCurrentPosition(0), __LINE__, "IDirectSoundBuffer::SetCurrentPosition");
+}
+
+void TDirectSoundPlaybackDevice::WaitForPlayedSlot() {
+  WaitForSlot(events, __LINE__, "IDirectSoundBuffer::Play");
 }
 
 void TDirectSoundPlaybackDevice::Write() {
@@ -109,45 +138,103 @@ void TDirectSoundPlaybackDevice::Write() {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
   }
   // Any played slot will do: the notifications only pace the writes.
-  WaitForSlot(events, __LINE__, "IDirectSoundBuffer::Play");
+  WaitForPlayedSlot();
 
-  const int32_t blockBytes = buffer.Bytes();
+  const auto slot = static_cast<uint64_t>(slotBytes);
   uint32_t status = 0;
   Check(soundBuffer->GetStatus(status), __LINE__, "IDirectSoundBuffer::GetStatus");
   bool restart = false;
   if (status & SoundStatusBufferLost) {
     Check(soundBuffer->Restore(), __LINE__, "IDirectSoundBuffer::Restore");
-    writePosition = 0;
+    // A restored ring holds whatever it held: only silence may be heard around this block.
+    SilenceRing();
+    writeOffset = 0;
     restart = true;
-  } else if (writePosition < 0) {
-    uint32_t playCursor = 0;
-    uint32_t writeCursor = 0;
-    Check(soundBuffer->GetCurrentPosition(playCursor, writeCursor), __LINE__,
-          "IDirectSoundBuffer::GetCurrentPosition");
-    // Two blocks ahead of the write cursor.
-    writePosition = static_cast<int32_t>((2 * static_cast<uint64_t>(blockBytes) + writeCursor) %
-                                         static_cast<uint64_t>(ringSize));
+  } else {
+    for (;;) {
+      TSoundCursors cursors;
+      Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
+      dropouts.store(cursors.Dropouts);
+      // Writes never run a whole block past the larger lead, so a longer one means that the ring was
+      // rewound behind this Write's back (a Stop on the window thread while it was under way).
+      const bool rewound =
+          writeOffset > cursors.Write && writeOffset - cursors.Write >= (MostLeadSlots + 1) * slot;
+      if (!synchronised || cursors.Write >= writeOffset || rewound) {
+        // After a start or a rewind, or once playback has reached the end of what was written (the
+        // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor.
+        writeOffset = cursors.Write + LeadSlots * slot;
+        synchronised = true;
+        break;
+      }
+      if (writeOffset - cursors.Write < MostLeadSlots * slot) {
+        break;
+      }
+      // Notifications left from a stall would let writes run ahead of the ring: wait for a slot.
+      WaitForPlayedSlot();
+    }
   }
 
+  const auto blockBytes = static_cast<uint32_t>(buffer.Bytes()); // a last block may be short
+  const uint8_t silence = buffer.Format().wBitsPerSample == 8 ? 128 : 0;
   TSoundLockedRegions regions;
-  Check(
-      soundBuffer->Lock(static_cast<uint32_t>(writePosition), static_cast<uint32_t>(blockBytes), 0, regions),
-      __LINE__, "IDirectSoundBuffer::Lock");
-  const uint32_t first = std::min(regions.Bytes1, static_cast<uint32_t>(blockBytes));
-  if (regions.Region1) {
-    std::memcpy(regions.Region1, buffer.Data(), first);
-  }
-  if (regions.Region2) {
-    std::memcpy(regions.Region2, buffer.Data() + first,
-                std::min(regions.Bytes2, static_cast<uint32_t>(blockBytes) - first));
-  }
+  Check(soundBuffer->Lock(static_cast<uint32_t>(writeOffset % static_cast<uint64_t>(ringSize)),
+                          static_cast<uint32_t>(slot), 0, regions),
+        __LINE__, "IDirectSoundBuffer::Lock");
+  // The block, then silence to the end of its slot, over one or two regions.
+  const auto fill = [&](uint8_t* region, uint32_t regionBytes, uint32_t from) {
+    if (!region) {
+      return;
+    }
+    const uint32_t copied = from < blockBytes ? std::min(regionBytes, blockBytes - from) : 0;
+    std::memcpy(region, buffer.Data() + from, copied);
+    std::memset(region + copied, silence, regionBytes - copied);
+  };
+  const uint32_t first = std::min(regions.Bytes1, static_cast<uint32_t>(slot));
+  fill(regions.Region1, first, 0);
+  fill(regions.Region2, std::min(regions.Bytes2, static_cast<uint32_t>(slot) - first), first);
   Check(soundBuffer->Unlock(regions), __LINE__, "IDirectSoundBuffer::Unlock");
-  writePosition = (writePosition + blockBytes) % ringSize;
 
   if (restart) {
     Check(soundBuffer->SetCurrentPosition(0), __LINE__, "IDirectSoundBuffer::SetCurrentPosition");
+    Check(soundBuffer->Commit(0, slot), __LINE__, "IDirectSoundBuffer::Unlock");
+    committedEnd = slot;
     Check(soundBuffer->Play(SoundPlayLooping), __LINE__, "IDirectSoundBuffer::Play");
-    writePosition = -1;
+    synchronised = false;
+  } else {
+    Check(soundBuffer->Commit(writeOffset, writeOffset + slot), __LINE__, "IDirectSoundBuffer::Unlock");
+    writeOffset += slot;
+    committedEnd = writeOffset;
+  }
+  written = true;
+}
+
+bool TDirectSoundPlaybackDevice::Drain(const std::atomic<bool>& cancel) {
+  if (!soundBuffer || !playing || !written) {
+    return true; // nothing is playing, or nothing was written since the start
+  }
+  using Clock = std::chrono::steady_clock;
+  TSoundCursors cursors;
+  Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
+  const uint64_t pendingBytes = committedEnd > cursors.Play ? committedEnd - cursors.Play : 0;
+  const uint64_t bytesPerSecond = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
+  const Clock::time_point bound =
+      Clock::now() + std::chrono::nanoseconds(pendingBytes * 1000000000ull / bytesPerSecond) + DrainMargin;
+  Check(soundBuffer->BeginDrain(), __LINE__, "IDirectSoundBuffer::Stop");
+  for (;;) {
+    uint32_t status = 0;
+    Check(soundBuffer->GetStatus(status), __LINE__, "IDirectSoundBuffer::GetStatus");
+    if (status & SoundStatusDrained) {
+      Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
+      dropouts.store(cursors.Dropouts);
+      return true;
+    }
+    if (cancel.load() || Clock::now() >= bound) {
+      return false;
+    }
+    if (events.WaitAnyFor(DrainPoll) == TEventSet::Failed) {
+      RaiseResultError(events.FailureCode(), __LINE__,
+                       OperationText("IDirectSoundBuffer::Play", events.FailureText()));
+    }
   }
 }
 
@@ -166,6 +253,9 @@ void TDirectSoundRecordingDevice::Open() {
   Close();
   TAudioDevice::Open();
   ringSize = SlotCount * buffer.Bytes();
+  readOffset = 0;
+  overruns = 0;
+  dropouts.store(0);
   events.Reset();
   if (!services) {
     RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCaptureCreate");
@@ -202,20 +292,53 @@ void TDirectSoundRecordingDevice::Stop() {
   Check(captureBuffer->Stop(), __LINE__, "IDirectSoundCaptureBuffer::Stop");
 }
 
+TSoundCursors TDirectSoundRecordingDevice::Cursors() {
+  TSoundCursors cursors;
+  Check(captureBuffer->GetCurrentPosition(cursors), __LINE__,
+        "IDirectSoundCaptureBuffer::GetCurrentPosition");
+  return cursors;
+}
+
 void TDirectSoundRecordingDevice::Read() {
   if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Lock");
   }
-  // The lowest signalled slot is the one the ring finished first.
-  const int k = WaitForSlot(events, __LINE__, "IDirectSoundCaptureBuffer::Start");
-  const uint32_t start = k == 0 ? 0 : notifyPositions[k - 1].Offset + 1;
-  const uint32_t length = notifyPositions[k].Offset + 1 - start;
-
-  TSoundLockedRegions regions;
-  Check(captureBuffer->Lock(start, length, 0, regions), __LINE__, "IDirectSoundCaptureBuffer::Lock");
-  if (regions.Region1) {
-    std::memcpy(buffer.Data(), regions.Region1,
-                std::min(regions.Bytes1, static_cast<uint32_t>(buffer.Bytes())));
-    Check(captureBuffer->Unlock(regions), __LINE__, "IDirectSoundCaptureBuffer::Unlock");
+  const auto blockBytes = static_cast<uint64_t>(buffer.Bytes());
+  const auto ring = static_cast<uint64_t>(ringSize);
+  // The worker fell a whole ring behind: the next block is gone, so take up again at the newest
+  // whole block.
+  const auto resynchronise = [&](const TSoundCursors& cursors) {
+    readOffset = (cursors.Write / blockBytes - 1) * blockBytes;
+    ++overruns;
+  };
+  for (;;) {
+    TSoundCursors cursors = Cursors();
+    if (cursors.Write > readOffset + ring) {
+      resynchronise(cursors);
+    }
+    if (cursors.Write < readOffset + blockBytes) {
+      // The slots in ring order: the next one is not complete yet.
+      WaitForSlot(events, __LINE__, "IDirectSoundCaptureBuffer::Start");
+      continue;
+    }
+    const auto k = static_cast<int>((readOffset % ring) / blockBytes);
+    const uint32_t start = k == 0 ? 0 : notifyPositions[k - 1].Offset + 1;
+    const uint32_t length = notifyPositions[k].Offset + 1 - start;
+    TSoundLockedRegions regions;
+    Check(captureBuffer->Lock(start, length, 0, regions), __LINE__, "IDirectSoundCaptureBuffer::Lock");
+    if (regions.Region1) {
+      std::memcpy(buffer.Data(), regions.Region1,
+                  std::min(regions.Bytes1, static_cast<uint32_t>(buffer.Bytes())));
+      Check(captureBuffer->Unlock(regions), __LINE__, "IDirectSoundCaptureBuffer::Unlock");
+    }
+    events.Clear(notifyPositions[k].EventIndex); // this slot's notification is used up
+    cursors = Cursors();
+    if (cursors.Write > readOffset + ring) {
+      resynchronise(cursors); // the slot was refilled before it was copied
+      continue;
+    }
+    readOffset += blockBytes;
+    dropouts.store(overruns + cursors.Dropouts);
+    return;
   }
 }

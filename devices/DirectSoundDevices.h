@@ -1,18 +1,26 @@
 #pragma once
 // Ring devices: a looping ring of 16 blocks on the sound services, one notification per slot.
 //
-// Playback (kind 0): Start silences the ring and plays it looping; each Write waits for any slot
-// notification, then writes its block two blocks ahead of the write cursor after a start or a
-// restore, else right after the previous block. Capture (kind 3): each Read waits for the lowest
-// signalled slot and copies that slot.
+// Positions are counted unwrapped, in bytes since the ring was created or rewound.
 //
-// Threads: Read/Write on the worker; Open, Close on the window thread; Start/Stop on either,
-// possibly while the worker waits on the events. The services' thread signals the events and
-// fails them when the stream or the server fails, which wakes the waiter with a TDSPException.
+// Playback (kind 0): Start silences the ring and plays it looping; each Write waits for any slot
+// notification, then writes its block two blocks ahead of the write cursor after a start, a restore
+// or a dropout (the write cursor had reached the end of what was written), else right after the
+// previous block, never more than three blocks ahead of the write cursor. A short block is followed
+// by silence to the end of its slot. The ring plays silence where nothing was written, and counts
+// each run past what was written as a dropout. Drain plays out what was written, then the stream.
+// Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
+// behind resynchronises to the newest whole block and counts a dropout.
+//
+// Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
+// possibly while the worker waits on the events. Dropouts on any thread. The services' thread
+// signals the events and fails them when the stream or the server fails, which wakes the waiter
+// with a TDSPException.
 
 #include "devices/VirtDevs.h"
 #include "devices/platform/SoundServices.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,18 +35,33 @@ public:
   void Start() override;
   void Stop() override;
   void Write() override;
+  bool Drain(const std::atomic<bool>& cancel) override;
+  uint64_t Dropouts() const override { return dropouts.load(); }
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
-  int32_t WritePosition() const { return writePosition; }
+  // The offset in the ring where the next block goes; -1 when the next Write takes it from the write
+  // cursor.
+  int32_t WritePosition() const;
   int32_t RingSize() const { return ringSize; }
 
 private:
+  // Waits for any slot notification; a failed stream or server raises.
+  void WaitForPlayedSlot();
+  void SilenceRing();
+
   std::shared_ptr<TSoundServices> services;
   std::optional<std::string> deviceId;
   std::unique_ptr<TSoundPlayback> sound;
   std::unique_ptr<TSoundPlaybackRing> soundBuffer;
-  int32_t writePosition = -1; // -1: the next Write takes it from the write cursor
+  // Stop on the window thread may meet a Write under way on the worker: the flags are atomic.
+  std::atomic<bool> synchronised{false}; // false: the next Write takes its place from the write cursor
+  uint64_t writeOffset = 0;              // where the next block goes, when synchronised
+  uint64_t committedEnd = 0;             // the end of the last block written
+  std::atomic<bool> playing{false};      // started and not stopped since
+  std::atomic<bool> written{false};      // a block was committed since the start
   int32_t ringSize = 0;
+  int32_t slotBytes = 0; // one block as Open sized it
+  std::atomic<uint64_t> dropouts{0};
 };
 
 class TDirectSoundRecordingDevice : public TRecordingDevice {
@@ -51,16 +74,22 @@ public:
   void Start() override;
   void Stop() override;
   void Read() override;
+  uint64_t Dropouts() const override { return dropouts.load(); }
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
   int32_t RingSize() const { return ringSize; }
   const TSoundNotifyPositions& NotifyPositions() const { return notifyPositions; }
 
 private:
+  TSoundCursors Cursors();
+
   std::shared_ptr<TSoundServices> services;
   std::optional<std::string> deviceId;
   std::unique_ptr<TSoundCapture> capture;
   std::unique_ptr<TSoundCaptureRing> captureBuffer;
   TSoundNotifyPositions notifyPositions{};
   int32_t ringSize = 0;
+  uint64_t readOffset = 0; // the first byte of the next block to read
+  uint64_t overruns = 0;   // times the worker fell a whole ring behind
+  std::atomic<uint64_t> dropouts{0};
 };

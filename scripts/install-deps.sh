@@ -11,5 +11,6 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-translations-l10n libgl-dev libxkbcommon-dev fonts-liberation \
   libpulse-dev libasound2-dev libsoxr-dev \
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox procps \
+  pipewire pipewire-pulse wireplumber dbus \
   clang libclang-rt-14-dev clang-format \
   xvfb xauth openbox xdotool scrot bc python3

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
-# PulseAudio server; the GUI tests again on a private X server with a window manager; then the tests
-# under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer (of the GUI tests
-# only the worker against its window: Qt itself is not instrumented); then the fuzz targets for a
-# bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
+# PulseAudio server, then its sound-server tests again against a private PipeWire with its pulse
+# server (SONOLAB_SKIP_PIPEWIRE=1 skips that); the GUI tests again on a private X server with a
+# window manager; then the tests under ThreadSanitizer and under AddressSanitizer with
+# UndefinedBehaviorSanitizer (of the GUI tests only the worker against its window: Qt itself is not
+# instrumented); then the fuzz targets for a bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -14,21 +15,25 @@ export SONOLAB_REQUIRE_PULSE=1
 
 # A private sound server when none is reachable; stopped again on exit.
 PULSE_ENV=$(mktemp)
+PIPEWIRE_ENV=$(mktemp)
 bash scripts/pulse-server.sh start "$PULSE_ENV"
 # shellcheck disable=SC1090
 source "$PULSE_ENV"
-trap 'bash "$ROOT/scripts/pulse-server.sh" stop "$PULSE_ENV"; rm -f "$PULSE_ENV"' EXIT
+trap 'bash "$ROOT/scripts/pulse-server.sh" stop; bash "$ROOT/scripts/pipewire-server.sh" stop; rm -f "$PULSE_ENV" "$PIPEWIRE_ENV"' EXIT
 
-# After a failed run: whether the private sound server still answers, and the end of its log.
+# After a failed run: whether the private sound server still answers, and the end of its logs.
 report_sound_server() {
-  local log=${XDG_RUNTIME_DIR:-}/pulseaudio.log
-  [ -f "$log" ] || return 0
+  local log
   if pactl info >/dev/null 2>&1; then
-    echo "== The test sound server still answers. The end of its log:"
+    echo "== The test sound server still answers."
   else
-    echo "== The test sound server no longer answers. The end of its log:"
+    echo "== The test sound server no longer answers."
   fi
-  tail -n 40 "$log"
+  for log in "${XDG_RUNTIME_DIR:-/nonexistent}"/*.log; do
+    [ -f "$log" ] || continue
+    echo "== The end of $log:"
+    tail -n 40 "$log"
+  done
 }
 
 run_ctest() {
@@ -40,10 +45,31 @@ run_ctest() {
   fi
 }
 
+# Every test of a build: the sound-server tests last and on their own, so that no other test takes
+# the processor from the server and the streams while they count dropouts.
+run_all_tests() {
+  local dir=$1
+  run_ctest "$dir" -LE sound_server
+  run_ctest "$dir" -L sound_server
+}
+
 echo "== Build (RelWithDebInfo, GUI) =="
 cmake --preset release
 cmake --build --preset release -j "$JOBS"
-run_ctest build
+run_all_tests build
+
+if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
+  echo "== Sound-server tests against PipeWire =="
+  bash scripts/pipewire-server.sh start "$PIPEWIRE_ENV"
+  (
+    # shellcheck disable=SC1090
+    source "$PIPEWIRE_ENV"
+    run_ctest build -L sound_server
+  )
+  bash scripts/pipewire-server.sh stop
+fi
+# The sanitizer builds run the live run shorter: its 20 s are proven on both servers above.
+export SONOLAB_LIVE_SECONDS=5
 
 echo "== GUI tests on an X server (Xvfb, openbox) =="
 # One at a time: on a desktop the windows of two test programs would take the focus from each other.
@@ -56,12 +82,12 @@ if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
   echo "== ThreadSanitizer =="
   cmake --preset tsan
   cmake --build --preset tsan -j "$JOBS"
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp" run_ctest build-tsan
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp" run_all_tests build-tsan
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
   cmake --preset asan
   cmake --build --preset asan -j "$JOBS"
-  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_ctest build-asan
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_all_tests build-asan
 fi
 
 if [ "${SONOLAB_SKIP_FUZZ:-0}" != "1" ]; then

@@ -115,6 +115,18 @@ public:
     Enumerate();
     return outputs;
   }
+  // Whether the sound server answers, with its own text when it does not.
+  TSoundResult ServerStatus() {
+    Enumerate();
+    return SoundServerStatus(services);
+  }
+  // A ring device is named: with no server, that is the device layer's error, not a usage error.
+  template <typename Family> void RequireServer(Family family) {
+    const TSoundResult status = ServerStatus();
+    if (status.Failed()) {
+      RaiseSoundServerError(status, family);
+    }
+  }
 
 private:
   void Enumerate() {
@@ -146,6 +158,9 @@ std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDevice
     reader->SetFileName(choice.FileName);
     return reader;
   }
+  if (choice.Family == TDeviceFamily::Ring) {
+    devices.RequireServer(TInputFamily::RingCapture);
+  }
   const auto& item = choice.Family == TDeviceFamily::Ring
                          ? FindItem(devices.Inputs(), TInputFamily::RingCapture, choice.Index, "--capture")
                          : FindItem(devices.Inputs(), TInputFamily::WaveIn, choice.Index, "--wave-in");
@@ -159,6 +174,9 @@ std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDevice
     auto writer = std::make_unique<TWAVEFilePlaybackDevice>();
     writer->SetFileName(choice.FileName);
     return writer;
+  }
+  if (choice.Family == TDeviceFamily::Ring) {
+    devices.RequireServer(TOutputFamily::RingPlayback);
   }
   const auto& item = choice.Family == TDeviceFamily::Ring
                          ? FindItem(devices.Outputs(), TOutputFamily::RingPlayback, choice.Index, "--play")
@@ -190,6 +208,10 @@ void PrintItems(const std::vector<Item>& items, const char* fileChoice, std::ost
 }
 
 void PrintDeviceLists(TDeviceLists& devices, std::ostream& out) {
+  const TSoundResult server = devices.ServerStatus();
+  if (server.Failed()) {
+    out << "Звуковой сервер недоступен (" << server.Text << "): устройств PulseAudio нет\n";
+  }
   out << "Устройства оцифровки:\n";
   PrintItems(devices.Inputs(), "ВХОД.wav", out);
   out << "Устройства воспроизведения:\n";
@@ -561,6 +583,9 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   } catch (const TUsageError& e) {
     PrintUsageError(e, err);
     return 2;
+  } catch (const TDSPException& e) {
+    err << ComposeDSPMessage(e).Text << '\n';
+    return 1;
   }
 
   const int64_t totalFrames = reader != nullptr && reader->TotalFrames() >= 0

@@ -45,6 +45,14 @@ bool TEventSet::IsSignalled(int index) const {
   return (flags & (1u << index)) != 0;
 }
 
+void TEventSet::Clear(int index) {
+  if (index < 0 || index >= Count) {
+    return;
+  }
+  const std::lock_guard lock(mutex);
+  flags &= ~(1u << index);
+}
+
 void TEventSet::Reset() {
   const std::lock_guard lock(mutex);
   flags = 0;

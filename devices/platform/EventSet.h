@@ -22,6 +22,8 @@ public:
   int WaitAny();
   int WaitAnyFor(std::chrono::nanoseconds timeout);
   bool IsSignalled(int index) const;
+  // Consumes the flag of one index, if set, without waiting.
+  void Clear(int index);
   // Clears all flags and any failure.
   void Reset();
   // Marks the set failed with a result code and a text; every present and later wait returns Failed

@@ -1,5 +1,7 @@
 #include "devices/platform/PulseSoundServices.h"
 
+#include "devices/platform/RingCursor.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -8,9 +10,9 @@
 
 namespace {
 
-constexpr pa_usec_t ChunkUsec = 10000;        // what the pump moves at a time
-constexpr pa_usec_t PlaybackHeldUsec = 50000; // what the server may hold ahead of the play position
-constexpr pa_usec_t CaptureFragmentUsec = 20000;
+constexpr pa_usec_t ChunkUsec = 10000;        // the least the server asks the pump for, and its prebuffer
+constexpr pa_usec_t PlaybackHeldUsec = 40000; // what the server may hold ahead of the play position
+constexpr pa_usec_t CaptureFragmentUsec = 5000;
 
 // The result code for a server error: no server, a refused format, or anything else.
 int32_t CodeOf(int error) {
@@ -139,23 +141,31 @@ bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& sampleSpec) {
 
 // ---- Ring ------------------------------------------------------------------------------------
 
+constexpr int32_t InvalidArg = static_cast<int32_t>(0x80070057u);
+
 // The part both directions share: ring memory, position, notifications, the stream and its failure.
 template <class TBase> class TPulseRing : public TBase {
 public:
   TPulseRing(std::shared_ptr<TPulseConnection> connection, uint32_t ringBytes,
              const pa_sample_spec& sampleSpec)
-      : connection(std::move(connection)), memory(ringBytes, 0), sampleSpec(sampleSpec) {
-    chunkBytes = std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &sampleSpec)),
-                                    static_cast<uint32_t>(pa_frame_size(&sampleSpec)));
+      : connection(std::move(connection)), sampleSpec(sampleSpec),
+        silenceByte(sampleSpec.format == PA_SAMPLE_U8 ? 128 : 0), memory(ringBytes, silenceByte),
+        cursor(ringBytes, silenceByte) {
+    frameBytes = static_cast<uint32_t>(pa_frame_size(&sampleSpec));
+    chunkBytes =
+        std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &sampleSpec)), frameBytes);
   }
 
   ~TPulseRing() override {
     const TLoopLock lock(connection->loop);
     events = nullptr;
+    cursor.SetNotifications(positions, nullptr);
     if (stream) {
       pa_stream_set_state_callback(stream, nullptr, nullptr);
       pa_stream_set_write_callback(stream, nullptr, nullptr);
       pa_stream_set_read_callback(stream, nullptr, nullptr);
+      pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+      pa_stream_set_overflow_callback(stream, nullptr, nullptr);
       pa_stream_disconnect(stream);
       pa_stream_unref(stream);
     }
@@ -167,12 +177,13 @@ public:
                                         TEventSet& newEvents) override {
     for (const TSoundNotifyPosition& p : newPositions) {
       if (p.Offset >= memory.size() || p.EventIndex < 0 || p.EventIndex >= TEventSet::Count) {
-        return {static_cast<int32_t>(0x80070057u), "notification position outside the ring"};
+        return {InvalidArg, "notification position outside the ring"};
       }
     }
     const TLoopLock lock(connection->loop);
     positions = newPositions;
     events = &newEvents;
+    cursor.SetNotifications(positions, events);
     if (streamFailed) {
       events->Fail(static_cast<uint32_t>(failure.Code), failure.Text);
     }
@@ -187,7 +198,7 @@ public:
       bytes = size;
     }
     if (offset >= size || bytes == 0 || bytes > size) {
-      return {static_cast<int32_t>(0x80070057u), "lock range outside the ring"};
+      return {InvalidArg, "lock range outside the ring"};
     }
     pa_threaded_mainloop_lock(connection->loop);
     regions = {};
@@ -206,20 +217,6 @@ public:
   }
 
 protected:
-  // Loop lock held. Moves the position by n bytes (no wrap inside) and signals each slot end passed.
-  void Advance(uint32_t n) {
-    const uint32_t from = position;
-    position = (position + n) % static_cast<uint32_t>(memory.size());
-    if (!events) {
-      return;
-    }
-    for (const TSoundNotifyPosition& p : positions) {
-      if (p.Offset >= from && p.Offset < from + n) {
-        events->Signal(p.EventIndex);
-      }
-    }
-  }
-
   // Loop lock held: waits until the new stream is ready or has failed.
   TSoundResult AwaitReady(const char* call) {
     for (;;) {
@@ -289,12 +286,14 @@ protected:
   }
 
   std::shared_ptr<TPulseConnection> connection;
-  std::vector<uint8_t> memory;
   pa_sample_spec sampleSpec;
+  uint8_t silenceByte;
+  uint32_t frameBytes = 1;
   uint32_t chunkBytes = 0;
   pa_stream* stream = nullptr;
   // Guarded by the main loop's lock:
-  uint32_t position = 0;
+  std::vector<uint8_t> memory;
+  TRingCursor cursor;
   bool running = false;
   bool streamFailed = false;
   TSoundResult failure;
@@ -306,6 +305,11 @@ class TPulsePlaybackRing : public TPulseRing<TSoundPlaybackRing> {
 public:
   using TPulseRing::TPulseRing;
 
+  ~TPulsePlaybackRing() override {
+    const TLoopLock lock(connection->loop);
+    CancelDrain();
+  }
+
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);
     stream = pa_stream_new(connection->context, "Sonolab playback", &sampleSpec, nullptr);
@@ -314,6 +318,8 @@ public:
     }
     pa_stream_set_state_callback(stream, &TPulsePlaybackRing::OnState, static_cast<TPulseRing*>(this));
     pa_stream_set_write_callback(stream, &TPulsePlaybackRing::OnWrite, this);
+    pa_stream_set_underflow_callback(stream, &TPulsePlaybackRing::OnXrun, this);
+    pa_stream_set_overflow_callback(stream, &TPulsePlaybackRing::OnXrun, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackHeldUsec, &sampleSpec));
@@ -332,8 +338,14 @@ public:
 
   TSoundResult GetStatus(uint32_t& status) override {
     const TLoopLock lock(connection->loop);
+    if (drainFailure.Failed()) {
+      return drainFailure;
+    }
     // The ring is our own memory: it is never lost.
     status = running ? SoundStatusPlaying | SoundStatusLooping : 0u;
+    if (drained) {
+      status |= SoundStatusDrained;
+    }
     return TSoundResult::Ok();
   }
 
@@ -341,22 +353,23 @@ public:
 
   // The write cursor is the first byte not yet handed to the server; the play cursor lies behind it by
   // what the server still holds.
-  TSoundResult GetCurrentPosition(uint32_t& playCursor, uint32_t& writeCursor) override {
+  TSoundResult GetCurrentPosition(TSoundCursors& cursors) override {
     const TLoopLock lock(connection->loop);
-    const auto size = static_cast<uint32_t>(memory.size());
-    writeCursor = position;
+    cursors.Write = cursor.Position();
     uint64_t held = 0;
     pa_usec_t latency = 0;
     int negative = 0;
     if (running && !streamFailed && pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative) {
-      held = pa_usec_to_bytes(latency, &sampleSpec) % size;
+      held = pa_usec_to_bytes(latency, &sampleSpec);
     }
-    playCursor = static_cast<uint32_t>((position + size - held) % size);
+    cursors.Play = cursors.Write - std::min(held, cursors.Write);
+    cursors.Dropouts = cursor.Dropouts();
     return TSoundResult::Ok();
   }
 
   TSoundResult Play(uint32_t) override {
     const TLoopLock lock(connection->loop);
+    CancelDrain();
     const bool wasRunning = running;
     running = true;
     TSoundResult result = Run("pa_stream_cork", &Uncork);
@@ -375,6 +388,7 @@ public:
   TSoundResult Stop() override {
     const TLoopLock lock(connection->loop);
     running = false;
+    CancelDrain();
     TSoundResult result = Run("pa_stream_cork", &Cork);
     if (result.Failed()) {
       return result;
@@ -384,30 +398,97 @@ public:
 
   TSoundResult SetCurrentPosition(uint32_t offset) override {
     const TLoopLock lock(connection->loop);
-    position = offset % static_cast<uint32_t>(memory.size());
+    cursor.Rewind(offset);
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult Commit(uint64_t begin, uint64_t end) override {
+    const TLoopLock lock(connection->loop);
+    CancelDrain();
+    cursor.Commit(begin, end);
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult BeginDrain() override {
+    const TLoopLock lock(connection->loop);
+    if (streamFailed) {
+      return failure;
+    }
+    cursor.EndAtWritten();
+    if (!running) {
+      drained = true; // a stopped stream holds nothing
+    } else if (cursor.HandedAll()) {
+      IssueDrain();
+    }
     return TSoundResult::Ok();
   }
 
 private:
-  // Loop lock held: hands up to n bytes from the position on, in chunks that never wrap.
+  // Loop lock held: hands the server up to n bytes from the position on.
   void Pump(size_t n) {
-    const auto size = static_cast<uint32_t>(memory.size());
-    while (running && !streamFailed && n >= pa_frame_size(&sampleSpec)) {
-      uint32_t piece = std::min<uint32_t>(
-          {static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)), chunkBytes, size - position});
-      piece -= piece % static_cast<uint32_t>(pa_frame_size(&sampleSpec));
-      if (piece == 0) {
-        break;
+    n -= n % frameBytes;
+    if (!running || streamFailed || n == 0) {
+      return;
+    }
+    bool writeFailed = false;
+    cursor.Play(memory.data(), n, [&](const uint8_t* bytes, uint32_t count) {
+      if (!writeFailed && pa_stream_write(stream, bytes, count, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        writeFailed = true; // the state callback reports the stream's failure
       }
-      if (pa_stream_write(stream, memory.data() + position, piece, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-        break;
-      }
-      Advance(piece);
-      n -= piece;
+    });
+    if (cursor.HandedAll()) {
+      IssueDrain();
     }
   }
 
+  // Loop lock held: once everything written is with the server, it plays that out.
+  void IssueDrain() {
+    if (drainOperation || drained) {
+      return;
+    }
+    drainOperation = pa_stream_drain(stream, &TPulsePlaybackRing::OnDrained, this);
+    if (!drainOperation) {
+      drainFailure = Failure("pa_stream_drain", connection->Errno());
+    }
+  }
+
+  // Loop lock held: forgets a drain under way or done.
+  void CancelDrain() {
+    if (drainOperation) {
+      if (pa_operation_get_state(drainOperation) == PA_OPERATION_RUNNING) {
+        pa_operation_cancel(drainOperation);
+      }
+      pa_operation_unref(drainOperation);
+      drainOperation = nullptr;
+    }
+    drained = false;
+    drainFailure = {};
+    cursor.ClearEnd();
+  }
+
   static void OnWrite(pa_stream*, size_t n, void* user) { static_cast<TPulsePlaybackRing*>(user)->Pump(n); }
+
+  static void OnDrained(pa_stream*, int success, void* user) {
+    auto* self = static_cast<TPulsePlaybackRing*>(user);
+    if (success) {
+      self->drained = true;
+    } else {
+      self->drainFailure = Failure("pa_stream_drain", self->connection->Errno());
+    }
+  }
+
+  // The server ran out of sound to play, or was given more than it had room for.
+  static void OnXrun(pa_stream*, void* user) {
+    auto* self = static_cast<TPulsePlaybackRing*>(user);
+    if (self->running && !self->cursor.Ending()) {
+      self->cursor.CountDropout();
+    }
+  }
+
+  // Guarded by the main loop's lock:
+  pa_operation* drainOperation = nullptr;
+  bool drained = false;
+  TSoundResult drainFailure;
 };
 
 class TPulseCaptureRing : public TPulseRing<TSoundCaptureRing> {
@@ -435,6 +516,13 @@ public:
     return AwaitReady("pa_stream_connect_record");
   }
 
+  TSoundResult GetCurrentPosition(TSoundCursors& cursors) override {
+    const TLoopLock lock(connection->loop);
+    cursors.Play = cursors.Write = cursor.Position();
+    cursors.Dropouts = cursor.Dropouts();
+    return TSoundResult::Ok();
+  }
+
   TSoundResult Start(uint32_t) override {
     const TLoopLock lock(connection->loop);
     const bool wasRunning = running;
@@ -457,9 +545,8 @@ public:
   }
 
 private:
-  // Loop lock held: copies what the server captured into the ring at the position, wrapping.
-  void Drain() {
-    const auto size = static_cast<uint32_t>(memory.size());
+  // Loop lock held: copies what the server captured into the ring at the position.
+  void Collect() {
     while (!streamFailed && pa_stream_readable_size(stream) > 0) {
       const void* data = nullptr;
       size_t n = 0;
@@ -467,26 +554,14 @@ private:
         break;
       }
       if (running) {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        size_t done = 0;
-        while (done < n) {
-          const uint32_t piece = std::min<uint32_t>(
-              {static_cast<uint32_t>(std::min<size_t>(n - done, UINT32_MAX)), chunkBytes, size - position});
-          // A hole in the stream is captured as silence.
-          if (bytes) {
-            std::memcpy(memory.data() + position, bytes + done, piece);
-          } else {
-            std::memset(memory.data() + position, sampleSpec.format == PA_SAMPLE_U8 ? 128 : 0, piece);
-          }
-          Advance(piece);
-          done += piece;
-        }
+        // A hole in the stream is captured as silence.
+        cursor.Capture(memory.data(), static_cast<const uint8_t*>(data), n);
       }
       pa_stream_drop(stream);
     }
   }
 
-  static void OnRead(pa_stream*, size_t, void* user) { static_cast<TPulseCaptureRing*>(user)->Drain(); }
+  static void OnRead(pa_stream*, size_t, void* user) { static_cast<TPulseCaptureRing*>(user)->Collect(); }
 };
 
 // ---- Sound objects ---------------------------------------------------------------------------
@@ -579,6 +654,11 @@ TSoundResult FindDevice(TPulseConnection& c, const std::string& name, const char
 } // namespace
 
 TPulseSoundServices::TPulseSoundServices(std::optional<std::string> server) : server(std::move(server)) {}
+
+TSoundResult TPulseSoundServices::CheckServer() {
+  std::shared_ptr<TPulseConnection> connection;
+  return TPulseConnection::Connect(server, connection);
+}
 
 bool TPulseSoundServices::ServerReachable() const {
   std::shared_ptr<TPulseConnection> connection;

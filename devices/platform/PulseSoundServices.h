@@ -1,10 +1,13 @@
 #pragma once
-// The sound services on a PulseAudio server. Each sound object holds its own connection (a threaded
-// main loop and a context). A ring lives in Sonolab's memory; its stream, in the ring's exact
-// format, is fed (playback) or drained (capture) by the main loop's thread in chunks of about 10 ms,
-// which advances the ring position and signals the event of each slot whose last byte the position
-// passes. The server keeps little buffered (about 50 ms for playback, 20 ms fragments for capture),
-// so the write cursor, the first byte not yet handed to the server, stays close to the play cursor.
+// The sound services on a PulseAudio server (or PipeWire's pulse server). Each sound object holds its
+// own connection (a threaded main loop and a context). A ring lives in Sonolab's memory; its stream,
+// in the ring's exact format, is fed (playback) or emptied (capture) by the main loop's thread as the
+// server asks, which advances the ring position (TRingCursor) and signals the event of each slot whose
+// last byte the position passes. Playback hands the server only what the device committed since the
+// position last passed, silence otherwise. The server keeps little buffered (about 40 ms for
+// playback, 5 ms fragments for capture), so the write cursor, the first byte not yet handed to the
+// server, stays close to the play cursor. Underflows the playback stream reports count as dropouts;
+// a drain hands over what was committed and then waits for the server to play it out.
 //
 // Enumeration lists the sinks (playback) and sources (capture, monitors included) in the server's
 // order: the description as the text, the sink or source name as the identifier; an identifier of
@@ -30,6 +33,7 @@ public:
                               std::unique_ptr<TSoundPlayback>& playback) override;
   TSoundResult CreateCapture(const std::optional<std::string>& deviceId,
                              std::unique_ptr<TSoundCapture>& capture) override;
+  TSoundResult CheckServer() override;
 
   // Whether a server answers at all.
   bool ServerReachable() const;

@@ -4,6 +4,9 @@
 // ranges (up to two regions when a range wraps), play and write cursors, a lost flag with Restore,
 // play, stop and rewind (playback) and start and stop (capture).
 //
+// Positions are counted in bytes since the ring was created or rewound and never wrap; the offset in
+// the ring is the position modulo the ring's size.
+//
 // Every call returns a TSoundResult: Code 0 on success, a negative 32-bit result code on failure
 // (SoundNoDriver when no server is reachable, SoundBadFormat for a refused format, SoundFail for
 // anything else) with the back-end's own text, which the devices put after the call's name.
@@ -49,6 +52,7 @@ inline constexpr uint32_t SoundPlayLooping = 0x1;      // Play and capture Start
 inline constexpr uint32_t SoundStatusPlaying = 0x1;    // GetStatus bits
 inline constexpr uint32_t SoundStatusBufferLost = 0x2;
 inline constexpr uint32_t SoundStatusLooping = 0x4;
+inline constexpr uint32_t SoundStatusDrained = 0x100; // after BeginDrain: the server has played it all
 
 // The last byte of a slot, and the event signalled when the position passes it.
 struct TSoundNotifyPosition {
@@ -65,6 +69,16 @@ struct TSoundLockedRegions {
   uint32_t Bytes2 = 0;
 };
 
+// Where a ring stands, and the dropouts it has seen since it was created.
+struct TSoundCursors {
+  uint64_t Play = 0;  // playback: the first byte not yet heard; capture: the first byte not yet captured
+  uint64_t Write = 0; // playback: the first byte that is safe to write; capture: as Play
+  // Playback: runs of the play position past what was written, underflows the stream reported;
+  // capture: overflows where the back-end learns of them (a PulseAudio record stream reports none;
+  // the capture device counts a worker that fell a ring behind itself).
+  uint64_t Dropouts = 0;
+};
+
 class TSoundRing {
 public:
   virtual ~TSoundRing() = default;
@@ -77,17 +91,24 @@ public:
   virtual TSoundResult Lock(uint32_t offset, uint32_t bytes, uint32_t flags,
                             TSoundLockedRegions& regions) = 0;
   virtual TSoundResult Unlock(const TSoundLockedRegions& regions) = 0;
+  virtual TSoundResult GetCurrentPosition(TSoundCursors& cursors) = 0;
 };
 
 class TSoundPlaybackRing : public TSoundRing {
 public:
   virtual TSoundResult GetStatus(uint32_t& status) = 0;
   virtual TSoundResult Restore() = 0;
-  // The play cursor, and the write cursor: the first byte that is safe to write.
-  virtual TSoundResult GetCurrentPosition(uint32_t& playCursor, uint32_t& writeCursor) = 0;
   virtual TSoundResult Play(uint32_t flags) = 0;
   virtual TSoundResult Stop() = 0;
+  // Moves the position to `offset` of the ring and forgets what was committed.
   virtual TSoundResult SetCurrentPosition(uint32_t offset) = 0;
+  // The device has written the bytes [begin, end) since the position last passed them: playback plays
+  // them. Wherever the position reaches bytes not so written it plays silence, never what the ring
+  // held from an earlier pass, and running past the end of what was written counts a dropout.
+  virtual TSoundResult Commit(uint64_t begin, uint64_t end) = 0;
+  // Nothing past what was committed is played: once it has all gone to the server, the server plays
+  // out what it holds and GetStatus then reports SoundStatusDrained. Commit, Play and Stop end it.
+  virtual TSoundResult BeginDrain() = 0;
 };
 
 class TSoundCaptureRing : public TSoundRing {
@@ -114,6 +135,9 @@ public:
 class TSoundServices {
 public:
   virtual ~TSoundServices() = default;
+  // Whether a server answers: Ok, or the failure a sound object's creation would report
+  // (SoundNoDriver, "pa_context_connect: Connection refused").
+  virtual TSoundResult CheckServer() = 0;
   // Devices in the server's order; enumeration reports no errors (an unreachable server lists none).
   virtual std::vector<TSoundDeviceInfo> EnumeratePlayback() = 0;
   virtual std::vector<TSoundDeviceInfo> EnumerateCapture() = 0;

@@ -66,3 +66,54 @@ TEST(DeviceCatalogue, RingDeviceOfDefaultEntryOpensWithNoIdentifier) {
   device->Open();
   EXPECT_EQ(fake->CallsStartingWith("DirectSoundCreate"), std::vector<std::string>{"DirectSoundCreate none"});
 }
+
+namespace {
+
+// The error the call raises; a call that returns fails the test.
+template <class Call> TDSPException RaisedBy(Call&& call) {
+  try {
+    call();
+  } catch (const TDSPException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "nothing was raised";
+  return {};
+}
+
+} // namespace
+
+TEST(DeviceCatalogue, UnreachableServerIsReportedAsARingDeviceOpenReportsIt) {
+  auto fake = std::make_shared<TFakeSoundServices>();
+  EXPECT_FALSE(SoundServerStatus(fake).Failed());
+  const std::string refused = "pa_context_connect: Connection refused";
+  fake->FailCall("CheckServer", SoundNoDriver, refused);
+  const TSoundResult status = SoundServerStatus(fake);
+  ASSERT_TRUE(status.Failed());
+  EXPECT_EQ(status.Text, refused);
+
+  const TDSPException capture = RaisedBy([&] { RaiseSoundServerError(status, TInputFamily::RingCapture); });
+  EXPECT_EQ(capture.ResultCode, 0x88780078u);
+  EXPECT_EQ(capture.Operation, "DirectSoundCaptureCreate (pa_context_connect: Connection refused)");
+  EXPECT_EQ(capture.Description, "No sound driver is available for use");
+  const TDSPException playback =
+      RaisedBy([&] { RaiseSoundServerError(status, TOutputFamily::RingPlayback); });
+  EXPECT_EQ(playback.Operation, "DirectSoundCreate (pa_context_connect: Connection refused)");
+
+  // The same record as the devices' own Open raises on that failure.
+  fake->FailCall("DirectSoundCaptureCreate", SoundNoDriver, refused);
+  fake->FailCall("DirectSoundCreate", SoundNoDriver, refused);
+  TDirectSoundRecordingDevice input(fake, std::nullopt);
+  TDirectSoundPlaybackDevice output(fake, std::nullopt);
+  const TDSPException opened = RaisedBy([&] { input.Open(); });
+  const TDSPException openedOutput = RaisedBy([&] { output.Open(); });
+  EXPECT_EQ(opened.ResultCode, capture.ResultCode);
+  EXPECT_EQ(opened.Operation, capture.Operation);
+  EXPECT_EQ(opened.Description, capture.Description);
+  EXPECT_EQ(openedOutput.Operation, playback.Operation);
+
+  // No services at all: the bare call name.
+  const TDSPException none =
+      RaisedBy([&] { RaiseSoundServerError(SoundServerStatus(nullptr), TOutputFamily::RingPlayback); });
+  EXPECT_EQ(none.ResultCode, 0x88780078u);
+  EXPECT_EQ(none.Operation, "DirectSoundCreate");
+}

@@ -1,13 +1,17 @@
-// The ring and wave-audio devices against a real PulseAudio server with the null sink
-// "sonolab_null" (scripts/pulse-server.sh). Without a server these tests are skipped, unless
-// SONOLAB_REQUIRE_PULSE=1 asks for one, in which case they fail.
+// The ring and wave-audio devices against a real sound server with the null sink "sonolab_null": a
+// private PulseAudio (scripts/pulse-server.sh) or PipeWire with its pulse server
+// (scripts/pipewire-server.sh). Without a server these tests are skipped, unless
+// SONOLAB_REQUIRE_PULSE=1 asks for one, in which case they fail. SONOLAB_LIVE_SECONDS sets the length
+// of the live run (20 s by default).
 
 #include "devices/DeviceCatalogue.h"
 #include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/platform/PulseSoundServices.h"
+#include "support/ChildProcess.h"
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -268,6 +273,242 @@ TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
     // 44100 / 4096 = 10.8 blocks a second: about 32 in 3 s. Unpaced, the loop would run thousands.
     EXPECT_GE(blocks, 20) << "blocks in 3 s";
     EXPECT_LE(blocks, 48);
+  });
+}
+
+// ---- The live path: whole playback, silence and not old sound after a stall, no dropouts --------
+
+namespace {
+
+// Records channel 0 of a monitor source on a thread of its own until Finish.
+class TMonitorRecorder {
+public:
+  TMonitorRecorder(const std::shared_ptr<TSoundServices>& services, const std::string& monitor)
+      : device(services, monitor) {
+    device.Buffer().Format() = Stereo16At44100;
+    device.Open();
+    device.Start();
+    running = std::async(std::launch::async, [this] {
+      while (!done) {
+        device.Read(); // the monitor delivers at real-time pace, silence or not
+        AppendChannel0(device.Buffer(), samples);
+      }
+    });
+  }
+  ~TMonitorRecorder() {
+    done = true;
+    if (running.valid()) {
+      running.wait();
+    }
+  }
+  std::vector<double> Finish() {
+    done = true;
+    running.get();
+    device.Stop();
+    return std::move(samples);
+  }
+  uint64_t Dropouts() const { return device.Dropouts(); }
+
+private:
+  TDirectSoundRecordingDevice device;
+  std::vector<double> samples;
+  std::atomic<bool> done{false};
+  std::future<void> running;
+};
+
+// Where a tone is heard: from the first to the last sample above the threshold, and the longest run
+// of samples below it in between (a tone's zero crossings make runs of a few samples; a gap is longer).
+struct TToneSpan {
+  bool Found = false;
+  size_t First = 0;
+  size_t Last = 0;
+  size_t LongestQuiet = 0;
+  size_t Frames() const { return Last - First + 1; }
+};
+
+TToneSpan FindTone(const std::vector<double>& x, double threshold) {
+  TToneSpan span;
+  size_t quiet = 0;
+  for (size_t n = 0; n < x.size(); ++n) {
+    if (std::abs(x[n]) < threshold) {
+      ++quiet;
+      continue;
+    }
+    if (!span.Found) {
+      span.Found = true;
+      span.First = n;
+    } else {
+      span.LongestQuiet = std::max(span.LongestQuiet, quiet);
+    }
+    span.Last = n;
+    quiet = 0;
+  }
+  return span;
+}
+
+// The tone's length in frames must match what was played, give or take the edges of a resampler.
+void ExpectWholeTone(const std::vector<double>& x, size_t frames) {
+  const TToneSpan span = FindTone(x, ToneAmplitude / 4);
+  ASSERT_TRUE(span.Found) << "nothing reached the monitor";
+  EXPECT_NEAR(static_cast<double>(span.Frames()), static_cast<double>(frames), 100)
+      << "heard " << span.Frames() / 44.1 << " ms of " << frames / 44.1 << " ms";
+  EXPECT_LT(span.LongestQuiet, 30u) << "a gap in the tone";
+}
+
+// The index that --play gives sonolab_null: its place in the server's list of sinks.
+int NullSinkIndex() {
+  const std::vector<TSoundDeviceInfo> sinks = TPulseSoundServices().EnumeratePlayback();
+  for (size_t i = 0; i < sinks.size(); ++i) {
+    if (sinks[i].Id == "sonolab_null") {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+} // namespace
+
+TEST(PulseServer, RingPlaybackDrainedBeforeItStopsReachesTheMonitorWholeWithItsShortLastBlock) {
+  REQUIRE_PULSE_SERVER();
+  ReportingDeviceErrors([] {
+    auto services = std::make_shared<TPulseSoundServices>();
+    TMonitorRecorder recorder(services, "sonolab_null.monitor");
+    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
+    output.Buffer().Format() = Stereo16At44100;
+    output.Open();
+    output.Start();
+    ToneSource tone;
+    constexpr size_t ToneFrames = 66150; // 1.5 s: 16 whole blocks and one of 614 frames
+    for (size_t frames = 0; frames < ToneFrames; frames += static_cast<size_t>(output.Buffer().Frames())) {
+      output.Buffer().SetLength(static_cast<int32_t>(std::min<size_t>(4096, ToneFrames - frames)));
+      tone.Fill(output.Buffer());
+      output.Write();
+    }
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(output.Drain(cancel));
+    output.Stop();
+    output.Close();
+    std::this_thread::sleep_for(300ms);
+    ExpectWholeTone(recorder.Finish(), ToneFrames);
+    EXPECT_EQ(output.Dropouts(), 0u);
+  });
+}
+
+TEST(PulseServer, RenderedFilePlayedToTheNullSinkReachesItsMonitorWhole) {
+  REQUIRE_PULSE_SERVER();
+  ReportingDeviceErrors([] {
+    const int sink = NullSinkIndex();
+    ASSERT_GE(sink, 0);
+    const TTempDir dir("sonolab-whole");
+    constexpr size_t ToneFrames = 22 * 4096; // 2.04 s
+    WriteWave(dir.File("in.wav"), 44100, 2, Sine16(ToneHz, 44100, 2, ToneFrames, ToneAmplitude));
+
+    auto services = std::make_shared<TPulseSoundServices>();
+    TMonitorRecorder recorder(services, "sonolab_null.monitor");
+    TChildOptions options;
+    options.StderrPath = dir.File("render.err");
+    TChild render({SONOLAB_RENDER_PATH, dir.File("in.wav"), "--play", std::to_string(sink)}, options);
+    const TChildExit end = render.Wait(30s);
+    std::this_thread::sleep_for(300ms);
+    const std::vector<double> heard = recorder.Finish();
+    const std::string err = ReadText(options.StderrPath);
+    ASSERT_FALSE(end.Hung);
+    ASSERT_TRUE(end.Exited);
+    EXPECT_EQ(end.Status, 0) << err;
+    ExpectWholeTone(heard, ToneFrames);
+  });
+}
+
+TEST(PulseServer, StalledWriterIsHeardAsSilenceThenFreshSoundAndCountsOneDropout) {
+  REQUIRE_PULSE_SERVER();
+  ReportingDeviceErrors([] {
+    auto services = std::make_shared<TPulseSoundServices>();
+    TMonitorRecorder recorder(services, "sonolab_null.monitor");
+    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
+    output.Buffer().Format() = Stereo16At44100;
+    output.Open();
+    output.Start();
+    // Block n holds the level 800 * (n + 1): every block says which it is, even after resampling.
+    constexpr double Step = 800;
+    const auto writeBlock = [&](int n) {
+      auto* s = reinterpret_cast<int16_t*>(output.Buffer().Data());
+      std::fill_n(s, 2 * output.Buffer().Frames(), static_cast<int16_t>(Step * (n + 1)));
+      output.Write();
+    };
+    for (int n = 0; n < 20; ++n) { // more than a pass around the ring
+      writeBlock(n);
+    }
+    std::this_thread::sleep_for(600ms); // the worker is late by more than the blocks written ahead
+    for (int n = 20; n < 26; ++n) {
+      writeBlock(n);
+    }
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(output.Drain(cancel));
+    output.Stop();
+    std::this_thread::sleep_for(200ms);
+    const std::vector<double> heard = recorder.Finish();
+    EXPECT_EQ(output.Dropouts(), 1u);
+
+    // The levels heard, in order, each held for more than a few milliseconds.
+    std::vector<int> levels;
+    int current = -1;
+    size_t run = 0;
+    for (size_t i = 0; i <= heard.size(); ++i) {
+      const int level = i < heard.size() ? static_cast<int>(std::lround(heard[i] / Step)) : -2;
+      if (level == current) {
+        ++run;
+        continue;
+      }
+      if (run > 200 && (levels.empty() || levels.back() != current)) {
+        levels.push_back(current);
+      }
+      current = level;
+      run = 1;
+    }
+    std::vector<int> expected = {0};
+    for (int n = 1; n <= 20; ++n) {
+      expected.push_back(n);
+    }
+    expected.push_back(0); // the stall, as silence
+    for (int n = 21; n <= 26; ++n) {
+      expected.push_back(n);
+    }
+    expected.push_back(0);
+    EXPECT_EQ(levels, expected);
+  });
+}
+
+TEST(PulseServer, LiveRunFromAMonitorToASinkCountsNoDropout) {
+  REQUIRE_PULSE_SERVER();
+  ReportingDeviceErrors([] {
+    const char* setting = std::getenv("SONOLAB_LIVE_SECONDS");
+    const int seconds = setting ? std::max(1, std::atoi(setting)) : 20;
+    TSinkAndMonitor loop(std::make_shared<TPulseSoundServices>(), "sonolab_null");
+    TDirectSoundRecordingDevice& input = loop.input;
+    TDirectSoundPlaybackDevice& output = loop.output;
+    // The first block also waits for the null sink, asleep for its long idle latency, to wake.
+    input.Read();
+    output.Write();
+    const auto start = std::chrono::steady_clock::now();
+    int blocks = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds)) {
+      input.Read();
+      output.Buffer().ConvertFrom(input.Buffer());
+      output.Write();
+      ++blocks;
+    }
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(output.Drain(cancel));
+    input.Stop();
+    output.Stop();
+    // A machine loaded far beyond its cores starves the streams for real; the load tells.
+    std::ifstream loadavg("/proc/loadavg");
+    std::string load;
+    std::getline(loadavg, load);
+    EXPECT_EQ(input.Dropouts(), 0u) << "capture; load average " << load;
+    EXPECT_EQ(output.Dropouts(), 0u) << "playback; load average " << load;
+    EXPECT_NEAR(blocks, seconds * 44100.0 / 4096, 0.1 * seconds * 44100.0 / 4096 + 3)
+        << "blocks in " << seconds << " s";
   });
 }
 

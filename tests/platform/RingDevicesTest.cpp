@@ -1,4 +1,5 @@
-// The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, failures.
+// The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, a stalled worker,
+// short blocks, drains, capture in ring order and a ring behind, failures.
 
 #include "devices/DirectSoundDevices.h"
 #include "support/FakeSoundServices.h"
@@ -6,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -117,16 +121,16 @@ TEST(RingPlayback, FirstBlockLandsTwoBlocksAheadOfWriteCursorInOneRegion) {
   rig.WriteAfterNotification(0);
   EXPECT_EQ(rig.fake->CallsStartingWith("Lock"), std::vector<std::string>{"Lock 20624 16384 0"});
   EXPECT_EQ(rig.fake->CallsStartingWith("Unlock"), std::vector<std::string>{"Unlock 16384 0"});
+  EXPECT_EQ(rig.fake->CallsStartingWith("Commit"), std::vector<std::string>{"Commit 282768 299152"});
   EXPECT_TRUE(rig.RingHolds(20624, rig.device.Buffer().Data(), 16384));
   EXPECT_EQ(rig.device.WritePosition(), 20624 + 16384);
 
-  // The next block follows without a gap and without asking for the cursor again.
-  rig.fake->SetCursors(0, 100000);
+  // The next block follows without a gap once the write cursor has moved on.
+  rig.fake->SetWriteCursor(260000);
   rig.FillBlock(77);
   rig.WriteAfterNotification(1);
   EXPECT_EQ(rig.fake->CallsStartingWith("Lock"),
             (std::vector<std::string>{"Lock 20624 16384 0", "Lock 37008 16384 0"}));
-  EXPECT_EQ(rig.fake->CallsStartingWith("GetCurrentPosition").size(), 1u);
   EXPECT_TRUE(rig.RingHolds(37008, rig.device.Buffer().Data(), 16384));
 }
 
@@ -143,6 +147,7 @@ TEST(RingPlayback, BlockThatCrossesRingEndIsSplitIntoTwoRegions) {
   EXPECT_TRUE(rig.RingHolds(0, block + 9376, 7008));
   EXPECT_EQ(rig.device.WritePosition(), 7008);
 
+  rig.fake->SetWriteCursor(230000);
   rig.WriteAfterNotification(6);
   EXPECT_EQ(rig.fake->CallsStartingWith("Lock 7008"), std::vector<std::string>{"Lock 7008 16384 0"});
 }
@@ -152,12 +157,14 @@ TEST(RingPlayback, StopRewindsAndNextWriteResynchronisesToWriteCursor) {
   rig.device.Start();
   rig.fake->SetWriteCursor(250000);
   rig.WriteAfterNotification(0);
+  rig.fake->SetWriteCursor(260000);
   rig.WriteAfterNotification(1);
   rig.device.Stop();
   EXPECT_EQ(rig.device.WritePosition(), -1);
   const TFakeRing stopped = rig.fake->PlaybackRing();
   EXPECT_FALSE(stopped.Running);
   EXPECT_EQ(stopped.CurrentPosition, 0u);
+  EXPECT_EQ(stopped.Cursor.Position(), 0u);
   const std::vector<std::string> calls = rig.fake->Calls();
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[calls.size() - 2], "Stop");
@@ -167,23 +174,27 @@ TEST(RingPlayback, StopRewindsAndNextWriteResynchronisesToWriteCursor) {
   rig.fake->SetWriteCursor(100000);
   rig.fake->ClearCalls();
   rig.WriteAfterNotification(2);
-  EXPECT_EQ(rig.fake->CallsStartingWith("GetCurrentPosition").size(), 1u);
   EXPECT_EQ(rig.fake->CallsStartingWith("Lock"), std::vector<std::string>{"Lock 132768 16384 0"});
 }
 
-TEST(RingPlayback, LostBufferIsRestoredAndItsBlockWrittenAtZeroBeforePlayRestarts) {
+TEST(RingPlayback, LostBufferIsRestoredSilencedAndItsBlockWrittenAtZeroBeforePlayRestarts) {
   PlaybackRig rig(Stereo16At44100);
   rig.device.Start();
   rig.fake->SetWriteCursor(250000);
   rig.WriteAfterNotification(0);
   rig.fake->ReportLost();
+  rig.fake->PlaybackMemory().assign(262144, 0x33); // what a lost ring may hold once restored
   rig.FillBlock(41);
   rig.fake->ClearCalls();
   rig.WriteAfterNotification(1);
   const std::vector<std::string> expected = {
-      "GetStatus", "Restore", "Lock 0 16384 0", "Unlock 16384 0", "SetCurrentPosition 0", "Play 1"};
+      "GetStatus",      "Restore",        "Lock 0 0 2",           "Unlock 262144 0",
+      "Lock 0 16384 0", "Unlock 16384 0", "SetCurrentPosition 0", "Commit 0 16384",
+      "Play 1"};
   EXPECT_EQ(rig.fake->Calls(), expected);
   EXPECT_TRUE(rig.RingHolds(0, rig.device.Buffer().Data(), 16384));
+  const std::vector<uint8_t>& memory = rig.fake->PlaybackMemory();
+  EXPECT_TRUE(std::all_of(memory.begin() + 16384, memory.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_EQ(rig.device.WritePosition(), -1);
 
   // The Write after the restart takes its place from the write cursor again.
@@ -194,20 +205,181 @@ TEST(RingPlayback, LostBufferIsRestoredAndItsBlockWrittenAtZeroBeforePlayRestart
   EXPECT_EQ(rig.fake->CallsStartingWith("Lock"), std::vector<std::string>{"Lock 49152 16384 0"});
 }
 
-TEST(RingPlayback, PendingNotificationsLetWritesThroughOnePerSignal) {
-  PlaybackRig rig(Mono8At8000);
+TEST(RingPlayback, ShortLastBlockIsFollowedBySilenceToTheEndOfItsSlot) {
+  PlaybackRig rig(Stereo16At44100);
   rig.device.Start();
   rig.fake->SetWriteCursor(0);
-  rig.fake->NotifyPlayback({7, 3, 12});
-  for (int i = 0; i < 3; ++i) {
-    rig.device.Write();
+  rig.fake->PlaybackMemory().assign(262144, 0x77);
+  rig.FillBlock(1);
+  rig.device.Buffer().SetLength(1000); // 4000 bytes of a 16384-byte slot
+  rig.WriteAfterNotification(0);
+  EXPECT_EQ(rig.fake->CallsStartingWith("Lock 3"), std::vector<std::string>{"Lock 32768 16384 0"});
+  EXPECT_EQ(rig.fake->CallsStartingWith("Commit"), std::vector<std::string>{"Commit 32768 49152"});
+  EXPECT_TRUE(rig.RingHolds(32768, rig.device.Buffer().Data(), 4000));
+  const std::vector<uint8_t>& memory = rig.fake->PlaybackMemory();
+  EXPECT_TRUE(std::all_of(memory.begin() + 36768, memory.begin() + 49152, [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(memory[49152], 0x77);
+  EXPECT_EQ(rig.device.WritePosition(), 49152);
+}
+
+namespace {
+
+// Playback at the pace of a server: one slot played out before each block is written. Block n holds
+// the byte n + 1 throughout (never the silence 128 of 8 bits).
+struct PacedPlayback : PlaybackRig {
+  PacedPlayback() : PlaybackRig(Mono8At8000) { device.Start(); }
+  void PlayThenWrite(int block) {
+    fake->PlayOut(512);
+    std::fill_n(device.Buffer().Data(), 512, static_cast<uint8_t>(block + 1));
+    device.Write();
   }
-  EXPECT_EQ(
-      rig.fake->CallsStartingWith("Lock "),
-      (std::vector<std::string>{"Lock 0 0 2", "Lock 1024 512 0", "Lock 1536 512 0", "Lock 2048 512 0"}));
+  // What was heard, as the block numbers in order; a run of silence counts as -1.
+  std::vector<int> HeardBlocks() const {
+    const std::vector<uint8_t> heard = fake->PlaybackRing().Heard;
+    std::vector<int> blocks;
+    for (size_t i = 0; i < heard.size(); ++i) {
+      const int value = heard[i] == 128 ? -1 : heard[i] - 1;
+      if (i == 0 || value != (heard[i - 1] == 128 ? -1 : heard[i - 1] - 1)) {
+        blocks.push_back(value);
+      }
+    }
+    return blocks;
+  }
+};
+
+} // namespace
+
+TEST(RingPlayback, WorkerStalledThreeBlocksIsHeardAsSilenceNotTheEarlierPassAndCountsOneDropout) {
+  PacedPlayback rig;
+  for (int block = 0; block < 24; ++block) { // one and a half passes around the ring
+    rig.PlayThenWrite(block);
+  }
+  EXPECT_EQ(rig.device.Dropouts(), 0u);
+  // The worker stalls for three blocks: playback plays out the two blocks written ahead, then three
+  // blocks' worth of what the ring held a pass before, unless it plays silence.
+  const std::vector<uint8_t> stall = rig.fake->PlayOut(5 * 512);
+  EXPECT_EQ(stall[3 * 512 - 1], 24); // the last block written
+  EXPECT_TRUE(std::all_of(stall.begin() + 3 * 512, stall.end(), [](uint8_t b) { return b == 128; }));
+
+  rig.fake->ClearCalls();
+  rig.PlayThenWrite(24);
+  // Two blocks ahead of the write cursor again: the cursor is at 30 blocks played.
+  EXPECT_EQ(rig.fake->CallsStartingWith("Commit"), std::vector<std::string>{"Commit 16384 16896"});
+  for (int block = 25; block < 30; ++block) {
+    rig.PlayThenWrite(block);
+  }
+  rig.fake->PlayOut(3 * 512); // what was written, to its end
+  EXPECT_EQ(rig.device.Dropouts(), 1u);
+
+  // Every block once, in order; silence only before the first block and for the stall.
+  std::vector<int> expected = {-1};
+  for (int block = 0; block < 24; ++block) {
+    expected.push_back(block);
+  }
+  expected.push_back(-1);
+  for (int block = 24; block < 30; ++block) {
+    expected.push_back(block);
+  }
+  EXPECT_EQ(rig.HeardBlocks(), expected);
+}
+
+TEST(RingPlayback, WriteAfterARewindItDidNotSeeResynchronisesInsteadOfWaitingForTheOldPosition) {
+  PlaybackRig rig(Stereo16At44100);
+  rig.device.Start();
+  rig.fake->SetWriteCursor(250000);
+  rig.WriteAfterNotification(0); // the next block would go to 299152
+  // A Stop on the window thread rewound the ring while that Write was under way, and the Start after
+  // it; the device still holds its old place, far ahead of the rewound cursor.
+  rig.fake->SetWriteCursor(1000);
+  rig.fake->NotifyPlayback({1});
+  rig.fake->ClearCalls();
+  auto write = std::async(std::launch::async, [&] { rig.device.Write(); });
+  if (write.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+    rig.fake->FailPlaybackEvents(0x80004005u, "released by the test");
+    ADD_FAILURE() << "the Write waited for the position it held before the rewind";
+  }
+  EXPECT_NO_THROW(write.get());
+  EXPECT_EQ(rig.fake->CallsStartingWith("Commit"), std::vector<std::string>{"Commit 33768 50152"});
+  EXPECT_EQ(rig.device.WritePosition(), 50152);
+  EXPECT_EQ(rig.device.Dropouts(), 0u);
+}
+
+TEST(RingPlayback, NotificationsLeftFromAStallDoNotLetWritesRunAheadOfTheRing) {
+  PacedPlayback rig;
+  rig.fake->SetWriteCursor(0);
+  rig.fake->NotifyPlayback({7, 3, 12});
+  rig.device.Write();
+  EXPECT_EQ(rig.fake->CallsStartingWith("Lock "),
+            (std::vector<std::string>{"Lock 0 0 2", "Lock 1024 512 0"}));
+  // The next block would start three blocks ahead of the write cursor: despite the signals left, the
+  // Write waits until a slot has played.
+  auto second = std::async(std::launch::async, [&] { rig.device.Write(); });
+  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  rig.fake->PlayOut(512);
+  second.get();
+  EXPECT_EQ(rig.fake->CallsStartingWith("Lock 1"),
+            (std::vector<std::string>{"Lock 1024 512 0", "Lock 1536 512 0"}));
   for (int i = 0; i < 16; ++i) {
     EXPECT_FALSE(rig.device.Events().IsSignalled(i));
   }
+}
+
+TEST(RingPlayback, UnderflowTheStreamReportsCountsAsADropout) {
+  PacedPlayback rig;
+  rig.PlayThenWrite(0);
+  rig.fake->ReportUnderflow();
+  rig.PlayThenWrite(1);
+  EXPECT_EQ(rig.device.Dropouts(), 1u);
+  rig.device.Open(); // counts run from Open
+  EXPECT_EQ(rig.device.Dropouts(), 0u);
+}
+
+TEST(RingPlayback, DrainPlaysOutEverythingWrittenThenReportsWhole) {
+  PacedPlayback rig;
+  for (int block = 0; block < 4; ++block) {
+    rig.PlayThenWrite(block);
+  }
+  std::atomic<bool> cancel{false};
+  auto drain = std::async(std::launch::async, [&] { return rig.device.Drain(cancel); });
+  EXPECT_EQ(drain.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  // The server plays what was written and nothing after it, however much it asks for.
+  std::vector<uint8_t> rest;
+  while (drain.wait_for(std::chrono::milliseconds(5)) == std::future_status::timeout) {
+    const std::vector<uint8_t> piece = rig.fake->PlayOut(256);
+    rest.insert(rest.end(), piece.begin(), piece.end());
+  }
+  EXPECT_TRUE(drain.get());
+  ASSERT_EQ(rest.size(), 3u * 512);
+  EXPECT_EQ(rest.back(), 4);
+  EXPECT_EQ(rig.fake->CallsStartingWith("BeginDrain").size(), 1u);
+  EXPECT_EQ(rig.device.Dropouts(), 0u); // the end of what was written is no dropout on a drain
+
+  // A stopped ring, and one with nothing written since its start, have nothing to play out.
+  rig.device.Stop();
+  EXPECT_TRUE(rig.device.Drain(cancel));
+  rig.device.Start();
+  EXPECT_TRUE(rig.device.Drain(cancel));
+  EXPECT_EQ(rig.fake->CallsStartingWith("BeginDrain").size(), 1u);
+}
+
+TEST(RingPlayback, DrainEndsFalseWhenCancelledOrWhenItsBoundRunsOut) {
+  PacedPlayback rig;
+  rig.PlayThenWrite(0);
+  std::atomic<bool> cancel{false};
+  auto cancelled = std::async(std::launch::async, [&] { return rig.device.Drain(cancel); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  cancel = true;
+  ASSERT_EQ(cancelled.wait_for(std::chrono::milliseconds(500)), std::future_status::ready);
+  EXPECT_FALSE(cancelled.get());
+
+  // Nothing plays: three blocks (192 ms) were pending, so the drain gives up a second after that.
+  cancel = false;
+  rig.PlayThenWrite(1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(rig.device.Drain(cancel));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1150));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
 TEST(RingCapture, OpensSixteenBlockRingWithSlotEndNotifications) {
@@ -230,34 +402,88 @@ TEST(RingCapture, OpensSixteenBlockRingWithSlotEndNotifications) {
   EXPECT_EQ(small.device.NotifyPositions()[15].Offset, 8191u);
 }
 
-TEST(RingCapture, ReadTakesLowestSignalledSlotFirst) {
-  CaptureRig rig(Stereo16At44100);
-  rig.device.Start();
-  EXPECT_EQ(rig.fake->CallsStartingWith("Start"), std::vector<std::string>{"Start 1"});
-  rig.fake->NotifyCapture({5, 3});
-  rig.fake->ClearCalls();
-  rig.device.Read();
-  EXPECT_EQ(rig.fake->Calls(), (std::vector<std::string>{"Lock 49152 16384 0", "Unlock 16384 0"}));
-  EXPECT_TRUE(rig.BufferHoldsRing(49152)); // bytes 49152 ... 65535
-  rig.device.Read();
-  EXPECT_TRUE(rig.BufferHoldsRing(81920));
+namespace {
 
-  rig.fake->NotifyCapture({15, 0});
-  rig.device.Read();
-  EXPECT_TRUE(rig.BufferHoldsRing(0)); // slot 0 before slot 15 after a wrap
-  rig.device.Read();
-  EXPECT_TRUE(rig.BufferHoldsRing(245760));
+// Capture at 8000 Hz, 8 bits, mono (512-byte blocks); block n of the stream holds the byte n + 1.
+struct TaggedCapture : CaptureRig {
+  TaggedCapture() : CaptureRig(Mono8At8000) { device.Start(); }
+  void Capture(int from, int count) {
+    for (int block = from; block < from + count; ++block) {
+      fake->CaptureBytes(std::vector<uint8_t>(512, static_cast<uint8_t>(block + 1)));
+    }
+  }
+  // The block the buffer holds, or -1 when it holds no single block.
+  int ReadBlock() {
+    device.Read();
+    const uint8_t* data = device.Buffer().Data();
+    const bool whole = std::all_of(data, data + 512, [&](uint8_t b) { return b == data[0]; });
+    return whole ? data[0] - 1 : -1;
+  }
+};
+
+} // namespace
+
+TEST(RingCapture, ReadTakesSlotsInRingOrderAcrossTheWrap) {
+  TaggedCapture rig;
+  EXPECT_EQ(rig.fake->CallsStartingWith("Start"), std::vector<std::string>{"Start 1"});
+  rig.Capture(0, 14);
+  rig.fake->ClearCalls();
+  for (int block = 0; block < 13; ++block) {
+    EXPECT_EQ(rig.ReadBlock(), block);
+  }
+  // Slot 3 is bytes 1536 to 2047 of the ring of 512-byte slots.
+  EXPECT_EQ(rig.fake->CallsStartingWith("Lock")[3], "Lock 1536 512 0");
+  // Slots 13, 14, 15 and, after the wrap, 0 are pending, and slot 0's signal is raised again first:
+  // they are read in ring order, not lowest index first.
+  rig.Capture(14, 3);
+  rig.fake->NotifyCapture({0, 15});
+  rig.fake->ClearCalls();
+  EXPECT_EQ(rig.ReadBlock(), 13);
+  EXPECT_EQ(rig.ReadBlock(), 14);
+  EXPECT_EQ(rig.ReadBlock(), 15);
+  EXPECT_EQ(rig.ReadBlock(), 16);
+  EXPECT_EQ(
+      rig.fake->CallsStartingWith("Lock"),
+      (std::vector<std::string>{"Lock 6656 512 0", "Lock 7168 512 0", "Lock 7680 512 0", "Lock 0 512 0"}));
+  EXPECT_EQ(rig.device.Dropouts(), 0u);
+
+  // The next Read waits for its slot, not for any signal.
+  auto next = std::async(std::launch::async, [&] { return rig.ReadBlock(); });
+  rig.fake->NotifyCapture({5});
+  EXPECT_EQ(next.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  rig.Capture(17, 1);
+  EXPECT_EQ(next.get(), 17);
+}
+
+TEST(RingCapture, WorkerAWholeRingBehindResynchronisesToTheNewestWholeBlockAndCountsOneDropout) {
+  TaggedCapture rig;
+  rig.Capture(0, 2);
+  EXPECT_EQ(rig.ReadBlock(), 0);
+  // The worker stalls while the ring fills past the block it was to read next.
+  rig.Capture(2, 17);
+  rig.fake->CaptureBytes(std::vector<uint8_t>(100, 200)); // part of block 19
+  EXPECT_EQ(rig.ReadBlock(), 18);
+  EXPECT_EQ(rig.device.Dropouts(), 1u);
+  rig.fake->CaptureBytes(std::vector<uint8_t>(412, 200));
+  EXPECT_EQ(rig.ReadBlock(), 199);
+  rig.Capture(20, 1);
+  EXPECT_EQ(rig.ReadBlock(), 20);
+  EXPECT_EQ(rig.device.Dropouts(), 1u);
+
+  // Exactly a ring behind is not yet behind: the oldest block is still whole.
+  rig.Capture(21, 16);
+  EXPECT_EQ(rig.ReadBlock(), 21);
+  EXPECT_EQ(rig.device.Dropouts(), 1u);
 }
 
 TEST(RingCapture, ReadAfterStopAndStartReturnsSlotCapturedBeforeStop) {
-  CaptureRig rig(Mono8At8000);
-  rig.device.Start();
-  rig.fake->NotifyCapture({2});
+  TaggedCapture rig;
+  rig.Capture(0, 1);
   rig.device.Stop();
   rig.device.Start();
-  ASSERT_TRUE(rig.device.Events().IsSignalled(2));
-  rig.device.Read(); // returns at once: the signal outlived the stop
-  EXPECT_TRUE(rig.BufferHoldsRing(1024));
+  ASSERT_TRUE(rig.device.Events().IsSignalled(0));
+  EXPECT_EQ(rig.ReadBlock(), 0); // returns at once: the block outlived the stop
+  EXPECT_FALSE(rig.device.Events().IsSignalled(0));
   EXPECT_EQ(rig.fake->CallsStartingWith("Stop"), std::vector<std::string>{"Stop"});
 }
 
@@ -267,7 +493,7 @@ namespace {
 
 struct FailingCall {
   const char* Call; // the fake's name of the call
-  const char* Step; // Open, Start, Stop, Write or Read
+  const char* Step; // Open, Start, Stop, Write, Drain or Read
   bool Capture;
   const char* Operation; // what the error record names
 };
@@ -287,12 +513,17 @@ const FailingCall FailingCalls[] = {
     {"GetCurrentPosition", "Write", false, "IDirectSoundBuffer::GetCurrentPosition"},
     {"Lock", "Write", false, "IDirectSoundBuffer::Lock"},
     {"Unlock", "Write", false, "IDirectSoundBuffer::Unlock"},
+    {"Commit", "Write", false, "IDirectSoundBuffer::Unlock"},
+    {"GetCurrentPosition", "Drain", false, "IDirectSoundBuffer::GetCurrentPosition"},
+    {"BeginDrain", "Drain", false, "IDirectSoundBuffer::Stop"},
+    {"GetStatus", "Drain", false, "IDirectSoundBuffer::GetStatus"},
     {"DirectSoundCaptureCreate", "Open", true, "DirectSoundCaptureCreate"},
     {"CreateCaptureBuffer", "Open", true, "IDirectSoundCapture::CreateCaptureBuffer"},
     {"QueryInterface", "Open", true, "IDirectSoundCaptureBuffer::QueryInterface"},
     {"SetNotificationPositions", "Open", true, "IDirectSoundNotify::SetNotificationPositions"},
     {"Start", "Start", true, "IDirectSoundCaptureBuffer::Start"},
     {"Stop", "Stop", true, "IDirectSoundCaptureBuffer::Stop"},
+    {"GetCurrentPosition", "Read", true, "IDirectSoundCaptureBuffer::GetCurrentPosition"},
     {"Lock", "Read", true, "IDirectSoundCaptureBuffer::Lock"},
     {"Unlock", "Read", true, "IDirectSoundCaptureBuffer::Unlock"},
 };
@@ -321,13 +552,19 @@ TDSPException FailAt(const FailingCall& f, int32_t code, const std::string& text
     }
     device->Stop();
     device->Start();
-    fake->FailCall(f.Call, code, text);
+    if (step != "Drain") {
+      fake->FailCall(f.Call, code, text);
+    }
     if (f.Capture) {
-      fake->NotifyCapture({0});
+      fake->CaptureBytes(std::vector<uint8_t>(static_cast<size_t>(device->Buffer().Bytes()), 128));
       static_cast<TRecordingDevice&>(*device).Read();
     } else {
+      auto& playback = static_cast<TPlaybackDevice&>(*device);
       fake->NotifyPlayback({0});
-      static_cast<TPlaybackDevice&>(*device).Write();
+      playback.Write();
+      fake->FailCall(f.Call, code, text);
+      const std::atomic<bool> cancel{false};
+      playback.Drain(cancel);
     }
   } catch (const TDSPException& e) {
     return e;

@@ -47,6 +47,7 @@ public:
     const std::lock_guard lock(state->mutex);
     state->calls.push_back("Release");
     Ring().Events = nullptr;
+    Ring().Cursor.SetNotifications(Ring().Positions, nullptr);
     Ring().Running = false;
   }
 
@@ -65,6 +66,7 @@ public:
     if (!result.Failed()) {
       Ring().Positions = positions;
       Ring().Events = &events;
+      Ring().Cursor.SetNotifications(positions, &events);
     }
     return result;
   }
@@ -100,6 +102,17 @@ public:
     return state->Call("Unlock", std::to_string(regions.Bytes1) + " " + std::to_string(regions.Bytes2));
   }
 
+  TSoundResult GetCurrentPosition(TSoundCursors& cursors) override {
+    const std::lock_guard lock(state->mutex);
+    TSoundResult result = state->Call("GetCurrentPosition");
+    if (!result.Failed()) {
+      cursors.Write = Ring().Cursor.Position();
+      cursors.Play = cursors.Write - std::min(Ring().HeldBytes, cursors.Write);
+      cursors.Dropouts = Ring().Cursor.Dropouts();
+    }
+    return result;
+  }
+
 protected:
   TFakeRing& Ring() { return (*state).*side; }
 
@@ -117,7 +130,8 @@ public:
     if (!result.Failed()) {
       status = (Ring().Running ? SoundStatusPlaying : 0u) |
                (Ring().Running && Ring().Looping ? SoundStatusLooping : 0u) |
-               (Ring().Lost ? SoundStatusBufferLost : 0u);
+               (Ring().Lost ? SoundStatusBufferLost : 0u) |
+               (Ring().Draining && (!Ring().Running || Ring().Cursor.HandedAll()) ? SoundStatusDrained : 0u);
     }
     return result;
   }
@@ -131,22 +145,13 @@ public:
     return result;
   }
 
-  TSoundResult GetCurrentPosition(uint32_t& playCursor, uint32_t& writeCursor) override {
-    const std::lock_guard lock(state->mutex);
-    TSoundResult result = state->Call("GetCurrentPosition");
-    if (!result.Failed()) {
-      playCursor = Ring().PlayCursor;
-      writeCursor = Ring().WriteCursor;
-    }
-    return result;
-  }
-
   TSoundResult Play(uint32_t flags) override {
     const std::lock_guard lock(state->mutex);
     TSoundResult result = state->Call("Play", std::to_string(flags));
     if (!result.Failed()) {
       Ring().Running = true;
       Ring().Looping = (flags & SoundPlayLooping) != 0;
+      EndDrain();
     }
     return result;
   }
@@ -156,6 +161,7 @@ public:
     TSoundResult result = state->Call("Stop");
     if (!result.Failed()) {
       Ring().Running = false;
+      EndDrain();
     }
     return result;
   }
@@ -165,8 +171,35 @@ public:
     TSoundResult result = state->Call("SetCurrentPosition", std::to_string(offset));
     if (!result.Failed()) {
       Ring().CurrentPosition = offset;
+      Ring().Cursor.Rewind(offset);
     }
     return result;
+  }
+
+  TSoundResult Commit(uint64_t begin, uint64_t end) override {
+    const std::lock_guard lock(state->mutex);
+    TSoundResult result = state->Call("Commit", std::to_string(begin) + " " + std::to_string(end));
+    if (!result.Failed()) {
+      EndDrain();
+      Ring().Cursor.Commit(begin, end);
+    }
+    return result;
+  }
+
+  TSoundResult BeginDrain() override {
+    const std::lock_guard lock(state->mutex);
+    TSoundResult result = state->Call("BeginDrain");
+    if (!result.Failed()) {
+      Ring().Draining = true;
+      Ring().Cursor.EndAtWritten();
+    }
+    return result;
+  }
+
+private:
+  void EndDrain() {
+    Ring().Draining = false;
+    Ring().Cursor.ClearEnd();
   }
 };
 
@@ -201,6 +234,7 @@ void CreateRingState(TFakeRing& ring, uint32_t ringBytes, const TWaveFormat& for
   ring.Memory.assign(ringBytes, 0x55);
   ring.Format = format;
   ring.Flags = flags;
+  ring.Cursor = TRingCursor(ringBytes, format.wBitsPerSample == 8 ? 128 : 0);
 }
 
 class TFakePlayback : public TSoundPlayback {
@@ -277,15 +311,42 @@ void TFakeSoundServices::SetCaptureDevices(std::vector<TSoundDeviceInfo> devices
   state->captureDevices = std::move(devices);
 }
 
-void TFakeSoundServices::SetCursors(uint32_t playCursor, uint32_t writeCursor) {
+void TFakeSoundServices::SetCursors(uint64_t playCursor, uint64_t writeCursor) {
   const std::lock_guard lock(state->mutex);
-  state->playback.PlayCursor = playCursor;
-  state->playback.WriteCursor = writeCursor;
+  state->playback.Cursor.MoveTo(writeCursor);
+  state->playback.HeldBytes = writeCursor - std::min(playCursor, writeCursor);
 }
 
-void TFakeSoundServices::SetWriteCursor(uint32_t writeCursor) {
+void TFakeSoundServices::SetWriteCursor(uint64_t writeCursor) {
   const std::lock_guard lock(state->mutex);
-  state->playback.WriteCursor = writeCursor;
+  state->playback.Cursor.MoveTo(writeCursor);
+}
+
+std::vector<uint8_t> TFakeSoundServices::PlayOut(uint64_t bytes) {
+  const std::lock_guard lock(state->mutex);
+  TFakeRing& ring = state->playback;
+  std::vector<uint8_t> played;
+  if (!ring.Created || !ring.Running) {
+    return played;
+  }
+  ring.Cursor.Play(ring.Memory.data(), bytes, [&](const uint8_t* data, uint32_t count) {
+    played.insert(played.end(), data, data + count);
+  });
+  ring.Heard.insert(ring.Heard.end(), played.begin(), played.end());
+  return played;
+}
+
+void TFakeSoundServices::ReportUnderflow() {
+  const std::lock_guard lock(state->mutex);
+  state->playback.Cursor.CountDropout();
+}
+
+void TFakeSoundServices::CaptureBytes(const std::vector<uint8_t>& bytes) {
+  const std::lock_guard lock(state->mutex);
+  TFakeRing& ring = state->capture;
+  if (ring.Created) {
+    ring.Cursor.Capture(ring.Memory.data(), bytes.data(), bytes.size());
+  }
 }
 
 void TFakeSoundServices::ReportLost() {
@@ -369,6 +430,11 @@ std::vector<TSoundDeviceInfo> TFakeSoundServices::EnumerateCapture() {
   const std::lock_guard lock(state->mutex);
   state->Call("EnumerateCapture");
   return state->captureDevices;
+}
+
+TSoundResult TFakeSoundServices::CheckServer() {
+  const std::lock_guard lock(state->mutex);
+  return state->Call("CheckServer");
 }
 
 TSoundResult TFakeSoundServices::CreatePlayback(const std::optional<std::string>& deviceId,

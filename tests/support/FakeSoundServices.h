@@ -1,12 +1,15 @@
 #pragma once
 // A scriptable stand-in for the sound services in unit tests. It keeps one playback ring and one
 // capture ring in memory, records every call as a line of text ("Lock 20624 16384 0"), and lets a
-// test set the cursors, fire slot notifications in any order, report a lost buffer, fail the ring's
-// event set, and make a named call fail with a given code and text.
+// test set the cursors, play the playback ring out and capture into the capture ring by the same
+// rules as a real server's pump (TRingCursor), fire slot notifications in any order, report a lost
+// buffer or a stream's underflow, fail the ring's event set, and make a named call fail with a given
+// code and text.
 //
 // Threads: every operation takes one mutex; a test may fire notifications from another thread
 // while a device waits.
 
+#include "devices/platform/RingCursor.h"
 #include "devices/platform/SoundServices.h"
 
 #include <initializer_list>
@@ -27,9 +30,11 @@ struct TFakeRing {
   bool Running = false;
   bool Looping = false;
   bool Lost = false;
-  uint32_t PlayCursor = 0;
-  uint32_t WriteCursor = 0;
-  uint32_t CurrentPosition = 0;
+  bool Draining = false;        // BeginDrain since the last Play, Stop or Commit
+  TRingCursor Cursor{1, 0};     // the write cursor is its position
+  uint64_t HeldBytes = 0;       // the play cursor lies this far behind the write cursor
+  uint32_t CurrentPosition = 0; // the offset of the last SetCurrentPosition
+  std::vector<uint8_t> Heard;   // what the playback ring has played out
 };
 
 class TFakeSoundServices : public TSoundServices {
@@ -39,8 +44,17 @@ public:
   // ---- Scripting ----
   void SetPlaybackDevices(std::vector<TSoundDeviceInfo> devices);
   void SetCaptureDevices(std::vector<TSoundDeviceInfo> devices);
-  void SetCursors(uint32_t playCursor, uint32_t writeCursor);
-  void SetWriteCursor(uint32_t writeCursor);
+  // The playback ring's cursors, counted unwrapped, set without playing anything.
+  void SetCursors(uint64_t playCursor, uint64_t writeCursor);
+  void SetWriteCursor(uint64_t writeCursor);
+  // Plays out the next `bytes` of a running playback ring as a server's pump would: what was
+  // committed, silence elsewhere, signalling each slot passed; a draining ring stops at its end.
+  // Returns what was played.
+  std::vector<uint8_t> PlayOut(uint64_t bytes);
+  // The playback stream reports an underflow.
+  void ReportUnderflow();
+  // Captures the bytes into the capture ring at its position, signalling each slot completed.
+  void CaptureBytes(const std::vector<uint8_t>& bytes);
   // GetStatus reports the lost flag until Restore.
   void ReportLost();
   // The next `times` calls named `call` ("Lock", "Play", "DirectSoundCreate", ...) fail.
@@ -70,6 +84,7 @@ public:
                               std::unique_ptr<TSoundPlayback>& playback) override;
   TSoundResult CreateCapture(const std::optional<std::string>& deviceId,
                              std::unique_ptr<TSoundCapture>& capture) override;
+  TSoundResult CheckServer() override;
 
   struct TState;
 

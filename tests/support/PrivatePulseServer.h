@@ -84,6 +84,7 @@ private:
                                      "--exit-idle-time=-1",
                                      "--disallow-exit",
                                      "--realtime=no", // see scripts/pulse-server.sh
+                                     "--disable-shm=yes",
                                      "--load=module-null-sink sink_name=" + sinkName,
                                      "--load=module-native-protocol-unix socket=" + socket,
                                      "--log-target=file:" + (dir / "server.log").string()};

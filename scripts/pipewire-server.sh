@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# A private PipeWire for tests and CI, serving the PulseAudio protocol through pipewire-pulse: a null
+# sink "sonolab_null" as the default sink, and its monitor source "sonolab_null.monitor" to capture
+# back what was played. Works as root, without a display, a user session or sound hardware: it starts
+# its own session bus, pipewire, wireplumber and pipewire-pulse in a runtime folder of its own.
+#
+#   eval "$(scripts/pipewire-server.sh start)"     # or: scripts/pipewire-server.sh start ENVFILE; . ENVFILE
+#   ...
+#   scripts/pipewire-server.sh stop
+#
+# start prints the lines to eval (export XDG_RUNTIME_DIR=..., export PULSE_SERVER=...), or writes
+# them to ENVFILE; it exports nothing itself. Unlike scripts/pulse-server.sh it always starts its own
+# server, even when another one answers, so that the tests can run against PipeWire after PulseAudio.
+# A server that start started before and that still answers is reused. stop stops only what start
+# started, as remembered in the state file ($SONOLAB_PIPEWIRE_STATE, by default
+# ${TMPDIR:-/tmp}/sonolab-pipewire-UID.state); its processes are ended by their ids.
+set -euo pipefail
+
+command=${1:-}
+envfile=${2:-}
+state=${SONOLAB_PIPEWIRE_STATE:-${TMPDIR:-/tmp}/sonolab-pipewire-$(id -u).state}
+
+emit() {
+  if [ -n "$envfile" ]; then
+    printf '%s\n' "$@" >"$envfile"
+  else
+    printf '%s\n' "$@"
+  fi
+}
+
+exports_of() { # runtime dir
+  emit "export XDG_RUNTIME_DIR=$1" "export PULSE_SERVER=unix:$1/pulse/native"
+}
+
+answers() { # runtime dir
+  XDG_RUNTIME_DIR="$1" PULSE_SERVER="unix:$1/pulse/native" pactl info >/dev/null 2>&1
+}
+
+has_null_sink() { # runtime dir
+  XDG_RUNTIME_DIR="$1" PULSE_SERVER="unix:$1/pulse/native" pactl list short sinks 2>/dev/null |
+    grep -q $'\tsonolab_null\t'
+}
+
+# Ends the processes listed in the state file, newest first, and removes the runtime folder.
+stop_recorded() {
+  local dir pids pid
+  dir=$(sed -n 1p "$state")
+  pids=$(sed -n '2,$p' "$state" | tac)
+  for pid in $pids; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in $pids; do
+    for _ in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+  done
+  [ -n "$dir" ] && [ -d "$dir" ] && rm -rf "$dir"
+  rm -f "$state"
+}
+
+case "$command" in
+start)
+  if [ -f "$state" ]; then
+    dir=$(sed -n 1p "$state")
+    if [ -d "$dir" ] && answers "$dir" && has_null_sink "$dir"; then
+      exports_of "$dir"
+      exit 0
+    fi
+    stop_recorded
+  fi
+  for program in dbus-daemon pipewire wireplumber pipewire-pulse pactl; do
+    command -v "$program" >/dev/null || {
+      echo "$0: $program is not installed (scripts/install-deps.sh)" >&2
+      exit 1
+    }
+  done
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/sonolab-pipewire.XXXXXX")
+  chmod 700 "$dir"
+  mkdir -p "$dir/config" "$dir/state"
+  echo "$dir" >"$state"
+  # Everything the daemons read or keep stays in the folder: no user configuration, no stored
+  # default devices from an earlier run.
+  export XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state"
+  unset PULSE_SERVER PIPEWIRE_REMOTE
+  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+  export DBUS_SESSION_BUS_ADDRESS
+  DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
+  sed -n 2p <<<"$bus" >>"$state"
+  # As root, pipewire gives its data threads realtime priority without a CPU-time limit, so the
+  # kernel never kills it on a loaded machine (as it does PulseAudio's, see pulse-server.sh).
+  pipewire >"$dir/pipewire.log" 2>&1 &
+  echo $! >>"$state"
+  for _ in $(seq 1 50); do
+    [ -S "$dir/pipewire-0" ] && break
+    sleep 0.1
+  done
+  wireplumber >"$dir/wireplumber.log" 2>&1 &
+  echo $! >>"$state"
+  pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
+  echo $! >>"$state"
+  for _ in $(seq 1 100); do
+    answers "$dir" && break
+    sleep 0.1
+  done
+  if ! answers "$dir"; then
+    echo "$0: the PipeWire pulse server did not answer; its logs:" >&2
+    tail -n 20 "$dir"/*.log >&2 || true
+    stop_recorded
+    exit 1
+  fi
+  export PULSE_SERVER="unix:$dir/pulse/native"
+  pactl load-module module-null-sink sink_name=sonolab_null >/dev/null
+  for _ in $(seq 1 100); do
+    has_null_sink "$dir" && break
+    sleep 0.1
+  done
+  pactl set-default-sink sonolab_null
+  exports_of "$dir"
+  ;;
+stop)
+  [ -f "$state" ] || exit 0
+  stop_recorded
+  ;;
+*)
+  echo "usage: $0 start [ENVFILE] | stop" >&2
+  exit 2
+  ;;
+esac
