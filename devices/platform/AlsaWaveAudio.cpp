@@ -174,6 +174,9 @@ long TAlsaPcm::Write(const uint8_t* data, long frames, int timeoutMs) {
   if (!handle) {
     return -EBADF;
   }
+  if (snd_pcm_state(handle) == SND_PCM_STATE_SETUP) {
+    snd_pcm_prepare(handle); // drained at a normal end and written again
+  }
   const snd_pcm_sframes_t written = snd_pcm_writei(handle, data, static_cast<snd_pcm_uframes_t>(frames));
   if (written >= 0) {
     return written;
@@ -210,6 +213,13 @@ bool TAlsaPcm::PlayedOut() {
     }
     return snd_pcm_start(handle) < 0;
   case SND_PCM_STATE_RUNNING:
+    if (PendingFrames() == 0) {
+      return true;
+    }
+    // Some servers hold back the last part of a period until the stream is drained: ask for it once
+    // (without blocking here: the state turns DRAINING, then SETUP when everything has played).
+    snd_pcm_drain(handle);
+    return false;
   case SND_PCM_STATE_DRAINING:
     return PendingFrames() == 0;
   default:
