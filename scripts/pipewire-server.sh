@@ -84,6 +84,16 @@ start)
   # default devices from an earlier run.
   export XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state"
   unset PULSE_SERVER PIPEWIRE_REMOTE
+  # SONOLAB_PIPEWIRE_QUANTUM fixes the graph's quantum for every stream (the test command sets 1024):
+  # a stream that joins with another latency otherwise makes the graph change its quantum, which
+  # leaves a hole of one cycle in what the monitor records. Unset, the graph follows the streams'
+  # latencies, as on a desktop (the latency benchmark measures that).
+  if [ -n "${SONOLAB_PIPEWIRE_QUANTUM:-}" ]; then
+    mkdir -p "$dir/config/pipewire/pipewire.conf.d"
+    q=$SONOLAB_PIPEWIRE_QUANTUM
+    printf 'context.properties = {\n  default.clock.quantum = %s\n  default.clock.min-quantum = %s\n  default.clock.max-quantum = %s\n}\n' \
+      "$q" "$q" "$q" >"$dir/config/pipewire/pipewire.conf.d/quantum.conf"
+  fi
   bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
   export DBUS_SESSION_BUS_ADDRESS
   DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")

@@ -60,7 +60,7 @@ run_all_tests build
 
 if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
   echo "== Sound-server tests against PipeWire =="
-  bash scripts/pipewire-server.sh start "$PIPEWIRE_ENV"
+  SONOLAB_PIPEWIRE_QUANTUM=1024 bash scripts/pipewire-server.sh start "$PIPEWIRE_ENV"
   (
     # shellcheck disable=SC1090
     source "$PIPEWIRE_ENV"

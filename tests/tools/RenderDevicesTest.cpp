@@ -119,9 +119,11 @@ protected:
     }
     const double marker = static_cast<double>(crossings.back() - markerStart) / Rate;
     const double before = static_cast<double>(markerStart - loud.front()) / Rate;
-    EXPECT_NEAR(marker, MarkerSeconds, 0.002) << "the end of the sound did not reach the sink";
+    // A hole the server leaves delays what follows by its length.
+    const double glitch = static_cast<double>(ServerGlitchFrames()) / Rate;
+    EXPECT_NEAR(marker, MarkerSeconds, 0.002 + glitch) << "the end of the sound did not reach the sink";
     EXPECT_GT(before, Seconds - MarkerSeconds - StartLossSeconds);
-    EXPECT_LE(before, Seconds - MarkerSeconds + 0.002);
+    EXPECT_LE(before, Seconds - MarkerSeconds + 0.002 + glitch);
   }
 
   TTempDir dir{"sonolab-devices-render"};
