@@ -42,8 +42,8 @@ inline bool PulseRequired() {
   } while (false)
 
 // The longest stretch of silence the server itself may put into a stream, in frames at 44100 Hz: a
-// PipeWire graph that misses a cycle on a loaded machine skips one quantum (256 frames at 48 kHz) in
-// paplay's sound as in ours; PulseAudio inserts none.
+// PipeWire graph that changes its quantum or misses a cycle leaves a hole of one cycle (256 frames at
+// 48 kHz) in paplay's sound as in ours; PulseAudio leaves none.
 inline size_t ServerGlitchFrames() {
   static const size_t frames =
       std::system("pactl info 2>/dev/null | grep -q 'on PipeWire'") == 0 ? size_t{300} : size_t{0};
