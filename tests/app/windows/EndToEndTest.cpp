@@ -44,6 +44,19 @@ double MedianAmplitude(const std::vector<double>& x, int64_t from, int64_t span,
   return a[a.size() / 2];
 }
 
+// A set-up from the WAVE file `in` to the WAVE file `out` (format 31: 44100 Hz, stereo, 16 bits),
+// chosen through the device dialogs.
+TDSPForm* FileToFileSetUp(TProgram& program, const std::string& in, const std::string& out) {
+  return program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, input);
+    ASSERT_TRUE(SetFileThroughDialog(*d.InputDevsList, input, QString::fromStdString(in)));
+    const int output = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+    CheckOutputs(d, {output});
+    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, output, QString::fromStdString(out), 31));
+  });
+}
+
 } // namespace
 
 TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAfterTheEndOfFileBox) {
@@ -62,14 +75,7 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   WriteWave(in, Rate, 2, samples);
 
   TProgram program;
-  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
-    const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
-    ClickRow(*d.InputDevsList, input);
-    ASSERT_TRUE(SetFileThroughDialog(*d.InputDevsList, input, QString::fromStdString(in)));
-    const int output = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
-    CheckOutputs(d, {output});
-    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, output, QString::fromStdString(out), 31));
-  });
+  TDSPForm* form = FileToFileSetUp(program, in, out);
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
   EXPECT_EQ(form->windowTitle(), "Обработка сигнала - Файл формата WAVE");
@@ -119,14 +125,7 @@ TEST(EndToEnd, SamplesSaturatedByTheChainAreCountedInTheStatusBar) {
   WriteWave(in, Rate, 1, samples);
 
   TProgram program;
-  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
-    const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
-    ClickRow(*d.InputDevsList, input);
-    ASSERT_TRUE(SetFileThroughDialog(*d.InputDevsList, input, QString::fromStdString(in)));
-    const int output = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
-    CheckOutputs(d, {output});
-    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, output, QString::fromStdString(out), 31));
-  });
+  TDSPForm* form = FileToFileSetUp(program, in, out);
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
   AddFilterThroughDialogs(*form, 0);
