@@ -158,17 +158,7 @@ public:
 
   ~TPulseRing() override {
     const TLoopLock lock(connection->loop);
-    events = nullptr;
-    cursor.SetNotifications(positions, nullptr);
-    if (stream) {
-      pa_stream_set_state_callback(stream, nullptr, nullptr);
-      pa_stream_set_write_callback(stream, nullptr, nullptr);
-      pa_stream_set_read_callback(stream, nullptr, nullptr);
-      pa_stream_set_underflow_callback(stream, nullptr, nullptr);
-      pa_stream_set_overflow_callback(stream, nullptr, nullptr);
-      pa_stream_disconnect(stream);
-      pa_stream_unref(stream);
-    }
+    ReleaseStream();
   }
 
   TSoundResult QueryNotify() override { return TSoundResult::Ok(); }
@@ -217,6 +207,23 @@ public:
   }
 
 protected:
+  // Loop lock held: no callback reaches this ring after it. A derived ring calls it first thing in
+  // its own destructor, while the pump would still find the whole object.
+  void ReleaseStream() {
+    events = nullptr;
+    cursor.SetNotifications(positions, nullptr);
+    if (stream) {
+      pa_stream_set_state_callback(stream, nullptr, nullptr);
+      pa_stream_set_write_callback(stream, nullptr, nullptr);
+      pa_stream_set_read_callback(stream, nullptr, nullptr);
+      pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+      pa_stream_set_overflow_callback(stream, nullptr, nullptr);
+      pa_stream_disconnect(stream);
+      pa_stream_unref(stream);
+      stream = nullptr;
+    }
+  }
+
   // Loop lock held: waits until the new stream is ready or has failed.
   TSoundResult AwaitReady(const char* call) {
     for (;;) {
@@ -308,6 +315,7 @@ public:
   ~TPulsePlaybackRing() override {
     const TLoopLock lock(connection->loop);
     CancelDrain();
+    ReleaseStream();
   }
 
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
@@ -494,6 +502,11 @@ private:
 class TPulseCaptureRing : public TPulseRing<TSoundCaptureRing> {
 public:
   using TPulseRing::TPulseRing;
+
+  ~TPulseCaptureRing() override {
+    const TLoopLock lock(connection->loop);
+    ReleaseStream();
+  }
 
   TSoundResult Connect(const std::optional<std::string>& deviceId) {
     const TLoopLock lock(connection->loop);

@@ -513,6 +513,29 @@ TEST(PulseServer, LiveRunFromAMonitorToASinkCountsNoDropout) {
   });
 }
 
+// The server keeps asking a running ring for sound, and sending it what it captured, until the ring
+// is gone; no callback may reach a ring that is part destroyed (the sanitizer builds check the type).
+TEST(PulseServer, RingsDestroyedWhileRunningAreNeverCalledBackHalfDestroyed) {
+  REQUIRE_PULSE_SERVER();
+  TPulseSoundServices services;
+  std::unique_ptr<TSoundPlayback> playback;
+  std::unique_ptr<TSoundCapture> capture;
+  ASSERT_FALSE(services.CreatePlayback(std::string("sonolab_null"), playback).Failed());
+  ASSERT_FALSE(services.CreateCapture(std::string("sonolab_null.monitor"), capture).Failed());
+  const uint32_t ringBytes = 4 * 4410; // 100 ms of stereo 16-bit at 44100 Hz
+  for (int round = 0; round < 200; ++round) {
+    std::unique_ptr<TSoundPlaybackRing> out;
+    std::unique_ptr<TSoundCaptureRing> in;
+    ASSERT_FALSE(playback->CreateRing(ringBytes, Stereo16At44100, 0, out).Failed());
+    ASSERT_FALSE(capture->CreateRing(ringBytes, Stereo16At44100, in).Failed());
+    ASSERT_FALSE(out->Commit(0, ringBytes).Failed());
+    ASSERT_FALSE(out->Play(SoundPlayLooping).Failed());
+    ASSERT_FALSE(in->Start(0).Failed());
+    std::this_thread::sleep_for(std::chrono::milliseconds(round % 5));
+  }
+  EXPECT_FALSE(services.CheckServer().Failed());
+}
+
 TEST(PulseServer, KillingServerWakesBlockedReadAndWriteWithNoDriverError) {
   REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
   ReportingDeviceErrors([] {
