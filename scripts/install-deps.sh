@@ -8,7 +8,7 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   g++ cmake ninja-build pkg-config git \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  qt6-base-dev qt6-translations-l10n libgl-dev libxkbcommon-dev fonts-liberation \
+  qt6-base-dev libqt6svg6 qt6-translations-l10n libgl-dev libxkbcommon-dev fonts-liberation \
   libpulse-dev libasound2-dev libsoxr-dev \
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox procps \
   pipewire pipewire-pulse wireplumber dbus \
