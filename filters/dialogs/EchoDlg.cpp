@@ -10,8 +10,6 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include <mutex>
-
 namespace {
 
 constexpr int MinDelayMs = 1, MaxDelayMs = 1000;
@@ -123,19 +121,11 @@ bool TEchoDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  if (DelayEdit->text().isEmpty()) {
-    ShowError(QString::fromUtf8(MsgEnterDelay));
-    return false;
-  }
-  if (DecayEdit->text().isEmpty()) {
-    ShowError(QString::fromUtf8(MsgEnterDecay));
-    return false;
-  }
-  const std::optional<int> delayMs = EditInteger(*DelayEdit);
+  const std::optional<int> delayMs = TypedInteger(*DelayEdit, MsgEnterDelay);
   if (!delayMs) {
     return false;
   }
-  const std::optional<int> decayMs = EditInteger(*DecayEdit);
+  const std::optional<int> decayMs = TypedInteger(*DecayEdit, MsgEnterDecay);
   if (!decayMs) {
     return false;
   }
@@ -147,12 +137,10 @@ bool TEchoDlg::ApplyTyped() {
     ShowError(QString::fromUtf8(MsgDecayRange));
     return false;
   }
-  {
-    const std::lock_guard guard(filter->Lock());
+  WriteAndApply([&] {
     *delay = *delayMs;
     *decayTime = *decayMs;
-    filter->Apply();
-  }
+  });
   ApplyBtn->setEnabled(false);
   return true;
 }

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace {
 
@@ -157,11 +156,7 @@ bool TLHPassFilterDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  if (FreqEdit->text().isEmpty()) {
-    ShowError(QString::fromUtf8(MsgEnterCutoff));
-    return false;
-  }
-  const std::optional<int> value = EditInteger(*FreqEdit);
+  const std::optional<int> value = TypedInteger(*FreqEdit, MsgEnterCutoff);
   if (!value) {
     return false;
   }
@@ -171,13 +166,11 @@ bool TLHPassFilterDlg::ApplyTyped() {
     return false;
   }
   const int row = std::clamp(KernelSizeList->currentRow(), 0, KernelSizeCount - 1);
-  {
-    const std::lock_guard guard(filter->Lock());
+  WriteAndApply([&] {
     *windowType = IsHammingBtn->isChecked() ? 0 : 1;
     *fc = *value;
     *kernelSize = 8 << row;
-    filter->Apply();
-  }
+  });
   ApplyBtn->setEnabled(false);
   return true;
 }

@@ -13,8 +13,6 @@
 #include <QStyleOptionSlider>
 #include <QVBoxLayout>
 
-#include <mutex>
-
 namespace {
 
 constexpr int MinPosition = -30, MaxPosition = 90; // +30 dB ... -90 dB
@@ -168,10 +166,10 @@ void TMultiBandFilterDlg::iResetClick() {
   for (int band = 0; band < BandCount; ++band) {
     SetPositionQuietly(*TrackBars[band], 0);
   }
-  const std::lock_guard guard(filter->Lock());
-  for (int band = 0; band < BandCount; ++band) {
-    gain[band] = 1.0;
-    moved[band] = false; // a movement still waiting is overtaken
-  }
-  filter->Apply();
+  WriteAndApply([&] {
+    for (int band = 0; band < BandCount; ++band) {
+      gain[band] = 1.0;
+      moved[band] = false; // a movement still waiting is overtaken
+    }
+  });
 }

@@ -92,7 +92,11 @@ void TParameterDialog::ShowError(const QString& text) {
   errorBox = nullptr;
 }
 
-std::optional<int> TParameterDialog::EditInteger(const QLineEdit& edit) {
+std::optional<int> TParameterDialog::TypedInteger(const QLineEdit& edit, const char* emptyMessage) {
+  if (edit.text().isEmpty()) {
+    ShowError(QString::fromUtf8(emptyMessage));
+    return std::nullopt;
+  }
   bool converted = false;
   const int value = edit.text().toInt(&converted, 10);
   if (!converted) {
@@ -100,6 +104,12 @@ std::optional<int> TParameterDialog::EditInteger(const QLineEdit& edit) {
     return std::nullopt;
   }
   return value;
+}
+
+void TParameterDialog::WriteAndApply(const std::function<void()>& write) {
+  const std::lock_guard guard(filter->Lock());
+  write();
+  filter->Apply();
 }
 
 QLineEdit* TParameterDialog::NewNumberEdit(int maxDigits) {

@@ -64,8 +64,11 @@ protected:
 
   // The "Ошибка" box with the warning icon and an OK button, over this dialog; returns when closed.
   void ShowError(const QString& text);
-  // The integer in an edit, or the error box for a text that does not convert (nothing then).
-  std::optional<int> EditInteger(const QLineEdit& edit);
+  // The integer typed into an edit, or nothing after the error box: emptyMessage for an empty edit,
+  // a message of its own for a text that is not a whole number in the int range.
+  std::optional<int> TypedInteger(const QLineEdit& edit, const char* emptyMessage);
+  // Writes values with `write` and applies them, all under the filter's lock; there is a filter.
+  void WriteAndApply(const std::function<void()>& write);
 
   // An edit that takes at most maxDigits digits and nothing else.
   QLineEdit* NewNumberEdit(int maxDigits);

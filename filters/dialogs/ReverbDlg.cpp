@@ -11,8 +11,6 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include <mutex>
-
 namespace {
 
 constexpr int MaxLevelPosition = 80; // -80 dB
@@ -179,11 +177,7 @@ bool TReverbDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  if (ReverbTimeEdit->text().isEmpty()) {
-    ShowError(QString::fromUtf8(MsgEnterTime));
-    return false;
-  }
-  const std::optional<int> timeMs = EditInteger(*ReverbTimeEdit);
+  const std::optional<int> timeMs = TypedInteger(*ReverbTimeEdit, MsgEnterTime);
   if (!timeMs) {
     return false;
   }
@@ -191,15 +185,13 @@ bool TReverbDlg::ApplyTyped() {
     ShowError(QString::fromUtf8(MsgTimeRange));
     return false;
   }
-  {
-    const std::lock_guard guard(filter->Lock());
+  WriteAndApply([&] {
     for (int i = 0; i < LevelCount; ++i) {
       *levels[i] = DbToAmplitude(-levelBars[i]->value());
     }
     *reverbTime = *timeMs;
     *delayLines = UpDown1->value();
-    filter->Apply();
-  }
+  });
   TrackBar4->setValue(*timeMs); // finds ReverbTime equal: nothing more is applied
   ApplyBtn->setEnabled(false);
   return true;
