@@ -316,6 +316,18 @@ private:
   std::future<void> running;
 };
 
+// The ring playback device on sonolab_null, open and started, with its monitor recorded from before.
+struct TMonitoredOutput {
+  explicit TMonitoredOutput(const std::shared_ptr<TSoundServices>& services)
+      : recorder(services, "sonolab_null.monitor"), output(services, std::string("sonolab_null")) {
+    output.Buffer().Format() = Stereo16At44100;
+    output.Open();
+    output.Start();
+  }
+  TMonitorRecorder recorder;
+  TDirectSoundPlaybackDevice output;
+};
+
 // Where a tone is heard: from the first to the last sample above the threshold, and the longest run
 // of samples below it in between (a tone's zero crossings make runs of a few samples; a gap is longer).
 struct TToneSpan {
@@ -373,11 +385,9 @@ TEST(PulseServer, RingPlaybackDrainedBeforeItStopsReachesTheMonitorWholeWithItsS
   REQUIRE_PULSE_SERVER();
   ReportingDeviceErrors([] {
     auto services = std::make_shared<TPulseSoundServices>();
-    TMonitorRecorder recorder(services, "sonolab_null.monitor");
-    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
-    output.Buffer().Format() = Stereo16At44100;
-    output.Open();
-    output.Start();
+    TMonitoredOutput sink(services);
+    TMonitorRecorder& recorder = sink.recorder;
+    TDirectSoundPlaybackDevice& output = sink.output;
     ToneSource tone;
     constexpr size_t ToneFrames = 66150; // 1.5 s: 16 whole blocks and one of 614 frames
     for (size_t frames = 0; frames < ToneFrames; frames += static_cast<size_t>(output.Buffer().Frames())) {
@@ -424,11 +434,9 @@ TEST(PulseServer, StalledWriterIsHeardAsSilenceThenFreshSoundAndCountsOneDropout
   REQUIRE_PULSE_SERVER();
   ReportingDeviceErrors([] {
     auto services = std::make_shared<TPulseSoundServices>();
-    TMonitorRecorder recorder(services, "sonolab_null.monitor");
-    TDirectSoundPlaybackDevice output(services, std::optional<std::string>("sonolab_null"));
-    output.Buffer().Format() = Stereo16At44100;
-    output.Open();
-    output.Start();
+    TMonitoredOutput sink(services);
+    TMonitorRecorder& recorder = sink.recorder;
+    TDirectSoundPlaybackDevice& output = sink.output;
     // Block n holds the level 800 * (n + 1): every block says which it is, even after resampling.
     constexpr double Step = 800;
     const auto writeBlock = [&](int n) {
