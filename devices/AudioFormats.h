@@ -14,6 +14,10 @@ extern const std::array<TWaveFormat, FormatCount> FormatTable;
 // "44,100 КГц, 16 бит, стерео (172 Кб/с)"
 std::string FormatText(const TWaveFormat& format);
 std::string FormatName(int index);
+// "44,100 КГц" (any rate, "0,007 КГц" too).
+std::string RateText(uint32_t sampleRate);
+// "1 канал", "3 канала", "6 каналов".
+std::string ChannelCountText(uint32_t channels);
 // Index of the first entry equal in all seven fields; 0 when none is.
 int FindFormat(const TWaveFormat& format);
 
