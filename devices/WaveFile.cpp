@@ -348,6 +348,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
           seekable ? size == 0 || size == 0xFFFFFFFFu ||
                          (::fstat(fd, &st) == 0 && position + size > static_cast<uint64_t>(st.st_size))
                    : size == 0 || size >= UnknownStreamLength;
+      dataStart = position;
       dataEnd = unknown ? ToEndOfFile : position + size;
       totalFrames = unknown ? -1 : static_cast<int64_t>(size / static_cast<uint32_t>(fileFrameBytes));
       return;
@@ -356,6 +357,19 @@ void TWAVEFileRecordingDevice::ParseHeader() {
       RaiseSystemError(__LINE__, InvalidFormat, subject);
     }
   }
+}
+
+void TWAVEFileRecordingDevice::Rewind() {
+  if (!CanRewind()) {
+    return;
+  }
+  if (decoded) {
+    decoded->Rewind();
+  } else {
+    position = dataStart;
+  }
+  samplesEnded = false;
+  tailLeft = tailFrames;
 }
 
 void TWAVEFileRecordingDevice::Close() {

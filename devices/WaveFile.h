@@ -66,6 +66,10 @@ public:
   // block); then the tail; then the notice "Достигнут конец файла".
   void Read() override;
 
+  // A regular file (not a pipe) starts over at its first frame, its tail to follow again.
+  bool CanRewind() const override { return fd >= 0 && (seekable || decoded != nullptr); }
+  void Rewind() override;
+
   // After Open: what a WAVE file holds, and whether Read converts the file's samples to 16 bits.
   const TWaveFileFormat& FileFormat() const { return fileFormat; }
   bool Converted() const { return decoded ? decoded->Converted() : fileFormat.Converted(); }
@@ -90,8 +94,9 @@ private:
   int fd = -1;
   bool ownsFd = false;
   bool seekable = false;
-  uint64_t position = 0; // offset of the next byte read
-  uint64_t dataEnd = 0;  // end of the samples; UINT64_MAX reads to the end of the file
+  uint64_t position = 0;  // offset of the next byte read
+  uint64_t dataStart = 0; // offset of the first sample
+  uint64_t dataEnd = 0;   // end of the samples; UINT64_MAX reads to the end of the file
   TWaveFileFormat fileFormat;
   int32_t fileFrameBytes = 1;
   int64_t totalFrames = -1;
