@@ -90,6 +90,20 @@ inline std::vector<double> ChannelOf(const std::vector<int16_t>& samples, int ch
   return x;
 }
 
+// The level of a tone of `hz` in one channel against `amplitude`, in dB, fitted away from the first and
+// last tenth of a second (where codecs fade in and out).
+inline double ToneDb(const std::vector<int16_t>& samples, int channels, int channel, double hz,
+                     double amplitude, double rate, double* residualDb = nullptr) {
+  const std::vector<double> x = ChannelOf(samples, channels, channel);
+  const auto from = static_cast<int64_t>(rate / 10);
+  const auto to = std::max(from + 1, static_cast<int64_t>(x.size()) - from);
+  const SineFit fit = FitSine(x, from, to, hz, rate);
+  if (residualDb != nullptr) {
+    *residualDb = 20 * std::log10(fit.ResidualRms * std::sqrt(2.0) / amplitude);
+  }
+  return 20 * std::log10(fit.Amplitude / amplitude);
+}
+
 // Interleaved pseudo-random 16-bit samples at a quarter of full scale, the same for the same seed.
 inline std::vector<int16_t> Noise16(size_t samples, unsigned seed) {
   std::vector<int16_t> s(samples);
