@@ -6,7 +6,7 @@
 #   bash scripts/fuzz.sh                  # every target, 60 s each
 #   FUZZ_SECONDS=3600 bash scripts/fuzz.sh wave_reader
 #
-# Targets: wave_reader flt_loader lst_loader convert_audio. The corpus each run grows is kept in
+# Targets: wave_reader sound_file flt_loader lst_loader convert_audio. The corpus each run grows is kept in
 # build-fuzz/corpus/<target> and reused by the next run; the seeds are rewritten every time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 SECONDS_EACH=${FUZZ_SECONDS:-60}
 JOBS=${FUZZ_JOBS:-$(nproc)}
-ALL_TARGETS=(wave_reader flt_loader lst_loader convert_audio)
+ALL_TARGETS=(wave_reader sound_file flt_loader lst_loader convert_audio)
 if [ $# -gt 0 ]; then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 
 echo "== Fuzz build (clang, libFuzzer + ASan + UBSan) =="
