@@ -561,6 +561,9 @@ void TSoundFileReader::Reserve(int32_t capacityFrames) {
 }
 
 int32_t TSoundFileReader::Read(uint8_t* dst, int32_t count) {
+  if (file == nullptr) {
+    return 0;
+  }
   const size_t most = staging.size() / (channels * static_cast<size_t>(SampleBytes(staged)));
   count = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(std::max(count, 0)), most));
   // The staging bytes come from operator new, aligned for any sample type.
@@ -577,14 +580,22 @@ int32_t TSoundFileReader::Read(uint8_t* dst, int32_t count) {
 }
 
 void TSoundFileReader::Rewind() {
-  if (sf_seek(file, 0, SEEK_SET) != 0) {
-    if (stream->Error != 0) {
-      errno = stream->Error;
-      RaiseSystemError(__LINE__, "ReadFile", subject);
-    }
-    RaiseCheck(__LINE__, std::string("Не удалось вернуться к началу файла (") + sf_strerror(file) + ")",
-               subject);
+  // A fresh decoder rather than a seek: a decoder that resynchronised on damaged data may not find the
+  // same frames again after a seek, and the first pass is what the sound is.
+  sf_close(file);
+  file = nullptr;
+  stream->Position = 0;
+  SF_VIRTUAL_IO io = ReadIo();
+  SF_INFO info{};
+  file = sf_open_virtual(&io, SFM_READ, &info, stream.get());
+  if (stream->Error != 0) {
+    errno = stream->Error;
+    RaiseSystemError(__LINE__, "ReadFile", subject);
   }
+  if (file == nullptr || info.channels != channels || info.samplerate != static_cast<int>(sampleRate)) {
+    RaiseCheck(__LINE__, std::string(InvalidFormat) + ": файл изменился во время чтения", subject);
+  }
+  sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
 }
 
 // ---- Writing ----------------------------------------------------------------------------------

@@ -39,7 +39,7 @@ for target in "${TARGETS[@]}"; do
   echo "== fuzz_$target for ${SECONDS_EACH}s (log: $log) =="
   # New inputs go to the first folder only; the seeds stay as generated. A single input that takes
   # more than 10 s or 2 GiB is a failure like a crash.
-  if ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" \
+  if ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     "$binary" "$corpus" "$BUILD/seeds/$target" -max_total_time="$SECONDS_EACH" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$BUILD/artifacts/$target-" >"$log" 2>&1; then
