@@ -8,6 +8,10 @@
 #include <string>
 
 inline constexpr int FormatCount = 36;
+// The highest rate a file input takes: far above any recorded sound (768 kHz is the fastest converter
+// rate in use); a larger rate is a broken header, and its blocks (a tenth of a second each) would not
+// fit in memory.
+inline constexpr uint32_t MaxFileSampleRate = 1000000;
 // 8000 ... 48000 Hz ascending; per rate mono 8, stereo 8, mono 16, stereo 16 bits; extra size 20.
 extern const std::array<TWaveFormat, FormatCount> FormatTable;
 

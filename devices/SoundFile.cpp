@@ -19,8 +19,6 @@ constexpr const char* InvalidFormat = "Неверный формат файла"
 constexpr const char* UnsupportedFormat = "Неподдерживаемый формат файла";
 constexpr const char* WhatIsRead =
     "читаются WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и другие звуковые форматы";
-// The rates any input takes (the WAVE reader's own bounds).
-constexpr int MaxSampleRate = 1000000;
 
 const std::vector<TFileKindInfo> Kinds = {
     {TFileKind::Wave, "WAVE", "wav", "WAVE", false},
@@ -56,10 +54,6 @@ std::string Lower(std::string text) {
   }
   return text;
 }
-
-// Whether the encoder takes the format: a trial that drops its bytes, since some encoders refuse a rate
-// only at the first frame.
-bool EncoderTakes(TFileKind kind, const TWaveFormat& format);
 
 std::string RateProblem(TFileKind kind, uint32_t rate) {
   std::string text =
@@ -370,8 +364,10 @@ std::string RefusalOfUnreadable(const uint8_t* head, size_t n, const char* libra
   return std::string(UnsupportedFormat) + ": в файле " + sniffed.What + "; " + WhatIsRead;
 }
 
+// Whether the encoder takes the format: a trial that drops its bytes, since some encoders refuse a rate
+// only at the first frame.
 bool EncoderTakes(TFileKind kind, const TWaveFormat& format) {
-  if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > static_cast<uint32_t>(MaxSampleRate)) {
+  if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > MaxFileSampleRate) {
     return false;
   }
   TWriteStream trial;
@@ -530,8 +526,8 @@ TSoundFileReader::TSoundFileReader(int fd, const std::string& subject)
   std::string refusal;
   if (info.channels < 1 || info.channels > 2) {
     refusal = "; читаются моно и стерео";
-  } else if (info.samplerate < 1 || info.samplerate > MaxSampleRate) {
-    refusal = "; читаются частоты до " + RateText(MaxSampleRate);
+  } else if (info.samplerate < 1 || static_cast<uint32_t>(info.samplerate) > MaxFileSampleRate) {
+    refusal = "; читаются частоты до " + RateText(MaxFileSampleRate);
   }
   if (!refusal.empty()) {
     sf_close(file);

@@ -17,9 +17,6 @@ namespace {
 
 constexpr const char* InvalidFormat = "Неверный формат файла";
 constexpr const char* UnsupportedFormat = "Неподдерживаемый формат файла";
-// Far above any recorded sound (768 kHz is the fastest converter rate in use); a larger rate is a
-// broken header, and its blocks (a tenth of a second each) would not fit in memory.
-constexpr uint32_t MaxSampleRate = 1000000;
 constexpr const char* EndOfFile = "Достигнут конец файла";
 constexpr const char* SizeLimitReached = "Превышен максимальный размер файла WAVE (4 ГБ)";
 
@@ -328,7 +325,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
                                   " с кадром в " + std::to_string(blockAlign) + " байт вместо " +
                                   std::to_string(channels * bits / 8));
       }
-      if (rate == 0 || rate > MaxSampleRate) {
+      if (rate == 0 || rate > MaxFileSampleRate) {
         unsupported(__LINE__, "звук с частотой дискретизации " + std::to_string(rate) + " Гц");
       }
       fileFormat.Channels = channels;

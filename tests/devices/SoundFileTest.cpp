@@ -111,7 +111,7 @@ TEST(SoundFileInput, LosslessFilesFromSoxAndLibsndfileReadExactlyAsTheWaveTheyWe
   const TTempDir dir("sonolab-sound-in");
   // Stereo of an odd length; 8-bit mono at the lowest rate (even: the library pads an odd 8-bit AIFF
   // with a frame); 24 bits at 96 kHz, which both readers round to 16 bits the same way.
-  for (const auto [rate, channels, bits, frames] : std::vector<std::tuple<uint32_t, int, int, int>>{
+  for (const auto& [rate, channels, bits, frames] : std::vector<std::tuple<uint32_t, int, int, int>>{
            {44100, 2, 16, 3 * 4096 + 333}, {8000, 1, 8, 512 * 5 + 2}, {96000, 2, 24, 8192 + 7}}) {
     std::vector<uint8_t> bytes(static_cast<size_t>(frames * channels * bits / 8));
     const std::vector<int16_t> noise = Noise16(bytes.size(), rate);
