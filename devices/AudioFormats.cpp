@@ -65,6 +65,22 @@ std::string FormatText(const TWaveFormat& format) {
   return text;
 }
 
+std::string RateText(uint32_t sampleRate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u,%03u КГц", sampleRate / 1000, sampleRate % 1000);
+  return text;
+}
+
+std::string ChannelCountText(uint32_t channels) {
+  const uint32_t lastTwo = channels % 100;
+  const uint32_t last = channels % 10;
+  const char* word = (lastTwo >= 11 && lastTwo <= 14) ? "каналов"
+                     : last == 1                      ? "канал"
+                     : (last >= 2 && last <= 4)       ? "канала"
+                                                      : "каналов";
+  return std::to_string(channels) + " " + word;
+}
+
 std::string FormatName(int index) {
   if (index < 0 || index >= FormatCount) {
     return {};

@@ -8,12 +8,20 @@
 #include <string>
 
 inline constexpr int FormatCount = 36;
+// The highest rate a file input takes: far above any recorded sound (768 kHz is the fastest converter
+// rate in use); a larger rate is a broken header, and its blocks (a tenth of a second each) would not
+// fit in memory.
+inline constexpr uint32_t MaxFileSampleRate = 1000000;
 // 8000 ... 48000 Hz ascending; per rate mono 8, stereo 8, mono 16, stereo 16 bits; extra size 20.
 extern const std::array<TWaveFormat, FormatCount> FormatTable;
 
 // "44,100 КГц, 16 бит, стерео (172 Кб/с)"
 std::string FormatText(const TWaveFormat& format);
 std::string FormatName(int index);
+// "44,100 КГц" (any rate, "0,007 КГц" too).
+std::string RateText(uint32_t sampleRate);
+// "1 канал", "3 канала", "6 каналов".
+std::string ChannelCountText(uint32_t channels);
 // Index of the first entry equal in all seven fields; 0 when none is.
 int FindFormat(const TWaveFormat& format);
 

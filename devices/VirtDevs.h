@@ -153,6 +153,10 @@ public:
   using TAudioDevice::TAudioDevice;
   // Returns when the buffer holds the next block; a device with a clock blocks until it is complete.
   virtual void Read() = 0;
+  // Whether Rewind can start the input over (a file input that can seek).
+  virtual bool CanRewind() const { return false; }
+  // Starts a file input over at its first frame.
+  virtual void Rewind() {}
 };
 
 class TRateConverter; // streaming sample-rate conversion of one output (RateConverter.h)

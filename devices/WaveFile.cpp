@@ -17,9 +17,6 @@ namespace {
 
 constexpr const char* InvalidFormat = "Неверный формат файла";
 constexpr const char* UnsupportedFormat = "Неподдерживаемый формат файла";
-// Far above any recorded sound (768 kHz is the fastest converter rate in use); a larger rate is a
-// broken header, and its blocks (a tenth of a second each) would not fit in memory.
-constexpr uint32_t MaxSampleRate = 1000000;
 constexpr const char* EndOfFile = "Достигнут конец файла";
 constexpr const char* SizeLimitReached = "Превышен максимальный размер файла WAVE (4 ГБ)";
 
@@ -142,16 +139,6 @@ std::string TagText(uint16_t tag) {
   return std::string("звук в формате с кодом ") + code;
 }
 
-std::string ChannelsText(uint16_t channels) {
-  const uint16_t lastTwo = channels % 100;
-  const uint16_t last = channels % 10;
-  const char* word = (lastTwo >= 11 && lastTwo <= 14) ? "каналов"
-                     : last == 1                      ? "канал"
-                     : (last >= 2 && last <= 4)       ? "канала"
-                                                      : "каналов";
-  return std::to_string(channels) + " " + word;
-}
-
 } // namespace
 
 std::string WaveFileFormatText(const TWaveFileFormat& format) {
@@ -225,26 +212,44 @@ void TWAVEFileRecordingDevice::Open() {
   position = 0;
   samplesEnded = false;
   tailLeft = tailFrames;
+  // A file of another kind goes to libsndfile; a pipe can only hold WAVE, read as it comes.
+  uint8_t head[12] = {};
+  if (seekable && !(ReadAt(fd, true, head, sizeof head, 0) == sizeof head && IsId(head, "RIFF") &&
+                    IsId(head + 8, "WAVE"))) {
+    decoded = std::make_unique<TSoundFileReader>(fd, Subject());
+    totalFrames = decoded->Frames();
+    TakeFormat(decoded->Channels(), decoded->SampleRate(), 16);
+    decoded->Reserve(buffer.CapacityFrames());
+    return;
+  }
   ParseHeader();
   if (seekable && dataEnd == ToEndOfFile) {
     totalFrames =
         static_cast<int64_t>((static_cast<uint64_t>(st.st_size) - std::min<uint64_t>(position, st.st_size)) /
                              static_cast<uint64_t>(fileFrameBytes));
   }
-
-  TWaveFormat format = buffer.Format(); // the extra-size field keeps its value
-  format.wFormatTag = TagPCM;
-  format.nChannels = fileFormat.Channels;
-  format.nSamplesPerSec = fileFormat.SampleRate;
-  format.wBitsPerSample = fileFormat.Encoding == TSampleEncoding::Unsigned8 ? 8 : 16;
-  format.nBlockAlign = static_cast<uint16_t>(format.nChannels * format.wBitsPerSample / 8);
-  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
-  buffer.Format() = format;
-  TAudioDevice::Open();
+  TakeFormat(fileFormat.Channels, fileFormat.SampleRate,
+             fileFormat.Encoding == TSampleEncoding::Unsigned8 ? 8 : 16);
   staging.assign(fileFormat.Converted()
                      ? static_cast<size_t>(buffer.CapacityFrames()) * static_cast<size_t>(fileFrameBytes)
                      : 0,
                  0);
+}
+
+void TWAVEFileRecordingDevice::TakeFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
+  TWaveFormat format = buffer.Format(); // the extra-size field keeps its value
+  format.wFormatTag = TagPCM;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.wBitsPerSample = bits;
+  format.nBlockAlign = static_cast<uint16_t>(format.nChannels * format.wBitsPerSample / 8);
+  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+  buffer.Format() = format;
+  TAudioDevice::Open();
+}
+
+std::string TWAVEFileRecordingDevice::FileFormatText() const {
+  return decoded ? decoded->FormatText() : WaveFileFormatText(fileFormat);
 }
 
 void TWAVEFileRecordingDevice::ParseHeader() {
@@ -254,7 +259,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
   uint8_t riff[12];
   if (ReadBytes(riff, sizeof riff) < sizeof riff || !IsId(riff, "RIFF") || !IsId(riff + 8, "WAVE")) {
     errno = 0;
-    RaiseSystemError(__LINE__, InvalidFormat, subject);
+    RaiseSystemError(__LINE__, std::string(InvalidFormat) + ": из канала читается только звук WAVE", subject);
   }
   const auto unsupported = [&](int32_t line, const std::string& holds) {
     errno = 0;
@@ -297,7 +302,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
         unsupported(__LINE__, TagText(tag));
       }
       if (channels < 1 || channels > 2) {
-        unsupported(__LINE__, ChannelsText(channels));
+        unsupported(__LINE__, ChannelCountText(channels));
       }
       const char* kind = tag == TagFloat ? " бит с плавающей точкой" : " бит PCM";
       if (tag == TagPCM && bits == 8) {
@@ -316,11 +321,11 @@ void TWAVEFileRecordingDevice::ParseHeader() {
         unsupported(__LINE__, "звук " + std::to_string(bits) + kind);
       }
       if (blockAlign != channels * bits / 8) {
-        unsupported(__LINE__, "звук " + std::to_string(bits) + kind + ", " + ChannelsText(channels) +
+        unsupported(__LINE__, "звук " + std::to_string(bits) + kind + ", " + ChannelCountText(channels) +
                                   " с кадром в " + std::to_string(blockAlign) + " байт вместо " +
                                   std::to_string(channels * bits / 8));
       }
-      if (rate == 0 || rate > MaxSampleRate) {
+      if (rate == 0 || rate > MaxFileSampleRate) {
         unsupported(__LINE__, "звук с частотой дискретизации " + std::to_string(rate) + " Гц");
       }
       fileFormat.Channels = channels;
@@ -340,6 +345,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
           seekable ? size == 0 || size == 0xFFFFFFFFu ||
                          (::fstat(fd, &st) == 0 && position + size > static_cast<uint64_t>(st.st_size))
                    : size == 0 || size >= UnknownStreamLength;
+      dataStart = position;
       dataEnd = unknown ? ToEndOfFile : position + size;
       totalFrames = unknown ? -1 : static_cast<int64_t>(size / static_cast<uint32_t>(fileFrameBytes));
       return;
@@ -350,7 +356,21 @@ void TWAVEFileRecordingDevice::ParseHeader() {
   }
 }
 
+void TWAVEFileRecordingDevice::Rewind() {
+  if (!CanRewind()) {
+    return;
+  }
+  if (decoded) {
+    decoded->Rewind();
+  } else {
+    position = dataStart;
+  }
+  samplesEnded = false;
+  tailLeft = tailFrames;
+}
+
 void TWAVEFileRecordingDevice::Close() {
+  decoded.reset();
   if (fd >= 0 && ownsFd) {
     ::close(fd);
   }
@@ -365,7 +385,14 @@ void TWAVEFileRecordingDevice::Read() {
     errno = EBADF;
     RaiseSystemError(__LINE__, "ReadFile", Subject());
   }
-  if (!samplesEnded) {
+  if (!samplesEnded && decoded) {
+    const int32_t frames = decoded->Read(buffer.Data(), buffer.CapacityFrames());
+    samplesEnded = frames < buffer.CapacityFrames();
+    if (frames > 0) {
+      buffer.SetLength(frames);
+      return;
+    }
+  } else if (!samplesEnded) {
     const auto capacity = static_cast<uint64_t>(buffer.CapacityFrames());
     const uint64_t want = capacity * static_cast<uint64_t>(fileFrameBytes);
     const uint64_t left = dataEnd == ToEndOfFile ? want : dataEnd - std::min(dataEnd, position);
@@ -415,6 +442,15 @@ std::string TWAVEFilePlaybackDevice::Subject() const {
 void TWAVEFilePlaybackDevice::Open() {
   Close();
   TAudioDevice::Open();
+  const TFileKind kind = FileKind();
+  if (kind != TFileKind::Wave) {
+    // Refused before the file is created, so that an existing one stays as it was.
+    const std::string problem = FileOutputProblem(fileName, kind, buffer.Format());
+    if (!problem.empty()) {
+      errno = 0;
+      RaiseSystemError(__LINE__, problem, Subject());
+    }
+  }
   if (fileName == "-") {
     fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   } else {
@@ -431,6 +467,11 @@ void TWAVEFilePlaybackDevice::Open() {
   streaming = !regular || (fileName == "-" && (::lseek(fd, 0, SEEK_CUR) != 0 || (flags & O_APPEND) != 0));
   dataBytes = 0;
   patchedDataBytes = 0;
+  if (kind != TFileKind::Wave) {
+    encoded = std::make_unique<TSoundFileWriter>(fd, !streaming, kind, buffer.Format(),
+                                                 buffer.CapacityFrames(), Subject());
+    return;
+  }
   const auto header = MakeHeader(buffer.Format(), streaming ? StreamDataBytes : 0);
   if (!WriteAt(fd, !streaming, header.data(), header.size(), 0)) {
     RaiseSystemError(__LINE__, "WriteFile", Subject());
@@ -452,6 +493,11 @@ void TWAVEFilePlaybackDevice::Write() {
     RaiseSystemError(__LINE__, "WriteFile", Subject());
   }
   const auto n = static_cast<uint64_t>(std::max(buffer.Bytes(), 0));
+  if (encoded) {
+    encoded->Write(buffer.Data(), buffer.Frames());
+    dataBytes = static_cast<uint32_t>(std::min<uint64_t>(dataBytes + n, 0xFFFFFFFFull));
+    return;
+  }
   if (streaming) {
     // Nothing to patch: the header already stands for a stream of unknown length.
     if (!WriteAt(fd, false, buffer.Data(), static_cast<size_t>(n), 0)) {
@@ -495,7 +541,9 @@ void TWAVEFilePlaybackDevice::Close() {
   if (fd < 0) {
     return;
   }
-  if (!streaming) {
+  if (encoded) {
+    encoded.reset(); // completes the file
+  } else if (!streaming) {
     const auto header = MakeHeader(buffer.Format(), dataBytes);
     [[maybe_unused]] const bool written = WriteAt(fd, true, header.data(), header.size(), 0);
   }

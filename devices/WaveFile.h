@@ -8,6 +8,10 @@
 // always holds 8- or 16-bit PCM. The last block of the samples may be short; after it come the silent
 // tail frames, if any, and then the notice "Достигнут конец файла".
 //
+// Other sound files go through libsndfile (SoundFile.h): the reader hands over a regular file that is
+// not RIFF/WAVE, the writer a name ending in .flac, .ogg or .opus (or the kind set for it); what is
+// said above of blocks, the tail and the end holds for them too.
+//
 // The name "-" is standard input for the reader and standard output for the writer. Neither a pipe
 // nor a terminal can seek: the reader then walks the header forward, and the writer writes a header
 // that stands for a stream of unknown length (StreamDataBytes) and never patches it.
@@ -16,9 +20,12 @@
 // Write on the worker only. No locks.
 
 #include "devices/PcmSamples.h"
+#include "devices/SoundFile.h"
 #include "devices/VirtDevs.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +66,17 @@ public:
   // block); then the tail; then the notice "Достигнут конец файла".
   void Read() override;
 
-  // After Open: what the file holds, and whether Read converts it to 16 bits.
+  // A regular file (not a pipe) starts over at its first frame, its tail to follow again.
+  bool CanRewind() const override { return fd >= 0 && (seekable || decoded != nullptr); }
+  void Rewind() override;
+
+  // After Open: what a WAVE file holds, and whether Read converts the file's samples to 16 bits.
   const TWaveFileFormat& FileFormat() const { return fileFormat; }
-  bool Converted() const { return fileFormat.Converted(); }
+  bool Converted() const { return decoded ? decoded->Converted() : fileFormat.Converted(); }
+  // After Open: whether the file goes through libsndfile, and what it holds ("48,000 КГц, 24 бит,
+  // стерео, целые"; "FLAC, 48,000 КГц, 24 бит, стерео").
+  bool Decoded() const { return decoded != nullptr; }
+  std::string FileFormatText() const;
   // Frames of sound the header promises, or -1 for a stream of unknown length.
   int64_t TotalFrames() const { return totalFrames; }
 
@@ -71,14 +86,17 @@ private:
   // Moves forward n bytes; false at the end.
   bool Skip(uint64_t n);
   void ParseHeader();
+  // Takes the block's format (16 or 8 bits) and sizes the block by it.
+  void TakeFormat(uint16_t channels, uint32_t rate, uint16_t bits);
   std::string Subject() const;
 
   std::string fileName;
   int fd = -1;
   bool ownsFd = false;
   bool seekable = false;
-  uint64_t position = 0; // offset of the next byte read
-  uint64_t dataEnd = 0;  // end of the samples; UINT64_MAX reads to the end of the file
+  uint64_t position = 0;  // offset of the next byte read
+  uint64_t dataStart = 0; // offset of the first sample
+  uint64_t dataEnd = 0;   // end of the samples; UINT64_MAX reads to the end of the file
   TWaveFileFormat fileFormat;
   int32_t fileFrameBytes = 1;
   int64_t totalFrames = -1;
@@ -86,6 +104,7 @@ private:
   bool samplesEnded = false;
   int64_t tailFrames = 0;
   int64_t tailLeft = 0;
+  std::unique_ptr<TSoundFileReader> decoded; // a file of another kind
 };
 
 class TWAVEFilePlaybackDevice : public TPlaybackDevice {
@@ -103,6 +122,10 @@ public:
   // A path, or "-" for standard output.
   void SetFileName(std::string name) { fileName = std::move(name); }
   const std::string& FileName() const { return fileName; }
+  // The kind written when the name's ending does not choose one ("-" among them); WAVE unless set.
+  void SetDefaultKind(TFileKind kind) { defaultKind = kind; }
+  // The kind the name chooses, or the default kind.
+  TFileKind FileKind() const { return FileKindOfName(fileName, defaultKind); }
 
   // Sizes the block, creates (or replaces) the file and writes a header with zero sizes (a stream:
   // with the sizes of an unknown length).
@@ -130,4 +153,6 @@ private:
   const uint64_t maxDataBytes;
   uint32_t dataBytes = 0;        // sample bytes written
   uint32_t patchedDataBytes = 0; // data size the header on disk holds
+  TFileKind defaultKind = TFileKind::Wave;
+  std::unique_ptr<TSoundFileWriter> encoded; // a file of another kind
 };

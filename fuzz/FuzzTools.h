@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -44,6 +45,12 @@ public:
 private:
   std::string path;
 };
+
+// Whether a file starts as RIFF/WAVE: the file input's own reader takes such a file, libsndfile any
+// other.
+inline bool StartsAsWave(const uint8_t* data, size_t size) {
+  return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WAVE", 4) == 0;
+}
 
 // The 16-bit byte sum the settings files end with, little-endian.
 inline void Checksum(const uint8_t* data, size_t size, uint8_t (&out)[2]) {

@@ -6,7 +6,7 @@
 #   bash scripts/fuzz.sh                  # every target, 60 s each
 #   FUZZ_SECONDS=3600 bash scripts/fuzz.sh wave_reader
 #
-# Targets: wave_reader flt_loader lst_loader convert_audio. The corpus each run grows is kept in
+# Targets: wave_reader sound_file flt_loader lst_loader convert_audio. The corpus each run grows is kept in
 # build-fuzz/corpus/<target> and reused by the next run; the seeds are rewritten every time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 SECONDS_EACH=${FUZZ_SECONDS:-60}
 JOBS=${FUZZ_JOBS:-$(nproc)}
-ALL_TARGETS=(wave_reader flt_loader lst_loader convert_audio)
+ALL_TARGETS=(wave_reader sound_file flt_loader lst_loader convert_audio)
 if [ $# -gt 0 ]; then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 
 echo "== Fuzz build (clang, libFuzzer + ASan + UBSan) =="
@@ -39,7 +39,7 @@ for target in "${TARGETS[@]}"; do
   echo "== fuzz_$target for ${SECONDS_EACH}s (log: $log) =="
   # New inputs go to the first folder only; the seeds stay as generated. A single input that takes
   # more than 10 s or 2 GiB is a failure like a crash.
-  if ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" \
+  if ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     "$binary" "$corpus" "$BUILD/seeds/$target" -max_total_time="$SECONDS_EACH" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$BUILD/artifacts/$target-" >"$log" 2>&1; then

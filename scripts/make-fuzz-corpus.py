@@ -13,12 +13,17 @@ flt_loader:    filter records of every class (the payload; the target appends th
 lst_loader:    chain records: empty, each class, all classes, 16 filters, n = 17, negative n, unknown
                and mismatching types, short records, missing enable bytes.
 convert_audio: two format table indices, two cut bytes, then sample bytes.
+sound_file:    short files of every kind the input reads through libsndfile, made by sox and opusenc
+               (FLAC of 8, 16 and 24 bits, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64), mono, stereo and
+               six channels, and the same cut short.
 """
 
 import math
 import os
 import struct
+import subprocess
 import sys
+import tempfile
 
 RATES = [8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000]
 TABLE = [(r, c, b) for r in RATES for (c, b) in ((1, 8), (2, 8), (1, 16), (2, 16))]
@@ -265,13 +270,50 @@ def convert_seeds():
     return seeds
 
 
+def sound_file_seeds():
+    """Files made by the tools the tests use too; none when they are missing."""
+    seeds = {}
+    with tempfile.TemporaryDirectory() as work:
+        made = []
+        for name, args in (
+            ("mono16.flac", ["-r", "8000", "-c", "1", "-b", "16"]),
+            ("stereo24.flac", ["-r", "44100", "-c", "2", "-b", "24"]),
+            ("mono8.flac", ["-r", "11025", "-c", "1", "-b", "8"]),
+            ("six.flac", ["-r", "48000", "-c", "6", "-b", "16"]),
+            ("stereo.ogg", ["-r", "22050", "-c", "2"]),
+            ("mono.mp3", ["-r", "32000", "-c", "1"]),
+            ("stereo.aiff", ["-r", "16000", "-c", "2", "-b", "16"]),
+            ("mono.au", ["-r", "8000", "-c", "1", "-b", "8"]),
+            ("stereo.caf", ["-r", "12000", "-c", "2", "-b", "16"]),
+            ("mono.w64", ["-r", "24000", "-c", "1", "-b", "16"]),
+        ):
+            path = os.path.join(work, name)
+            if subprocess.run(["sox", "-n", *args, path, "synth", "0.3", "sine", "440"],
+                              capture_output=True).returncode == 0:
+                made.append(path)
+        wav = os.path.join(work, "opus.wav")
+        opus = os.path.join(work, "stereo.opus")
+        if (subprocess.run(["sox", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth", "0.3", "sine", "440"],
+                           capture_output=True).returncode == 0 and
+                subprocess.run(["opusenc", "--quiet", wav, opus], capture_output=True).returncode == 0):
+            made.append(opus)
+        for path in made:
+            with open(path, "rb") as f:
+                data = f.read()
+            name = os.path.basename(path)
+            seeds[name] = data
+            seeds["cut-" + name] = data[: len(data) // 2]
+    return seeds
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
     root = sys.argv[1]
     for target, seeds in (("wave_reader", wave_seeds()), ("flt_loader", flt_seeds()),
-                          ("lst_loader", lst_seeds()), ("convert_audio", convert_seeds())):
+                          ("lst_loader", lst_seeds()), ("convert_audio", convert_seeds()),
+                          ("sound_file", sound_file_seeds())):
         folder = os.path.join(root, target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

@@ -92,8 +92,8 @@ if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
 fi
 
 if [ "${SONOLAB_SKIP_FUZZ:-0}" != "1" ]; then
-  # libFuzzer targets (clang): the WAVE reader, the settings-file loaders and the format conversion,
-  # FUZZ_SECONDS each (default 60; 30 in CI, whose time is bounded).
+  # libFuzzer targets (clang): the WAVE reader, the libsndfile input, the settings-file loaders and the
+  # format conversion, FUZZ_SECONDS each (default 60; 30 in CI, whose time is bounded).
   if [ "${CI:-}" = "true" ]; then
     export FUZZ_SECONDS=${FUZZ_SECONDS:-30}
   fi

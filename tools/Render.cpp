@@ -169,10 +169,12 @@ std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDevice
   return device;
 }
 
-std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDeviceLists& devices) {
+std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDeviceLists& devices,
+                                            TFileKind outType) {
   if (choice.Family == TDeviceFamily::File) {
     auto writer = std::make_unique<TWAVEFilePlaybackDevice>();
     writer->SetFileName(choice.FileName);
+    writer->SetDefaultKind(outType);
     return writer;
   }
   if (choice.Family == TDeviceFamily::Ring) {
@@ -328,17 +330,6 @@ TFileKey KeyOf(const std::string& name, int standardFd) {
   return key;
 }
 
-bool HoldsWave(const std::string& name) {
-  std::FILE* file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) {
-    return false;
-  }
-  char head[12] = {};
-  const size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
-  return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
-}
-
 std::string Shown(const std::string& name, bool output) {
   if (name == "-") {
     return output ? "- (стандартный вывод)" : "- (стандартный ввод)";
@@ -348,7 +339,9 @@ std::string Shown(const std::string& name, bool output) {
 
 // Refuses, before anything is opened for writing, a command line that would overwrite a file it
 // reads, write one file twice, replace an existing file when the input is a device (all names are
-// outputs then), replace an existing file that is not a WAVE file, or write sound to a terminal.
+// outputs then), replace an existing file that holds no sound of the container the output writes
+// (RIFF/WAVE for a WAVE output, FLAC for FLAC, Ogg for Ogg Vorbis and Opus), or write sound to a
+// terminal.
 void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
   using K = TRenderAction::Kind;
   std::vector<TFileKey> reads;
@@ -406,9 +399,10 @@ void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
                           " уже существует, а при входе с устройства все имена файлов - выходы; "
                           "чтобы перезаписать его, добавьте --force");
       }
-      if (key.Size > 0 && !HoldsWave(name)) {
-        throw TUsageError("Файл " + name +
-                          " существует и не является файлом WAVE; чтобы перезаписать его, добавьте --force");
+      const TFileKind kind = FileKindOfName(name, command.OutType);
+      if (key.Size > 0 && !HoldsFileKind(name, kind)) {
+        throw TUsageError("Файл " + name + " существует и не является файлом " + FileKindInfo(kind).Holder +
+                          "; чтобы перезаписать его, добавьте --force");
       }
     }
     outputs.push_back(key);
@@ -438,6 +432,36 @@ std::string OutputName(const TDeviceChoice& choice) {
     break;
   }
   return Shown(choice.FileName, true);
+}
+
+std::string InputName(const TDeviceChoice& choice) {
+  switch (choice.Family) {
+  case TDeviceFamily::Ring:
+    return "--capture " + std::to_string(choice.Index);
+  case TDeviceFamily::WaveAudio:
+    return "--wave-in " + std::to_string(choice.Index);
+  case TDeviceFamily::File:
+    break;
+  }
+  return choice.FileName;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; other bytes (UTF-8) as they are.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
 }
 
 // ---- Progress ------------------------------------------------------------------------------------
@@ -546,10 +570,26 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     PrintUsageError(e, err);
     return 2;
   }
+  if (input) {
+    // A container that cannot take the outputs' format is refused before any file is written.
+    const TWaveFormat outputFormat =
+        command.OutFormat ? FormatTable[*command.OutFormat] : input->Buffer().Format();
+    for (const TDeviceChoice& choice : command.Outputs) {
+      if (choice.Family != TDeviceFamily::File) {
+        continue;
+      }
+      const TFileKind kind = FileKindOfName(choice.FileName, command.OutType);
+      const std::string problem = FileOutputProblem(choice.FileName, kind, outputFormat);
+      if (!problem.empty()) {
+        PrintUsageError(TUsageError("Выходной файл " + Shown(choice.FileName, true) + ": " + problem), err);
+        return 2;
+      }
+    }
+  }
   if (reader != nullptr) {
     reader->SetTailFrames(std::llround(command.TailSeconds * rate));
-    if (reader->Converted()) {
-      err << "Вход " << Shown(reader->FileName(), false) << " (" << WaveFileFormatText(reader->FileFormat())
+    if (reader->Converted() && !command.Quiet) {
+      err << "Вход " << Shown(reader->FileName(), false) << " (" << reader->FileFormatText()
           << ") читается с преобразованием в 16 бит\n";
     }
   }
@@ -576,7 +616,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       command.OutFormat ? FormatTable[*command.OutFormat] : input->Buffer().Format();
   try {
     for (const TDeviceChoice& choice : command.Outputs) {
-      auto device = MakeOutput(choice, devices);
+      auto device = MakeOutput(choice, devices, command.OutType);
       device->Buffer().Format() = outputFormat;
       outputs->Add(std::move(device));
     }
@@ -592,7 +632,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
                                   ? reader->TotalFrames() + std::llround(command.TailSeconds * rate)
                                   : -1;
   const bool progressShown =
-      console.StderrIsTerminal && reader != nullptr &&
+      console.StderrIsTerminal && reader != nullptr && !command.Quiet &&
       (totalFrames < 0 || static_cast<double>(totalFrames) > ProgressFromSeconds * rate);
   TRenderWindow window(err);
   bool drainedWhole = true;
@@ -663,14 +703,33 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
                   samples > 0 ? 100.0 * static_cast<double>(clipped) / samples : 0.0);
     err << warning;
   }
-  char line[320];
-  std::snprintf(line, sizeof line,
-                "blocks=%lld frames=%lld seconds=%.3f mean_ms=%.3f max_ms=%.3f realtime=%.1f clipped=%llu "
-                "dropouts=%llu\n",
-                static_cast<long long>(window.blocks), static_cast<long long>(window.frames), seconds, meanMs,
-                static_cast<double>(window.maxNs) / 1e6, wall > 0 ? seconds / wall : 0.0,
-                static_cast<unsigned long long>(clipped), static_cast<unsigned long long>(dropouts));
-  text << line;
+  const TSummaryStyle style =
+      command.Summary.value_or(command.Quiet ? TSummaryStyle::None : TSummaryStyle::Text);
+  if (style == TSummaryStyle::None) {
+    return status;
+  }
+  char figures[320];
+  std::snprintf(
+      figures, sizeof figures,
+      style == TSummaryStyle::Json
+          ? "\"blocks\":%lld,\"frames\":%lld,\"seconds\":%.3f,\"mean_ms\":%.3f,\"max_ms\":%.3f,"
+            "\"realtime\":%.1f,\"clipped\":%llu,\"dropouts\":%llu"
+          : "blocks=%lld frames=%lld seconds=%.3f mean_ms=%.3f max_ms=%.3f realtime=%.1f clipped=%llu "
+            "dropouts=%llu",
+      static_cast<long long>(window.blocks), static_cast<long long>(window.frames), seconds, meanMs,
+      static_cast<double>(window.maxNs) / 1e6, wall > 0 ? seconds / wall : 0.0,
+      static_cast<unsigned long long>(clipped), static_cast<unsigned long long>(dropouts));
+  if (style == TSummaryStyle::Json) {
+    std::string names;
+    for (const TDeviceChoice& choice : command.Outputs) {
+      const std::string name = choice.Family == TDeviceFamily::File ? choice.FileName : OutputName(choice);
+      names += (names.empty() ? "" : ",") + JsonString(name);
+    }
+    text << "{\"input\":" << JsonString(InputName(*command.Input)) << ",\"outputs\":[" << names
+         << "],\"status\":" << status << ',' << figures << "}\n";
+  } else {
+    text << figures << '\n';
+  }
   text.flush();
   return status;
 }

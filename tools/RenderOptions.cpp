@@ -5,11 +5,11 @@
 
 const char* const RenderUsage =
     R"(Использование:
-  sonolab-render [ПАРАМЕТРЫ] ВХОД.wav [ВЫХОД.wav ...]
-  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД.wav ...]
+  sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
-Обрабатывает звук цепочкой фильтров: из файла WAVE или устройства записи в файлы WAVE
+Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
 и устройства воспроизведения. Без входа работает только с цепочкой и файлами параметров.
 Параметры выполняются в том порядке, в каком заданы.
 
@@ -18,8 +18,11 @@ const char* const RenderUsage =
   (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
   стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
   идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
-  никогда не перезаписывается. Существующий файл перезаписывается только если это файл WAVE
-  и вход - файл; иначе нужен --force.
+  никогда не перезаписывается. Существующий файл перезаписывается только если в нём звук
+  того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
+  Вход - файл WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и других форматов
+  libsndfile (со стандартного ввода - только WAVE). Выход с именем на .flac, .ogg или .opus
+  записывается в этом формате, остальные - в формате WAVE (или в формате --out-type).
 
 Цепочка и параметры фильтров:
   --rate ГЦ               частота дискретизации цепочки без входа (1..1000000, по умолчанию 44100;
@@ -51,13 +54,18 @@ const char* const RenderUsage =
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
+  --out-type ВИД          вид выходов "-" и файлов с другими окончаниями имени: wav (по
+                          умолчанию), flac, ogg или opus
   --force                 перезаписывать существующие файлы (кроме входов)
+  --quiet, -q             без строки хода обработки, заметки о преобразовании входа и итога
+  --summary ВИД           итог: text (строка, по умолчанию), json (один объект JSON) или none
   --version               вывести версию
   --help                  эта справка
 
 По окончании обработки выводится строка
   blocks=B frames=F seconds=S mean_ms=M max_ms=X realtime=R clipped=N dropouts=N
-(clipped - отсчёты, ограниченные при обработке; dropouts - пропуски звука устройств).
+(clipped - отсчёты, ограниченные при обработке; dropouts - пропуски звука устройств);
+с --summary json - объект с теми же полями, именами входа и выходов и кодом завершения.
 Коды завершения: 0 - готово, 1 - ошибка, 2 - ошибка в параметрах, 130 и 143 - обработка
 прервана сигналом SIGINT или SIGTERM (файлы при этом завершены).
 )";
@@ -172,6 +180,26 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.TailSeconds = ParseSeconds(value(a), a, true);
     } else if (a == "--force") {
       command.Force = true;
+    } else if (a == "--out-type") {
+      const std::string& text = value(a);
+      const std::optional<TFileKind> kind = FileKindOfWord(text);
+      if (!kind) {
+        throw TUsageError("Вид файла --out-type должен быть wav, flac, ogg или opus: " + text);
+      }
+      command.OutType = *kind;
+    } else if (a == "--quiet" || a == "-q") {
+      command.Quiet = true;
+    } else if (a == "--summary") {
+      const std::string& text = value(a);
+      if (text == "text") {
+        command.Summary = TSummaryStyle::Text;
+      } else if (text == "json") {
+        command.Summary = TSummaryStyle::Json;
+      } else if (text == "none") {
+        command.Summary = TSummaryStyle::None;
+      } else {
+        throw TUsageError("Вид итога --summary должен быть text, json или none: " + text);
+      }
     } else if (a == "--list-formats") {
       command.ListFormats = true;
     } else if (a == "--list-devices") {

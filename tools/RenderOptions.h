@@ -4,6 +4,8 @@
 // with a device input (--capture, --wave-in) every one is an output. "-" is standard input as the
 // input and standard output as an output.
 
+#include "devices/SoundFile.h"
+
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -31,6 +33,9 @@ struct TDeviceChoice {
   std::string FileName; // for files; "-" for a standard stream
 };
 
+// How the end of a render is reported: the summary line, the same as one JSON object, or nothing.
+enum class TSummaryStyle { Text, Json, None };
+
 struct TRenderCommand {
   bool Help = false;
   bool Version = false;
@@ -45,6 +50,11 @@ struct TRenderCommand {
   std::optional<double> Seconds;
   double TailSeconds = 0; // silence fed after the end of a file input
   std::vector<TRenderAction> Actions;
+  // The kind of the file outputs whose names do not end in .wav, .flac, .ogg or .opus ("-" too).
+  TFileKind OutType = TFileKind::Wave;
+  // Batch use: no progress and no note on a converted input; the summary only if asked for.
+  bool Quiet = false;
+  std::optional<TSummaryStyle> Summary;
 };
 
 inline constexpr const char* RenderVersion = "0.1";

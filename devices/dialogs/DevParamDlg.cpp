@@ -1,6 +1,7 @@
 #include "devices/dialogs/DevParamDlg.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/SoundFile.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
 #include "devices/dialogs/DialogLayout.h"
@@ -17,7 +18,28 @@
 
 namespace {
 
-constexpr const char* WaveFileFilter = "Файлы формата WAVE (*.wav)|*.wav|Все файлы (*.*)|*.*";
+constexpr const char* WaveFileFilter = "Файлы формата WAVE (*.wav)|*.wav";
+constexpr const char* AllFilesFilter = "Все файлы (*.*)|*.*";
+
+// Every file an input reads, then WAVE files, then every file.
+QString OpenFilter() {
+  QStringList patterns;
+  for (const std::string& p : ReadableFilePatterns()) {
+    patterns << QString::fromStdString(p);
+  }
+  return QStringLiteral("Звуковые файлы|") + patterns.join(QLatin1Char(';')) + QLatin1Char('|') +
+         QString::fromUtf8(WaveFileFilter) + QLatin1Char('|') + QString::fromUtf8(AllFilesFilter);
+}
+
+// One entry per kind an output writes (WAVE first), then every file.
+QString SaveFilter() {
+  QString pairs;
+  for (const TFileKindInfo& kind : FileKinds()) {
+    const QString pattern = QStringLiteral("*.") + QString::fromUtf8(kind.Extension);
+    pairs += QStringLiteral("Файлы формата %1 (%2)|%2|").arg(QString::fromUtf8(kind.Name), pattern);
+  }
+  return pairs + QString::fromUtf8(AllFilesFilter);
+}
 
 std::string DeviceFileName(const TAudioDevice& device) {
   if (const auto* reader = dynamic_cast<const TWAVEFileRecordingDevice*>(&device)) {
@@ -83,10 +105,8 @@ TDevParamDlg::TDevParamDlg(QWidget* parent) : QDialog(parent) {
   ApplyBtn->setEnabled(false);
 
   const QString title = QStringLiteral("Выбор имени файла");
-  OpenDialog = NewFileDialog(this, TFileDialogKind::Open, QString::fromUtf8(WaveFileFilter),
-                             QStringLiteral("wav"), title);
-  SaveDialog = NewFileDialog(this, TFileDialogKind::Save, QString::fromUtf8(WaveFileFilter),
-                             QStringLiteral("wav"), title);
+  OpenDialog = NewFileDialog(this, TFileDialogKind::Open, OpenFilter(), QStringLiteral("wav"), title);
+  SaveDialog = NewFileDialog(this, TFileDialogKind::Save, SaveFilter(), QStringLiteral("wav"), title);
 
   connect(FormatsList, &QListWidget::currentRowChanged, this, &TDevParamDlg::FormatsListClick);
   connect(FileName, &QLineEdit::textChanged, this, &TDevParamDlg::FileNameChange);
@@ -149,7 +169,21 @@ bool TDevParamDlg::Apply() {
     return false;
   }
   const int row = FormatsList->currentRow();
-  Device->Buffer().Format() = FormatTable[static_cast<size_t>(row >= 0 && row < FormatCount ? row : 0)];
+  const TWaveFormat& format = FormatTable[static_cast<size_t>(row >= 0 && row < FormatCount ? row : 0)];
+  if (Device->Kind() == dkWaveFilePlayback) {
+    // A container that cannot hold the format (Opus and 44,100 КГц) is refused before anything starts.
+    const std::string name = FileName->text().toStdString();
+    const std::string problem = FileOutputProblem(name, FileKindOfName(name), format);
+    if (!problem.empty()) {
+      errorBox =
+          new QMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"),
+                          QString::fromStdString("Файл \"" + name + "\": " + problem), QMessageBox::Ok, this);
+      errorBox->exec();
+      delete errorBox.data();
+      return false;
+    }
+  }
+  Device->Buffer().Format() = format;
   if (file) {
     SetDeviceFileName(*Device, FileName->text().toStdString());
   }

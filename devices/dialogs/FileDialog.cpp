@@ -37,6 +37,14 @@ QFileDialog* NewFileDialog(QWidget* parent, TFileDialogKind kind, const QString&
   if (kind == TFileDialogKind::Save) {
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
+    // A name typed without an extension takes the chosen entry's, where the entry has one.
+    QObject::connect(
+        dialog, &QFileDialog::filterSelected, dialog, [dialog, defaultExt](const QString& filter) {
+          const QString patterns = filter.mid(filter.lastIndexOf(QLatin1Char('(')) + 1).chopped(1);
+          const bool single = patterns.startsWith(QStringLiteral("*.")) &&
+                              patterns.count(QLatin1Char('*')) == 1 && !patterns.contains(QLatin1Char(' '));
+          dialog->setDefaultSuffix(single ? patterns.mid(2) : defaultExt);
+        });
   } else {
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);

@@ -487,10 +487,7 @@ TEST(WaveReader, EveryHeaderErrorNamesTheFileAndSaysWhatItHoldsWithCodeZero) {
   const std::vector<uint8_t> extensiblePCM = ExtensibleBody(2, 44100, 16, 1);
   const std::vector<uint8_t> extensibleCut(extensiblePCM.begin(), extensiblePCM.begin() + 18);
   const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
-      {{}, invalid},                                            // empty file
-      {{'R', 'I', 'F'}, invalid},                               // too short
-      {Riff({Fmt(), Data(samples)}, "RIFX"), invalid},          // not RIFF
-      {Riff({Fmt(), Data(samples)}, "RIFF", "AVI "), invalid},  // not WAVE
+      // (A file that does not start as RIFF/WAVE is not the WAVE reader's: SoundFileTest.cpp.)
       {Riff({Fmt()}), invalid},                                 // no data chunk
       {Riff({Data(samples), Fmt()}), invalid},                  // data before fmt
       {Riff({Data(samples)}), invalid},                         // no fmt chunk

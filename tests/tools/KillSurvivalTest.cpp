@@ -6,6 +6,7 @@
 
 #include "devices/WaveFile.h"
 #include "support/ChildProcess.h"
+#include "support/SoundFiles.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -223,7 +224,9 @@ TEST_F(RenderSurvival, SigintAndSigtermEndTheRenderAsInterruptedWithACompleteHea
     TChildOptions options;
     options.StdoutPath = Path("stopped.out");
     options.StderrPath = Path("stopped.err");
-    TChild render(Arguments(output), options);
+    std::vector<std::string> args = Arguments(output);
+    args.insert(args.begin() + 3, Path("stopped.flac")); // a FLAC output beside the WAVE one
+    TChild render(args, options);
     WaitForSound(render, output, 3.0);
     render.Signal(signal);
     const auto end = render.Wait(60s);
@@ -240,6 +243,8 @@ TEST_F(RenderSurvival, SigintAndSigtermEndTheRenderAsInterruptedWithACompleteHea
     ExpectPrefixOfReference(bytes, h.FileData);
     EXPECT_EQ(ReaderBlocks(output), h.DataSize / BlockBytes);
     EXPECT_TRUE(SoxAccepts(output));
+    // The FLAC file is complete too, with the same sound.
+    EXPECT_TRUE(DecodeSoundFile(Path("stopped.flac")).Samples == ReadWave(output).Samples) << signal;
   }
 }
 

@@ -1,5 +1,5 @@
 // The device dialogs: the lists and their rules, OK's results, the parameter dialog's pages by kind,
-// Apply and Cancel, the file dialogs and the refused long name.
+// Apply and Cancel, the file dialogs, the refused long name and the refused output format.
 
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
@@ -12,6 +12,7 @@
 #include "devices/dialogs/FileDialog.h"
 #include "devices/platform/PulseSoundServices.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileSystemModel>
 #include <QTabWidget>
@@ -304,18 +305,54 @@ TEST(DeviceParameterDialog, ANameLongerThanAFileDeviceHoldsIsRefusedInABoxAndNot
     QTest::mouseClick(p.OKBtn, Qt::LeftButton);
   });
   EXPECT_EQ(QString::fromStdString(reader.FileName()), tooLong.left(259));
+
+  // An output whose container cannot hold the format chosen: the same box, and the device unchanged.
+  TWAVEFilePlaybackDevice writer;
+  RunParameterDialog(dialog, writer, [&](TDevParamDlg& p) {
+    ClickRow(*p.FormatsList, 31);
+    p.FileName->setText(QStringLiteral("song.opus"));
+    auto box = DismissBox(seen);
+    QTest::mouseClick(p.OKBtn, Qt::LeftButton);
+    EXPECT_TRUE(box->Done());
+    stillOpen = p.isVisible();
+  });
+  EXPECT_EQ(seen.Text,
+            "Файл \"song.opus\": формат Opus не принимает частоту 44,100 КГц (допустимы 8, 12, 16, 24 и 48 "
+            "КГц)");
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(writer.FileName(), "");
+  EXPECT_EQ(FindFormat(writer.Buffer().Format()), 0);
 }
 
-TEST(DeviceParameterDialog, BrowseUsesTheWaveFileDialogsAndTheDeviceChangesOnlyOnApply) {
+TEST(DeviceParameterDialog, BrowseUsesTheSoundFileDialogsAndTheDeviceChangesOnlyOnApply) {
   TProgram program;
   TDevParamDlg& dialog = program.forms.DevParamDlg();
+  // Opening offers every sound file first; saving, one entry per kind written.
   const QStringList filters = {"Файлы формата WAVE (*.wav) (*.wav)", "Все файлы (*.*) (*)"};
+  const QStringList openFilters = dialog.OpenDialog->nameFilters();
+  ASSERT_EQ(openFilters.size(), 3);
+  for (const char* pattern :
+       {"*.wav", "*.flac", "*.ogg", "*.opus", "*.mp3", "*.aiff", "*.au", "*.caf", "*.w64", "*.rf64"}) {
+    EXPECT_TRUE(openFilters[0].startsWith("Звуковые файлы (") && openFilters[0].contains(pattern)) << pattern;
+  }
+  EXPECT_EQ(openFilters.mid(1), filters);
+  EXPECT_EQ(dialog.SaveDialog->nameFilters(),
+            (QStringList{filters[0], "Файлы формата FLAC (*.flac) (*.flac)",
+                         "Файлы формата Ogg Vorbis (*.ogg) (*.ogg)", "Файлы формата Opus (*.opus) (*.opus)",
+                         filters[1]}));
   for (QFileDialog* d : {dialog.OpenDialog, dialog.SaveDialog}) {
     EXPECT_EQ(d->windowTitle(), "Выбор имени файла");
-    EXPECT_EQ(d->nameFilters(), filters);
     EXPECT_TRUE(d->testOption(QFileDialog::HideNameFilterDetails));
     EXPECT_EQ(d->defaultSuffix(), "wav");
   }
+  // A name typed without an extension takes the chosen kind's.
+  auto* kinds = dialog.SaveDialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  ASSERT_NE(kinds, nullptr);
+  QTest::keyClick(kinds, Qt::Key_Down);
+  EXPECT_EQ(dialog.SaveDialog->defaultSuffix(), "flac");
+  QTest::keyClick(kinds, Qt::Key_End);
+  EXPECT_EQ(dialog.SaveDialog->defaultSuffix(), "wav");
+  QTest::keyClick(kinds, Qt::Key_Home);
   EXPECT_EQ(dialog.OpenDialog->fileMode(), QFileDialog::ExistingFile);
   EXPECT_EQ(dialog.SaveDialog->acceptMode(), QFileDialog::AcceptSave);
   EXPECT_FALSE(dialog.SaveDialog->testOption(QFileDialog::DontConfirmOverwrite));
@@ -327,7 +364,7 @@ TEST(DeviceParameterDialog, BrowseUsesTheWaveFileDialogsAndTheDeviceChangesOnlyO
   RunParameterDialog(dialog, reader, [&](TDevParamDlg& p) {
     auto driver = TModalDriver::When<QFileDialog>([&](QFileDialog& d) {
       EXPECT_EQ(&d, p.OpenDialog);
-      d.selectNameFilter(filters[1]);
+      d.selectNameFilter(openFilters[2]);
       const QFileInfo file(QString::fromStdString(path));
       d.setDirectory(file.absolutePath());
       d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file.fileName());
