@@ -1,0 +1,218 @@
+#include "filters/Chorus.h"
+
+#include "filters/Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr TParameterDescription VoicesDescription{.Name = "Voices",
+                                                  .Minimum = 1,
+                                                  .Maximum = TChorus::MaxVoices,
+                                                  .Default = 3,
+                                                  .Caption = "Число голосов:",
+                                                  .RangeMessage =
+                                                      "Число голосов должно быть в пределах от %1 до %2",
+                                                  .Summary = "number of delayed copies"};
+
+constexpr TParameterDescription DelayDescription{.Name = "Delay",
+                                                 .Storage = TStorage::Double,
+                                                 .Unit = TUnit::Milliseconds,
+                                                 .Minimum = 1,
+                                                 .Maximum = TChorus::MaxDelayMs,
+                                                 .Default = 20,
+                                                 .Decimals = 1,
+                                                 .Caption = "Задержка (мс):",
+                                                 .RangeMessage =
+                                                     "Задержка должна быть в пределах от %1 до %2 мс",
+                                                 .Summary = "shortest delay of the copies"};
+
+constexpr TParameterDescription DepthDescription{.Name = "Depth",
+                                                 .Storage = TStorage::Double,
+                                                 .Unit = TUnit::Milliseconds,
+                                                 .Maximum = TChorus::MaxDepthMs,
+                                                 .Default = 3,
+                                                 .Decimals = 1,
+                                                 .Caption = "Глубина (мс):",
+                                                 .RangeMessage =
+                                                     "Глубина должна быть в пределах от %1 до %2 мс",
+                                                 .Summary = "how far the sweep lengthens the delay"};
+
+constexpr TParameterDescription RateDescription{.Name = "Rate",
+                                                .Storage = TStorage::Double,
+                                                .Unit = TUnit::Hertz,
+                                                .Minimum = 0.05,
+                                                .Maximum = 5,
+                                                .Default = 0.8,
+                                                .Decimals = 2,
+                                                .Bar = TTrackScale::Logarithmic,
+                                                .Caption = "Частота модуляции (Гц):",
+                                                .RangeMessage =
+                                                    "Частота модуляции должна быть в пределах от %1 до %2 Гц",
+                                                .Summary = "rate of the sweep"};
+
+constexpr TParameterDescription MixDescription{.Name = "Mix",
+                                               .Storage = TStorage::Double,
+                                               .Unit = TUnit::Percent,
+                                               .Maximum = 100,
+                                               .Default = 50,
+                                               .Decimals = 1,
+                                               .Caption = "Доля эффекта (%):",
+                                               .RangeMessage =
+                                                   "Доля эффекта должна быть в пределах от %1 до %2 %",
+                                               .Summary = "share of the delayed copies in the output"};
+
+constexpr double GoldenTurn = 0.6180339887498949;
+constexpr int32_t SweepStep = 32; // samples between exact points of the sweep
+constexpr double MaxSlew = 0.05;  // delay change per sample while a new delay is reached
+
+inline float Hermite(const float* line, int32_t mask, int32_t i, float t) {
+  const float xm1 = line[(i - 1) & mask];
+  const float x0 = line[i & mask];
+  const float x1 = line[(i + 1) & mask];
+  const float x2 = line[(i + 2) & mask];
+  const float c1 = 0.5f * (x1 - xm1);
+  const float c2 = xm1 - 2.5f * x0 + 2.0f * x1 - 0.5f * x2;
+  const float c3 = 0.5f * (x2 - xm1) + 1.5f * (x0 - x1);
+  return ((c3 * t + c2) * t + c1) * t + x0;
+}
+
+// Where the sweep of a voice is, 0..1, at a phase of the channel's sweep.
+double Sweep(double phase, int voice) {
+  return (1.0 - std::cos(2.0 * Pi * (phase + GoldenTurn * voice))) * 0.5;
+}
+
+} // namespace
+
+TChorus::TChorus(int32_t sampleRate) : TFilter(sampleRate) {
+  type = 10;
+  Voices = static_cast<int32_t>(VoicesDescription.Default);
+  Delay = DelayDescription.Default;
+  Depth = DepthDescription.Default;
+  Rate = RateDescription.Default;
+  Mix = MixDescription.Default;
+  int32_t length = 4;
+  while (length < (MaxDelayMs + MaxDepthMs) * 0.001 * sampleRate + 4) {
+    length *= 2;
+  }
+  SetStateLength(length);
+  mask = length - 1;
+  Update();
+  AddParameter(&Voices, VoicesDescription);
+  AddParameter(&Delay, DelayDescription);
+  AddParameter(&Depth, DepthDescription);
+  AddParameter(&Rate, RateDescription);
+  AddParameter(&Mix, MixDescription);
+}
+
+void TChorus::Retarget(TChannel& c, bool playing) {
+  const int32_t ramp = RampFrames(SampleRate());
+  const double msToSamples = 0.001 * SampleRate();
+  const auto glide = [&](TRamp& r, double target) {
+    const auto frames = static_cast<int32_t>(std::abs(target - r.Value()) / MaxSlew);
+    r.Follow(target, playing, std::max(ramp, frames));
+  };
+  glide(c.DelaySamples, std::max(Delay * msToSamples, 2.0));
+  glide(c.DepthSamples, Depth * msToSamples);
+  c.Wet.Follow(Mix / 100.0, playing, ramp);
+  const int32_t voices = std::clamp(Voices, 1, MaxVoices);
+  for (int v = 0; v < MaxVoices; ++v) {
+    c.Share[static_cast<size_t>(v)].Follow(v < voices ? 1.0 / voices : 0.0, playing, ramp);
+  }
+  if (!playing) {
+    Settle(c);
+  }
+}
+
+void TChorus::Settle(TChannel& c) {
+  c.StretchLeft = 0;
+  c.DryEnd = 1.0 - c.Wet.Value();
+  for (int v = 0; v < MaxVoices; ++v) {
+    TVoice& voice = c.Voices[static_cast<size_t>(v)];
+    voice.DelayEnd = c.DelaySamples.Value() + c.DepthSamples.Value() * Sweep(c.Phase, v);
+    voice.GainEnd = c.Share[static_cast<size_t>(v)].Value() * c.Wet.Value();
+  }
+}
+
+void TChorus::NextStretch(TChannel& c) {
+  c.Phase += Rate / SampleRate() * SweepStep;
+  c.Phase -= std::floor(c.Phase);
+  const double delay = c.DelaySamples.Advance(SweepStep);
+  const double depth = c.DepthSamples.Advance(SweepStep);
+  const double wet = c.Wet.Advance(SweepStep);
+  c.Dry = c.DryEnd;
+  c.DryEnd = 1.0 - wet;
+  c.DryStep = (c.DryEnd - c.Dry) / SweepStep;
+  for (int v = 0; v < MaxVoices; ++v) {
+    TVoice& voice = c.Voices[static_cast<size_t>(v)];
+    voice.Delay = voice.DelayEnd;
+    voice.DelayEnd = delay + depth * Sweep(c.Phase, v);
+    voice.DelayStep = (voice.DelayEnd - voice.Delay) / SweepStep;
+    voice.Gain = voice.GainEnd;
+    voice.GainEnd = c.Share[static_cast<size_t>(v)].Advance(SweepStep) * wet;
+    voice.GainStep = (voice.GainEnd - voice.Gain) / SweepStep;
+  }
+  c.StretchLeft = SweepStep;
+}
+
+void TChorus::ClearState() {
+  TFilter::ClearState();
+  const std::lock_guard guard(Lock());
+  for (int ch = 0; ch < 2; ++ch) {
+    TChannel& c = channels[static_cast<size_t>(ch)];
+    c.Playing = false;
+    c.Position = 0;
+    c.Phase = ch * 0.25;
+    Retarget(c, false);
+  }
+}
+
+void TChorus::Update() {
+  const std::lock_guard guard(Lock());
+  for (TChannel& c : channels) {
+    Retarget(c, c.Playing);
+  }
+}
+
+void TChorus::Process(ChannelBlock& block, int channel) {
+  TChannel& c = channels[static_cast<size_t>(channel)];
+  c.Playing = true;
+  float* const line = ChannelState(channel);
+  int32_t done = 0;
+  while (done < block.Frames) {
+    if (c.StretchLeft == 0) {
+      NextStretch(c);
+    }
+    const int32_t frames = std::min(c.StretchLeft, block.Frames - done);
+    float* const x = block.Samples + done;
+    const int32_t start = c.Position;
+    for (int32_t n = 0; n < frames; ++n) {
+      line[(start + n) & mask] = x[n];
+      c.Dry += c.DryStep;
+      x[n] = static_cast<float>(x[n] * c.Dry);
+    }
+    for (TVoice& voice : c.Voices) {
+      if (voice.Gain == 0.0 && voice.GainEnd == 0.0) {
+        continue;
+      }
+      double delay = voice.Delay;
+      double gain = voice.Gain;
+      for (int32_t n = 0; n < frames; ++n) {
+        delay += voice.DelayStep;
+        gain += voice.GainStep;
+        const double read = (start + n) - delay;
+        const double whole = std::floor(read);
+        const float value =
+            Hermite(line, mask, static_cast<int32_t>(whole), static_cast<float>(read - whole));
+        x[n] = static_cast<float>(x[n] + gain * value);
+      }
+      voice.Delay = delay;
+      voice.Gain = gain;
+    }
+    c.Position = (start + frames) & mask;
+    c.StretchLeft -= frames;
+    done += frames;
+  }
+}
