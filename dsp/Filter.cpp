@@ -72,7 +72,7 @@ bool TFilter::ParametersValid() const {
     const TParameterDescription& d = *parameters[i].Description;
     for (int32_t k = 0; k < d.Count; ++k) {
       const double v = ValueAt(d, parameters[i].Storage, k);
-      if (!Accepted(d, v, sampleRate) || v < LowerBound(i)) {
+      if (!Accepted(d, v, sampleRate) || (d.AtLeast != nullptr && v < LowerBound(i))) {
         return false;
       }
     }
