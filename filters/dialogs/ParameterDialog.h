@@ -51,6 +51,11 @@ public:
   // Ends the showing: applies a waiting movement, closes an open error box, then ends as QDialog.
   void done(int result) override;
 
+  // The field's range message with its bounds filled in.
+  static QString RangeMessage(const TParameterDescription& d, double minimum, double maximum);
+  // A value as a field shows it: its description's decimals, with a decimal comma.
+  static QString ValueText(const TParameterDescription& d, double value);
+
 protected:
   // Finds the parameters of the filter (null pointers without one); runs when the filter is set
   // and on each showing.
@@ -82,10 +87,6 @@ protected:
   // Whether a value lies within [minimum, maximum] (and is a power of two where it must be), after the
   // box with the field's range message if not.
   bool InRange(double value, const TParameterDescription& d, double minimum, double maximum);
-  // The field's range message with its bounds filled in.
-  static QString RangeMessage(const TParameterDescription& d, double minimum, double maximum);
-  // A value as a field shows it: its description's decimals, with a decimal comma.
-  static QString ValueText(const TParameterDescription& d, double value);
   // Writes values with `write` and applies them, all under the filter's lock; there is a filter.
   void WriteAndApply(const std::function<void()>& write);
 
