@@ -55,10 +55,10 @@ inline float Weight(const float* table, double p) {
   return table[i] + t * (table[i + 1] - table[i]);
 }
 
+// Reads the line at a position that is not negative (so truncation is the floor).
 inline float Hermite(const float* line, int32_t mask, double read) {
-  const double whole = std::floor(read);
-  const auto i = static_cast<int32_t>(whole);
-  const auto t = static_cast<float>(read - whole);
+  const auto i = static_cast<int32_t>(read);
+  const auto t = static_cast<float>(read - i);
   const float xm1 = line[(i - 1) & mask];
   const float x0 = line[i & mask];
   const float x1 = line[(i + 1) & mask];
@@ -122,17 +122,23 @@ void TPitchShift::Process(ChannelBlock& block, int channel) {
   float* const x = block.Samples;
   double head = c.Head;
   int32_t position = c.Position;
+  double window = c.WindowSamples.Value();
+  double step = (1.0 - speed) / window;
   for (int32_t n = 0; n < block.Frames; ++n) {
     line[position & mask] = x[n];
-    const double window = c.WindowSamples.Next();
+    if (c.WindowSamples.Moving()) {
+      window = c.WindowSamples.Next();
+      step = (1.0 - speed) / window;
+    }
     const double other = head < 0.5 ? head + 0.5 : head - 0.5;
-    const double now = position;
+    const double now = position + mask + 1.0; // a whole line ahead: never negative
     const float first = Hermite(line, mask, now - LeadFrames - head * window);
     const float second = Hermite(line, mask, now - LeadFrames - other * window);
     const float w = Weight(weights, head);
     x[n] = w * first + (1.0f - w) * second;
-    head += (1.0 - speed) / window;
-    head -= std::floor(head);
+    // Less than one turn a sample: one wrap at most.
+    head += step;
+    head += head < 0.0 ? 1.0 : head >= 1.0 ? -1.0 : 0.0;
     position = (position + 1) & mask;
   }
   c.Head = head;

@@ -98,10 +98,9 @@ double HarmonicAmplitude(int32_t waveform, int32_t k) {
 }
 
 inline float ReadTable(const float* table, int32_t mask, double phase, int32_t length) {
-  const double position = phase * length;
-  const double whole = std::floor(position);
-  const auto i = static_cast<int32_t>(whole);
-  const auto t = static_cast<float>(position - whole);
+  const double position = phase * length; // not negative: truncation is the floor
+  const auto i = static_cast<int32_t>(position);
+  const auto t = static_cast<float>(position - i);
   const float xm1 = table[(i - 1) & mask];
   const float x0 = table[i & mask];
   const float x1 = table[(i + 1) & mask];
