@@ -196,18 +196,9 @@ void TChorus::Process(ChannelBlock& block, int channel) {
     const int32_t frames = std::min(c.StretchLeft, block.Frames - done);
     float* const x = block.Samples + done;
     const int32_t start = c.Position;
-    // The voices that sound in this stretch, their delays and gains for the next sample and steps.
-    std::array<double, MaxVoices> delay{}, delayStep{}, gain{}, gainStep{};
-    int voices = 0;
-    for (const TVoice& voice : c.Voices) {
-      if (voice.Gain != 0.0 || voice.GainEnd != 0.0) {
-        delay[static_cast<size_t>(voices)] = voice.Delay;
-        delayStep[static_cast<size_t>(voices)] = voice.DelayStep;
-        gain[static_cast<size_t>(voices)] = voice.Gain;
-        gainStep[static_cast<size_t>(voices)] = voice.GainStep;
-        ++voices;
-      }
-    }
+    // Samples of the stretch already done: sample m of the stretch has delay Delay + (m + 1) DelayStep
+    // and gain Gain + (m + 1) GainStep, however the stretch is split between blocks.
+    const int32_t into = SweepStep - c.StretchLeft;
     // A whole line ahead keeps every read position positive, so truncation is the floor.
     const double ahead = static_cast<double>(start) + mask + 1;
     std::array<float, SweepStep> wet{};
@@ -218,25 +209,39 @@ void TChorus::Process(ChannelBlock& block, int channel) {
         line[mask + 1 + slot] = x[n];
       }
     }
-    for (size_t v = 0; v < static_cast<size_t>(voices); ++v) {
+    for (const TVoice& voice : c.Voices) {
+      if (voice.Gain == 0.0 && voice.GainEnd == 0.0) {
+        continue;
+      }
       int32_t n = 0;
 #if defined(__SSE2__)
       // Four samples at once where their reads fall on four consecutive slots (the delay moves by far
-      // less than a sample per sample): the same float arithmetic as one sample at a time.
+      // less than a sample per sample): the same arithmetic as one sample at a time.
+      const __m128d delay0 = _mm_set1_pd(voice.Delay), delayStep = _mm_set1_pd(voice.DelayStep);
+      const __m128d gain0 = _mm_set1_pd(voice.Gain), gainStep = _mm_set1_pd(voice.GainStep);
+      const __m128d aheadV = _mm_set1_pd(ahead);
       for (; n + 4 <= frames; n += 4) {
-        double read[4];
-        float t[4], g[4];
-        int32_t whole[4];
-        for (int k = 0; k < 4; ++k) {
-          delay[v] += delayStep[v];
-          gain[v] += gainStep[v];
-          read[k] = ahead + (n + k) - delay[v];
-          whole[k] = static_cast<int32_t>(read[k]);
-          t[k] = static_cast<float>(read[k] - whole[k]);
-          g[k] = static_cast<float>(gain[v]);
+        __m128 t = _mm_setzero_ps(), g = _mm_setzero_ps();
+        __m128i whole = _mm_setzero_si128();
+        for (int half = 0; half < 2; ++half) {
+          const double at = n + 2 * half;
+          const __m128d index = _mm_set_pd(at + 1, at);
+          const __m128d step = _mm_set_pd(into + at + 2, into + at + 1);
+          const __m128d read =
+              _mm_sub_pd(_mm_add_pd(aheadV, index), _mm_add_pd(delay0, _mm_mul_pd(step, delayStep)));
+          const __m128i i = _mm_cvttpd_epi32(read);
+          const __m128 frac = _mm_cvtpd_ps(_mm_sub_pd(read, _mm_cvtepi32_pd(i)));
+          const __m128 gv = _mm_cvtpd_ps(_mm_add_pd(gain0, _mm_mul_pd(step, gainStep)));
+          if (half == 0) {
+            t = frac, g = gv, whole = i;
+          } else {
+            t = _mm_movelh_ps(t, frac), g = _mm_movelh_ps(g, gv), whole = _mm_unpacklo_epi64(whole, i);
+          }
         }
-        if (whole[1] == whole[0] + 1 && whole[2] == whole[0] + 2 && whole[3] == whole[0] + 3) {
-          const float* const p = line + ((whole[0] - 1) & mask);
+        alignas(16) int32_t w[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(w), whole);
+        if (w[1] == w[0] + 1 && w[2] == w[0] + 2 && w[3] == w[0] + 3) {
+          const float* const p = line + ((w[0] - 1) & mask);
           const __m128 xm1 = _mm_loadu_ps(p), x0 = _mm_loadu_ps(p + 1);
           const __m128 x1 = _mm_loadu_ps(p + 2), x2 = _mm_loadu_ps(p + 3);
           const __m128 c1 = _mm_mul_ps(_mm_set1_ps(0.5f), _mm_sub_ps(x1, xm1));
@@ -245,38 +250,30 @@ void TChorus::Process(ChannelBlock& block, int channel) {
                                        _mm_mul_ps(_mm_set1_ps(0.5f), x2));
           const __m128 c3 = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(0.5f), _mm_sub_ps(x2, xm1)),
                                        _mm_mul_ps(_mm_set1_ps(1.5f), _mm_sub_ps(x0, x1)));
-          const __m128 tv = _mm_set_ps(t[3], t[2], t[1], t[0]); // in registers, not through memory
-          const __m128 value = _mm_add_ps(
-              _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(c3, tv), c2), tv), c1), tv), x0);
-          _mm_storeu_ps(wet.data() + n, _mm_add_ps(_mm_loadu_ps(wet.data() + n),
-                                                   _mm_mul_ps(_mm_set_ps(g[3], g[2], g[1], g[0]), value)));
+          const __m128 value =
+              _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(c3, t), c2), t), c1), t), x0);
+          _mm_storeu_ps(wet.data() + n, _mm_add_ps(_mm_loadu_ps(wet.data() + n), _mm_mul_ps(g, value)));
         } else {
+          alignas(16) float tk[4], gk[4];
+          _mm_store_ps(tk, t);
+          _mm_store_ps(gk, g);
           for (int k = 0; k < 4; ++k) {
-            wet[static_cast<size_t>(n + k)] += g[k] * Hermite(line, mask, whole[k], t[k]);
+            wet[static_cast<size_t>(n + k)] += gk[k] * Hermite(line, mask, w[k], tk[k]);
           }
         }
       }
 #endif
       for (; n < frames; ++n) {
-        delay[v] += delayStep[v];
-        gain[v] += gainStep[v];
-        const double read = ahead + n - delay[v];
+        const double step = into + n + 1;
+        const double read = (ahead + n) - (voice.Delay + step * voice.DelayStep);
         const auto whole = static_cast<int32_t>(read);
-        wet[static_cast<size_t>(n)] +=
-            static_cast<float>(gain[v]) * Hermite(line, mask, whole, static_cast<float>(read - whole));
+        const auto gain = static_cast<float>(voice.Gain + step * voice.GainStep);
+        wet[static_cast<size_t>(n)] += gain * Hermite(line, mask, whole, static_cast<float>(read - whole));
       }
     }
     for (int32_t n = 0; n < frames; ++n) {
-      c.Dry += c.DryStep;
-      x[n] = static_cast<float>(x[n] * c.Dry) + wet[static_cast<size_t>(n)];
-    }
-    for (size_t v = 0, active = 0; v < c.Voices.size(); ++v) {
-      TVoice& voice = c.Voices[v];
-      if (voice.Gain != 0.0 || voice.GainEnd != 0.0) {
-        voice.Delay = delay[active];
-        voice.Gain = gain[active];
-        ++active;
-      }
+      const double dry = c.Dry + (into + n + 1) * c.DryStep;
+      x[n] = static_cast<float>(x[n] * dry) + wet[static_cast<size_t>(n)];
     }
     c.Position = (start + frames) & mask;
     c.StretchLeft -= frames;

@@ -42,8 +42,8 @@ public:
   double Mix = 50.0;
 
 private:
-  // A voice's delay (samples) and gain along the current stretch of the sweep: the value for the next
-  // sample, its step per sample, and the value at the stretch's end.
+  // A voice's delay (samples) and gain along the current stretch of the sweep: the value at the
+  // stretch's start, its step per sample, and the value at the stretch's end.
   struct TVoice {
     double Delay = 0.0, DelayStep = 0.0, DelayEnd = 0.0;
     double Gain = 0.0, GainStep = 0.0, GainEnd = 0.0;
