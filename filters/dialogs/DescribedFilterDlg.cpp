@@ -357,9 +357,13 @@ bool TDescribedFilterDlg::ApplyTyped() {
       }
     }
   });
-  for (TField& f : fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    TField& f = fields[i];
     if (f.Edit != nullptr) {
       f.Shown = f.Edit->text();
+    }
+    if (f.Bar != nullptr) {
+      SetPositionQuietly(*f.Bar, BarPosition(f, typed[i])); // the bars show what was applied
     }
   }
   ApplyBtn->setEnabled(false);

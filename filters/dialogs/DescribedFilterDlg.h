@@ -8,7 +8,8 @@
 // Each parameter gets, in registration order: a number an edit with its caption and, unless its
 // description says otherwise, a track bar under it (over the range, on the exponential scale of the
 // cut-off bar where the description asks for it); a choice a column of radio buttons; a power of two a
-// list of the sizes. The bars act at once; the edits, the buttons and the lists on OK or Apply. Decimal
+// list of the sizes. The bars act at once; the edits, the buttons and the lists on OK or Apply (after
+// which the bars stand at the values applied). Decimal
 // fields show a decimal comma and take "," or "." alike. A bar for a value that another may not be
 // below (the band's upper edge) stops at that value, and the other's bar at it.
 //

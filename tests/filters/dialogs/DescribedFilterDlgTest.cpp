@@ -149,6 +149,13 @@ TEST(DescribedFilterDialog, BarsActAtOnceAndTheUpperEdgeOfABandStopsAtTheLower) 
   EXPECT_EQ(band.LowerFreq, 4000);
   EXPECT_EQ(band.UpperFreq, 5000);
   EXPECT_EQ(band.KernelSize(), 1024);
+  // The bars stand where a new showing of the applied values puts them.
+  const int lowerAt = d.Field("LowerFreq")->Bar->value(), upperAt = d.Field("UpperFreq")->Bar->value();
+  Close(d);
+  ShowOn(d, band);
+  EXPECT_EQ(d.Field("LowerFreq")->Bar->value(), lowerAt);
+  EXPECT_EQ(d.Field("UpperFreq")->Bar->value(), upperAt);
+  EXPECT_NE(lowerAt, upperAt);
   Close(d);
 
   TCounting<TIIRFilter> iir(48000);
