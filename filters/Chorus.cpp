@@ -1,5 +1,6 @@
 #include "filters/Chorus.h"
 
+#include "filters/Interpolation.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>
@@ -74,17 +75,10 @@ constexpr double MaxSlew = 0.05;  // delay change per sample while a new delay i
 // consecutive.
 constexpr int32_t Guard = 8;
 
-// The line between slots i and i + 1 (t from 0 to 1), from the slots i - 1 .. i + 2.
+// The line between slots i and i + 1 (t from 0 to 1); the guard makes slots i - 1 .. i + 2 consecutive.
 inline float Hermite(const float* line, int32_t mask, int32_t i, float t) {
   const float* const p = line + ((i - 1) & mask);
-  const float xm1 = p[0];
-  const float x0 = p[1];
-  const float x1 = p[2];
-  const float x2 = p[3];
-  const float c1 = 0.5f * (x1 - xm1);
-  const float c2 = xm1 - 2.5f * x0 + 2.0f * x1 - 0.5f * x2;
-  const float c3 = 0.5f * (x2 - xm1) + 1.5f * (x0 - x1);
-  return ((c3 * t + c2) * t + c1) * t + x0;
+  return CubicBetween(p[0], p[1], p[2], p[3], t);
 }
 
 // Where the sweep of a voice is, 0..1, at a phase of the channel's sweep.

@@ -1,5 +1,6 @@
 #include "filters/PitchShift.h"
 
+#include "filters/Interpolation.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>
@@ -53,20 +54,6 @@ inline float Weight(const float* table, double p) {
   const auto i = static_cast<int32_t>(position);
   const auto t = static_cast<float>(position - i);
   return table[i] + t * (table[i + 1] - table[i]);
-}
-
-// Reads the line at a position that is not negative (so truncation is the floor).
-inline float Hermite(const float* line, int32_t mask, double read) {
-  const auto i = static_cast<int32_t>(read);
-  const auto t = static_cast<float>(read - i);
-  const float xm1 = line[(i - 1) & mask];
-  const float x0 = line[i & mask];
-  const float x1 = line[(i + 1) & mask];
-  const float x2 = line[(i + 2) & mask];
-  const float c1 = 0.5f * (x1 - xm1);
-  const float c2 = xm1 - 2.5f * x0 + 2.0f * x1 - 0.5f * x2;
-  const float c3 = 0.5f * (x2 - xm1) + 1.5f * (x0 - x1);
-  return ((c3 * t + c2) * t + c1) * t + x0;
 }
 
 } // namespace
@@ -132,8 +119,8 @@ void TPitchShift::Process(ChannelBlock& block, int channel) {
     }
     const double other = head < 0.5 ? head + 0.5 : head - 0.5;
     const double now = position + mask + 1.0; // a whole line ahead: never negative
-    const float first = Hermite(line, mask, now - LeadFrames - head * window);
-    const float second = Hermite(line, mask, now - LeadFrames - other * window);
+    const float first = ReadRing(line, mask, now - LeadFrames - head * window);
+    const float second = ReadRing(line, mask, now - LeadFrames - other * window);
     const float w = Weight(weights, head);
     x[n] = w * first + (1.0f - w) * second;
     // Less than one turn a sample: one wrap at most.

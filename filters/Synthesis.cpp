@@ -1,5 +1,6 @@
 #include "filters/Synthesis.h"
 
+#include "filters/Interpolation.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>
@@ -97,20 +98,6 @@ double HarmonicAmplitude(int32_t waveform, int32_t k) {
   }
 }
 
-inline float ReadTable(const float* table, int32_t mask, double phase, int32_t length) {
-  const double position = phase * length; // not negative: truncation is the floor
-  const auto i = static_cast<int32_t>(position);
-  const auto t = static_cast<float>(position - i);
-  const float xm1 = table[(i - 1) & mask];
-  const float x0 = table[i & mask];
-  const float x1 = table[(i + 1) & mask];
-  const float x2 = table[(i + 2) & mask];
-  const float c1 = 0.5f * (x1 - xm1);
-  const float c2 = xm1 - 2.5f * x0 + 2.0f * x1 - 0.5f * x2;
-  const float c3 = 0.5f * (x2 - xm1) + 1.5f * (x0 - x1);
-  return ((c3 * t + c2) * t + c1) * t + x0;
-}
-
 } // namespace
 
 int32_t TSynthesis::HarmonicsFor(double freq, int32_t sampleRate) {
@@ -199,14 +186,14 @@ void TSynthesis::Process(ChannelBlock& block, int channel) {
   double& beforePhase = c.Phase[static_cast<size_t>(1 - current)];
   float* const x = block.Samples;
   for (int32_t n = 0; n < block.Frames; ++n) {
-    double osc = ReadTable(now.Samples.data(), nowLength - 1, nowPhase, nowLength);
+    double osc = ReadRing(now.Samples.data(), nowLength - 1, nowPhase * nowLength);
     nowPhase += nowStep;
     nowPhase -= nowPhase >= 1.0 ? 1.0 : 0.0;
     if (c.Fade.Moving()) {
       const auto beforeLength = static_cast<int32_t>(before.Samples.size());
       const double w = c.Fade.Next();
       osc =
-          w * osc + (1.0 - w) * ReadTable(before.Samples.data(), beforeLength - 1, beforePhase, beforeLength);
+          w * osc + (1.0 - w) * ReadRing(before.Samples.data(), beforeLength - 1, beforePhase * beforeLength);
       beforePhase += before.Freq / SampleRate();
       beforePhase -= beforePhase >= 1.0 ? 1.0 : 0.0;
     }
