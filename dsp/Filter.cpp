@@ -7,6 +7,12 @@
 #include <cctype>
 #include <cstring>
 
+static bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
 TFilter::TFilter(int32_t sampleRate) : sampleRate(sampleRate) {}
 
 void TFilter::SetStateLength(int32_t n) {
@@ -36,21 +42,42 @@ void TFilter::Apply() {
   Update();
 }
 
-void TFilter::AddParameter(void* storage, int32_t size, const char* name) {
+void TFilter::AddParameter(void* storage, const TParameterDescription& description) {
   assert(parameterCount < MaxParameters);
-  assert(std::strlen(name) <= static_cast<size_t>(MaxNameLength));
+  assert(std::strlen(description.Name) <= static_cast<size_t>(MaxNameLength));
   TParameter& p = parameters[parameterCount];
   p.Storage = storage;
-  p.Size = size;
-  std::strncpy(p.Name, name, MaxNameLength);
+  p.Size = StorageSize(description);
+  std::strncpy(p.Name, description.Name, MaxNameLength);
   p.Name[MaxNameLength] = '\0';
+  p.Description = &description;
   ++parameterCount;
 }
 
-static bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
+double TFilter::LowerBound(int index) const {
+  const TParameterDescription& d = *parameters[index].Description;
+  if (d.AtLeast != nullptr) {
+    for (int i = 0; i < parameterCount; ++i) {
+      if (EqualIgnoringCase(parameters[i].Name, d.AtLeast)) {
+        const TParameterDescription& other = *parameters[i].Description;
+        return std::max(d.Minimum, ValueAt(other, parameters[i].Storage));
+      }
+    }
+  }
+  return d.Minimum;
+}
+
+bool TFilter::ParametersValid() const {
+  for (int i = 0; i < parameterCount; ++i) {
+    const TParameterDescription& d = *parameters[i].Description;
+    for (int32_t k = 0; k < d.Count; ++k) {
+      const double v = ValueAt(d, parameters[i].Storage, k);
+      if (!Accepted(d, v, sampleRate) || (d.AtLeast != nullptr && v < LowerBound(i))) {
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 void* TFilter::FindParameter(std::string_view name) const {

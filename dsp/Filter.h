@@ -11,6 +11,7 @@
 // and followed by Apply before the lock is released. Lock order: the chain's lock, then a filter's.
 
 #include "dsp/ByteStreams.h"
+#include "dsp/ParameterDescription.h"
 #include "dsp/WaveFormat.h"
 
 #include <array>
@@ -35,6 +36,7 @@ public:
     void* Storage = nullptr;
     int32_t Size = 0;
     char Name[MaxNameLength + 1] = {};
+    const TParameterDescription* Description = nullptr;
   };
 
   explicit TFilter(int32_t sampleRate);
@@ -54,7 +56,9 @@ public:
   // Lock, Update, unlock: makes a parameter change take effect.
   void Apply();
 
-  void AddParameter(void* storage, int32_t size, const char* name);
+  // Appends a parameter: its storage inside the concrete object and its description (which gives the
+  // name and the size, and must outlive the filter).
+  void AddParameter(void* storage, const TParameterDescription& description);
   // The storage of the first parameter whose name matches, letter case ignored; null if none.
   void* FindParameter(std::string_view name) const;
   // Copies every parameter's bytes from a filter of the same class, then Apply.
@@ -72,6 +76,9 @@ public:
   int32_t StateLength() const { return stateLength; }
   int32_t ParameterCount() const { return parameterCount; }
   const TParameter& Parameter(int index) const { return parameters[index]; }
+  // The lowest value parameter `index` may take now: its description's minimum, or the value of the
+  // parameter it may not be below.
+  double LowerBound(int index) const;
   // Bytes of all parameters together: the record size less the 4 bytes of the type.
   int32_t ParameterBytes() const;
   float* ChannelState(int channel) { return channelState[channel].data(); }
@@ -81,8 +88,9 @@ public:
   bool Validate() const { return ParametersValid(); }
 
 protected:
-  // Whether the values now in the parameter storage keep the filter sound; Load refuses others.
-  virtual bool ParametersValid() const { return true; }
+  // Whether the values now in the parameter storage keep the filter sound; Load refuses others. Every
+  // value within its description; a class adds what ties its parameters together.
+  virtual bool ParametersValid() const;
 
   int32_t type = -1; // catalogue index, set by the concrete constructor
 

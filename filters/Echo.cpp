@@ -10,6 +10,28 @@ namespace {
 
 constexpr double Ln10 = 2.302585092994046;
 
+constexpr TParameterDescription DelayDescription{
+    .Name = "Delay",
+    .Unit = TUnit::Milliseconds,
+    .Minimum = 1,
+    .Maximum = 1000,
+    .Default = 100,
+    .Caption = "Задержка между эхосигналами (мс):",
+    .RangeMessage = "Задержка между эхосигналами должна быть в пределах от %1 до %2 мс.",
+    .EmptyMessage = "Введите время задержки в миллисекундах",
+    .Summary = "spacing of the echoes"};
+
+constexpr TParameterDescription DecayTimeDescription{
+    .Name = "DecayTime",
+    .Unit = TUnit::Milliseconds,
+    .Minimum = 10,
+    .Maximum = 10000,
+    .Default = 1000,
+    .Caption = "Время затухания (мс):",
+    .RangeMessage = "Время затухания должно быть в пределах от %1 до %2 мс.",
+    .EmptyMessage = "Введите время затухания в миллисекундах",
+    .Summary = "time in which the echoes fall by 60 dB"};
+
 #if defined(SONOLAB_X86_WIDE_PATHS)
 // Up to `run` samples of Process without wrap-around, eight at a time: the same double sum and float
 // rounding; slots p + 1 + i are read before the overlapping slots p + i are written, as one sample after
@@ -35,8 +57,8 @@ TEcho::TEcho(int32_t sampleRate) : TFilter(sampleRate) {
   Delay = 100;
   DecayTime = 1000;
   Update();
-  AddParameter(&Delay, sizeof Delay, "Delay");
-  AddParameter(&DecayTime, sizeof DecayTime, "DecayTime");
+  AddParameter(&Delay, DelayDescription);
+  AddParameter(&DecayTime, DecayTimeDescription);
 }
 
 int32_t TEcho::DelayLength() const {
@@ -90,8 +112,4 @@ void TEcho::Process(ChannelBlock& block, int channel) {
     ++n;
   }
   position[channel] = p;
-}
-
-bool TEcho::ParametersValid() const {
-  return Delay >= 1 && Delay <= 1000 && DecayTime >= 10 && DecayTime <= 10000;
 }

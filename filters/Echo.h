@@ -30,9 +30,6 @@ public:
   int32_t Delay = 100;
   int32_t DecayTime = 1000;
 
-protected:
-  bool ParametersValid() const override;
-
 private:
   int32_t position[2] = {0, 0};
 };

@@ -55,3 +55,12 @@ void BandPassKernel(int M, float f1, float f2, int window, float* h) {
     h[i] = h[i] - low[i];
   }
 }
+
+void BandStopKernel(int M, float f1, float f2, int window, float* h) {
+  // Spectral inversion of the band-pass kernel: what passes the band is taken from a unit impulse.
+  BandPassKernel(M, f1, f2, window, h);
+  for (int i = 0; i <= M; ++i) {
+    h[i] = -h[i];
+  }
+  h[M / 2] = h[M / 2] + 1.0f;
+}

@@ -7,3 +7,4 @@ double BlackmanWindow(int M, int i);
 void LowPassKernel(int M, float f, int window, float* h);
 void HighPassKernel(int M, float f, int window, float* h);
 void BandPassKernel(int M, float f1, float f2, int window, float* h);
+void BandStopKernel(int M, float f1, float f2, int window, float* h);

@@ -12,6 +12,10 @@
 
 #include <cstdint>
 
+// The window and the kernel size, described once for every windowed-sinc design.
+extern const TParameterDescription WindowTypeDescription;
+extern const TParameterDescription KernelSizeDescription;
+
 class TLowPassFilter : public TFIRFilter {
 public:
   explicit TLowPassFilter(int32_t sampleRate);
@@ -21,7 +25,6 @@ public:
 
 protected:
   void DesignKernel() override;
-  bool ParametersValid() const override;
 };
 
 class THighPassFilter : public TLowPassFilter {

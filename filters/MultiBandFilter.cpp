@@ -5,6 +5,18 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+constexpr TParameterDescription Gains{.Name = "Gain",
+                                      .Storage = TStorage::Double,
+                                      .Count = TMultiBandFilter::BandCount,
+                                      .Maximum = TMultiBandFilter::MaxGain,
+                                      .Default = 1.0,
+                                      .Bar = TTrackScale::None,
+                                      .Summary = "linear gain of each band, the 50 Hz band first"};
+
+} // namespace
+
 TMultiBandFilter::TMultiBandFilter(int32_t sampleRate) : TFIRFilter(sampleRate) {
   windowType = 1;
   N = 1024;
@@ -13,7 +25,7 @@ TMultiBandFilter::TMultiBandFilter(int32_t sampleRate) : TFIRFilter(sampleRate) 
   Centres = BandCentres;
   std::fill(std::begin(Gain), std::end(Gain), 1.0);
   ComputeResponse();
-  AddParameter(Gain, sizeof Gain, "Gain");
+  AddParameter(Gain, Gains);
 }
 
 void TMultiBandFilter::DesignKernel() {
@@ -40,8 +52,4 @@ void TMultiBandFilter::DesignKernel() {
     }
     lo = hi;
   }
-}
-
-bool TMultiBandFilter::ParametersValid() const {
-  return std::all_of(std::begin(Gain), std::end(Gain), [](double g) { return g >= 0.0 && g <= MaxGain; });
 }

@@ -31,7 +31,6 @@ public:
 
 protected:
   void DesignKernel() override;
-  bool ParametersValid() const override;
 
 private:
   int32_t windowType = 1;

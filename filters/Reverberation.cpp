@@ -19,6 +19,50 @@ inline double TruncateToInt32(double v) {
 
 constexpr double Ln10 = 2.302585092994046;
 
+constexpr TParameterDescription DryLevelDescription{.Name = "DryLevel",
+                                                    .Storage = TStorage::Double,
+                                                    .Maximum = Unbounded,
+                                                    .Default = 1.0,
+                                                    .Bar = TTrackScale::None,
+                                                    .Caption = "Амплитуда исходного сигнала:",
+                                                    .Summary = "linear amplitude of the dry signal"};
+
+constexpr TParameterDescription EarlyLevelDescription{
+    .Name = "EarlyLevel",
+    .Storage = TStorage::Double,
+    .Maximum = Unbounded,
+    .Default = 1.0,
+    .Bar = TTrackScale::None,
+    .Caption = "Амплитуда ранних отражений:",
+    .Summary = "linear amplitude of the early reflections: held and saved, not applied"};
+
+// DbToAmplitude(-20), to the last bit.
+constexpr TParameterDescription ReverbLevelDescription{.Name = "ReverbLevel",
+                                                       .Storage = TStorage::Double,
+                                                       .Maximum = Unbounded,
+                                                       .Default = 0x1.9999999999995p-4,
+                                                       .Bar = TTrackScale::None,
+                                                       .Caption = "Амплитуда хвоста реверберации:",
+                                                       .Summary = "linear amplitude of the tail"};
+
+constexpr TParameterDescription ReverbTimeDescription{
+    .Name = "ReverbTime",
+    .Unit = TUnit::Milliseconds,
+    .Minimum = 10,
+    .Maximum = 10000,
+    .Default = 500,
+    .Caption = "Время реверберации (мс):",
+    .RangeMessage = "Время реверберации должно быть в пределах от %1 до %2 мс.",
+    .EmptyMessage = "Введите время реверберации",
+    .Summary = "time in which the tail falls by 60 dB"};
+
+constexpr TParameterDescription DelayLinesDescription{.Name = "DelayLines",
+                                                      .Minimum = 1,
+                                                      .Maximum = TReverberation::MaxLines,
+                                                      .Default = 12,
+                                                      .Caption = "Количество линий задержки:",
+                                                      .Summary = "number of feedback delay lines"};
+
 // The 303 primes from 2 to 1999.
 constexpr std::array<int32_t, 303> Primes = {
     2,    3,    5,    7,    11,   13,   17,   19,   23,   29,   31,   37,   41,   43,   47,   53,   59,
@@ -110,11 +154,11 @@ TReverberation::TReverberation(int32_t sampleRate) : TFilter(sampleRate) {
     outputs.assign(static_cast<size_t>(MaxLines) * ChunkFrames, 0.0f);
   }
   Update();
-  AddParameter(&DryLevel, sizeof DryLevel, "DryLevel");
-  AddParameter(&EarlyLevel, sizeof EarlyLevel, "EarlyLevel");
-  AddParameter(&ReverbLevel, sizeof ReverbLevel, "ReverbLevel");
-  AddParameter(&ReverbTime, sizeof ReverbTime, "ReverbTime");
-  AddParameter(&DelayLines, sizeof DelayLines, "DelayLines");
+  AddParameter(&DryLevel, DryLevelDescription);
+  AddParameter(&EarlyLevel, EarlyLevelDescription);
+  AddParameter(&ReverbLevel, ReverbLevelDescription);
+  AddParameter(&ReverbTime, ReverbTimeDescription);
+  AddParameter(&DelayLines, DelayLinesDescription);
 }
 
 void TReverberation::Update() {
@@ -244,10 +288,4 @@ void TReverberation::Process(ChannelBlock& block, int channel) {
       x[n] = static_cast<float>(x[n] * dry + acc * wet);
     }
   }
-}
-
-bool TReverberation::ParametersValid() const {
-  const auto level = [](double v) { return std::isfinite(v) && v >= 0.0; };
-  return level(DryLevel) && level(EarlyLevel) && level(ReverbLevel) && ReverbTime >= 10 &&
-         ReverbTime <= 10000 && DelayLines >= 1 && DelayLines <= 32;
 }

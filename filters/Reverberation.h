@@ -46,9 +46,6 @@ public:
   int32_t DelayLines = 12;
   int32_t ReverbTime = 500;
 
-protected:
-  bool ParametersValid() const override;
-
 private:
   int32_t baseLength = 500;
   std::array<int32_t, MaxLines> lineLength{};

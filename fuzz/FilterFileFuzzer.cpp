@@ -1,4 +1,4 @@
-// The ".flt" loader on arbitrary bytes: TFilter::Load of each of the five classes from memory, then
+// The ".flt" loader on arbitrary bytes: TFilter::Load of each of the sixteen classes from memory, then
 // the file path through CRCifstream, once with the bytes as they come (the checksum decides) and once
 // with the right checksum appended (the record decides). A refused record leaves the filter's
 // parameters byte for byte as they were; an accepted one round-trips and processes sound.
@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::array<int32_t, 5> Types = {0, 1, 4, 9, 11};
+constexpr std::array<int32_t, 16> Types = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 constexpr int32_t SampleRate = 44100;
 constexpr int32_t BlockFrames = 1024;
 
@@ -52,8 +52,8 @@ int32_t LeadingType(const uint8_t* data, size_t size) {
 }
 
 // A fresh filter of the type the record names; for the other classes, filters made once, which only
-// ever see records they must refuse (so they stay at their defaults, and the equaliser's costly
-// design runs once instead of per input).
+// ever see records they must refuse (so they stay at their defaults, and the costly designs run once
+// instead of per input).
 class TFilters {
 public:
   TFilter& For(int32_t type, int32_t leadingType) {

@@ -10,8 +10,8 @@ wave_reader:   WAVE files of every table format, and the shapes a reader meets i
                integer and 32- and 64-bit float samples, plain and extensible, and floats out of range.
 flt_loader:    filter records of every class (the payload; the target appends the checksum itself),
                whole ".flt" files, values at and past the accepted bounds, wrong types, short records.
-lst_loader:    chain records: empty, each class, all classes, 16 filters, n = 17, negative n, unknown
-               and mismatching types, short records, missing enable bytes.
+lst_loader:    chain records: empty, each class, all sixteen classes, 16 filters, n = 17, negative n,
+               unknown and mismatching types, short records, missing enable bytes.
 convert_audio: two format table indices, two cut bytes, then sample bytes.
 sound_file:    short files of every kind the input reads through libsndfile, made by sox and opusenc
                (FLAC of 8, 16 and 24 bits, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64), mono, stereo and
@@ -156,6 +156,16 @@ def flt_records():
     mb = lambda gains, t=4: struct.pack("<i", t) + struct.pack("<20d", *gains)
     echo = lambda d, decay, t=9: struct.pack("<iii", t, d, decay)
     rev = lambda dry, early, rl, time, lines, t=11: struct.pack("<idddii", t, dry, early, rl, time, lines)
+    band = lambda t, lo, hi, w, n: struct.pack("<iiiii", t, lo, hi, w, n)
+    iir = lambda kind, f, q, g: struct.pack("<iiddd", 5, kind, f, q, g)
+    cheb = lambda kind, fc, order, ripple: struct.pack("<iiiid", 6, kind, fc, order, ripple)
+    avg = lambda n: struct.pack("<ii", 7, n)
+    dc = lambda fc: struct.pack("<ii", 8, fc)
+    chorus = lambda v, d, w, rate, mix: struct.pack("<iidddd", 10, v, d, w, rate, mix)
+    noise = lambda kind, level, seed: struct.pack("<iidi", 12, kind, level, seed)
+    am = lambda f, depth: struct.pack("<idd", 13, f, depth)
+    synth = lambda wave, f, level, mix: struct.pack("<iiddd", 14, wave, f, level, mix)
+    pitch = lambda s, w: struct.pack("<idi", 15, s, w)
     r = [
         ("lowpass-default", lp(0, 1000, 0, 512)),
         ("lowpass-blackman-8", lp(0, 100, 1, 8)),
@@ -190,8 +200,48 @@ def flt_records():
         ("reverb-time-9", rev(1.0, 1.0, 1.0, 9, 12)),
         ("reverb-nan", rev(float("nan"), 1.0, 0.1, 500, 12)),
         ("reverb-huge-levels", rev(1e300, 1e300, 1e300, 500, 12)),
+        ("bandpass-default", band(2, 300, 3400, 0, 512)),
+        ("bandpass-narrow-1024", band(2, 1000, 1000, 1, 1024)),
+        ("bandpass-upper-below-lower", band(2, 3400, 300, 0, 512)),
+        ("bandpass-past-nyquist", band(2, 300, 22051, 0, 512)),
+        ("bandstop-default", band(3, 300, 3400, 0, 512)),
+        ("bandstop-size-3", band(3, 300, 3400, 0, 3)),
+        ("iir-default", iir(0, 1000.0, 0.707, 6.0)),
+        ("iir-high-shelf-top", iir(6, 19845.0, 30.0, 24.0)),
+        ("iir-kind-7", iir(7, 1000.0, 0.707, 6.0)),
+        ("iir-freq-past", iir(4, 19845.5, 1.0, 0.0)),
+        ("iir-q-nan", iir(4, 1000.0, float("nan"), 0.0)),
+        ("iir-gain-inf", iir(4, 1000.0, 1.0, float("inf"))),
+        ("chebyshev-default", cheb(0, 1000, 4, 0.5)),
+        ("chebyshev-high-8-lowest", cheb(1, 10, 8, 3.0)),
+        ("chebyshev-order-9", cheb(0, 1000, 9, 0.5)),
+        ("chebyshev-ripple-0", cheb(0, 1000, 4, 0.0)),
+        ("average-default", avg(16)),
+        ("average-longest", avg(4096)),
+        ("average-0", avg(0)),
+        ("dc-default", dc(10)),
+        ("dc-201", dc(201)),
+        ("chorus-default", chorus(3, 20.0, 3.0, 0.8, 50.0)),
+        ("chorus-widest", chorus(6, 50.0, 20.0, 5.0, 100.0)),
+        ("chorus-7-voices", chorus(7, 20.0, 3.0, 0.8, 50.0)),
+        ("chorus-mix-past", chorus(3, 20.0, 3.0, 0.8, 100.5)),
+        ("noise-default", noise(0, -40.0, 1)),
+        ("noise-pink-loudest", noise(1, 0.0, 2147483647)),
+        ("noise-seed-negative", noise(0, -40.0, -1)),
+        ("noise-level-past", noise(1, 0.5, 1)),
+        ("am-default", am(5.0, 50.0)),
+        ("am-fastest-deepest", am(1000.0, 100.0)),
+        ("am-slow-past", am(0.05, 50.0)),
+        ("synthesis-default", synth(0, 440.0, -20.0, 50.0)),
+        ("synthesis-saw-lowest", synth(2, 1.0, 0.0, 100.0)),
+        ("synthesis-square-top", synth(1, 19845.0, 0.0, 100.0)),
+        ("synthesis-waveform-4", synth(4, 440.0, -20.0, 50.0)),
+        ("pitch-default", pitch(5.0, 50)),
+        ("pitch-octave-down-longest", pitch(-12.0, 200)),
+        ("pitch-past", pitch(12.5, 50)),
+        ("pitch-window-9", pitch(0.0, 9)),
         ("wrong-type-lowpass-as-highpass", lp(1, 1000, 0, 512)[:4] + lp(0, 1000, 0, 512)[4:]),
-        ("type-2", struct.pack("<iiii", 2, 0, 0, 0)),
+        ("type-2-short", struct.pack("<iiii", 2, 0, 0, 0)),
         ("type-minus-1", struct.pack("<i", -1) + bytes(32)),
         ("type-16", struct.pack("<i", 16) + bytes(32)),
         ("empty", b""),
@@ -220,8 +270,12 @@ def flt_seeds():
 
 def lst_seeds():
     recs = dict(flt_records())
-    default = {t: recs[n] for t, n in ((0, "lowpass-default"), (1, "highpass-default"), (4, "multiband-unity"),
-                                        (9, "echo-default"), (11, "reverb-default"))}
+    default = {t: recs[n] for t, n in ((0, "lowpass-default"), (1, "highpass-default"), (2, "bandpass-default"),
+                                        (3, "bandstop-default"), (4, "multiband-unity"), (5, "iir-default"),
+                                        (6, "chebyshev-default"), (7, "average-default"), (8, "dc-default"),
+                                        (9, "echo-default"), (10, "chorus-default"), (11, "reverb-default"),
+                                        (12, "noise-default"), (13, "am-default"), (14, "synthesis-default"),
+                                        (15, "pitch-default"))}
 
     def chain(entries, flags=None, n=None):
         body = struct.pack("<i", len(entries) if n is None else n)
@@ -233,15 +287,15 @@ def lst_seeds():
 
     seeds = {
         "empty": chain([]),
-        "all-classes": chain([(t, default[t]) for t in (0, 1, 4, 9, 11)]),
-        "all-classes-some-off": chain([(t, default[t]) for t in (0, 1, 4, 9, 11)], [1, 0, 1, 0, 1] + [0] * 11),
+        "all-classes": chain([(t, default[t]) for t in range(16)]),
+        "all-classes-some-off": chain([(t, default[t]) for t in range(16)], [1, 0] * 8),
         "flags-odd-values": chain([(9, default[9])], [2, 255] + [7] * 14),
         "sixteen-echoes": chain([(9, default[9])] * 16),
         "n-17": chain([(9, default[9])] * 17, n=17),
         "n-17-claimed": chain([(9, default[9])], n=17),
         "n-negative": chain([], n=-1),
         "n-huge": chain([], n=0x7FFFFFFF),
-        "unknown-type-2": chain([(9, default[9]), (2, struct.pack("<i", 2))]),
+        "unknown-type-16": chain([(9, default[9]), (16, struct.pack("<i", 16))]),
         "mismatching-type": chain([(9, default[9]), (0, default[1])]),
         "refused-values": chain([(9, default[9]), (9, recs["echo-delay-0"])]),
         "short-record": chain([(9, default[9][:7])]),
@@ -250,7 +304,7 @@ def lst_seeds():
         "n-only": struct.pack("<i", 1),
         "nothing": b"",
     }
-    for t in (0, 1, 4, 9, 11):
+    for t in range(16):
         seeds[f"one-{t}"] = chain([(t, default[t])])
         seeds[f"one-{t}.lst"] = with_checksum(chain([(t, default[t])]))
     seeds["loud-chain"] = chain([(4, recs["multiband-loud"]), (11, recs["reverb-32-lines"]),

@@ -3,7 +3,6 @@
 #include "app/FrequencyResponse.h"
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
-#include "filters/MultiBandFilter.h"
 #include "tools/RenderOptions.h"
 
 #include <charconv>
@@ -43,83 +42,24 @@ std::string ParameterNames(const TFilter& filter) {
   return names;
 }
 
-int32_t IntAt(const void* storage) {
-  int32_t v = 0;
-  std::memcpy(&v, storage, 4);
-  return v;
-}
-
-double DoubleAt(const void* storage, int k = 0) {
-  double v = 0;
-  std::memcpy(&v, static_cast<const char*>(storage) + 8 * k, 8);
-  return v;
-}
-
-// The range the command line allows for parameter `index` of the filter, when its value now lies
-// outside it; empty when the value is allowed. The ranges are the ones the filters themselves
-// accept, except WindowType, which the filters read as "0, or any other value", and the command
-// line takes as 0 or 1 only.
-std::string RangeBroken(const TFilter& filter, int index) {
+// The values the command line allows for parameter `index`, when one of its values now lies outside
+// them; empty when they are allowed. A choice takes only its listed values, even where a file may hold
+// others. With `bounded`, the parameter it may not be below counts too.
+std::string RangeBroken(const TFilter& filter, int index, bool bounded) {
   const TFilter::TParameter& p = filter.Parameter(index);
-  const std::string name = p.Name;
-  const auto intIn = [&](int32_t lo, int32_t hi) {
-    const int32_t v = IntAt(p.Storage);
-    return v >= lo && v <= hi;
-  };
-  switch (filter.Type()) {
-  case 0:
-  case 1:
-    if (name == "fc" && !intIn(0, filter.SampleRate() / 2)) {
-      return "от 0 до " + std::to_string(filter.SampleRate() / 2) + " Гц (половина частоты дискретизации)";
+  const TParameterDescription& d = *p.Description;
+  const double lowest = bounded ? filter.LowerBound(index) : d.Minimum;
+  for (int32_t k = 0; k < d.Count; ++k) {
+    const double v = ValueAt(d, p.Storage, k);
+    if (!Offered(d, v, filter.SampleRate()) || v < lowest) {
+      return RangeText(d, filter.SampleRate(), lowest);
     }
-    if (name == "WindowType" && !intIn(0, 1)) {
-      return "0 (окно Хэмминга) или 1 (окно Блэкмана)";
-    }
-    if (name == "KernelSize") {
-      const int32_t n = IntAt(p.Storage);
-      if (n < 8 || n > 1024 || (n & (n - 1)) != 0) {
-        return "степень двойки от 8 до 1024";
-      }
-    }
-    break;
-  case 4:
-    for (int k = 0; k < p.Size / 8; ++k) {
-      const double g = DoubleAt(p.Storage, k);
-      if (!(g >= 0.0 && g <= TMultiBandFilter::MaxGain)) {
-        return "20 значений через /, каждое от 0 до 1000000";
-      }
-    }
-    break;
-  case 9:
-    if (name == "Delay" && !intIn(1, 1000)) {
-      return "от 1 до 1000 мс";
-    }
-    if (name == "DecayTime" && !intIn(10, 10000)) {
-      return "от 10 до 10000 мс";
-    }
-    break;
-  case 11:
-    if (name == "ReverbTime" && !intIn(10, 10000)) {
-      return "от 10 до 10000 мс";
-    }
-    if (name == "DelayLines" && !intIn(1, 32)) {
-      return "от 1 до 32";
-    }
-    if (p.Size == 8) {
-      const double v = DoubleAt(p.Storage);
-      if (!(std::isfinite(v) && v >= 0.0)) {
-        return "конечное число от 0";
-      }
-    }
-    break;
-  default:
-    break;
   }
   return {};
 }
 
-// Writes one NAME=VALUE into the parameter's storage: an int32, a double, or several doubles
-// separated by '/'. Returns the parameter's index.
+// Writes one NAME=VALUE into the parameter's storage: an int32 or a double, or several separated by
+// '/'. Returns the parameter's index.
 int WriteParameter(TFilter& filter, const std::string& name, const std::string& text) {
   void* storage = filter.FindParameter(name);
   if (storage == nullptr) {
@@ -134,30 +74,27 @@ int WriteParameter(TFilter& filter, const std::string& name, const std::string& 
     }
   }
   const TFilter::TParameter& parameter = filter.Parameter(index);
-  const int32_t size = parameter.Size;
-  const auto bad = [&](const char* expected) {
-    return TUsageError("Неверное значение параметра " + std::string(parameter.Name) + ": " + text +
-                       " (ожидается " + expected + ")");
-  };
-  if (size == 4) {
-    int32_t v = 0;
-    if (!ParseNumber(text, v)) {
-      throw bad("целое число");
-    }
-    std::memcpy(storage, &v, 4);
-    return index;
-  }
+  const TParameterDescription& d = *parameter.Description;
+  const bool whole = d.Storage == TStorage::Int32;
+  const std::string expected = d.Count > 1
+                                   ? std::to_string(d.Count) + (whole ? " целых" : "") + " чисел через /"
+                               : whole ? "целое число"
+                                       : "число";
   const auto parts = Split(text, '/');
-  if (parts.size() != static_cast<size_t>(size / 8)) {
-    throw bad(size == 8 ? "число" : "20 чисел через /");
-  }
   std::vector<double> values(parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (!ParseNumber(parts[i], values[i])) {
-      throw bad(size == 8 ? "число" : "20 чисел через /");
-    }
+  bool parsed = parts.size() == static_cast<size_t>(d.Count);
+  for (size_t i = 0; parsed && i < parts.size(); ++i) {
+    int32_t v = 0;
+    parsed = whole ? ParseNumber(parts[i], v) : ParseNumber(parts[i], values[i]);
+    values[i] = whole ? v : values[i];
   }
-  std::memcpy(storage, values.data(), values.size() * sizeof(double));
+  if (!parsed) {
+    throw TUsageError("Неверное значение параметра " + std::string(parameter.Name) + ": " + text +
+                      " (ожидается " + expected + ")");
+  }
+  for (int32_t k = 0; k < d.Count; ++k) {
+    SetValueAt(d, storage, values[static_cast<size_t>(k)], k);
+  }
   return index;
 }
 
@@ -173,12 +110,10 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
   const size_t colon = text.find(':');
   const std::string typeText = text.substr(0, colon);
   int32_t type = 0;
-  if (!ParseNumber(typeText, type)) {
-    throw TUsageError("Тип фильтра для --add должен быть одним из 0, 1, 4, 9, 11: " + typeText);
-  }
-  auto filter = CreateFilter(type, chain.SampleRate());
+  auto filter = ParseNumber(typeText, type) ? CreateFilter(type, chain.SampleRate()) : nullptr;
   if (!filter) {
-    throw TUsageError("Для типа фильтра " + typeText + " нет реализации; реализованы типы 0, 1, 4, 9, 11");
+    throw TUsageError("Тип фильтра для --add должен быть от 0 до " + std::to_string(FilterTypeCount - 1) +
+                      ": " + typeText);
   }
   if (colon != std::string::npos) {
     // The filter belongs to no chain yet; the lock still pairs each write with the Apply below.
@@ -189,14 +124,21 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
         throw TUsageError("Ожидается ИМЯ=ЗНАЧЕНИЕ: " + assignment);
       }
       const int index = WriteParameter(*filter, assignment.substr(0, equals), assignment.substr(equals + 1));
-      const std::string range = RangeBroken(*filter, index);
+      const std::string range = RangeBroken(*filter, index, false);
       if (!range.empty()) {
         throw TUsageError("Значение вне допустимого диапазона: " + assignment + " (допустимо: " + range +
                           ")");
       }
     }
-    if (!filter->Validate()) {
-      throw TUsageError("Недопустимые значения параметров фильтра: " + text);
+    // Once all are in, the bounds between them ("UpperFreq" not below "LowerFreq"), said of the
+    // bounded one.
+    for (int i = 0; i < filter->ParameterCount(); ++i) {
+      const std::string range = RangeBroken(*filter, i, true);
+      if (!range.empty()) {
+        const TFilter::TParameter& p = filter->Parameter(i);
+        throw TUsageError("Значение вне допустимого диапазона: " + std::string(p.Name) + "=" +
+                          PlainNumber(ValueAt(*p.Description, p.Storage)) + " (допустимо: " + range + ")");
+      }
     }
     filter->Apply();
   }
@@ -209,16 +151,15 @@ void PrintChain(const TFilterList& chain, std::ostream& out) {
     out << i << '\t' << FilterCatalogue[f.Type()] << '\t' << (chain.IsEnabled(i) ? "on" : "off");
     for (int p = 0; p < f.ParameterCount(); ++p) {
       const auto& parameter = f.Parameter(p);
+      const TParameterDescription& d = *parameter.Description;
       out << '\t' << parameter.Name << '=';
-      if (parameter.Size == 4) {
-        int32_t v;
-        std::memcpy(&v, parameter.Storage, 4);
-        out << v;
-      } else {
-        for (int32_t k = 0; k < parameter.Size / 8; ++k) {
-          double v;
-          std::memcpy(&v, static_cast<const char*>(parameter.Storage) + 8 * k, 8);
-          out << (k > 0 ? "/" : "") << FormatDouble(v);
+      for (int32_t k = 0; k < d.Count; ++k) {
+        const double v = ValueAt(d, parameter.Storage, k);
+        out << (k > 0 ? "/" : "");
+        if (d.Storage == TStorage::Int32) {
+          out << static_cast<int32_t>(v);
+        } else {
+          out << FormatDouble(v);
         }
       }
     }

@@ -7,7 +7,8 @@
 #include <string>
 
 // "TYPE[:NAME=VALUE[,NAME=VALUE...]]": a new enabled filter at the chain's rate. Raises TUsageError
-// for a type without a class, an unknown name or a value the filter refuses.
+// for a type outside the catalogue, an unknown name, or a value outside the parameter's description
+// (the message gives the allowed values).
 void AddFilterFromText(TFilterList& chain, const std::string& text);
 // One line per slot: index, catalogue name, on/off, NAME=VALUE per parameter, tab-separated.
 void PrintChain(const TFilterList& chain, std::ostream& out);

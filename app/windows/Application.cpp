@@ -6,6 +6,7 @@
 #include "devices/dialogs/DialogLayout.h"
 #include "devices/dialogs/SelectDevicesDlg.h"
 #include "devices/platform/PulseSoundServices.h"
+#include "filters/dialogs/DescribedFilterDlg.h"
 #include "filters/dialogs/EchoDlg.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
 #include "filters/dialogs/MultiBandFilterDlg.h"
@@ -54,11 +55,12 @@ TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services) {
   echoDlg = std::make_unique<TEchoDlg>(owner);
   reverbDlg = std::make_unique<TReverbDlg>(owner);
   multiBandFilterDlg = std::make_unique<TMultiBandFilterDlg>(owner);
+  describedFilterDlg = std::make_unique<TDescribedFilterDlg>(owner);
   devParamDlg = std::make_unique<TDevParamDlg>(owner);
   selectDevicesDlg->SetDevParamDlg(devParamDlg.get());
-  mainForm->SetDialogs(
-      selectDevicesDlg.get(), selectFilterDialog.get(),
-      TFilterDialogs{lhPassFilterDlg.get(), echoDlg.get(), reverbDlg.get(), multiBandFilterDlg.get()});
+  mainForm->SetDialogs(selectDevicesDlg.get(), selectFilterDialog.get(),
+                       TFilterDialogs{lhPassFilterDlg.get(), echoDlg.get(), reverbDlg.get(),
+                                      multiBandFilterDlg.get(), describedFilterDlg.get()});
 }
 
 // The processing windows go with the main window, before the dialogs they use; the dialogs, children of
@@ -66,6 +68,7 @@ TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services) {
 TApplicationForms::~TApplicationForms() {
   devParamDlg.reset();
   selectDevicesDlg.reset();
+  describedFilterDlg.reset();
   multiBandFilterDlg.reset();
   reverbDlg.reset();
   echoDlg.reset();

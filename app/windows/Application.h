@@ -20,6 +20,7 @@ class TLHPassFilterDlg;
 class TEchoDlg;
 class TReverbDlg;
 class TMultiBandFilterDlg;
+class TDescribedFilterDlg;
 class TDevParamDlg;
 
 class TSonolabApplication : public QApplication {
@@ -52,6 +53,7 @@ private:
   std::unique_ptr<TEchoDlg> echoDlg;
   std::unique_ptr<TReverbDlg> reverbDlg;
   std::unique_ptr<TMultiBandFilterDlg> multiBandFilterDlg;
+  std::unique_ptr<TDescribedFilterDlg> describedFilterDlg;
   std::unique_ptr<TDevParamDlg> devParamDlg;
 };
 

@@ -11,6 +11,7 @@
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "filters/Transforms.h"
+#include "filters/dialogs/DescribedFilterDlg.h"
 #include "filters/dialogs/EchoDlg.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
 #include "filters/dialogs/MultiBandFilterDlg.h"
@@ -312,7 +313,7 @@ void TDSPForm::FilterListBoxDblClick() {
     return;
   }
   const TFilterDialogs& d = context.FilterDialogs;
-  TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand});
+  TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
   EditFilter(d, *Chain->Item(i));
 }
 
@@ -357,7 +358,7 @@ void TDSPForm::AddBtnClick() {
   }
   {
     const TFilterDialogs& d = context.FilterDialogs;
-    TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand});
+    TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
     EditFilter(d, *filter);
     if (modal.ClosePending()) {
       return;

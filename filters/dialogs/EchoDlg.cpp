@@ -1,6 +1,7 @@
 #include "filters/dialogs/EchoDlg.h"
 
 #include "dsp/Filter.h"
+#include "dsp/FilterCatalogue.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,27 +11,19 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-namespace {
-
-constexpr int MinDelayMs = 1, MaxDelayMs = 1000;
-constexpr int MinDecayMs = 10, MaxDecayMs = 10000;
-
-constexpr const char* MsgEnterDelay = "Введите время задержки в миллисекундах";
-constexpr const char* MsgEnterDecay = "Введите время затухания в миллисекундах";
-constexpr const char* MsgDelayRange = "Задержка между эхосигналами должна быть в пределах от 1 до 1000 мс.";
-constexpr const char* MsgDecayRange = "Время затухания должно быть в пределах от 10 до 10000 мс.";
-
-} // namespace
-
-TEchoDlg::TEchoDlg(QWidget* parent) : TParameterDialog(parent) {
+TEchoDlg::TEchoDlg(QWidget* parent)
+    : TParameterDialog(parent), delayDescription(*FindDescription(9, "Delay")),
+      decayDescription(*FindDescription(9, "DecayTime")) {
   setWindowTitle(QStringLiteral("Параметры эффекта \"Эхо\""));
 
-  DecayTrackBar = NewTrackBar(Qt::Horizontal, MinDecayMs, MaxDecayMs, 200);
-  Label1 = new QLabel(QStringLiteral("Время затухания (мс):"), this);
+  DecayTrackBar = NewTrackBar(Qt::Horizontal, static_cast<int>(decayDescription.Minimum),
+                              static_cast<int>(decayDescription.Maximum), 200);
+  Label1 = new QLabel(QString::fromUtf8(decayDescription.Caption), this);
   DecayEdit = NewNumberEdit(5);
   Label1->setBuddy(DecayEdit);
-  DelayTrackBar = NewTrackBar(Qt::Horizontal, MinDelayMs, MaxDelayMs, 20);
-  Label2 = new QLabel(QStringLiteral("Задержка между эхосигналами (мс):"), this);
+  DelayTrackBar = NewTrackBar(Qt::Horizontal, static_cast<int>(delayDescription.Minimum),
+                              static_cast<int>(delayDescription.Maximum), 20);
+  Label2 = new QLabel(QString::fromUtf8(delayDescription.Caption), this);
   Label2->setWordWrap(true);
   DelayEdit = NewNumberEdit(4);
   Label2->setBuddy(DelayEdit);
@@ -121,25 +114,23 @@ bool TEchoDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  const std::optional<int> delayMs = TypedInteger(*DelayEdit, MsgEnterDelay);
+  const TParameterDescription& de = delayDescription;
+  const TParameterDescription& dc = decayDescription;
+  if (!FilledIn(*DelayEdit, de) || !FilledIn(*DecayEdit, dc)) {
+    return false;
+  }
+  const std::optional<double> delayMs = TypedValue(*DelayEdit, de, de.Minimum, de.Maximum);
   if (!delayMs) {
     return false;
   }
-  const std::optional<int> decayMs = TypedInteger(*DecayEdit, MsgEnterDecay);
-  if (!decayMs) {
-    return false;
-  }
-  if (*delayMs < MinDelayMs || *delayMs > MaxDelayMs) {
-    ShowError(QString::fromUtf8(MsgDelayRange));
-    return false;
-  }
-  if (*decayMs < MinDecayMs || *decayMs > MaxDecayMs) {
-    ShowError(QString::fromUtf8(MsgDecayRange));
+  const std::optional<double> decayMs = TypedValue(*DecayEdit, dc, dc.Minimum, dc.Maximum);
+  if (!decayMs || !InRange(*delayMs, de, de.Minimum, de.Maximum) ||
+      !InRange(*decayMs, dc, dc.Minimum, dc.Maximum)) {
     return false;
   }
   WriteAndApply([&] {
-    *delay = *delayMs;
-    *decayTime = *decayMs;
+    *delay = static_cast<int32_t>(*delayMs);
+    *decayTime = static_cast<int32_t>(*decayMs);
   });
   ApplyBtn->setEnabled(false);
   return true;

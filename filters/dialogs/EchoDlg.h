@@ -1,6 +1,6 @@
 #pragma once
-// TEchoDlg: «Параметры эффекта "Эхо"», the parameter dialog of the echo ("Delay" 1..1000 ms,
-// "DecayTime" 10..10000 ms). One instance lives for the whole run; EditFilter points it at a filter
+// TEchoDlg: «Параметры эффекта "Эхо"», the parameter dialog of the echo ("Delay" and "DecayTime", in
+// the ranges of their descriptions). One instance lives for the whole run; EditFilter points it at a filter
 // before each showing. The bars act at once; the edits act on OK or Apply.
 //
 // Threads: user-interface thread only; see TParameterDialog for the filter's lock.
@@ -39,6 +39,8 @@ private:
   bool ApplyTyped();
   void OKBtnClick();
 
+  const TParameterDescription& delayDescription;
+  const TParameterDescription& decayDescription;
   int32_t* delay = nullptr;
   int32_t* decayTime = nullptr;
   bool delayMoved = false;

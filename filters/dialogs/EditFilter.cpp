@@ -1,6 +1,7 @@
 #include "filters/dialogs/EditFilter.h"
 
 #include "dsp/Filter.h"
+#include "filters/dialogs/DescribedFilterDlg.h"
 #include "filters/dialogs/EchoDlg.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
 #include "filters/dialogs/MultiBandFilterDlg.h"
@@ -20,7 +21,7 @@ TParameterDialog* DialogFor(const TFilterDialogs& dialogs, int32_t type) {
   case 11:
     return dialogs.Reverb;
   default:
-    return nullptr;
+    return TDescribedFilterDlg::Caption(type).isEmpty() ? nullptr : dialogs.Described;
   }
 }
 

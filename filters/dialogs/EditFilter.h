@@ -1,7 +1,7 @@
 #pragma once
 // EditFilter: the parameter dialog that belongs to a filter's type, shown modally on the live
-// filter. Types 0 and 1 get TLHPassFilterDlg, 4 TMultiBandFilterDlg, 9 TEchoDlg, 11 TReverbDlg; any
-// other type gets no dialog. When the dialog ends with OK the filter is applied once more.
+// filter. Types 0 and 1 get TLHPassFilterDlg, 4 TMultiBandFilterDlg, 9 TEchoDlg, 11 TReverbDlg, every
+// other catalogue type TDescribedFilterDlg. When the dialog ends with OK the filter is applied once more.
 //
 // AddNewFilter is the processing window's Add: the type from the selection dialog, a new filter at
 // the chain's rate, its dialog, and the filter joins the chain whatever the dialog's result.
@@ -17,6 +17,7 @@ class TLHPassFilterDlg;
 class TEchoDlg;
 class TReverbDlg;
 class TMultiBandFilterDlg;
+class TDescribedFilterDlg;
 class TSelectFilterDialog;
 
 // The parameter dialogs, each made once for the whole run by the start-up, which owns them.
@@ -25,6 +26,7 @@ struct TFilterDialogs {
   TEchoDlg* Echo = nullptr;
   TReverbDlg* Reverb = nullptr;
   TMultiBandFilterDlg* MultiBand = nullptr;
+  TDescribedFilterDlg* Described = nullptr; // the types without a dialog of their own
 };
 
 void EditFilter(const TFilterDialogs& dialogs, TFilter& filter);

@@ -1,6 +1,7 @@
 #include "filters/dialogs/LHPassFilterDlg.h"
 
 #include "dsp/Filter.h"
+#include "dsp/FilterCatalogue.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,20 +18,7 @@
 namespace {
 
 constexpr double E = 147.4131591025766; // e^5 - 1
-constexpr int KernelSizeCount = 8;      // 8 ... 1024
 constexpr int MaxFreqDigits = 5;
-
-constexpr const char* MsgEnterCutoff = "Введите значение частоты среза";
-constexpr const char* MsgCutoffRange = "Значение частоты среза должно быть в пределах от 0 до %1 Гц";
-
-// The list index of a kernel size: the smallest i with 2^(i + 3) >= size, within the list.
-int KernelSizeIndex(int32_t size) {
-  int i = 0;
-  while (i < KernelSizeCount - 1 && (8 << i) < size) {
-    ++i;
-  }
-  return i;
-}
 
 } // namespace
 
@@ -43,23 +31,28 @@ int32_t TLHPassFilterDlg::FrequencyFromPosition(int position, int32_t fs) {
   return static_cast<int32_t>(std::trunc(fs * 0.5 * (std::exp(0.05 * position) - 1.0) / E));
 }
 
-TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent) : TParameterDialog(parent) {
+TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent)
+    : TParameterDialog(parent), cutoffDescription(*FindDescription(0, "fc")),
+      windowDescription(*FindDescription(0, "WindowType")),
+      sizeDescription(*FindDescription(0, "KernelSize")) {
   setWindowTitle(QStringLiteral("Параметры фильтра"));
 
   FreqTrackBar = NewTrackBar(Qt::Horizontal, 0, 100, 5);
   FreqTrackBar->setTickPosition(QSlider::TicksBothSides);
   FreqTrackBar->setMinimumWidth(300);
-  Label1 = new QLabel(QStringLiteral("Частота среза (Гц):"), this);
+  Label1 = new QLabel(QString::fromUtf8(cutoffDescription.Caption), this);
   FreqEdit = NewNumberEdit(MaxFreqDigits);
   Label1->setBuddy(FreqEdit);
-  IsHammingBtn = new QRadioButton(QStringLiteral("Окно Хэмминга"), this);
-  IsBlackmanBtn = new QRadioButton(QStringLiteral("Окно Блэкмана"), this);
+  IsHammingBtn = new QRadioButton(CapitalisedChoice(windowDescription, 0), this);
+  IsBlackmanBtn = new QRadioButton(CapitalisedChoice(windowDescription, 1), this);
   IsHammingBtn->setChecked(true);
-  Label2 = new QLabel(QStringLiteral("Размер ядра:"), this);
+  Label2 = new QLabel(QString::fromUtf8(sizeDescription.Caption), this);
   KernelSizeList = new QListWidget(this);
-  for (int i = 0; i < KernelSizeCount; ++i) {
-    KernelSizeList->addItem(QString::number(8 << i));
+  for (auto size = static_cast<int32_t>(sizeDescription.Minimum); size <= sizeDescription.Maximum;
+       size *= 2) {
+    KernelSizeList->addItem(QString::number(size));
   }
+  const int KernelSizeCount = KernelSizeList->count();
   Label2->setBuddy(KernelSizeList);
   // All eight sizes in view, no wider than the numbers.
   KernelSizeList->setFixedSize(KernelSizeList->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 24,
@@ -128,7 +121,12 @@ void TLHPassFilterDlg::ShowFilter() {
   (*windowType == 0 ? IsHammingBtn : IsBlackmanBtn)->setChecked(true);
   SetPositionQuietly(*FreqTrackBar, PositionFromFrequency(*fc, filter->SampleRate()));
   FreqEdit->setText(QString::number(*fc));
-  KernelSizeList->setCurrentRow(KernelSizeIndex(*kernelSize));
+  // The smallest offered size not below the filter's.
+  int row = 0;
+  while (row < KernelSizeList->count() - 1 && KernelSizeList->item(row)->text().toInt() < *kernelSize) {
+    ++row;
+  }
+  KernelSizeList->setCurrentRow(row);
   ApplyBtn->setEnabled(false);
 }
 
@@ -156,20 +154,20 @@ bool TLHPassFilterDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  const std::optional<int> value = TypedInteger(*FreqEdit, MsgEnterCutoff);
-  if (!value) {
+  const double lowest = cutoffDescription.Minimum;
+  const double highest = UpperBound(cutoffDescription, filter->SampleRate());
+  if (!FilledIn(*FreqEdit, cutoffDescription)) {
     return false;
   }
-  const int32_t half = filter->SampleRate() / 2;
-  if (*value < 0 || *value > half) {
-    ShowError(QString::fromUtf8(MsgCutoffRange).arg(half));
+  const std::optional<double> value = TypedValue(*FreqEdit, cutoffDescription, lowest, highest);
+  if (!value || !InRange(*value, cutoffDescription, lowest, highest)) {
     return false;
   }
-  const int row = std::clamp(KernelSizeList->currentRow(), 0, KernelSizeCount - 1);
+  const int row = std::clamp(KernelSizeList->currentRow(), 0, KernelSizeList->count() - 1);
   WriteAndApply([&] {
     *windowType = IsHammingBtn->isChecked() ? 0 : 1;
-    *fc = *value;
-    *kernelSize = 8 << row;
+    *fc = static_cast<int32_t>(*value);
+    *kernelSize = KernelSizeList->item(row)->text().toInt();
   });
   ApplyBtn->setEnabled(false);
   return true;

@@ -49,6 +49,9 @@ private:
   bool ApplyTyped();
   void OKBtnClick();
 
+  const TParameterDescription& cutoffDescription;
+  const TParameterDescription& windowDescription;
+  const TParameterDescription& sizeDescription;
   int32_t* fc = nullptr;
   int32_t* windowType = nullptr;
   int32_t* kernelSize = nullptr;

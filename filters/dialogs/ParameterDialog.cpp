@@ -5,7 +5,7 @@
 
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRegularExpressionValidator>
+#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -16,13 +16,13 @@
 #include <cmath>
 #include <mutex>
 
-namespace {
-
-// For a text that is not a whole number in the int range (pasted past the digits-only filter, or
-// set by a program): %1 is the text.
-constexpr const char* MsgNotAnInteger = "\"%1\" не является целым числом";
-
-} // namespace
+QString CapitalisedChoice(const TParameterDescription& d, int i) {
+  QString text = QString::fromUtf8(d.Choices[static_cast<size_t>(i)]);
+  if (!text.isEmpty()) {
+    text[0] = text[0].toUpper();
+  }
+  return text;
+}
 
 TParameterDialog::TParameterDialog(QWidget* parent) : QDialog(parent) {
   movementTimer = new QTimer(this);
@@ -92,18 +92,65 @@ void TParameterDialog::ShowError(const QString& text) {
   errorBox = nullptr;
 }
 
-std::optional<int> TParameterDialog::TypedInteger(const QLineEdit& edit, const char* emptyMessage) {
-  if (edit.text().isEmpty()) {
-    ShowError(QString::fromUtf8(emptyMessage));
-    return std::nullopt;
+bool TParameterDialog::FilledIn(const QLineEdit& edit, const TParameterDescription& d) {
+  if (!edit.text().trimmed().isEmpty()) {
+    return true;
   }
-  bool converted = false;
-  const int value = edit.text().toInt(&converted, 10);
+  ShowError(d.EmptyMessage != nullptr ? QString::fromUtf8(d.EmptyMessage)
+                                      : RangeMessage(d, d.Minimum, UpperBound(d, filter->SampleRate())));
+  return false;
+}
+
+std::optional<double> TParameterDialog::TypedValue(const QLineEdit& edit, const TParameterDescription& d,
+                                                   double minimum, double maximum) {
+  static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
+  static const QRegularExpression decimalNumber(QStringLiteral("^[+-]?([0-9]+[.,]?[0-9]*|[.,][0-9]+)$"));
+  const QString text = edit.text().trimmed();
+  const bool whole = d.Storage == TStorage::Int32;
+  bool converted = (whole ? wholeNumber : decimalNumber).match(text).hasMatch();
+  double value = 0.0;
+  if (converted) {
+    value = whole ? text.toInt(&converted, 10)
+                  : QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&converted);
+  }
   if (!converted) {
-    ShowError(QString::fromUtf8(MsgNotAnInteger).arg(edit.text()));
+    ShowError(RangeMessage(d, minimum, maximum));
     return std::nullopt;
   }
   return value;
+}
+
+bool TParameterDialog::InRange(double value, const TParameterDescription& d, double minimum, double maximum) {
+  bool inside = value >= minimum && value <= maximum;
+  if (inside && d.Set == TValueSet::PowerOfTwo) {
+    const auto n = static_cast<int64_t>(value);
+    inside = n > 0 && (n & (n - 1)) == 0;
+  }
+  if (!inside) {
+    ShowError(RangeMessage(d, minimum, maximum));
+  }
+  return inside;
+}
+
+QString TParameterDialog::RangeMessage(const TParameterDescription& d, double minimum, double maximum) {
+  return QString::fromUtf8(d.RangeMessage).arg(ValueText(d, minimum), ValueText(d, maximum));
+}
+
+QString TParameterDialog::ValueText(const TParameterDescription& d, double value) {
+  if (d.Storage == TStorage::Int32) {
+    return QString::number(static_cast<qint64>(value));
+  }
+  // The fewest of the description's decimals that show the value: 0,5 rather than 0,50; 20 not 20,0.
+  QString text = QString::number(value, 'f', d.Decimals);
+  if (text.contains(QLatin1Char('.'))) {
+    while (text.endsWith(QLatin1Char('0'))) {
+      text.chop(1);
+    }
+    if (text.endsWith(QLatin1Char('.'))) {
+      text.chop(1);
+    }
+  }
+  return text.replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
 void TParameterDialog::WriteAndApply(const std::function<void()>& write) {
@@ -112,13 +159,10 @@ void TParameterDialog::WriteAndApply(const std::function<void()>& write) {
   filter->Apply();
 }
 
-QLineEdit* TParameterDialog::NewNumberEdit(int maxDigits) {
+QLineEdit* TParameterDialog::NewNumberEdit(int digits) {
   auto* edit = new QLineEdit(this);
-  edit->setMaxLength(maxDigits);
-  const QRegularExpression digits(QStringLiteral("[0-9]{0,%1}").arg(maxDigits));
-  edit->setValidator(new QRegularExpressionValidator(digits, edit));
   // Room for the digits and a little more, not the width of the dialog.
-  const int width = edit->fontMetrics().horizontalAdvance(QString(maxDigits + 2, QLatin1Char('0')));
+  const int width = edit->fontMetrics().horizontalAdvance(QString(digits + 2, QLatin1Char('0')));
   edit->setMaximumWidth(width + 12);
   edit->setMinimumWidth(width + 12);
   return edit;

@@ -20,6 +20,8 @@
 #include <functional>
 #include <optional>
 
+struct TParameterDescription;
+
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
@@ -27,6 +29,9 @@ class QShowEvent;
 class QSlider;
 class QTimer;
 class TFilter;
+
+// A choice's name as a control shows it, with a capital letter.
+QString CapitalisedChoice(const TParameterDescription& d, int i);
 
 class TParameterDialog : public QDialog {
   Q_OBJECT
@@ -46,6 +51,11 @@ public:
   // Ends the showing: applies a waiting movement, closes an open error box, then ends as QDialog.
   void done(int result) override;
 
+  // The field's range message with its bounds filled in.
+  static QString RangeMessage(const TParameterDescription& d, double minimum, double maximum);
+  // A value as a field shows it: its description's decimals, with a decimal comma.
+  static QString ValueText(const TParameterDescription& d, double value);
+
 protected:
   // Finds the parameters of the filter (null pointers without one); runs when the filter is set
   // and on each showing.
@@ -64,14 +74,24 @@ protected:
 
   // The "Ошибка" box with the warning icon and an OK button, over this dialog; returns when closed.
   void ShowError(const QString& text);
-  // The integer typed into an edit, or nothing after the error box: emptyMessage for an empty edit,
-  // a message of its own for a text that is not a whole number in the int range.
-  std::optional<int> TypedInteger(const QLineEdit& edit, const char* emptyMessage);
+  // Typed values. A field holds whatever was typed (nothing is filtered out or dropped, so what it shows
+  // is what is checked): a whole number where the parameter is one, otherwise digits with one decimal
+  // separator, "," or "."; a text that is not such a number is refused with the field's range message.
+  //
+  // Whether the field holds anything, after the box with its empty message if not.
+  bool FilledIn(const QLineEdit& edit, const TParameterDescription& d);
+  // The number typed into a field, or nothing after the box with the field's range message (its bounds
+  // `minimum` and `maximum`).
+  std::optional<double> TypedValue(const QLineEdit& edit, const TParameterDescription& d, double minimum,
+                                   double maximum);
+  // Whether a value lies within [minimum, maximum] (and is a power of two where it must be), after the
+  // box with the field's range message if not.
+  bool InRange(double value, const TParameterDescription& d, double minimum, double maximum);
   // Writes values with `write` and applies them, all under the filter's lock; there is a filter.
   void WriteAndApply(const std::function<void()>& write);
 
-  // An edit that takes at most maxDigits digits and nothing else.
-  QLineEdit* NewNumberEdit(int maxDigits);
+  // An edit for a number, wide enough for `digits` characters; it takes any text (see TypedValue).
+  QLineEdit* NewNumberEdit(int digits);
   // A track bar over [minimum, maximum]; vertical ones have their minimum at the top.
   QSlider* NewTrackBar(Qt::Orientation orientation, int minimum, int maximum, int tickInterval);
   // Runs `change` when the bar moves, and when its handle is pressed and let go where it was (a

@@ -1,6 +1,7 @@
 #include "filters/dialogs/ReverbDlg.h"
 
 #include "dsp/Filter.h"
+#include "dsp/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <QGridLayout>
@@ -14,11 +15,6 @@
 namespace {
 
 constexpr int MaxLevelPosition = 80; // -80 dB
-constexpr int MinTimeMs = 10, MaxTimeMs = 10000;
-constexpr int MinLines = 1, MaxLines = 32;
-
-constexpr const char* MsgEnterTime = "Введите время реверберации";
-constexpr const char* MsgTimeRange = "Время реверберации должно быть в пределах от 10 до 10000 мс.";
 
 QString LevelText(int position) {
   return QString::number(-position) + QStringLiteral(" дБ");
@@ -28,12 +24,18 @@ QString LevelText(int position) {
 
 TUpDown::TUpDown(QWidget* parent) : QSpinBox(parent) {}
 
-TReverbDlg::TReverbDlg(QWidget* parent) : TParameterDialog(parent) {
+TReverbDlg::TReverbDlg(QWidget* parent)
+    : TParameterDialog(parent), timeDescription(*FindDescription(11, "ReverbTime")),
+      linesDescription(*FindDescription(11, "DelayLines")) {
   setWindowTitle(QStringLiteral("Параметры эффекта \"Реверберация\""));
 
-  Label1 = new QLabel(QStringLiteral("Амплитуда исходного сигнала:"), this);
-  Label2 = new QLabel(QStringLiteral("Амплитуда ранних отражений:"), this);
-  Label3 = new QLabel(QStringLiteral("Амплитуда хвоста реверберации:"), this);
+  Label1 = new QLabel(QString::fromUtf8(FindDescription(11, "DryLevel")->Caption), this);
+  Label2 = new QLabel(QString::fromUtf8(FindDescription(11, "EarlyLevel")->Caption), this);
+  Label3 = new QLabel(QString::fromUtf8(FindDescription(11, "ReverbLevel")->Caption), this);
+  const int MinTimeMs = static_cast<int>(timeDescription.Minimum);
+  const int MaxTimeMs = static_cast<int>(timeDescription.Maximum);
+  const int MinLines = static_cast<int>(linesDescription.Minimum);
+  const int MaxLines = static_cast<int>(linesDescription.Maximum);
   TrackBar1 = NewTrackBar(Qt::Vertical, 0, MaxLevelPosition, 2);
   TrackBar2 = NewTrackBar(Qt::Vertical, 0, MaxLevelPosition, 2);
   TrackBar3 = NewTrackBar(Qt::Vertical, 0, MaxLevelPosition, 2);
@@ -41,10 +43,10 @@ TReverbDlg::TReverbDlg(QWidget* parent) : TParameterDialog(parent) {
   Level2 = new QLabel(LevelText(0), this);
   Level3 = new QLabel(LevelText(0), this);
   TrackBar4 = NewTrackBar(Qt::Vertical, MinTimeMs, MaxTimeMs, 200);
-  ReverbTimeLabel = new QLabel(QStringLiteral("Время реверберации (мс):"), this);
+  ReverbTimeLabel = new QLabel(QString::fromUtf8(timeDescription.Caption), this);
   ReverbTimeEdit = NewNumberEdit(5);
   ReverbTimeLabel->setBuddy(ReverbTimeEdit);
-  DelayLinesLabel = new QLabel(QStringLiteral("Количество линий задержки:"), this);
+  DelayLinesLabel = new QLabel(QString::fromUtf8(linesDescription.Caption), this);
   UpDown1 = new TUpDown(this);
   UpDown1->setRange(MinLines, MaxLines);
   UpDown1->setWrapping(false);
@@ -177,22 +179,22 @@ bool TReverbDlg::ApplyTyped() {
     return false;
   }
   ApplyMovedBars();
-  const std::optional<int> timeMs = TypedInteger(*ReverbTimeEdit, MsgEnterTime);
-  if (!timeMs) {
+  const TParameterDescription& d = timeDescription;
+  if (!FilledIn(*ReverbTimeEdit, d)) {
     return false;
   }
-  if (*timeMs < MinTimeMs || *timeMs > MaxTimeMs) {
-    ShowError(QString::fromUtf8(MsgTimeRange));
+  const std::optional<double> timeMs = TypedValue(*ReverbTimeEdit, d, d.Minimum, d.Maximum);
+  if (!timeMs || !InRange(*timeMs, d, d.Minimum, d.Maximum)) {
     return false;
   }
   WriteAndApply([&] {
     for (int i = 0; i < LevelCount; ++i) {
       *levels[i] = DbToAmplitude(-levelBars[i]->value());
     }
-    *reverbTime = *timeMs;
+    *reverbTime = static_cast<int32_t>(*timeMs);
     *delayLines = UpDown1->value();
   });
-  TrackBar4->setValue(*timeMs); // finds ReverbTime equal: nothing more is applied
+  TrackBar4->setValue(static_cast<int>(*timeMs)); // finds ReverbTime equal: nothing more is applied
   ApplyBtn->setEnabled(false);
   return true;
 }

@@ -61,6 +61,9 @@ private:
   void TrackBar4Change();
   // Validates the typed values and writes them with Apply; false (after the error box) if refused.
   bool ApplyTyped();
+
+  const TParameterDescription& timeDescription;
+  const TParameterDescription& linesDescription;
   void OKBtnClick();
 
   std::array<QSlider*, LevelCount> levelBars{};

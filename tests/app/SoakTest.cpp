@@ -299,9 +299,9 @@ TSettingsFiles MakeSettingsFiles(const fs::path& dir, std::mt19937& random) {
     SaveChainFile(chain, files.Chains.back());
   }
   {
-    // One echo, then a record of type 2 (no class), with a valid checksum.
-    std::vector<uint8_t> payload = {2,   0, 0, 0, 9,    0, 0, 0, 9, 0, 0, 0,
-                                    100, 0, 0, 0, 0xE8, 3, 0, 0, 2, 0, 0, 0};
+    // One echo, then a record of type 16 (outside the catalogue), with a valid checksum.
+    std::vector<uint8_t> payload = {2,   0, 0, 0, 9,    0, 0, 0, 9,  0, 0, 0,
+                                    100, 0, 0, 0, 0xE8, 3, 0, 0, 16, 0, 0, 0};
     payload.insert(payload.end(), 16, 1);
     uint16_t sum = 0;
     for (const uint8_t b : payload) {

@@ -18,7 +18,8 @@
 namespace {
 
 constexpr int32_t Rate = 44100;
-constexpr int32_t Types[] = {0, 1, 4, 9, 11};
+// The first five are edited by their slot below; the others run along, a full chain of every type.
+constexpr int32_t Types[] = {0, 1, 4, 9, 11, 2, 3, 5, 6, 7, 8, 10, 12, 13, 14, 15};
 
 // The same filters, run sequentially channel-major; disabling clears the state as the chain does.
 class TSequentialChain {

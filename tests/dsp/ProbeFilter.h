@@ -18,8 +18,15 @@ public:
       : TFilter(sampleRate), id(id), log(log) {
     type = 3;
     Update();
-    AddParameter(&Gain, sizeof Gain, "Gain");
-    AddParameter(&Length, sizeof Length, "Length");
+    static constexpr TParameterDescription GainDescription{.Name = "Gain",
+                                                           .Storage = TStorage::Double,
+                                                           .Minimum = -Unbounded,
+                                                           .Maximum = Unbounded,
+                                                           .Default = 1};
+    static constexpr TParameterDescription LengthDescription{
+        .Name = "Length", .Minimum = 1, .Maximum = 64, .Default = 4};
+    AddParameter(&Gain, GainDescription);
+    AddParameter(&Length, LengthDescription);
   }
   void Process(ChannelBlock& block, int channel) override {
     if (log != nullptr) {
@@ -38,7 +45,6 @@ public:
     ++updates;
     SetStateLength(Length);
   }
-  bool ParametersValid() const override { return std::isfinite(Gain) && Length >= 1 && Length <= 64; }
 
   double Gain = 1.0;
   int32_t Length = 4;

@@ -99,29 +99,49 @@ TEST_F(SettingsFiles, FilterRoundTripRestoresParametersIntoAnotherFilter) {
   EXPECT_EQ(other->StateLength(), 11025);
 }
 
-TEST_F(SettingsFiles, ChainRoundTripKeepsOrderParametersAndFlags) {
+TEST_F(SettingsFiles, ChainAndFilterFilesOfEveryTypeRoundTripOrderParametersAndFlags) {
   TFilterList chain(48000);
-  for (int type : {0, 1, 4, 9, 11}) {
+  for (int type = 0; type < FilterTypeCount; ++type) {
     chain.Add(CreateFilter(type, 48000));
   }
   *static_cast<int32_t*>(chain.Item(0)->FindParameter("fc")) = 3000;
-  chain.Item(0)->Apply();
-  static_cast<double*>(chain.Item(2)->FindParameter("Gain"))[7] = 0.25;
-  chain.Item(2)->Apply();
+  static_cast<double*>(chain.Item(4)->FindParameter("Gain"))[7] = 0.25;
+  *static_cast<double*>(chain.Item(5)->FindParameter("Q")) = 2.5;
+  *static_cast<int32_t*>(chain.Item(6)->FindParameter("Order")) = 7;
+  *static_cast<double*>(chain.Item(14)->FindParameter("Freq")) = 1234.56;
+  for (int i = 0; i < FilterTypeCount; ++i) {
+    chain.Item(i)->Apply();
+  }
   chain.SetEnabled(3, false);
+  chain.SetEnabled(12, false);
   SaveChainFile(chain, Path("all.lst"));
 
   TFilterList loaded(48000);
   loaded.Add(CreateFilter(9, 48000));
   LoadChainFile(loaded, Path("all.lst"));
-  ASSERT_EQ(loaded.Count(), 5);
-  const int types[] = {0, 1, 4, 9, 11};
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(loaded.Item(i)->Type(), types[i]);
-    EXPECT_EQ(loaded.IsEnabled(i), i != 3);
+  ASSERT_EQ(loaded.Count(), FilterTypeCount);
+  for (int i = 0; i < FilterTypeCount; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(loaded.Item(i)->Type(), i);
+    EXPECT_EQ(loaded.IsEnabled(i), i != 3 && i != 12);
+    TMemoryWriter saved, read;
+    chain.Item(i)->Save(saved);
+    loaded.Item(i)->Save(read);
+    EXPECT_EQ(read.Bytes(), saved.Bytes());
+
+    // One filter's file into a fresh filter of its type, and refused by the next type.
+    const std::string file = Path("f" + std::to_string(i) + ".flt");
+    SaveFilterFile(*chain.Item(i), file);
+    auto fresh = CreateFilter(i, 48000);
+    LoadFilterFile(*fresh, file);
+    TMemoryWriter again;
+    fresh->Save(again);
+    EXPECT_EQ(again.Bytes(), saved.Bytes());
+    auto other = CreateFilter((i + 1) % FilterTypeCount, 48000);
+    EXPECT_EQ(MessageOf([&] { LoadFilterFile(*other, file); }), "Неверный формат файла!");
   }
   EXPECT_EQ(*static_cast<int32_t*>(loaded.Item(0)->FindParameter("fc")), 3000);
-  EXPECT_EQ(static_cast<double*>(loaded.Item(2)->FindParameter("Gain"))[7], 0.25);
+  EXPECT_EQ(static_cast<double*>(loaded.Item(4)->FindParameter("Gain"))[7], 0.25);
 }
 
 TEST_F(SettingsFiles, AnyChangedByteFailsTheChecksum) {
@@ -190,12 +210,12 @@ TEST_F(SettingsFiles, AChainFileOfNoFiltersEmptiesTheChain) {
 TEST_F(SettingsFiles, AFilterTypeWithNoClassRefusesTheFileAndLeavesNoFilter) {
   TFilterList chain(44100);
   chain.Add(CreateFilter(9, 44100));
-  // The second filter has type 2, which has no class.
+  // The second filter has type 16, which is outside the catalogue.
   std::vector<uint8_t> unknown;
   AppendU32(unknown, 2);
   AddFilter(unknown, 9, EchoRecord());
-  AppendU32(unknown, 2);
-  AppendU32(unknown, 2);
+  AppendU32(unknown, 16);
+  AppendU32(unknown, 16);
   unknown.insert(unknown.end(), 16, 1);
   WriteBytes(Path("unknown.lst"), WithChecksum(unknown));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("unknown.lst")); }), "Неверный формат файла!");

@@ -10,7 +10,11 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <mutex>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace sonotest {
@@ -73,7 +77,21 @@ inline double SineAmplitude(const std::vector<float>& x, size_t from, size_t to)
   return std::sqrt(2.0 * sum / static_cast<double>(to - from));
 }
 
-// Runs a whole signal through one channel of a filter in blocks of the given lengths (repeated).
+// Amplitude of the component of x[from, to) at `frequency` (correlation with a sine and a cosine);
+// exact for a sine of a whole number of periods in the stretch.
+inline double AmplitudeAt(const std::vector<float>& x, size_t from, size_t to, double frequency,
+                          int sampleRate) {
+  double re = 0.0, im = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    const double phase = TwoPi * frequency * static_cast<double>(i) / sampleRate;
+    re += x[i] * std::cos(phase);
+    im += x[i] * std::sin(phase);
+  }
+  return 2.0 * std::hypot(re, im) / static_cast<double>(to - from);
+}
+
+// Runs a whole signal through one channel of a filter in blocks of the given lengths (repeated), as
+// samples of a 16-bit format.
 inline void ProcessInBlocks(TFilter& filter, std::vector<float>& x, const std::vector<int32_t>& blockLengths,
                             int channel = 0) {
   size_t at = 0;
@@ -82,12 +100,26 @@ inline void ProcessInBlocks(TFilter& filter, std::vector<float>& x, const std::v
     const auto frames = static_cast<int32_t>(
         std::min<size_t>(static_cast<size_t>(blockLengths[which % blockLengths.size()]), x.size() - at));
     ChannelBlock block;
+    block.Format.wBitsPerSample = 16;
     block.Samples = x.data() + at;
     block.Frames = frames;
     filter.Process(block, channel);
     at += static_cast<size_t>(frames);
     ++which;
   }
+}
+
+// Writes parameters by name (through their descriptions) and applies them, as a dialog does.
+inline void SetParameters(TFilter& filter, std::initializer_list<std::pair<const char*, double>> values) {
+  const std::lock_guard guard(filter.Lock());
+  for (const auto& [name, value] : values) {
+    for (int i = 0; i < filter.ParameterCount(); ++i) {
+      if (std::strcmp(filter.Parameter(i).Name, name) == 0) {
+        SetValueAt(*filter.Parameter(i).Description, filter.Parameter(i).Storage, value);
+      }
+    }
+  }
+  filter.Apply();
 }
 
 inline double MaxAbsDifference(const std::vector<float>& a, const std::vector<double>& b, size_t from,

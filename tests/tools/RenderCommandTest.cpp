@@ -59,13 +59,16 @@ TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
 }
 
 TEST_F(RenderCommand, PrintShowsEachSlotWithItsParametersInTableOrder) {
-  const auto run =
-      Run("--add 0:FC=2000,kernelsize=256 --add 11:DelayLines=3,DryLevel=0.5 --disable 1 --print");
+  const auto run = Run("--add 0:FC=2000,kernelsize=256 --add 11:DelayLines=3,DryLevel=0.5 --disable 1 "
+                       "--add 5:kind=4,Freq=250.5,GainDb=-3 --add 2:UpperFreq=100,LowerFreq=50 --print");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "0\tФильтр нижних частот\ton\tfc=2000\tWindowType=0\tKernelSize=256\n"
-            "1\tЭффект \"Реверберация\"\toff\tDryLevel=0.5\tEarlyLevel=1\tReverbLevel=0.09999999999999994\t"
-            "ReverbTime=500\tDelayLines=3\n");
+  EXPECT_EQ(
+      run.out,
+      "0\tФильтр нижних частот\ton\tfc=2000\tWindowType=0\tKernelSize=256\n"
+      "1\tЭффект \"Реверберация\"\toff\tDryLevel=0.5\tEarlyLevel=1\tReverbLevel=0.09999999999999994\t"
+      "ReverbTime=500\tDelayLines=3\n"
+      "2\tБИХ-фильтр\ton\tKind=4\tFreq=250.5\tQ=0.707\tGainDb=-3\n"
+      "3\tПолосовой пропускающий фильтр\ton\tLowerFreq=50\tUpperFreq=100\tWindowType=0\tKernelSize=512\n");
 }
 
 TEST_F(RenderCommand, SavedChainsAndFiltersLoadBack) {
@@ -110,8 +113,21 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "Не задано ни входа, ни действий с цепочкой"},
       {"--bogus", "Неизвестный параметр: --bogus"},
-      {"--add 2", "Для типа фильтра 2 нет реализации; реализованы типы 0, 1, 4, 9, 11"},
-      {"--add x", "Тип фильтра для --add должен быть одним из 0, 1, 4, 9, 11: x"},
+      {"--add 16", "Тип фильтра для --add должен быть от 0 до 15: 16"},
+      {"--add x", "Тип фильтра для --add должен быть от 0 до 15: x"},
+      {"--add 5:Kind=7",
+       "Значение вне допустимого диапазона: Kind=7 (допустимо: 0 (нижних частот), 1 (верхних "
+       "частот), 2 (полосовой), 3 (режекторный), 4 (пиковый), 5 (полка НЧ) или 6 (полка ВЧ))"},
+      {"--add 5:Freq=19845.5",
+       "Значение вне допустимого диапазона: Freq=19845.5 (допустимо: от 10 до 19845 Гц "
+       "(0,45 частоты дискретизации))"},
+      {"--add 2:LowerFreq=5000",
+       "Значение вне допустимого диапазона: UpperFreq=3400 (допустимо: от 5000 до 22050 "
+       "Гц (половина частоты дискретизации))"},
+      {"--add 15:Semitones=-12.01",
+       "Значение вне допустимого диапазона: Semitones=-12.01 (допустимо: от -12 до 12 полутонов)"},
+      {"--add 7:Length=1500.5", "Неверное значение параметра Length: 1500.5 (ожидается целое число)"},
+      {"--add 12:LevelDb=1e", "Неверное значение параметра LevelDb: 1e (ожидается число)"},
       {"--add 0:Nope=1", "Неизвестный параметр фильтра «Фильтр нижних частот»: Nope; его параметры: fc, "
                          "WindowType, KernelSize"},
       {"--add 11:Wet=1",

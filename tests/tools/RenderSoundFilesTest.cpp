@@ -171,7 +171,7 @@ TEST_F(RenderSoundFiles, QuietAndTheJsonSummaryServeABatchDriver) {
 
 TEST_F(RenderSoundFiles, TheReadmesFolderRecipeRendersEveryFileOnTwoJobs) {
   // The recipe as the README shows it: the first sh block after its heading.
-  std::ifstream readme(SONOLAB_TEST_SOURCE_DIR "/README.md");
+  std::ifstream readme(SONOLAB_SOURCE_DIR "/README.md");
   std::string line, recipe;
   bool heading = false, inBlock = false;
   while (std::getline(readme, line)) {

@@ -187,7 +187,8 @@ TEST_F(ProcessingWindow, ButtonsFollowTheSelectionAfterUpDownAndDeleteAndTheList
   EXPECT_EQ(ChainButtons(*form), std::vector<bool>(8, false));
 }
 
-TEST_F(ProcessingWindow, InsertAddsAFilterDeleteWithoutASelectionDoesNothingAndAChebyshevFilterIsNotAdded) {
+TEST_F(ProcessingWindow,
+       InsertAddsAFilterDeleteWithoutASelectionDoesNothingAndEveryCatalogueEntryAddsItsFilter) {
   TProgram program;
   TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
   ASSERT_NE(form, nullptr);
@@ -208,9 +209,17 @@ TEST_F(ProcessingWindow, InsertAddsAFilterDeleteWithoutASelectionDoesNothingAndA
   QTest::keyClick(form->FilterListBox, Qt::Key_Delete);
   EXPECT_EQ(form->ChainList()->Count(), 0);
 
-  AddFilterThroughDialogs(*form, 6); // "Фильтр Чебышева" has no class
-  EXPECT_EQ(form->ChainList()->Count(), 0);
-  EXPECT_EQ(form->FilterListBox->count(), 0);
+  // The selection offers nothing that does nothing: each entry adds its filter, through its dialog.
+  std::vector<QString> names;
+  for (int type = 0; type < FilterTypeCount; ++type) {
+    AddFilterThroughDialogs(*form, type);
+    names.push_back(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(type)]));
+  }
+  ASSERT_EQ(form->ChainList()->Count(), FilterTypeCount);
+  for (int i = 0; i < FilterTypeCount; ++i) {
+    EXPECT_EQ(form->ChainList()->Item(i)->Type(), i);
+  }
+  EXPECT_EQ(ListTexts(*form->FilterListBox), names);
   EXPECT_FALSE(QApplication::activeModalWidget());
 }
 
@@ -263,9 +272,9 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
     const char* message;
     std::vector<QString> list; // after the load
   };
-  // A chain whose second filter has type 2 (no class), with a valid checksum.
-  std::vector<uint8_t> unknown = {2,   0, 0, 0, 9,    0, 0, 0, 9, 0, 0, 0,
-                                  100, 0, 0, 0, 0xE8, 3, 0, 0, 2, 0, 0, 0};
+  // A chain whose second filter has type 16 (outside the catalogue), with a valid checksum.
+  std::vector<uint8_t> unknown = {2,   0, 0, 0, 9,    0, 0, 0, 9,  0, 0, 0,
+                                  100, 0, 0, 0, 0xE8, 3, 0, 0, 16, 0, 0, 0};
   unknown.resize(unknown.size() + 16, 1);
   uint16_t sum = 0;
   for (uint8_t b : unknown) {

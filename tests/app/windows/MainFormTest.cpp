@@ -88,9 +88,9 @@ TEST(MainWindow, TheStartUpMakesEachFormOnceInItsOrder) {
       order.push_back(child->metaObject()->className());
     }
   }
-  EXPECT_EQ(order,
-            (std::vector<std::string>{"TSelectDevicesDlg", "TSelectFilterDialog", "TLHPassFilterDlg",
-                                      "TEchoDlg", "TReverbDlg", "TMultiBandFilterDlg", "TDevParamDlg"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"TSelectDevicesDlg", "TSelectFilterDialog", "TLHPassFilterDlg",
+                                             "TEchoDlg", "TReverbDlg", "TMultiBandFilterDlg",
+                                             "TDescribedFilterDlg", "TDevParamDlg"}));
 }
 
 TEST(MainWindow, CancellingTheDeviceDialogCreatesNoWindow) {

@@ -6,6 +6,7 @@
 // Threads: the test thread (Qt's GUI thread), except where a test says otherwise.
 
 #include "dsp/Filter.h"
+#include "filters/dialogs/DescribedFilterDlg.h"
 #include "filters/dialogs/EchoDlg.h"
 #include "filters/dialogs/EditFilter.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
@@ -34,10 +35,10 @@ public:
   std::atomic<int> Updates{0};
 };
 
-// A filter of a type that has no dialog (by default the band-pass's index, which has no class).
+// A filter of a type that has no dialog (by default an index outside the catalogue).
 class TNoDialogFilter : public TFilter {
 public:
-  explicit TNoDialogFilter(int32_t sampleRate) : TFilter(sampleRate) { type = 2; }
+  explicit TNoDialogFilter(int32_t sampleRate) : TFilter(sampleRate) { type = 16; }
   void SetType(int32_t t) { type = t; }
   void Process(ChannelBlock&, int) override {}
   void Update() override { ++Updates; }
@@ -51,7 +52,8 @@ struct TDialogs {
   TEchoDlg Echo;
   TReverbDlg Reverb;
   TMultiBandFilterDlg MultiBand;
-  TFilterDialogs Set() { return {&LHPass, &Echo, &Reverb, &MultiBand}; }
+  TDescribedFilterDlg Described;
+  TFilterDialogs Set() { return {&LHPass, &Echo, &Reverb, &MultiBand, &Described}; }
 };
 
 // Released by the program's test environment before the application.

@@ -87,7 +87,6 @@ TEST(ReverbDialog, ANewEffectShowsItsLevelsTimeAndLinesAndNothingIsApplied) {
   EXPECT_EQ(d.DelayLinesEdit->text(), "12");
   EXPECT_TRUE(d.DelayLinesEdit->isReadOnly());
   EXPECT_EQ(d.DelayLinesEdit->maxLength(), 2);
-  EXPECT_EQ(d.ReverbTimeEdit->maxLength(), 5);
   EXPECT_FALSE(d.ApplyBtn->isEnabled());
   EXPECT_EQ(filter.Updates, 0);
   Close(d);
@@ -186,14 +185,13 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   TCounting<TReverberation> filter(44100);
   ShowOn(d, filter);
   const QString range = "Время реверберации должно быть в пределах от 10 до 10000 мс.";
-  for (const char* text : {"9", "10001", "0"}) {
+  // A text that is not a whole number is refused as a value outside the range, as typed.
+  for (const char* text : {"9", "10001", "0", "5e2", "500.5", "500,0", "5OO"}) {
     d.ReverbTimeEdit->setText(text);
     EXPECT_EQ(BoxesAfterApply(d), QStringList{range}) << text;
   }
   d.ReverbTimeEdit->clear();
   EXPECT_EQ(BoxesAfterApply(d), QStringList{"Введите время реверберации"});
-  d.ReverbTimeEdit->setText("5e2");
-  EXPECT_EQ(BoxesAfterApply(d), QStringList{"\"5e2\" не является целым числом"});
   EXPECT_TRUE(d.isVisible());
   EXPECT_EQ(filter.ReverbTime, 500);
   EXPECT_EQ(filter.Updates, 0);

@@ -1,10 +1,20 @@
 // The type list and EditFilter's choice of dialog, on the real dialogs and real filters.
 
 #include "DialogFixtures.h"
+#include "filters/AmplitudeModulation.h"
+#include "filters/BandPassFilter.h"
+#include "filters/ChebyshevFilter.h"
+#include "filters/Chorus.h"
+#include "filters/DCRemoval.h"
 #include "filters/Echo.h"
+#include "filters/IIRFilter.h"
 #include "filters/LowPassFilter.h"
+#include "filters/MovingAverage.h"
 #include "filters/MultiBandFilter.h"
+#include "filters/Noise.h"
+#include "filters/PitchShift.h"
 #include "filters/Reverberation.h"
+#include "filters/Synthesis.h"
 #include "support/QtDialogs.h"
 
 #include <QLabel>
@@ -125,6 +135,21 @@ TEST(EditFilter, EachTypeGetsItsDialogOnTheFilterAndOKAppliesOnceMoreWhileCancel
   cases.back().Filter = std::move(echo);
   cases.push_back({nullptr, counter(reverb.get()), &d.Reverb, d.Reverb.OKBtn, 2});
   cases.back().Filter = std::move(reverb);
+  const auto described = [&](auto filter) {
+    cases.push_back({nullptr, counter(filter.get()), &d.Described, d.Described.OKBtn, 2});
+    cases.back().Filter = std::move(filter);
+  };
+  described(std::make_unique<TCounting<TBandPassFilter>>(44100));
+  described(std::make_unique<TCounting<TBandStopFilter>>(44100));
+  described(std::make_unique<TCounting<TIIRFilter>>(44100));
+  described(std::make_unique<TCounting<TChebyshevFilter>>(44100));
+  described(std::make_unique<TCounting<TMovingAverage>>(44100));
+  described(std::make_unique<TCounting<TDCRemoval>>(44100));
+  described(std::make_unique<TCounting<TChorus>>(44100));
+  described(std::make_unique<TCounting<TNoise>>(44100));
+  described(std::make_unique<TCounting<TAmplitudeModulation>>(44100));
+  described(std::make_unique<TCounting<TSynthesis>>(44100));
+  described(std::make_unique<TCounting<TPitchShift>>(44100));
 
   for (TCase& c : cases) {
     SCOPED_TRACE(c.Filter->Type());
@@ -152,9 +177,9 @@ TEST(EditFilter, EachTypeGetsItsDialogOnTheFilterAndOKAppliesOnceMoreWhileCancel
   EXPECT_EQ(shownCutOff, "3000");
 }
 
-TEST(EditFilter, ATypeWithoutADialogShowsNothingAndIsNotApplied) {
+TEST(EditFilter, ATypeOutsideTheCatalogueShowsNothingAndIsNotApplied) {
   Dialogs();
-  for (int32_t type : {2, 3, 5, 6, 7, 8, 10, 12, 13, 14, 15}) {
+  for (int32_t type : {-1, 16}) {
     TNoDialogFilter filter(44100);
     filter.SetType(type);
     EXPECT_EQ(EditWith(filter, [](QDialog& dialog) { dialog.reject(); }), nullptr) << type;

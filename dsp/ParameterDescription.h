@@ -1,0 +1,70 @@
+#pragma once
+// TParameterDescription: everything the program knows about one filter parameter, written once beside
+// the filter that owns it: how it is stored, its unit, the values the filter accepts (fixed, or up to a
+// fraction of the sample rate), its default, and its text forms (the dialog's caption and messages, the
+// digits a dialog shows). The filter's validation, the dialogs, the command line and the README's table
+// of ranges all read it.
+//
+// Plain constant data: every description is a namespace-scope constant of its filter's file, and a
+// filter's parameter table points at them. Any thread.
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+enum class TStorage : uint8_t { Int32, Double };
+enum class TUnit : uint8_t { None, Hertz, Milliseconds, Decibels, Percent, Samples, Semitones };
+// Which values of the range are allowed: all of it, its powers of two, or the indices of Choices.
+enum class TValueSet : uint8_t { Range, PowerOfTwo, Choice };
+// How a dialog's track bar spans the range; None: an edit without a bar.
+enum class TTrackScale : uint8_t { Linear, Logarithmic, None };
+
+struct TParameterDescription {
+  static constexpr int MaxChoices = 8;
+
+  const char* Name = ""; // the registration name, at most 15 characters
+  TStorage Storage = TStorage::Int32;
+  int32_t Count = 1; // values of that type one after another ("Gain": 20)
+  TUnit Unit = TUnit::None;
+  TValueSet Set = TValueSet::Range;
+  double Minimum = 0.0;
+  double Maximum = 0.0;      // inclusive; infinity: no upper bound, any finite value
+  double RateFraction = 0.0; // > 0: the upper bound is trunc(fs * RateFraction) instead
+  double Default = 0.0;
+  int32_t Decimals = 0; // digits after the separator in a dialog's text (0: whole numbers)
+  TTrackScale Bar = TTrackScale::Linear;
+  std::array<const char*, MaxChoices> Choices{}; // Set == Choice: the names of values 0, 1, ...
+  bool OtherValuesMeanLast = false;              // a file may hold any value, which reads as the last choice
+  const char* AtLeast = nullptr;      // a parameter of the same filter (by name) this one may not be below
+  const char* Caption = "";           // a dialog's label
+  const char* RangeMessage = "";      // a dialog's refusal: %1 the lower bound, %2 the upper
+  const char* EmptyMessage = nullptr; // a dialog's refusal of an empty field; RangeMessage if null
+  const char* Summary = "";           // one line in English for the README's table
+};
+
+inline constexpr double Unbounded = std::numeric_limits<double>::infinity();
+
+// Bytes of the parameter's storage.
+int32_t StorageSize(const TParameterDescription& d);
+int ChoiceCount(const TParameterDescription& d);
+// The upper bound at sample rate fs.
+double UpperBound(const TParameterDescription& d, int32_t sampleRate);
+// Whether one value is one the command line and the dialogs offer; Accepted also takes what a file
+// may hold (any value of a choice whose other values mean the last one).
+bool Offered(const TParameterDescription& d, double value, int32_t sampleRate);
+bool Accepted(const TParameterDescription& d, double value, int32_t sampleRate);
+
+// Value k of the parameter's storage, and its replacement.
+double ValueAt(const TParameterDescription& d, const void* storage, int32_t k = 0);
+void SetValueAt(const TParameterDescription& d, void* storage, double value, int32_t k = 0);
+
+// "Гц", "мс", ...; empty without a unit.
+const char* UnitText(TUnit unit);
+// The allowed values in words for a usage error at rate fs: "от 1 до 1000 мс", "степень двойки от 8
+// до 1024", "0 (окно Хэмминга) или 1 (окно Блэкмана)", "конечное число от 0", ...; `lowest`, when
+// given, replaces the minimum (the value of the parameter named by AtLeast).
+std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double lowest = -Unbounded);
+// A number as the command line takes it: whole numbers without a point, others in their shortest
+// exact form ("0.707", "1000000").
+std::string PlainNumber(double value);

@@ -1,0 +1,44 @@
+#pragma once
+// TAmplitudeModulation (type 13): the signal's level follows a sine (tremolo).
+//
+//   y[n] = x[n] * (1 - d/2 + d/2 cos(2 pi f n / fs))
+//
+// The gain swings between 1 and 1 - d, so a sine of frequency F comes out with side bands at F - f and
+// F + f, each d/4 / (1 - d/2) of the carrier. "Freq" f in Hz (0.1..1000), "Depth" d in % (0..100).
+// The sine's phase runs on across blocks and through a change of frequency (taken at the next 256-sample
+// stretch); a change of depth glides over RampFrames samples.
+//
+// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
+// two threads; each touches only its own phase and depth); Update runs under the same lock on the
+// user-interface thread (Apply, Load) or in the constructor.
+
+#include "dsp/Filter.h"
+#include "filters/Ramp.h"
+
+#include <array>
+#include <cstdint>
+
+class TAmplitudeModulation : public TFilter {
+public:
+  explicit TAmplitudeModulation(int32_t sampleRate);
+
+  void ClearState() override;
+  void Process(ChannelBlock& block, int channel) override;
+  void Update() override;
+
+  double Freq = 5.0;
+  double Depth = 50.0;
+
+private:
+  // The sine is computed exactly every 256 samples of the stream (whatever the blocks) and turned by
+  // a rotation in between.
+  struct TChannel {
+    double Phase = 0.0; // at the start of the next stretch, in turns
+    double Cos = 1.0, Sin = 0.0;
+    double RotateCos = 1.0, RotateSin = 0.0;
+    int32_t StretchLeft = 0; // samples of the stretch still to come
+    TRamp Depth;             // 0..1
+    bool Playing = false;
+  };
+  std::array<TChannel, 2> channels{};
+};

@@ -1,0 +1,54 @@
+#include "filters/DCRemoval.h"
+
+#include "filters/Ramp.h"
+#include "filters/Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr TParameterDescription CutoffDescription{.Name = "fc",
+                                                  .Unit = TUnit::Hertz,
+                                                  .Minimum = 1,
+                                                  .Maximum = 200,
+                                                  .Default = 10,
+                                                  .Bar = TTrackScale::Logarithmic,
+                                                  .Caption = "Частота среза (Гц):",
+                                                  .RangeMessage =
+                                                      "Частота среза должна быть в пределах от %1 до %2 Гц",
+                                                  .Summary = "cut-off of the first-order high-pass"};
+
+} // namespace
+
+TDCRemoval::TDCRemoval(int32_t sampleRate) : TFilter(sampleRate) {
+  type = 8;
+  fc = static_cast<int32_t>(CutoffDescription.Default);
+  Update();
+  AddParameter(&fc, CutoffDescription);
+}
+
+void TDCRemoval::ClearState() {
+  TFilter::ClearState();
+  const std::lock_guard guard(Lock());
+  cascade.Clear();
+}
+
+void TDCRemoval::Update() {
+  const std::lock_guard guard(Lock());
+  // A cut-off at or above half the rate (a rate below 400 Hz) is held just under it.
+  const double k = std::tan(Pi * std::min(static_cast<double>(fc) / SampleRate(), 0.49));
+  const double r = (1.0 - k) / (1.0 + k);
+  const double g = (1.0 + r) / 2.0;
+  TBiquad section;
+  section.b0 = g, section.b1 = -g, section.a1 = -r;
+  if (cascade.SectionCount() == 1 && cascade.Section(0).b0 == g && cascade.Section(0).a1 == -r) {
+    return;
+  }
+  cascade.Design({section}, 1, RampFrames(SampleRate()));
+}
+
+void TDCRemoval::Process(ChannelBlock& block, int channel) {
+  cascade.Process(block.Samples, block.Frames, channel);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// TMovingAverage (type 7): the mean of the last L input samples.
+//
+//   y[n] = (x[n] + x[n-1] + ... + x[n-L+1]) / L
+//
+// A running sum over a history line per channel; the sum is formed anew from the line every time the
+// write position wraps, so rounding never accumulates. Parameter: "Length", L in samples (1..4096).
+// A new length on a playing channel crosses from the old mean to the new one over RampFrames samples
+// (both are read from the same history), so the output does not jump.
+//
+// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
+// two threads; each touches only its own line, sums and position); Update runs under the same lock on
+// the user-interface thread (Apply, Load) or in the constructor.
+
+#include "dsp/Filter.h"
+#include "filters/Ramp.h"
+
+#include <array>
+#include <cstdint>
+
+class TMovingAverage : public TFilter {
+public:
+  static constexpr int32_t MaxLength = 4096;
+
+  explicit TMovingAverage(int32_t sampleRate);
+
+  void ClearState() override;
+  void Process(ChannelBlock& block, int channel) override;
+  void Update() override;
+
+  int32_t Length = 16;
+
+private:
+  struct TChannel {
+    int32_t Position = 0;   // next slot of the history line to write
+    double Sum = 0.0;       // of the last `Taps` samples
+    int32_t Taps = 16;      // the length this channel averages over
+    double FadingSum = 0.0; // of the last `FadingTaps` samples, while crossing from that length
+    int32_t FadingTaps = 0;
+    TRamp Weight; // of the new mean against the old: 0 to 1 while crossing
+    bool Playing = false;
+  };
+  void Restart(TChannel& c, int32_t taps);
+
+  std::array<TChannel, 2> channels{};
+};
