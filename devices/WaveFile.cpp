@@ -340,6 +340,7 @@ void TWAVEFileRecordingDevice::ParseHeader() {
           seekable ? size == 0 || size == 0xFFFFFFFFu ||
                          (::fstat(fd, &st) == 0 && position + size > static_cast<uint64_t>(st.st_size))
                    : size == 0 || size >= UnknownStreamLength;
+      dataStart = position;
       dataEnd = unknown ? ToEndOfFile : position + size;
       totalFrames = unknown ? -1 : static_cast<int64_t>(size / static_cast<uint32_t>(fileFrameBytes));
       return;
@@ -397,6 +398,15 @@ void TWAVEFileRecordingDevice::Read() {
     return;
   }
   RaiseNotice(EndOfFile);
+}
+
+void TWAVEFileRecordingDevice::Rewind() {
+  if (!CanRewind()) {
+    return;
+  }
+  position = dataStart;
+  samplesEnded = false;
+  tailLeft = tailFrames;
 }
 
 // ---- Writer ----------------------------------------------------------------------------------

@@ -58,6 +58,10 @@ public:
   // Silences the block and reads the next one: a whole block, or the frames that are left (a short
   // block); then the tail; then the notice "Достигнут конец файла".
   void Read() override;
+  // An open file can start over; standard input cannot.
+  bool CanRewind() const override { return fd >= 0 && seekable; }
+  // Back to the first frame of the samples, with the tail to come again.
+  void Rewind() override;
 
   // After Open: what the file holds, and whether Read converts it to 16 bits.
   const TWaveFileFormat& FileFormat() const { return fileFormat; }
@@ -77,8 +81,9 @@ private:
   int fd = -1;
   bool ownsFd = false;
   bool seekable = false;
-  uint64_t position = 0; // offset of the next byte read
-  uint64_t dataEnd = 0;  // end of the samples; UINT64_MAX reads to the end of the file
+  uint64_t position = 0;  // offset of the next byte read
+  uint64_t dataStart = 0; // offset of the first sample byte
+  uint64_t dataEnd = 0;   // end of the samples; UINT64_MAX reads to the end of the file
   TWaveFileFormat fileFormat;
   int32_t fileFrameBytes = 1;
   int64_t totalFrames = -1;
