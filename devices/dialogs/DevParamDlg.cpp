@@ -1,12 +1,14 @@
 #include "devices/dialogs/DevParamDlg.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
 #include "devices/dialogs/DialogLayout.h"
 #include "devices/dialogs/FileDialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,16 +20,6 @@
 namespace {
 
 constexpr const char* WaveFileFilter = "Файлы формата WAVE (*.wav)|*.wav|Все файлы (*.*)|*.*";
-
-std::string DeviceFileName(const TAudioDevice& device) {
-  if (const auto* reader = dynamic_cast<const TWAVEFileRecordingDevice*>(&device)) {
-    return reader->FileName();
-  }
-  if (const auto* writer = dynamic_cast<const TWAVEFilePlaybackDevice*>(&device)) {
-    return writer->FileName();
-  }
-  return {};
-}
 
 void SetDeviceFileName(TAudioDevice& device, const std::string& name) {
   if (auto* reader = dynamic_cast<TWAVEFileRecordingDevice*>(&device)) {
@@ -103,6 +95,7 @@ void TDevParamDlg::showEvent(QShowEvent* event) {
 }
 
 void TDevParamDlg::FormShow() {
+  replaceConfirmed.clear();
   if (Device == nullptr) {
     return;
   }
@@ -181,7 +174,11 @@ void TDevParamDlg::BrowseBtnClick() {
     return;
   }
   if (ExecFileDialog(*dialog) == QDialog::Accepted && isVisible()) {
-    FileName->setText(ChosenFile(*dialog)); // enables Apply; the device changes on Apply
+    const QString chosen = ChosenFile(*dialog);
+    if (dialog == SaveDialog && QFileInfo::exists(chosen)) {
+      replaceConfirmed = chosen.toStdString(); // the dialog asked, and the answer was yes
+    }
+    FileName->setText(chosen); // enables Apply; the device changes on Apply
   }
 }
 

@@ -213,7 +213,7 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
     ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, file, QString::fromStdString(out), 31));
   });
   ASSERT_NE(form, nullptr);
-  EXPECT_EQ(form->OutputDevices->Count(), 2);
+  EXPECT_EQ(form->Outputs()->Count(), 2);
   // Open the signal display too, so that blocks are shown while the sound runs.
   emit form->DSPGraphView->itemDoubleClicked(form->DSPGraphView->topLevelItem(0)->child(0), 0);
 
