@@ -6,8 +6,9 @@
 #include <algorithm>
 
 QString SetUpCaption(const QString& inputItem, const QString& setUpName, bool fileInput) {
+  // The file's name first: a narrow title bar cuts the end of a caption.
   return QStringLiteral("Обработка сигнала - ") +
-         (fileInput ? inputItem + QStringLiteral(": ") + setUpName : setUpName);
+         (fileInput ? setUpName + QStringLiteral(" (") + inputItem + QLatin1Char(')') : setUpName);
 }
 
 QString DisplayCaption(const QString& own, const QString& setUpName) {

@@ -11,8 +11,8 @@
 class QMdiArea;
 class QMdiSubWindow;
 
-// "Обработка сигнала - " and the input item's text; for a file input the set-up's name (the file's)
-// follows after a colon, otherwise the set-up's name stands for the item's text.
+// "Обработка сигнала - " and the set-up's name; for a file input (whose set-up is named by its file)
+// the input item's text follows in brackets.
 QString SetUpCaption(const QString& inputItem, const QString& setUpName, bool fileInput);
 
 // A display window's caption: its own words, then the set-up's name in brackets.

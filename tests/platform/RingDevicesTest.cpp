@@ -487,6 +487,37 @@ TEST(RingCapture, ReadAfterStopAndStartReturnsSlotCapturedBeforeStop) {
   EXPECT_EQ(rig.fake->CallsStartingWith("Stop"), std::vector<std::string>{"Stop"});
 }
 
+// A stopped ring never keeps the worker waiting: Stop wakes a Write or a Read that waits for a slot,
+// and neither waits until the next Start. The writer's block is dropped (Start silences the ring);
+// the reader's block is empty.
+TEST(RingDevices, StopWakesAWaitingWriteOrReadAndNeitherWaitsUntilTheNextStart) {
+  PlaybackRig play(Mono8At8000);
+  play.device.Start();
+  play.fake->ClearCalls();
+  auto writer = std::async(std::launch::async, [&] { play.device.Write(); });
+  play.device.Stop();
+  ASSERT_EQ(writer.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the Write still waits";
+  writer.get();
+  play.device.Write(); // stopped: at once
+  EXPECT_TRUE(play.fake->CallsStartingWith("Lock").empty());
+  play.device.Start();
+  play.WriteAfterNotification(0);
+  EXPECT_EQ(play.fake->CallsStartingWith("Lock").size(), 2u); // Start's silence, then the block
+
+  TaggedCapture capture;
+  auto reader = std::async(std::launch::async, [&] { return capture.ReadBlock(); });
+  capture.device.Stop();
+  ASSERT_EQ(reader.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the Read still waits";
+  reader.get();
+  EXPECT_EQ(capture.device.Buffer().Frames(), 0);
+  capture.device.Read();
+  EXPECT_EQ(capture.device.Buffer().Frames(), 0);
+  capture.device.Start();
+  capture.Capture(0, 1);
+  EXPECT_EQ(capture.ReadBlock(), 0);
+  EXPECT_EQ(capture.device.Buffer().Frames(), 512);
+}
+
 // ---- Failures ------------------------------------------------------------------------------------
 
 namespace {

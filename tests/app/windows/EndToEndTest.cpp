@@ -78,7 +78,7 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   TDSPForm* form = FileToFileSetUp(program, in, out);
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
-  EXPECT_EQ(form->windowTitle(), "Обработка сигнала - Файл формата WAVE");
+  EXPECT_EQ(form->windowTitle(), "Обработка сигнала - in.wav (Файл формата WAVE)");
 
   // The low-pass through the selection dialog and its parameter dialog (its defaults: 1000 Hz).
   AddFilterThroughDialogs(*form, 0);

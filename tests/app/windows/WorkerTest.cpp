@@ -6,6 +6,7 @@
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/QtDialogs.h"
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <numbers>
 #include <sys/resource.h>
+#include <utility>
 
 using namespace sonotest;
 using namespace std::chrono_literals;
@@ -62,16 +64,47 @@ protected:
     });
   }
 
-  // A set-up on the test server's null sink monitor (a real clock), with a file output.
-  TDSPForm* MonitorSetUp(TProgram& program, const std::string& output) {
+  // A set-up on the test server's null sink monitor (a real clock), with a file output, and with
+  // `play` also playing to the null sink.
+  TDSPForm* MonitorSetUp(TProgram& program, const std::string& output, bool play = false) {
     return program.BeginSetUp([&](TSelectDevicesDlg& d) {
       const int in = RowOf(*d.InputDevsList, QStringLiteral("Monitor of Null Output (PulseAudio)"));
       ASSERT_GE(in, 0);
       ClickRow(*d.InputDevsList, in);
+      const int sink = RowOf(*d.OutputDevsList, QStringLiteral("Null Output (PulseAudio)"));
       const int out = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
-      CheckOutputs(d, {out});
+      CheckOutputs(d, play ? std::vector<int>{sink, out} : std::vector<int>{out});
       EXPECT_TRUE(SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(output)));
     });
+  }
+
+  // A WAVE file whose header tells exactly the samples it holds.
+  static ::testing::AssertionResult TrueHeader(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    if (bytes.size() < 44) {
+      return ::testing::AssertionFailure() << path << ": " << bytes.size() << " bytes";
+    }
+    const uint32_t data = U32At(bytes, 40);
+    const uint32_t riff = U32At(bytes, 4);
+    if (data != bytes.size() - 44 || riff != data + 36) {
+      return ::testing::AssertionFailure()
+             << path << ": header data " << data << ", RIFF " << riff << ", file " << bytes.size();
+    }
+    return ::testing::AssertionSuccess() << path << ": " << data << " bytes of data";
+  }
+
+  // Brings a set-up to a state: left as made, running, or paused after some blocks.
+  enum class TState { NeverStarted, Running, Paused };
+  static void Reach(TDSPForm& form, TState state) {
+    if (state == TState::NeverStarted) {
+      return;
+    }
+    QTest::mouseClick(form.PlayBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return form.BlocksServed() > 2; }));
+    if (state == TState::Paused) {
+      QTest::mouseClick(form.PauseBtn, Qt::LeftButton);
+      ASSERT_EQ(form.State(), TDSPState::Paused);
+    }
   }
 
   static std::vector<QMessageBox*> OpenBoxes(TProgram& program) {
@@ -89,6 +122,7 @@ protected:
 
 class WorkerBox : public WorkerFixture {};
 class WorkerThreads : public WorkerFixture {};
+class WorkerTeardown : public WorkerFixture {};
 
 // A file-size limit that makes the next write of a file fail (EFBIG), restored at the end of scope.
 class TFileSizeLimit {
@@ -340,4 +374,121 @@ TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
     ASSERT_TRUE(WaitUntil([&] { return alive[0].isNull(); }));
   }
   EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000u * 19); // the output's default format: 8000 Hz
+}
+
+// Every state a file set-up can be in, closed by its own close box or with the main window: left as
+// made, running and paused (a repeated file runs until it is stopped), at the end-of-file notice. None
+// hangs, and every file written ends with a header that tells its samples.
+TEST_F(WorkerTeardown, EveryStateOfAFileSetUpClosesAndEveryFileKeepsATrueHeader) {
+  TWatchdog watchdog(120s, "closing file set-ups in every state");
+  const std::string input = Wave("in.wav", 1);
+  const std::string shortInput = Wave("short.wav", 0.2);
+  for (const bool mainWindow : {false, true}) {
+    auto program = std::make_unique<TProgram>();
+    std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
+    const auto repeated = [&](TState state) {
+      const std::string output =
+          Path("out" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
+      TDSPForm* form = FileSetUp(*program, input, output);
+      ASSERT_NE(form, nullptr);
+      ASSERT_TRUE(form->RepeatBtn->isEnabled());
+      QTest::mouseClick(form->RepeatBtn, Qt::LeftButton);
+      Reach(*form, state);
+      setUps.emplace_back(form, output);
+    };
+    repeated(TState::NeverStarted);
+    repeated(TState::Paused);
+    const std::string endedOutput = Path("ended" + std::to_string(mainWindow) + ".wav");
+    TDSPForm* ended = FileSetUp(*program, shortInput, endedOutput);
+    ASSERT_NE(ended, nullptr);
+    setUps.emplace_back(ended, endedOutput);
+    QTest::mouseClick(ended->PlayBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(*program).size() == 1; })); // the notice is up
+    repeated(TState::Running); // last: unpaced, it writes as fast as the disk takes it until closed
+    if (mainWindow) {
+      EXPECT_TRUE(program->Main().close());
+      program.reset();
+    } else {
+      for (auto& [form, output] : setUps) {
+        form->CloseSetUp();
+        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
+      }
+      EXPECT_TRUE(program->Main().SetUps().empty());
+    }
+    for (const auto& [form, output] : setUps) {
+      EXPECT_TRUE(TrueHeader(output));
+    }
+  }
+}
+
+// On the test server: capture from the null sink's monitor, play to the sink and write a file, as
+// the set-ups were left, run or paused; closed by their own close boxes or with the main window (one
+// of them with a filter dialog open). The paused ones waited for a ring slot that a stopped ring never
+// gives.
+TEST_F(WorkerTeardown, ClosingTheMainWindowOrAWindowEndsSoundSetUpsInEveryState) {
+  TWatchdog watchdog(120s, "closing sound set-ups in every state");
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  for (const bool mainWindow : {false, true}) {
+    auto program = std::make_unique<TProgram>(std::make_shared<TPulseSoundServices>());
+    std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
+    for (const TState state : {TState::NeverStarted, TState::Running, TState::Paused}) {
+      const std::string output =
+          Path("sound" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
+      TDSPForm* form = MonitorSetUp(*program, output, true);
+      ASSERT_NE(form, nullptr);
+      Reach(*form, state);
+      setUps.emplace_back(form, output);
+    }
+    if (mainWindow) {
+      // The paused set-up's filter dialog is open when the main window closes (the session ends).
+      TDSPForm& paused = *setUps.back().first;
+      AddFilterThroughDialogs(paused, 0);
+      bool closedAtOnce = true;
+      auto driver = TModalDriver::When<TLHPassFilterDlg>(
+          [&](TLHPassFilterDlg&) { closedAtOnce = program->Main().close(); });
+      ClickRow(*paused.FilterListBox, 0);
+      QTest::mouseDClick(paused.FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
+                         RowCentre(*paused.FilterListBox, 0));
+      ASSERT_TRUE(driver->Done());
+      EXPECT_FALSE(closedAtOnce);
+      ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
+      program.reset();
+    } else {
+      for (auto& [form, output] : setUps) {
+        form->CloseSetUp();
+        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
+      }
+    }
+    for (const auto& [form, output] : setUps) {
+      EXPECT_TRUE(form.isNull());
+      EXPECT_TRUE(TrueHeader(output));
+    }
+  }
+}
+
+// A server that goes away under a running and a paused set-up: the running one shows its error and
+// closes; the paused one closes when asked. Both files stay whole.
+TEST_F(WorkerTeardown, SetUpsOnAServerThatHasGoneStillClose) {
+  TWatchdog watchdog(120s, "closing set-ups after the server has gone");
+  if (!PulseaudioInstalled()) {
+    GTEST_SKIP() << "no pulseaudio program";
+  }
+  TPrivatePulseServer server("gone_null");
+  ASSERT_TRUE(server.Running());
+  TProgram program(std::make_shared<TPulseSoundServices>(server.Address()));
+  TDSPForm* running = MonitorSetUp(program, Path("running.wav"), true);
+  TDSPForm* paused = MonitorSetUp(program, Path("paused.wav"), true);
+  ASSERT_TRUE(running && paused);
+  const QPointer<TDSPForm> aliveRunning = running;
+  const QPointer<TDSPForm> alivePaused = paused;
+  Reach(*running, TState::Running);
+  Reach(*paused, TState::Paused);
+  TBoxCatcher boxes; // the running set-up's error
+  server.Kill();
+  ASSERT_TRUE(WaitUntil([&] { return aliveRunning.isNull(); }, 30s));
+  EXPECT_FALSE(boxes.Shown().empty());
+  paused->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return alivePaused.isNull(); }));
+  EXPECT_TRUE(TrueHeader(Path("running.wav")));
+  EXPECT_TRUE(TrueHeader(Path("paused.wav")));
 }
