@@ -592,6 +592,8 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
     return; // the root, or nothing
   }
   const int index = item->parent()->indexOfChild(item);
+  // The block size Open gave the input: the block now in its buffer may be short (the end of a file)
+  // or empty (a stopped capture).
   const TAudioBuffer& block = Input()->Buffer();
   const uint32_t rate = block.Format().nSamplesPerSec;
   switch (index) {
@@ -600,14 +602,14 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
     auto* graph = new TDSPGraphFrm(nullptr, item->text(0));
     graph->Signal = static_cast<uint32_t>(index);
     graph->OwnerForm = this;
-    graph->SetFormat(block.Format(), static_cast<uint32_t>(block.Frames()));
+    graph->SetFormat(block.Format(), static_cast<uint32_t>(block.CapacityFrames()));
     OpenDisplay(graph);
     graphs.emplace_back(graph);
     break;
   }
   case 2: {
-    const auto blockMs =
-        static_cast<int32_t>(rate == 0 ? 0 : uint64_t{static_cast<uint32_t>(block.Frames())} * 1000 / rate);
+    const auto blockMs = static_cast<int32_t>(
+        rate == 0 ? 0 : uint64_t{static_cast<uint32_t>(block.CapacityFrames())} * 1000 / rate);
     auto* perf = new TDSPPerfForm(nullptr, blockMs);
     perf->OwnerForm = this;
     OpenDisplay(perf);
