@@ -70,23 +70,6 @@ TEST(EventSet, FailWakesABlockedWaiterAndEveryLaterWaitUntilReset) {
   EXPECT_EQ(set.WaitAnyFor(1ms), TEventSet::TimedOut);
 }
 
-TEST(EventSet, StopWakesABlockedWaiterAndRefusesWaitsUntilStartKeepingItsSignals) {
-  TEventSet set;
-  auto waiter = std::async(std::launch::async, [&] { return set.WaitAny(); });
-  set.Stop();
-  EXPECT_EQ(waiter.get(), TEventSet::Stopped);
-  set.Signal(4);
-  EXPECT_EQ(set.WaitAny(), TEventSet::Stopped);
-  EXPECT_TRUE(set.IsSignalled(4)); // kept for after the start
-  set.Start();
-  EXPECT_EQ(set.WaitAny(), 4);
-  set.Stop();
-  set.Fail(0x80004005, "closed"); // a failure says more than a stop
-  EXPECT_EQ(set.WaitAnyFor(1ms), TEventSet::Failed);
-  set.Reset();
-  EXPECT_EQ(set.WaitAnyFor(1ms), TEventSet::TimedOut);
-}
-
 TEST(EventSet, ResetClearsEveryFlag) {
   TEventSet set;
   for (int i = 0; i < TEventSet::Count; ++i) {

@@ -496,8 +496,7 @@ TEST(RingDevices, StopWakesAWaitingWriteOrReadAndNeitherWaitsUntilTheNextStart) 
   play.fake->ClearCalls();
   auto writer = std::async(std::launch::async, [&] { play.device.Write(); });
   play.device.Stop();
-  ASSERT_EQ(writer.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the Write still waits";
-  writer.get();
+  writer.get();        // woken, or the test hangs here
   play.device.Write(); // stopped: at once
   EXPECT_TRUE(play.fake->CallsStartingWith("Lock").empty());
   play.device.Start();
@@ -505,9 +504,8 @@ TEST(RingDevices, StopWakesAWaitingWriteOrReadAndNeitherWaitsUntilTheNextStart) 
   EXPECT_EQ(play.fake->CallsStartingWith("Lock").size(), 2u); // Start's silence, then the block
 
   TaggedCapture capture;
-  auto reader = std::async(std::launch::async, [&] { return capture.ReadBlock(); });
+  auto reader = std::async(std::launch::async, [&] { capture.device.Read(); });
   capture.device.Stop();
-  ASSERT_EQ(reader.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the Read still waits";
   reader.get();
   EXPECT_EQ(capture.device.Buffer().Frames(), 0);
   capture.device.Read();

@@ -81,29 +81,75 @@ protected:
   // A WAVE file whose header tells exactly the samples it holds.
   static ::testing::AssertionResult TrueHeader(const std::string& path) {
     const std::vector<uint8_t> bytes = ReadBytes(path);
-    if (bytes.size() < 44) {
-      return ::testing::AssertionFailure() << path << ": " << bytes.size() << " bytes";
+    if (bytes.size() >= 44 && U32At(bytes, 40) == bytes.size() - 44 && U32At(bytes, 4) == bytes.size() - 8) {
+      return ::testing::AssertionSuccess();
     }
-    const uint32_t data = U32At(bytes, 40);
-    const uint32_t riff = U32At(bytes, 4);
-    if (data != bytes.size() - 44 || riff != data + 36) {
-      return ::testing::AssertionFailure()
-             << path << ": header data " << data << ", RIFF " << riff << ", file " << bytes.size();
-    }
-    return ::testing::AssertionSuccess() << path << ": " << data << " bytes of data";
+    return ::testing::AssertionFailure() << path << ": " << bytes.size() << " bytes, header differs";
   }
 
-  // Brings a set-up to a state: left as made, running, or paused after some blocks.
+  // Left as made, run, or run and paused.
   enum class TState { NeverStarted, Running, Paused };
   static void Reach(TDSPForm& form, TState state) {
-    if (state == TState::NeverStarted) {
-      return;
+    if (state != TState::NeverStarted) {
+      QTest::mouseClick(form.PlayBtn, Qt::LeftButton);
+      ASSERT_TRUE(WaitUntil([&] { return form.BlocksServed() > 2; }));
     }
-    QTest::mouseClick(form.PlayBtn, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return form.BlocksServed() > 2; }));
     if (state == TState::Paused) {
       QTest::mouseClick(form.PauseBtn, Qt::LeftButton);
-      ASSERT_EQ(form.State(), TDSPState::Paused);
+    }
+  }
+
+  // Set-ups in every state, closed by their own close boxes or with the main window; none hangs and
+  // every file keeps a true header. File set-ups repeat their file, so as to run until stopped; one
+  // more stands at its end-of-file notice. Sound set-ups capture the null sink's monitor and play to
+  // the sink (a paused one waited for a ring slot that a stopped ring never gives); the main window
+  // closes while a paused one's filter dialog is open.
+  void CloseEveryState(bool sound) {
+    for (const bool mainWindow : {false, true}) {
+      auto program = std::make_unique<TProgram>(sound ? std::make_shared<TPulseSoundServices>() : nullptr);
+      std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
+      const auto add = [&](TState state, const std::string& input) {
+        const std::string output =
+            Path("out" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
+        TDSPForm* form = sound ? MonitorSetUp(*program, output, true) : FileSetUp(*program, input, output);
+        ASSERT_NE(form, nullptr);
+        if (!sound && input != Path("short.wav")) {
+          QTest::mouseClick(form->RepeatBtn, Qt::LeftButton);
+        }
+        Reach(*form, state);
+        setUps.emplace_back(form, output);
+      };
+      add(TState::NeverStarted, Wave("in.wav", 1));
+      add(TState::Paused, Path("in.wav"));
+      if (!sound) {
+        add(TState::NeverStarted, Wave("short.wav", 0.2)); // played, it ends at once: its notice stays up
+        QTest::mouseClick(setUps.back().first->PlayBtn, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(*program).size() == 1; }));
+      }
+      add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
+      if (mainWindow) {
+        TDSPForm& paused = *setUps[1].first;
+        std::shared_ptr<TModalDriver> driver;
+        if (sound) {
+          AddFilterThroughDialogs(paused, 0);
+          driver = TModalDriver::When<TLHPassFilterDlg>([&](TLHPassFilterDlg&) { program->Main().close(); });
+          ClickRow(*paused.FilterListBox, 0);
+          QTest::mouseDClick(paused.FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
+                             RowCentre(*paused.FilterListBox, 0));
+          ASSERT_TRUE(driver->Done());
+        } else {
+          program->Main().close();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
+        program.reset();
+      }
+      for (auto& [form, output] : setUps) {
+        if (!mainWindow) {
+          form->CloseSetUp();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
+        EXPECT_TRUE(TrueHeader(output));
+      }
     }
   }
 
@@ -376,119 +422,38 @@ TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
   EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000u * 19); // the output's default format: 8000 Hz
 }
 
-// Every state a file set-up can be in, closed by its own close box or with the main window: left as
-// made, running and paused (a repeated file runs until it is stopped), at the end-of-file notice. None
-// hangs, and every file written ends with a header that tells its samples.
-TEST_F(WorkerTeardown, EveryStateOfAFileSetUpClosesAndEveryFileKeepsATrueHeader) {
+TEST_F(WorkerTeardown, EveryStateOfAFileSetUpClosesAndItsFileKeepsATrueHeader) {
   TWatchdog watchdog(120s, "closing file set-ups in every state");
-  const std::string input = Wave("in.wav", 1);
-  const std::string shortInput = Wave("short.wav", 0.2);
-  for (const bool mainWindow : {false, true}) {
-    auto program = std::make_unique<TProgram>();
-    std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
-    const auto repeated = [&](TState state) {
-      const std::string output =
-          Path("out" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
-      TDSPForm* form = FileSetUp(*program, input, output);
-      ASSERT_NE(form, nullptr);
-      ASSERT_TRUE(form->RepeatBtn->isEnabled());
-      QTest::mouseClick(form->RepeatBtn, Qt::LeftButton);
-      Reach(*form, state);
-      setUps.emplace_back(form, output);
-    };
-    repeated(TState::NeverStarted);
-    repeated(TState::Paused);
-    const std::string endedOutput = Path("ended" + std::to_string(mainWindow) + ".wav");
-    TDSPForm* ended = FileSetUp(*program, shortInput, endedOutput);
-    ASSERT_NE(ended, nullptr);
-    setUps.emplace_back(ended, endedOutput);
-    QTest::mouseClick(ended->PlayBtn, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(*program).size() == 1; })); // the notice is up
-    repeated(TState::Running); // last: unpaced, it writes as fast as the disk takes it until closed
-    if (mainWindow) {
-      EXPECT_TRUE(program->Main().close());
-      program.reset();
-    } else {
-      for (auto& [form, output] : setUps) {
-        form->CloseSetUp();
-        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
-      }
-      EXPECT_TRUE(program->Main().SetUps().empty());
-    }
-    for (const auto& [form, output] : setUps) {
-      EXPECT_TRUE(TrueHeader(output));
-    }
-  }
+  CloseEveryState(false);
 }
 
-// On the test server: capture from the null sink's monitor, play to the sink and write a file, as
-// the set-ups were left, run or paused; closed by their own close boxes or with the main window (one
-// of them with a filter dialog open). The paused ones waited for a ring slot that a stopped ring never
-// gives.
-TEST_F(WorkerTeardown, ClosingTheMainWindowOrAWindowEndsSoundSetUpsInEveryState) {
+TEST_F(WorkerTeardown, EveryStateOfASoundSetUpClosesAndItsFileKeepsATrueHeader) {
   TWatchdog watchdog(120s, "closing sound set-ups in every state");
   SONOTEST_REQUIRE_PULSE_SERVER();
-  for (const bool mainWindow : {false, true}) {
-    auto program = std::make_unique<TProgram>(std::make_shared<TPulseSoundServices>());
-    std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
-    for (const TState state : {TState::NeverStarted, TState::Running, TState::Paused}) {
-      const std::string output =
-          Path("sound" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
-      TDSPForm* form = MonitorSetUp(*program, output, true);
-      ASSERT_NE(form, nullptr);
-      Reach(*form, state);
-      setUps.emplace_back(form, output);
-    }
-    if (mainWindow) {
-      // The paused set-up's filter dialog is open when the main window closes (the session ends).
-      TDSPForm& paused = *setUps.back().first;
-      AddFilterThroughDialogs(paused, 0);
-      bool closedAtOnce = true;
-      auto driver = TModalDriver::When<TLHPassFilterDlg>(
-          [&](TLHPassFilterDlg&) { closedAtOnce = program->Main().close(); });
-      ClickRow(*paused.FilterListBox, 0);
-      QTest::mouseDClick(paused.FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
-                         RowCentre(*paused.FilterListBox, 0));
-      ASSERT_TRUE(driver->Done());
-      EXPECT_FALSE(closedAtOnce);
-      ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
-      program.reset();
-    } else {
-      for (auto& [form, output] : setUps) {
-        form->CloseSetUp();
-        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
-      }
-    }
-    for (const auto& [form, output] : setUps) {
-      EXPECT_TRUE(form.isNull());
-      EXPECT_TRUE(TrueHeader(output));
-    }
-  }
+  CloseEveryState(true);
 }
 
-// A server that goes away under a running and a paused set-up: the running one shows its error and
-// closes; the paused one closes when asked. Both files stay whole.
+// The server goes away under a running and a paused set-up: the running one shows its error and
+// closes; the paused one closes when asked.
 TEST_F(WorkerTeardown, SetUpsOnAServerThatHasGoneStillClose) {
   TWatchdog watchdog(120s, "closing set-ups after the server has gone");
   if (!PulseaudioInstalled()) {
     GTEST_SKIP() << "no pulseaudio program";
   }
   TPrivatePulseServer server("gone_null");
-  ASSERT_TRUE(server.Running());
   TProgram program(std::make_shared<TPulseSoundServices>(server.Address()));
-  TDSPForm* running = MonitorSetUp(program, Path("running.wav"), true);
-  TDSPForm* paused = MonitorSetUp(program, Path("paused.wav"), true);
-  ASSERT_TRUE(running && paused);
-  const QPointer<TDSPForm> aliveRunning = running;
-  const QPointer<TDSPForm> alivePaused = paused;
-  Reach(*running, TState::Running);
-  Reach(*paused, TState::Paused);
+  std::vector<QPointer<TDSPForm>> forms;
+  for (const TState state : {TState::Running, TState::Paused}) {
+    forms.emplace_back(MonitorSetUp(program, Path("gone" + std::to_string(forms.size()) + ".wav"), true));
+    ASSERT_FALSE(forms.back().isNull());
+    Reach(*forms.back(), state);
+  }
   TBoxCatcher boxes; // the running set-up's error
   server.Kill();
-  ASSERT_TRUE(WaitUntil([&] { return aliveRunning.isNull(); }, 30s));
-  EXPECT_FALSE(boxes.Shown().empty());
-  paused->CloseSetUp();
-  ASSERT_TRUE(WaitUntil([&] { return alivePaused.isNull(); }));
-  EXPECT_TRUE(TrueHeader(Path("running.wav")));
-  EXPECT_TRUE(TrueHeader(Path("paused.wav")));
+  ASSERT_TRUE(WaitUntil([&] { return forms[0].isNull(); }, 30s));
+  EXPECT_EQ(boxes.Shown().size(), 1u);
+  forms[1]->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return forms[1].isNull(); }));
+  EXPECT_TRUE(TrueHeader(Path("gone0.wav")));
+  EXPECT_TRUE(TrueHeader(Path("gone1.wav")));
 }
