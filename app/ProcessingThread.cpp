@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <string>
 
 TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                                      TProcessingNotify& window)
     : chain(chain), outputs(outputs), input(input), window(window),
-      work(TAudioBuffer::ShapedLike(input.Buffer())) {
+      work(TAudioBuffer::ShapedLike(input.Buffer())), joined(TAudioBuffer::ShapedLike(input.Buffer())) {
   published.Shape(input.Buffer(), work);
 }
 
@@ -31,10 +32,13 @@ void TProcessingThread::ResumeProcessing() {
 }
 
 void TProcessingThread::PauseProcessing() {
+  // The gate first: a Read or Write that the stops wake must find it closed, not start a pass.
+  {
+    std::lock_guard guard(gateMutex);
+    running = false;
+  }
   input.Stop();
   outputs.StopAll();
-  std::lock_guard guard(gateMutex);
-  running = false;
 }
 
 void TProcessingThread::Terminate() {
@@ -46,8 +50,11 @@ void TProcessingThread::Terminate() {
 }
 
 void TProcessingThread::Abort() {
-  aborted.store(true);
+  const bool first = !aborted.exchange(true);
   Terminate();
+  if (first && thread.joinable() && !finished.load()) {
+    StopQuietly(); // the worker sees the flags once what it waits for returns
+  }
 }
 
 void TProcessingThread::WaitFor() {
@@ -106,6 +113,65 @@ void TProcessingThread::Fail(const TDSPException& e) {
   window.PostDSPNotify(1);
 }
 
+void TProcessingThread::ReadInput() {
+  try {
+    input.Read();
+    return;
+  } catch (const TDSPException& e) {
+    if (e.Informational == 0 || !repeat.load() || !input.CanRewind()) {
+      throw;
+    }
+  }
+  input.Rewind();
+  input.Read(); // a file without a frame ends here, repeated or not
+}
+
+const TAudioBuffer& TProcessingThread::NextBlock() {
+  if (!splicing) {
+    ReadInput();
+    const TAudioBuffer& block = input.Buffer();
+    if (block.Frames() == 0 || block.Frames() == block.CapacityFrames() || !repeat.load() ||
+        !input.CanRewind()) {
+      return block;
+    }
+    // The file ends inside this block: the rest of it comes from the file's start, and from now on
+    // every block is gathered across the seam.
+    splicing = true;
+    carriedFrom = 0;
+    carried = block.Frames();
+  }
+  const int32_t capacity = joined.CapacityFrames();
+  const auto frameBytes = static_cast<size_t>(joined.Format().nBlockAlign);
+  joined.SetLength(capacity);
+  int32_t filled = 0;
+  while (filled < capacity) {
+    if (carried == 0) {
+      try {
+        ReadInput();
+      } catch (const TDSPException& e) {
+        if (e.Informational != 0 && filled > 0) {
+          break; // repeat switched off: what was gathered goes out short, the next Read ends the file
+        }
+        throw;
+      }
+      carriedFrom = 0;
+      carried = input.Buffer().Frames();
+      if (carried == 0) {
+        break;
+      }
+    }
+    const int32_t n = std::min(carried, capacity - filled);
+    std::memcpy(joined.Data() + static_cast<size_t>(filled) * frameBytes,
+                input.Buffer().Data() + static_cast<size_t>(carriedFrom) * frameBytes,
+                static_cast<size_t>(n) * frameBytes);
+    filled += n;
+    carriedFrom += n;
+    carried -= n;
+  }
+  joined.SetLength(filled);
+  return joined;
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
   try {
@@ -116,24 +182,27 @@ void TProcessingThread::Execute() {
       if (terminated.load()) {
         break;
       }
-      input.Read();
+      const TAudioBuffer& block = NextBlock();
+      if (block.Frames() == 0) {
+        continue; // a stopped input has no block: back to the gate
+      }
       const Clock::time_point start = Clock::now();
-      lastInput.store(&input.Buffer());
+      lastInput.store(&block);
       // The working block takes the input's length: short at the end of a file, or cut to the limit.
       const int64_t done = framesProcessed.load(std::memory_order_relaxed);
-      int64_t frames = input.Buffer().Frames();
+      int64_t frames = block.Frames();
       if (frameLimit > 0) {
         frames = std::min(frames, frameLimit - done);
       }
       work.SetLength(static_cast<int32_t>(frames));
-      work.ConvertFrom(input.Buffer());
+      work.ConvertFrom(block);
       chain.ProcessBlock(work.Data(), work.Frames(), work.Format());
       outputs.ConvertAll(work);
       const auto ns = static_cast<uint64_t>(
           std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
       elapsed.store(ns);
       framesProcessed.store(done + frames, std::memory_order_relaxed);
-      published.Publish(input.Buffer(), work, ns);
+      published.Publish(block, work, ns);
       window.PostDSPNotify(0);
       outputs.WriteAll();
       if (frameLimit > 0 && done + frames >= frameLimit) {

@@ -9,14 +9,18 @@
 // thread ends without waiting for anyone; the window shows the box and closes itself.
 //
 // A short block from the input (the end of a file) runs through the chain and the outputs like any
-// other; the end comes at the Read after it. The normal end (Terminate, the frame limit, the end of
-// an input file) flushes the rate converters of the outputs and lets every output play out what it
-// was given before the devices stop; Abort and errors stop at once. Either way the devices are
-// stopped before an error or notice is shown, so that no ring goes on looping old sound meanwhile.
+// other; the end comes at the Read after it. An empty block (a stopped input) is no pass: the worker
+// goes back to its gate. With Repeat on, an input that can rewind starts over at its end: the block
+// in which the file ends is completed from its start, and every later block spans the seam in the
+// same way, so the outputs hear no gap. The normal end (Terminate, the frame limit, the end of an
+// input file) flushes the rate converters of the outputs and lets every output play out what it was
+// given before the devices stop; Abort and errors stop at once. Either way the devices are stopped
+// before an error or notice is shown, so that no ring goes on looping old sound meanwhile.
 //
 // Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate,
-// Abort and TakeNewestBlock run on the user-interface thread. The worker holds the chain's lock only
-// inside ProcessBlock; pausing holds it at the gate before a pass, never under a chain or filter lock.
+// Abort, SetRepeat and TakeNewestBlock run on the user-interface thread. The worker holds the chain's
+// lock only inside ProcessBlock; pausing holds it at the gate before a pass, never under a chain or
+// filter lock, and the devices it stops wake a Read or Write that waits for them.
 
 #include "app/BlockPublisher.h"
 #include "devices/VirtDevs.h"
@@ -56,13 +60,18 @@ public:
 
   // Input Start, outputs StartAll, then let the worker run (start it the first time).
   void ResumeProcessing();
-  // Input Stop, outputs StopAll, then hold the worker at the gate before its next pass.
+  // Hold the worker at the gate before its next pass, then input Stop and outputs StopAll: a Read or
+  // Write waiting for a device returns, and the worker reaches the gate.
   void PauseProcessing();
   // The normal end: the pass under way, including its Read, completes; then every output drains and
   // the devices stop.
   void Terminate();
-  // As Terminate, without draining; a drain under way ends at once.
+  // The end at once: a drain under way ends, and a worker that runs has its devices stopped, so that
+  // a Read or Write waiting for one returns. Device errors on the way are left to the worker.
   void Abort();
+  // Whether an input that can rewind starts over at its end instead of ending. Any time.
+  void SetRepeat(bool on) { repeat.store(on); }
+  bool Repeat() const { return repeat.load(); }
   // The normal end after exactly `frames` input frames, the last block cut short to fit; 0 (the
   // default) for none. Before the first ResumeProcessing.
   void LimitFrames(int64_t frames) { frameLimit = frames < 0 ? 0 : frames; }
@@ -91,6 +100,10 @@ public:
 private:
   void Execute();
   void WaitAtGate();
+  // input Read; with Repeat on, the end of a file that can rewind starts it over.
+  void ReadInput();
+  // The next block to process: the input's own, or one spliced across the end of a repeated file.
+  const TAudioBuffer& NextBlock();
   // The normal end: drain the outputs (unless aborted), then stop the devices.
   void Finish();
   // Stops the devices after an error, ignoring what they raise on the way.
@@ -109,6 +122,13 @@ private:
   int64_t frameLimit = 0; // set before the worker starts
   std::atomic<int64_t> framesProcessed{0};
   TBlockPublisher published;
+  std::atomic<bool> repeat{false};
+  // Worker only: once a repeated file ends inside a block, blocks are gathered here across the seam
+  // from the frames of the input's block not yet used.
+  TAudioBuffer joined;
+  bool splicing = false;
+  int32_t carriedFrom = 0;
+  int32_t carried = 0;
 
   std::mutex gateMutex;
   std::condition_variable gateChanged;

@@ -40,7 +40,8 @@ TSoundNotifyPositions SlotEnds(int32_t blockBytes) {
   return positions;
 }
 
-// Waits for any slot; a failed stream or server wakes the wait and raises under `call`.
+// Waits for any slot; a failed stream or server wakes the wait and raises under `call`. A stopped
+// device gives TEventSet::Stopped at once.
 int WaitForSlot(TEventSet& events, int32_t line, const char* call) {
   const int index = events.WaitAny();
   if (index == TEventSet::Failed) {
@@ -116,12 +117,15 @@ void TDirectSoundPlaybackDevice::Start() {
   SilenceRing();
   Check(soundBuffer->Play(SoundPlayLooping), __LINE__, "IDirectSoundBuffer::Play");
   playing = true;
+  events.Start();
 }
 
 void TDirectSoundPlaybackDevice::Stop() {
   if (!soundBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Stop");
   }
+  // No slot will be played until the next Start: a Write waiting for one gives up its block.
+  events.Stop();
   Check(soundBuffer->Stop(), __LINE__, "IDirectSoundBuffer::Stop");
   playing = false;
   written = false;
@@ -129,16 +133,19 @@ void TDirectSoundPlaybackDevice::Stop() {
   Check(soundBuffer->SetCurrentPosition(0), __LINE__, "IDirectSoundBuffer::SetCurrentPosition");
 }
 
-void TDirectSoundPlaybackDevice::WaitForPlayedSlot() {
-  WaitForSlot(events, __LINE__, "IDirectSoundBuffer::Play");
+bool TDirectSoundPlaybackDevice::WaitForPlayedSlot() {
+  return WaitForSlot(events, __LINE__, "IDirectSoundBuffer::Play") != TEventSet::Stopped;
 }
 
 void TDirectSoundPlaybackDevice::Write() {
   if (!soundBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundBuffer::Lock");
   }
-  // Any played slot will do: the notifications only pace the writes.
-  WaitForPlayedSlot();
+  // Any played slot will do: the notifications only pace the writes. A stopped ring is silenced when
+  // it starts again, so the block it refuses could never be heard.
+  if (!WaitForPlayedSlot()) {
+    return;
+  }
 
   const auto slot = static_cast<uint64_t>(slotBytes);
   uint32_t status = 0;
@@ -170,7 +177,9 @@ void TDirectSoundPlaybackDevice::Write() {
         break;
       }
       // Notifications left from a stall would let writes run ahead of the ring: wait for a slot.
-      WaitForPlayedSlot();
+      if (!WaitForPlayedSlot()) {
+        return;
+      }
     }
   }
 
@@ -231,9 +240,13 @@ bool TDirectSoundPlaybackDevice::Drain(const std::atomic<bool>& cancel) {
     if (cancel.load() || Clock::now() >= bound) {
       return false;
     }
-    if (events.WaitAnyFor(DrainPoll) == TEventSet::Failed) {
+    const int waited = events.WaitAnyFor(DrainPoll);
+    if (waited == TEventSet::Failed) {
       RaiseResultError(events.FailureCode(), __LINE__,
                        OperationText("IDirectSoundBuffer::Play", events.FailureText()));
+    }
+    if (waited == TEventSet::Stopped) {
+      return true; // stopped meanwhile: nothing more will be played
     }
   }
 }
@@ -283,12 +296,15 @@ void TDirectSoundRecordingDevice::Start() {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Start");
   }
   Check(captureBuffer->Start(SoundPlayLooping), __LINE__, "IDirectSoundCaptureBuffer::Start");
+  events.Start();
 }
 
 void TDirectSoundRecordingDevice::Stop() {
   if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Stop");
   }
+  // No slot will be completed until the next Start: a Read waiting for one returns an empty block.
+  events.Stop();
   Check(captureBuffer->Stop(), __LINE__, "IDirectSoundCaptureBuffer::Stop");
 }
 
@@ -303,6 +319,7 @@ void TDirectSoundRecordingDevice::Read() {
   if (!captureBuffer) {
     RaiseResultError(InvalidCall, __LINE__, "IDirectSoundCaptureBuffer::Lock");
   }
+  buffer.SetLength(buffer.CapacityFrames()); // after an empty block
   const auto blockBytes = static_cast<uint64_t>(buffer.Bytes());
   const auto ring = static_cast<uint64_t>(ringSize);
   // The worker fell a whole ring behind: the next block is gone, so take up again at the newest
@@ -318,7 +335,10 @@ void TDirectSoundRecordingDevice::Read() {
     }
     if (cursors.Write < readOffset + blockBytes) {
       // The slots in ring order: the next one is not complete yet.
-      WaitForSlot(events, __LINE__, "IDirectSoundCaptureBuffer::Start");
+      if (WaitForSlot(events, __LINE__, "IDirectSoundCaptureBuffer::Start") == TEventSet::Stopped) {
+        buffer.SetLength(0); // stopped: no block until the next Start
+        return;
+      }
       continue;
     }
     const auto k = static_cast<int>((readOffset % ring) / blockBytes);

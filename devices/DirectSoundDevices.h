@@ -9,8 +9,11 @@
 // previous block, never more than three blocks ahead of the write cursor. A short block is followed
 // by silence to the end of its slot. The ring plays silence where nothing was written, and counts
 // each run past what was written as a dropout. Drain plays out what was written, then the stream.
+// A stopped ring refuses its writer: a Write waiting for a slot, or made while stopped, returns
+// without writing (the ring is silenced when it starts again).
 // Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
-// behind resynchronises to the newest whole block and counts a dropout.
+// behind resynchronises to the newest whole block and counts a dropout. A stopped capture wakes its
+// reader: a Read that finds no whole block returns an empty one (no frames).
 //
 // Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
 // possibly while the worker waits on the events. Dropouts on any thread. The services' thread
@@ -45,8 +48,9 @@ public:
   int32_t RingSize() const { return ringSize; }
 
 private:
-  // Waits for any slot notification; a failed stream or server raises.
-  void WaitForPlayedSlot();
+  // Waits for any slot notification; a failed stream or server raises. False when the device is
+  // stopped.
+  bool WaitForPlayedSlot();
   void SilenceRing();
 
   std::shared_ptr<TSoundServices> services;

@@ -5,6 +5,8 @@
 // thread, Start possibly twice in a row); Read or Write (worker thread only, one block each);
 // destruction closes the device (window thread, worker not running). Devices take no locks of
 // the chain; a device may be stopped from the window thread while the worker waits in Read/Write.
+// A stopped device never keeps the worker waiting: Stop wakes a Read or Write that waits for the
+// device's clock, and neither waits for it until the next Start.
 
 #include "devices/platform/EventSet.h"
 #include "dsp/WaveFormat.h"
@@ -135,7 +137,8 @@ class TPlaybackDevice : public TAudioDevice {
 public:
   using TAudioDevice::TAudioDevice;
   // Delivers the buffer as the next block; a device with a clock blocks until there is room. The block
-  // may be shorter than the one Open sized (the last block of a file).
+  // may be shorter than the one Open sized (the last block of a file). A stopped device does not wait:
+  // it keeps the block for when it starts again, or drops it where a start discards it anyway.
   virtual void Write() = 0;
   // The normal end, on the worker after the last Write: returns true once everything written has been
   // played out (a ring's play position past the last written byte and its stream drained; a queue and
@@ -152,10 +155,12 @@ class TRecordingDevice : public TAudioDevice {
 public:
   using TAudioDevice::TAudioDevice;
   // Returns when the buffer holds the next block; a device with a clock blocks until it is complete.
+  // A stopped device that has no whole block does not wait: it returns an empty block (no frames).
   virtual void Read() = 0;
-  // Whether Rewind can start the input over (a file input that can seek).
+  // Whether Rewind can start this input over (a file input can).
   virtual bool CanRewind() const { return false; }
-  // Starts a file input over at its first frame.
+  // Starts a file input over at its first frame; the next Read returns the first block. Worker thread,
+  // between Reads.
   virtual void Rewind() {}
 };
 

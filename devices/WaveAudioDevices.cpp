@@ -125,8 +125,9 @@ void TWAVEAudioPlaybackDevice::Write() {
   block->Bytes.assign(buffer.Data(), buffer.Data() + buffer.Bytes());
   {
     std::unique_lock lock(mutex);
-    // A full queue waits for the PCM: a file input then plays at the device's pace.
-    changed.wait(lock, [this] { return closing || queue.size() < MaxQueuedBlocks; });
+    // A full queue waits for the PCM: a file input then plays at the device's pace. A paused queue
+    // takes the block without waiting, since nothing leaves it before the next Start.
+    changed.wait(lock, [this] { return closing || paused || queue.size() < MaxQueuedBlocks; });
     if (!closing) {
       queuedBytes += block->Bytes.size();
       queue.push_back(std::move(block));
@@ -312,8 +313,11 @@ void TWAVEAudioRecordingDevice::Start() {
 }
 
 void TWAVEAudioRecordingDevice::Stop() {
-  const std::lock_guard lock(mutex);
-  running = false;
+  {
+    const std::lock_guard lock(mutex);
+    running = false;
+  }
+  changed.notify_all(); // a Read waiting for a block gets an empty one
 }
 
 void TWAVEAudioRecordingDevice::Read() {
@@ -321,7 +325,12 @@ void TWAVEAudioRecordingDevice::Read() {
   std::string operation;
   {
     std::unique_lock lock(mutex);
-    changed.wait(lock, [this] { return count > 0 || failed; });
+    buffer.SetLength(buffer.CapacityFrames()); // after an empty block
+    changed.wait(lock, [this] { return count > 0 || failed || !running; });
+    if (count == 0 && !failed) {
+      buffer.SetLength(0); // stopped: no block until the next Start
+      return;
+    }
     if (count > 0) {
       const size_t bytes = static_cast<size_t>(buffer.Bytes());
       std::memcpy(buffer.Data(), blocks.data() + static_cast<size_t>(first) * bytes, bytes);

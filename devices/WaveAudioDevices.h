@@ -3,13 +3,14 @@
 //
 // Playback (kind 1): Write queues a copy of the block (which may be short) and returns at once while
 // fewer than MaxQueuedBlocks wait, else when one has gone to the PCM, so that a file input plays at
-// the device's pace instead of piling up in memory. A drain thread writes the queue to the PCM in
-// order and releases each record when it has been written (one completion per block). Stop pauses
-// the drain, Start resumes it, Close drops and releases what is pending. Drain waits until the queue
-// and the PCM have played out. Dropouts counts the underruns of a running, unpaused PCM.
+// the device's pace instead of piling up in memory; a paused queue takes it without waiting. A drain thread
+// writes the queue to the PCM in order and releases each record when it has been written (one completion per
+// block). Stop pauses the drain, Start resumes it, Close drops and releases what is pending. Drain waits
+// until the queue and the PCM have played out. Dropouts counts the underruns of a running, unpaused PCM.
 // Capture (kind 4): a capture thread fills whole blocks into a queue of 16; Read takes the oldest
-// and blocks until one is complete. Stop and Start pause and resume capture; a failure, or Close,
-// wakes Read with a TDSPException. Dropouts counts overruns and blocks lost to a full queue.
+// and blocks until one is complete. Stop and Start pause and resume capture; a Read on a stopped
+// device that finds no block returns an empty one (no frames). A failure, or Close, wakes Read with
+// a TDSPException. Dropouts counts overruns and blocks lost to a full queue.
 //
 // Threads: Write/Read on the worker; Open, Close on the window thread; Start/Stop on either. The
 // device's own thread touches the PCM; one mutex guards the queue and the flags.

@@ -65,7 +65,6 @@ public:
   // Silences the block and reads the next one: a whole block, or the frames that are left (a short
   // block); then the tail; then the notice "Достигнут конец файла".
   void Read() override;
-
   // A regular file (not a pipe) starts over at its first frame, its tail to follow again.
   bool CanRewind() const override { return fd >= 0 && (seekable || decoded != nullptr); }
   void Rewind() override;
@@ -95,7 +94,7 @@ private:
   bool ownsFd = false;
   bool seekable = false;
   uint64_t position = 0;  // offset of the next byte read
-  uint64_t dataStart = 0; // offset of the first sample
+  uint64_t dataStart = 0; // offset of the first sample byte
   uint64_t dataEnd = 0;   // end of the samples; UINT64_MAX reads to the end of the file
   TWaveFileFormat fileFormat;
   int32_t fileFrameBytes = 1;

@@ -5,7 +5,7 @@
 #include "dsp/FilterList.h"
 
 #include <algorithm>
-#include <mutex>
+#include <vector>
 
 CRCofstream::CRCofstream(const std::string& fileName)
     : file(fileName, std::ios::binary | std::ios::out | std::ios::trunc) {}
@@ -97,8 +97,15 @@ void SaveFilterFile(TFilter& filter, const std::string& fileName) {
 }
 
 void LoadFilterFile(TFilter& filter, const std::string& fileName) {
+  // The file is read before the filter's lock is taken; Load then only checks and copies.
   CRCifstream in = OpenChecked(fileName);
-  filter.Load(in);
+  std::vector<uint8_t> payload;
+  uint8_t piece[1024];
+  for (size_t got = in.Read(piece, sizeof piece); got > 0; got = in.Read(piece, sizeof piece)) {
+    payload.insert(payload.end(), piece, piece + got);
+  }
+  TMemoryReader record(payload.data(), payload.size());
+  filter.Load(record);
 }
 
 void SaveChainFile(const TFilterList& chain, const std::string& fileName) {
@@ -107,6 +114,5 @@ void SaveChainFile(const TFilterList& chain, const std::string& fileName) {
 
 void LoadChainFile(TFilterList& chain, const std::string& fileName) {
   CRCifstream in = OpenChecked(fileName);
-  std::lock_guard guard(chain.Lock());
-  chain.Load(in);
+  chain.Load(in); // reads and builds off the chain's lock
 }

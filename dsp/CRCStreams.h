@@ -45,5 +45,6 @@ private:
 void SaveFilterFile(TFilter& filter, const std::string& fileName);
 void LoadFilterFile(TFilter& filter, const std::string& fileName);
 void SaveChainFile(const TFilterList& chain, const std::string& fileName);
-// Takes the chain's lock; on a format error the chain keeps what it holds at that moment.
+// The file is read and its filters built off the chain's lock; only a whole, valid chain replaces the
+// one there. On any error the chain (or the filter) keeps everything it had.
 void LoadChainFile(TFilterList& chain, const std::string& fileName);

@@ -287,8 +287,7 @@ void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat&
   if (frames <= 0) {
     return;
   }
-  // The count is read under the lock: an edit under way (a chain load clears the list before it
-  // fills it again) must not let a block through unfiltered.
+  // The count is read under the lock, which every edit of the list holds.
   std::lock_guard guard(lock);
   if (count == 0) {
     return; // an empty chain leaves every byte as it is
@@ -373,12 +372,13 @@ void TFilterList::Save(TByteWriter& out) const {
 }
 
 void TFilterList::Load(TByteReader& in) {
-  std::lock_guard guard(lock);
-  Clear();
+  // Read and built aside, off the lock (reading the file and designing the filters take long); only
+  // a whole, valid chain replaces this one, in one step under the lock.
   int32_t n = 0;
   if (!ReadInt32(in, n) || n < 0 || n > MaxFilters) {
     throw TFilterError(MsgBadFileFormat);
   }
+  std::array<std::unique_ptr<TFilter>, MaxFilters> loaded;
   for (int32_t i = 0; i < n; ++i) {
     int32_t type = 0;
     std::unique_ptr<TFilter> filter;
@@ -386,17 +386,23 @@ void TFilterList::Load(TByteReader& in) {
       filter = CreateFilter(type, sampleRate);
     }
     if (!filter) {
-      Clear();
       throw TFilterError(MsgBadFileFormat);
     }
-    filter->Load(in); // a mismatching or refused record keeps the filters read so far
-    Add(std::move(filter));
+    filter->Load(in); // a mismatching or refused record ends the load
+    filter->SetSampleRate(sampleRate);
+    loaded[static_cast<size_t>(i)] = std::move(filter);
   }
   uint8_t flags[MaxFilters];
   if (in.Read(flags, MaxFilters) != MaxFilters) {
     throw TFilterError(MsgBadFileFormat);
   }
-  for (int i = 0; i < MaxFilters; ++i) {
-    enabled[i].store(flags[i]);
+  {
+    std::lock_guard guard(lock);
+    items.swap(loaded);
+    count = n;
+    for (int i = 0; i < MaxFilters; ++i) {
+      enabled[i].store(flags[i]);
+    }
   }
+  // The filters replaced go here, after the lock.
 }

@@ -12,11 +12,11 @@
 // block takes each filter's lock around its Process; a stereo block takes the locks of all filters
 // (in the order of their addresses) for the whole block, on the calling thread, while both channels
 // run. The helper thread takes no lock of a filter: it only runs filters inside that window. The
-// user-interface thread calls every other operation; Add, Delete, Clear, Swap and Load take the
-// list's lock. SetEnabled, IsEnabled, Count and Item take no list lock (the flags are atomic);
-// SetEnabled takes the filter's lock through ClearState. Lock order: the list's lock, then filters'
-// locks; a thread other than the worker holds at most one filter's lock at a time (holding one while
-// taking another could meet the worker holding them in the opposite order).
+// user-interface thread calls every other operation; Add, Delete, Clear and Swap take the list's
+// lock, and Load takes it only to put the chain it has read and built in place. SetEnabled, IsEnabled, Count
+// and Item take no list lock (the flags are atomic); SetEnabled takes the filter's lock through ClearState.
+// Lock order: the list's lock, then filters' locks; a thread other than the worker holds at most one filter's
+// lock at a time (holding one while taking another could meet the worker holding them in the opposite order).
 
 #include "dsp/ByteStreams.h"
 #include "dsp/Filter.h"
@@ -61,8 +61,8 @@ public:
 
   // The chain record: Count, then per filter its Type and its filter record, then 16 enable bytes.
   void Save(TByteWriter& out) const;
-  // Replaces the chain. On a format error (TFilterError(MsgBadFileFormat)) the list keeps what it
-  // holds at that moment.
+  // Replaces the chain with the one read, in one step once it is read whole and every filter in it
+  // is built; a format error (TFilterError(MsgBadFileFormat)) leaves the list as it was.
   void Load(TByteReader& in);
 
   std::recursive_mutex& Lock() const { return lock; }

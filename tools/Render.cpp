@@ -1,8 +1,9 @@
 #include "tools/Render.h"
 
-#include "app/ProcessingThread.h"
+#include "app/ProcessingSetUp.h"
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
+#include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -293,50 +294,6 @@ void RunAction(const TRenderAction& action, TFilterList& chain, std::ostream& ou
 
 // ---- Which files a command line reads and writes ----------------------------------------------
 
-// A file as the system knows it (device and inode) or, for one that does not exist yet, its path.
-struct TFileKey {
-  std::string Name;
-  bool Exists = false;
-  bool Regular = false;
-  dev_t Device = 0;
-  ino_t Inode = 0;
-  off_t Size = 0;
-  std::string Path;
-
-  bool SameAs(const TFileKey& other) const {
-    if (Exists != other.Exists) {
-      return false;
-    }
-    return Exists ? Device == other.Device && Inode == other.Inode : Path == other.Path;
-  }
-};
-
-// "-" is the standard stream `standardFd`; any other name is followed through symbolic links.
-TFileKey KeyOf(const std::string& name, int standardFd) {
-  TFileKey key;
-  key.Name = name;
-  struct stat st {};
-  const int r = name == "-" ? ::fstat(standardFd, &st) : ::stat(name.c_str(), &st);
-  if (r == 0) {
-    key.Exists = true;
-    key.Regular = S_ISREG(st.st_mode);
-    key.Device = st.st_dev;
-    key.Inode = st.st_ino;
-    key.Size = st.st_size;
-  } else {
-    std::error_code error;
-    key.Path = std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error).string();
-  }
-  return key;
-}
-
-std::string Shown(const std::string& name, bool output) {
-  if (name == "-") {
-    return output ? "- (стандартный вывод)" : "- (стандартный ввод)";
-  }
-  return name;
-}
-
 // Refuses, before anything is opened for writing, a command line that would overwrite a file it
 // reads, write one file twice, replace an existing file when the input is a device (all names are
 // outputs then), replace an existing file that holds no sound of the container the output writes
@@ -344,29 +301,28 @@ std::string Shown(const std::string& name, bool output) {
 // terminal.
 void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
   using K = TRenderAction::Kind;
-  std::vector<TFileKey> reads;
+  TFileUses uses;
   std::optional<TFileKey> soundInput;
   if (command.Input && command.Input->Family == TDeviceFamily::File) {
-    soundInput = KeyOf(command.Input->FileName, STDIN_FILENO);
-    reads.push_back(*soundInput);
+    soundInput = FileKeyOf(command.Input->FileName, STDIN_FILENO);
+    uses.AddInput(*soundInput);
   }
   std::vector<TFileKey> saves;
   for (const TRenderAction& action : command.Actions) {
     if (action.What == K::Chain || action.What == K::LoadFilter) {
-      reads.push_back(KeyOf(action.Text, STDIN_FILENO));
+      uses.AddInput(FileKeyOf(action.Text, STDIN_FILENO));
     } else if (action.What == K::SaveChain || action.What == K::SaveFilter) {
       // A settings file may be loaded, changed and saved back in place: that is not an overwrite of
       // the sound.
-      const TFileKey key = KeyOf(action.Text, STDOUT_FILENO);
+      const TFileKey key = FileKeyOf(action.Text, STDOUT_FILENO);
       if (soundInput && key.SameAs(*soundInput)) {
         throw TUsageError("Файл параметров " + action.Text + " - это входной файл " +
-                          Shown(soundInput->Name, false) + ": он не будет перезаписан");
+                          ShownFileName(soundInput->Name, false) + ": он не будет перезаписан");
       }
       saves.push_back(key);
     }
   }
   const bool deviceInput = command.Input && command.Input->Family != TDeviceFamily::File;
-  std::vector<TFileKey> outputs;
   for (const TDeviceChoice& choice : command.Outputs) {
     if (choice.Family != TDeviceFamily::File) {
       continue;
@@ -375,22 +331,14 @@ void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
     if (name == "-" && console.StdoutIsTerminal) {
       throw TUsageError("Звук не выводится на терминал: направьте стандартный вывод в файл или канал");
     }
-    const TFileKey key = KeyOf(name, STDOUT_FILENO);
-    for (const TFileKey& read : reads) {
-      if (key.SameAs(read)) {
-        throw TUsageError("Выходной файл " + Shown(name, true) + " - это входной файл " +
-                          Shown(read.Name, false) + ": он не будет перезаписан");
-      }
-    }
-    for (const TFileKey& other : outputs) {
-      if (key.SameAs(other)) {
-        throw TUsageError("Выходной файл " + Shown(name, true) + " задан дважды (тот же файл, что и " +
-                          Shown(other.Name, true) + ")");
-      }
+    const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
+    if (const std::optional<std::string> refusal = uses.RefuseOutput(key)) {
+      throw TUsageError(*refusal);
     }
     for (const TFileKey& save : saves) {
       if (key.SameAs(save)) {
-        throw TUsageError("Выходной файл " + Shown(name, true) + " - это файл параметров " + save.Name);
+        throw TUsageError("Выходной файл " + ShownFileName(name, true) + " - это файл параметров " +
+                          save.Name);
       }
     }
     if (key.Exists && key.Regular && name != "-" && !command.Force) {
@@ -400,22 +348,22 @@ void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
                           "чтобы перезаписать его, добавьте --force");
       }
       const TFileKind kind = FileKindOfName(name, command.OutType);
-      if (key.Size > 0 && !HoldsFileKind(name, kind)) {
+      if (key.HoldsOtherThan(kind)) {
         throw TUsageError("Файл " + name + " существует и не является файлом " + FileKindInfo(kind).Holder +
                           "; чтобы перезаписать его, добавьте --force");
       }
     }
-    outputs.push_back(key);
+    uses.AddOutput(key);
   }
 }
 
 // Whether some output writes its sound to standard output (as "-", or by a name of the same file).
 bool SoundGoesToStdout(const TRenderCommand& command) {
-  const TFileKey stdoutKey = KeyOf("-", STDOUT_FILENO);
+  const TFileKey stdoutKey = FileKeyOf("-", STDOUT_FILENO);
   for (const TDeviceChoice& choice : command.Outputs) {
     if (choice.Family == TDeviceFamily::File &&
         (choice.FileName == "-" ||
-         (stdoutKey.Exists && KeyOf(choice.FileName, STDOUT_FILENO).SameAs(stdoutKey)))) {
+         (stdoutKey.Exists && FileKeyOf(choice.FileName, STDOUT_FILENO).SameAs(stdoutKey)))) {
       return true;
     }
   }
@@ -431,7 +379,7 @@ std::string OutputName(const TDeviceChoice& choice) {
   case TDeviceFamily::File:
     break;
   }
-  return Shown(choice.FileName, true);
+  return ShownFileName(choice.FileName, true);
 }
 
 std::string InputName(const TDeviceChoice& choice) {
@@ -553,15 +501,17 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       return 0;
     }
   }
-  std::unique_ptr<TRecordingDevice> input;
+  // The set-up's wiring is the windows' own: the input (and the chain at its rate) first; the chain
+  // actions; then the outputs and the worker.
+  std::unique_ptr<TProcessingSetUp> setUp;
   TWAVEFileRecordingDevice* reader = nullptr;
   int32_t rate = command.Rate;
   try {
     if (command.Input) {
-      input = MakeInput(*command.Input, devices, command.InFormat);
-      reader = dynamic_cast<TWAVEFileRecordingDevice*>(input.get());
-      input->Open();
-      rate = static_cast<int32_t>(input->Buffer().Format().nSamplesPerSec);
+      std::unique_ptr<TRecordingDevice> device = MakeInput(*command.Input, devices, command.InFormat);
+      reader = dynamic_cast<TWAVEFileRecordingDevice*>(device.get());
+      setUp = std::make_unique<TProcessingSetUp>(std::move(device));
+      rate = static_cast<int32_t>(setUp->Input()->Buffer().Format().nSamplesPerSec);
     }
   } catch (const TDSPException& e) {
     err << ComposeDSPMessage(e).Text << '\n';
@@ -570,10 +520,10 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     PrintUsageError(e, err);
     return 2;
   }
-  if (input) {
+  if (setUp) {
     // A container that cannot take the outputs' format is refused before any file is written.
     const TWaveFormat outputFormat =
-        command.OutFormat ? FormatTable[*command.OutFormat] : input->Buffer().Format();
+        command.OutFormat ? FormatTable[*command.OutFormat] : setUp->Input()->Buffer().Format();
     for (const TDeviceChoice& choice : command.Outputs) {
       if (choice.Family != TDeviceFamily::File) {
         continue;
@@ -581,7 +531,8 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       const TFileKind kind = FileKindOfName(choice.FileName, command.OutType);
       const std::string problem = FileOutputProblem(choice.FileName, kind, outputFormat);
       if (!problem.empty()) {
-        PrintUsageError(TUsageError("Выходной файл " + Shown(choice.FileName, true) + ": " + problem), err);
+        PrintUsageError(TUsageError("Выходной файл " + ShownFileName(choice.FileName, true) + ": " + problem),
+                        err);
         return 2;
       }
     }
@@ -589,12 +540,16 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   if (reader != nullptr) {
     reader->SetTailFrames(std::llround(command.TailSeconds * rate));
     if (reader->Converted() && !command.Quiet) {
-      err << "Вход " << Shown(reader->FileName(), false) << " (" << reader->FileFormatText()
+      err << "Вход " << ShownFileName(reader->FileName(), false) << " (" << reader->FileFormatText()
           << ") читается с преобразованием в 16 бит\n";
     }
   }
 
-  TFilterList chain(rate);
+  std::unique_ptr<TFilterList> ownChain; // a chain without an input: --rate gives its rate
+  if (!setUp) {
+    ownChain = std::make_unique<TFilterList>(rate);
+  }
+  TFilterList& chain = setUp ? *setUp->Chain() : *ownChain;
   try {
     for (const TRenderAction& action : command.Actions) {
       RunAction(action, chain, text);
@@ -607,13 +562,13 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     return 1;
   }
   text.flush();
-  if (!input) {
+  if (!setUp) {
     return 0;
   }
 
   auto outputs = std::make_unique<TPlaybackDevsList>();
   const TWaveFormat outputFormat =
-      command.OutFormat ? FormatTable[*command.OutFormat] : input->Buffer().Format();
+      command.OutFormat ? FormatTable[*command.OutFormat] : setUp->Input()->Buffer().Format();
   try {
     for (const TDeviceChoice& choice : command.Outputs) {
       auto device = MakeOutput(choice, devices, command.OutType);
@@ -640,8 +595,8 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   uint64_t clipped = 0;
   uint64_t dropouts = 0;
   try {
-    outputs->OpenAll();
-    TProcessingThread worker(chain, *outputs, *input, window);
+    setUp->OpenOutputs(std::move(outputs), window);
+    TProcessingThread& worker = *setUp->Worker();
     window.Attach(worker);
     worker.LimitFrames(command.Seconds ? std::llround(*command.Seconds * rate) : 0);
     TProgress progress(err, progressShown, totalFrames, static_cast<uint32_t>(rate));
@@ -663,8 +618,8 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     progress.Update(worker.FramesProcessed(), wallNow(), true);
     progress.Clear();
     drainedWhole = worker.DrainedWhole();
-    for (int i = 0; i < outputs->Count(); ++i) {
-      if (!outputs->Drained(i)) {
+    for (int i = 0; i < setUp->Outputs()->Count(); ++i) {
+      if (!setUp->Outputs()->Drained(i)) {
         unfinished.push_back(OutputName(command.Outputs[static_cast<size_t>(i)]));
       }
     }
@@ -675,9 +630,8 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     return 1;
   }
   // The input first, then the outputs: closing a writer completes its header.
-  const int channels = input->Buffer().Format().nChannels;
-  input.reset();
-  outputs.reset();
+  const int channels = setUp->Input()->Buffer().Format().nChannels;
+  setUp->Teardown();
   if (window.failed) {
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "app/windows/DSPForm.h"
 
+#include "app/windows/ChildWindows.h"
 #include "app/windows/DSPMessageBox.h"
 #include "app/windows/GaugePaintBox.h"
 #include "app/windows/Icons.h"
@@ -18,6 +19,7 @@
 #include "filters/dialogs/ReverbDlg.h"
 #include "filters/dialogs/SelectFilterDialog.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFrame>
@@ -36,12 +38,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
 constexpr const char* FilterFileFilter = "Файлы параметров фильтра (*.flt)|*.flt|Все файлы (*.*)|*.*";
 constexpr const char* ChainFileFilter = "Файлы параметров фильтров (*.lst)|*.lst|Все файлы (*.*)|*.*";
 constexpr int CountsPeriodMs = 250;
+constexpr Qt::Key PlayKey = Qt::Key_F5;
+constexpr Qt::Key PauseKey = Qt::Key_F6;
+constexpr const char* PlayHint = "Запуск обработки сигнала (F5)";
+constexpr const char* PauseHint = "Приостановка обработки сигнала (F6)";
+constexpr const char* RepeatHint = "Повтор файла: по достижении конца файл начинается сначала";
 
 const char* const GraphNames[] = {"Входной сигнал", "Выходной сигнал", "График производительности",
                                   "АЧХ фильтра", "АЧХ системы фильтров"};
@@ -50,19 +58,13 @@ const char* const GraphNames[] = {"Входной сигнал", "Выходно
 
 TDSPForm::TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevsList> outputs,
                    std::unique_ptr<TRecordingDevice> input)
-    : InputDevice(std::move(input)), OutputDevices(std::move(outputs)), context(context), notify(*this),
-      modal(*this, [this] { CloseSetUp(); }) {
+    : context(context), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
   setWindowTitle(QStringLiteral("Обработка сигнала"));
-  if (!OutputDevices) {
-    OutputDevices = std::make_unique<TPlaybackDevsList>();
-  }
-  // A throw leaves the constructor: the members release the devices, which closes them.
-  InputDevice->Open();
-  OutputDevices->OpenAll();
+  // A throw leaves the constructor: the set-up releases the devices, which closes them.
+  SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
+  SetUp->OpenOutputs(std::move(outputs), notify);
 
-  const TWaveFormat& format = InputDevice->Buffer().Format();
-  Chain = std::make_unique<TFilterList>(static_cast<int32_t>(format.nSamplesPerSec));
-  Worker = std::make_unique<TProcessingThread>(*Chain, *OutputDevices, *InputDevice, notify);
+  const TWaveFormat& format = SetUp->Input()->Buffer().Format();
   const double floorDb = AmplitudeToDb(1.0 / std::pow(2.0, format.wBitsPerSample));
   for (int c = 0; c < std::min<int>(format.nChannels, 2); ++c) {
     Gauges[static_cast<size_t>(c)] = std::make_unique<TLevelGauge>(TRect{0, 0, 0, 0}, floorDb);
@@ -79,10 +81,13 @@ TDSPForm::~TDSPForm() {
 
 // ---- Controls ----------------------------------------------------------------------------------
 
-QToolButton* TDSPForm::AddButton(QToolBar* bar, const char* themeName, const char* resource, bool enabled,
-                                 void (TDSPForm::*click)()) {
+QToolButton* TDSPForm::AddButton(QToolBar* bar, const char* themeName, const char* resource, const char* hint,
+                                 bool enabled, void (TDSPForm::*click)()) {
   auto* button = new QToolButton(bar);
   button->setIcon(SonolabIcon(themeName, resource));
+  // The same words under the mouse and in the status bar.
+  button->setToolTip(QString::fromUtf8(hint));
+  button->setStatusTip(QString::fromUtf8(hint));
   button->setIconSize(QSize(19, 19));
   button->setFixedSize(26, 25);
   button->setAutoRaise(true);
@@ -105,20 +110,43 @@ void TDSPForm::BuildControls() {
     bar->setFloatable(false);
     bar->setIconSize(QSize(19, 19));
   }
-  PlayBtn = AddButton(PlayBar, "media-playback-start", "play", true, &TDSPForm::PlayBtnClick);
-  PauseBtn = AddButton(PlayBar, "media-playback-pause", "pause", false, &TDSPForm::PauseBtnClick);
-  AddBtn = AddButton(ChainBar, "list-add", "add", true, &TDSPForm::AddBtnClick);
-  DelBtn = AddButton(ChainBar, "list-remove", "delete", false, &TDSPForm::DelBtnClick);
-  UpBtn = AddButton(ChainBar, "go-up", "up", false, &TDSPForm::UpBtnClick);
-  DownBtn = AddButton(ChainBar, "go-down", "down", false, &TDSPForm::DownBtnClick);
+  PlayBtn = AddButton(PlayBar, "media-playback-start", "play", PlayHint, true, &TDSPForm::PlayBtnClick);
+  PauseBtn = AddButton(PlayBar, "media-playback-pause", "pause", PauseHint, false, &TDSPForm::PauseBtnClick);
+  RepeatBtn = AddButton(PlayBar, "media-playlist-repeat", "repeat", RepeatHint, SetUp->Input()->CanRewind(),
+                        &TDSPForm::RepeatBtnClick);
+  RepeatBtn->setCheckable(true);
+  AddBtn = AddButton(ChainBar, "list-add", "add", "Добавление фильтра в систему фильтров (Insert)", true,
+                     &TDSPForm::AddBtnClick);
+  DelBtn = AddButton(ChainBar, "list-remove", "delete", "Удаление выбранного фильтра (Delete)", false,
+                     &TDSPForm::DelBtnClick);
+  UpBtn = AddButton(ChainBar, "go-up", "up", "Перемещение выбранного фильтра вверх по списку", false,
+                    &TDSPForm::UpBtnClick);
+  DownBtn = AddButton(ChainBar, "go-down", "down", "Перемещение выбранного фильтра вниз по списку", false,
+                      &TDSPForm::DownBtnClick);
   ChainBar->addSeparator();
-  BuildGraphBtn = AddButton(ChainBar, nullptr, "response-filter", false, &TDSPForm::BuildGraphBtnClick);
-  BuildGraphAllBtn = AddButton(ChainBar, nullptr, "response-chain", false, &TDSPForm::BuildGraphAllBtnClick);
+  BuildGraphBtn = AddButton(ChainBar, nullptr, "response-filter", "АЧХ выбранного фильтра", false,
+                            &TDSPForm::BuildGraphBtnClick);
+  BuildGraphAllBtn = AddButton(ChainBar, nullptr, "response-chain", "АЧХ системы фильтров", false,
+                               &TDSPForm::BuildGraphAllBtnClick);
   ChainBar->addSeparator();
-  SaveBtn = AddButton(ChainBar, "document-save", "save", false, &TDSPForm::SaveBtnClick);
-  LoadBtn = AddButton(ChainBar, "document-open", "load", false, &TDSPForm::LoadBtnClick);
-  SaveAllBtn = AddButton(ChainBar, nullptr, "save-all", false, &TDSPForm::SaveAllBtnClick);
-  LoadAllBtn = AddButton(ChainBar, nullptr, "load-all", true, &TDSPForm::LoadAllBtnClick);
+  SaveBtn = AddButton(ChainBar, "document-save", "save", "Сохранение параметров выбранного фильтра в файл",
+                      false, &TDSPForm::SaveBtnClick);
+  LoadBtn = AddButton(ChainBar, "document-open", "load", "Загрузка параметров выбранного фильтра из файла",
+                      false, &TDSPForm::LoadBtnClick);
+  SaveAllBtn = AddButton(ChainBar, nullptr, "save-all", "Сохранение системы фильтров в файл", false,
+                         &TDSPForm::SaveAllBtnClick);
+  LoadAllBtn = AddButton(ChainBar, nullptr, "load-all", "Загрузка системы фильтров из файла", true,
+                         &TDSPForm::LoadAllBtnClick);
+  // The keys of Play and Pause, for this window while it (or a control in it) has the focus; the space
+  // bar stays the filter list's, for the check boxes.
+  for (const auto& [key, click] :
+       {std::pair{PlayKey, &TDSPForm::PlayBtnClick}, std::pair{PauseKey, &TDSPForm::PauseBtnClick}}) {
+    auto* action = new QAction(this);
+    action->setShortcut(QKeySequence(key));
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(action, &QAction::triggered, this, click);
+    addAction(action);
+  }
 
   auto* client = new QWidget(this);
   auto* row = new QHBoxLayout(client);
@@ -216,21 +244,21 @@ QString TDSPForm::CountsText() const {
 }
 
 void TDSPForm::UpdateCounts() {
-  const uint64_t dropouts = Worker ? Worker->Dropouts() : 0;
-  const uint64_t clipped = Worker ? Worker->ClippedSamples() : 0;
+  const uint64_t dropouts = WorkerThread() ? WorkerThread()->Dropouts() : 0;
+  const uint64_t clipped = WorkerThread() ? WorkerThread()->ClippedSamples() : 0;
   CountsLabel->setText(QStringLiteral("пропусков: %1 · перегрузок: %2").arg(dropouts).arg(clipped));
 }
 
 void TDSPForm::PlayBtnClick() {
-  if (!Worker || ending || state == TDSPState::Processing) {
+  if (!WorkerThread() || ending || state == TDSPState::Processing) {
     return;
   }
   try {
-    Worker->ResumeProcessing();
+    WorkerThread()->ResumeProcessing();
   } catch (const TDSPException& e) {
     // The devices would not start: nothing can run in this set-up. Stop what did start.
     try {
-      Worker->PauseProcessing();
+      WorkerThread()->PauseProcessing();
     } catch (const TDSPException&) {
     }
     WorkerEnded(e);
@@ -239,12 +267,18 @@ void TDSPForm::PlayBtnClick() {
   SetState(TDSPState::Processing);
 }
 
+void TDSPForm::RepeatBtnClick() {
+  if (TProcessingThread* worker = WorkerThread()) {
+    worker->SetRepeat(RepeatBtn->isChecked());
+  }
+}
+
 void TDSPForm::PauseBtnClick() {
-  if (!Worker || ending || state != TDSPState::Processing) {
+  if (!WorkerThread() || ending || state != TDSPState::Processing) {
     return;
   }
   try {
-    Worker->PauseProcessing();
+    WorkerThread()->PauseProcessing();
   } catch (const TDSPException& e) {
     WorkerEnded(e);
     return;
@@ -263,7 +297,7 @@ int TDSPForm::SelectedIndex() const {
 void TDSPForm::SelectionRule() {
   FilterListBox->setFocus();
   const int i = SelectedIndex();
-  const int count = Chain ? Chain->Count() : 0;
+  const int count = ChainList() ? ChainList()->Count() : 0;
   const bool selected = i >= 0 && i < count;
   for (QToolButton* b : {DelBtn, LoadBtn, SaveBtn, BuildGraphBtn}) {
     b->setEnabled(selected);
@@ -282,39 +316,39 @@ void TDSPForm::AppendFilterItem(const TFilter& filter, bool checked) {
 void TDSPForm::RebuildFilterList() {
   updatingList = true;
   FilterListBox->clear();
-  for (int i = 0; i < Chain->Count(); ++i) {
-    AppendFilterItem(*Chain->Item(i), Chain->IsEnabled(i));
+  for (int i = 0; i < ChainList()->Count(); ++i) {
+    AppendFilterItem(*ChainList()->Item(i), ChainList()->IsEnabled(i));
   }
   updatingList = false;
   FilterListBox->clearSelection();
   FilterListBox->setCurrentRow(-1);
-  SaveAllBtn->setEnabled(Chain->Count() > 0);
-  BuildGraphAllBtn->setEnabled(Chain->Count() > 0);
+  SaveAllBtn->setEnabled(ChainList()->Count() > 0);
+  BuildGraphAllBtn->setEnabled(ChainList()->Count() > 0);
   SelectionRule();
 }
 
 void TDSPForm::FilterListBoxClickCheck(QListWidgetItem* item) {
-  if (updatingList || !Chain) {
+  if (updatingList || !ChainList()) {
     return;
   }
   const int i = FilterListBox->row(item);
-  if (i < 0 || i >= Chain->Count()) {
+  if (i < 0 || i >= ChainList()->Count()) {
     return;
   }
   const bool on = item->checkState() == Qt::Checked;
-  if (on != Chain->IsEnabled(i)) {
-    Chain->SetEnabled(i, on); // switching off clears the filter's state
+  if (on != ChainList()->IsEnabled(i)) {
+    ChainList()->SetEnabled(i, on); // switching off clears the filter's state
   }
 }
 
 void TDSPForm::FilterListBoxDblClick() {
   const int i = SelectedIndex();
-  if (!Chain || i < 0 || i >= Chain->Count()) {
+  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
   const TFilterDialogs& d = context.FilterDialogs;
   TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
-  EditFilter(d, *Chain->Item(i));
+  EditFilter(d, *ChainList()->Item(i));
 }
 
 bool TDSPForm::eventFilter(QObject* watched, QEvent* e) {
@@ -335,10 +369,10 @@ bool TDSPForm::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TDSPForm::AddBtnClick() {
-  if (!Chain || ending) {
+  if (!ChainList() || ending) {
     return;
   }
-  if (Chain->Count() >= TFilterList::MaxFilters) {
+  if (ChainList()->Count() >= TFilterList::MaxFilters) {
     // Said before the dialogs, so that no filter is set up only to be dropped.
     TModalActions::TScope scope(modal, {});
     ShowFileError(QString::fromUtf8(MsgChainFull));
@@ -352,7 +386,7 @@ void TDSPForm::AddBtnClick() {
     }
     type = context.SelectFilter->SelectedIndex();
   }
-  std::unique_ptr<TFilter> filter = CreateFilter(type, Chain->SampleRate());
+  std::unique_ptr<TFilter> filter = CreateFilter(type, ChainList()->SampleRate());
   if (!filter) {
     return; // a type without a class
   }
@@ -365,7 +399,7 @@ void TDSPForm::AddBtnClick() {
     }
   }
   const TFilter& added = *filter;
-  Chain->Add(std::move(filter)); // whatever the dialog's result
+  ChainList()->Add(std::move(filter)); // whatever the dialog's result
   AppendFilterItem(added, true);
   SelectionRule();
   SaveAllBtn->setEnabled(true);
@@ -374,27 +408,27 @@ void TDSPForm::AddBtnClick() {
 
 void TDSPForm::DelBtnClick() {
   const int i = SelectedIndex();
-  if (!Chain || i < 0 || i >= Chain->Count()) {
+  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
-  Chain->Delete(i);
+  ChainList()->Delete(i);
   updatingList = true;
   delete FilterListBox->takeItem(i);
   updatingList = false;
   FilterListBox->clearSelection();
   FilterListBox->setCurrentRow(-1);
   SelectionRule();
-  SaveAllBtn->setEnabled(Chain->Count() > 0);
-  BuildGraphAllBtn->setEnabled(Chain->Count() > 0);
+  SaveAllBtn->setEnabled(ChainList()->Count() > 0);
+  BuildGraphAllBtn->setEnabled(ChainList()->Count() > 0);
 }
 
 void TDSPForm::MoveSelected(int by) {
   const int i = SelectedIndex();
   const int j = i + by;
-  if (!Chain || i < 0 || j < 0 || j >= Chain->Count()) {
+  if (!ChainList() || i < 0 || j < 0 || j >= ChainList()->Count()) {
     return;
   }
-  Chain->Swap(i, j);
+  ChainList()->Swap(i, j);
   updatingList = true;
   QListWidgetItem* a = FilterListBox->item(i);
   QListWidgetItem* b = FilterListBox->item(j);
@@ -433,7 +467,7 @@ std::optional<std::string> TDSPForm::PickFile(QFileDialog* dialog) {
 
 void TDSPForm::SaveBtnClick() {
   const int i = SelectedIndex();
-  if (!Chain || i < 0 || i >= Chain->Count()) {
+  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
   const std::optional<std::string> name = PickFile(SaveFilterDialog);
@@ -442,7 +476,7 @@ void TDSPForm::SaveBtnClick() {
   }
   TModalActions::TScope scope(modal, {});
   try {
-    SaveFilterFile(*Chain->Item(i), *name);
+    SaveFilterFile(*ChainList()->Item(i), *name);
   } catch (const TFilterError& e) {
     ShowFileError(QString::fromUtf8(e.what()));
   }
@@ -450,7 +484,7 @@ void TDSPForm::SaveBtnClick() {
 
 void TDSPForm::LoadBtnClick() {
   const int i = SelectedIndex();
-  if (!Chain || i < 0 || i >= Chain->Count()) {
+  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
   const std::optional<std::string> name = PickFile(OpenFilterDialog);
@@ -459,14 +493,14 @@ void TDSPForm::LoadBtnClick() {
   }
   TModalActions::TScope scope(modal, {});
   try {
-    LoadFilterFile(*Chain->Item(i), *name);
+    LoadFilterFile(*ChainList()->Item(i), *name);
   } catch (const TFilterError& e) {
     ShowFileError(QString::fromUtf8(e.what()));
   }
 }
 
 void TDSPForm::SaveAllBtnClick() {
-  if (!Chain) {
+  if (!ChainList()) {
     return;
   }
   const std::optional<std::string> name = PickFile(SaveChainDialog);
@@ -475,14 +509,14 @@ void TDSPForm::SaveAllBtnClick() {
   }
   TModalActions::TScope scope(modal, {});
   try {
-    SaveChainFile(*Chain, *name);
+    SaveChainFile(*ChainList(), *name);
   } catch (const TFilterError& e) {
     ShowFileError(QString::fromUtf8(e.what()));
   }
 }
 
 void TDSPForm::LoadAllBtnClick() {
-  if (!Chain) {
+  if (!ChainList()) {
     return;
   }
   const std::optional<std::string> name = PickFile(OpenChainDialog);
@@ -491,7 +525,7 @@ void TDSPForm::LoadAllBtnClick() {
   }
   TModalActions::TScope scope(modal, {});
   try {
-    LoadChainFile(*Chain, *name);
+    LoadChainFile(*ChainList(), *name);
   } catch (const TFilterError& e) {
     // The list shows what the chain holds, whatever the load left in it.
     RebuildFilterList();
@@ -516,8 +550,16 @@ void TDSPForm::OpenDisplay(QWidget* display) {
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setWindowIcon(SonolabIcon(nullptr, "graph-node"));
   displays.emplace_back(window);
+  // The child window's caption names this set-up after the display's own, whenever that changes (the
+  // child window has just taken the display's when the signal comes).
+  const auto caption = [window, display, this] {
+    window->setWindowTitle(DisplayCaption(display->windowTitle(), setUpName));
+  };
+  connect(display, &QWidget::windowTitleChanged, window, caption);
+  caption();
   window->show();
   window->resize(window->size() - display->size() + design);
+  KeepInside(*context.Area, *window);
   context.Area->setActiveSubWindow(window);
 }
 
@@ -533,25 +575,27 @@ std::vector<QMdiSubWindow*> TDSPForm::DisplayWindows() const {
 
 void TDSPForm::BuildGraphBtnClick() {
   const int i = SelectedIndex();
-  if (!Chain || i < 0 || i >= Chain->Count()) {
+  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, false, Chain->Item(i), nullptr));
+  OpenDisplay(new TFilterSpectrumForm(nullptr, false, ChainList()->Item(i), nullptr));
 }
 
 void TDSPForm::BuildGraphAllBtnClick() {
-  if (!Chain) {
+  if (!ChainList()) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, true, nullptr, Chain.get()));
+  OpenDisplay(new TFilterSpectrumForm(nullptr, true, nullptr, ChainList()));
 }
 
 void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
-  if (item == nullptr || item->parent() == nullptr || !InputDevice) {
+  if (item == nullptr || item->parent() == nullptr || !Input()) {
     return; // the root, or nothing
   }
   const int index = item->parent()->indexOfChild(item);
-  const TAudioBuffer& block = InputDevice->Buffer();
+  // The block size Open gave the input: the block now in its buffer may be short (the end of a file)
+  // or empty (a stopped capture).
+  const TAudioBuffer& block = Input()->Buffer();
   const uint32_t rate = block.Format().nSamplesPerSec;
   switch (index) {
   case 0:
@@ -559,14 +603,14 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
     auto* graph = new TDSPGraphFrm(nullptr, item->text(0));
     graph->Signal = static_cast<uint32_t>(index);
     graph->OwnerForm = this;
-    graph->SetFormat(block.Format(), static_cast<uint32_t>(block.Frames()));
+    graph->SetFormat(block.Format(), static_cast<uint32_t>(block.CapacityFrames()));
     OpenDisplay(graph);
     graphs.emplace_back(graph);
     break;
   }
   case 2: {
-    const auto blockMs =
-        static_cast<int32_t>(rate == 0 ? 0 : uint64_t{static_cast<uint32_t>(block.Frames())} * 1000 / rate);
+    const auto blockMs = static_cast<int32_t>(
+        rate == 0 ? 0 : uint64_t{static_cast<uint32_t>(block.CapacityFrames())} * 1000 / rate);
     auto* perf = new TDSPPerfForm(nullptr, blockMs);
     perf->OwnerForm = this;
     OpenDisplay(perf);
@@ -609,10 +653,10 @@ bool TDSPForm::event(QEvent* e) {
 }
 
 void TDSPForm::ServeBlock() {
-  if (!Worker) {
+  if (!WorkerThread()) {
     return;
   }
-  const TPublishedBlock* block = Worker->TakeNewestBlock();
+  const TPublishedBlock* block = WorkerThread()->TakeNewestBlock();
   if (block == nullptr) {
     return; // a later notification's block was taken already
   }
@@ -662,8 +706,8 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
 // ---- Closing -----------------------------------------------------------------------------------
 
 void TDSPForm::BeginEnd() {
-  if (Worker) {
-    Worker->Terminate();
+  if (SetUp) {
+    SetUp->Abort();
   }
 }
 
@@ -691,17 +735,8 @@ void TDSPForm::Teardown() {
     return;
   }
   tornDown = true;
-  if (Worker) {
-    Worker->Terminate();
-    Worker->WaitFor();
-  }
-  // The Part's order: the worker, the input, the outputs, the chain and the gauges, then the displays.
-  Worker.reset();
-  InputDevice.reset();
-  OutputDevices.reset();
-  Chain.reset();
-  for (std::unique_ptr<TLevelGauge>& gauge : Gauges) {
-    gauge.reset();
+  if (SetUp) {
+    SetUp->Abort(); // the worker ends while the displays go
   }
   for (const QPointer<QMdiSubWindow>& window : displays) {
     delete window.data();
@@ -709,4 +744,12 @@ void TDSPForm::Teardown() {
   displays.clear();
   graphs.clear();
   perfs.clear();
+  // The worker, the input, the outputs and the chain, in that order; then the gauges.
+  if (SetUp) {
+    SetUp->Teardown();
+  }
+  SetUp.reset();
+  for (std::unique_ptr<TLevelGauge>& gauge : Gauges) {
+    gauge.reset();
+  }
 }

@@ -1,20 +1,24 @@
 #pragma once
 // TDSPForm: the window of one processing set-up, a child window of the main window's child area. It
-// owns the input device, the output list, the chain, the worker and one level gauge per input
-// channel, and the display windows opened from it (children of the same area, closed with it). The
-// filter list mirrors the chain at all times; the tree "Графики" opens the displays.
+// owns its set-up (the input device, the output list, the chain and the worker, wired by
+// TProcessingSetUp), one level gauge per input channel, and the display windows opened from it
+// (children of the same area, captioned with the set-up's name, closed with it). The filter list
+// mirrors the chain at all times; the tree "Графики" opens the displays. Every tool button has a
+// tool tip and a status-bar hint; F5 and F6 press Play and Pause. The repeat switch, for an input
+// that can rewind, starts a file over at its end instead of ending the set-up.
 //
 // The worker's block notification (a TDSPNotifyEvent, type 32868) takes the newest published block
 // and hands it to this window's own signal and performance windows and gauges. Notification 1 shows
 // the record that ended the worker in a box over the main window and closes this window when the box
 // is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
 // filter parameters, settings files, their message boxes) ends that dialog and is carried out after
-// it, so that nothing runs on a destroyed window or filter.
+// it, so that nothing runs on a destroyed window or filter. Closing never waits for a drain: the
+// worker is aborted, its devices stopped, and the set-up torn down within one pass of the worker.
 //
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
 
-#include "app/ProcessingThread.h"
+#include "app/ProcessingSetUp.h"
 #include "app/windows/DSPNotify.h"
 #include "app/windows/ModalActions.h"
 #include "devices/VirtDevs.h"
@@ -75,8 +79,8 @@ public:
            std::unique_ptr<TRecordingDevice> input);
   ~TDSPForm() override;
 
-  // The normal end of the worker without waiting for it, so that several windows closing together
-  // end their workers at the same time; the close that follows waits.
+  // The end of the worker without waiting for it (its devices stopped, no play-out), so that several
+  // windows closing together end their workers at the same time; the close that follows waits.
   void BeginEnd();
   // Closes the window (its child window in the area), or after its open dialog if one is.
   void CloseSetUp();
@@ -87,15 +91,20 @@ public:
   // The text of the state panel and of the counts panel of the status bar.
   QString StatusText() const;
   QString CountsText() const;
-  TFilterList* ChainList() const { return Chain.get(); }
-  TProcessingThread* WorkerThread() const { return Worker.get(); }
-  TRecordingDevice* Input() const { return InputDevice.get(); }
+  TFilterList* ChainList() const { return SetUp ? SetUp->Chain() : nullptr; }
+  TProcessingThread* WorkerThread() const { return SetUp ? SetUp->Worker() : nullptr; }
+  TRecordingDevice* Input() const { return SetUp ? SetUp->Input() : nullptr; }
+  TPlaybackDevsList* Outputs() const { return SetUp ? SetUp->Outputs() : nullptr; }
+  // The name the display windows opened from this window carry; set by the main window.
+  const QString& SetUpName() const { return setUpName; }
+  void SetSetUpName(const QString& name) { setUpName = name; }
   // The display windows opened from this window that are still open.
   std::vector<QMdiSubWindow*> DisplayWindows() const;
 
   // The Part's handlers, public so that a driver can press what a user presses.
   void PlayBtnClick();
   void PauseBtnClick();
+  void RepeatBtnClick();
   void AddBtnClick();
   void DelBtnClick();
   void UpBtnClick();
@@ -112,14 +121,12 @@ public:
   int SelectedIndex() const;
 
   std::array<std::unique_ptr<TLevelGauge>, 2> Gauges;
-  std::unique_ptr<TFilterList> Chain;
-  std::unique_ptr<TRecordingDevice> InputDevice;
-  std::unique_ptr<TPlaybackDevsList> OutputDevices;
 
   QToolBar* PlayBar = nullptr;
   QToolBar* ChainBar = nullptr;
   QToolButton* PlayBtn = nullptr;
   QToolButton* PauseBtn = nullptr;
+  QToolButton* RepeatBtn = nullptr;
   QToolButton* AddBtn = nullptr;
   QToolButton* DelBtn = nullptr;
   QToolButton* UpBtn = nullptr;
@@ -153,8 +160,8 @@ protected:
 
 private:
   void BuildControls();
-  QToolButton* AddButton(QToolBar* bar, const char* themeName, const char* resource, bool enabled,
-                         void (TDSPForm::*click)());
+  QToolButton* AddButton(QToolBar* bar, const char* themeName, const char* resource, const char* hint,
+                         bool enabled, void (TDSPForm::*click)());
   void SelectionRule();
   void RebuildFilterList();
   void AppendFilterItem(const TFilter& filter, bool checked);
@@ -166,7 +173,8 @@ private:
   void UpdateCounts();
   // The worker ended (notification 1), or Play or Pause failed: the box, then the close.
   void WorkerEnded(const std::optional<TDSPException>& report);
-  // Stops the worker and the devices and releases the set-up, in the Part's order; idempotent.
+  // Ends the worker at once and releases the display windows, then the set-up (worker, input,
+  // outputs, chain) and the gauges; idempotent.
   void Teardown();
   void OpenDisplay(QWidget* display);
   void PruneDisplays();
@@ -176,8 +184,9 @@ private:
 
   TDSPFormContext context;
   TDSPWindowNotify notify;
-  std::unique_ptr<TProcessingThread> Worker;
+  std::unique_ptr<TProcessingSetUp> SetUp; // after notify, which its worker reports to
   TModalActions modal;
+  QString setUpName;
   TDSPState state = TDSPState::Ready;
   bool updatingList = false;
   bool tornDown = false;

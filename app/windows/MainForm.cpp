@@ -1,12 +1,15 @@
 #include "app/windows/MainForm.h"
 
+#include "app/windows/ChildWindows.h"
 #include "app/windows/DSPMessageBox.h"
 #include "app/windows/Icons.h"
+#include "devices/FileChecks.h"
 #include "devices/dialogs/DialogLayout.h"
 #include "devices/dialogs/SelectDevicesDlg.h"
 #include "filters/dialogs/SelectFilterDialog.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -15,6 +18,10 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <unistd.h>
+
+#include <algorithm>
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), modal(*this, [this] { close(); }) {
   setWindowTitle(QString::fromUtf8(ApplicationTitle));
@@ -66,6 +73,26 @@ void TMainForm::SetDialogs(TSelectDevicesDlg* selectDevices, TSelectFilterDialog
   selectDevicesDlg = selectDevices;
   selectFilterDialog = selectFilter;
   filterDialogs = dialogs;
+  // What the open set-ups read and write: a new set-up may neither overwrite nor share any of it.
+  selectDevicesDlg->SetFilesInUse([this] {
+    TFileUses uses;
+    for (const TDSPForm* form : SetUps()) {
+      if (const TRecordingDevice* input = form->Input()) {
+        const std::string name = DeviceFileName(*input);
+        if (!name.empty()) {
+          uses.AddInput(FileKeyOf(name, STDIN_FILENO), true);
+        }
+      }
+      const TPlaybackDevsList* outputs = form->Outputs();
+      for (int i = 0; outputs != nullptr && i < outputs->Count(); ++i) {
+        const std::string name = outputs->Item(i) ? DeviceFileName(*outputs->Item(i)) : std::string();
+        if (!name.empty()) {
+          uses.AddOutput(FileKeyOf(name, STDOUT_FILENO), true);
+        }
+      }
+    }
+    return uses;
+  });
 }
 
 QAction* TMainForm::AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*click)()) {
@@ -100,6 +127,16 @@ void TMainForm::iBeginDSPClick() {
   if (!input) {
     return;
   }
+  // A file set-up is known by its file, any other by its input; a second one of the same name is
+  // numbered.
+  const std::string file = DeviceFileName(*input);
+  const QString base = file.empty()  ? selectDevicesDlg->InputName
+                       : file == "-" ? QString::fromStdString(ShownFileName(file, false))
+                                     : QFileInfo(QString::fromStdString(file)).fileName();
+  const QString name = DistinctName(base, [this](const QString& n) {
+    const std::vector<TDSPForm*> open = SetUps();
+    return std::any_of(open.begin(), open.end(), [&](const TDSPForm* f) { return f->SetUpName() == n; });
+  });
   const TDSPFormContext context{ClientArea, this, selectFilterDialog, filterDialogs};
   std::unique_ptr<TDSPForm> form;
   try {
@@ -112,7 +149,8 @@ void TMainForm::iBeginDSPClick() {
     delete box.data();
     return;
   }
-  form->setWindowTitle(QStringLiteral("Обработка сигнала - ") + selectDevicesDlg->InputName);
+  form->SetSetUpName(name);
+  form->setWindowTitle(SetUpCaption(selectDevicesDlg->InputName, name, !file.empty()));
   TDSPForm* shown = form.get();
   QMdiSubWindow* window = ClientArea->addSubWindow(form.release());
   window->setAttribute(Qt::WA_DeleteOnClose);
@@ -120,6 +158,7 @@ void TMainForm::iBeginDSPClick() {
   window->resize(TDSPForm::FormWidth, TDSPForm::FormHeight);
   connect(shown, &TDSPForm::SetUpEnded, this, &TMainForm::SetUpEnded, Qt::QueuedConnection);
   window->show();
+  KeepInside(*ClientArea, *window);
   ClientArea->setActiveSubWindow(window);
   shown->FilterListBox->setFocus();
 }
@@ -225,9 +264,14 @@ void TMainForm::RebuildWindowList() {
   windowItems.push_back(iWindows->addSeparator());
   QMdiSubWindow* active = ClientArea->activeSubWindow();
   int number = 0;
+  std::vector<QString> listed;
   for (QMdiSubWindow* window : windows) {
     ++number;
-    QString caption = window->windowTitle();
+    // Two windows of one caption (two displays of one kind from one set-up) are told apart.
+    QString caption = DistinctName(window->windowTitle(), [&](const QString& c) {
+      return std::find(listed.begin(), listed.end(), c) != listed.end();
+    });
+    listed.push_back(caption);
     caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
     QAction* item = iWindows->addAction(number < 10 ? QStringLiteral("&%1 %2").arg(number).arg(caption)
                                                     : QStringLiteral("%1 %2").arg(number).arg(caption));

@@ -1,6 +1,7 @@
 #include "devices/dialogs/DevParamDlg.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/FileChecks.h"
 #include "devices/SoundFile.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
@@ -8,6 +9,7 @@
 #include "devices/dialogs/FileDialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -39,16 +41,6 @@ QString SaveFilter() {
     pairs += QStringLiteral("Файлы формата %1 (%2)|%2|").arg(QString::fromUtf8(kind.Name), pattern);
   }
   return pairs + QString::fromUtf8(AllFilesFilter);
-}
-
-std::string DeviceFileName(const TAudioDevice& device) {
-  if (const auto* reader = dynamic_cast<const TWAVEFileRecordingDevice*>(&device)) {
-    return reader->FileName();
-  }
-  if (const auto* writer = dynamic_cast<const TWAVEFilePlaybackDevice*>(&device)) {
-    return writer->FileName();
-  }
-  return {};
 }
 
 void SetDeviceFileName(TAudioDevice& device, const std::string& name) {
@@ -123,6 +115,7 @@ void TDevParamDlg::showEvent(QShowEvent* event) {
 }
 
 void TDevParamDlg::FormShow() {
+  replaceConfirmed.clear();
   if (Device == nullptr) {
     return;
   }
@@ -215,7 +208,11 @@ void TDevParamDlg::BrowseBtnClick() {
     return;
   }
   if (ExecFileDialog(*dialog) == QDialog::Accepted && isVisible()) {
-    FileName->setText(ChosenFile(*dialog)); // enables Apply; the device changes on Apply
+    const QString chosen = ChosenFile(*dialog);
+    if (dialog == SaveDialog && QFileInfo::exists(chosen)) {
+      replaceConfirmed = chosen.toStdString(); // the dialog asked, and the answer was yes
+    }
+    FileName->setText(chosen); // enables Apply; the device changes on Apply
   }
 }
 

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include <string>
+
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -30,6 +32,9 @@ public:
 
   // The device the next showing edits; it must outlive the showing.
   void SetDevice(TAudioDevice* device) { Device = device; }
+  // For a writer: the existing file that the save dialog of this showing asked about and the user
+  // chose to replace; empty when there is none.
+  const std::string& ReplaceConfirmed() const { return replaceConfirmed; }
 
   void FormShow();
   void FormatsListClick();
@@ -66,4 +71,5 @@ protected:
 private:
   bool showing = false;           // FormShow is filling the controls
   QPointer<QMessageBox> errorBox; // the refusal of a name, while it is shown
+  std::string replaceConfirmed;
 };

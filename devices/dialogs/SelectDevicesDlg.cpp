@@ -8,7 +8,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+
+#include <unistd.h>
 
 TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, QWidget* parent)
     : QDialog(parent), services(std::move(services)), waveInNames(WaveInDeviceNames),
@@ -46,8 +49,10 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
   connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
           [this] { DevsListDblClick(OutputDevsList); });
   connect(OKBtn, &QPushButton::clicked, this, [this] {
-    OKBtnClick();
-    accept();
+    if (FilesAllowed() && isVisible()) {
+      OKBtnClick();
+      accept();
+    }
   });
   connect(CancelBtn, &QPushButton::clicked, this, &TSelectDevicesDlg::reject);
 }
@@ -82,6 +87,7 @@ void TSelectDevicesDlg::FormShow() {
   // What the last showing made and no set-up took goes now.
   inputDevices.clear();
   outputDevices.clear();
+  confirmedReplace.clear();
   for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
     AddItem(InputDevsList, item.Text);
     inputDevices.push_back(item.Factory());
@@ -90,6 +96,7 @@ void TSelectDevicesDlg::FormShow() {
     AddItem(OutputDevsList, item.Text);
     outputDevices.push_back(item.Factory());
   }
+  confirmedReplace.resize(outputDevices.size());
   for (QListWidget* list : {InputDevsList, OutputDevsList}) {
     if (list->count() > 0) {
       list->setCurrentRow(0);
@@ -154,6 +161,63 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
   devParamDlg->SetDevice(device);
   devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
   devParamDlg->exec();
+  // A name the save dialog asked about is not asked about again at OK.
+  const std::string name = DeviceFileName(*device);
+  if (list == OutputDevsList && !name.empty() && devParamDlg->ReplaceConfirmed() == name &&
+      static_cast<size_t>(row) < confirmedReplace.size()) {
+    confirmedReplace[static_cast<size_t>(row)] = name;
+  }
+}
+
+bool TSelectDevicesDlg::FilesAllowed() {
+  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
+  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
+    const std::string name = DeviceFileName(*input);
+    if (!name.empty()) {
+      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
+    }
+  }
+  const auto show = [this](QMessageBox::Icon icon, const QString& title, const QString& text,
+                           QMessageBox::StandardButtons buttons) {
+    fileBox = new QMessageBox(icon, title, text, buttons, this);
+    fileBox->setTextFormat(Qt::PlainText);
+    if (buttons & QMessageBox::No) {
+      fileBox->setDefaultButton(QMessageBox::No);
+    }
+    const int answer = fileBox->exec();
+    delete fileBox.data();
+    return answer;
+  };
+  for (int row = 0; row < OutputDevsList->count(); ++row) {
+    const TPlaybackDevice* device = OutputItemDevice(row);
+    if (device == nullptr || OutputDevsList->item(row)->checkState() != Qt::Checked) {
+      continue;
+    }
+    const std::string name = DeviceFileName(*device);
+    if (name.empty()) {
+      continue; // fails when it is opened, as a file without a name does
+    }
+    const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
+    if (const std::optional<std::string> refusal = uses.RefuseOutput(key)) {
+      show(QMessageBox::Critical, QStringLiteral("Ошибка"), QString::fromStdString(*refusal),
+           QMessageBox::Ok);
+      return false;
+    }
+    if (key.Exists && key.Regular && name != "-" && confirmedReplace[static_cast<size_t>(row)] != name) {
+      const TFileKind kind = FileKindOfName(name);
+      const QString question =
+          key.HoldsOtherThan(kind)
+              ? QStringLiteral("%1 уже существует и не является файлом %2.\nЗаменить его?")
+                    .arg(QString::fromStdString(name), QString::fromUtf8(FileKindInfo(kind).Holder))
+              : QStringLiteral("%1 уже существует.\nЗаменить его?").arg(QString::fromStdString(name));
+      if (show(QMessageBox::Warning, windowTitle(), question, QMessageBox::Yes | QMessageBox::No) !=
+          QMessageBox::Yes) {
+        return false;
+      }
+    }
+    uses.AddOutput(key);
+  }
+  return true;
 }
 
 TRecordingDevice* TSelectDevicesDlg::InputItemDevice(int row) const {
@@ -171,6 +235,9 @@ TPlaybackDevice* TSelectDevicesDlg::OutputItemDevice(int row) const {
 void TSelectDevicesDlg::reject() {
   if (devParamDlg != nullptr && devParamDlg->isVisible()) {
     devParamDlg->reject();
+  }
+  if (fileBox != nullptr && fileBox->isVisible()) {
+    fileBox->done(QMessageBox::No);
   }
   QDialog::reject();
 }

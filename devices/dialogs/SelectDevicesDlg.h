@@ -7,12 +7,19 @@
 // TDevParamDlg on the item's device. Objects that no set-up took are released at the next showing
 // and with the dialog. One instance lives for the whole run.
 //
+// OK keeps files whole: it refuses, in a box naming the file, an output file that is an input (this
+// one's or another set-up's) or that is written twice (by two outputs or two set-ups), and asks
+// before replacing an existing file whose name was typed rather than confirmed in the save dialog.
+// The dialog stays open after a refusal or a "no".
+//
 // Threads: user-interface thread only.
 
+#include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
 #include "devices/platform/SoundServices.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -24,6 +31,7 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
+class QMessageBox;
 class QPushButton;
 class TDevParamDlg;
 
@@ -39,9 +47,13 @@ public:
   // The wave-audio product names in device-number order; by default ALSA is asked at each showing.
   void SetWaveAudioNames(std::function<std::vector<std::string>()> inputs,
                          std::function<std::vector<std::string>()> outputs);
+  // The files the open set-ups read and write (marked as another set-up's), asked at each OK.
+  void SetFilesInUse(std::function<TFileUses()> filesInUse) { this->filesInUse = std::move(filesInUse); }
 
   void FormShow();
   void InputDevsListClickCheck(QListWidgetItem* item);
+  // The checks of OK, with their boxes; true when the set-up may open its files.
+  bool FilesAllowed();
   void OKBtnClick();
   void DevsListDblClick(QListWidget* list);
 
@@ -77,6 +89,9 @@ private:
   TDevParamDlg* devParamDlg = nullptr;
   std::function<std::vector<std::string>()> waveInNames;
   std::function<std::vector<std::string>()> waveOutNames;
+  std::function<TFileUses()> filesInUse;
+  std::vector<std::string> confirmedReplace; // by output row: a name the save dialog asked about
+  QPointer<QMessageBox> fileBox;             // a refusal or question of OK, while it is shown
   std::vector<std::unique_ptr<TRecordingDevice>> inputDevices; // by row of InputDevsList
   std::vector<std::unique_ptr<TPlaybackDevice>> outputDevices; // by row of OutputDevsList
   std::unique_ptr<TRecordingDevice> InputDevice;

@@ -17,6 +17,9 @@ int TEventSet::TakeLowestLocked() {
   if (failed) {
     return Failed;
   }
+  if (stopped) {
+    return Stopped;
+  }
   if (flags == 0) {
     return TimedOut;
   }
@@ -27,13 +30,13 @@ int TEventSet::TakeLowestLocked() {
 
 int TEventSet::WaitAny() {
   std::unique_lock lock(mutex);
-  changed.wait(lock, [this] { return failed || flags != 0; });
+  changed.wait(lock, [this] { return failed || stopped || flags != 0; });
   return TakeLowestLocked();
 }
 
 int TEventSet::WaitAnyFor(std::chrono::nanoseconds timeout) {
   std::unique_lock lock(mutex);
-  changed.wait_for(lock, timeout, [this] { return failed || flags != 0; });
+  changed.wait_for(lock, timeout, [this] { return failed || stopped || flags != 0; });
   return TakeLowestLocked();
 }
 
@@ -57,8 +60,22 @@ void TEventSet::Reset() {
   const std::lock_guard lock(mutex);
   flags = 0;
   failed = false;
+  stopped = false;
   failureCode = 0;
   failureText.clear();
+}
+
+void TEventSet::Stop() {
+  {
+    const std::lock_guard lock(mutex);
+    stopped = true;
+  }
+  changed.notify_all();
+}
+
+void TEventSet::Start() {
+  const std::lock_guard lock(mutex);
+  stopped = false;
 }
 
 void TEventSet::Fail(uint32_t resultCode, const std::string& text) {

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -114,11 +116,17 @@ public:
     firstSamples.push_back(reinterpret_cast<const int16_t*>(buffer.Data())[0]);
     lengths.push_back(buffer.Frames());
     frames += buffer.Frames();
+    bytes.insert(bytes.end(), buffer.Data(), buffer.Data() + buffer.Bytes());
+    if (afterWrite) {
+      afterWrite(*this); // on the worker
+    }
   }
   std::atomic<int> starts{0}, stops{0};
   std::vector<int16_t> firstSamples;
   std::vector<int32_t> lengths;
   int64_t frames = 0;
+  std::vector<uint8_t> bytes;
+  std::function<void(TCollectingOutput&)> afterWrite;
 };
 
 } // namespace
@@ -285,4 +293,46 @@ TEST(ProcessingThread, AnErrorWhileStartingTheDevicesIsShownThenTheWindowIsToldT
   EXPECT_EQ(window.shown[0].Operation, "IDirectSoundCaptureBuffer::Start");
   EXPECT_EQ(window.posts, (std::vector<uintptr_t>{1}));
   EXPECT_TRUE(worker.Failed());
+}
+
+// With repeat on, a file starts over at its end with no gap and no frame twice: the block in which it
+// ends is completed from its start. Switched off (here from the worker, at a known place), the run ends
+// at the end of that repetition.
+TEST(ProcessingThread, RepeatStartsAFileOverWithoutAGapAndSwitchedOffEndsAtTheFilesEnd) {
+  const sonotest::TTempDir dir("sonolab-repeat");
+  for (const size_t fileFrames : {size_t{10000}, size_t{10240}}) { // a short last block, and none
+    std::vector<int16_t> samples(fileFrames);
+    for (size_t i = 0; i < fileFrames; ++i) {
+      samples[i] = static_cast<int16_t>(i * 7);
+    }
+    sonotest::WriteWave(dir.File("in.wav"), 8000, 1, samples);
+    TWAVEFileRecordingDevice input;
+    input.SetFileName(dir.File("in.wav"));
+    input.Open();
+    TPlaybackDevsList outputs;
+    auto output = std::make_unique<TCollectingOutput>();
+    TCollectingOutput* out = output.get();
+    outputs.Add(std::move(output));
+    outputs.OpenAll();
+    TFilterList chain(8000);
+    TRecordingWindow window;
+    TProcessingThread worker(chain, outputs, input, window);
+    out->afterWrite = [&](TCollectingOutput& o) {
+      if (o.frames >= static_cast<int64_t>(fileFrames * 5 / 2)) {
+        worker.SetRepeat(false);
+      }
+    };
+    worker.SetRepeat(true);
+    worker.ResumeProcessing();
+    worker.WaitFor();
+    ASSERT_EQ(out->frames, static_cast<int64_t>(3 * fileFrames));
+    const auto* heard = reinterpret_cast<const int16_t*>(out->bytes.data());
+    for (size_t i = 0; i < 3 * fileFrames; ++i) {
+      ASSERT_EQ(heard[i], samples[i % fileFrames]) << fileFrames << " frame " << i;
+    }
+    EXPECT_TRUE(
+        std::all_of(out->lengths.begin(), out->lengths.end() - 1, [](int32_t n) { return n == 512; }));
+    ASSERT_EQ(window.shown.size(), 1u);
+    EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
+  }
 }

@@ -440,19 +440,21 @@ private:
     const bool broken = Pick(0, 9) == 0;
     const std::string& file = broken ? files.BrokenChain : files.Chains[static_cast<size_t>(Pick(0, 3))];
     std::lock_guard guard(chain.Lock());
+    const int before = chain.Count();
     try {
       LoadChainFile(chain, file);
       ++loads;
       if (broken) {
         problems.push_back("a chain with an unknown type loaded");
       }
+      AppendProbe();
     } catch (const TFilterError& e) {
       ++refusedLoads;
-      if (!broken || std::string(e.what()) != MsgBadFileFormat || chain.Count() != 0) {
+      // A refused file leaves the chain, its probe included, as it was.
+      if (!broken || std::string(e.what()) != MsgBadFileFormat || chain.Count() != before) {
         problems.push_back(std::string("chain load: ") + e.what());
       }
     }
-    AppendProbe();
   }
 
   void LoadFilter() {

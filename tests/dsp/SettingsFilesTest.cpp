@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -207,7 +208,8 @@ TEST_F(SettingsFiles, AChainFileOfNoFiltersEmptiesTheChain) {
   EXPECT_EQ(chain.Count(), 0);
 }
 
-TEST_F(SettingsFiles, AFilterTypeWithNoClassRefusesTheFileAndLeavesNoFilter) {
+// A refused chain file leaves the chain as it was, whatever is wrong with it.
+TEST_F(SettingsFiles, AFilterTypeWithNoClassRefusesTheFileAndKeepsTheChain) {
   TFilterList chain(44100);
   chain.Add(CreateFilter(9, 44100));
   // The second filter has type 16, which is outside the catalogue.
@@ -219,11 +221,12 @@ TEST_F(SettingsFiles, AFilterTypeWithNoClassRefusesTheFileAndLeavesNoFilter) {
   unknown.insert(unknown.end(), 16, 1);
   WriteBytes(Path("unknown.lst"), WithChecksum(unknown));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("unknown.lst")); }), "Неверный формат файла!");
-  EXPECT_EQ(chain.Count(), 0);
+  EXPECT_EQ(chain.Count(), 1);
 }
 
-TEST_F(SettingsFiles, ARecordWhoseRepeatedTypeDiffersRefusesTheFileAndKeepsTheFiltersReadBeforeIt) {
+TEST_F(SettingsFiles, ARecordWhoseRepeatedTypeDiffersRefusesTheFileAndKeepsTheChain) {
   TFilterList chain(44100);
+  chain.Add(CreateFilter(11, 44100));
   std::vector<uint8_t> mismatch;
   AppendU32(mismatch, 2);
   AddFilter(mismatch, 9, EchoRecord());
@@ -233,12 +236,12 @@ TEST_F(SettingsFiles, ARecordWhoseRepeatedTypeDiffersRefusesTheFileAndKeepsTheFi
   WriteBytes(Path("mismatch.lst"), WithChecksum(mismatch));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("mismatch.lst")); }), "Неверный формат файла!");
   ASSERT_EQ(chain.Count(), 1);
-  EXPECT_EQ(chain.Item(0)->Type(), 9);
+  EXPECT_EQ(chain.Item(0)->Type(), 11);
 }
 
-TEST_F(SettingsFiles, AFilterCountAboveSixteenOrNegativeRefusesTheFileAndLeavesNoFilter) {
+TEST_F(SettingsFiles, AFilterCountAboveSixteenOrNegativeRefusesTheFileAndKeepsTheChain) {
   TFilterList chain(44100);
-  for (int32_t n : {17, -1, 1000000}) {
+  for (const int32_t n : {17, -1, 1000000}) {
     chain.Add(CreateFilter(9, 44100));
     std::vector<uint8_t> many;
     AppendU32(many, static_cast<uint32_t>(n));
@@ -247,13 +250,15 @@ TEST_F(SettingsFiles, AFilterCountAboveSixteenOrNegativeRefusesTheFileAndLeavesN
     }
     many.insert(many.end(), 16, 1);
     WriteBytes(Path("many.lst"), WithChecksum(many));
+    const int before = chain.Count();
     EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("many.lst")); }), "Неверный формат файла!") << n;
-    EXPECT_EQ(chain.Count(), 0) << n;
+    EXPECT_EQ(chain.Count(), before) << n;
   }
 }
 
 TEST_F(SettingsFiles, AFileThatPassesTheChecksumButEndsInsideARecordIsRefused) {
   TFilterList chain(44100);
+  chain.Add(CreateFilter(0, 44100));
   std::vector<uint8_t> truncated;
   AppendU32(truncated, 1);
   AppendU32(truncated, 9);
@@ -261,7 +266,47 @@ TEST_F(SettingsFiles, AFileThatPassesTheChecksumButEndsInsideARecordIsRefused) {
   AppendU32(truncated, 100);
   WriteBytes(Path("short.lst"), WithChecksum(truncated));
   EXPECT_EQ(MessageOf([&] { LoadChainFile(chain, Path("short.lst")); }), "Неверный формат файла!");
-  EXPECT_EQ(chain.Count(), 0);
+  EXPECT_EQ(chain.Count(), 1);
+}
+
+namespace {
+
+// A chain's bytes that, at every read, have another thread try the chain's lock.
+class TLockProbingReader final : public TByteReader {
+public:
+  TLockProbingReader(const std::vector<uint8_t>& bytes, TFilterList& chain)
+      : memory(bytes.data(), bytes.size()), chain(chain) {}
+  size_t Read(void* data, size_t n) override {
+    lockedReads += std::async(std::launch::async, [this] {
+                     const bool free = chain.Lock().try_lock();
+                     if (free) {
+                       chain.Lock().unlock();
+                     }
+                     return free ? 0 : 1;
+                   }).get();
+    return memory.Read(data, n);
+  }
+  int lockedReads = 0;
+
+private:
+  TMemoryReader memory;
+  TFilterList& chain;
+};
+
+} // namespace
+
+TEST_F(SettingsFiles, AChainIsReadAndBuiltOffTheChainsLock) {
+  TFilterList source(44100);
+  for (const int type : {0, 4, 9, 11}) {
+    source.Add(CreateFilter(type, 44100));
+  }
+  TMemoryWriter saved;
+  source.Save(saved);
+  TFilterList chain(44100);
+  TLockProbingReader reader(saved.Bytes(), chain);
+  chain.Load(reader);
+  EXPECT_EQ(reader.lockedReads, 0);
+  EXPECT_EQ(chain.Count(), 4);
 }
 
 TEST_F(SettingsFiles, ValuesThatWouldBreakAFilterAreRefusedAndLeaveItAsItWas) {

@@ -487,6 +487,35 @@ TEST(RingCapture, ReadAfterStopAndStartReturnsSlotCapturedBeforeStop) {
   EXPECT_EQ(rig.fake->CallsStartingWith("Stop"), std::vector<std::string>{"Stop"});
 }
 
+// A stopped ring never keeps the worker waiting: Stop wakes a Write or a Read that waits for a slot,
+// and neither waits until the next Start. The writer's block is dropped (Start silences the ring);
+// the reader's block is empty.
+TEST(RingDevices, StopWakesAWaitingWriteOrReadAndNeitherWaitsUntilTheNextStart) {
+  PlaybackRig play(Mono8At8000);
+  play.device.Start();
+  play.fake->ClearCalls();
+  auto writer = std::async(std::launch::async, [&] { play.device.Write(); });
+  play.device.Stop();
+  writer.get();        // woken, or the test hangs here
+  play.device.Write(); // stopped: at once
+  EXPECT_TRUE(play.fake->CallsStartingWith("Lock").empty());
+  play.device.Start();
+  play.WriteAfterNotification(0);
+  EXPECT_EQ(play.fake->CallsStartingWith("Lock").size(), 2u); // Start's silence, then the block
+
+  TaggedCapture capture;
+  auto reader = std::async(std::launch::async, [&] { capture.device.Read(); });
+  capture.device.Stop();
+  reader.get();
+  EXPECT_EQ(capture.device.Buffer().Frames(), 0);
+  capture.device.Read();
+  EXPECT_EQ(capture.device.Buffer().Frames(), 0);
+  capture.device.Start();
+  capture.Capture(0, 1);
+  EXPECT_EQ(capture.ReadBlock(), 0);
+  EXPECT_EQ(capture.device.Buffer().Frames(), 512);
+}
+
 // ---- Failures ------------------------------------------------------------------------------------
 
 namespace {

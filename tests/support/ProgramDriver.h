@@ -16,6 +16,8 @@
 #include "devices/platform/SoundServices.h"
 #include "filters/dialogs/SelectFilterDialog.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -63,7 +65,8 @@ public:
   TSelectDevicesDlg& Devices() { return forms.SelectDevicesDlg(); }
 
   // "&Начать обработку сигнала" with the device dialog driven by `choose`, then OK (or Cancel when
-  // `ok` is false). The new processing window, or nullptr when none was made.
+  // `ok` is false); OK's question before replacing an existing output file is answered "Да", and any
+  // refusal of OK fails the test and cancels. The new processing window, or nullptr when none was made.
   TDSPForm* BeginSetUp(const std::function<void(TSelectDevicesDlg&)>& choose, bool ok = true) {
     // Held as guarded pointers: a window that closes meanwhile must not pass for a new one made at
     // its address.
@@ -71,9 +74,20 @@ public:
     for (TDSPForm* form : Main().SetUps()) {
       before.emplace_back(form);
     }
+    std::shared_ptr<TModalDriver> replace;
     auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& dialog) {
       choose(dialog);
+      replace = TModalDriver::When<QMessageBox>([&dialog](QMessageBox& box) {
+        if (QAbstractButton* yes = box.button(QMessageBox::Yes)) {
+          yes->click();
+          return;
+        }
+        ADD_FAILURE() << "the device dialog refused OK: " << box.text().toStdString();
+        box.accept();
+        dialog.reject();
+      });
       QTest::mouseClick(ok ? dialog.OKBtn : dialog.CancelBtn, Qt::LeftButton);
+      replace.reset(); // OK has been answered: later boxes are the test's
     });
     Main().iBeginDSP->trigger();
     EXPECT_TRUE(driver->Done()) << "the device dialog was not shown";
@@ -194,6 +208,10 @@ inline std::shared_ptr<TModalDriver> AnswerFileDialog(const std::string& path) {
     // As a user does: to the folder, then the name typed.
     const QFileInfo file(QString::fromStdString(path));
     dialog.setDirectory(file.absolutePath());
+    // A file selected in the list at an earlier showing would win over the name typed.
+    if (auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("listView"))) {
+      view->clearSelection();
+    }
     dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file.fileName());
     static_cast<QDialog&>(dialog).accept(); // as the dialog's own button does
   });

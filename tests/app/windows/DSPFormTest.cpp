@@ -18,6 +18,7 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSet>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -99,16 +100,25 @@ TEST_F(ProcessingWindow, OpensWithItsControlsPicturesTreeGaugesAndSizes) {
   EXPECT_EQ(form->CountsText(), "пропусков: 0 · перегрузок: 0");
 
   const std::vector<QToolButton*> buttons = {
-      form->PlayBtn, form->PauseBtn, form->AddBtn,        form->DelBtn,
-      form->UpBtn,   form->DownBtn,  form->BuildGraphBtn, form->BuildGraphAllBtn,
-      form->SaveBtn, form->LoadBtn,  form->SaveAllBtn,    form->LoadAllBtn};
-  const std::vector<bool> enabled = {true,  false, true,  false, false, false,
+      form->PlayBtn, form->PauseBtn,   form->RepeatBtn,     form->AddBtn,           form->DelBtn,
+      form->UpBtn,   form->DownBtn,    form->BuildGraphBtn, form->BuildGraphAllBtn, form->SaveBtn,
+      form->LoadBtn, form->SaveAllBtn, form->LoadAllBtn};
+  const std::vector<bool> enabled = {true,  false, true,  true,  false, false, false,
                                      false, false, false, false, false, true};
+  // The repeat switch right after Pause, off.
+  EXPECT_EQ(form->PlayBar->widgetForAction(form->PlayBar->actions().value(2)), form->RepeatBtn);
+  EXPECT_TRUE(form->RepeatBtn->isCheckable() && !form->RepeatBtn->isChecked());
+  QStringList tips;
   for (size_t i = 0; i < buttons.size(); ++i) {
     EXPECT_EQ(buttons[i]->size(), QSize(26, 25)) << i;
     EXPECT_EQ(buttons[i]->iconSize(), QSize(19, 19)) << i;
     EXPECT_TRUE(buttons[i]->autoRaise()) << i;
-    EXPECT_TRUE(buttons[i]->text().isEmpty() && buttons[i]->toolTip().isEmpty()) << i;
+    // A tool tip on every button, the same words as its status-bar hint, no two alike.
+    EXPECT_TRUE(buttons[i]->text().isEmpty()) << i;
+    EXPECT_FALSE(buttons[i]->toolTip().isEmpty()) << i;
+    EXPECT_EQ(buttons[i]->toolTip(), buttons[i]->statusTip()) << i;
+    EXPECT_FALSE(tips.contains(buttons[i]->toolTip())) << i;
+    tips << buttons[i]->toolTip();
     // Every picture is there, from the theme or from our own resources.
     EXPECT_FALSE(buttons[i]->icon().pixmap(19, 19).isNull()) << i;
     EXPECT_EQ(buttons[i]->isEnabled(), enabled[i]) << i;
@@ -284,10 +294,14 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
   unknown.push_back(static_cast<uint8_t>(sum >> 8));
   std::vector<uint8_t> corrupt = ReadBytes(chain);
   corrupt[5] ^= 1;
+  // A one-filter file (the default low-pass) given as a chain.
+  const std::vector<uint8_t> lowPassFlt = {0, 0, 0, 0, 0xE8, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0xED, 0};
+  // Whatever is refused, the chain and its list stay as they were.
   const std::vector<TCase> cases = {
       {corrupt, "Ошибка контрольной суммы!", {LowPass, EchoName}},
       {{7}, "Ошибка контрольной суммы!", {LowPass, EchoName}},
-      {unknown, "Неверный формат файла!", {}},
+      {unknown, "Неверный формат файла!", {LowPass, EchoName}},
+      {lowPassFlt, "Неверный формат файла!", {LowPass, EchoName}},
   };
   for (const TCase& c : cases) {
     WriteBytes(Path("bad.lst"), c.bytes);
@@ -363,6 +377,24 @@ TEST_F(ProcessingWindow, DisplayWindowsOpenInTheChildAreaOwnedByTheirWindowAndCl
   auto* output = qobject_cast<TDSPGraphFrm*>(displays[1]->widget());
   auto* perf = qobject_cast<TDSPPerfForm*>(displays[2]->widget());
   ASSERT_TRUE(input && output && perf);
+
+  // Each says whose it is, also once its own caption changes, and lies inside the visible area;
+  // "Окна" lists every child window once, the two alike told apart.
+  EXPECT_EQ(form->windowTitle(), "Обработка сигнала - in.wav (Файл формата WAVE)");
+  const QRect visible = program.Main().ClientArea->viewport()->rect();
+  for (QMdiSubWindow* w : displays) {
+    EXPECT_EQ(w->windowTitle(), w->widget()->windowTitle() + " [in.wav]");
+    EXPECT_TRUE(visible.contains(w->geometry())) << w->windowTitle().toStdString();
+  }
+  input->GraphTypeClick(input->iSpectrogram);
+  EXPECT_EQ(displays[0]->windowTitle(), "Входной сигнал - Звуковая спектрограмма [in.wav]");
+  emit program.Main().iWindows->aboutToShow();
+  QSet<QString> entries;
+  for (QAction* item : program.Main().iWindows->actions()) {
+    entries << (item->isCheckable() ? item->text() : QString());
+  }
+  EXPECT_EQ(entries.size(), 7 + 1); // seven child windows, and the arranging items under ""
+
   EXPECT_EQ(input->Signal, 0u);
   EXPECT_EQ(output->Signal, 1u);
   EXPECT_EQ(input->OwnerForm, form);
@@ -444,6 +476,24 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_NEAR(*right, 20 * std::log10(12000.0 / 32768), 0.05);
   EXPECT_GT(greenRight, 0);
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+}
+
+// F5 and F6 press Play and Pause; the space bar still switches the selected filter. (A repeated file
+// runs until it is paused.)
+TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFilter) {
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
+  ASSERT_NE(form, nullptr);
+  AddFilterThroughDialogs(*form, 9);
+  QTest::mouseClick(form->RepeatBtn, Qt::LeftButton);
+  ClickRow(*form->FilterListBox, 0);
+  QApplication::setActiveWindow(&program.Main()); // offscreen, no window manager gives it back
+  QTest::keyClick(form->FilterListBox, Qt::Key_F5);
+  EXPECT_EQ(form->State(), TDSPState::Processing);
+  QTest::keyClick(form->FilterListBox, Qt::Key_Space);
+  EXPECT_FALSE(form->ChainList()->IsEnabled(0));
+  QTest::keyClick(form->FilterListBox, Qt::Key_F6);
+  EXPECT_EQ(form->State(), TDSPState::Paused);
 }
 
 TEST_F(ProcessingWindow, AFullChainSaysSoBeforeAnyDialogAndAddsNothing) {

@@ -78,7 +78,7 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   TDSPForm* form = FileToFileSetUp(program, in, out);
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
-  EXPECT_EQ(form->windowTitle(), "Обработка сигнала - Файл формата WAVE");
+  EXPECT_EQ(form->windowTitle(), "Обработка сигнала - in.wav (Файл формата WAVE)");
 
   // The low-pass through the selection dialog and its parameter dialog (its defaults: 1000 Hz).
   AddFilterThroughDialogs(*form, 0);
@@ -213,7 +213,7 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
     ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, file, QString::fromStdString(out), 31));
   });
   ASSERT_NE(form, nullptr);
-  EXPECT_EQ(form->OutputDevices->Count(), 2);
+  EXPECT_EQ(form->Outputs()->Count(), 2);
   // Open the signal display too, so that blocks are shown while the sound runs.
   emit form->DSPGraphView->itemDoubleClicked(form->DSPGraphView->topLevelItem(0)->child(0), 0);
 

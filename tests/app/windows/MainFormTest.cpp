@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 using namespace sonotest;
@@ -143,7 +144,7 @@ TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
   TDSPForm* second = program.BeginSetUp(FileInput(file));
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(first->windowTitle(), "Обработка сигнала - " + monitor);
-  EXPECT_EQ(second->windowTitle(), "Обработка сигнала - Файл формата WAVE");
+  EXPECT_EQ(second->windowTitle(), "Обработка сигнала - in.wav (Файл формата WAVE)");
   // Opens active, with the keyboard focus in its filter list (once the main window is active again).
   EXPECT_TRUE(WaitUntil(
       [&] {
@@ -204,6 +205,73 @@ TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
   EXPECT_NE(main.ClientArea->activeSubWindow(), before);
   main.iPrevious->trigger();
   EXPECT_EQ(main.ClientArea->activeSubWindow(), before);
+}
+
+// The device dialog's OK keeps every file whole. It refuses, in a box naming the file, an output that is
+// this set-up's input by another name, another set-up's input, or a file another set-up writes; it
+// asks before replacing an existing file typed as the output. The dialog stays open meanwhile.
+TEST(MainWindow, TheDeviceDialogRefusesOutputsThatWouldDestroyAFileAndAsksBeforeReplacingOne) {
+  TProgram program;
+  const TTempDir dir("sonolab-main-files");
+  const std::string a = dir.File("a.wav");
+  const std::string b = dir.File("b.wav");
+  const std::string link = dir.File("link.wav");
+  const std::string written = dir.File("w.wav");
+  const std::string notes = dir.File("notes.txt");
+  WriteWave(a, 8000, 1, std::vector<int16_t>(8000, 100));
+  WriteWave(b, 8000, 1, std::vector<int16_t>(8000, 200));
+  std::filesystem::create_symlink(b, link);
+  std::ofstream(notes) << "not sound\n";
+  const std::string originalA = ReadText(a);
+  const std::string originalB = ReadText(b);
+  const auto fileSetUp = [&](TSelectDevicesDlg& d, const std::string& input) {
+    const int in = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, in);
+    SetFileThroughDialog(*d.InputDevsList, in, QString::fromStdString(input));
+    const int out = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+    CheckOutputs(d, {out});
+    return out;
+  };
+  TDSPForm* first = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    SetFileThroughDialog(*d.OutputDevsList, fileSetUp(d, a), QString::fromStdString(written));
+  });
+  ASSERT_NE(first, nullptr);
+
+  TBoxSeen question;
+  TDSPForm* second = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    const int out = fileSetUp(d, b);
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {link, "Выходной файл " + link + " - это входной файл " + b + ": он не будет перезаписан"},
+        {a, "Выходной файл " + a + " - это входной файл " + a + " другой обработки: он не будет перезаписан"},
+        {written, "Выходной файл " + written + " уже записывается другой обработкой (тот же файл, что и " +
+                      written + ")"}};
+    for (const auto& [output, text] : refused) {
+      SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(output));
+      TBoxSeen seen;
+      auto box = DismissBox(seen);
+      QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+      ASSERT_TRUE(box->Done()) << output;
+      EXPECT_EQ(seen.Caption + "|" + seen.Text, QString::fromStdString("Ошибка|" + text));
+      EXPECT_TRUE(d.isVisible());
+    }
+    SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(notes));
+    auto no = TModalDriver::When<QMessageBox>([&](QMessageBox& box) {
+      question = {box.windowTitle(), box.text(), box.icon()};
+      box.button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    ASSERT_TRUE(no->Done());
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(ReadText(notes), "not sound\n");
+  }); // the driver's own OK follows, its question answered with a yes
+  EXPECT_EQ(question.Text.toStdString(), notes + " уже существует и не является файлом WAVE.\nЗаменить его?");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ReadText(a), originalA);
+  EXPECT_EQ(ReadText(b), originalB);
+  const QPointer<TDSPForm> alive = second;
+  second->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  EXPECT_TRUE(ReadWave(notes).Valid); // replaced, as the user agreed
 }
 
 namespace {

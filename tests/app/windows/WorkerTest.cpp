@@ -6,6 +6,7 @@
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/QtDialogs.h"
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <numbers>
 #include <sys/resource.h>
+#include <utility>
 
 using namespace sonotest;
 using namespace std::chrono_literals;
@@ -62,16 +64,93 @@ protected:
     });
   }
 
-  // A set-up on the test server's null sink monitor (a real clock), with a file output.
-  TDSPForm* MonitorSetUp(TProgram& program, const std::string& output) {
+  // A set-up on the test server's null sink monitor (a real clock), with a file output, and with
+  // `play` also playing to the null sink.
+  TDSPForm* MonitorSetUp(TProgram& program, const std::string& output, bool play = false) {
     return program.BeginSetUp([&](TSelectDevicesDlg& d) {
       const int in = RowOf(*d.InputDevsList, QStringLiteral("Monitor of Null Output (PulseAudio)"));
       ASSERT_GE(in, 0);
       ClickRow(*d.InputDevsList, in);
+      const int sink = RowOf(*d.OutputDevsList, QStringLiteral("Null Output (PulseAudio)"));
       const int out = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
-      CheckOutputs(d, {out});
+      CheckOutputs(d, play ? std::vector<int>{sink, out} : std::vector<int>{out});
       EXPECT_TRUE(SetFileThroughDialog(*d.OutputDevsList, out, QString::fromStdString(output)));
     });
+  }
+
+  // A WAVE file whose header tells exactly the samples it holds.
+  static ::testing::AssertionResult TrueHeader(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    if (bytes.size() >= 44 && U32At(bytes, 40) == bytes.size() - 44 && U32At(bytes, 4) == bytes.size() - 8) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << path << ": " << bytes.size() << " bytes, header differs";
+  }
+
+  // Left as made, run, or run and paused.
+  enum class TState { NeverStarted, Running, Paused };
+  static void Reach(TDSPForm& form, TState state) {
+    if (state != TState::NeverStarted) {
+      QTest::mouseClick(form.PlayBtn, Qt::LeftButton);
+      ASSERT_TRUE(WaitUntil([&] { return form.BlocksServed() > 2; }));
+    }
+    if (state == TState::Paused) {
+      QTest::mouseClick(form.PauseBtn, Qt::LeftButton);
+    }
+  }
+
+  // Set-ups in every state, closed by their own close boxes or with the main window; none hangs and
+  // every file keeps a true header. File set-ups repeat their file, so as to run until stopped; one
+  // more stands at its end-of-file notice. Sound set-ups capture the null sink's monitor and play to
+  // the sink (a paused one waited for a ring slot that a stopped ring never gives); the main window
+  // closes while a paused one's filter dialog is open.
+  void CloseEveryState(bool sound) {
+    for (const bool mainWindow : {false, true}) {
+      auto program = std::make_unique<TProgram>(sound ? std::make_shared<TPulseSoundServices>() : nullptr);
+      std::vector<std::pair<QPointer<TDSPForm>, std::string>> setUps;
+      const auto add = [&](TState state, const std::string& input) {
+        const std::string output =
+            Path("out" + std::to_string(mainWindow) + std::to_string(setUps.size()) + ".wav");
+        TDSPForm* form = sound ? MonitorSetUp(*program, output, true) : FileSetUp(*program, input, output);
+        ASSERT_NE(form, nullptr);
+        if (!sound && input != Path("short.wav")) {
+          QTest::mouseClick(form->RepeatBtn, Qt::LeftButton);
+        }
+        Reach(*form, state);
+        setUps.emplace_back(form, output);
+      };
+      add(TState::NeverStarted, Wave("in.wav", 1));
+      add(TState::Paused, Path("in.wav"));
+      if (!sound) {
+        add(TState::NeverStarted, Wave("short.wav", 0.2)); // played, it ends at once: its notice stays up
+        QTest::mouseClick(setUps.back().first->PlayBtn, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(*program).size() == 1; }));
+      }
+      add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
+      if (mainWindow) {
+        TDSPForm& paused = *setUps[1].first;
+        std::shared_ptr<TModalDriver> driver;
+        if (sound) {
+          AddFilterThroughDialogs(paused, 0);
+          driver = TModalDriver::When<TLHPassFilterDlg>([&](TLHPassFilterDlg&) { program->Main().close(); });
+          ClickRow(*paused.FilterListBox, 0);
+          QTest::mouseDClick(paused.FilterListBox->viewport(), Qt::LeftButton, Qt::NoModifier,
+                             RowCentre(*paused.FilterListBox, 0));
+          ASSERT_TRUE(driver->Done());
+        } else {
+          program->Main().close();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
+        program.reset();
+      }
+      for (auto& [form, output] : setUps) {
+        if (!mainWindow) {
+          form->CloseSetUp();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return form.isNull(); })) << output;
+        EXPECT_TRUE(TrueHeader(output));
+      }
+    }
   }
 
   static std::vector<QMessageBox*> OpenBoxes(TProgram& program) {
@@ -89,6 +168,7 @@ protected:
 
 class WorkerBox : public WorkerFixture {};
 class WorkerThreads : public WorkerFixture {};
+class WorkerTeardown : public WorkerFixture {};
 
 // A file-size limit that makes the next write of a file fail (EFBIG), restored at the end of scope.
 class TFileSizeLimit {
@@ -340,4 +420,40 @@ TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
     ASSERT_TRUE(WaitUntil([&] { return alive[0].isNull(); }));
   }
   EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000u * 19); // the output's default format: 8000 Hz
+}
+
+TEST_F(WorkerTeardown, EveryStateOfAFileSetUpClosesAndItsFileKeepsATrueHeader) {
+  TWatchdog watchdog(120s, "closing file set-ups in every state");
+  CloseEveryState(false);
+}
+
+TEST_F(WorkerTeardown, EveryStateOfASoundSetUpClosesAndItsFileKeepsATrueHeader) {
+  TWatchdog watchdog(120s, "closing sound set-ups in every state");
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  CloseEveryState(true);
+}
+
+// The server goes away under a running and a paused set-up: the running one shows its error and
+// closes; the paused one closes when asked.
+TEST_F(WorkerTeardown, SetUpsOnAServerThatHasGoneStillClose) {
+  TWatchdog watchdog(120s, "closing set-ups after the server has gone");
+  if (!PulseaudioInstalled()) {
+    GTEST_SKIP() << "no pulseaudio program";
+  }
+  TPrivatePulseServer server("gone_null");
+  TProgram program(std::make_shared<TPulseSoundServices>(server.Address()));
+  std::vector<QPointer<TDSPForm>> forms;
+  for (const TState state : {TState::Running, TState::Paused}) {
+    forms.emplace_back(MonitorSetUp(program, Path("gone" + std::to_string(forms.size()) + ".wav"), true));
+    ASSERT_FALSE(forms.back().isNull());
+    Reach(*forms.back(), state);
+  }
+  TBoxCatcher boxes; // the running set-up's error
+  server.Kill();
+  ASSERT_TRUE(WaitUntil([&] { return forms[0].isNull(); }, 30s));
+  EXPECT_EQ(boxes.Shown().size(), 1u);
+  forms[1]->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return forms[1].isNull(); }));
+  EXPECT_TRUE(TrueHeader(Path("gone0.wav")));
+  EXPECT_TRUE(TrueHeader(Path("gone1.wav")));
 }

@@ -1,0 +1,80 @@
+#include "devices/FileChecks.h"
+
+#include "devices/WaveFile.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+bool TFileKey::SameAs(const TFileKey& other) const {
+  if (Exists != other.Exists) {
+    return false;
+  }
+  return Exists ? Device == other.Device && Inode == other.Inode : Path == other.Path;
+}
+
+bool TFileKey::HoldsOtherThan(TFileKind kind) const {
+  return Exists && Regular && Size > 0 && Name != "-" && !HoldsFileKind(Name, kind);
+}
+
+TFileKey FileKeyOf(const std::string& name, int standardFd) {
+  TFileKey key;
+  key.Name = name;
+  struct stat st {};
+  const int r = name == "-" ? ::fstat(standardFd, &st) : ::stat(name.c_str(), &st);
+  if (r == 0) {
+    key.Exists = true;
+    key.Regular = S_ISREG(st.st_mode);
+    key.Device = st.st_dev;
+    key.Inode = st.st_ino;
+    key.Size = st.st_size;
+  } else {
+    std::error_code error;
+    key.Path = std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error).string();
+  }
+  return key;
+}
+
+std::string ShownFileName(const std::string& name, bool output) {
+  if (name == "-") {
+    return output ? "- (стандартный вывод)" : "- (стандартный ввод)";
+  }
+  return name;
+}
+
+std::string DeviceFileName(const TAudioDevice& device) {
+  if (const auto* reader = dynamic_cast<const TWAVEFileRecordingDevice*>(&device)) {
+    return reader->FileName();
+  }
+  if (const auto* writer = dynamic_cast<const TWAVEFilePlaybackDevice*>(&device)) {
+    return writer->FileName();
+  }
+  return {};
+}
+
+void TFileUses::AddInput(const TFileKey& key, bool elsewhere) {
+  inputs.push_back({key, elsewhere});
+}
+
+void TFileUses::AddOutput(const TFileKey& key, bool elsewhere) {
+  outputs.push_back({key, elsewhere});
+}
+
+std::optional<std::string> TFileUses::RefuseOutput(const TFileKey& key) const {
+  const std::string name = ShownFileName(key.Name, true);
+  for (const TUse& input : inputs) {
+    if (key.SameAs(input.Key)) {
+      return "Выходной файл " + name + " - это входной файл " + ShownFileName(input.Key.Name, false) +
+             (input.Elsewhere ? " другой обработки" : "") + ": он не будет перезаписан";
+    }
+  }
+  for (const TUse& output : outputs) {
+    if (key.SameAs(output.Key)) {
+      const std::string other = ShownFileName(output.Key.Name, true);
+      return output.Elsewhere ? "Выходной файл " + name +
+                                    " уже записывается другой обработкой (тот же файл, что и " + other + ")"
+                              : "Выходной файл " + name + " задан дважды (тот же файл, что и " + other + ")";
+    }
+  }
+  return std::nullopt;
+}

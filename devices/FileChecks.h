@@ -1,0 +1,61 @@
+#pragma once
+// The checks that keep the program from destroying a file, made before anything is opened for
+// writing, the same for the windows and the command line. A file is known by its device and inode
+// whatever name reaches it (a link, "..", another spelling), or, while it does not exist, by its full
+// path; "-" is the standard stream the caller names. An output is refused when it is an input (of
+// this set-up or of another one still open) or when the same file is written twice.
+//
+// Threads: any; nothing here is shared between calls.
+
+#include "devices/SoundFile.h"
+#include "devices/VirtDevs.h"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// A file as the system knows it.
+struct TFileKey {
+  std::string Name; // as the user gave it
+  bool Exists = false;
+  bool Regular = false;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  std::string Path; // the full path of a file that does not exist
+
+  bool SameAs(const TFileKey& other) const;
+  // An existing regular file with something in it that is not sound of the container `kind` writes
+  // (RIFF/WAVE, FLAC, Ogg); a file that cannot be read counts as holding something else.
+  bool HoldsOtherThan(TFileKind kind) const;
+};
+
+// "-" is the standard stream `standardFd`; any other name is followed through symbolic links.
+TFileKey FileKeyOf(const std::string& name, int standardFd);
+
+// The name as the messages show it: "-" becomes the standard stream it stands for.
+std::string ShownFileName(const std::string& name, bool output);
+
+// The file a device reads or writes; empty for a sound device and for a file device without a name.
+std::string DeviceFileName(const TAudioDevice& device);
+
+// The files of the set-ups of one program: what they read and write.
+class TFileUses {
+public:
+  // A file read: a sound input, or a settings file. `elsewhere`: by another set-up.
+  void AddInput(const TFileKey& key, bool elsewhere = false);
+  // A file written, after RefuseOutput found nothing against it.
+  void AddOutput(const TFileKey& key, bool elsewhere = false);
+  // Why `key` must not be written, or nothing: it is a file read, or one written already.
+  std::optional<std::string> RefuseOutput(const TFileKey& key) const;
+
+private:
+  struct TUse {
+    TFileKey Key;
+    bool Elsewhere = false;
+  };
+  std::vector<TUse> inputs;
+  std::vector<TUse> outputs;
+};
