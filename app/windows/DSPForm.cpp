@@ -535,14 +535,26 @@ void TDSPForm::BuildGraphBtnClick() {
   if (!Chain || i < 0 || i >= Chain->Count()) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, false, Chain->Item(i), nullptr));
+  OpenResponse(new TFilterSpectrumForm(nullptr, false, Chain->Item(i), Chain.get()));
 }
 
 void TDSPForm::BuildGraphAllBtnClick() {
   if (!Chain) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, true, nullptr, Chain.get()));
+  OpenResponse(new TFilterSpectrumForm(nullptr, true, nullptr, Chain.get()));
+}
+
+void TDSPForm::OpenResponse(TFilterSpectrumForm* response) {
+  // Every change of the chain shows in the filter list at once: the window follows it from there,
+  // before a deleted filter's place could be taken by another.
+  QAbstractItemModel* model = FilterListBox->model();
+  const auto follow = [response] { response->FollowChain(); };
+  connect(model, &QAbstractItemModel::rowsRemoved, response, follow);
+  connect(model, &QAbstractItemModel::rowsInserted, response, follow);
+  connect(model, &QAbstractItemModel::modelReset, response, follow);
+  connect(model, &QAbstractItemModel::dataChanged, response, follow);
+  OpenDisplay(response);
 }
 
 void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {

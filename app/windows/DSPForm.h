@@ -46,6 +46,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TDSPGraphFrm;
 class TDSPPerfForm;
+class TFilterSpectrumForm;
 class TGaugePaintBox;
 class TSelectFilterDialog;
 
@@ -169,6 +170,7 @@ private:
   // Stops the worker and the devices and releases the set-up, in the Part's order; idempotent.
   void Teardown();
   void OpenDisplay(QWidget* display);
+  void OpenResponse(TFilterSpectrumForm* response);
   void PruneDisplays();
   void ShowFileError(const QString& text);
   // A file picked in one of the settings dialogs, or nothing when cancelled or closing.
