@@ -169,12 +169,10 @@ const float* TPartitionedConvolver::FdlIm(int32_t back) const {
 }
 
 void TPartitionedConvolver::ReadHistory(const float* history, int32_t count, int32_t skip, float* out) const {
-  const int32_t mask = H - 1;
-  int32_t at = (ringPos - skip - count) & mask;
-  for (int32_t i = 0; i < count; ++i) {
-    out[i] = history[at];
-    at = (at + 1) & mask;
-  }
+  const int32_t at = (ringPos - skip - count) & (H - 1);
+  const int32_t first = std::min(count, H - at); // up to the ring's end, the rest from its start
+  std::copy(history + at, history + at + first, out);
+  std::copy(history, history + (count - first), out + first);
 }
 
 void TPartitionedConvolver::BuildLane(TLane& lane, const TKernelTaps& kernel) {
@@ -288,10 +286,10 @@ void TPartitionedConvolver::Process(float* x, int32_t frames, const TKernelTaps&
   int32_t n = 0;
   while (n < frames) {
     const int32_t take = std::min(P - fill, frames - n);
-    for (int32_t i = 0; i < take; ++i) {
-      history[ringPos] = x[n + i];
-      ringPos = (ringPos + 1) & mask;
-    }
+    const int32_t first = std::min(take, H - ringPos);
+    std::copy(x + n, x + n + first, history + ringPos);
+    std::copy(x + n + first, x + n + take, history);
+    ringPos = (ringPos + take) & mask;
     silent = false;
     const int32_t filled = fill + take;
     // The partition so far, zero-padded: later samples only reach later outputs.

@@ -421,3 +421,36 @@ TEST_F(Graph, LinesCoverTheirStartAndStopBeforeTheirEnd) {
   EXPECT_EQ(Pixel(img, 4, 9), Red);
   EXPECT_EQ(Pixel(img, 6, 10), Red);
 }
+
+TEST_F(Graph, AtTwiceThePixelRatioTheGeometryStaysInLogicalPixelsAndTextIsDrawnAtTheFinerOne) {
+  TGraph g = Chart();
+  QImage fine = Gdi::Surface(392, 266, 2.0);
+  ASSERT_EQ(fine.size(), QSize(784, 532));
+  QImage plain = Gdi::Surface(392, 266, 1.0);
+  for (QImage* img : {&fine, &plain}) {
+    QPainter p(img);
+    g.Paint(p);
+    std::vector<float> levels(287, -50.0f);
+    g.PlotSeries(p, levels.data(), 287, true);
+  }
+  // Every shape lands where it does at ratio 1, each logical pixel now two by two.
+  const TRect r = g.PlotRect;
+  for (const QPoint at : {QPoint(r.left, (r.top + r.bottom) / 2), QPoint(r.left + 10, r.bottom - 1),
+                          QPoint(r.left + 10, RowOf(g, -50) + 1), QPoint(r.left + 10, RowOf(g, -50) - 1)}) {
+    for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+      EXPECT_EQ(Pixel(fine, 2 * at.x() + d.x(), 2 * at.y() + d.y()), Pixel(plain, at.x(), at.y()))
+          << at.x() << "," << at.y();
+    }
+  }
+  // The labels' glyphs have edges inside logical pixels: not a picture enlarged.
+  int split = 0;
+  for (int y = 0; y + 1 < 2 * r.top + 60; y += 2) {
+    for (int x = 0; x + 1 < 2 * r.left - 4; x += 2) {
+      const QRgb a = Pixel(fine, x, y);
+      split += (Pixel(fine, x + 1, y) != a || Pixel(fine, x, y + 1) != a || Pixel(fine, x + 1, y + 1) != a)
+                   ? 1
+                   : 0;
+    }
+  }
+  EXPECT_GT(split, 20);
+}
