@@ -11,7 +11,9 @@ namespace {
 constexpr uint32_t PcmLatencyUs = 100000; // what the PCM buffers
 constexpr int PcmWaitMs = 50;             // how long the device thread waits before it checks its flags
 constexpr int PollMs = 10;                // how often a play-out looks at the PCM and the flags
-constexpr double DrainMarginSeconds = 1.0;
+// A drain gives up on a PCM that has neither taken nor played a frame for this long (a server gone);
+// a healthy one moves every period, and an idle server's drain may take a second or two to answer.
+constexpr auto StallLimit = std::chrono::seconds(5);
 constexpr uint32_t InvalidCall = 0x88780032u;
 
 std::vector<std::string> NamesOf(const std::vector<TAlsaDevice>& devices) {
@@ -148,22 +150,23 @@ bool TWAVEAudioPlaybackDevice::Drain(const std::atomic<bool>& cancel) {
   if (paused || closing) {
     return true;
   }
-  // The bound: what is pending now, the PCM's own buffer, and a margin for a slow start.
-  const double bytesPerSecond = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
-  const double pending =
-      static_cast<double>(queuedBytes + (writing ? static_cast<size_t>(buffer.Bytes()) : 0)) / bytesPerSecond;
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                         1.25 * (pending + PcmLatencyUs * 1e-6) + DrainMarginSeconds));
   playOutWanted = true;
   playOutCalledOff = false;
   playedOut = false;
   changed.notify_all();
+  // No limit on the time the sound takes to play, only on a PCM that stops moving.
+  uint64_t seen = progress.load();
+  auto moved = Clock::now();
   while (playOutWanted) {
     if (paused || closing) {
       return true;
     }
-    if (cancel.load() || Clock::now() >= deadline) {
+    const uint64_t now = progress.load();
+    if (now != seen) {
+      seen = now;
+      moved = Clock::now();
+    }
+    if (cancel.load() || Clock::now() - moved >= StallLimit) {
       playOutCalledOff = true;
       changed.notify_all();
       return false;
@@ -181,6 +184,7 @@ void TWAVEAudioPlaybackDevice::Release(std::unique_ptr<TQueuedBlock> block, bool
 }
 
 bool TWAVEAudioPlaybackDevice::PlayOut() {
+  long pending = -1;
   for (;;) {
     {
       const std::lock_guard lock(mutex);
@@ -190,6 +194,12 @@ bool TWAVEAudioPlaybackDevice::PlayOut() {
     }
     if (pcm.PlayedOut()) {
       return true;
+    }
+    // Less left to play than last time: the PCM is moving.
+    const long left = pcm.PendingFrames();
+    if (left != pending) {
+      pending = left;
+      progress.fetch_add(1);
     }
     std::unique_lock lock(mutex);
     changed.wait_for(lock, std::chrono::milliseconds(PollMs),
@@ -245,6 +255,9 @@ void TWAVEAudioPlaybackDevice::DrainQueue() {
       if (frames < 0) {
         broken = true;
         break;
+      }
+      if (frames > 0) {
+        progress.fetch_add(1);
       }
       offset += static_cast<size_t>(frames) * frameBytes;
     }

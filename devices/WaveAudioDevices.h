@@ -3,10 +3,11 @@
 //
 // Playback (kind 1): Write queues a copy of the block (which may be short) and returns at once while
 // fewer than MaxQueuedBlocks wait, else when one has gone to the PCM, so that a file input plays at
-// the device's pace instead of piling up in memory; a paused queue takes it without waiting. A drain thread
-// writes the queue to the PCM in order and releases each record when it has been written (one completion per
-// block). Stop pauses the drain, Start resumes it, Close drops and releases what is pending. Drain waits
-// until the queue and the PCM have played out. Dropouts counts the underruns of a running, unpaused PCM.
+// the device's pace instead of piling up in memory; a paused queue takes it without waiting. A drain
+// thread writes the queue to the PCM in order and releases each record when it has been written (one
+// completion per block). Stop pauses the drain, Start resumes it, Close drops and releases what is
+// pending. Drain waits until the queue and the PCM have played out, for as long as the PCM keeps
+// moving. Dropouts counts the underruns of a running, unpaused PCM.
 // Capture (kind 4): a capture thread fills whole blocks into a queue of 16; Read takes the oldest
 // and blocks until one is complete. Stop and Start pause and resume capture; a Read on a stopped
 // device that finds no block returns an empty one (no frames). A failure, or Close, wakes Read with
@@ -46,9 +47,9 @@ public:
   void Start() override;
   void Stop() override;
   void Write() override;
-  // Waits until every block written has been played by the PCM, at most what was pending when it
-  // began plus a margin; true once played out, false when cancelled or out of time. A stopped or
-  // closed device returns true at once.
+  // Waits until every block written has been played by the PCM, however long that takes while the
+  // PCM keeps taking or playing sound; true once played out, false when cancelled or when the PCM
+  // has not moved for seconds. A stopped or closed device returns true at once.
   bool Drain(const std::atomic<bool>& cancel) override;
   uint64_t Dropouts() const override { return pcm.Xruns(); }
 
@@ -90,6 +91,7 @@ private:
   bool playOutCalledOff = false; // guarded by mutex
   bool playedOut = false;        // guarded by mutex
   uint64_t nextSequence = 0;     // worker only
+  std::atomic<uint64_t> progress{0}; // counts the PCM's moves: frames taken, or fewer left to play
   std::function<void(const TCompletion&)> completionHook;
 };
 

@@ -110,8 +110,7 @@ void TDSPGraphFrm::Rebuild() {
       Graphs[p]->ShowGrid = false;
       SpectrogramX = 0;
     }
-    Images[p] = QImage(GraphWidth, GraphHeight, QImage::Format_RGB32);
-    Images[p].fill(Qt::white);
+    Images[p] = Gdi::Surface(GraphWidth, GraphHeight, devicePixelRatioF());
     QPainter painter(&Images[p]);
     Graphs[p]->Paint(painter);
   }
@@ -161,8 +160,7 @@ void TDSPGraphFrm::FormResize() {
   GraphWidth = std::max(viewport()->width(), MinGraphWidth);
   GraphHeight = std::max(viewport()->height(), MinGraphHeight);
   for (int p = 0; p < 2; ++p) {
-    Images[p] = QImage(GraphWidth, GraphHeight, QImage::Format_RGB32);
-    Images[p].fill(Qt::white);
+    Images[p] = Gdi::Surface(GraphWidth, GraphHeight, devicePixelRatioF());
     if (Graphs[p]) {
       if (GraphType == gtSpectrogram) {
         Graphs[p]->XMax = (GraphWidth / 4) * BlockMs / 1000;
@@ -364,6 +362,9 @@ void TDSPGraphFrm::ShowSpectrogram(int channel, int n) {
 }
 
 void TDSPGraphFrm::paintEvent(QPaintEvent* event) {
+  if (Images[0].devicePixelRatio() != devicePixelRatioF()) {
+    FormResize(); // moved to a screen of another scale: the charts start again at its resolution
+  }
   QPainter painter(viewport());
   painter.fillRect(event->rect(), palette().color(QPalette::Window));
   const int dx = horizontalScrollBar()->value();

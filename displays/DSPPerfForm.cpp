@@ -27,8 +27,7 @@ TDSPPerfForm::TDSPPerfForm(QWidget* owner, int32_t blockMs) : QWidget(owner), Bl
 TDSPPerfForm::~TDSPPerfForm() = default;
 
 void TDSPPerfForm::FormResize() {
-  Image = QImage(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
-  Image.fill(Qt::white);
+  Image = Gdi::Surface(width(), height(), devicePixelRatioF());
   Graph->SetBounds(TRect{0, 0, width(), height()});
   const int32_t length = std::max(Graph->InnerRect().Width(), 0);
   Graph->XMax = static_cast<double>(static_cast<int64_t>(BlockMs) * length / 1000);
@@ -71,6 +70,9 @@ void TDSPPerfForm::AddTime(uint64_t ticks) {
 }
 
 void TDSPPerfForm::paintEvent(QPaintEvent* event) {
+  if (Image.devicePixelRatio() != devicePixelRatioF()) {
+    FormResize(); // moved to a screen of another scale: the history starts again at its resolution
+  }
   QPainter painter(this);
   painter.fillRect(event->rect(), palette().color(QPalette::Window));
   painter.drawImage(QPoint(0, 0), Image);

@@ -133,6 +133,15 @@ void FillRect(QPainter& p, const TRect& r, const QColor& colour) {
   p.fillRect(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top), colour);
 }
 
+QImage Surface(int width, int height, qreal devicePixelRatio) {
+  const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+  QImage image(static_cast<int>(std::ceil(std::max(width, 1) * ratio)),
+               static_cast<int>(std::ceil(std::max(height, 1) * ratio)), QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
+  image.fill(Qt::white);
+  return image;
+}
+
 QPoint TextExtent(const QFont& font, const QString& text) {
   const QFontMetrics m(font);
   return QPoint(m.horizontalAdvance(text), m.height());
@@ -378,6 +387,30 @@ template <class T> void TGraph::Resample(const T* values, int n, int columns, bo
   }
 }
 
+template <class T> void TGraph::Reduce(const T* values, int n, int columns, TColumnSpan* out) {
+  if (columns < 1 || n <= columns) {
+    return;
+  }
+  int64_t first = 0;
+  for (int c = 0; c < columns; ++c) {
+    // Column c holds the values i with c <= i * columns / n < c + 1.
+    const int64_t end = ((static_cast<int64_t>(c) + 1) * n + columns - 1) / columns;
+    TColumnSpan span;
+    span.First = values[first];
+    span.Last = values[end - 1];
+    span.Low = span.First;
+    span.High = span.First;
+    for (int64_t i = first + 1; i < end; ++i) {
+      const double v = values[i];
+      // A not-a-number stays out of the extremes unless the column holds nothing else.
+      span.Low = v < span.Low || std::isnan(span.Low) ? v : span.Low;
+      span.High = v > span.High || std::isnan(span.High) ? v : span.High;
+    }
+    out[c] = span;
+    first = end;
+  }
+}
+
 template <class T> void TGraph::Plot(QPainter& p, const T* values, int n, bool bars, bool truncate) {
   if (ShowFrame || ShowXLabels || ShowYLabels) {
     DrawAxes(p);
@@ -386,35 +419,62 @@ template <class T> void TGraph::Plot(QPainter& p, const T* values, int n, bool b
     return;
   }
   const int columns = PlotRect.right - PlotRect.left - 1;
-  if (columnValues.size() < static_cast<size_t>(columns)) {
-    columnValues.resize(static_cast<size_t>(columns));
+  const bool reduce = n > columns;
+  if (reduce) {
+    if (columnSpans.size() < static_cast<size_t>(columns)) {
+      columnSpans.resize(static_cast<size_t>(columns));
+    }
+    Reduce(values, n, columns, columnSpans.data());
+  } else {
+    if (columnValues.size() < static_cast<size_t>(columns)) {
+      columnValues.resize(static_cast<size_t>(columns));
+    }
+    Resample(values, n, columns, truncate, columnValues.data());
   }
-  Resample(values, n, columns, truncate, columnValues.data());
 
   p.save();
   Gdi::PreparePainter(p);
   const double sy = (PlotRect.bottom - PlotRect.top) / (YMax - YMin);
   const int top = PlotRect.top;
   const int lowest = PlotRect.bottom - 2;
+  const auto row = [&](double v) {
+    const double yd = PlotRect.bottom - (v - YMin) * sy;
+    if (yd < top) {
+      return top;
+    }
+    if (yd > lowest || std::isnan(yd)) {
+      return lowest;
+    }
+    return TruncPixel(yd);
+  };
   QPoint previous;
   for (int c = 0; c < columns; ++c) {
     const int x = PlotRect.left + 1 + c;
-    const double yd = PlotRect.bottom - (columnValues[c] - YMin) * sy;
-    int y;
-    if (yd < top) {
-      y = top;
-    } else if (yd > lowest || std::isnan(yd)) {
-      y = lowest;
-    } else {
-      y = TruncPixel(yd);
+    if (!reduce) {
+      const QPoint point(x, row(columnValues[c]));
+      if (bars) {
+        Gdi::Line(p, QPoint(x, PlotRect.bottom - 1), point, SeriesColour, PenWidth);
+      } else if (c > 0) {
+        Gdi::Line(p, previous, point, SeriesColour, PenWidth);
+      }
+      previous = point;
+      continue;
     }
-    const QPoint point(x, y);
+    const TColumnSpan& span = columnSpans[c];
     if (bars) {
-      Gdi::Line(p, QPoint(x, PlotRect.bottom - 1), point, SeriesColour, PenWidth);
-    } else if (c > 0) {
-      Gdi::Line(p, previous, point, SeriesColour, PenWidth);
+      Gdi::Line(p, QPoint(x, PlotRect.bottom - 1), QPoint(x, row(span.High)), SeriesColour, PenWidth);
+      continue;
     }
-    previous = point;
+    // On from the previous column to this column's first value, then its stroke from the largest
+    // value (upper row) to the smallest (lower row), both rows covered.
+    const QPoint first(x, row(span.First));
+    if (c > 0) {
+      Gdi::Line(p, previous, first, SeriesColour, PenWidth);
+    }
+    const int upper = row(span.High);
+    const int lower = row(span.Low);
+    Gdi::Line(p, QPoint(x, upper), QPoint(x, lower + 1), SeriesColour, PenWidth);
+    previous = QPoint(x, row(span.Last));
   }
   p.restore();
 }
@@ -440,3 +500,8 @@ template void TGraph::Resample<int16_t>(const int16_t*, int, int, bool, double*)
 template void TGraph::Resample<int32_t>(const int32_t*, int, int, bool, double*);
 template void TGraph::Resample<float>(const float*, int, int, bool, double*);
 template void TGraph::Resample<double>(const double*, int, int, bool, double*);
+template void TGraph::Reduce<int8_t>(const int8_t*, int, int, TColumnSpan*);
+template void TGraph::Reduce<int16_t>(const int16_t*, int, int, TColumnSpan*);
+template void TGraph::Reduce<int32_t>(const int32_t*, int, int, TColumnSpan*);
+template void TGraph::Reduce<float>(const float*, int, int, TColumnSpan*);
+template void TGraph::Reduce<double>(const double*, int, int, TColumnSpan*);

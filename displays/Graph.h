@@ -14,6 +14,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QPoint>
 #include <QString>
 
@@ -53,6 +54,9 @@ void Text(QPainter& p, int x, int y, TTextAlign align, const QString& text, cons
           const QColor& background);
 // Width and height of a text in a font (height: ascent plus descent).
 QPoint TextExtent(const QFont& font, const QString& text);
+// A white off-screen surface of a size in logical pixels, drawn at the screen's device pixel ratio:
+// painters on it work in logical pixels, and text and edges come out at the screen's resolution.
+QImage Surface(int width, int height, qreal devicePixelRatio);
 } // namespace Gdi
 
 class TGraph {
@@ -75,8 +79,11 @@ public:
   // Inside of the frame: (left + 1, top + 1, right, bottom - 2) of PlotRect.
   TRect InnerRect() const;
 
-  // Draws n values across the plot area, one resampled value per pixel column; as bars from the
-  // bottom edge or as a line. Values outside the y range are drawn at the frame's edges.
+  // Draws n values across the plot area; as bars from the bottom edge or as a line. With more values
+  // than pixel columns every value falls into one column (value i into column i * columns / n):
+  // a bar shows the largest of its column, a line strokes each column from its smallest to its
+  // largest value, so no peak is skipped. With fewer values the series is resampled to one
+  // interpolated value per column. Values outside the y range are drawn at the frame's edges.
   void PlotSeries(QPainter& p, const int8_t* values, int n, bool bars);
   void PlotSeries(QPainter& p, const int16_t* values, int n, bool bars);
   void PlotSeries(QPainter& p, const int32_t* values, int n, bool bars);
@@ -96,6 +103,17 @@ public:
   // between neighbours, the last pair continued past the end; truncated toward zero when
   // `truncate` is set. Writes `columns` values to out; nothing when n < 2 or columns < 1.
   template <class T> static void Resample(const T* values, int n, int columns, bool truncate, double* out);
+
+  // What falls into one pixel column of a series with more values than columns.
+  struct TColumnSpan {
+    double First = 0; // the column's first value
+    double Last = 0;  // its last value
+    double Low = 0;   // its smallest value
+    double High = 0;  // its largest value
+  };
+  // The spans of `columns` columns over n > columns values: value i falls into column
+  // floor(i * columns / n), so every column holds at least one value and every value one column.
+  template <class T> static void Reduce(const T* values, int n, int columns, TColumnSpan* out);
 
   QString Title;
   QString XTitle;
@@ -135,5 +153,6 @@ private:
   int XPixel(double v) const;
   int YPixel(double v) const;
 
-  std::vector<double> columnValues; // reused per PlotSeries
+  std::vector<double> columnValues;     // reused per PlotSeries
+  std::vector<TColumnSpan> columnSpans; // reused per PlotSeries
 };

@@ -34,17 +34,17 @@ constexpr TParameterDescription DecayTimeDescription{
 
 #if defined(SONOLAB_X86_WIDE_PATHS)
 // Up to `run` samples of Process without wrap-around, eight at a time: the same double sum and float
-// rounding; slots p + 1 + i are read before the overlapping slots p + i are written, as one sample after
-// another would do. Returns the samples done, a multiple of 8.
-__attribute__((target("avx512f"), optimize("fp-contract=off"))) int32_t RunAvx512(float* line, float* x,
-                                                                                  double g, int32_t run) {
+// rounding. The slots read lie at least eight behind the slots written, so every one of them holds
+// its final value. Returns the samples done, a multiple of 8.
+__attribute__((target("avx512f"), optimize("fp-contract=off"))) int32_t
+RunAvx512(float* write, const float* read, float* x, double g, int32_t run) {
   const __m512d gain = _mm512_set1_pd(g);
   int32_t i = 0;
   for (; i + 7 < run; i += 8) {
-    const __m512d echo = _mm512_mul_pd(gain, _mm512_cvtps_pd(_mm256_loadu_ps(line + 1 + i)));
+    const __m512d echo = _mm512_mul_pd(gain, _mm512_cvtps_pd(_mm256_loadu_ps(read + i)));
     const __m256 y = _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(x + i)), echo));
     _mm256_storeu_ps(x + i, y);
-    _mm256_storeu_ps(line + i, y);
+    _mm256_storeu_ps(write + i, y);
   }
   return i;
 }
@@ -72,43 +72,89 @@ float TEcho::EchoGain() const {
 }
 
 void TEcho::Update() {
-  SetStateLength(DelayLength());
   const std::lock_guard guard(Lock());
-  position[0] = 0;
-  position[1] = 0;
+  const int32_t length = DelayLength();
+  // Long enough for the longest delay the dialog offers, so that moving the delay keeps the line.
+  const int32_t longest = std::max(length, static_cast<int32_t>(1000 * 0.001 * SampleRate()));
+  if (longest > StateLength()) {
+    SetStateLength(longest);
+    position[0] = 0;
+    position[1] = 0;
+  }
+  // Slot p - (L - 1) was written L - 1 samples ago; a one-slot line repeats the previous sample.
+  target = TTap{std::max(length - 1, 1), EchoGain()};
+}
+
+void TEcho::ClearState() {
+  const std::lock_guard guard(Lock());
+  TFilter::ClearState();
+  running[0] = false;
+  running[1] = false;
 }
 
 void TEcho::Process(ChannelBlock& block, int channel) {
-  // The line length Update sized for the current Delay.
-  const int32_t length = StateLength();
-  if (length < 1) {
+  const int32_t size = StateLength();
+  if (size < 1) {
     return;
   }
-  const double g = EchoGain();
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   int32_t p = position[channel];
+  if (!running[channel]) {
+    applied[channel] = target;
+    running[channel] = true;
+  }
+  const TTap from = applied[channel];
+  const TTap to = target;
+  if (!(from == to) && block.Frames > 0) {
+    // The glide: both taps read over the old output, weighted from the old echo to the new one.
+    const double step = 1.0 / block.Frames;
+    for (int32_t n = 0; n < block.Frames; ++n) {
+      const double w = (n + 1) * step;
+      const float old = line[(p - from.distance + size) % size];
+      const float now = line[(p - to.distance + size) % size];
+      x[n] = static_cast<float>(x[n] + (1.0 - w) * from.gain * old + w * to.gain * now);
+      line[p] = x[n];
+      p = p + 1 == size ? 0 : p + 1;
+    }
+    position[channel] = p;
+    applied[channel] = to;
+    return;
+  }
+
+  const double g = to.gain;
+  const int32_t distance = to.distance;
 #if defined(SONOLAB_X86_WIDE_PATHS)
-  const bool avx512 = HasAvx512();
+  const bool avx512 = HasAvx512() && distance >= 8;
 #endif
   int32_t n = 0;
   while (n < block.Frames) {
+    int32_t r = p - distance;
+    if (r < 0) {
+      r += size;
+    }
 #if defined(SONOLAB_X86_WIDE_PATHS)
     if (avx512) {
-      // A run without wrap-around, up to the last slot.
-      const int32_t done = RunAvx512(line + p, x + n, g, std::min(block.Frames - n, length - 1 - p));
+      // A run in which neither the written nor the read slot wraps around.
+      const int32_t run = std::min({block.Frames - n, size - p, size - r});
+      const int32_t done = RunAvx512(line + p, line + r, x + n, g, run);
       n += done;
       p += done;
+      r += done;
+      if (p == size) {
+        p = 0;
+      }
       if (n == block.Frames) {
         break;
       }
+      if (r == size) {
+        r = 0;
+      }
     }
 #endif
-    // Slot p + 1 was written L - 1 samples ago.
-    const int32_t r = p + 1 == length ? 0 : p + 1;
     x[n] = static_cast<float>(x[n] + g * line[r]);
     line[p] = x[n];
-    p = r;
+    p = p + 1 == size ? 0 : p + 1;
     ++n;
   }
   position[channel] = p;

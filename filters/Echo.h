@@ -4,11 +4,16 @@
 //   y[n] = x[n] + g * y[n - (L - 1)],   L = trunc(Delay * 0.001 * fs),  g = 10^(-3 * Delay / DecayTime)
 //
 // Parameters: "Delay", echo spacing in ms (1..1000); "DecayTime", time in ms for the echo to fall
-// by 60 dB (10..10000). The delay lines are the channel state (L floats each).
+// by 60 dB (10..10000). The delay lines are the channel state: rings long enough for the longest
+// delay, so that a new Delay only moves the read tap over the output already there.
+//
+// Edits do not click: an Update that changes neither L nor g changes nothing; otherwise the next block
+// goes linearly from the old echo to the new one, y[n] = x[n] + (1 - w) g0 y[n - d0] + w g1 y[n - d1]
+// with w rising from 1/B to 1 over its B samples, and the block after it runs on the new values.
 //
 // Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line and write position); Update runs on the user-interface
-// thread under the same lock (Apply, Load) or in the constructor.
+// two threads; each touches only its own line, write position and applied values); Update runs on the
+// user-interface thread under the same lock (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
 
@@ -19,7 +24,10 @@ public:
   explicit TEcho(int32_t sampleRate);
 
   void Process(ChannelBlock& block, int channel) override;
-  // Sizes the delay lines (contents kept when L is unchanged) and restarts both write positions.
+  // Silent lines: the next block starts on the current values, with nothing to glide from.
+  void ClearState() override;
+  // Takes the new delay and gain for the next block; sizes the lines (contents kept) only when they
+  // are too short for the delay.
   void Update() override;
 
   // L in samples for the current Delay and sample rate.
@@ -31,5 +39,15 @@ public:
   int32_t DecayTime = 1000;
 
 private:
-  int32_t position[2] = {0, 0};
+  // The echo a channel runs: the distance back to the sample it repeats, and its gain.
+  struct TTap {
+    int32_t distance = 1;
+    float gain = 0.0f;
+    friend bool operator==(const TTap&, const TTap&) = default;
+  };
+
+  TTap target;                      // as of the last Update
+  TTap applied[2];                  // per channel, as of the end of its last block
+  bool running[2] = {false, false}; // the line holds output since the last ClearState
+  int32_t position[2] = {0, 0};     // next slot of each line to be written
 };

@@ -1,17 +1,23 @@
 #pragma once
-// TFIRFilter: linear-phase FIR filtering by FFT block convolution with overlap-add.
+// TFIRFilter: linear-phase FIR filtering by FFT convolution, uniformly partitioned.
 //
 //   y[n] = sum_{i=0..N} h[i] * x[n - i]      (N + 1 taps, output delayed by N/2 samples)
 //
-// N (`KernelSize`, a power of two) is the segment length; each segment of N samples is zero-padded
-// to 2N, multiplied with the kernel's 2N-point spectrum and transformed back; its last N samples are
-// the overlap tail that the next segment adds to its first N. The tails live in the channel state.
+// N (`KernelSize`, a power of two) is the kernel size. A design writes its N + 1 taps into Kernel()
+// (DesignKernel); ComputeResponse keeps them and transforms them into the kernel's 2N-point spectrum.
+// Each channel runs a TPartitionedConvolver: blocks of N frames or more are convolved in segments of
+// N (one 2N-point transform each way per segment), shorter blocks in partitions of their own length,
+// and every sample of every block is filtered, the convolution continuing across blocks of any length.
+// The channel state is the input history (the last max(N, 1024) samples), so a new kernel (a changed
+// cut-off, window, size or band gain) takes over with a crossfade from the old kernel over the next
+// block, and a redesign that yields the same taps changes nothing.
 //
 // Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own tail and segment buffers); Update and SetStateLength run on the
-// user-interface thread under the same lock (Apply, Load) or in a constructor.
+// two threads; each touches only its own history and convolver); Update, SetStateLength and ClearState
+// run on the user-interface thread under the same lock (Apply, Load) or in a constructor.
 
 #include "dsp/Filter.h"
+#include "filters/PartitionedConvolver.h"
 
 #include <array>
 #include <cstdint>
@@ -19,10 +25,16 @@
 
 class TFIRFilter : public TFilter {
 public:
+  // The shortest input history a channel keeps: a change of kernel size up to this crossfades from
+  // the old kernel without losing the samples the new one reaches back to.
+  static constexpr int32_t MinHistoryLength = 1024;
+
   explicit TFIRFilter(int32_t sampleRate);
 
-  // Resizes the overlap tails (kept when n is unchanged) and always reallocates the response.
+  // Sizes the response for kernels of size n (always reallocated) and the channels' histories for
+  // max(n, MinHistoryLength) samples (kept, with their contents, when that length is unchanged).
   void SetStateLength(int32_t n) override;
+  void ClearState() override;
   void Process(ChannelBlock& block, int channel) override;
   void Update() override;
 
@@ -30,6 +42,10 @@ public:
   // The kernel's 2N-point spectrum; bins 0..N are used.
   const std::vector<float>& ResponseRe() const { return responseRe; }
   const std::vector<float>& ResponseIm() const { return responseIm; }
+  // The taps the channels run (N + 1 of them) and the partition size channel c settled on (0 before
+  // its first block).
+  const std::vector<float>& Taps() const { return taps; }
+  int32_t PartitionSize(int channel) const { return convolvers[channel].PartitionSize(); }
 
 protected:
   // Writes the kernel taps into the start of the response real part (elements N..2N-1 are zero).
@@ -42,12 +58,9 @@ protected:
   int32_t N = 512;
 
 private:
-  void ConvolveSegment(float* x, int32_t frames, float* tail, int channel);
-
   std::vector<float> responseRe;
   std::vector<float> responseIm;
-  // Per-segment transform buffers, one pair per channel so that the two channels of a block can run
-  // at once; sized with the response so that Process never allocates.
-  std::array<std::vector<float>, 2> segmentRe;
-  std::array<std::vector<float>, 2> segmentIm;
+  std::vector<float> taps; // the kernel the channels run, N + 1 taps
+  uint64_t generation = 0; // changes with the taps
+  std::array<TPartitionedConvolver, 2> convolvers;
 };

@@ -96,16 +96,16 @@ inline __m128d Truncate(__m128d v) {
 #endif
 
 #if defined(SONOLAB_X86_WIDE_PATHS)
-// The comb run of Process sixteen samples at a time (slots read before the overlapping slots are
-// written); returns how many samples it did, a multiple of 16.
+// The comb run of Process sixteen samples at a time (the slots read lie hundreds of slots behind the
+// slots written); returns how many samples it did, a multiple of 16.
 __attribute__((target("avx512f"), optimize("fp-contract=off"))) int32_t
-CombRunAvx512(float* line, float* y, const float* x, float g, int32_t run) {
+CombRunAvx512(float* write, const float* read, float* y, const float* x, float g, int32_t run) {
   const __m512 gain = _mm512_set1_ps(g);
   int32_t i = 0;
   for (; i + 15 < run; i += 16) {
-    const __m512 out = _mm512_mul_ps(gain, _mm512_loadu_ps(line + 1 + i));
+    const __m512 out = _mm512_mul_ps(gain, _mm512_loadu_ps(read + i));
     _mm512_storeu_ps(y + i, out);
-    _mm512_storeu_ps(line + i, _mm512_add_ps(_mm512_loadu_ps(x + i), out));
+    _mm512_storeu_ps(write + i, _mm512_add_ps(_mm512_loadu_ps(x + i), out));
   }
   return i;
 }
@@ -163,40 +163,84 @@ TReverberation::TReverberation(int32_t sampleRate) : TFilter(sampleRate) {
 
 void TReverberation::Update() {
   const std::lock_guard guard(Lock());
-  const int32_t lines = std::clamp(DelayLines, 1, MaxLines);
-  lineLength[0] = baseLength;
-  int32_t total = baseLength;
-  const int32_t step = baseLength / lines;
+  SetStateLength(MaxLines * LineCapacity);
+  TBank bank;
+  bank.lines = std::clamp(DelayLines, 1, MaxLines);
+  bank.length[0] = baseLength;
+  const int32_t step = baseLength / bank.lines;
   int32_t a = baseLength;
-  for (int k = 1; k < lines; ++k) {
-    lineLength[k] = NextPrimeAfter(a);
-    total += lineLength[k];
+  for (int k = 1; k < bank.lines; ++k) {
+    bank.length[k] = NextPrimeAfter(a);
     a += step;
   }
-  int32_t start = 0;
-  for (int k = 0; k < lines; ++k) {
-    lineStart[k] = start;
-    start += lineLength[k];
-  }
-  linesInUse = lines;
-
-  SetStateLength(total);
-
-  for (auto& channel : position) {
-    channel.fill(0);
-  }
   const double fs = SampleRate();
-  for (int k = 0; k < lines; ++k) {
-    lineGain[k] = static_cast<float>(std::exp(Ln10 * -3.0 * lineLength[k] / fs / (ReverbTime * 0.001)));
+  for (int k = 0; k < bank.lines; ++k) {
+    bank.gain[k] = static_cast<float>(std::exp(Ln10 * -3.0 * bank.length[k] / fs / (ReverbTime * 0.001)));
+  }
+  bank.dry = DryLevel;
+  bank.wet = ReverbLevel;
+  target = bank;
+}
+
+void TReverberation::ClearState() {
+  const std::lock_guard guard(Lock());
+  TFilter::ClearState();
+  running = {false, false};
+}
+
+void TReverberation::Glide(float* x, int32_t frames, int channel, const TBank& from, const TBank& to) {
+  constexpr int32_t mask = LineCapacity - 1;
+  float* const state = ChannelState(channel);
+  std::array<int32_t, MaxLines>& pos = position[channel];
+  const int32_t lines = std::max(from.lines, to.lines);
+  const double step = 1.0 / frames;
+  for (int32_t n = 0; n < frames; ++n) {
+    const double w = (n + 1) * step;
+    double acc = 0.0;
+    for (int k = 0; k < lines; ++k) {
+      float* const line = state + static_cast<size_t>(k) * LineCapacity;
+      const int32_t p = pos[k];
+      // A line out of use on one side contributes nothing there.
+      const double old =
+          k < from.lines ? static_cast<double>(from.gain[k]) * line[(p - from.length[k] + 1) & mask] : 0.0;
+      const double now =
+          k < to.lines ? static_cast<double>(to.gain[k]) * line[(p - to.length[k] + 1) & mask] : 0.0;
+      const auto y = static_cast<float>((1.0 - w) * old + w * now);
+      line[p] = x[n] + y;
+      pos[k] = (p + 1) & mask;
+      acc = TruncateToInt32((k & 1) == 0 ? acc + y : acc - y);
+    }
+    const double dry = from.dry + (to.dry - from.dry) * w;
+    const double wet = from.wet + (to.wet - from.wet) * w;
+    x[n] = static_cast<float>(x[n] * dry + acc * wet);
+  }
+  // Lines taken out start from silence when they come back.
+  for (int k = to.lines; k < from.lines; ++k) {
+    std::fill(state + static_cast<size_t>(k) * LineCapacity,
+              state + static_cast<size_t>(k + 1) * LineCapacity, 0.0f);
+    pos[k] = 0;
   }
 }
 
 void TReverberation::Process(ChannelBlock& block, int channel) {
-  const int32_t lines = linesInUse;
+  if (!running[channel]) {
+    applied[channel] = target;
+    running[channel] = true;
+  }
+  if (!(applied[channel] == target)) {
+    if (block.Frames > 0) {
+      Glide(block.Samples, block.Frames, channel, applied[channel], target);
+      applied[channel] = target;
+    }
+    return;
+  }
+  const TBank& bank = target;
+  const int32_t lines = bank.lines;
+  constexpr int32_t mask = LineCapacity - 1;
   float* const state = ChannelState(channel);
   std::array<int32_t, MaxLines>& pos = position[channel];
-  const double dry = DryLevel;
-  const double wet = ReverbLevel;
+  const double dry = bank.dry;
+  const double wet = bank.wet;
 #if defined(SONOLAB_X86_WIDE_PATHS)
   const bool avx512 = HasAvx512();
 #endif
@@ -207,43 +251,36 @@ void TReverberation::Process(ChannelBlock& block, int channel) {
     // The combs, line by line: y = g * w[n - (L - 1)], w[n] = x[n] + y. Float products and sums
     // rounded once, as the comb equations state.
     for (int k = 0; k < lines; ++k) {
-      float* const line = state + lineStart[k];
+      float* const line = state + static_cast<size_t>(k) * LineCapacity;
       float* const y = lineOutput[channel].data() + static_cast<size_t>(k) * ChunkFrames;
-      const int32_t length = lineLength[k];
-      const float g = lineGain[k];
+      const int32_t back = bank.length[k] - 1;
+      const float g = bank.gain[k];
       int32_t p = pos[k];
       int32_t n = 0;
       while (n < frames) {
-        // A run without wrap-around: slot p + 1 + i is read before slot p + i + 1 is written, as
-        // one sample after another would do.
-        const int32_t run = std::min(frames - n, length - 1 - p);
+        // A run in which neither the slot written nor the slot read, L - 1 behind it, wraps around.
+        const int32_t r = (p - back) & mask;
+        const int32_t run = std::min({frames - n, LineCapacity - p, LineCapacity - r});
         int32_t i = 0;
 #if defined(SONOLAB_X86_WIDE_PATHS)
         if (avx512) {
-          i = CombRunAvx512(line + p, y + n, x + n, g, run);
+          i = CombRunAvx512(line + p, line + r, y + n, x + n, g, run);
         }
 #endif
 #if defined(__SSE2__)
         const __m128 gain = _mm_set1_ps(g);
         for (; i + 3 < run; i += 4) {
-          const __m128 out = _mm_mul_ps(gain, _mm_loadu_ps(line + p + 1 + i));
+          const __m128 out = _mm_mul_ps(gain, _mm_loadu_ps(line + r + i));
           _mm_storeu_ps(y + n + i, out);
           _mm_storeu_ps(line + p + i, _mm_add_ps(_mm_loadu_ps(x + n + i), out));
         }
 #endif
         for (; i < run; ++i) {
-          y[n + i] = g * line[p + 1 + i];
+          y[n + i] = g * line[r + i];
           line[p + i] = x[n + i] + y[n + i];
         }
         n += run;
-        p += run;
-        if (n < frames) {
-          // The last slot: the read wraps to slot 0.
-          y[n] = g * line[0];
-          line[p] = x[n] + y[n];
-          p = 0;
-          ++n;
-        }
+        p = (p + run) & mask;
       }
       pos[k] = p;
     }

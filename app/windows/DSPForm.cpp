@@ -578,14 +578,26 @@ void TDSPForm::BuildGraphBtnClick() {
   if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, false, ChainList()->Item(i), nullptr));
+  OpenResponse(new TFilterSpectrumForm(nullptr, false, ChainList()->Item(i), ChainList()));
 }
 
 void TDSPForm::BuildGraphAllBtnClick() {
   if (!ChainList()) {
     return;
   }
-  OpenDisplay(new TFilterSpectrumForm(nullptr, true, nullptr, ChainList()));
+  OpenResponse(new TFilterSpectrumForm(nullptr, true, nullptr, ChainList()));
+}
+
+void TDSPForm::OpenResponse(TFilterSpectrumForm* response) {
+  // Every change of the chain shows in the filter list at once: the window follows it from there,
+  // before a deleted filter's place could be taken by another.
+  QAbstractItemModel* model = FilterListBox->model();
+  const auto follow = [response] { response->FollowChain(); };
+  connect(model, &QAbstractItemModel::rowsRemoved, response, follow);
+  connect(model, &QAbstractItemModel::rowsInserted, response, follow);
+  connect(model, &QAbstractItemModel::modelReset, response, follow);
+  connect(model, &QAbstractItemModel::dataChanged, response, follow);
+  OpenDisplay(response);
 }
 
 void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {

@@ -50,6 +50,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TDSPGraphFrm;
 class TDSPPerfForm;
+class TFilterSpectrumForm;
 class TGaugePaintBox;
 class TSelectFilterDialog;
 
@@ -177,6 +178,7 @@ private:
   // outputs, chain) and the gauges; idempotent.
   void Teardown();
   void OpenDisplay(QWidget* display);
+  void OpenResponse(TFilterSpectrumForm* response);
   void PruneDisplays();
   void ShowFileError(const QString& text);
   // A file picked in one of the settings dialogs, or nothing when cancelled or closing.

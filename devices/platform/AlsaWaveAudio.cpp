@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -111,6 +112,8 @@ TSoundResult TAlsaPcm::Open(const std::string& pcm, TAlsaDirection newDirection,
     return {CodeOf(error), ErrorText("snd_pcm_open", error)};
   }
   handle = opened;
+  sampleRate = format.nSamplesPerSec;
+  drainedUntil.reset();
   if (format.wFormatTag != 1 || (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) ||
       (format.nChannels != 1 && format.nChannels != 2)) {
     Close();
@@ -177,6 +180,13 @@ long TAlsaPcm::Write(const uint8_t* data, long frames, int timeoutMs) {
   if (snd_pcm_state(handle) == SND_PCM_STATE_SETUP) {
     snd_pcm_prepare(handle); // drained at a normal end and written again
   }
+  drainedUntil.reset();
+  // No more than the PCM has room for: a larger write waits for room for all of it, which a sound
+  // server that has not started the stream yet may not make for a second or more.
+  const snd_pcm_sframes_t room = snd_pcm_avail_update(handle);
+  if (room > 0 && room < frames) {
+    frames = static_cast<long>(room);
+  }
   const snd_pcm_sframes_t written = snd_pcm_writei(handle, data, static_cast<snd_pcm_uframes_t>(frames));
   if (written >= 0) {
     return written;
@@ -222,6 +232,17 @@ bool TAlsaPcm::PlayedOut() {
     return false;
   case SND_PCM_STATE_DRAINING:
     return PendingFrames() == 0;
+  case SND_PCM_STATE_SETUP: {
+    // Drained: the PCM has handed everything to the server, whose report of what it still holds
+    // may stay as it was at that moment; that much plays out in its own time.
+    const auto now = std::chrono::steady_clock::now();
+    if (!drainedUntil) {
+      const double seconds = static_cast<double>(PendingFrames()) / std::max<uint32_t>(sampleRate, 1);
+      drainedUntil = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(seconds));
+    }
+    return now >= *drainedUntil;
+  }
   default:
     return true; // ran dry (everything played), stopped, or broken: nothing more will play
   }

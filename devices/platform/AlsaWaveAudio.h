@@ -8,7 +8,9 @@
 #include "devices/platform/SoundServices.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,9 @@ private:
   long AfterShortTransfer(long result, int timeoutMs);
 
   struct _snd_pcm* handle = nullptr;
+  uint32_t sampleRate = 0;
+  // When a drained PCM's last frames have left the server, once known.
+  std::optional<std::chrono::steady_clock::time_point> drainedUntil;
   TAlsaDirection direction = TAlsaDirection::Playback;
   std::atomic<uint64_t> xruns{0};
 };

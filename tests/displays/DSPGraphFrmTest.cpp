@@ -190,7 +190,7 @@ TEST_F(SignalGraph, SilenceIsAFlatLineInTheMiddleAndBarsAtTheBottom) {
 
 TEST_F(SignalGraph, HistogramBarsMatchANaiveWindowedDft) {
   TDSPGraphFrm frm(nullptr, "Входной сигнал");
-  // A plot 257 pixels wide: 256 columns, each showing exactly every 8th of the 2048 bins.
+  // A plot 257 pixels wide: 256 columns, each showing the largest of its 8 of the 2048 bins.
   SetClient(frm, 257 + 104, 300);
   frm.SetFormat(Mono16, 4096);
   frm.GraphTypeClick(frm.iHistogram);
@@ -205,8 +205,10 @@ TEST_F(SignalGraph, HistogramBarsMatchANaiveWindowedDft) {
   const TGraph& g = *frm.Graphs[0];
   for (int c = 0; c < 256; ++c) {
     const int bin = 8 * c;
-    double level = AmplitudeToDb(WindowedDftMagnitude(x, 4096, bin) * 4 / (32768.0 * 4096));
-    level = std::max(level, -100.0);
+    double level = -100.0;
+    for (int b = bin; b < bin + 8; ++b) {
+      level = std::max(level, AmplitudeToDb(WindowedDftMagnitude(x, 4096, b) * 4 / (32768.0 * 4096)));
+    }
     const int expected = std::clamp(RowOf(g, level), g.PlotRect.top, g.PlotRect.bottom - 2);
     const int column = g.PlotRect.left + 1 + c;
     // The bar covers the rows below its top; its top pixel is the row after the value's row.
@@ -220,6 +222,38 @@ TEST_F(SignalGraph, HistogramBarsMatchANaiveWindowedDft) {
   }
   // A full-scale sine reads about -1.5 dB.
   EXPECT_NEAR(AmplitudeToDb(WindowedDftMagnitude(x, 4096, 96) * 4 / (32768.0 * 4096)), -1.6, 0.1);
+}
+
+TEST_F(SignalGraph, TheSpectrumReadsTheSamePeakAtEveryWindowWidth) {
+  // 440 Hz at -8 dBFS: the tallest bar stands for the loudest bin whether the plot has fewer or more
+  // columns than the 2048 bins.
+  std::vector<double> x(4096);
+  const TAudioBuffer block = MakeBlock(Mono16, 4096, [&](int, int j) {
+    x[j] = std::round(SineAt(32768 * DbToAmplitude(-8), 440, 44100, j));
+    return x[j];
+  });
+  double peak = -100;
+  for (int k = 0; k < 2048; ++k) {
+    peak = std::max(peak, AmplitudeToDb(WindowedDftMagnitude(x, 4096, k) * 4 / (32768.0 * 4096)));
+  }
+  EXPECT_NEAR(peak, -9.6, 0.5);
+  for (const int width : {392, 900, 1800}) {
+    TDSPGraphFrm frm(nullptr, "Входной сигнал");
+    SetClient(frm, width, 300);
+    frm.SetFormat(Mono16, 4096);
+    frm.GraphTypeClick(frm.iHistogram);
+    frm.ShowBlock(block);
+    const TGraph& g = *frm.Graphs[0];
+    int tallest = g.PlotRect.bottom;
+    for (int column = g.PlotRect.left + 1; column < g.PlotRect.right; ++column) {
+      const int top = FirstRowWith(frm.Images[0], column, g.PlotRect.top, g.PlotRect.bottom, Navy);
+      tallest = top >= 0 ? std::min(tallest, top) : tallest;
+    }
+    // The bar's top is the row after its value's row; rows to decibels on the chart's scale.
+    const double sy = (g.PlotRect.bottom - g.PlotRect.top) / (g.YMax - g.YMin);
+    const double shown = g.YMin + (g.PlotRect.bottom - (tallest - 1)) / sy;
+    EXPECT_NEAR(shown, peak, 1.0) << "plot " << g.PlotRect.Width() << " pixels wide";
+  }
 }
 
 TEST_F(SignalGraph, SpectrogramStripOfSilenceIsWhiteWithTheCursorAfterIt) {

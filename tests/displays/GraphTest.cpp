@@ -9,12 +9,24 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 using namespace sonotest;
 
 namespace {
+
+std::vector<float> RandomValues(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> dist(-100.0f, 100.0f);
+  std::vector<float> values(n);
+  for (float& v : values) {
+    v = dist(rng);
+  }
+  return values;
+}
 
 class Graph : public ::testing::Test {
 protected:
@@ -94,27 +106,48 @@ TEST_F(Graph, DecibelLabelsReadTheLevelRelativeToTheTopToOneDecimal) {
   EXPECT_EQ(g.FormatYLabel(12288), "12288");
 }
 
-TEST_F(Graph, ManyValuesAdvanceByAWholeStepAndAnAccumulatedFraction) {
-  // 512 values on 287 columns: step 1, fraction 0.784 per column.
-  std::vector<double> ramp(512);
-  for (int i = 0; i < 512; ++i) {
-    ramp[i] = i;
+TEST_F(Graph, ManyValuesFallEachIntoOneColumnThatKeepsTheirExtremes) {
+  // Value i belongs to column floor(i * columns / n); a column keeps its first, last, lowest and
+  // highest value, so no value is skipped however many there are.
+  for (const auto& [n, columns] : std::vector<std::pair<int, int>>{{512, 287}, {2048, 286}, {288, 287}}) {
+    const std::vector<float> values = RandomValues(static_cast<size_t>(n), static_cast<unsigned>(n));
+    std::vector<TGraph::TColumnSpan> spans(static_cast<size_t>(columns));
+    TGraph::Reduce(values.data(), n, columns, spans.data());
+    std::vector<std::vector<float>> members(static_cast<size_t>(columns));
+    for (int i = 0; i < n; ++i) {
+      members[static_cast<size_t>(static_cast<int64_t>(i) * columns / n)].push_back(values[i]);
+    }
+    for (int c = 0; c < columns; ++c) {
+      const auto& m = members[static_cast<size_t>(c)];
+      ASSERT_FALSE(m.empty()) << n << " column " << c;
+      EXPECT_EQ(spans[c].First, m.front()) << c;
+      EXPECT_EQ(spans[c].Last, m.back()) << c;
+      EXPECT_EQ(spans[c].Low, *std::min_element(m.begin(), m.end())) << c;
+      EXPECT_EQ(spans[c].High, *std::max_element(m.begin(), m.end())) << c;
+    }
   }
-  std::vector<double> out(287);
-  TGraph::Resample(ramp.data(), 512, 287, false, out.data());
-  EXPECT_NEAR(std::fmod(512.0 / 287, 1.0), 0.784, 0.0005);
-  for (int c = 0; c < 287; ++c) {
-    ASSERT_NEAR(out[c], c * 512.0 / 287, 1e-9) << "column " << c;
-  }
+}
 
-  // Integer variants truncate the interpolated value toward zero.
-  std::vector<int16_t> negative(512);
-  for (int i = 0; i < 512; ++i) {
-    negative[i] = static_cast<int16_t>(-i);
-  }
-  TGraph::Resample(negative.data(), 512, 287, true, out.data());
-  for (int c = 0; c < 287; ++c) {
-    ASSERT_EQ(out[c], std::trunc(-c * 512.0 / 287)) << "column " << c;
+TEST_F(Graph, ANarrowPeakShowsAsABarAndALineAtEveryPosition) {
+  TGraph g = Chart(22050, -100, 0);
+  for (const int at : {0, 1, 1233, 2046, 2047}) {
+    for (const bool bars : {true, false}) {
+      QImage img = Blank();
+      QPainter p(&img);
+      std::vector<float> levels(2048, -100.0f);
+      levels[static_cast<size_t>(at)] = -20.0f;
+      g.PlotSeries(p, levels.data(), 2048, bars);
+      p.end();
+      const TRect r = g.PlotRect;
+      const int x = r.left + 1 + static_cast<int>(static_cast<int64_t>(at) * (r.Width() - 1) / 2048);
+      // A bar stops just below its value's row; a line's stroke covers it.
+      EXPECT_EQ(FirstRowWith(img, x, r.top, r.bottom, Navy), RowOf(g, -20) + (bars ? 1 : 0))
+          << at << " bars " << bars;
+      if (bars) { // nothing else rises above the floor
+        EXPECT_EQ(CountColour(img, r.left, r.top, x, RowOf(g, -90), Navy), 0) << at;
+        EXPECT_EQ(CountColour(img, x + 1, r.top, r.right, RowOf(g, -90), Navy), 0) << at;
+      }
+    }
   }
 }
 
@@ -387,4 +420,37 @@ TEST_F(Graph, LinesCoverTheirStartAndStopBeforeTheirEnd) {
   EXPECT_EQ(Pixel(img, 7, 12), White);
   EXPECT_EQ(Pixel(img, 4, 9), Red);
   EXPECT_EQ(Pixel(img, 6, 10), Red);
+}
+
+TEST_F(Graph, AtTwiceThePixelRatioTheGeometryStaysInLogicalPixelsAndTextIsDrawnAtTheFinerOne) {
+  TGraph g = Chart();
+  QImage fine = Gdi::Surface(392, 266, 2.0);
+  ASSERT_EQ(fine.size(), QSize(784, 532));
+  QImage plain = Gdi::Surface(392, 266, 1.0);
+  for (QImage* img : {&fine, &plain}) {
+    QPainter p(img);
+    g.Paint(p);
+    std::vector<float> levels(287, -50.0f);
+    g.PlotSeries(p, levels.data(), 287, true);
+  }
+  // Every shape lands where it does at ratio 1, each logical pixel now two by two.
+  const TRect r = g.PlotRect;
+  for (const QPoint at : {QPoint(r.left, (r.top + r.bottom) / 2), QPoint(r.left + 10, r.bottom - 1),
+                          QPoint(r.left + 10, RowOf(g, -50) + 1), QPoint(r.left + 10, RowOf(g, -50) - 1)}) {
+    for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+      EXPECT_EQ(Pixel(fine, 2 * at.x() + d.x(), 2 * at.y() + d.y()), Pixel(plain, at.x(), at.y()))
+          << at.x() << "," << at.y();
+    }
+  }
+  // The labels' glyphs have edges inside logical pixels: not a picture enlarged.
+  int split = 0;
+  for (int y = 0; y + 1 < 2 * r.top + 60; y += 2) {
+    for (int x = 0; x + 1 < 2 * r.left - 4; x += 2) {
+      const QRgb a = Pixel(fine, x, y);
+      split += (Pixel(fine, x + 1, y) != a || Pixel(fine, x, y + 1) != a || Pixel(fine, x + 1, y + 1) != a)
+                   ? 1
+                   : 0;
+    }
+  }
+  EXPECT_GT(split, 20);
 }

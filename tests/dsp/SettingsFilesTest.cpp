@@ -5,6 +5,7 @@
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/Echo.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -97,7 +98,7 @@ TEST_F(SettingsFiles, FilterRoundTripRestoresParametersIntoAnotherFilter) {
   LoadFilterFile(*other, Path("echo.flt"));
   EXPECT_EQ(*static_cast<int32_t*>(other->FindParameter("Delay")), 250);
   EXPECT_EQ(*static_cast<int32_t*>(other->FindParameter("DecayTime")), 4000);
-  EXPECT_EQ(other->StateLength(), 11025);
+  EXPECT_EQ(dynamic_cast<const TEcho&>(*other).DelayLength(), 11025);
 }
 
 TEST_F(SettingsFiles, ChainAndFilterFilesOfEveryTypeRoundTripOrderParametersAndFlags) {

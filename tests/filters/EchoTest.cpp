@@ -38,7 +38,7 @@ std::vector<float> Reference(const std::vector<float>& x, int32_t L, float g) {
 TEST(Echo, ImpulseRepeatsEveryDelayMinusOneSampleWithDecay) {
   TEcho f(44100);
   EXPECT_EQ(f.Type(), 9);
-  EXPECT_EQ(f.StateLength(), 4410);
+  EXPECT_EQ(f.DelayLength(), 4410);
   std::vector<float> x(3 * 4096 + 500, 0.0f);
   x[0] = 1.0f;
   ProcessInBlocks(f, x, {4096});
@@ -64,7 +64,7 @@ TEST(Echo, FollowsTheDifferenceEquationAcrossBlocksAtEveryRate) {
       TEcho f(rate);
       Set(f, delay, decay);
       const auto L = static_cast<int32_t>(delay * 0.001 * rate);
-      EXPECT_EQ(f.StateLength(), L);
+      EXPECT_EQ(f.DelayLength(), L);
       const auto g = static_cast<float>(std::pow(10.0, -3.0 * delay / decay));
       EXPECT_NEAR(f.EchoGain(), g, 1e-6 * g);
       const auto input = RandomSignal(20000, 10000.0, static_cast<unsigned>(rate + delay));
@@ -112,29 +112,55 @@ TEST(Echo, StereoChannelsRunSeparateDelayLines) {
   EXPECT_EQ(left, alone);
 }
 
-TEST(Echo, DecayTimeChangeKeepsTheLineButRestartsPositionsAndDelayChangeClearsIt) {
-  TEcho f(8000);
-  std::vector<float> x(500, 0.0f);
-  x[10] = 100.0f;
-  ProcessInBlocks(f, x, {500});
-  const std::vector<float> line(f.ChannelState(0), f.ChannelState(0) + 800);
-  ASSERT_EQ(line[10], 100.0f);
-
-  Set(f, 100, 500);
-  EXPECT_EQ(std::vector<float>(f.ChannelState(0), f.ChannelState(0) + 800), line);
-  // Position 0 again: the next sample reads slot 1, written 799 samples before slot 10 is reached.
-  std::vector<float> silence(20, 0.0f);
-  ProcessInBlocks(f, silence, {20});
-  const float g = f.EchoGain();
-  for (size_t n = 0; n < silence.size(); ++n) {
-    ASSERT_EQ(silence[n], n == 9 ? static_cast<float>(g * 100.0) : 0.0f) << n;
+TEST(Echo, EditsGlideFromTheOldEchoToTheNewOverOneBlockOverTheLinesContents) {
+  // Block 2 after the edit: y[n] = x[n] + (1 - w) g0 y[n - d0] + w g1 y[n - d1], w = (i + 1) / B;
+  // before it the old echo, after it the new one, all over the same output history.
+  struct TEdit {
+    int32_t delay, decay;
+  };
+  constexpr int32_t B = 1000;
+  for (const TEdit& edit : {TEdit{100, 300}, TEdit{37, 1000}, TEdit{250, 1000}, TEdit{100, 1000}}) {
+    TEcho f(8000);
+    const int32_t d0 = f.DelayLength() - 1;
+    const double g0 = f.EchoGain();
+    auto x = RandomSignal(5 * B, 10000.0, 3);
+    const auto input = x;
+    ChannelBlock block;
+    block.Frames = B;
+    for (int b = 0; b < 5; ++b) {
+      if (b == 2) {
+        Set(f, edit.delay, edit.decay);
+      }
+      block.Samples = x.data() + b * B;
+      f.Process(block, 0);
+    }
+    const int32_t d1 = f.DelayLength() - 1;
+    const double g1 = f.EchoGain();
+    std::vector<double> y(input.size());
+    for (int32_t n = 0; n < 5 * B; ++n) {
+      const double old = n >= d0 ? y[n - d0] : 0.0;
+      const double now = n >= d1 ? y[n - d1] : 0.0;
+      const double w = n < 2 * B ? 0.0 : std::min((n - 2 * B + 1.0) / B, 1.0);
+      y[n] = input[n] + (1 - w) * g0 * old + w * g1 * now;
+      ASSERT_NEAR(x[n], y[n], 0.05) << edit.delay << " " << edit.decay << " " << n;
+    }
   }
 
-  Set(f, 101, 500);
-  EXPECT_EQ(f.StateLength(), 808);
-  for (int i = 0; i < 808; ++i) {
-    ASSERT_EQ(f.ChannelState(0)[i], 0.0f);
+  // Values written again unchanged: the output of a filter nobody touched, bit for bit.
+  TEcho edited(44100);
+  TEcho untouched(44100);
+  auto a = RandomSignal(20000, 10000.0, 4);
+  auto b = a;
+  for (size_t at = 0; at < a.size(); at += 4096) {
+    ChannelBlock block;
+    block.Frames = static_cast<int32_t>(std::min<size_t>(4096, a.size() - at));
+    block.Samples = a.data() + at;
+    edited.Process(block, 0);
+    block.Samples = b.data() + at;
+    untouched.Process(block, 0);
+    Set(edited, 100, 1000);
   }
+  EXPECT_EQ(a, b);
 }
 
 TEST(Echo, CopyParametersTakesTheDelayAndSizesTheLine) {
@@ -144,7 +170,7 @@ TEST(Echo, CopyParametersTakesTheDelayAndSizesTheLine) {
   copy.CopyParameters(source);
   EXPECT_EQ(copy.Delay, 250);
   EXPECT_EQ(copy.DecayTime, 3000);
-  EXPECT_EQ(copy.StateLength(), 11025);
+  EXPECT_EQ(copy.DelayLength(), 11025);
 }
 
 TEST(Echo, LoadRefusesDelaysAndDecayTimesOutsideTheDialogRanges) {
@@ -157,20 +183,20 @@ TEST(Echo, LoadRefusesDelaysAndDecayTimesOutsideTheDialogRanges) {
     EXPECT_TRUE(LoadIsRefused(f, record, sizeof record)) << delay << " " << decay;
     EXPECT_EQ(f.Delay, 200);
     EXPECT_EQ(f.DecayTime, 2000);
-    EXPECT_EQ(f.StateLength(), 8820);
+    EXPECT_EQ(f.DelayLength(), 8820);
   }
   TEcho f(44100);
   const int32_t record[] = {9, 1000, 10};
   TMemoryReader in(record, sizeof record);
   f.Load(in);
-  EXPECT_EQ(f.StateLength(), 44100);
+  EXPECT_EQ(f.DelayLength(), 44100);
   EXPECT_TRUE(f.Validate());
 }
 
 TEST(Echo, RatesBelowOneKilohertzKeepAOneSampleLine) {
   TEcho f(500);
   Set(f, 1, 10);
-  EXPECT_EQ(f.StateLength(), 1);
+  EXPECT_EQ(f.DelayLength(), 1);
   std::vector<float> x = {1.0f, 0.0f, 0.0f};
   ProcessInBlocks(f, x, {3});
   EXPECT_EQ(x[0], 1.0f);

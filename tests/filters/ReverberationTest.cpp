@@ -2,6 +2,7 @@
 #include "support/RefusedLoad.h"
 
 #include "filters/Reverberation.h"
+#include "filters/Transforms.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,11 @@ TEST(Reverberation, DefaultLinesSpreadOverPrimesWithGainsForHalfASecond) {
     const double expected = std::pow(10.0, -3.0 * (lengths[static_cast<size_t>(k)] / 44100.0) / 0.5);
     EXPECT_NEAR(f.LineGain(k), expected, 1e-6);
   }
-  EXPECT_EQ(f.StateLength(), 8379);
+  int32_t total = 0;
+  for (int k = 0; k < 12; ++k) {
+    total += f.LineLength(k);
+  }
+  EXPECT_EQ(total, 8379);
   EXPECT_NEAR(f.LineGain(0), 0.855, 0.001);
   EXPECT_NEAR(f.LineGain(11), 0.750, 0.001);
 
@@ -125,7 +130,7 @@ TEST(Reverberation, MatchesTheCombBankSampleBySampleAcrossCallsAndRates) {
 TEST(Reverberation, OneLineIsOneCombWithPlusSignOnEverySample) {
   TReverberation f(8000);
   Set(f, 0.0, 1.0, 1.0, 100, 1);
-  EXPECT_EQ(f.StateLength(), 500);
+  EXPECT_EQ(f.LineLength(0), 500);
   std::vector<float> x(2000, 0.0f);
   x[0] = 10000.0f;
   ProcessInBlocks(f, x, {2000});
@@ -150,12 +155,14 @@ TEST(Reverberation, ThreeLinesGivePlusMinusPlusOnEverySample) {
   TReverberation f(44100);
   Set(f, 0.0, 1.0, 1.0, 10000, 3);
   float* state = f.ChannelState(0);
-  int32_t start = 0;
   const float values[3][2] = {{1000, 100}, {5000, 700}, {20000, 3000}};
+  constexpr int32_t capacity = TReverberation::LineCapacity;
   for (int k = 0; k < 3; ++k) {
-    state[start + 1] = values[k][0];
-    state[start + 2] = values[k][1];
-    start += f.LineLength(k);
+    // Line k's ring; the first sample reads L - 1 slots behind slot 0.
+    float* line = state + k * capacity;
+    const int32_t first = (capacity - f.LineLength(k) + 1) % capacity;
+    line[first] = values[k][0];
+    line[first + 1] = values[k][1];
   }
   std::vector<float> x = {0.0f, 0.0f};
   ProcessInBlocks(f, x, {2});
@@ -224,23 +231,77 @@ TEST(Reverberation, StereoChannelsHaveSeparateLinesAndPositions) {
   EXPECT_EQ(left, alone);
 }
 
-TEST(Reverberation, LineCountChangeReplacesBuffersAndOtherChangesKeepThem) {
-  TReverberation f(44100);
-  auto x = RandomSignal(4096, 10000.0, 3);
-  ProcessInBlocks(f, x, {4096});
-  const std::vector<float> lines(f.ChannelState(0), f.ChannelState(0) + 8379);
-
-  Set(f, 0.5, 0.5, 0.5, 2000, 12);
-  EXPECT_EQ(std::vector<float>(f.ChannelState(0), f.ChannelState(0) + 8379), lines);
-  // Positions restart at 0: the comb bank continues as a fresh reference fed with these lines.
-  EXPECT_NEAR(f.LineGain(0), std::pow(10.0, -3.0 * (500 / 44100.0) / 2.0), 1e-6);
-
-  Set(f, 0.5, 0.5, 0.5, 2000, 5);
-  EXPECT_EQ(f.StateLength(), 500 + 509 + 607 + 709 + 811);
-  for (int i = 0; i < f.StateLength(); ++i) {
-    ASSERT_EQ(f.ChannelState(0)[i], 0.0f);
-    ASSERT_EQ(f.ChannelState(1)[i], 0.0f);
+TEST(Reverberation, EditsGlideOverOneBlockFromTheOldBankToTheNewOverTheLinesContents) {
+  // Over the block after an edit every comb reads back (1 - w) g0 w_k[n - L0 + 1] + w g1 w_k[n - L1 + 1]
+  // (w = (i + 1) / B), lines only on one side count on that side alone, and the levels ramp; each
+  // line's w_k is kept as one history over the whole stream.
+  struct TEdit {
+    double dry, wet;
+    int32_t time, lines;
+  };
+  constexpr int32_t B = 2048;
+  for (const TEdit& edit : {TEdit{0.5, 0.5, 500, 12}, TEdit{1.0, 0.1, 2000, 12}, TEdit{1.0, 0.1, 500, 5},
+                            TEdit{0.8, 0.3, 900, 20}}) {
+    TReverberation f(22050);
+    std::vector<int32_t> lengths0;
+    std::vector<double> gains0;
+    for (int k = 0; k < 12; ++k) {
+      lengths0.push_back(f.LineLength(k));
+      gains0.push_back(f.LineGain(k));
+    }
+    const double dry0 = f.DryLevel;
+    const double wet0 = f.ReverbLevel;
+    const auto input = RandomSignal(4 * B, 10000.0, 11);
+    auto x = input;
+    ChannelBlock block;
+    block.Frames = B;
+    for (int b = 0; b < 4; ++b) {
+      if (b == 2) {
+        Set(f, edit.dry, 1.0, edit.wet, edit.time, edit.lines);
+      }
+      block.Samples = x.data() + b * B;
+      f.Process(block, 0);
+    }
+    const int lines = std::max(12, edit.lines);
+    std::vector<std::vector<double>> w(static_cast<size_t>(lines));
+    for (int32_t n = 0; n < 4 * B; ++n) {
+      const double fade = n < 2 * B ? 0.0 : std::min((n - 2 * B + 1.0) / B, 1.0);
+      double acc = 0.0;
+      for (int k = 0; k < lines; ++k) {
+        auto& history = w[static_cast<size_t>(k)];
+        const auto back = [&](int32_t length) {
+          return n - length + 1 >= 0 ? history[static_cast<size_t>(n - length + 1)] : 0.0;
+        };
+        const bool before = k < 12 && n < 3 * B;
+        const bool after = k < edit.lines && n >= 2 * B;
+        const double old = before ? gains0[k] * back(lengths0[k]) : 0.0;
+        const double now = after ? f.LineGain(k) * back(f.LineLength(k)) : 0.0;
+        const auto y = static_cast<float>((1 - fade) * old + fade * now);
+        // A line out of use holds silence.
+        history.push_back(before || after ? static_cast<float>(input[n] + y) : 0.0);
+        acc = std::trunc((k % 2 == 0) ? acc + y : acc - y);
+      }
+      const double dry = dry0 + (edit.dry - dry0) * fade;
+      const double wet = wet0 + (edit.wet - wet0) * fade;
+      ASSERT_NEAR(x[n], input[n] * dry + acc * wet, 0.2) << edit.time << " " << edit.lines << " " << n;
+    }
   }
+
+  // Values written again unchanged: the output of a filter nobody touched, bit for bit.
+  TReverberation edited(44100);
+  TReverberation untouched(44100);
+  auto a = RandomSignal(5 * 4096, 10000.0, 12);
+  auto b = a;
+  for (size_t at = 0; at < a.size(); at += 4096) {
+    ChannelBlock block;
+    block.Frames = 4096;
+    block.Samples = a.data() + at;
+    edited.Process(block, 0);
+    block.Samples = b.data() + at;
+    untouched.Process(block, 0);
+    Set(edited, 1.0, 1.0, DbToAmplitude(-20), 500, 12);
+  }
+  EXPECT_EQ(a, b);
 }
 
 TEST(Reverberation, LoadRefusesUnsoundLevelsTimesAndLineCounts) {

@@ -688,3 +688,44 @@ TEST(WaveAudioDevices, DeviceListStartsWithAlsaDefault) {
   EXPECT_EQ(AlsaDevices(TAlsaDirection::Playback)[0].Pcm, "default");
   EXPECT_EQ(AlsaDevices(TAlsaDirection::Capture)[0].Pcm, "default");
 }
+
+TEST(PulseServer, AWaveAudioDrainWaitsAsLongAsTheServerPlaysAndGivesUpOnlyWhenItStops) {
+  REQUIRE_PULSE_SERVER(); // the pulseaudio program is there
+  TPrivatePulseServer server("stalled_null");
+  ASSERT_TRUE(server.Running());
+  // The ALSA default PCM reaches the server that PULSE_SERVER names when it opens.
+  const char* previous = std::getenv("PULSE_SERVER");
+  const std::string restore = previous != nullptr ? previous : "";
+  ::setenv("PULSE_SERVER", server.Address().c_str(), 1);
+  ReportingDeviceErrors([&] {
+    TWAVEAudioPlaybackDevice device(0);
+    device.Buffer().Format() = Stereo16At44100;
+    device.Open();
+    ToneSource tone;
+    const auto play = [&](int blocks) {
+      for (int i = 0; i < blocks; ++i) {
+        tone.Fill(device.Buffer());
+        device.Write();
+      }
+    };
+    const std::atomic<bool> cancel{false};
+    // Longer than any fixed allowance for a slow start: 15 blocks, 1.4 s, played out whole.
+    play(15);
+    EXPECT_TRUE(device.Drain(cancel));
+
+    // A server that stops answering: the drain gives up instead of waiting for ever.
+    play(10);
+    server.Stop();
+    auto drained = std::async(std::launch::async, [&] { return device.Drain(cancel); });
+    const bool ended = drained.wait_for(30s) == std::future_status::ready;
+    server.Continue();
+    ASSERT_TRUE(ended) << "the drain waited for ever";
+    EXPECT_FALSE(drained.get());
+    device.Close();
+  });
+  if (previous != nullptr) {
+    ::setenv("PULSE_SERVER", restore.c_str(), 1);
+  } else {
+    ::unsetenv("PULSE_SERVER");
+  }
+}

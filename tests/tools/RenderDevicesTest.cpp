@@ -44,11 +44,13 @@ protected:
   }
   std::string Path(const std::string& name) const { return dir.File(name); }
 
-  // Plays a sine of Seconds through the output option and returns what the default sink's monitor
-  // heard meanwhile, one channel.
-  std::vector<int16_t> PlayAndCapture(const std::vector<std::string>& output) {
-    std::vector<int16_t> samples(static_cast<size_t>(Seconds * Rate) * 2);
-    const auto markerFrom = static_cast<size_t>((Seconds - MarkerSeconds) * Rate);
+  // Plays a sine of `frames` frames (the last tenth of a second, or the last half of a shorter sound,
+  // the marker) through the output option and returns what the default sink's monitor heard
+  // meanwhile, one channel.
+  std::vector<int16_t> PlayAndCapture(const std::vector<std::string>& output,
+                                      size_t frames = static_cast<size_t>(Seconds * Rate)) {
+    std::vector<int16_t> samples(frames * 2);
+    const size_t markerFrom = frames - MarkerFrames(frames);
     for (size_t n = 0; n < samples.size() / 2; ++n) {
       const double hz = n < markerFrom ? 1000 : 3000;
       const auto v = static_cast<int16_t>(std::lround(SineAt(Amplitude, hz, Rate, static_cast<int64_t>(n))));
@@ -90,9 +92,16 @@ protected:
     return left;
   }
 
-  // The sound arrived to its end and without a gap: the marker lasts its 0.1 s, and the 1000 Hz part
-  // before it all but what the server may lose at the start.
-  static void ExpectWhole(const std::vector<int16_t>& heard) {
+  static size_t MarkerFrames(size_t frames) {
+    return std::min(static_cast<size_t>(MarkerSeconds * Rate), frames / 2);
+  }
+
+  // The sound of `frames` frames arrived to its end and without a gap: the marker lasts its whole
+  // length, and the 1000 Hz part before it all but what the server may lose at the start.
+  static void ExpectWhole(const std::vector<int16_t>& heard,
+                          size_t frames = static_cast<size_t>(Seconds * Rate)) {
+    const double seconds = static_cast<double>(frames) / Rate;
+    const double markerSeconds = static_cast<double>(MarkerFrames(frames)) / Rate;
     std::vector<size_t> loud;
     for (size_t i = 0; i < heard.size(); ++i) {
       if (std::abs(heard[i]) > Amplitude / 4) {
@@ -121,9 +130,10 @@ protected:
     const double before = static_cast<double>(markerStart - loud.front()) / Rate;
     // A hole the server leaves delays what follows by its length.
     const double glitch = static_cast<double>(ServerGlitchFrames()) / Rate;
-    EXPECT_NEAR(marker, MarkerSeconds, 0.002 + glitch) << "the end of the sound did not reach the sink";
-    EXPECT_GT(before, Seconds - MarkerSeconds - StartLossSeconds);
-    EXPECT_LE(before, Seconds - MarkerSeconds + 0.002 + glitch);
+    EXPECT_NEAR(marker, markerSeconds, 0.002 + glitch)
+        << "the end of the sound did not reach the sink (" << frames << " frames)";
+    EXPECT_GT(before, seconds - markerSeconds - StartLossSeconds);
+    EXPECT_LE(before, seconds - markerSeconds + 0.002 + glitch);
   }
 
   TTempDir dir{"sonolab-devices-render"};
@@ -136,6 +146,16 @@ TEST_F(RenderDevices, AWaveAudioOutputOfAFileInputPlaysTheWholeFileBeforeTheRend
   ExpectWhole(PlayAndCapture({"--wave-out", "0"}));
   // The queue paces the file: the render lasts at least as long as the sound.
   EXPECT_GE(renderSeconds, Seconds);
+}
+
+TEST_F(RenderDevices, AWaveAudioOutputPlaysEverySoundToItsEndFromOneBlockToTwoSeconds) {
+  // One 4096-frame block, a short last block, and lengths around the PCM's buffer; each twice.
+  for (const size_t frames : {size_t{4096}, size_t{13230}, size_t{30870}, size_t{66150}, size_t{88200}}) {
+    for (int run = 0; run < 2; ++run) {
+      SCOPED_TRACE(testing::Message() << frames << " frames, run " << run);
+      ExpectWhole(PlayAndCapture({"--wave-out", "0"}, frames), frames);
+    }
+  }
 }
 
 TEST_F(RenderDevices, ARingOutputOfAFileInputPlaysTheWholeFileBeforeTheRenderEnds) {

@@ -371,7 +371,7 @@ TEST_F(ProcessingWindow, DisplayWindowsOpenInTheChildAreaOwnedByTheirWindowAndCl
   EXPECT_EQ(titles,
             (std::vector<QString>{"Входной сигнал - Значения выборок", "Выходной сигнал - Значения выборок",
                                   "График производительности", "Выходной сигнал - Значения выборок",
-                                  "Амплитудно-частотная характеристика фильтра",
+                                  "Амплитудно-частотная характеристика фильтра - 1. Фильтр нижних частот",
                                   "Амплитудно-частотная характеристика системы фильтров"}));
   auto* input = qobject_cast<TDSPGraphFrm*>(displays[0]->widget());
   auto* output = qobject_cast<TDSPGraphFrm*>(displays[1]->widget());

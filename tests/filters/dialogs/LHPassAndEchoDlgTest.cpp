@@ -200,7 +200,6 @@ TEST(EchoDialog, DelaysOf0And1001AndADecayOf9AreRefusedAndEmptyEditsGiveOnlyTheD
   EXPECT_EQ(filter.Delay, 250);
   EXPECT_EQ(filter.DecayTime, 2000);
   EXPECT_EQ(filter.DelayLength(), 11025); // the delay line follows in the same step
-  EXPECT_EQ(filter.StateLength(), 11025);
   EXPECT_EQ(filter.Updates, 1);
   EXPECT_FALSE(d.ApplyBtn->isEnabled());
   EXPECT_EQ(d.DelayTrackBar->value(), 100); // typed values do not move the bars

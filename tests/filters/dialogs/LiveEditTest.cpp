@@ -49,7 +49,7 @@ TEST(LiveEdits, CancelAfterMovingABarKeepsWhatTheBarSetInEveryDialog) {
   QTest::mouseClick(d.Echo.CancelBtn, Qt::LeftButton);
   EXPECT_EQ(echo.Delay, 300);
   EXPECT_EQ(echo.DecayTime, 4000);
-  EXPECT_EQ(echo.StateLength(), 13230); // the delay line went with it
+  EXPECT_EQ(echo.DelayLength(), 13230); // the delay line went with it
 
   ShowOn(d.Reverb, reverb);
   d.Reverb.TrackBar2->setValue(30);
@@ -95,7 +95,7 @@ TEST(LiveEdits, ABarValueReachesTheFilterOnlyTogetherWithItsApplyUnderTheFilters
     changed.notify_all();
     std::this_thread::sleep_for(150ms); // meanwhile the bar moves on the user-interface thread
     delaySeenUnderLock = echo.Delay;
-    lengthSeenUnderLock = echo.StateLength();
+    lengthSeenUnderLock = echo.DelayLength();
   });
   {
     std::unique_lock guard(m);
@@ -111,7 +111,7 @@ TEST(LiveEdits, ABarValueReachesTheFilterOnlyTogetherWithItsApplyUnderTheFilters
   // The movement waited for the lock, then wrote and applied in one step.
   EXPECT_GE(waited, 100ms);
   EXPECT_EQ(echo.Delay, 500);
-  EXPECT_EQ(echo.StateLength(), 22050);
+  EXPECT_EQ(echo.DelayLength(), 22050);
   Close(dialog);
 }
 
