@@ -97,7 +97,8 @@ const TDescribedFilterDlg::TField* TDescribedFilterDlg::Field(const char* name) 
 
 void TDescribedFilterDlg::Build(int32_t type) {
   auto* next = new QWidget(this);
-  static_cast<QVBoxLayout*>(layout())->replaceWidget(body, next);
+  // The layout hands back the old widget's item; it is ours to delete.
+  delete layout()->replaceWidget(body, next);
   delete body;
   body = next;
   fields.clear();
