@@ -5,11 +5,39 @@
 #include <exception>
 #include <string>
 
+namespace {
+
+// Whether a sound device paces the set-up: only then may its threads run at real-time priority.
+bool HasSoundDevice(const TRecordingDevice& input, const TPlaybackDevsList& outputs) {
+  if (input.Kind() == dkDirectSoundRecording || input.Kind() == dkWaveAudioRecording) {
+    return true;
+  }
+  for (int i = 0; i < outputs.Count(); ++i) {
+    const TPlaybackDevice* device = outputs.Item(i);
+    if (device && (device->Kind() == dkDirectSoundPlayback || device->Kind() == dkWaveAudioPlayback)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
 TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                                      TProcessingNotify& window)
     : chain(chain), outputs(outputs), input(input), window(window),
-      work(TAudioBuffer::ShapedLike(input.Buffer())) {
+      work(TAudioBuffer::ShapedLike(input.Buffer())), live(HasSoundDevice(input, outputs)) {
   published.Shape(input.Buffer(), work);
+  if (live) {
+    chain.SetHelperThreadStart([] { MakeThreadRealtime(); });
+  }
+}
+
+std::optional<TRealtimeOutcome> TProcessingThread::Realtime() const {
+  if (!realtimeKnown.load(std::memory_order_acquire)) {
+    return std::nullopt;
+  }
+  return realtime;
 }
 
 TProcessingThread::~TProcessingThread() {
@@ -106,8 +134,24 @@ void TProcessingThread::Fail(const TDSPException& e) {
   window.PostDSPNotify(1);
 }
 
+void TProcessingThread::WriteGap(int64_t frames) {
+  while (frames > 0) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(frames, work.CapacityFrames()));
+    work.SetLength(n);
+    work.Silence();
+    outputs.WriteGap(work);
+    frames -= n;
+  }
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
+  if (live) {
+    realtime = MakeThreadRealtime();
+  } else {
+    realtime.Why = "только файлы";
+  }
+  realtimeKnown.store(true, std::memory_order_release);
   try {
     input.Start();
     outputs.StartAll();
@@ -117,10 +161,20 @@ void TProcessingThread::Execute() {
         break;
       }
       input.Read();
+      int64_t done = framesProcessed.load(std::memory_order_relaxed);
+      if (const int64_t lost = input.LostFramesBeforeBlock(); lost > 0) {
+        const int64_t gap = frameLimit > 0 ? std::min(lost, frameLimit - done) : lost;
+        WriteGap(gap);
+        lostFrames.fetch_add(gap, std::memory_order_relaxed);
+        done += gap;
+        framesProcessed.store(done, std::memory_order_relaxed);
+        if (frameLimit > 0 && done >= frameLimit) {
+          break;
+        }
+      }
       const Clock::time_point start = Clock::now();
       lastInput.store(&input.Buffer());
       // The working block takes the input's length: short at the end of a file, or cut to the limit.
-      const int64_t done = framesProcessed.load(std::memory_order_relaxed);
       int64_t frames = input.Buffer().Frames();
       if (frameLimit > 0) {
         frames = std::min(frames, frameLimit - done);

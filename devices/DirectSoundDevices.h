@@ -10,7 +10,7 @@
 // by silence to the end of its slot. The ring plays silence where nothing was written, and counts
 // each run past what was written as a dropout. Drain plays out what was written, then the stream.
 // Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
-// behind resynchronises to the newest whole block and counts a dropout.
+// behind resynchronises to the newest whole block, counts a dropout and reports the frames skipped.
 //
 // Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
 // possibly while the worker waits on the events. Dropouts on any thread. The services' thread
@@ -37,6 +37,7 @@ public:
   void Write() override;
   bool Drain(const std::atomic<bool>& cancel) override;
   uint64_t Dropouts() const override { return dropouts.load(); }
+  uint32_t ServerBufferGrowthMs() const override;
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
   // The offset in the ring where the next block goes; -1 when the next Write takes it from the write
@@ -62,6 +63,7 @@ private:
   int32_t ringSize = 0;
   int32_t slotBytes = 0; // one block as Open sized it
   std::atomic<uint64_t> dropouts{0};
+  std::atomic<uint64_t> heldGrowth{0}; // bytes, as the ring last reported
 };
 
 class TDirectSoundRecordingDevice : public TRecordingDevice {
@@ -74,6 +76,7 @@ public:
   void Start() override;
   void Stop() override;
   void Read() override;
+  int64_t LostFramesBeforeBlock() const override { return lostFrames; }
   uint64_t Dropouts() const override { return dropouts.load(); }
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
@@ -91,5 +94,6 @@ private:
   int32_t ringSize = 0;
   uint64_t readOffset = 0; // the first byte of the next block to read
   uint64_t overruns = 0;   // times the worker fell a whole ring behind
+  int64_t lostFrames = 0;  // skipped by the last Read's resynchronisations
   std::atomic<uint64_t> dropouts{0};
 };

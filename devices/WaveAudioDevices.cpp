@@ -1,8 +1,11 @@
 #include "devices/WaveAudioDevices.h"
 
+#include "devices/platform/RealtimeScheduling.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -197,6 +200,7 @@ bool TWAVEAudioPlaybackDevice::PlayOut() {
 }
 
 void TWAVEAudioPlaybackDevice::DrainQueue() {
+  MakeThreadRealtime();
   const size_t frameBytes = buffer.Format().nBlockAlign;
   for (;;) {
     std::unique_ptr<TQueuedBlock> block;
@@ -279,6 +283,8 @@ void TWAVEAudioRecordingDevice::Open() {
     blocks.assign(static_cast<size_t>(QueueBlocks) * static_cast<size_t>(buffer.Bytes()), 0);
     first = 0;
     count = 0;
+    lostBefore.fill(0);
+    lostFrames = 0;
     running = false;
     closing = false;
     failed = false;
@@ -325,6 +331,7 @@ void TWAVEAudioRecordingDevice::Read() {
     if (count > 0) {
       const size_t bytes = static_cast<size_t>(buffer.Bytes());
       std::memcpy(buffer.Data(), blocks.data() + static_cast<size_t>(first) * bytes, bytes);
+      lostFrames = lostBefore[static_cast<size_t>(first)];
       first = (first + 1) % QueueBlocks;
       --count;
       return;
@@ -345,11 +352,16 @@ void TWAVEAudioRecordingDevice::FailLocked(int32_t code, const std::string& oper
 }
 
 void TWAVEAudioRecordingDevice::Capture() {
+  using Clock = std::chrono::steady_clock;
+  MakeThreadRealtime();
   const size_t blockBytes = static_cast<size_t>(buffer.Bytes());
   const size_t frameBytes = buffer.Format().nBlockAlign;
+  const double rate = buffer.Format().nSamplesPerSec;
   std::vector<uint8_t> staging(blockBytes);
   size_t fill = 0;
   bool started = false;
+  int64_t lostSinceBlock = 0;                // frames lost since the last whole block was queued
+  Clock::time_point lastData = Clock::now(); // when the PCM last delivered
   for (;;) {
     {
       std::unique_lock lock(mutex);
@@ -368,9 +380,23 @@ void TWAVEAudioRecordingDevice::Capture() {
       }
       started = true;
       fill = 0;
+      lastData = Clock::now();
     }
+    const uint64_t overruns = pcm.Xruns();
     const long frames =
         pcm.Read(staging.data() + fill, static_cast<long>((blockBytes - fill) / frameBytes), PcmWaitMs);
+    if (pcm.Xruns() != overruns) {
+      // An overrun drops what the PCM held and what came while it was full: about everything since
+      // it last delivered. The part block read before it goes too, so that the loss lies between
+      // whole blocks.
+      const Clock::time_point now = Clock::now();
+      lostSinceBlock += static_cast<int64_t>(fill / frameBytes) +
+                        std::llround(std::chrono::duration<double>(now - lastData).count() * rate);
+      fill = 0;
+      lastData = now;
+    } else if (frames > 0) {
+      lastData = Clock::now();
+    }
     if (frames < 0) {
       const std::lock_guard lock(mutex);
       FailLocked(TAlsaPcm::CodeOf(static_cast<int>(frames)),
@@ -380,14 +406,18 @@ void TWAVEAudioRecordingDevice::Capture() {
     fill += static_cast<size_t>(frames) * frameBytes;
     const std::lock_guard lock(mutex);
     if (fill == blockBytes) {
-      // A full queue loses its oldest block.
+      // A full queue loses its oldest block: the next oldest now follows a longer gap.
       if (count == QueueBlocks) {
+        const int64_t dropped =
+            lostBefore[static_cast<size_t>(first)] + static_cast<int64_t>(blockBytes / frameBytes);
         first = (first + 1) % QueueBlocks;
         --count;
+        lostBefore[static_cast<size_t>(first)] += dropped;
         lostBlocks.fetch_add(1, std::memory_order_relaxed);
       }
       const int slot = (first + count) % QueueBlocks;
       std::memcpy(blocks.data() + static_cast<size_t>(slot) * blockBytes, staging.data(), blockBytes);
+      lostBefore[static_cast<size_t>(slot)] = std::exchange(lostSinceBlock, 0);
       ++count;
       fill = 0;
       changed.notify_all();

@@ -52,6 +52,8 @@ const char* const RenderUsage =
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
   --force                 перезаписывать существующие файлы (кроме входов)
+  --verbose               вывести в стандартный поток ошибок, в реальном ли времени идёт обработка
+                          (через rtkit, напрямую или нет и почему), и сколько звука входа потеряно
   --version               вывести версию
   --help                  эта справка
 
@@ -172,6 +174,8 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.TailSeconds = ParseSeconds(value(a), a, true);
     } else if (a == "--force") {
       command.Force = true;
+    } else if (a == "--verbose") {
+      command.Verbose = true;
     } else if (a == "--list-formats") {
       command.ListFormats = true;
     } else if (a == "--list-devices") {
