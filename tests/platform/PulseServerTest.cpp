@@ -250,6 +250,33 @@ TEST(PulseServer, ToneThroughRingPlaybackComesBackByWaveAudioCapture) {
   });
 }
 
+TEST(PulseServer, WaveAudioCaptureLeftUnreadTellsTheNextBlockHowManyFramesItsFullQueueDropped) {
+  REQUIRE_PULSE_SERVER();
+  ReportingDeviceErrors([] {
+    setenv("PULSE_SOURCE", "sonolab_null.monitor", 1);
+    TWAVEAudioRecordingDevice capture(0);
+    capture.Buffer().Format() = Stereo16At44100;
+    capture.Open();
+    capture.Start();
+    capture.Read();
+    EXPECT_EQ(capture.LostFramesBeforeBlock(), 0);
+    std::this_thread::sleep_for(3s); // some 32 blocks come to a queue of 16
+    std::vector<int64_t> lost;
+    for (int block = 0; block < 20; ++block) {
+      capture.Read();
+      lost.push_back(capture.LostFramesBeforeBlock());
+    }
+    capture.Stop();
+    capture.Close();
+    unsetenv("PULSE_SOURCE");
+    // The oldest blocks went, whole; the first block read after them says so, and no other does.
+    const auto dropped = static_cast<int64_t>(capture.Dropouts());
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(lost.front(), dropped * 4096);
+    EXPECT_TRUE(std::all_of(lost.begin() + 1, lost.end(), [](int64_t frames) { return frames == 0; }));
+  });
+}
+
 TEST(PulseServer, CaptureToPlaybackLoopIsPacedAtAboutTenBlocksPerSecond) {
   REQUIRE_PULSE_SERVER();
   ReportingDeviceErrors([] {
