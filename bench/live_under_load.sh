@@ -9,9 +9,12 @@
 #                                                              what the ring holds at the server)
 #   sonolab-render --capture <its monitor> --seconds S --add 0 --add 1 --add 4 --add 9 --add 11
 #                  --play <the sink> out.wav
-# and the table gives the render's dropouts (and per minute), the recording's length against the wall
-# clock the render took (the difference is its start-up, plus any input lost and left out), the
-# baseline's underruns, the load average, and how the render's threads were scheduled (--verbose).
+# and the table gives the load average (1 min, before and after), the render's dropouts (and per
+# minute), the baseline's underruns while the render ran, the recording's length and the wall clock
+# the render took (start-up and play-out included), and, where the render tells them (--verbose), the
+# seconds of input from its first block to its last against the wall clock over the same span (equal
+# within a block when lost input is kept as silence), and how its threads were scheduled. "source"
+# is the name of the folder that holds the build directory.
 #
 #   bash bench/live_under_load.sh [--seconds S] [--servers "pulseaudio pipewire"] [--jobs N] [--busy N]
 #                                 [BUILD_DIR ...]
@@ -140,11 +143,15 @@ measure() { # build
   capture=$(index_of sources sonolab_null.monitor)
   play=$(index_of sinks sonolab_null)
   load_before=$(cut -d' ' -f1 /proc/loadavg)
+  local underruns_before
+  underruns_before=$(grep -c 'Stream underrun' "$work/pacat.err" || true)
   began=$(date +%s.%N)
   "$render" $verbose --capture "$capture" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
     --play "$play" "$out" >"$work/render.out" 2>"$work/render.err" || true
   ended=$(date +%s.%N)
   load_after=$(cut -d' ' -f1 /proc/loadavg)
+  local underruns
+  underruns=$(($(grep -c 'Stream underrun' "$work/pacat.err" || true) - underruns_before))
   kill "$feeder" 2>/dev/null || true
   wait "$feeder" 2>/dev/null || true
   summary=$(grep '^blocks=' "$work/render.out" || true)
@@ -156,19 +163,21 @@ measure() { # build
   dropouts=$(sed -n 's/.* dropouts=\([0-9]*\).*/\1/p' <<<"$summary")
   wall=$(awk -v a="$began" -v b="$ended" 'BEGIN { printf "%.3f", b - a }')
   recorded=$(wave_seconds "$out")
-  local scheduled
+  local scheduled clock
   scheduled=$(sed -n 's/^Реальное время: //p' "$work/render.err" | head -1)
-  printf '%-10s %-22s %-9s %-8s %-7s %-10s %-9s %-9s %-8s %s\n' "$server" "$build" "$load_before-$load_after" \
-    "$dropouts" "$(awk -v d="$dropouts" -v s="$seconds" 'BEGIN { printf "%.1f", d * 60 / s }')" "$recorded" \
-    "$wall" "$(awk -v w="$wall" -v r="$recorded" 'BEGIN { printf "%+.3f", w - r }')" \
-    "$(grep -c 'Stream underrun' "$work/pacat.err" || true)" "${scheduled:-(not told)}"
-  grep -v '^Реальное время: ' "$work/render.err" | sed 's/^/    /' >&2 || true
+  # "Со входа после первого блока: 59.907 с звука за 59.931 с по часам": the input's clock against the wall's
+  clock=$(sed -n 's/^Со входа после первого блока: \([0-9.]*\) с звука за \([0-9.]*\) с по часам$/\1\/\2/p' \
+    "$work/render.err")
+  printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' "$server" "$(basename "$(dirname "$(realpath "$build")")")" \
+    "$load_before-$load_after" "$dropouts" "$(awk -v d="$dropouts" -v s="$seconds" 'BEGIN { printf "%.1f", d * 60 / s }')" \
+    "$underruns" "$recorded" "$wall" "${clock:--}" "${scheduled:-(not told)}"
+  grep -v '^Реальное время: \|^Со входа после первого блока: ' "$work/render.err" | sed 's/^/    /' >&2 || true
   echo "    $summary" >&2
 }
 
 echo "seconds=$seconds jobs=$jobs busy=$busy cores=$(nproc)"
-printf '%-10s %-22s %-9s %-8s %-7s %-10s %-9s %-9s %-8s %s\n' server build load dropouts per_min \
-  recorded_s wall_s wall-rec pacat_ur realtime
+printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' server source load dropouts per_min pacat_ur \
+  recorded_s wall_s sound/clock_s realtime
 for server in $servers; do
   start_server "$server"
   start_load

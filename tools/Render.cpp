@@ -610,6 +610,10 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     };
     progress.Update(0, wallNow(), true);
     bool realtimeTold = !command.Verbose;
+    int64_t framesSeen = 0;
+    int64_t firstBlockFrames = 0;
+    double firstBlockAt = 0;
+    double latestBlockAt = 0;
     const auto tellRealtime = [&] {
       if (realtimeTold) {
         return;
@@ -628,12 +632,26 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
           worker.Abort(); // an interrupted render stops at once; the files are still completed
         }
         tellRealtime();
-        progress.Update(worker.FramesProcessed(), wallNow());
+        const int64_t frames = worker.FramesProcessed();
+        if (frames != framesSeen) {
+          // The input's clock against the wall clock: from the first block to the latest.
+          (framesSeen == 0 ? firstBlockAt : latestBlockAt) = wallNow();
+          firstBlockFrames = framesSeen == 0 ? frames : firstBlockFrames;
+          framesSeen = frames;
+        }
+        progress.Update(frames, wallNow());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
     worker.WaitFor();
     tellRealtime();
+    if (command.Verbose && input->Kind() != dkWaveFileRecording && latestBlockAt > firstBlockAt) {
+      progress.Clear();
+      char clock[160];
+      std::snprintf(clock, sizeof clock, "Со входа после первого блока: %.3f с звука за %.3f с по часам\n",
+                    static_cast<double>(framesSeen - firstBlockFrames) / rate, latestBlockAt - firstBlockAt);
+      err << clock;
+    }
     if (command.Verbose && worker.LostFrames() > 0) {
       progress.Clear();
       char lost[160];
