@@ -645,7 +645,9 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     }
     worker.WaitFor();
     tellRealtime();
-    if (command.Verbose && input->Kind() != dkWaveFileRecording && latestBlockAt > firstBlockAt) {
+    const bool clockedInput =
+        input->Kind() == dkDirectSoundRecording || input->Kind() == dkWaveAudioRecording;
+    if (command.Verbose && clockedInput && latestBlockAt > firstBlockAt) {
       progress.Clear();
       char clock[160];
       std::snprintf(clock, sizeof clock, "Со входа после первого блока: %.3f с звука за %.3f с по часам\n",

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -33,11 +34,25 @@ rlim_t ToRlim(uint64_t value) {
 // SIGXCPU from the soft RLIMIT_RTTIME goes to the thread that ran too long without blocking (the one
 // running when the kernel checks): it returns to normal scheduling. The kernel raised the soft limit
 // by a second on the way; it goes back to half the hard one, so that the next overrun is caught too.
-// Only system calls, so safe in a signal handler.
+// It says so on standard error. Only system calls, so safe in a signal handler.
 extern "C" void DropToNormalScheduling(int) {
   const int saved = errno;
   sched_param normal{};
   sched_setscheduler(0, SCHED_OTHER, &normal);
+  char number[16];
+  char* first = number + sizeof number;
+  for (auto tid = static_cast<unsigned long>(syscall(SYS_gettid)); first == number + sizeof number || tid > 0;
+       tid /= 10) {
+    *--first = static_cast<char>('0' + tid % 10);
+  }
+  constexpr char Before[] = "Поток звука ";
+  constexpr char After[] = " работал без перерыва дольше допустимого и переведён на обычный приоритет\n";
+  const iovec pieces[] = {{const_cast<char*>(Before), sizeof Before - 1},
+                          {first, static_cast<size_t>(number + sizeof number - first)},
+                          {const_cast<char*>(After), sizeof After - 1}};
+  if (writev(STDERR_FILENO, pieces, 3) < 0) {
+    // nothing more can be done from a signal handler
+  }
   rlimit limit{};
   if (getrlimit(RLIMIT_RTTIME, &limit) == 0 && limit.rlim_max != RLIM_INFINITY) {
     limit.rlim_cur = limit.rlim_max / 2;
