@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace {
@@ -152,6 +153,8 @@ void TProcessingThread::Execute() {
     realtime.Why = "только файлы";
   }
   realtimeKnown.store(true, std::memory_order_release);
+  std::optional<Clock::time_point> firstArrival;
+  int64_t firstFrames = 0;
   try {
     input.Start();
     outputs.StartAll();
@@ -161,6 +164,7 @@ void TProcessingThread::Execute() {
         break;
       }
       input.Read();
+      const Clock::time_point arrived = Clock::now();
       int64_t done = framesProcessed.load(std::memory_order_relaxed);
       if (const int64_t lost = input.LostFramesBeforeBlock(); lost > 0) {
         const int64_t gap = frameLimit > 0 ? std::min(lost, frameLimit - done) : lost;
@@ -187,6 +191,13 @@ void TProcessingThread::Execute() {
           std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
       elapsed.store(ns);
       framesProcessed.store(done + frames, std::memory_order_relaxed);
+      if (!firstArrival) {
+        firstArrival = arrived;
+        firstFrames = done + frames;
+      }
+      inputSpanFrames.store(done + frames - firstFrames, std::memory_order_relaxed);
+      inputSpanNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(arrived - *firstArrival).count(),
+                        std::memory_order_relaxed);
       published.Publish(input.Buffer(), work, ns);
       window.PostDSPNotify(0);
       outputs.WriteAll();

@@ -28,6 +28,7 @@
 #include "dsp/FilterList.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -95,6 +96,13 @@ public:
   uint64_t ClippedSamples() const { return chain.ClippedSamples(); }
   // Input frames lost before they reached the worker, written to the file outputs as silence. Any thread.
   int64_t LostFrames() const { return lostFrames.load(std::memory_order_relaxed); }
+  // The input's clock against the wall clock: input frames (lost ones included) from the end of the
+  // first block to the end of the latest, and the steady-clock time between their arrivals. Any
+  // thread; the two agree once the worker has ended.
+  int64_t InputSpanFrames() const { return inputSpanFrames.load(std::memory_order_relaxed); }
+  std::chrono::nanoseconds InputSpanTime() const {
+    return std::chrono::nanoseconds(inputSpanNs.load(std::memory_order_relaxed));
+  }
   // How much more the sound server holds for an output than at first, grown after its underruns.
   uint32_t ServerBufferGrowthMs() const { return outputs.ServerBufferGrowthMs(); }
   // How the worker's thread is scheduled, once it has started (none before). A set-up with a sound
@@ -125,6 +133,8 @@ private:
   int64_t frameLimit = 0; // set before the worker starts
   std::atomic<int64_t> framesProcessed{0};
   std::atomic<int64_t> lostFrames{0};
+  std::atomic<int64_t> inputSpanFrames{0};
+  std::atomic<int64_t> inputSpanNs{0};
   TBlockPublisher published;
   const bool live;           // a sound device among the input and the outputs
   TRealtimeOutcome realtime; // written once by the worker before realtimeKnown

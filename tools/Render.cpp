@@ -610,10 +610,6 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     };
     progress.Update(0, wallNow(), true);
     bool realtimeTold = !command.Verbose;
-    int64_t framesSeen = 0;
-    int64_t firstBlockFrames = 0;
-    double firstBlockAt = 0;
-    double latestBlockAt = 0;
     const auto tellRealtime = [&] {
       if (realtimeTold) {
         return;
@@ -632,14 +628,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
           worker.Abort(); // an interrupted render stops at once; the files are still completed
         }
         tellRealtime();
-        const int64_t frames = worker.FramesProcessed();
-        if (frames != framesSeen) {
-          // The input's clock against the wall clock: from the first block to the latest.
-          (framesSeen == 0 ? firstBlockAt : latestBlockAt) = wallNow();
-          firstBlockFrames = framesSeen == 0 ? frames : firstBlockFrames;
-          framesSeen = frames;
-        }
-        progress.Update(frames, wallNow());
+        progress.Update(worker.FramesProcessed(), wallNow());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
@@ -647,11 +636,12 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     tellRealtime();
     const bool clockedInput =
         input->Kind() == dkDirectSoundRecording || input->Kind() == dkWaveAudioRecording;
-    if (command.Verbose && clockedInput && latestBlockAt > firstBlockAt) {
+    if (command.Verbose && clockedInput && worker.InputSpanFrames() > 0) {
       progress.Clear();
       char clock[160];
       std::snprintf(clock, sizeof clock, "Со входа после первого блока: %.3f с звука за %.3f с по часам\n",
-                    static_cast<double>(framesSeen - firstBlockFrames) / rate, latestBlockAt - firstBlockAt);
+                    static_cast<double>(worker.InputSpanFrames()) / rate,
+                    std::chrono::duration<double>(worker.InputSpanTime()).count());
       err << clock;
     }
     if (command.Verbose && worker.LostFrames() > 0) {

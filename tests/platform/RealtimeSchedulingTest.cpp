@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,9 +174,12 @@ TEST(RealtimeScheduling, ARealtimeThreadThatNeverBlocksDropsToNormalSchedulingAn
       return;
     }
     // Spins without a blocking call: past the soft run-time limit the kernel sends SIGXCPU, and the
-    // thread must be normal again long before the hard limit would kill the process.
+    // thread must be normal again long before the hard limit would kill the process. (The uncontended
+    // lock never blocks; it lets a sanitizer runtime deliver the signal it holds back.)
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::mutex spin;
     while (sched_getscheduler(0) != SCHED_OTHER && std::chrono::steady_clock::now() < until) {
+      const std::lock_guard guard(spin);
     }
     policyAfter = sched_getscheduler(0);
   }).join();
