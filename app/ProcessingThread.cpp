@@ -191,13 +191,18 @@ void TProcessingThread::Execute() {
           std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
       elapsed.store(ns);
       framesProcessed.store(done + frames, std::memory_order_relaxed);
-      if (!firstArrival) {
+      // The span starts once a second of input has come: the first blocks come in a burst after the
+      // server's start-up.
+      if (!firstArrival && done + frames >= static_cast<int64_t>(input.Buffer().Format().nSamplesPerSec)) {
         firstArrival = arrived;
         firstFrames = done + frames;
       }
-      inputSpanFrames.store(done + frames - firstFrames, std::memory_order_relaxed);
-      inputSpanNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(arrived - *firstArrival).count(),
-                        std::memory_order_relaxed);
+      if (firstArrival) {
+        inputSpanFrames.store(done + frames - firstFrames, std::memory_order_relaxed);
+        inputSpanNs.store(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(arrived - *firstArrival).count(),
+            std::memory_order_relaxed);
+      }
       published.Publish(input.Buffer(), work, ns);
       window.PostDSPNotify(0);
       outputs.WriteAll();

@@ -96,9 +96,9 @@ public:
   uint64_t ClippedSamples() const { return chain.ClippedSamples(); }
   // Input frames lost before they reached the worker, written to the file outputs as silence. Any thread.
   int64_t LostFrames() const { return lostFrames.load(std::memory_order_relaxed); }
-  // The input's clock against the wall clock: input frames (lost ones included) from the end of the
-  // first block to the end of the latest, and the steady-clock time between their arrivals. Any
-  // thread; the two agree once the worker has ended.
+  // The input's clock against the wall clock: input frames (lost ones included) from the block that
+  // completed the first second of input to the latest block, and the steady-clock time between their
+  // arrivals. Any thread; the two agree once the worker has ended.
   int64_t InputSpanFrames() const { return inputSpanFrames.load(std::memory_order_relaxed); }
   std::chrono::nanoseconds InputSpanTime() const {
     return std::chrono::nanoseconds(inputSpanNs.load(std::memory_order_relaxed));

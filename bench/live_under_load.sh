@@ -12,8 +12,8 @@
 # and the table gives the load average (1 min, before and after), the render's dropouts (and per
 # minute), the baseline's underruns while the render ran, the recording's length and the wall clock
 # the render took (start-up and play-out included), and, where the render tells them (--verbose), the
-# seconds of input from its first block to its last against the wall clock over the same span (equal
-# within a block when lost input is kept as silence), and how its threads were scheduled. "source"
+# seconds of input after its first second against the wall clock over the same span (equal within a
+# block when lost input is kept as silence), and how its threads were scheduled. "source"
 # is the name of the folder that holds the build directory.
 #
 #   bash bench/live_under_load.sh [--seconds S] [--servers "pulseaudio pipewire"] [--jobs N] [--busy N]
@@ -165,13 +165,13 @@ measure() { # build
   recorded=$(wave_seconds "$out")
   local scheduled clock
   scheduled=$(sed -n 's/^Реальное время: //p' "$work/render.err" | head -1)
-  # "Со входа после первого блока: 59.907 с звука за 59.931 с по часам": the input's clock against the wall's
-  clock=$(sed -n 's/^Со входа после первого блока: \([0-9.]*\) с звука за \([0-9.]*\) с по часам$/\1\/\2/p' \
+  # "Со входа после первой секунды: 58.978 с звука за 58.981 с по часам": the input's clock against the wall's
+  clock=$(sed -n 's/^Со входа после первой секунды: \([0-9.]*\) с звука за \([0-9.]*\) с по часам$/\1\/\2/p' \
     "$work/render.err")
   printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' "$server" "$(basename "$(dirname "$(realpath "$build")")")" \
     "$load_before-$load_after" "$dropouts" "$(awk -v d="$dropouts" -v s="$seconds" 'BEGIN { printf "%.1f", d * 60 / s }')" \
     "$underruns" "$recorded" "$wall" "${clock:--}" "${scheduled:-(not told)}"
-  grep -v '^Реальное время: \|^Со входа после первого блока: ' "$work/render.err" | sed 's/^/    /' >&2 || true
+  grep -v '^Реальное время: \|^Со входа после первой секунды: ' "$work/render.err" | sed 's/^/    /' >&2 || true
   echo "    $summary" >&2
 }
 

@@ -12,8 +12,10 @@
 namespace {
 
 constexpr uint32_t PcmLatencyUs = 100000; // what the PCM buffers
-constexpr int PcmWaitMs = 50;             // how long the device thread waits before it checks its flags
-constexpr int PollMs = 10;                // how often a play-out looks at the PCM and the flags
+constexpr int PcmPeriods = 4;             // the periods ALSA makes of it
+constexpr double CaptureSlackSeconds = 0.002;
+constexpr int PcmWaitMs = 50; // how long the device thread waits before it checks its flags
+constexpr int PollMs = 10;    // how often a play-out looks at the PCM and the flags
 constexpr double DrainMarginSeconds = 1.0;
 constexpr uint32_t InvalidCall = 0x88780032u;
 
@@ -383,8 +385,10 @@ void TWAVEAudioRecordingDevice::Capture() {
       lastData = Clock::now();
     }
     const uint64_t overruns = pcm.Xruns();
+    // No wait on the PCM: a PCM on a sound server keeps its descriptor ready while less than a period
+    // has come, and waiting on it would spin; the thread sleeps below instead.
     const long frames =
-        pcm.Read(staging.data() + fill, static_cast<long>((blockBytes - fill) / frameBytes), PcmWaitMs);
+        pcm.Read(staging.data() + fill, static_cast<long>((blockBytes - fill) / frameBytes), 0);
     if (pcm.Xruns() != overruns) {
       // An overrun drops what the PCM held and what came while it was full: about everything since
       // it last delivered. The part block read before it goes too, so that the loss lies between
@@ -404,6 +408,12 @@ void TWAVEAudioRecordingDevice::Capture() {
       return;
     }
     fill += static_cast<size_t>(frames) * frameBytes;
+    if (fill < blockBytes) {
+      // Let the rest of the block gather, at most a period, before reading again.
+      const double missing = static_cast<double>((blockBytes - fill) / frameBytes) / rate;
+      std::this_thread::sleep_for(std::chrono::duration<double>(
+          std::min(missing + CaptureSlackSeconds, PcmLatencyUs * 1e-6 / PcmPeriods + CaptureSlackSeconds)));
+    }
     const std::lock_guard lock(mutex);
     if (fill == blockBytes) {
       // A full queue loses its oldest block: the next oldest now follows a longer gap.

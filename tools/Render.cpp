@@ -639,7 +639,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     if (command.Verbose && clockedInput && worker.InputSpanFrames() > 0) {
       progress.Clear();
       char clock[160];
-      std::snprintf(clock, sizeof clock, "Со входа после первого блока: %.3f с звука за %.3f с по часам\n",
+      std::snprintf(clock, sizeof clock, "Со входа после первой секунды: %.3f с звука за %.3f с по часам\n",
                     static_cast<double>(worker.InputSpanFrames()) / rate,
                     std::chrono::duration<double>(worker.InputSpanTime()).count());
       err << clock;

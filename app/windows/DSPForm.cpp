@@ -223,7 +223,7 @@ void TDSPForm::UpdateCounts() {
   const std::optional<TRealtimeOutcome> realtime = Worker ? Worker->Realtime() : std::nullopt;
   if (realtime && RealtimeLabel->text().isEmpty()) {
     RealtimeLabel->setText(
-        QStringLiteral("РВ: %1").arg(QString::fromStdString(DescribeRealtimeWay(*realtime))));
+        QStringLiteral("· РВ: %1").arg(QString::fromStdString(DescribeRealtimeWay(*realtime))));
     RealtimeLabel->setToolTip(
         QStringLiteral("Приоритет реального времени потоков звука: %1%2")
             .arg(QString::fromStdString(DescribeRealtimeWay(*realtime)),
