@@ -4,13 +4,43 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
+
+namespace {
+
+// Whether a sound device paces the set-up: only then may its threads run at real-time priority.
+bool HasSoundDevice(const TRecordingDevice& input, const TPlaybackDevsList& outputs) {
+  if (input.Kind() == dkDirectSoundRecording || input.Kind() == dkWaveAudioRecording) {
+    return true;
+  }
+  for (int i = 0; i < outputs.Count(); ++i) {
+    const TPlaybackDevice* device = outputs.Item(i);
+    if (device && (device->Kind() == dkDirectSoundPlayback || device->Kind() == dkWaveAudioPlayback)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
 
 TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outputs, TRecordingDevice& input,
                                      TProcessingNotify& window)
     : chain(chain), outputs(outputs), input(input), window(window),
-      work(TAudioBuffer::ShapedLike(input.Buffer())), joined(TAudioBuffer::ShapedLike(input.Buffer())) {
+      work(TAudioBuffer::ShapedLike(input.Buffer())), joined(TAudioBuffer::ShapedLike(input.Buffer())),
+      live(HasSoundDevice(input, outputs)) {
   published.Shape(input.Buffer(), work);
+  if (live) {
+    chain.SetHelperThreadStart([] { MakeThreadRealtime(); });
+  }
+}
+
+std::optional<TRealtimeOutcome> TProcessingThread::Realtime() const {
+  if (!realtimeKnown.load(std::memory_order_acquire)) {
+    return std::nullopt;
+  }
+  return realtime;
 }
 
 TProcessingThread::~TProcessingThread() {
@@ -172,8 +202,26 @@ const TAudioBuffer& TProcessingThread::NextBlock() {
   return joined;
 }
 
+void TProcessingThread::WriteGap(int64_t frames) {
+  while (frames > 0) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(frames, work.CapacityFrames()));
+    work.SetLength(n);
+    work.Silence();
+    outputs.WriteGap(work);
+    frames -= n;
+  }
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
+  if (live) {
+    realtime = MakeThreadRealtime();
+  } else {
+    realtime.Why = "только файлы";
+  }
+  realtimeKnown.store(true, std::memory_order_release);
+  std::optional<Clock::time_point> firstArrival;
+  int64_t firstFrames = 0;
   try {
     input.Start();
     outputs.StartAll();
@@ -186,10 +234,21 @@ void TProcessingThread::Execute() {
       if (block.Frames() == 0) {
         continue; // a stopped input has no block: back to the gate
       }
+      const Clock::time_point arrived = Clock::now();
+      int64_t done = framesProcessed.load(std::memory_order_relaxed);
+      if (const int64_t lost = input.LostFramesBeforeBlock(); lost > 0) {
+        const int64_t gap = frameLimit > 0 ? std::min(lost, frameLimit - done) : lost;
+        WriteGap(gap);
+        lostFrames.fetch_add(gap, std::memory_order_relaxed);
+        done += gap;
+        framesProcessed.store(done, std::memory_order_relaxed);
+        if (frameLimit > 0 && done >= frameLimit) {
+          break;
+        }
+      }
       const Clock::time_point start = Clock::now();
       lastInput.store(&block);
       // The working block takes the input's length: short at the end of a file, or cut to the limit.
-      const int64_t done = framesProcessed.load(std::memory_order_relaxed);
       int64_t frames = block.Frames();
       if (frameLimit > 0) {
         frames = std::min(frames, frameLimit - done);
@@ -202,6 +261,18 @@ void TProcessingThread::Execute() {
           std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
       elapsed.store(ns);
       framesProcessed.store(done + frames, std::memory_order_relaxed);
+      // The span starts once a second of input has come: the first blocks come in a burst after the
+      // server's start-up.
+      if (!firstArrival && done + frames >= static_cast<int64_t>(block.Format().nSamplesPerSec)) {
+        firstArrival = arrived;
+        firstFrames = done + frames;
+      }
+      if (firstArrival) {
+        inputSpanFrames.store(done + frames - firstFrames, std::memory_order_relaxed);
+        inputSpanNs.store(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(arrived - *firstArrival).count(),
+            std::memory_order_relaxed);
+      }
       published.Publish(block, work, ns);
       window.PostDSPNotify(0);
       outputs.WriteAll();

@@ -17,6 +17,10 @@
 // given before the devices stop; Abort and errors stop at once. Either way the devices are stopped
 // before an error or notice is shown, so that no ring goes on looping old sound meanwhile.
 //
+// A block that follows lost input (a capture overrun, a dropped block) is preceded by silence of the
+// length lost in every output without a clock of its own, so that a recording keeps time; the frame
+// limit counts those frames as input.
+//
 // Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate,
 // Abort, SetRepeat and TakeNewestBlock run on the user-interface thread. The worker holds the chain's
 // lock only inside ProcessBlock; pausing holds it at the gate before a pass, never under a chain or
@@ -24,12 +28,15 @@
 
 #include "app/BlockPublisher.h"
 #include "devices/VirtDevs.h"
+#include "devices/platform/RealtimeScheduling.h"
 #include "dsp/FilterList.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // The window side of a worker: the GUI posts QEvents to its window; sonolab-render answers directly.
@@ -96,6 +103,21 @@ public:
   // Dropouts of the input and the outputs, and samples the chain saturated. Any thread.
   uint64_t Dropouts() const { return input.Dropouts() + outputs.Dropouts(); }
   uint64_t ClippedSamples() const { return chain.ClippedSamples(); }
+  // Input frames lost before they reached the worker, written to the file outputs as silence. Any thread.
+  int64_t LostFrames() const { return lostFrames.load(std::memory_order_relaxed); }
+  // The input's clock against the wall clock: input frames (lost ones included) from the block that
+  // completed the first second of input to the latest block, and the steady-clock time between their
+  // arrivals. Any thread; the two agree once the worker has ended.
+  int64_t InputSpanFrames() const { return inputSpanFrames.load(std::memory_order_relaxed); }
+  std::chrono::nanoseconds InputSpanTime() const {
+    return std::chrono::nanoseconds(inputSpanNs.load(std::memory_order_relaxed));
+  }
+  // How much more the sound server holds for an output than at first, grown after its underruns.
+  uint32_t ServerBufferGrowthMs() const { return outputs.ServerBufferGrowthMs(); }
+  // How the worker's thread is scheduled, once it has started (none before). A set-up with a sound
+  // device asks for real time, for the worker and the chain's helper; one of files only does not.
+  // Any thread.
+  std::optional<TRealtimeOutcome> Realtime() const;
 
 private:
   void Execute();
@@ -109,6 +131,8 @@ private:
   // Stops the devices after an error, ignoring what they raise on the way.
   void StopQuietly();
   void Fail(const TDSPException& e);
+  // Silence of `frames` input frames to the outputs without a clock.
+  void WriteGap(int64_t frames);
 
   TFilterList& chain;
   TPlaybackDevsList& outputs;
@@ -121,6 +145,9 @@ private:
   std::atomic<uint64_t> elapsed{0};
   int64_t frameLimit = 0; // set before the worker starts
   std::atomic<int64_t> framesProcessed{0};
+  std::atomic<int64_t> lostFrames{0};
+  std::atomic<int64_t> inputSpanFrames{0};
+  std::atomic<int64_t> inputSpanNs{0};
   TBlockPublisher published;
   std::atomic<bool> repeat{false};
   // Worker only: once a repeated file ends inside a block, blocks are gathered here across the seam
@@ -129,6 +156,9 @@ private:
   bool splicing = false;
   int32_t carriedFrom = 0;
   int32_t carried = 0;
+  const bool live;           // a sound device among the input and the outputs
+  TRealtimeOutcome realtime; // written once by the worker before realtimeKnown
+  std::atomic<bool> realtimeKnown{false};
 
   std::mutex gateMutex;
   std::condition_variable gateChanged;

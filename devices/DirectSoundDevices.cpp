@@ -76,6 +76,7 @@ void TDirectSoundPlaybackDevice::Open() {
   writeOffset = committedEnd = 0;
   playing = written = false;
   dropouts.store(0);
+  heldGrowth.store(0);
   events.Reset();
   if (!services) {
     RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCreate");
@@ -162,14 +163,17 @@ void TDirectSoundPlaybackDevice::Write() {
       TSoundCursors cursors;
       Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
       dropouts.store(cursors.Dropouts);
+      heldGrowth.store(cursors.HeldGrowth);
       // Writes never run a whole block past the larger lead, so a longer one means that the ring was
       // rewound behind this Write's back (a Stop on the window thread while it was under way).
       const bool rewound =
           writeOffset > cursors.Write && writeOffset - cursors.Write >= (MostLeadSlots + 1) * slot;
       if (!synchronised || cursors.Write >= writeOffset || rewound) {
         // After a start or a rewind, or once playback has reached the end of what was written (the
-        // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor.
-        writeOffset = cursors.Write + LeadSlots * slot;
+        // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor,
+        // less what the server has been allowed to hold beyond its first figure since, so that the
+        // sound is as late as ever.
+        writeOffset = cursors.Write + LeadSlots * slot - std::min(cursors.HeldGrowth, slot);
         synchronised = true;
         break;
       }
@@ -215,6 +219,11 @@ void TDirectSoundPlaybackDevice::Write() {
     committedEnd = writeOffset;
   }
   written = true;
+}
+
+uint32_t TDirectSoundPlaybackDevice::ServerBufferGrowthMs() const {
+  const uint64_t bytesPerSecond = std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
+  return static_cast<uint32_t>(heldGrowth.load() * 1000 / bytesPerSecond);
 }
 
 bool TDirectSoundPlaybackDevice::Drain(const std::atomic<bool>& cancel) {
@@ -268,6 +277,7 @@ void TDirectSoundRecordingDevice::Open() {
   ringSize = SlotCount * buffer.Bytes();
   readOffset = 0;
   overruns = 0;
+  lostFrames = 0;
   dropouts.store(0);
   events.Reset();
   if (!services) {
@@ -322,10 +332,13 @@ void TDirectSoundRecordingDevice::Read() {
   buffer.SetLength(buffer.CapacityFrames()); // after an empty block
   const auto blockBytes = static_cast<uint64_t>(buffer.Bytes());
   const auto ring = static_cast<uint64_t>(ringSize);
+  uint64_t lostBytes = 0;
   // The worker fell a whole ring behind: the next block is gone, so take up again at the newest
-  // whole block.
+  // whole block. What lies between is lost, to the byte.
   const auto resynchronise = [&](const TSoundCursors& cursors) {
-    readOffset = (cursors.Write / blockBytes - 1) * blockBytes;
+    const uint64_t newest = (cursors.Write / blockBytes - 1) * blockBytes;
+    lostBytes += newest - readOffset;
+    readOffset = newest;
     ++overruns;
   };
   for (;;) {
@@ -358,6 +371,7 @@ void TDirectSoundRecordingDevice::Read() {
       continue;
     }
     readOffset += blockBytes;
+    lostFrames = static_cast<int64_t>(lostBytes / std::max<uint16_t>(buffer.Format().nBlockAlign, 1));
     dropouts.store(overruns + cursors.Dropouts);
     return;
   }

@@ -12,8 +12,9 @@
 // A stopped ring refuses its writer: a Write waiting for a slot, or made while stopped, returns
 // without writing (the ring is silenced when it starts again).
 // Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
-// behind resynchronises to the newest whole block and counts a dropout. A stopped capture wakes its
-// reader: a Read that finds no whole block returns an empty one (no frames).
+// behind resynchronises to the newest whole block, counts a dropout and reports the frames skipped.
+// A stopped capture wakes its reader: a Read that finds no whole block returns an empty one (no
+// frames).
 //
 // Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
 // possibly while the worker waits on the events. Dropouts on any thread. The services' thread
@@ -40,6 +41,7 @@ public:
   void Write() override;
   bool Drain(const std::atomic<bool>& cancel) override;
   uint64_t Dropouts() const override { return dropouts.load(); }
+  uint32_t ServerBufferGrowthMs() const override;
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
   // The offset in the ring where the next block goes; -1 when the next Write takes it from the write
@@ -66,6 +68,7 @@ private:
   int32_t ringSize = 0;
   int32_t slotBytes = 0; // one block as Open sized it
   std::atomic<uint64_t> dropouts{0};
+  std::atomic<uint64_t> heldGrowth{0}; // bytes, as the ring last reported
 };
 
 class TDirectSoundRecordingDevice : public TRecordingDevice {
@@ -78,6 +81,7 @@ public:
   void Start() override;
   void Stop() override;
   void Read() override;
+  int64_t LostFramesBeforeBlock() const override { return lostFrames; }
   uint64_t Dropouts() const override { return dropouts.load(); }
 
   const std::optional<std::string>& DeviceId() const { return deviceId; }
@@ -95,5 +99,6 @@ private:
   int32_t ringSize = 0;
   uint64_t readOffset = 0; // the first byte of the next block to read
   uint64_t overruns = 0;   // times the worker fell a whole ring behind
+  int64_t lostFrames = 0;  // skipped by the last Read's resynchronisations
   std::atomic<uint64_t> dropouts{0};
 };

@@ -202,9 +202,31 @@ void TPlaybackDevsList::StopAll() {
   }
 }
 
+namespace {
+
+// A ring or wave-audio output plays at its device's pace and keeps its own time.
+bool HasOwnClock(const TPlaybackDevice& device) {
+  return device.Kind() == dkDirectSoundPlayback || device.Kind() == dkWaveAudioPlayback;
+}
+
+} // namespace
+
 void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
+  Convert(source, TWhich::All);
+}
+
+void TPlaybackDevsList::WriteAll() {
+  Write(TWhich::All);
+}
+
+void TPlaybackDevsList::WriteGap(const TAudioBuffer& silence) {
+  Convert(silence, TWhich::WithoutClock);
+  Write(TWhich::WithoutClock);
+}
+
+void TPlaybackDevsList::Convert(const TAudioBuffer& source, TWhich which) {
   for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i]) {
+    if (!items[i] || (which == TWhich::WithoutClock && HasOwnClock(*items[i]))) {
       continue;
     }
     TAudioBuffer& target = items[i]->Buffer();
@@ -225,10 +247,10 @@ void TPlaybackDevsList::ConvertAll(const TAudioBuffer& source) {
   }
 }
 
-void TPlaybackDevsList::WriteAll() {
+void TPlaybackDevsList::Write(TWhich which) {
   for (size_t i = 0; i < items.size(); ++i) {
     TPlaybackDevice* device = items[i].get();
-    if (!device) {
+    if (!device || (which == TWhich::WithoutClock && HasOwnClock(*device))) {
       continue;
     }
     TRateConverter* converter = items_state[i]->Converter.get();
@@ -288,4 +310,14 @@ uint64_t TPlaybackDevsList::Dropouts() const {
     }
   }
   return total;
+}
+
+uint32_t TPlaybackDevsList::ServerBufferGrowthMs() const {
+  uint32_t most = 0;
+  for (const auto& device : items) {
+    if (device) {
+      most = std::max(most, device->ServerBufferGrowthMs());
+    }
+  }
+  return most;
 }

@@ -121,6 +121,9 @@ public:
   // ring the worker fell a whole ring behind, or an underflow or overflow the stream reported itself.
   // Any thread may read it.
   virtual uint64_t Dropouts() const { return 0; }
+  // Milliseconds the sound server now holds for the device beyond its first figure, grown after
+  // underruns instead of losing sound again and again; 0 when it never grew. Any thread.
+  virtual uint32_t ServerBufferGrowthMs() const { return 0; }
 
   TAudioBuffer& Buffer() { return buffer; }
   const TAudioBuffer& Buffer() const { return buffer; }
@@ -162,6 +165,10 @@ public:
   // Starts a file input over at its first frame; the next Read returns the first block. Worker thread,
   // between Reads.
   virtual void Rewind() {}
+  // Frames of input lost just before the block the last Read delivered: capture the worker fell a
+  // whole ring behind, an overrun, a block a full queue dropped. Each loss counts a dropout too.
+  // Worker thread.
+  virtual int64_t LostFramesBeforeBlock() const { return 0; }
 };
 
 class TRateConverter; // streaming sample-rate conversion of one output (RateConverter.h)
@@ -189,6 +196,10 @@ public:
   void ConvertAll(const TAudioBuffer& source);
   // Writes each output's block; an output with a rate converter writes every whole block queued.
   void WriteAll();
+  // Input that was lost, as silence: converts and writes the block (silent, of the lost length) to
+  // every output without a clock of its own (a file), so that a recording keeps time. A ring or
+  // wave-audio output keeps its own clock and plays silence where nothing came by itself.
+  void WriteGap(const TAudioBuffer& silence);
   // The end of the signal: every rate converter gives up what it still holds, and its output writes
   // it, the last block short. The converters then start afresh.
   void FlushAll();
@@ -196,14 +207,19 @@ public:
   bool DrainAll(const std::atomic<bool>& cancel);
   // After DrainAll: whether output `index` played out everything it was given.
   bool Drained(int index) const;
-  // The sum of the outputs' dropouts.
+  // The sum of the outputs' dropouts, and the largest growth of a server buffer.
   uint64_t Dropouts() const;
+  uint32_t ServerBufferGrowthMs() const;
 
   int Count() const { return static_cast<int>(items.size()); }
   TPlaybackDevice* Item(int index) const { return items[index].get(); }
 
 private:
   struct TOutput;
+  enum class TWhich { All, WithoutClock };
+  void Convert(const TAudioBuffer& source, TWhich which);
+  void Write(TWhich which);
+
   std::vector<std::unique_ptr<TOutput>> items_state;
   std::vector<std::unique_ptr<TPlaybackDevice>> items;
 };

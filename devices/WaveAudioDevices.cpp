@@ -1,16 +1,21 @@
 #include "devices/WaveAudioDevices.h"
 
+#include "devices/platform/RealtimeScheduling.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
 namespace {
 
 constexpr uint32_t PcmLatencyUs = 100000; // what the PCM buffers
-constexpr int PcmWaitMs = 50;             // how long the device thread waits before it checks its flags
-constexpr int PollMs = 10;                // how often a play-out looks at the PCM and the flags
+constexpr int PcmPeriods = 4;             // the periods ALSA makes of it
+constexpr double CaptureSlackSeconds = 0.002;
+constexpr int PcmWaitMs = 50; // how long the device thread waits before it checks its flags
+constexpr int PollMs = 10;    // how often a play-out looks at the PCM and the flags
 // A drain gives up on a PCM that has neither taken nor played a frame for this long (a server gone);
 // a healthy one moves every period, and an idle server's drain may take a second or two to answer.
 constexpr auto StallLimit = std::chrono::seconds(5);
@@ -208,6 +213,7 @@ bool TWAVEAudioPlaybackDevice::PlayOut() {
 }
 
 void TWAVEAudioPlaybackDevice::DrainQueue() {
+  MakeThreadRealtime();
   const size_t frameBytes = buffer.Format().nBlockAlign;
   for (;;) {
     std::unique_ptr<TQueuedBlock> block;
@@ -293,6 +299,8 @@ void TWAVEAudioRecordingDevice::Open() {
     blocks.assign(static_cast<size_t>(QueueBlocks) * static_cast<size_t>(buffer.Bytes()), 0);
     first = 0;
     count = 0;
+    lostBefore.fill(0);
+    lostFrames = 0;
     running = false;
     closing = false;
     failed = false;
@@ -347,6 +355,7 @@ void TWAVEAudioRecordingDevice::Read() {
     if (count > 0) {
       const size_t bytes = static_cast<size_t>(buffer.Bytes());
       std::memcpy(buffer.Data(), blocks.data() + static_cast<size_t>(first) * bytes, bytes);
+      lostFrames = lostBefore[static_cast<size_t>(first)];
       first = (first + 1) % QueueBlocks;
       --count;
       return;
@@ -367,11 +376,16 @@ void TWAVEAudioRecordingDevice::FailLocked(int32_t code, const std::string& oper
 }
 
 void TWAVEAudioRecordingDevice::Capture() {
+  using Clock = std::chrono::steady_clock;
+  MakeThreadRealtime();
   const size_t blockBytes = static_cast<size_t>(buffer.Bytes());
   const size_t frameBytes = buffer.Format().nBlockAlign;
+  const double rate = buffer.Format().nSamplesPerSec;
   std::vector<uint8_t> staging(blockBytes);
   size_t fill = 0;
   bool started = false;
+  int64_t lostSinceBlock = 0;                // frames lost since the last whole block was queued
+  Clock::time_point lastData = Clock::now(); // when the PCM last delivered
   for (;;) {
     {
       std::unique_lock lock(mutex);
@@ -390,9 +404,25 @@ void TWAVEAudioRecordingDevice::Capture() {
       }
       started = true;
       fill = 0;
+      lastData = Clock::now();
     }
+    const uint64_t overruns = pcm.Xruns();
+    // No wait on the PCM: a PCM on a sound server keeps its descriptor ready while less than a period
+    // has come, and waiting on it would spin; the thread sleeps below instead.
     const long frames =
-        pcm.Read(staging.data() + fill, static_cast<long>((blockBytes - fill) / frameBytes), PcmWaitMs);
+        pcm.Read(staging.data() + fill, static_cast<long>((blockBytes - fill) / frameBytes), 0);
+    if (pcm.Xruns() != overruns) {
+      // An overrun drops what the PCM held and what came while it was full: about everything since
+      // it last delivered. The part block read before it goes too, so that the loss lies between
+      // whole blocks.
+      const Clock::time_point now = Clock::now();
+      lostSinceBlock += static_cast<int64_t>(fill / frameBytes) +
+                        std::llround(std::chrono::duration<double>(now - lastData).count() * rate);
+      fill = 0;
+      lastData = now;
+    } else if (frames > 0) {
+      lastData = Clock::now();
+    }
     if (frames < 0) {
       const std::lock_guard lock(mutex);
       FailLocked(TAlsaPcm::CodeOf(static_cast<int>(frames)),
@@ -400,16 +430,26 @@ void TWAVEAudioRecordingDevice::Capture() {
       return;
     }
     fill += static_cast<size_t>(frames) * frameBytes;
+    if (fill < blockBytes) {
+      // Let the rest of the block gather, at most a period, before reading again.
+      const double missing = static_cast<double>((blockBytes - fill) / frameBytes) / rate;
+      std::this_thread::sleep_for(std::chrono::duration<double>(
+          std::min(missing + CaptureSlackSeconds, PcmLatencyUs * 1e-6 / PcmPeriods + CaptureSlackSeconds)));
+    }
     const std::lock_guard lock(mutex);
     if (fill == blockBytes) {
-      // A full queue loses its oldest block.
+      // A full queue loses its oldest block: the next oldest now follows a longer gap.
       if (count == QueueBlocks) {
+        const int64_t dropped =
+            lostBefore[static_cast<size_t>(first)] + static_cast<int64_t>(blockBytes / frameBytes);
         first = (first + 1) % QueueBlocks;
         --count;
+        lostBefore[static_cast<size_t>(first)] += dropped;
         lostBlocks.fetch_add(1, std::memory_order_relaxed);
       }
       const int slot = (first + count) % QueueBlocks;
       std::memcpy(blocks.data() + static_cast<size_t>(slot) * blockBytes, staging.data(), blockBytes);
+      lostBefore[static_cast<size_t>(slot)] = std::exchange(lostSinceBlock, 0);
       ++count;
       fill = 0;
       changed.notify_all();

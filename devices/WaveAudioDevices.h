@@ -11,7 +11,8 @@
 // Capture (kind 4): a capture thread fills whole blocks into a queue of 16; Read takes the oldest
 // and blocks until one is complete. Stop and Start pause and resume capture; a Read on a stopped
 // device that finds no block returns an empty one (no frames). A failure, or Close, wakes Read with
-// a TDSPException. Dropouts counts overruns and blocks lost to a full queue.
+// a TDSPException. Dropouts counts overruns and blocks lost to a full queue, and each block carries
+// the frames lost just before it (an overrun's are reckoned by the clock).
 //
 // Threads: Write/Read on the worker; Open, Close on the window thread; Start/Stop on either. The
 // device's own thread touches the PCM; one mutex guards the queue and the flags.
@@ -105,6 +106,7 @@ public:
   void Start() override;
   void Stop() override;
   void Read() override;
+  int64_t LostFramesBeforeBlock() const override { return lostFrames; }
   uint64_t Dropouts() const override { return pcm.Xruns() + lostBlocks.load(std::memory_order_relaxed); }
 
   uint32_t DeviceNumber() const { return deviceNumber; }
@@ -120,13 +122,15 @@ private:
   std::thread capturer;
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<uint8_t> blocks; // QueueBlocks whole blocks, a ring; guarded by mutex
-  int first = 0;               // oldest complete block
-  int count = 0;               // complete blocks waiting
+  std::vector<uint8_t> blocks;                   // QueueBlocks whole blocks, a ring; guarded by mutex
+  std::array<int64_t, QueueBlocks> lostBefore{}; // frames lost just before each block; guarded by mutex
+  int first = 0;                                 // oldest complete block
+  int count = 0;                                 // complete blocks waiting
   bool running = false;
   bool closing = false;
   bool failed = true; // until Open: a Read then fails instead of waiting for ever
   uint32_t failureCode = 0x88780032u;
   std::string failureOperation = "waveInStart (not open)";
   std::atomic<uint64_t> lostBlocks{0}; // blocks a full queue lost
+  int64_t lostFrames = 0;              // before the block the last Read delivered; worker only
 };

@@ -253,6 +253,9 @@ bool TFilterList::EnsureChannelThread() {
 }
 
 void TFilterList::ChannelThreadLoop() {
+  if (helperStart) {
+    helperStart();
+  }
   uint64_t seen = 0;
   std::unique_lock guard(channelMutex);
   for (;;) {

@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -67,6 +68,10 @@ public:
 
   std::recursive_mutex& Lock() const { return lock; }
 
+  // Runs first thing on the second channel's helper thread when it starts (the engine asks for
+  // real-time scheduling there). Set before the first ProcessBlock.
+  void SetHelperThreadStart(std::function<void()> start) { helperStart = std::move(start); }
+
 private:
   // Runs the enabled filters in list order over the plane of channel c. With lockEach, each filter's
   // lock is taken around its Process; otherwise the caller holds them all.
@@ -100,4 +105,5 @@ private:
   int32_t jobFrames = 0;
   TWaveFormat jobFormat;
   std::exception_ptr channelError;
+  std::function<void()> helperStart;
 };

@@ -13,7 +13,8 @@
 # server, even when another one answers, so that the tests can run against PipeWire after PulseAudio.
 # A server that start started before and that still answers is reused. stop stops only what start
 # started, as remembered in the state file ($SONOLAB_PIPEWIRE_STATE, by default
-# ${TMPDIR:-/tmp}/sonolab-pipewire-UID.state); its processes are ended by their ids.
+# ${TMPDIR:-/tmp}/sonolab-pipewire-UID.state); its processes are ended by their ids. A start that
+# fails prints the daemons' logs, stops what it started and exits 1.
 set -euo pipefail
 
 command=${1:-}
@@ -39,6 +40,18 @@ answers() { # runtime dir
 has_null_sink() { # runtime dir
   XDG_RUNTIME_DIR="$1" PULSE_SERVER="unix:$1/pulse/native" pactl list short sinks 2>/dev/null |
     grep -q $'\tsonolab_null\t'
+}
+
+# The daemons' logs, to standard error, then everything started is stopped.
+fail() { # message
+  echo "$0: $1; the daemons' logs:" >&2
+  for log in "$dir"/*.log; do
+    [ -f "$log" ] || continue
+    echo "--- $(basename "$log")" >&2
+    tail -n 30 "$log" >&2
+  done
+  stop_recorded
+  exit 1
 }
 
 # Ends the processes listed in the state file, newest first, and removes the runtime folder.
@@ -94,6 +107,11 @@ start)
     printf 'context.properties = {\n  default.clock.quantum = %s\n  default.clock.min-quantum = %s\n  default.clock.max-quantum = %s\n}\n' \
       "$q" "$q" "$q" >"$dir/config/pipewire/pipewire.conf.d/quantum.conf"
   fi
+  # No logind monitor in wireplumber (it exits where /run/systemd has no seats or sessions, as in a
+  # container), and no bluetooth: a private server needs neither.
+  mkdir -p "$dir/config/wireplumber/bluetooth.lua.d"
+  printf '%s\n' 'bluez_monitor.properties["with-logind"] = false' 'bluez_monitor.enabled = false' \
+    >"$dir/config/wireplumber/bluetooth.lua.d/80-sonolab-headless.lua"
   bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
   export DBUS_SESSION_BUS_ADDRESS
   DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
@@ -106,27 +124,29 @@ start)
     [ -S "$dir/pipewire-0" ] && break
     sleep 0.1
   done
+  [ -S "$dir/pipewire-0" ] || fail "pipewire did not start"
   wireplumber >"$dir/wireplumber.log" 2>&1 &
-  echo $! >>"$state"
+  wireplumber=$!
+  echo $wireplumber >>"$state"
   pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
   echo $! >>"$state"
   for _ in $(seq 1 100); do
     answers "$dir" && break
     sleep 0.1
   done
-  if ! answers "$dir"; then
-    echo "$0: the PipeWire pulse server did not answer; its logs:" >&2
-    tail -n 20 "$dir"/*.log >&2 || true
-    stop_recorded
-    exit 1
-  fi
+  answers "$dir" || fail "the PipeWire pulse server did not answer"
   export PULSE_SERVER="unix:$dir/pulse/native"
-  pactl load-module module-null-sink sink_name=sonolab_null >/dev/null
+  pactl load-module module-null-sink sink_name=sonolab_null >"$dir/pactl.log" 2>&1 ||
+    fail "the null sink could not be loaded ($(cat "$dir/pactl.log"))"
   for _ in $(seq 1 100); do
     has_null_sink "$dir" && break
     sleep 0.1
   done
-  pactl set-default-sink sonolab_null
+  has_null_sink "$dir" || fail "the null sink did not appear"
+  pactl set-default-sink sonolab_null >"$dir/pactl.log" 2>&1 ||
+    fail "the null sink could not be made the default ($(cat "$dir/pactl.log"))"
+  kill -0 "$wireplumber" 2>/dev/null || fail "wireplumber has exited"
+  rm -f "$dir/pactl.log"
   exports_of "$dir"
   ;;
 stop)

@@ -51,10 +51,16 @@ start)
   dir=$(mktemp -d "${TMPDIR:-/tmp}/sonolab-pulse.XXXXXX")
   # No realtime scheduling: as root the server would give its sink thread SCHED_RR under a 200 ms
   # RLIMIT_RTTIME, and on a loaded shared machine the kernel kills it outright, mid-test, with no
-  # word in the log. No shared memory: with memfd blocks, clients that come and go by the hundred
-  # (as the tests' do) make 16.1 lose track of its imported blocks and abort on an assertion.
+  # word in the log. No shared memory: with memfd blocks, clients that come and go by the hundred (as
+  # the tests' do) make 16.1 lose track of its imported blocks and abort on an assertion.
+  # SONOLAB_PULSE_REALTIME=yes starts it as a desktop does, at real-time priority and with shared
+  # memory, for the few clients of the live benchmark.
+  desktop=no
+  [ "${SONOLAB_PULSE_REALTIME:-}" = yes ] && desktop=yes
+  disable_shm=yes
+  [ $desktop = yes ] && disable_shm=no
   XDG_RUNTIME_DIR="$dir" pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-    --realtime=no --disable-shm=yes --load="module-null-sink sink_name=sonolab_null" --load=module-native-protocol-unix \
+    --realtime=$desktop --high-priority=$desktop --disable-shm=$disable_shm --load="module-null-sink sink_name=sonolab_null" --load=module-native-protocol-unix \
     --log-time=yes --log-target=file:"$dir/pulseaudio.log"
   for _ in $(seq 1 50); do
     if XDG_RUNTIME_DIR="$dir" PULSE_SERVER="unix:$dir/pulse/native" pactl info >/dev/null 2>&1; then

@@ -69,8 +69,6 @@ if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
   )
   bash scripts/pipewire-server.sh stop
 fi
-# The sanitizer builds run the live run shorter: its 20 s are proven on both servers above.
-export SONOLAB_LIVE_SECONDS=5
 
 echo "== GUI tests on an X server (Xvfb, openbox) =="
 # One at a time: on a desktop the windows of two test programs would take the focus from each other.

@@ -604,17 +604,51 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
       return std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     };
     progress.Update(0, wallNow(), true);
+    bool realtimeTold = !command.Verbose;
+    const auto tellRealtime = [&] {
+      if (realtimeTold) {
+        return;
+      }
+      if (const std::optional<TRealtimeOutcome> realtime = worker.Realtime()) {
+        progress.Clear();
+        err << "Реальное время: " << DescribeRealtimeWay(*realtime)
+            << (realtime->Why.empty() ? "" : " (" + realtime->Why + ")") << '\n';
+        realtimeTold = true;
+      }
+    };
     if (stopRequested == 0) {
       worker.ResumeProcessing();
       while (!worker.Finished()) {
         if (stopRequested != 0) {
           worker.Abort(); // an interrupted render stops at once; the files are still completed
         }
+        tellRealtime();
         progress.Update(worker.FramesProcessed(), wallNow());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
     worker.WaitFor();
+    tellRealtime();
+    const bool clockedInput =
+        setUp->Input()->Kind() == dkDirectSoundRecording || setUp->Input()->Kind() == dkWaveAudioRecording;
+    if (command.Verbose && clockedInput && worker.InputSpanFrames() > 0) {
+      progress.Clear();
+      char clock[160];
+      std::snprintf(clock, sizeof clock, "Со входа после первой секунды: %.3f с звука за %.3f с по часам\n",
+                    static_cast<double>(worker.InputSpanFrames()) / rate,
+                    std::chrono::duration<double>(worker.InputSpanTime()).count());
+      err << clock;
+    }
+    if (command.Verbose && worker.LostFrames() > 0) {
+      progress.Clear();
+      char lost[160];
+      std::snprintf(lost, sizeof lost, "Потеряно звука входа: %.3f с, в файлы записано тишиной\n",
+                    static_cast<double>(worker.LostFrames()) / rate);
+      err << lost;
+    }
+    if (command.Verbose && worker.ServerBufferGrowthMs() > 0) {
+      err << "Буфер сервера звука после пропусков увеличен на " << worker.ServerBufferGrowthMs() << " мс\n";
+    }
     progress.Update(worker.FramesProcessed(), wallNow(), true);
     progress.Clear();
     drainedWhole = worker.DrainedWhole();

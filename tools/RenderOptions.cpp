@@ -63,6 +63,8 @@ const char* const RenderUsage =
   --force                 перезаписывать существующие файлы (кроме входов)
   --quiet, -q             без строки хода обработки, заметки о преобразовании входа и итога
   --summary ВИД           итог: text (строка, по умолчанию), json (один объект JSON) или none
+  --verbose               вывести в стандартный поток ошибок, в реальном ли времени идёт обработка
+                          (через rtkit, напрямую или нет и почему), и сколько звука входа потеряно
   --version               вывести версию
   --help                  эта справка
 
@@ -204,6 +206,8 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       } else {
         throw TUsageError("Вид итога --summary должен быть text, json или none: " + text);
       }
+    } else if (a == "--verbose") {
+      command.Verbose = true;
     } else if (a == "--list-formats") {
       command.ListFormats = true;
     } else if (a == "--list-devices") {

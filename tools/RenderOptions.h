@@ -41,7 +41,8 @@ struct TRenderCommand {
   bool Version = false;
   bool ListDevices = false;
   bool ListFormats = false;
-  bool Force = false; // existing files may be overwritten (never an input)
+  bool Force = false;   // existing files may be overwritten (never an input)
+  bool Verbose = false; // how the worker is scheduled, and what input was lost, on standard error
   int Rate = 44100;
   std::optional<TDeviceChoice> Input;
   std::vector<TDeviceChoice> Outputs;

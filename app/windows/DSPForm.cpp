@@ -195,8 +195,10 @@ void TDSPForm::BuildControls() {
 
   StatusLabel = new QLabel(statusBar());
   CountsLabel = new QLabel(statusBar());
+  RealtimeLabel = new QLabel(statusBar());
   statusBar()->addWidget(StatusLabel, 1);
   statusBar()->addPermanentWidget(CountsLabel);
+  statusBar()->addPermanentWidget(RealtimeLabel);
   statusBar()->setSizeGripEnabled(false);
 
   SaveFilterDialog =
@@ -247,6 +249,19 @@ void TDSPForm::UpdateCounts() {
   const uint64_t dropouts = WorkerThread() ? WorkerThread()->Dropouts() : 0;
   const uint64_t clipped = WorkerThread() ? WorkerThread()->ClippedSamples() : 0;
   CountsLabel->setText(QStringLiteral("пропусков: %1 · перегрузок: %2").arg(dropouts).arg(clipped));
+  const std::optional<TRealtimeOutcome> realtime = WorkerThread() ? WorkerThread()->Realtime() : std::nullopt;
+  if (realtime && RealtimeLabel->text().isEmpty()) {
+    RealtimeLabel->setText(
+        QStringLiteral("· РВ: %1").arg(QString::fromStdString(DescribeRealtimeWay(*realtime))));
+    RealtimeLabel->setToolTip(
+        QStringLiteral("Приоритет реального времени потоков звука: %1%2")
+            .arg(QString::fromStdString(DescribeRealtimeWay(*realtime)),
+                 QString::fromStdString(realtime->Why.empty() ? "" : " (" + realtime->Why + ")")));
+  }
+  if (const uint32_t grown = WorkerThread() ? WorkerThread()->ServerBufferGrowthMs() : 0; grown > 0) {
+    CountsLabel->setToolTip(
+        QStringLiteral("Буфер сервера звука после пропусков увеличен на %1 мс").arg(grown));
+  }
 }
 
 void TDSPForm::PlayBtnClick() {

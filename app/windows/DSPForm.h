@@ -145,6 +145,7 @@ public:
   TGaugePaintBox* PaintBox = nullptr;
   QLabel* StatusLabel = nullptr;
   QLabel* CountsLabel = nullptr;
+  QLabel* RealtimeLabel = nullptr; // how the worker's threads are scheduled, once it has started
   QFileDialog* SaveFilterDialog = nullptr;
   QFileDialog* OpenFilterDialog = nullptr;
   QFileDialog* SaveChainDialog = nullptr;

@@ -154,6 +154,9 @@ void TAlsaPcm::Close() {
 // Waits for the PCM or recovers it; 0 to try again, a negative errno when it cannot go on.
 long TAlsaPcm::AfterShortTransfer(long result, int timeoutMs) {
   if (result == -EAGAIN) {
+    if (timeoutMs == 0) {
+      return 0; // the caller paces itself
+    }
     const int waited = snd_pcm_wait(handle, timeoutMs);
     if (waited >= 0) {
       return 0;

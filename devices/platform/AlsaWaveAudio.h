@@ -38,9 +38,9 @@ public:
   void Close();
   bool IsOpen() const { return handle != nullptr; }
 
-  // Moves up to `frames` frames; waits at most `timeoutMs` for room or data. Returns the frames moved
-  // (0 after a wait or a recovered under- or overrun, which Xruns counts), or a negative errno the
-  // PCM could not recover from.
+  // Moves up to `frames` frames; waits at most `timeoutMs` for room or data (0: not at all). Returns the
+  // frames moved (0 after a wait or a recovered under- or overrun, which Xruns counts), or a negative errno
+  // the PCM could not recover from.
   long Write(const uint8_t* data, long frames, int timeoutMs);
   long Read(uint8_t* data, long frames, int timeoutMs);
   // Drops what the PCM holds and prepares it again (capture: and starts it).

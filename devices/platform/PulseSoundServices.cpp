@@ -1,17 +1,23 @@
 #include "devices/platform/PulseSoundServices.h"
 
+#include "devices/platform/RealtimeScheduling.h"
 #include "devices/platform/RingCursor.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
 namespace {
 
-constexpr pa_usec_t ChunkUsec = 10000;        // the least the server asks the pump for, and its prebuffer
+constexpr pa_usec_t ChunkUsec = 10000;        // the least the server asks the pump for
 constexpr pa_usec_t PlaybackHeldUsec = 40000; // what the server may hold ahead of the play position
+// After each underrun the server may hold a step more, up to a bound below the shortest block (64 ms):
+// the ring's device takes the growth off its lead, so that the through-latency stays.
+constexpr pa_usec_t HeldStepUsec = 20000;
+constexpr pa_usec_t MostHeldUsec = 100000;
 constexpr pa_usec_t CaptureFragmentUsec = 5000;
 
 // The result code for a server error: no server, a refused format, or anything else.
@@ -77,7 +83,7 @@ public:
     if (!c.context) {
       return {SoundFail, "pa_context_new: failed"};
     }
-    pa_context_set_state_callback(c.context, &TPulseConnection::OnState, c.loop);
+    pa_context_set_state_callback(c.context, &TPulseConnection::OnState, &c);
     if (pa_context_connect(c.context, server ? server->c_str() : nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) <
         0) {
       return Failure("pa_context_connect", pa_context_errno(c.context));
@@ -116,15 +122,27 @@ public:
   bool Alive() const { return PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }
   int Errno() const { return pa_context_errno(context); }
 
+  // The main loop's thread pumps every stream of the connection: real-time scheduling for it.
+  void MakePumpRealtime() const {
+    if (const int tid = loopThread.load(); tid != 0) {
+      MakeThreadRealtime(tid);
+    }
+  }
+
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;
 
 private:
   TPulseConnection() = default;
 
-  static void OnState(pa_context*, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+  // On the main loop's thread, under its lock.
+  static void OnState(pa_context*, void* user) {
+    auto* self = static_cast<TPulseConnection*>(user);
+    self->loopThread.store(CurrentThreadId());
+    pa_threaded_mainloop_signal(self->loop, 0);
   }
+
+  std::atomic<int> loopThread{0}; // set by the first state change, before Connect returns
 };
 
 bool SampleSpecOf(const TWaveFormat& format, pa_sample_spec& sampleSpec) {
@@ -326,14 +344,9 @@ public:
     }
     pa_stream_set_state_callback(stream, &TPulsePlaybackRing::OnState, static_cast<TPulseRing*>(this));
     pa_stream_set_write_callback(stream, &TPulsePlaybackRing::OnWrite, this);
-    pa_stream_set_underflow_callback(stream, &TPulsePlaybackRing::OnXrun, this);
-    pa_stream_set_overflow_callback(stream, &TPulsePlaybackRing::OnXrun, this);
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(PlaybackHeldUsec, &sampleSpec));
-    attr.prebuf = chunkBytes;
-    attr.minreq = chunkBytes;
-    attr.fragsize = static_cast<uint32_t>(-1);
+    pa_stream_set_underflow_callback(stream, &TPulsePlaybackRing::OnUnderflow, this);
+    pa_stream_set_overflow_callback(stream, &TPulsePlaybackRing::OnOverflow, this);
+    const pa_buffer_attr attr = Attributes();
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
@@ -372,6 +385,7 @@ public:
     }
     cursors.Play = cursors.Write - std::min(held, cursors.Write);
     cursors.Dropouts = cursor.Dropouts();
+    cursors.HeldGrowth = pa_usec_to_bytes(heldUsec - PlaybackHeldUsec, &sampleSpec);
     return TSoundResult::Ok();
   }
 
@@ -380,15 +394,15 @@ public:
     CancelDrain();
     const bool wasRunning = running;
     running = true;
-    TSoundResult result = Run("pa_stream_cork", &Uncork);
-    if (result.Failed()) {
-      running = wasRunning;
-      return result;
-    }
-    // A request the server made while the stream was stopped is not repeated.
+    // The stream starts with what it may hold: a request the server made while it was stopped is
+    // not repeated, and a stream that starts empty runs dry at once.
     const size_t writable = pa_stream_writable_size(stream);
     if (writable != static_cast<size_t>(-1)) {
       Pump(writable);
+    }
+    TSoundResult result = Run("pa_stream_cork", &Uncork);
+    if (result.Failed()) {
+      running = wasRunning;
     }
     return result;
   }
@@ -439,6 +453,7 @@ private:
       return;
     }
     bool writeFailed = false;
+    fedSinceUnderflow = true;
     cursor.Play(memory.data(), n, [&](const uint8_t* bytes, uint32_t count) {
       if (!writeFailed && pa_stream_write(stream, bytes, count, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
         writeFailed = true; // the state callback reports the stream's failure
@@ -454,6 +469,9 @@ private:
     if (drainOperation || drained) {
       return;
     }
+    // A stream without a prebuffer plays silence once it runs dry and so never drains: it stops at
+    // the end for the drain, and runs on after it.
+    SetPrebuffer(true);
     drainOperation = pa_stream_drain(stream, &TPulsePlaybackRing::OnDrained, this);
     if (!drainOperation) {
       drainFailure = Failure("pa_stream_drain", connection->Errno());
@@ -472,6 +490,23 @@ private:
     drained = false;
     drainFailure = {};
     cursor.ClearEnd();
+    SetPrebuffer(false);
+  }
+
+  // Loop lock held: a prebuffer only while draining.
+  void SetPrebuffer(bool on) {
+    if (prebuffered == on || streamFailed) {
+      return;
+    }
+    prebuffered = on;
+    ApplyAttributes();
+  }
+
+  void ApplyAttributes() {
+    const pa_buffer_attr attr = Attributes();
+    if (pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
+      pa_operation_unref(operation);
+    }
   }
 
   static void OnWrite(pa_stream*, size_t n, void* user) { static_cast<TPulsePlaybackRing*>(user)->Pump(n); }
@@ -485,18 +520,48 @@ private:
     }
   }
 
-  // The server ran out of sound to play, or was given more than it had room for.
-  static void OnXrun(pa_stream*, void* user) {
+  // The server ran out of sound to play (the pump thread was late): it played silence meanwhile and
+  // kept its clock (the stream has no prebuffer, so nothing heard later is delayed), and from now on
+  // it may hold more, so that a pump late once by as much is not late again. One dropout for each
+  // run dry, however often the server tells of it.
+  static void OnUnderflow(pa_stream*, void* user) {
+    auto* self = static_cast<TPulsePlaybackRing*>(user);
+    if (!self->running || self->cursor.Ending() || !self->fedSinceUnderflow) {
+      return;
+    }
+    self->fedSinceUnderflow = false;
+    self->cursor.CountDropout();
+    if (self->heldUsec < MostHeldUsec) {
+      self->heldUsec = std::min(self->heldUsec + HeldStepUsec, MostHeldUsec);
+      self->ApplyAttributes();
+    }
+  }
+
+  // The server was given more than it had room for.
+  static void OnOverflow(pa_stream*, void* user) {
     auto* self = static_cast<TPulsePlaybackRing*>(user);
     if (self->running && !self->cursor.Ending()) {
       self->cursor.CountDropout();
     }
   }
 
+  pa_buffer_attr Attributes() const {
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(heldUsec, &sampleSpec));
+    attr.prebuf = prebuffered ? chunkBytes : 0; // without one an underrun does not stop the stream's clock
+    attr.minreq = chunkBytes;
+    attr.fragsize = static_cast<uint32_t>(-1);
+    return attr;
+  }
+
   // Guarded by the main loop's lock:
   pa_operation* drainOperation = nullptr;
   bool drained = false;
   TSoundResult drainFailure;
+  pa_usec_t heldUsec = PlaybackHeldUsec; // what the server may hold now
+  bool fedSinceUnderflow = true;
+  bool prebuffered = false; // for a drain
 };
 
 class TPulseCaptureRing : public TPulseRing<TSoundCaptureRing> {
@@ -715,6 +780,7 @@ TSoundResult TPulseSoundServices::CreatePlayback(const std::optional<std::string
       return result;
     }
   }
+  c->MakePumpRealtime();
   playback = std::make_unique<TPulsePlayback>(std::move(c), deviceId);
   return result;
 }
@@ -734,6 +800,7 @@ TSoundResult TPulseSoundServices::CreateCapture(const std::optional<std::string>
       return result;
     }
   }
+  c->MakePumpRealtime();
   capture = std::make_unique<TPulseCapture>(std::move(c), deviceId);
   return result;
 }

@@ -4,10 +4,13 @@
 // in the ring's exact format, is fed (playback) or emptied (capture) by the main loop's thread as the
 // server asks, which advances the ring position (TRingCursor) and signals the event of each slot whose
 // last byte the position passes. Playback hands the server only what the device committed since the
-// position last passed, silence otherwise. The server keeps little buffered (about 40 ms for
-// playback, 5 ms fragments for capture), so the write cursor, the first byte not yet handed to the
-// server, stays close to the play cursor. Underflows the playback stream reports count as dropouts;
-// a drain hands over what was committed and then waits for the server to play it out.
+// position last passed, silence otherwise. The server keeps little buffered (40 ms for playback, 5 ms
+// fragments for capture), so the write cursor, the first byte not yet handed to the server, stays
+// close to the play cursor. The playback stream has no prebuffer: when the server runs dry it plays
+// silence and keeps its clock, so nothing after is delayed. Each time it runs dry counts a dropout
+// and lets it hold 20 ms more, up to 100 ms (the cursors report the growth); a drain hands over what
+// was committed and then waits for the server to play it out. The main loop's thread of a sound
+// object asks for real-time scheduling (RealtimeScheduling.h).
 //
 // Enumeration lists the sinks (playback) and sources (capture, monitors included) in the server's
 // order: the description as the text, the sink or source name as the identifier; an identifier of

@@ -77,6 +77,9 @@ struct TSoundCursors {
   // capture: overflows where the back-end learns of them (a PulseAudio record stream reports none;
   // the capture device counts a worker that fell a ring behind itself).
   uint64_t Dropouts = 0;
+  // Playback: how many bytes more than at first the server may now hold ahead of the play position,
+  // grown after underruns; the device takes them off its lead, so that the through-latency stays.
+  uint64_t HeldGrowth = 0;
 };
 
 class TSoundRing {

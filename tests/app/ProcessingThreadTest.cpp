@@ -67,6 +67,7 @@ public:
     granted.wait(guard, [this] { return grants > 0; });
     --grants;
     ++reads;
+    lost = reads == lostBeforeRead ? lostFrames : 0;
     auto* s = reinterpret_cast<int16_t*>(buffer.Data());
     for (int32_t i = 0; i < buffer.Frames(); ++i) {
       s[i] = static_cast<int16_t>(reads);
@@ -85,6 +86,7 @@ public:
     }
     ADD_FAILURE() << "the worker never reached Read " << n;
   }
+  int64_t LostFramesBeforeBlock() const override { return lost; }
   void Grant(int n) {
     {
       std::lock_guard guard(mutex);
@@ -97,23 +99,30 @@ public:
   int reads = 0;
   std::atomic<int> startCalls{0};
   int failAtStartCall = 0; // the call of Start that fails, counting from 1; 0 for none
+  int lostBeforeRead = 0;  // the Read (from 1) whose block follows lostFrames lost frames
+  int64_t lostFrames = 0;
 
 private:
   std::mutex mutex;
   std::condition_variable granted;
   int grants = 0;
   int waiting = 0;
+  int64_t lost = 0;
 };
 
 class TCollectingOutput final : public TPlaybackDevice {
 public:
-  TCollectingOutput() : TPlaybackDevice(dkWaveAudioPlayback) { buffer.Format() = MakePCMFormat(8000, 1, 16); }
+  explicit TCollectingOutput(TDeviceKind kind = dkWaveAudioPlayback) : TPlaybackDevice(kind) {
+    buffer.Format() = MakePCMFormat(8000, 1, 16);
+  }
   ~TCollectingOutput() override { Close(); }
   void Close() override {}
   void Start() override { ++starts; }
   void Stop() override { ++stops; }
   void Write() override {
-    firstSamples.push_back(reinterpret_cast<const int16_t*>(buffer.Data())[0]);
+    const auto* s = reinterpret_cast<const int16_t*>(buffer.Data());
+    silentBlocks += std::all_of(s, s + buffer.Frames(), [](int16_t v) { return v == 0; }) ? 1 : 0;
+    firstSamples.push_back(s[0]);
     lengths.push_back(buffer.Frames());
     frames += buffer.Frames();
     bytes.insert(bytes.end(), buffer.Data(), buffer.Data() + buffer.Bytes());
@@ -127,6 +136,7 @@ public:
   int64_t frames = 0;
   std::vector<uint8_t> bytes;
   std::function<void(TCollectingOutput&)> afterWrite;
+  int silentBlocks = 0;
 };
 
 } // namespace
@@ -206,6 +216,38 @@ TEST(ProcessingThread, AFrameLimitEndsTheRunNormallyAfterExactlyThatManyFrames) 
   EXPECT_EQ(window.CountOf(0), 3u);
   EXPECT_EQ(window.CountOf(1), 0u); // a normal end: nothing shown, nothing to close
   EXPECT_GE(input.stops.load(), 1);
+}
+
+TEST(ProcessingThread, LostInputReachesEveryFileOutputAsSilenceOfItsLengthAndCountsTowardTheLimit) {
+  TSteppedInput input;
+  input.Open(); // 8000 Hz: 512-frame blocks
+  input.lostBeforeRead = 2;
+  input.lostFrames = 700;
+  TPlaybackDevsList outputs;
+  auto played = std::make_unique<TCollectingOutput>(dkWaveAudioPlayback);
+  auto file = std::make_unique<TCollectingOutput>(dkWaveFilePlayback);
+  TCollectingOutput* device = played.get();
+  TCollectingOutput* recording = file.get();
+  outputs.Add(std::move(played));
+  outputs.Add(std::move(file));
+  outputs.OpenAll();
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  TProcessingThread worker(chain, outputs, input, window);
+  worker.LimitFrames(512 + 700 + 512 + 100);
+  worker.ResumeProcessing();
+  input.Grant(3);
+  worker.WaitFor();
+  EXPECT_FALSE(worker.Failed());
+  // The file keeps time: the gap in pieces of at most a block, all silent, then the sound goes on.
+  EXPECT_EQ(recording->lengths, (std::vector<int32_t>{512, 512, 188, 512, 100}));
+  EXPECT_EQ(recording->firstSamples, (std::vector<int16_t>{1, 0, 0, 2, 3}));
+  EXPECT_EQ(recording->silentBlocks, 2);
+  // A device with a clock of its own plays silence there by itself.
+  EXPECT_EQ(device->lengths, (std::vector<int32_t>{512, 512, 100}));
+  EXPECT_EQ(worker.LostFrames(), 700);
+  EXPECT_EQ(worker.FramesProcessed(), 1824);
+  EXPECT_EQ(window.CountOf(0), 3u);
 }
 
 TEST(ProcessingThread, PauseHoldsTheWorkerAfterThePassUnderWayAndPlayContinues) {

@@ -464,8 +464,10 @@ TEST(RingCapture, WorkerAWholeRingBehindResynchronisesToTheNewestWholeBlockAndCo
   rig.fake->CaptureBytes(std::vector<uint8_t>(100, 200)); // part of block 19
   EXPECT_EQ(rig.ReadBlock(), 18);
   EXPECT_EQ(rig.device.Dropouts(), 1u);
+  EXPECT_EQ(rig.device.LostFramesBeforeBlock(), 17 * 512); // blocks 1 to 17, to the frame
   rig.fake->CaptureBytes(std::vector<uint8_t>(412, 200));
   EXPECT_EQ(rig.ReadBlock(), 199);
+  EXPECT_EQ(rig.device.LostFramesBeforeBlock(), 0);
   rig.Capture(20, 1);
   EXPECT_EQ(rig.ReadBlock(), 20);
   EXPECT_EQ(rig.device.Dropouts(), 1u);

@@ -222,6 +222,10 @@ TEST_F(RenderCommand, RenderKeepsEveryFrameAndReportsItsFigures) {
   EXPECT_EQ(run.out.rfind("blocks=33 frames=66150 seconds=3.000 mean_ms=", 0), 0u) << run.out;
   EXPECT_NE(run.out.find(" realtime="), std::string::npos);
   EXPECT_EQ(run.out.substr(run.out.find(" clipped=")), " clipped=0 dropouts=0\n");
+  EXPECT_EQ(run.err, "");
+  // A set-up of files only has no clock to keep, and --verbose says so.
+  const auto told = Run(Path("in.wav") + " " + Path("c.wav") + " --verbose");
+  EXPECT_EQ(told.err, "Реальное время: нет (только файлы)\n");
   for (const char* name : {"a.wav", "b.wav"}) {
     const auto bytes = ReadBytes(Path(name));
     ASSERT_EQ(bytes.size(), 44u + 66150u * 4);
