@@ -137,8 +137,8 @@ void TDSPForm::BuildControls() {
                          &TDSPForm::SaveAllBtnClick);
   LoadAllBtn = AddButton(ChainBar, nullptr, "load-all", "Загрузка системы фильтров из файла", true,
                          &TDSPForm::LoadAllBtnClick);
-  // The keys of Play and Pause, for this window while it (or a control in it) has the focus; the space
-  // bar stays the filter list's, for the check boxes.
+  // The keys of Play and Pause, for this window and its display windows while one of them (or a
+  // control in it) has the focus; the space bar stays the filter list's, for the check boxes.
   for (const auto& [key, click] :
        {std::pair{PlayKey, &TDSPForm::PlayBtnClick}, std::pair{PauseKey, &TDSPForm::PauseBtnClick}}) {
     auto* action = new QAction(this);
@@ -146,6 +146,7 @@ void TDSPForm::BuildControls() {
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(action, &QAction::triggered, this, click);
     addAction(action);
+    keyActions.push_back(action);
   }
 
   auto* client = new QWidget(this);
@@ -564,6 +565,7 @@ void TDSPForm::OpenDisplay(QWidget* display) {
   QMdiSubWindow* window = context.Area->addSubWindow(display);
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setWindowIcon(SonolabIcon(nullptr, "graph-node"));
+  window->addActions(keyActions);
   displays.emplace_back(window);
   // The child window's caption names this set-up after the display's own, whenever that changes (the
   // child window has just taken the display's when the signal comes).

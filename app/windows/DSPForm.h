@@ -196,6 +196,7 @@ private:
   bool ending = false; // the worker ended or failed to start; a close follows
   uint64_t blocksServed = 0;
   QElapsedTimer countsClock;
+  QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
   std::vector<QPointer<QMdiSubWindow>> displays;
   std::vector<QPointer<TDSPGraphFrm>> graphs;
   std::vector<QPointer<TDSPPerfForm>> perfs;

@@ -478,8 +478,8 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 }
 
-// F5 and F6 press Play and Pause; the space bar still switches the selected filter. (A repeated file
-// runs until it is paused.)
+// F5 and F6 press Play and Pause, in the window and in its display windows; the space bar still
+// switches the selected filter. (A repeated file runs until it is paused.)
 TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFilter) {
   TProgram program;
   TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
@@ -493,6 +493,14 @@ TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFil
   QTest::keyClick(form->FilterListBox, Qt::Key_Space);
   EXPECT_FALSE(form->ChainList()->IsEnabled(0));
   QTest::keyClick(form->FilterListBox, Qt::Key_F6);
+  EXPECT_EQ(form->State(), TDSPState::Paused);
+  // The same keys in one of the set-up's display windows.
+  emit form->DSPGraphView->itemDoubleClicked(form->DSPGraphView->topLevelItem(0)->child(0), 0);
+  ASSERT_EQ(form->DisplayWindows().size(), 1u);
+  QWidget* display = form->DisplayWindows().front()->widget();
+  QTest::keyClick(display, Qt::Key_F5);
+  EXPECT_EQ(form->State(), TDSPState::Processing);
+  QTest::keyClick(display, Qt::Key_F6);
   EXPECT_EQ(form->State(), TDSPState::Paused);
 }
 
