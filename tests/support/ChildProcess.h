@@ -144,4 +144,10 @@ private:
   TChildExit result;
 };
 
+// The dropouts counted by a sonolab-render summary line in `text` (0 when it has none).
+inline unsigned long SummaryDropouts(const std::string& text) {
+  const size_t at = text.find(" dropouts=");
+  return at == std::string::npos ? 0 : std::stoul(text.substr(at + 10));
+}
+
 } // namespace sonotest

@@ -80,9 +80,7 @@ protected:
     const auto end = render.Wait(60s);
     renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_TRUE(end.Exited && end.Status == 0) << ReadText(Path("render.err"));
-    const std::string summary = ReadText(Path("render.out"));
-    const size_t at = summary.find("dropouts=");
-    renderDropouts = at == std::string::npos ? 0 : std::stoul(summary.substr(at + 9));
+    renderDropouts = SummaryDropouts(ReadText(Path("render.out")));
     // What the render left unplayed would reach the sink after it ended; give it the time.
     std::this_thread::sleep_for(500ms);
     parec.Signal(SIGINT);
@@ -190,9 +188,6 @@ TEST_F(RenderDevices, WithADeviceInputAnExistingFileIsOverwrittenOnlyWithForceAn
                   options);
     const auto end = render.Wait(60s);
     EXPECT_TRUE(end.Exited && end.Status == 0) << ReadText(Path("render.err"));
-    const std::string summary = ReadText(Path("render.out"));
-    const size_t at = summary.find("dropouts=");
-    renderDropouts = at == std::string::npos ? 0 : std::stoul(summary.substr(at + 9));
   }
   const TWaveContents take = ReadWave(Path("take.wav"));
   EXPECT_EQ(take.Rate, 44100u); // the default input format, 31
