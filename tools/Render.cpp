@@ -75,17 +75,14 @@ public:
 
   void Attach(TProcessingThread& thread) { worker = &thread; }
 
-  // Called on the worker after each block, and after an error or notice.
-  void PostDSPNotify(uintptr_t wParam) override {
-    if (wParam != 0) {
-      return;
-    }
-    const uint64_t ns = worker->Elapsed();
+  // Called on the worker after each block.
+  void BlockProcessed(uint64_t ns, int32_t blockFrames) override {
     ++blocks;
     totalNs += ns;
     maxNs = std::max(maxNs, ns);
-    frames += worker->Work().Frames();
+    frames += blockFrames;
   }
+  void PostDSPNotify(uintptr_t) override {}
   void ShowDSPException(const TDSPException& e) override {
     if (e.Informational) {
       return; // the end of the input file is the normal end

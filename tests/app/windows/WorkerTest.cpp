@@ -1,7 +1,8 @@
 // The worker against its window. WorkerBox: the error and end-of-file boxes never deadlock and never
 // touch a destroyed window or filter, whatever the window is doing when the worker ends (each case
 // under a watchdog; the sanitizer runs catch a destroyed object being touched). WorkerThreads: the
-// notification handler serving displays and gauges while the worker runs, for ThreadSanitizer.
+// notification handler serving displays and gauges while the worker runs, for ThreadSanitizer, and
+// paced for small blocks.
 
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
@@ -10,9 +11,11 @@
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
+#include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
 #include "displays/DSPGraphFrm.h"
 #include "displays/DSPPerfForm.h"
+#include "filters/Transforms.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
 
 #include <QMdiArea>
@@ -20,12 +23,17 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
+#include <mutex>
 #include <numbers>
 #include <sys/resource.h>
+#include <thread>
 #include <utility>
 
 using namespace sonotest;
@@ -192,7 +200,135 @@ private:
   void (*previousHandler)(int) = SIG_DFL;
 };
 
+// An input of small blocks (64 or 256 frames, 48000 Hz mono) at no clock: sample n of the input is
+// n modulo 1000, but one, `SpikeAt`, is 30000; after `Total` frames it waits for Stop, as a capture
+// with no more sound does.
+class TSmallBlockInput final : public TRecordingDevice {
+public:
+  static constexpr int64_t Total = 3 * 48000;
+  static constexpr int64_t SpikeAt = Total / 2 + 5;
+
+  explicit TSmallBlockInput(int32_t frames) : TRecordingDevice(dkWaveFileRecording), frames(frames) {
+    buffer.Format() = MakePCMFormat(48000, 1, 16);
+  }
+  ~TSmallBlockInput() override { Close(); }
+  static int16_t At(int64_t n) { return n == SpikeAt ? 30000 : static_cast<int16_t>(n % 1000); }
+
+  void Open() override {
+    TRecordingDevice::Open();
+    buffer.SetFrames(frames);
+  }
+  void Close() override {}
+  void Start() override {
+    std::lock_guard guard(mutex);
+    stopped = false;
+  }
+  void Stop() override {
+    {
+      std::lock_guard guard(mutex);
+      stopped = true;
+    }
+    changed.notify_all();
+  }
+  void Read() override {
+    if (next >= Total) {
+      exhausted.store(true);
+      std::unique_lock guard(mutex);
+      changed.wait(guard, [this] { return stopped; });
+      buffer.SetLength(0);
+      return;
+    }
+    buffer.SetLength(static_cast<int32_t>(std::min<int64_t>(frames, Total - next)));
+    auto* s = reinterpret_cast<int16_t*>(buffer.Data());
+    for (int32_t i = 0; i < buffer.Frames(); ++i) {
+      s[i] = At(next++);
+    }
+  }
+
+  std::atomic<bool> exhausted{false};
+
+private:
+  const int32_t frames;
+  int64_t next = 0; // worker only
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopped = false;
+};
+
+// Counts the block notifications that reach a window, served or not.
+class TNotifyCounter final : public QObject {
+public:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == DSPNotifyEventType && static_cast<TDSPNotifyEvent*>(e)->WParam == 0) {
+      ++Count;
+    }
+    return false;
+  }
+  int64_t Count = 0;
+};
+
 } // namespace
+
+// Small blocks while the user-interface thread is busy: the worker posts one notification per
+// default block's length of input (4096 frames, about 12 a second of input), never waits for the
+// window, and every block reaches the output in order. The window then shows the newest 4096 frames
+// with the default block's axes, and the gauge the peak of a block inside an update it never took.
+TEST_F(WorkerThreads, SmallBlocksArePacedForABusyWindowAndEveryBlockReachesTheOutput) {
+  TWatchdog watchdog(120s, "small blocks against a busy window");
+  TProgram program;
+  for (const int32_t frames : {64, 256}) {
+    SCOPED_TRACE(frames);
+    auto input = std::make_unique<TSmallBlockInput>(frames);
+    const TSmallBlockInput& source = *input;
+    auto output = std::make_unique<TWAVEFilePlaybackDevice>();
+    output->Buffer().Format() = MakePCMFormat(48000, 1, 16);
+    const std::string path = Path("small" + std::to_string(frames) + ".wav");
+    output->SetFileName(path);
+    auto outputs = std::make_unique<TPlaybackDevsList>();
+    outputs->Add(std::move(output));
+    const TDSPFormContext context{program.Main().ClientArea, &program.Main(), nullptr, {}};
+    auto* form = new TDSPForm(context, std::move(outputs), std::move(input));
+    const QPointer<TDSPForm> alive = form;
+    program.Main().ClientArea->addSubWindow(form)->show();
+    QTreeWidgetItem* root = form->DSPGraphView->topLevelItem(0);
+    emit form->DSPGraphView->itemDoubleClicked(root->child(0), 0);
+    emit form->DSPGraphView->itemDoubleClicked(root->child(2), 0);
+    auto* graph = qobject_cast<TDSPGraphFrm*>(form->DisplayWindows()[0]->widget());
+    auto* perf = qobject_cast<TDSPPerfForm*>(form->DisplayWindows()[1]->widget());
+    ASSERT_TRUE(graph && perf);
+    EXPECT_EQ(graph->Frames, 4096u);
+    EXPECT_EQ(graph->BlockMs, 85);
+    EXPECT_EQ(perf->UpdateMs, 85);
+    EXPECT_DOUBLE_EQ(perf->LimitMs, frames / 48.0);
+    TNotifyCounter counter;
+    form->installEventFilter(&counter);
+
+    form->PlayBtnClick();
+    // Busy: no event is served until the worker has been through the whole input.
+    for (int i = 0; i < 60000 && !source.exhausted.load(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(source.exhausted.load());
+    const int64_t expected = TSmallBlockInput::Total / 4096;
+    EXPECT_TRUE(WaitUntil([&] { return counter.Count >= expected; }));
+    QApplication::processEvents();
+    EXPECT_EQ(counter.Count, expected);
+    EXPECT_GE(counter.Count, 10 * 3);
+    EXPECT_LE(counter.Count, 30 * 3);
+    EXPECT_EQ(form->BlocksServed(), 1u); // the newest update once, whatever piled up
+    EXPECT_DOUBLE_EQ(form->Gauges[0]->Level, AmplitudeToDb(30000.0 / 32768));
+
+    form->CloseSetUp();
+    ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+    const TWaveContents written = ReadWave(path);
+    ASSERT_EQ(written.Frames(), static_cast<size_t>(TSmallBlockInput::Total));
+    int64_t wrong = 0;
+    for (int64_t n = 0; n < TSmallBlockInput::Total; ++n) {
+      wrong += written.Samples[static_cast<size_t>(n)] != TSmallBlockInput::At(n) ? 1 : 0;
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
 
 TEST_F(WorkerBox, AWriteErrorIsShownAsTheErrorBoxAndTheWindowClosesAfterIt) {
   TWatchdog watchdog(60s, "the write error box");
