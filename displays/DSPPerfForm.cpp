@@ -40,7 +40,7 @@ TDSPPerfForm::TDSPPerfForm(QWidget* owner, int32_t blockMs, int32_t updateMs, do
     yMax = std::max(m - m % 10, 10);
   } else {
     // One and a half blocks, down to 10 ms, or to a tenth of one under 10 ms.
-    const double m = LimitMs * 3 / 2;
+    const double m = LimitMs * 3 / 2 + 1e-9; // 1.5 x 4/3 ms is 2 ms, whatever the rounding
     if (m >= 10) {
       yMax = std::floor(m / 10) * 10;
     } else {
