@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -103,155 +104,54 @@ TEST(BlockPublisher, AReaderAgainstARunningWriterSeesOnlyWholeBlocksInOrder) {
   EXPECT_GT(taken, 1u);
 }
 
-namespace {
-
-// Mono 16-bit blocks whose sample n of the whole input is n modulo 1000, the output its negative;
-// one sample of the input, `spikeAt`, is `spike` instead.
-struct TRamp {
-  int64_t next = 0;
-  int64_t spikeAt = -1;
-  int16_t spike = 0;
-
-  static int16_t At(int64_t n) { return static_cast<int16_t>(n % 1000); }
-  void Fill(TAudioBuffer& input, TAudioBuffer& output) {
-    auto* in = reinterpret_cast<int16_t*>(input.Data());
-    auto* out = reinterpret_cast<int16_t*>(output.Data());
-    for (int32_t i = 0; i < input.Frames(); ++i, ++next) {
-      in[i] = next == spikeAt ? spike : At(next);
-      out[i] = static_cast<int16_t>(-At(next));
-    }
-  }
-};
-
-// Whether a history holds exactly the ramp's frames first .. first + frames - 1, in order.
-::testing::AssertionResult HoldsRamp(const TAudioBuffer& b, int64_t first, int32_t frames, int sign) {
-  if (b.Frames() != frames) {
-    return ::testing::AssertionFailure() << b.Frames() << " frames, not " << frames;
-  }
-  const auto* s = reinterpret_cast<const int16_t*>(b.Data());
-  for (int32_t i = 0; i < frames; ++i) {
-    if (s[i] != sign * TRamp::At(first + i)) {
-      return ::testing::AssertionFailure() << "frame " << i << " holds " << s[i];
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-} // namespace
-
-// Blocks of 64 and 256 frames at 48000 Hz (the default block there: 4096) and 64 at 44100 Hz: an
-// update per 4096 frames of input, whatever the block, each showing the newest 4096 frames of input
-// and output; between updates every pass counts in the figures.
-TEST(BlockPublisher, SmallBlocksArePacedByTheInputAndShowTheNewestDefaultBlock) {
-  for (const auto& [frames, rate] : {std::pair{64, 48000u}, std::pair{256, 48000u}, std::pair{64, 44100u}}) {
-    SCOPED_TRACE(frames);
+// Passes of a mono ramp (sample n: n modulo 1000, 30000 at n = spikeAt; the output its negative),
+// a short last one among them, taking every update due. Blocks shorter than the default one (4096
+// frames at 48000 and 44100 Hz) give one update per 4096 frames of input with the newest 4096 frames;
+// a block of the default length or longer is an update alone, as before. Each update carries the
+// peak and the longest pass of its blocks.
+TEST(BlockPublisher, UpdatesArePacedByTheInputAndShowTheNewestDefaultBlockOrTheBlock) {
+  for (const auto& [frames, rate] : {std::pair{64, 48000u}, std::pair{256, 48000u}, std::pair{64, 44100u},
+                                     std::pair{4096, 48000u}, std::pair{2048, 8000u}}) {
+    const int32_t shown = std::max(frames, BlockFrames(rate)); // the default block: 4096, 512 at 8000 Hz
+    const int64_t total = 3 * std::max<int64_t>(rate, frames) - frames / 4;
+    const int64_t spikeAt = total / 2 + 5;
+    const auto ramp = [&](int64_t n, bool spike) { return spike && n == spikeAt ? 30000 : n % 1000; };
     TAudioBuffer input = Block(frames, rate, 1);
     TAudioBuffer output = Block(frames, rate, 1);
     TBlockPublisher publisher;
     publisher.Shape(input, output);
-    ASSERT_EQ(publisher.HistoryFrames(), 4096);
-    TRamp ramp;
-    const int64_t seconds = 3;
-    int64_t updates = 0;
-    for (int64_t pass = 0; ramp.next < seconds * rate; ++pass) {
-      ramp.Fill(input, output);
-      const bool due = publisher.Add(input, output, static_cast<uint64_t>(pass % 7));
-      if (!due) {
+    ASSERT_EQ(publisher.HistoryFrames(), shown);
+    int64_t next = 0, last = 0, updates = 0;
+    for (int64_t pass = 0; next < total; ++pass) {
+      const auto n = static_cast<int32_t>(std::min<int64_t>(frames, total - next));
+      input.SetLength(n);
+      output.SetLength(n);
+      for (int32_t i = 0; i < n; ++i, ++next) {
+        reinterpret_cast<int16_t*>(input.Data())[i] = static_cast<int16_t>(ramp(next, true));
+        reinterpret_cast<int16_t*>(output.Data())[i] = static_cast<int16_t>(-ramp(next, false));
+      }
+      if (!publisher.Add(input, output, static_cast<uint64_t>(pass % 7))) {
         continue;
       }
       ++updates;
       publisher.PublishPending();
-      EXPECT_FALSE(publisher.Pending());
       const TPublishedBlock* b = publisher.TakeNewest();
-      ASSERT_NE(b, nullptr);
-      ASSERT_TRUE(HoldsRamp(b->Input, ramp.next - 4096, 4096, 1)) << "update " << updates;
-      ASSERT_TRUE(HoldsRamp(b->Output, ramp.next - 4096, 4096, -1)) << "update " << updates;
-      ASSERT_EQ(b->Figures.Passes, 4096 / frames);
-      ASSERT_EQ(b->Elapsed, 6u); // the longest pass among them
-      ASSERT_EQ(b->Figures.Peaks[0], 999);
-    }
-    // Counted against the input's frames: about 11 updates a second of input, the default block's pace.
-    EXPECT_EQ(updates, seconds * rate / 4096);
-    EXPECT_GE(updates, 10 * seconds);
-    EXPECT_LE(updates, 30 * seconds);
-  }
-}
-
-// A peak in one small block between two updates reaches the next update, and one in an update the
-// reader never took reaches the update after it; the first updates show what came so far.
-TEST(BlockPublisher, APeakBetweenUpdatesIsKeptUntilTheReaderTakesOne) {
-  TAudioBuffer input = Block(64, 48000, 2);
-  TAudioBuffer output = Block(64, 48000, 2);
-  TBlockPublisher publisher;
-  publisher.Shape(input, output);
-  const auto pass = [&](int16_t left, int16_t right) {
-    auto* s = reinterpret_cast<int16_t*>(input.Data());
-    for (int32_t i = 0; i < 64; ++i) {
-      s[2 * i] = i == 10 ? left : 0;
-      s[2 * i + 1] = i == 20 ? right : 0;
-    }
-    return publisher.Add(input, output, 1);
-  };
-  // 4096 / 64 = 64 passes an update; the peaks are in pass 7.
-  for (int i = 0; i < 64; ++i) {
-    EXPECT_EQ(pass(i == 7 ? -32768 : 3, i == 7 ? 1000 : -5), i == 63) << i;
-  }
-  publisher.PublishPending();
-  const TPublishedBlock* b = publisher.TakeNewest();
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->Input.Frames(), 4096);
-  EXPECT_EQ(b->Figures.Peaks, (std::array<int32_t, 2>{32768, 1000}));
-  // Not taken: its peak goes into the next update, whose own blocks are quieter.
-  for (int i = 0; i < 64; ++i) {
-    pass(i == 30 ? 20000 : 0, 0);
-  }
-  publisher.PublishPending();
-  for (int i = 0; i < 64; ++i) {
-    pass(100, 0);
-  }
-  publisher.PublishPending();
-  b = publisher.TakeNewest();
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->Sequence, 3u);
-  EXPECT_EQ(b->Figures.Passes, 128);
-  EXPECT_EQ(b->Figures.Peaks, (std::array<int32_t, 2>{20000, 0}));
-  // A taken update's peaks are not shown again; a partial stretch is pending until published.
-  pass(50, 0);
-  EXPECT_TRUE(publisher.Pending());
-  publisher.PublishPending();
-  b = publisher.TakeNewest();
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->Figures.Peaks, (std::array<int32_t, 2>{50, 0}));
-  EXPECT_EQ(b->Figures.Passes, 1);
-}
-
-// Blocks of the default length: every pass is an update showing that block alone, a short last one
-// with its own length, as before there were small blocks; so are blocks longer than the default.
-TEST(BlockPublisher, DefaultAndLongerBlocksAreEachAnUpdateOfTheirOwnFrames) {
-  for (const auto& [frames, rate] : {std::pair{4096, 48000u}, std::pair{2048, 8000u}}) {
-    SCOPED_TRACE(frames);
-    TAudioBuffer input = Block(frames, rate, 1);
-    TAudioBuffer output = Block(frames, rate, 1);
-    TBlockPublisher publisher;
-    publisher.Shape(input, output);
-    EXPECT_EQ(publisher.HistoryFrames(), frames);
-    TRamp ramp;
-    for (int i = 0; i < 3; ++i) {
-      if (i == 2) {
-        input.SetLength(frames / 4);
-        output.SetLength(frames / 4);
+      const int32_t held = shown > frames ? shown : n;
+      int64_t peak = 0;
+      for (int64_t k = last; k < next; ++k) {
+        peak = std::max(peak, ramp(k, true));
       }
-      const int64_t first = ramp.next;
-      ramp.Fill(input, output);
-      ASSERT_TRUE(publisher.Add(input, output, 5));
-      publisher.PublishPending();
-      const TPublishedBlock* b = publisher.TakeNewest();
-      ASSERT_NE(b, nullptr);
-      EXPECT_TRUE(HoldsRamp(b->Input, first, input.Frames(), 1));
-      EXPECT_TRUE(HoldsRamp(b->Output, first, input.Frames(), -1));
-      EXPECT_EQ(b->Figures.Passes, 1);
-      const int64_t last = first + input.Frames() - 1;
-      EXPECT_EQ(b->Figures.Peaks[0], last / 1000 > first / 1000 ? 999 : TRamp::At(last));
+      bool same = b->Input.Frames() == held && b->Output.Frames() == held && b->Figures.Peaks[0] == peak &&
+                  b->Figures.Passes == (next - last + frames - 1) / frames &&
+                  b->Elapsed == static_cast<uint64_t>(next - last > frames ? 6 : pass % 7);
+      for (int32_t i = 0; same && i < held; ++i) {
+        same = reinterpret_cast<const int16_t*>(b->Input.Data())[i] == ramp(next - held + i, true) &&
+               reinterpret_cast<const int16_t*>(b->Output.Data())[i] == -ramp(next - held + i, false);
+      }
+      ASSERT_TRUE(same) << frames << " frames, update " << updates << " ending at frame " << next;
+      last = next;
     }
+    // Small blocks: one update per 4096 frames, about 11 a second of input; else one a block.
+    EXPECT_EQ(updates, shown > frames ? total / shown : (total + frames - 1) / frames) << frames;
   }
 }
