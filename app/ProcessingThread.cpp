@@ -212,6 +212,11 @@ void TProcessingThread::WriteGap(int64_t frames) {
   }
 }
 
+void TProcessingThread::PublishForDisplays() {
+  published.PublishPending();
+  window.PostDSPNotify(0);
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
   if (live) {
@@ -273,17 +278,26 @@ void TProcessingThread::Execute() {
             std::chrono::duration_cast<std::chrono::nanoseconds>(arrived - *firstArrival).count(),
             std::memory_order_relaxed);
       }
-      published.Publish(block, work, ns);
-      window.PostDSPNotify(0);
+      if (published.Add(block, work, ns)) {
+        PublishForDisplays();
+      }
+      window.BlockProcessed(ns, work.Frames());
       outputs.WriteAll();
       if (frameLimit > 0 && done + frames >= frameLimit) {
         break;
       }
     }
+    if (published.Pending()) {
+      PublishForDisplays();
+    }
     Finish();
   } catch (const TDSPException& e) {
     if (e.Informational != 0) {
-      // The end of the input file ends normally: the outputs play out, then the notice is shown.
+      // The end of the input file ends normally: the displays show its last frames, the outputs
+      // play out, then the notice is shown.
+      if (published.Pending()) {
+        PublishForDisplays();
+      }
       try {
         Finish();
       } catch (const TDSPException& error) {

@@ -1,9 +1,12 @@
 #pragma once
 // TProcessingThread: the worker of one processing set-up. Each pass reads a block from the input,
 // copies it into the working buffer, runs the chain over it, converts it into every output, posts
-// notification 0 to the window and writes the outputs. Elapsed is the steady-clock time in
-// nanoseconds of the copy, the chain and the conversion. Before notification 0 the pass is published
-// whole (input block, processed block, time) for the displays, which take the newest without a lock.
+// tells the window (BlockProcessed) and writes the outputs. Elapsed is the steady-clock time in
+// nanoseconds of the copy, the chain and the conversion. Every pass goes into what the displays show
+// (the newest frames of input and output, the peaks and the longest pass since their last update);
+// about once per default block's worth of input (every block when blocks are that long) it is
+// published and notification 0 posted, so that however small the blocks the window is not flooded,
+// and the displays take the newest update without a lock. The normal end publishes what is left.
 //
 // An error or notice ends the worker: it is handed to the window, notification 1 follows, and the
 // thread ends without waiting for anyone; the window shows the box and closes itself.
@@ -44,9 +47,12 @@
 class TProcessingNotify {
 public:
   virtual ~TProcessingNotify() = default;
-  // WM_DSP_NOTIFY (WM_APP + 100): posted, never waited for. wParam 0: a block is ready;
-  // wParam 1: the worker has ended after the error or notice handed to ShowDSPException.
+  // WM_DSP_NOTIFY (WM_APP + 100): posted, never waited for. wParam 0: an update of the displays is
+  // published (paced: about 10 to 20 a second, every block at the default block size); wParam 1: the
+  // worker has ended after the error or notice handed to ShowDSPException.
   virtual void PostDSPNotify(uintptr_t wParam) = 0;
+  // After every pass, with its time in nanoseconds and its frames; for a front end that counts them.
+  virtual void BlockProcessed(uint64_t /*elapsedNs*/, int32_t /*frames*/) {}
   // Hands over the error or notice that ends the worker, once, as its last act before notification 1;
   // the devices are stopped by then. The GUI shows it in a box on the user-interface thread and closes
   // the window after it; the command line prints it.
@@ -94,6 +100,9 @@ public:
   // The newest block for the displays, whole and stable until the next call; nullptr when no block
   // came since the last call. One reader thread (the user interface).
   const TPublishedBlock* TakeNewestBlock() { return published.TakeNewest(); }
+  // Frames of input and output an update shows at most: the block, or the default block's length
+  // when blocks are shorter. Any thread.
+  int32_t DisplayFrames() const { return published.HistoryFrames(); }
   const TAudioBuffer& Work() const { return work; }
   uint64_t Elapsed() const { return elapsed.load(); }
   const TDSPException& LastError() const { return lastError; }
@@ -133,6 +142,8 @@ private:
   void Fail(const TDSPException& e);
   // Silence of `frames` input frames to the outputs without a clock.
   void WriteGap(int64_t frames);
+  // Publishes the passes not yet shown and posts notification 0.
+  void PublishForDisplays();
 
   TFilterList& chain;
   TPlaybackDevsList& outputs;

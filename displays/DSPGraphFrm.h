@@ -1,7 +1,9 @@
 #pragma once
-// TDSPGraphFrm: the signal of a running processing window, block by block, in one of three views:
+// TDSPGraphFrm: the signal of a running processing window, update by update, in one of three views:
 // the sample values against time, the magnitude spectrum as bars, or a scrolling grey-scale
-// spectrogram (4 pixels per block, loud frequencies dark, wrapping at the right margin). One chart
+// spectrogram (4 pixels per update, loud frequencies dark, wrapping at the right margin). An update
+// shows the newest Frames frames (a block, or the default block's length of small blocks), and one
+// comes per that length of input, which the time axes follow. One chart
 // per channel (at most two), side by side in a scrollable window; charts are never smaller than
 // 320 x 224 pixels.
 //

@@ -1,5 +1,6 @@
 #include "displays/LevelGauge.h"
 
+#include "app/BlockPublisher.h"
 #include "devices/VirtDevs.h"
 #include "filters/Transforms.h"
 
@@ -30,18 +31,12 @@ double BlockChannelLevel(const uint8_t* data, int32_t frames, int32_t bytes, con
   }
   const int32_t frameBytes = channels * sampleBytes;
   const int32_t n = std::min(frames, bytes / frameBytes);
-  int peak = 0;
-  if (bits == 8) {
-    for (int32_t j = 0; j < n; ++j) {
-      const int b = data[j * channels + channel];
-      peak = std::max(peak, b >= 128 ? b - 128 : 128 - b);
-    }
-  } else {
-    for (int32_t j = 0; j < n; ++j) {
-      const uint8_t* s = data + 2 * (j * channels + channel);
-      const int v = static_cast<int16_t>(static_cast<uint16_t>(s[0] | (s[1] << 8)));
-      peak = std::max(peak, std::abs(v));
-    }
+  return PeakLevel(ChannelPeak(data, n, channels, bits, channel), bits, floorDb);
+}
+
+double PeakLevel(int32_t peak, int bits, double floorDb) {
+  if (bits != 8 && bits != 16) {
+    return floorDb;
   }
   const double level = AmplitudeToDb(peak / (std::ldexp(1.0, bits) / 2));
   return floorDb <= level ? level : floorDb;

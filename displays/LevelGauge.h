@@ -1,6 +1,6 @@
 #pragma once
-// TLevelGauge: one channel's level meter. A bar whose green part rises with the peak level of the
-// latest block in dB relative to full scale (0 dB at the top of the bar, Floor at its bottom), a
+// TLevelGauge: one channel's level meter. A bar whose green part rises with the peak level since the
+// last update in dB relative to full scale (0 dB at the top of the bar, Floor at its bottom), a
 // red mark at the highest level seen so far, that level as text above the bar and a dB scale left
 // of it. The bar occupies (left + 24, top + 16, right - 8, bottom - 8) of the gauge's rectangle.
 //
@@ -21,6 +21,8 @@ class TAudioBuffer;
 double BlockChannelLevel(const uint8_t* data, int32_t frames, int32_t bytes, const TWaveFormat& format,
                          int channel, double floorDb);
 double BlockChannelLevel(const TAudioBuffer& block, int channel, double floorDb);
+// The same level from a largest sample magnitude (ChannelPeak's) of samples of `bits` bits.
+double PeakLevel(int32_t peak, int bits, double floorDb);
 
 // The scale's labelled ticks for a bar of the given height and text height: how many, the step in
 // whole dB, and the label value and pixel offset (from the bar's top) of tick k = 1 .. Count.

@@ -68,24 +68,19 @@ private:
 };
 
 // The window side of the worker on the command line: it counts blocks and prints errors. The
-// counts are the worker's until it has ended.
+// counts are the worker's until it has ended; the displays' notifications mean nothing here.
 class TRenderWindow final : public TProcessingNotify {
 public:
   explicit TRenderWindow(std::ostream& err) : err(err) {}
 
-  void Attach(TProcessingThread& thread) { worker = &thread; }
-
-  // Called on the worker after each block, and after an error or notice.
-  void PostDSPNotify(uintptr_t wParam) override {
-    if (wParam != 0) {
-      return;
-    }
-    const uint64_t ns = worker->Elapsed();
+  // Called on the worker after each block.
+  void BlockProcessed(uint64_t ns, int32_t blockFrames) override {
     ++blocks;
     totalNs += ns;
     maxNs = std::max(maxNs, ns);
-    frames += worker->Work().Frames();
+    frames += blockFrames;
   }
+  void PostDSPNotify(uintptr_t) override {}
   void ShowDSPException(const TDSPException& e) override {
     if (e.Informational) {
       return; // the end of the input file is the normal end
@@ -102,7 +97,6 @@ public:
 
 private:
   std::ostream& err;
-  TProcessingThread* worker = nullptr;
 };
 
 // The device lists of the dialog, built once per run when a device is named.
@@ -597,7 +591,6 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   try {
     setUp->OpenOutputs(std::move(outputs), window);
     TProcessingThread& worker = *setUp->Worker();
-    window.Attach(worker);
     worker.LimitFrames(command.Seconds ? std::llround(*command.Seconds * rate) : 0);
     TProgress progress(err, progressShown, totalFrames, static_cast<uint32_t>(rate));
     const auto wallNow = [&] {

@@ -623,24 +623,25 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
   }
   const int index = item->parent()->indexOfChild(item);
   // The block size Open gave the input: the block now in its buffer may be short (the end of a file)
-  // or empty (a stopped capture).
+  // or empty (a stopped capture). The signal views show what an update holds: the block, or the
+  // default block's length of the newest frames when blocks are shorter; one update comes per that
+  // length of input, which the time axes follow.
   const TAudioBuffer& block = Input()->Buffer();
   const uint32_t rate = block.Format().nSamplesPerSec;
+  const int32_t shown = WorkerThread() ? WorkerThread()->DisplayFrames() : block.CapacityFrames();
   switch (index) {
   case 0:
   case 1: {
     auto* graph = new TDSPGraphFrm(nullptr, item->text(0));
     graph->Signal = static_cast<uint32_t>(index);
     graph->OwnerForm = this;
-    graph->SetFormat(block.Format(), static_cast<uint32_t>(block.CapacityFrames()));
+    graph->SetFormat(block.Format(), static_cast<uint32_t>(shown));
     OpenDisplay(graph);
     graphs.emplace_back(graph);
     break;
   }
   case 2: {
-    const auto blockMs = static_cast<int32_t>(
-        rate == 0 ? 0 : uint64_t{static_cast<uint32_t>(block.CapacityFrames())} * 1000 / rate);
-    auto* perf = new TDSPPerfForm(nullptr, blockMs);
+    auto* perf = new TDSPPerfForm(nullptr, block.CapacityFrames(), shown, rate);
     perf->OwnerForm = this;
     OpenDisplay(perf);
     perfs.emplace_back(perf);
@@ -702,9 +703,11 @@ void TDSPForm::ServeBlock() {
       perf->AddTime(block->Elapsed);
     }
   }
+  // The gauges show the peak of every pass since the last update, not only of the newest block.
   for (size_t c = 0; c < Gauges.size(); ++c) {
     if (Gauges[c]) {
-      Gauges[c]->SetLevel(BlockChannelLevel(block->Input, static_cast<int>(c), Gauges[c]->Floor));
+      Gauges[c]->SetLevel(
+          PeakLevel(block->Figures.Peaks[c], block->Input.Format().wBitsPerSample, Gauges[c]->Floor));
     }
   }
   PaintBox->DrawBars();

@@ -7,8 +7,10 @@
 // tool tip and a status-bar hint; F5 and F6 press Play and Pause. The repeat switch, for an input
 // that can rewind, starts a file over at its end instead of ending the set-up.
 //
-// The worker's block notification (a TDSPNotifyEvent, type 32868) takes the newest published block
-// and hands it to this window's own signal and performance windows and gauges. Notification 1 shows
+// The worker's block notification (a TDSPNotifyEvent, type 32868, paced to about 10 to 20 a second
+// whatever the block size) takes the newest published update (the newest frames, the peaks and the
+// longest block since the last update) and hands it to this window's own signal and performance
+// windows and gauges. Notification 1 shows
 // the record that ended the worker in a box over the main window and closes this window when the box
 // is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
 // filter parameters, settings files, their message boxes) ends that dialog and is carried out after

@@ -103,3 +103,24 @@ TEST_F(Performance, HistorySurvivesResizesNewestFirst) {
   EXPECT_EQ(form.History[295], 0);
   EXPECT_EQ(form.History[694], 0);
 }
+
+// Blocks shorter than the default one: a column per update, times to the microsecond against the
+// block's exact duration, on one and a half blocks in tenths of a millisecond (tens above 10 ms).
+TEST_F(Performance, SmallBlocksAreTimedToTheMicrosecondAgainstTheirExactDuration) {
+  TDSPPerfForm form(nullptr, 64, 4096, 48000);
+  SetClient(form, 696, 480);
+  EXPECT_EQ(form.Graph->YMax, 2.0);
+  EXPECT_EQ(form.Graph->XMax, 85 * 591 / 1000);
+  const TRect inner = form.Graph->InnerRect();
+  EXPECT_EQ(form.LimitPixel(),
+            static_cast<int>(std::trunc(inner.bottom - (inner.bottom - inner.top) * (4 / 3.0) / 2)));
+  form.AddTime(1234567);
+  EXPECT_DOUBLE_EQ(form.History[0], 1.234);
+  EXPECT_EQ(Pixel(form.Image, inner.left, RowOf(*form.Graph, 1.234)), Navy);
+  EXPECT_EQ(TDSPPerfForm(nullptr, 256, 4096, 44100).Graph->YMax, 8.7);
+  EXPECT_EQ(TDSPPerfForm(nullptr, 1024, 4096, 48000).Graph->YMax, 30);
+  TDSPPerfForm whole(nullptr, 4096, 4096, 44100); // the default block: as above
+  EXPECT_EQ(whole.Graph->YMax, 130);
+  whole.AddTime(12999999);
+  EXPECT_EQ(whole.History[0], 12);
+}

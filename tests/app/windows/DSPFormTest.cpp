@@ -441,7 +441,7 @@ TEST_F(ProcessingWindow, EachPerformanceWindowPlotsOnlyItsOwnWindowsTimesAndGaug
   // The box is dismissed: A closes by itself; B and its display stay, with nothing plotted.
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
   ASSERT_FALSE(perfBAlive.isNull());
-  EXPECT_TRUE(std::all_of(perfB->History.begin(), perfB->History.end(), [](int32_t ms) { return ms == 0; }));
+  EXPECT_TRUE(std::all_of(perfB->History.begin(), perfB->History.end(), [](double ms) { return ms == 0; }));
   EXPECT_EQ(b->BlocksServed(), 0u);
 }
 

@@ -1,7 +1,8 @@
 // The worker against its window. WorkerBox: the error and end-of-file boxes never deadlock and never
 // touch a destroyed window or filter, whatever the window is doing when the worker ends (each case
 // under a watchdog; the sanitizer runs catch a destroyed object being touched). WorkerThreads: the
-// notification handler serving displays and gauges while the worker runs, for ThreadSanitizer.
+// notification handler serving displays and gauges while the worker runs, for ThreadSanitizer, and
+// paced for small blocks.
 
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
@@ -10,9 +11,11 @@
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
+#include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
 #include "displays/DSPGraphFrm.h"
 #include "displays/DSPPerfForm.h"
+#include "filters/Transforms.h"
 #include "filters/dialogs/LHPassFilterDlg.h"
 
 #include <QMdiArea>
@@ -20,12 +23,15 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <numbers>
 #include <sys/resource.h>
+#include <thread>
 #include <utility>
 
 using namespace sonotest;
@@ -192,7 +198,105 @@ private:
   void (*previousHandler)(int) = SIG_DFL;
 };
 
+// An input of small blocks (64 or 256 frames, 48000 Hz mono) at no clock: sample n is n modulo
+// 1000, but sample SpikeAt is 30000; after Total frames it waits for Stop, as an idle capture does.
+class TSmallBlockInput final : public TRecordingDevice {
+public:
+  static constexpr int64_t Total = 3 * 48000;
+  static constexpr int64_t SpikeAt = Total / 2 + 5;
+
+  explicit TSmallBlockInput(int32_t frames) : TRecordingDevice(dkWaveFileRecording), frames(frames) {
+    buffer.Format() = MakePCMFormat(48000, 1, 16);
+  }
+  static int16_t At(int64_t n) { return n == SpikeAt ? 30000 : static_cast<int16_t>(n % 1000); }
+  void Open() override { buffer.SetFrames(frames); }
+  void Close() override {}
+  void Start() override { stopped.store(false); }
+  void Stop() override { stopped.store(true); }
+  void Read() override {
+    for (; next >= Total && !stopped.load(); exhausted.store(true)) {
+      std::this_thread::sleep_for(1ms);
+    }
+    buffer.SetLength(stopped.load() ? 0 : static_cast<int32_t>(std::min<int64_t>(frames, Total - next)));
+    for (int32_t i = 0; i < buffer.Frames(); ++i) {
+      reinterpret_cast<int16_t*>(buffer.Data())[i] = At(next++);
+    }
+  }
+  std::atomic<bool> exhausted{false};
+
+private:
+  const int32_t frames;
+  int64_t next = 0; // worker only
+  std::atomic<bool> stopped{false};
+};
+
+// Counts the block notifications that reach a window, served or not.
+struct TNotifyCounter final : QObject {
+  bool eventFilter(QObject*, QEvent* e) override {
+    Count += e->type() == DSPNotifyEventType && static_cast<TDSPNotifyEvent*>(e)->WParam == 0 ? 1 : 0;
+    return false;
+  }
+  int64_t Count = 0;
+};
+
 } // namespace
+
+// Small blocks while the user-interface thread is busy: the worker posts one notification per
+// default block's length of input (4096 frames, about 12 a second of input), never waits for the
+// window, and every block reaches the output in order. The window then shows the newest 4096 frames
+// with the default block's axes, and the gauge the peak of a block inside an update it never took.
+TEST_F(WorkerThreads, SmallBlocksArePacedForABusyWindowAndEveryBlockReachesTheOutput) {
+  TWatchdog watchdog(120s, "small blocks against a busy window");
+  TProgram program;
+  for (const int32_t frames : {64, 256}) {
+    SCOPED_TRACE(frames);
+    auto input = std::make_unique<TSmallBlockInput>(frames);
+    const TSmallBlockInput& source = *input;
+    auto output = std::make_unique<TWAVEFilePlaybackDevice>();
+    output->Buffer().Format() = MakePCMFormat(48000, 1, 16);
+    const std::string path = Path("small" + std::to_string(frames) + ".wav");
+    output->SetFileName(path);
+    auto outputs = std::make_unique<TPlaybackDevsList>();
+    outputs->Add(std::move(output));
+    const TDSPFormContext context{program.Main().ClientArea, &program.Main(), nullptr, {}};
+    auto* form = new TDSPForm(context, std::move(outputs), std::move(input));
+    const QPointer<TDSPForm> alive = form;
+    program.Main().ClientArea->addSubWindow(form)->show();
+    QTreeWidgetItem* root = form->DSPGraphView->topLevelItem(0);
+    emit form->DSPGraphView->itemDoubleClicked(root->child(0), 0);
+    emit form->DSPGraphView->itemDoubleClicked(root->child(2), 0);
+    auto* graph = qobject_cast<TDSPGraphFrm*>(form->DisplayWindows()[0]->widget());
+    auto* perf = qobject_cast<TDSPPerfForm*>(form->DisplayWindows()[1]->widget());
+    ASSERT_TRUE(graph && perf);
+    EXPECT_EQ(graph->Frames, 4096u);
+    EXPECT_EQ(graph->BlockMs, 85);
+    EXPECT_EQ(perf->UpdateMs, 85);
+    EXPECT_DOUBLE_EQ(perf->LimitMs, frames / 48.0);
+    TNotifyCounter counter;
+    form->installEventFilter(&counter);
+
+    form->PlayBtnClick();
+    // Busy: no event is served until the worker has been through the whole input.
+    for (int i = 0; i < 60000 && !source.exhausted.load(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(source.exhausted.load());
+    const int64_t expected = TSmallBlockInput::Total / 4096;
+    EXPECT_TRUE(WaitUntil([&] { return counter.Count >= expected; }));
+    QApplication::processEvents();
+    EXPECT_EQ(counter.Count, expected);  // 11.7 a second of input
+    EXPECT_EQ(form->BlocksServed(), 1u); // the newest update once, whatever piled up
+    EXPECT_DOUBLE_EQ(form->Gauges[0]->Level, AmplitudeToDb(30000.0 / 32768));
+
+    form->CloseSetUp();
+    ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+    std::vector<int16_t> sent(TSmallBlockInput::Total);
+    for (int64_t n = 0; n < TSmallBlockInput::Total; ++n) {
+      sent[static_cast<size_t>(n)] = TSmallBlockInput::At(n);
+    }
+    EXPECT_TRUE(ReadWave(path).Samples == sent);
+  }
+}
 
 TEST_F(WorkerBox, AWriteErrorIsShownAsTheErrorBoxAndTheWindowClosesAfterIt) {
   TWatchdog watchdog(60s, "the write error box");
