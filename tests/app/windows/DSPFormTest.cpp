@@ -453,12 +453,14 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   std::optional<double> left;
   std::optional<double> right;
   QString status;
+  QString block;
   int greenRight = 0;
   // Read while the end-of-file box is up, before the window closes.
   auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
     left = form->Gauges[0]->Level;
     right = form->Gauges[1]->Level;
     status = form->StatusText();
+    block = form->BlockLabel->text();
     const QImage& surface = form->PaintBox->Surface();
     const TRect bar = form->Gauges[1]->BarRect;
     for (int y = bar.top; y < bar.bottom; ++y) {
@@ -471,11 +473,26 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(form->PauseBtn->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(status, "Состояние: обработка сигнала");
+  EXPECT_EQ(block, "блок: 512 отсчётов (64,0 мс) ·");
   ASSERT_TRUE(left && right);
   EXPECT_NEAR(*left, -96.33, 0.01); // silence sits on the floor
   EXPECT_NEAR(*right, 20 * std::log10(12000.0 / 32768), 0.05);
   EXPECT_GT(greenRight, 0);
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+}
+
+TEST_F(ProcessingWindow, TheBlockChosenInTheDeviceDialogSizesTheSetUpAndTheStatusBarShowsIt) {
+  TProgram program;
+  const std::string file = Wave("block.wav", 8000, 2, 0.7, true);
+  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    const int row = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, row);
+    EXPECT_TRUE(SetFileThroughDialog(*d.InputDevsList, row, QString::fromStdString(file)));
+    CheckOutputs(d, {});
+    d.BlockSizeBox->setCurrentIndex(2); // 128 frames
+  });
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->BlockLabel->text(), "блок: 128 отсчётов (16,0 мс) ·");
 }
 
 // F5 and F6 press Play and Pause; the space bar still switches the selected filter. (A repeated file
