@@ -183,17 +183,19 @@ void TDirectSoundPlaybackDevice::Write() {
       const bool rewound = writeOffset > cursors.Write && writeOffset - cursors.Write >= mostLead + slot;
       if (!synchronised || cursors.Write >= writeOffset || rewound) {
         // Blocks shorter than a server's bursts: each run past what was written lets the lead grow a
-        // block, up to half the ring, so that a server asking for more at once than it granted is not
-        // met with silence again and again.
+        // block, up to three quarters of the ring, so that a server asking for more at once than it granted
+        // is not met with silence again and again.
+        uint64_t ahead = lead;
         if (synchronised && !rewound && cursors.Write >= writeOffset && slotUs < SmallBlockUs &&
-            lead + slot <= RingSlots / 2 * slot) {
+            lead + slot <= RingSlots * 3 / 4 * slot) {
           ++extraLeadSlots;
+          ahead += slot;
         }
         // After a start or a rewind, or once playback has reached the end of what was written (the
         // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor,
         // less what the server has been allowed to hold beyond its first figure since, so that the
         // sound is as late as ever.
-        writeOffset = cursors.Write + lead;
+        writeOffset = cursors.Write + ahead;
         synchronised = true;
         break;
       }

@@ -7,17 +7,15 @@
 // notification, then writes its block two blocks ahead of the write cursor after a start, a restore
 // or a dropout (the write cursor had reached the end of what was written), else right after the
 // previous block, never more than three blocks ahead of the write cursor. Where the server asks for
-// more than a block at once (small blocks), the lead is that request and one block, and at most a
+// more than a block at once (small blocks), the lead is two such requests and a block, and at most a
 // block more; beside blocks of under 50 ms, each run past what was written adds a block to the lead,
-// up to half the ring. A short block is followed
-// by silence to the end of its slot. The ring plays silence where nothing was written, and counts
-// each run past what was written as a dropout. Drain plays out what was written, then the stream.
-// A stopped ring refuses its writer: a Write waiting for a slot, or made while stopped, returns
-// without writing (the ring is silenced when it starts again).
-// Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
-// behind resynchronises to the newest whole block, counts a dropout and reports the frames skipped.
-// A stopped capture wakes its reader: a Read that finds no whole block returns an empty one (no
-// frames).
+// up to three quarters of the ring. A short block is followed by silence to the end of its slot. The ring
+// plays silence where nothing was written, and counts each run past what was written as a dropout. Drain
+// plays out what was written, then the stream. A stopped ring refuses its writer: a Write waiting for a slot,
+// or made while stopped, returns without writing (the ring is silenced when it starts again). Capture (kind
+// 3): each Read waits for the next slot in ring order; a worker that fell a whole ring behind resynchronises
+// to the newest whole block, counts a dropout and reports the frames skipped. A stopped capture wakes its
+// reader: a Read that finds no whole block returns an empty one (no frames).
 //
 // Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
 // possibly while the worker waits on the events. Dropouts on any thread. The services' thread
