@@ -481,20 +481,6 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 }
 
-TEST_F(ProcessingWindow, TheBlockChosenInTheDeviceDialogSizesTheSetUpAndTheStatusBarShowsIt) {
-  TProgram program;
-  const std::string file = Wave("block.wav", 8000, 2, 0.7, true);
-  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
-    const int row = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
-    ClickRow(*d.InputDevsList, row);
-    EXPECT_TRUE(SetFileThroughDialog(*d.InputDevsList, row, QString::fromStdString(file)));
-    CheckOutputs(d, {});
-    d.BlockSizeBox->setCurrentIndex(2); // 128 frames
-  });
-  ASSERT_NE(form, nullptr);
-  EXPECT_EQ(form->BlockLabel->text(), "блок: 128 отсчётов (16,0 мс) ·");
-}
-
 // F5 and F6 press Play and Pause; the space bar still switches the selected filter. (A repeated file
 // runs until it is paused.)
 TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFilter) {
