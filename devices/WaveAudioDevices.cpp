@@ -390,8 +390,9 @@ void TWAVEAudioRecordingDevice::FailLocked(int32_t code, const std::string& oper
 void TWAVEAudioRecordingDevice::Capture() {
   using Clock = std::chrono::steady_clock;
   MakeThreadRealtime();
-  const size_t blockBytes = static_cast<size_t>(buffer.Bytes());
+  // From what Open fixed: Read on the worker sets the block's length meanwhile.
   const size_t frameBytes = buffer.Format().nBlockAlign;
+  const size_t blockBytes = static_cast<size_t>(buffer.CapacityFrames()) * frameBytes;
   const double rate = buffer.Format().nSamplesPerSec;
   std::vector<uint8_t> staging(blockBytes);
   size_t fill = 0;
