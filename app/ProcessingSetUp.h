@@ -22,11 +22,12 @@
 
 class TProcessingSetUp {
 public:
-  // Opens the input and makes the chain at its sample rate; a throw releases the input.
+  // Opens the input and makes the chain at its sample rate; a throw releases the input. The block the
+  // input was given (SetBlockFrames) is the set-up's block.
   explicit TProcessingSetUp(std::unique_ptr<TRecordingDevice> input);
-  // Takes and opens the outputs (none: an empty list) and makes the worker, suspended, reporting to
-  // `notify`, which must outlive the worker. A throw releases the outputs; the set-up then has no
-  // worker and can only be torn down.
+  // Takes and opens the outputs (none: an empty list) with the set-up's block and makes the worker,
+  // suspended, reporting to `notify`, which must outlive the worker. A throw releases the outputs; the set-up
+  // then has no worker and can only be torn down.
   void OpenOutputs(std::unique_ptr<TPlaybackDevsList> outputs, TProcessingNotify& notify);
   ~TProcessingSetUp();
   TProcessingSetUp(const TProcessingSetUp&) = delete;
@@ -42,8 +43,11 @@ public:
   TPlaybackDevsList* Outputs() const { return outputs.get(); }
   TFilterList* Chain() const { return chain.get(); }
   TProcessingThread* Worker() const { return worker.get(); }
+  // The block chosen for the set-up: 0 for the block-size rule.
+  int32_t BlockChoice() const { return blockChoice; }
 
 private:
+  int32_t blockChoice = 0;
   std::unique_ptr<TRecordingDevice> input;
   std::unique_ptr<TPlaybackDevsList> outputs;
   std::unique_ptr<TFilterList> chain;

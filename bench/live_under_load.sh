@@ -17,7 +17,11 @@
 # is the name of the folder that holds the build directory.
 #
 #   bash bench/live_under_load.sh [--seconds S] [--servers "pulseaudio pipewire"] [--jobs N] [--busy N]
-#                                 [BUILD_DIR ...]
+#                                 [--block-frames N] [BUILD_DIR ...]
+#
+# --block-frames N runs the render with blocks of N frames (sonolab-render --block-frames N) and the
+# baseline with what such a ring holds at the server instead of 40 ms (40 ms scaled by the block's
+# length against 50 ms, as for a block of at least 15 ms).
 #
 # BUILD_DIR defaults to build; give two (e.g. a build of main and one of a branch) to compare them
 # under the same load. Everything lives in a temporary folder; the servers and the load are stopped
@@ -28,6 +32,7 @@ seconds=60
 servers="pulseaudio pipewire"
 jobs=4
 busy=4
+block=""
 builds=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -35,6 +40,7 @@ while [ $# -gt 0 ]; do
   --servers) servers=$2 && shift 2 ;;
   --jobs) jobs=$2 && shift 2 ;;
   --busy) busy=$2 && shift 2 ;;
+  --block-frames) block=$2 && shift 2 ;;
   -*) echo "unknown option $1" >&2 && exit 2 ;;
   *) builds+=("$1") && shift ;;
   esac
@@ -135,7 +141,15 @@ measure() { # build
   "$render" --help | grep -q -- --verbose && verbose=--verbose
   out="$work/out.wav"
   rm -f "$out"
-  pacat -v --raw --latency-msec=40 --rate=44100 --channels=2 --format=s16le -d sonolab_null \
+  local held=(--latency-msec=40) blocks=()
+  if [ -n "$block" ]; then
+    local us=$((block * 1000000 / 44100))
+    [ "$us" -lt 15000 ] && us=15000
+    [ "$us" -gt 50000 ] && us=50000
+    held=(--latency=$((40 * us / 50 * 44100 / 1000 * 4 / 1000)))
+    blocks=(--block-frames "$block")
+  fi
+  pacat -v --raw "${held[@]}" --rate=44100 --channels=2 --format=s16le -d sonolab_null \
     <"$work/tone.raw" 2>"$work/pacat.err" &
   feeder=$!
   sleep 1
@@ -146,7 +160,7 @@ measure() { # build
   local underruns_before
   underruns_before=$(grep -c 'Stream underrun' "$work/pacat.err" || true)
   began=$(date +%s.%N)
-  "$render" $verbose --capture "$capture" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
+  "$render" $verbose "${blocks[@]}" --capture "$capture" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
     --play "$play" "$out" >"$work/render.out" 2>"$work/render.err" || true
   ended=$(date +%s.%N)
   load_after=$(cut -d' ' -f1 /proc/loadavg)
@@ -175,7 +189,7 @@ measure() { # build
   echo "    $summary" >&2
 }
 
-echo "seconds=$seconds jobs=$jobs busy=$busy cores=$(nproc)"
+echo "seconds=$seconds jobs=$jobs busy=$busy cores=$(nproc) block=${block:-default}"
 printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' server source load dropouts per_min pacat_ur \
   recorded_s wall_s sound/clock_s realtime
 for server in $servers; do

@@ -3,19 +3,35 @@
 # every rate of the format table (stereo, 16 bits), for two pipes in the same run:
 #   sonolab-render --capture <monitor> --play <sink>   (16-slot rings of one block each)
 #   parec <monitor> | pacat <sink>                      (one block of capture fragment, two of playback)
-# A tone burst played into the sink reaches its monitor at once, and again after one trip through
+# A noise burst played into the sink reaches its monitor at once, and again after one trip through
 # the pipe; both are in one recording of the monitor, so their distance, found by cross-correlation
 # around the two onsets, is the through-latency, free of any clock offset between recordings. The
 # design's figure is three blocks: one to fill a capture slot, two of lead in the playback ring.
 #
-#   bash bench/through_latency.sh [BUILD_DIR] [REPEATS]
+#   bash bench/through_latency.sh [--block-frames LIST] [BUILD_DIR] [REPEATS]
 #
+# --block-frames "64 256 default" measures each rate at those blocks (sonolab-render --block-frames N;
+# "default" is the block-size rule, the only one without the option), the pipe at matching buffers.
 # SONOLAB_LATENCY_RATES="44100 8000" measures only those rates.
 # Needs a sound server (eval "$(bash scripts/pulse-server.sh start)" or scripts/pipewire-server.sh);
 # the script adds a null sink of its own at each rate and removes it again.
 set -euo pipefail
-build=${1:-build}
-repeats=${2:-3}
+blocks=(default)
+positional=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+  --block-frames)
+    read -r -a blocks <<<"${2//,/ }"
+    shift 2
+    ;;
+  *)
+    positional+=("$1")
+    shift
+    ;;
+  esac
+done
+build=${positional[0]:-build}
+repeats=${positional[1]:-3}
 render="$build/sonolab-render"
 [ -x "$render" ] || {
   echo "no $render: build first (cmake --build --preset release)" >&2
@@ -56,24 +72,30 @@ block_frames() { # rate: the largest power of two not above a tenth of it
 }
 
 # One trip: starts the pipe, lets it settle, records the monitor while one burst is played, stops.
-measure() { # rate pipe-kind -> the latency in ms on stdout
-  local rate=$1 kind=$2 frames ms capture play
-  frames=$(block_frames "$rate")
-  ms=$((frames * 1000 / rate))
+measure() { # rate block pipe-kind -> the latency in ms on stdout
+  local rate=$1 block=$2 kind=$3 frames capture play option=()
+  if [ "$block" = default ]; then
+    frames=$(block_frames "$rate")
+  else
+    frames=$block
+    option=(--block-frames "$block")
+  fi
   case "$kind" in
   sonolab)
     capture=$(index_of sources "$sink.monitor")
     play=$(index_of sinks "$sink")
     local format=$(($(printf '%s\n' "${table[@]}" | grep -nx "$rate" | cut -d: -f1) * 4 - 1))
-    "$render" --capture "$capture" --in-format "$format" --play "$play" --seconds 30 >"$work/render.out" &
+    "$render" --capture "$capture" --in-format "$format" --play "$play" --seconds 30 "${option[@]}" \
+      >"$work/render.out" &
     pids=($!)
     ;;
   pipe)
+    # The same buffers in bytes (4 to a frame): one block of capture fragment, two of playback.
     rm -f "$work/pipe"
     mkfifo "$work/pipe"
-    parec -d "$sink.monitor" --rate="$rate" --channels=2 --format=s16le --latency-msec="$ms" >"$work/pipe" &
+    parec -d "$sink.monitor" --rate="$rate" --channels=2 --format=s16le --latency=$((4 * frames)) >"$work/pipe" &
     pids=($!)
-    pacat -d "$sink" --rate="$rate" --channels=2 --format=s16le --latency-msec=$((2 * ms)) <"$work/pipe" &
+    pacat -d "$sink" --rate="$rate" --channels=2 --format=s16le --latency=$((8 * frames)) <"$work/pipe" &
     pids+=($!)
     ;;
   esac
@@ -90,64 +112,64 @@ measure() { # rate pipe-kind -> the latency in ms on stdout
     wait "$pid" 2>/dev/null || true
   done
   pids=()
-  python3 - "$work/rec.raw" "$rate" <<'EOF'
+  python3 - "$work/rec.raw" "$work/burst-$rate.raw" "$rate" <<'EOF'
 import struct, sys
-path, rate = sys.argv[1], int(sys.argv[2])
-data = open(path, "rb").read()
-x = [l for l, _ in struct.iter_unpack("<hh", data[: len(data) // 4 * 4])]
-burst = int(0.02 * rate)
+path, burst_path, rate = sys.argv[1], sys.argv[2], int(sys.argv[3])
+def left(raw):
+    return [l for l, _ in struct.iter_unpack("<hh", raw[: len(raw) // 4 * 4])]
+x = left(open(path, "rb").read())
+ref = left(open(burst_path, "rb").read())
 threshold = 0.3 * max(abs(v) for v in x)
-def onset(start):
-    for n in range(start, len(x)):
-        if abs(x[n]) > threshold:
-            return n
-    return None
-first = onset(0)
-second = onset(first + 2 * burst) if first is not None else None
-if second is None:
+first = next((n for n, v in enumerate(x) if abs(v) > threshold), None)
+if first is None:
     print("nan")
     sys.exit(0)
-# Refine the distance by cross-correlating the second arrival with the first, +-5 ms around it.
-ref = x[first - burst // 4 : first + burst]
-span = int(0.005 * rate)
-def score(lag):
-    at = first - burst // 4 + lag
-    return sum(a * b for a, b in zip(ref, x[at : at + len(ref)]))
-best = max(range(second - first - span, second - first + span + 1), key=score)
-print(f"{best * 1000 / rate:.1f}")
+# The noise burst correlates with itself only at lag 0: its first arrival within 3 ms of the onset,
+# its second (through the pipe) the strongest match from 1 ms after that to 700 ms.
+def score(at):
+    return sum(a * b for a, b in zip(ref, x[at : at + len(ref)])) if at >= 0 else 0
+span = int(0.003 * rate)
+start = max(range(first - span, first + span + 1), key=score)
+lags = range(start + max(int(0.001 * rate), 2), min(start + int(0.7 * rate), len(x) - len(ref)))
+best = max(lags, key=score, default=None)
+print("nan" if best is None or score(best) < 0.3 * score(start) else f"{(best - start) * 1000 / rate:.1f}")
 EOF
 }
 
-echo "server: $server; $repeats trips per pipe and rate; latency in ms"
+echo "server: $server; $repeats trips per pipe, rate and block; latency in ms"
 printf '%-6s %-6s %-9s %-22s %-22s\n' rate block "3 blocks" "sonolab-render" "parec | pacat"
 for rate in "${rates[@]}"; do
   module=$(pactl load-module module-null-sink sink_name=$sink rate="$rate" format=s16le channels=2 \
     sink_properties=device.description=Sonolab-latency)
   sleep 0.5
-  # A 20 ms burst of 1 kHz (a fifth of the rate at 8 kHz: low enough for every rate), half scale.
+  # A 4 ms burst of white noise, under half scale: its two arrivals stay apart at every block, and it
+  # matches itself at one lag only.
   python3 - "$work/burst-$rate.raw" "$rate" <<'EOF'
-import math, struct, sys
+import random, struct, sys
 path, rate = sys.argv[1], int(sys.argv[2])
-n = int(0.02 * rate)
+noise = random.Random(rate)
 with open(path, "wb") as f:
-    for i in range(n):
-        v = int(16000 * math.sin(2 * math.pi * 1000 * i / rate) * math.sin(math.pi * i / n))
+    for _ in range(max(int(0.004 * rate), 16)):
+        v = noise.randint(-12000, 12000)
         f.write(struct.pack("<hh", v, v))
 EOF
-  frames=$(block_frames "$rate")
-  design=$(awk -v f="$frames" -v r="$rate" 'BEGIN { printf "%.1f", 3 * f * 1000 / r }')
-  results=()
-  for kind in sonolab pipe; do
-    values=()
-    for _ in $(seq 1 "$repeats"); do
-      values+=("$(measure "$rate" "$kind")")
+  for block in "${blocks[@]}"; do
+    frames=$block
+    [ "$block" = default ] && frames=$(block_frames "$rate")
+    design=$(awk -v f="$frames" -v r="$rate" 'BEGIN { printf "%.1f", 3 * f * 1000 / r }')
+    results=()
+    for kind in sonolab pipe; do
+      values=()
+      for _ in $(seq 1 "$repeats"); do
+        values+=("$(measure "$rate" "$block" "$kind")")
+      done
+      results+=("$(
+        IFS=' '
+        echo "${values[*]}"
+      )")
     done
-    results+=("$(
-      IFS=' '
-      echo "${values[*]}"
-    )")
+    printf '%-6s %-6s %-9s %-22s %-22s\n' "$rate" "$frames" "$design" "${results[0]}" "${results[1]}"
   done
-  printf '%-6s %-6s %-9s %-22s %-22s\n' "$rate" "$frames" "$design" "${results[0]}" "${results[1]}"
   pactl unload-module "$module"
   module=""
 done

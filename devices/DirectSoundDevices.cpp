@@ -13,6 +13,9 @@ constexpr uint32_t InvalidCall = 0x88780032u; // a call on a ring that is not he
 // block is written further ahead than the larger distance.
 constexpr int64_t LeadSlots = 2;
 constexpr int64_t MostLeadSlots = 3;
+// Blocks shorter than this are chosen ones (the rule's are longer): their lead may grow.
+constexpr uint64_t SmallBlockUs = 50000;
+constexpr uint64_t RingSlots = TEventSet::Count;
 // A drain may take what was pending when it began, plus this.
 constexpr std::chrono::milliseconds DrainMargin{1000};
 constexpr std::chrono::milliseconds DrainPoll{10};
@@ -75,6 +78,7 @@ void TDirectSoundPlaybackDevice::Open() {
   synchronised = false;
   writeOffset = committedEnd = 0;
   playing = written = false;
+  extraLeadSlots = 0;
   dropouts.store(0);
   heldGrowth.store(0);
   events.Reset();
@@ -149,6 +153,7 @@ void TDirectSoundPlaybackDevice::Write() {
   }
 
   const auto slot = static_cast<uint64_t>(slotBytes);
+  const uint64_t slotUs = slot * 1000000 / std::max<uint32_t>(buffer.Format().nAvgBytesPerSec, 1);
   uint32_t status = 0;
   Check(soundBuffer->GetStatus(status), __LINE__, "IDirectSoundBuffer::GetStatus");
   bool restart = false;
@@ -164,20 +169,37 @@ void TDirectSoundPlaybackDevice::Write() {
       Check(soundBuffer->GetCurrentPosition(cursors), __LINE__, "IDirectSoundBuffer::GetCurrentPosition");
       dropouts.store(cursors.Dropouts);
       heldGrowth.store(cursors.HeldGrowth);
+      // The server takes sound in requests of its own size, and a resampling one (PipeWire's pulse
+      // server feeding a graph of another rate) two at a time: where one is longer than a block (its
+      // graph cycle beside the smallest blocks), the lead stays a block beyond two requests.
+      const uint64_t requestLead =
+          cursors.Request > slot ? ((2 * cursors.Request + slot - 1) / slot + 1) * slot : 0;
+      const uint64_t lead = std::max(LeadSlots * slot - std::min(cursors.HeldGrowth, slot), requestLead) +
+                            extraLeadSlots * slot;
+      const uint64_t mostLead =
+          std::max<uint64_t>(MostLeadSlots * slot, requestLead + slot) + extraLeadSlots * slot;
       // Writes never run a whole block past the larger lead, so a longer one means that the ring was
       // rewound behind this Write's back (a Stop on the window thread while it was under way).
-      const bool rewound =
-          writeOffset > cursors.Write && writeOffset - cursors.Write >= (MostLeadSlots + 1) * slot;
+      const bool rewound = writeOffset > cursors.Write && writeOffset - cursors.Write >= mostLead + slot;
       if (!synchronised || cursors.Write >= writeOffset || rewound) {
+        // Blocks shorter than a server's bursts: each run past what was written lets the lead grow a
+        // block, up to three quarters of the ring, so that a server asking for more at once than it granted
+        // is not met with silence again and again.
+        uint64_t ahead = lead;
+        if (synchronised && !rewound && cursors.Write >= writeOffset && slotUs < SmallBlockUs &&
+            lead + slot <= RingSlots * 3 / 4 * slot) {
+          ++extraLeadSlots;
+          ahead += slot;
+        }
         // After a start or a rewind, or once playback has reached the end of what was written (the
         // ring plays silence from there and counts the dropout): two blocks ahead of the write cursor,
         // less what the server has been allowed to hold beyond its first figure since, so that the
         // sound is as late as ever.
-        writeOffset = cursors.Write + LeadSlots * slot - std::min(cursors.HeldGrowth, slot);
+        writeOffset = cursors.Write + ahead;
         synchronised = true;
         break;
       }
-      if (writeOffset - cursors.Write < MostLeadSlots * slot) {
+      if (writeOffset - cursors.Write < mostLead) {
         break;
       }
       // Notifications left from a stall would let writes run ahead of the ring: wait for a slot.

@@ -6,15 +6,16 @@
 // Playback (kind 0): Start silences the ring and plays it looping; each Write waits for any slot
 // notification, then writes its block two blocks ahead of the write cursor after a start, a restore
 // or a dropout (the write cursor had reached the end of what was written), else right after the
-// previous block, never more than three blocks ahead of the write cursor. A short block is followed
-// by silence to the end of its slot. The ring plays silence where nothing was written, and counts
-// each run past what was written as a dropout. Drain plays out what was written, then the stream.
-// A stopped ring refuses its writer: a Write waiting for a slot, or made while stopped, returns
-// without writing (the ring is silenced when it starts again).
-// Capture (kind 3): each Read waits for the next slot in ring order; a worker that fell a whole ring
-// behind resynchronises to the newest whole block, counts a dropout and reports the frames skipped.
-// A stopped capture wakes its reader: a Read that finds no whole block returns an empty one (no
-// frames).
+// previous block, never more than three blocks ahead of the write cursor. Where the server asks for
+// more than a block at once (small blocks), the lead is two such requests and a block, and at most a
+// block more; beside blocks of under 50 ms, each run past what was written adds a block to the lead,
+// up to three quarters of the ring. A short block is followed by silence to the end of its slot. The ring
+// plays silence where nothing was written, and counts each run past what was written as a dropout. Drain
+// plays out what was written, then the stream. A stopped ring refuses its writer: a Write waiting for a slot,
+// or made while stopped, returns without writing (the ring is silenced when it starts again). Capture (kind
+// 3): each Read waits for the next slot in ring order; a worker that fell a whole ring behind resynchronises
+// to the newest whole block, counts a dropout and reports the frames skipped. A stopped capture wakes its
+// reader: a Read that finds no whole block returns an empty one (no frames).
 //
 // Threads: Read/Write/Drain on the worker; Open, Close on the window thread; Start/Stop on either,
 // possibly while the worker waits on the events. Dropouts on any thread. The services' thread
@@ -66,7 +67,8 @@ private:
   std::atomic<bool> playing{false};      // started and not stopped since
   std::atomic<bool> written{false};      // a block was committed since the start
   int32_t ringSize = 0;
-  int32_t slotBytes = 0; // one block as Open sized it
+  int32_t slotBytes = 0;       // one block as Open sized it
+  uint64_t extraLeadSlots = 0; // grown after runs past what was written, beside small blocks (worker)
   std::atomic<uint64_t> dropouts{0};
   std::atomic<uint64_t> heldGrowth{0}; // bytes, as the ring last reported
 };

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -123,6 +125,66 @@ int32_t BlockFrames(uint32_t sampleRate) {
   return static_cast<int32_t>(frames);
 }
 
+bool IsBlockFramesChoice(int32_t frames) {
+  return frames == 0 || std::find(std::begin(BlockFramesChoices), std::end(BlockFramesChoices), frames) !=
+                            std::end(BlockFramesChoices);
+}
+
+std::string BlockFramesChoicesText() {
+  std::string text;
+  const size_t count = std::size(BlockFramesChoices);
+  for (size_t i = 0; i < count; ++i) {
+    text += (i == 0 ? "" : i + 1 == count ? " или " : ", ") + std::to_string(BlockFramesChoices[i]);
+  }
+  return text;
+}
+
+int32_t SetUpBlockFrames(int32_t choice, uint32_t sampleRate) {
+  return choice == 0 ? BlockFrames(sampleRate) : choice;
+}
+
+namespace {
+
+// "отсчёт", "отсчёта" or "отсчётов" after n.
+const char* FramesWord(int32_t n) {
+  const int32_t last = n % 10;
+  const int32_t lastTwo = n % 100;
+  if (last == 1 && lastTwo != 11) {
+    return "отсчёт";
+  }
+  if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14)) {
+    return "отсчёта";
+  }
+  return "отсчётов";
+}
+
+// "5,3 мс": tenths of a millisecond, with a decimal comma.
+std::string MillisecondsText(int32_t frames, uint32_t sampleRate) {
+  const auto tenths =
+      sampleRate == 0 ? 0
+                      : std::llround(10000.0 * static_cast<double>(frames) / static_cast<double>(sampleRate));
+  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " мс";
+}
+
+} // namespace
+
+std::string BlockLengthText(int32_t frames, uint32_t sampleRate) {
+  return std::to_string(frames) + " " + FramesWord(frames) + " (" + MillisecondsText(frames, sampleRate) +
+         ")";
+}
+
+std::string BlockChoiceText(int32_t choice, uint32_t sampleRate) {
+  if (sampleRate == 0) {
+    return choice == 0 ? "По умолчанию (от 50 до 100 мс)" : std::to_string(choice) + " " + FramesWord(choice);
+  }
+  if (choice != 0) {
+    return BlockLengthText(choice, sampleRate);
+  }
+  const int32_t frames = BlockFrames(sampleRate);
+  return "По умолчанию (" + std::to_string(frames) + " " + FramesWord(frames) + ", " +
+         MillisecondsText(frames, sampleRate) + ")";
+}
+
 TAudioBuffer TAudioBuffer::ShapedLike(const TAudioBuffer& other) {
   TAudioBuffer b;
   b.format = other.format;
@@ -153,8 +215,15 @@ void TAudioBuffer::ConvertFrom(const TAudioBuffer& source) {
 
 // ---- Devices ---------------------------------------------------------------------------------
 
+void TAudioDevice::SetBlockFrames(int32_t frames) {
+  if (!IsBlockFramesChoice(frames)) {
+    RaiseResultError(0x80070057u, __LINE__, "TAudioDevice::SetBlockFrames");
+  }
+  blockChoice = frames;
+}
+
 void TAudioDevice::Open() {
-  buffer.SetFrames(BlockFrames(buffer.Format().nSamplesPerSec));
+  buffer.SetFrames(SetUpBlockFrames(blockChoice, buffer.Format().nSamplesPerSec));
 }
 
 // What the list keeps beside each output: the streaming converter of an output whose rate

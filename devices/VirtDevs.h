@@ -55,6 +55,22 @@ TDSPMessage ComposeDSPMessage(const TDSPException& e);
 // rates from 1 to 19 Hz. A rate of 0 has no block size: callers refuse it.
 int32_t BlockFrames(uint32_t sampleRate);
 
+// The block sizes a set-up may run with instead of the rule (0), in the order they are offered. Every
+// device of a set-up uses the same one, whatever its rate.
+inline constexpr int32_t BlockFramesChoices[] = {64, 128, 256, 512, 1024, 2048};
+// Whether `frames` is 0 (the rule) or one of the choices.
+bool IsBlockFramesChoice(int32_t frames);
+// The choices in words, for messages: "64, 128, 256, 512, 1024 или 2048".
+std::string BlockFramesChoicesText();
+// A set-up's block at `sampleRate`: the choice, or the rule's for 0.
+int32_t SetUpBlockFrames(int32_t choice, uint32_t sampleRate);
+// A block's length in frames and milliseconds: "256 отсчётов (5,3 мс)".
+std::string BlockLengthText(int32_t frames, uint32_t sampleRate);
+// A choice as the device dialog lists it: "По умолчанию (4096 отсчётов, 85,3 мс)" for 0, else as
+// BlockLengthText; at rate 0 (not known before a file is opened) "По умолчанию (от 50 до 100 мс)" and
+// "64 отсчёта".
+std::string BlockChoiceText(int32_t choice, uint32_t sampleRate);
+
 class TAudioBuffer {
 public:
   TAudioBuffer() = default; // entry 0 of the format table, no data
@@ -109,7 +125,11 @@ public:
   TAudioDevice(const TAudioDevice&) = delete;
   TAudioDevice& operator=(const TAudioDevice&) = delete;
 
-  // Acquires the device; the base sizes the block buffer by the block-size rule.
+  // The set-up's block (0: the block-size rule at the device's rate, the default; otherwise one of
+  // BlockFramesChoices, anything else raising an invalid parameter). Before Open.
+  void SetBlockFrames(int32_t frames);
+  int32_t BlockChoice() const { return blockChoice; }
+  // Acquires the device; the base sizes the block buffer by the set-up's block.
   virtual void Open();
   // Releases what Open acquired; safe when Open never ran or failed part way.
   virtual void Close() = 0;
@@ -134,6 +154,9 @@ protected:
   TAudioBuffer buffer;
   TEventSet events;
   const TDeviceKind kind;
+
+private:
+  int32_t blockChoice = 0;
 };
 
 class TPlaybackDevice : public TAudioDevice {

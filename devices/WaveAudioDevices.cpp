@@ -30,15 +30,27 @@ std::vector<std::string> NamesOf(const std::vector<TAlsaDevice>& devices) {
   return names;
 }
 
-// Opens device `number` of the direction, raising under `call` ("waveOutOpen", "waveInOpen").
-void OpenPcm(TAlsaPcm& pcm, TAlsaDirection direction, uint32_t number, const TWaveFormat& format,
+// What the PCM of a device with this block buffers: PcmLatencyUs, but never more than the queue's 16
+// blocks, so that a period (a quarter of it, what a sound server hands over at once) fits the queue
+// beside small blocks.
+uint32_t PcmLatencyFor(const TAudioBuffer& block) {
+  const uint64_t rate = std::max<uint32_t>(block.Format().nSamplesPerSec, 1);
+  const uint64_t queueUs =
+      TWAVEAudioRecordingDevice::QueueBlocks * static_cast<uint64_t>(block.CapacityFrames()) * 1000000 / rate;
+  return static_cast<uint32_t>(std::min<uint64_t>(PcmLatencyUs, queueUs));
+}
+
+// Opens device `number` of the direction for the block buffer's format, raising under `call`
+// ("waveOutOpen", "waveInOpen").
+void OpenPcm(TAlsaPcm& pcm, TAlsaDirection direction, uint32_t number, const TAudioBuffer& block,
              int32_t line, const char* call) {
+  const TWaveFormat& format = block.Format();
   const std::vector<TAlsaDevice> devices = AlsaDevices(direction);
   TSoundResult result;
   if (number >= devices.size()) {
     result = {SoundNoDriver, TAlsaPcm::ErrorText("snd_pcm_open", -ENODEV)};
   } else {
-    result = pcm.Open(devices[number].Pcm, direction, format, PcmLatencyUs);
+    result = pcm.Open(devices[number].Pcm, direction, format, PcmLatencyFor(block));
   }
   if (result.Failed()) {
     RaiseResultError(static_cast<uint32_t>(result.Code), line, std::string(call) + " (" + result.Text + ")");
@@ -67,7 +79,7 @@ TWAVEAudioPlaybackDevice::~TWAVEAudioPlaybackDevice() {
 void TWAVEAudioPlaybackDevice::Open() {
   Close();
   TAudioDevice::Open();
-  OpenPcm(pcm, TAlsaDirection::Playback, deviceNumber, buffer.Format(), __LINE__, "waveOutOpen");
+  OpenPcm(pcm, TAlsaDirection::Playback, deviceNumber, buffer, __LINE__, "waveOutOpen");
   {
     const std::lock_guard lock(mutex);
     closing = false;
@@ -293,7 +305,7 @@ TWAVEAudioRecordingDevice::~TWAVEAudioRecordingDevice() {
 void TWAVEAudioRecordingDevice::Open() {
   Close();
   TAudioDevice::Open();
-  OpenPcm(pcm, TAlsaDirection::Capture, deviceNumber, buffer.Format(), __LINE__, "waveInOpen");
+  OpenPcm(pcm, TAlsaDirection::Capture, deviceNumber, buffer, __LINE__, "waveInOpen");
   {
     const std::lock_guard lock(mutex);
     blocks.assign(static_cast<size_t>(QueueBlocks) * static_cast<size_t>(buffer.Bytes()), 0);

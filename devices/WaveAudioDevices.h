@@ -111,9 +111,9 @@ public:
 
   uint32_t DeviceNumber() const { return deviceNumber; }
 
-private:
   static constexpr int QueueBlocks = 16;
 
+private:
   void Capture();
   void FailLocked(int32_t code, const std::string& operation);
 

@@ -504,6 +504,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     if (command.Input) {
       std::unique_ptr<TRecordingDevice> device = MakeInput(*command.Input, devices, command.InFormat);
       reader = dynamic_cast<TWAVEFileRecordingDevice*>(device.get());
+      device->SetBlockFrames(command.BlockFrames);
       setUp = std::make_unique<TProcessingSetUp>(std::move(device));
       rate = static_cast<int32_t>(setUp->Input()->Buffer().Format().nSamplesPerSec);
     }
@@ -609,6 +610,11 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
         realtimeTold = true;
       }
     };
+    if (command.Verbose) {
+      progress.Clear();
+      err << "Блок обработки: "
+          << BlockLengthText(setUp->Input()->Buffer().CapacityFrames(), static_cast<uint32_t>(rate)) << '\n';
+    }
     if (stopRequested == 0) {
       worker.ResumeProcessing();
       while (!worker.Finished()) {

@@ -1,5 +1,7 @@
 #include "tools/RenderOptions.h"
 
+#include "devices/VirtDevs.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -54,6 +56,9 @@ const char* const RenderUsage =
   --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
   --seconds S             остановить обработку после S секунд звука (S > 0)
+  --block-frames N        размер блока обработки в отсчётах: 64, 128, 256, 512, 1024 или 2048, один
+                          для входа и всех выходов (по умолчанию - наибольшая степень двойки не
+                          больше десятой доли частоты входа, блок от 50 до 100 мс)
   --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
@@ -182,6 +187,15 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.InFormat = ParseFormatIndex(value(a), a);
     } else if (a == "--seconds") {
       command.Seconds = ParseSeconds(value(a), a, false);
+    } else if (a == "--block-frames") {
+      const std::string& text = value(a);
+      int32_t n = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+      if (error != std::errc() || end != text.data() + text.size() || n == 0 || !IsBlockFramesChoice(n)) {
+        throw TUsageError("Размер блока --block-frames должен быть " + BlockFramesChoicesText() +
+                          " отсчётов: " + text);
+      }
+      command.BlockFrames = n;
     } else if (a == "--tail") {
       command.TailSeconds = ParseSeconds(value(a), a, true);
     } else if (a == "--force") {
@@ -238,6 +252,9 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
   }
   if (command.Seconds && !command.Input) {
     throw TUsageError("--seconds действует только при обработке входа");
+  }
+  if (command.BlockFrames != 0 && !command.Input) {
+    throw TUsageError("--block-frames действует только при обработке входа");
   }
   if (command.TailSeconds > 0 && (!command.Input || command.Input->Family != TDeviceFamily::File)) {
     throw TUsageError("--tail действует только со входом из файла");

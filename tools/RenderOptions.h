@@ -49,7 +49,8 @@ struct TRenderCommand {
   std::optional<int> InFormat;  // table entry of a device input
   std::optional<int> OutFormat; // table entry of every output
   std::optional<double> Seconds;
-  double TailSeconds = 0; // silence fed after the end of a file input
+  double TailSeconds = 0;  // silence fed after the end of a file input
+  int32_t BlockFrames = 0; // the set-up's block: 0 for the block-size rule, else one of BlockFramesChoices
   std::vector<TRenderAction> Actions;
   // The kind of the file outputs whose names do not end in .wav, .flac, .ogg or .opus ("-" too).
   TFileKind OutType = TFileKind::Wave;

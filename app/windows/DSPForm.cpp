@@ -197,7 +197,13 @@ void TDSPForm::BuildControls() {
   StatusLabel = new QLabel(statusBar());
   CountsLabel = new QLabel(statusBar());
   RealtimeLabel = new QLabel(statusBar());
+  BlockLabel = new QLabel(statusBar());
+  const TAudioBuffer& block = SetUp->Input()->Buffer();
+  BlockLabel->setText(QStringLiteral("блок: %1 ·")
+                          .arg(QString::fromStdString(
+                              BlockLengthText(block.CapacityFrames(), block.Format().nSamplesPerSec))));
   statusBar()->addWidget(StatusLabel, 1);
+  statusBar()->addPermanentWidget(BlockLabel);
   statusBar()->addPermanentWidget(CountsLabel);
   statusBar()->addPermanentWidget(RealtimeLabel);
   statusBar()->setSizeGripEnabled(false);

@@ -148,6 +148,7 @@ public:
   QLabel* StatusLabel = nullptr;
   QLabel* CountsLabel = nullptr;
   QLabel* RealtimeLabel = nullptr; // how the worker's threads are scheduled, once it has started
+  QLabel* BlockLabel = nullptr;    // the set-up's block, in frames and milliseconds
   QFileDialog* SaveFilterDialog = nullptr;
   QFileDialog* OpenFilterDialog = nullptr;
   QFileDialog* SaveChainDialog = nullptr;

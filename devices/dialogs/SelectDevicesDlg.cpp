@@ -5,6 +5,7 @@
 #include "devices/dialogs/DevParamDlg.h"
 #include "devices/dialogs/DialogLayout.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -18,7 +19,7 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
       waveOutNames(WaveOutDeviceNames) {
   setWindowTitle(QStringLiteral("Выбор устройств оцифровки/воспроизведения"));
   setFont(DialogFont());
-  setFixedSize(396, 241);
+  setFixedSize(396, 273);
 
   Bevel1 = new QFrame(this);
   Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -41,10 +42,23 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
   CancelBtn->setGeometry(309, 40, 75, 25);
   CancelBtn->setAutoDefault(false);
 
+  // The block size, below everything else.
+  BlockSizeLabel = PlaceLabel(this, QStringLiteral("Размер блока:"), 8, 248);
+  BlockSizeBox = new QComboBox(this);
+  BlockSizeBox->setGeometry(96, 244, 288, 21);
+  BlockSizeBox->addItem(QString(), 0);
+  for (const int32_t frames : BlockFramesChoices) {
+    BlockSizeBox->addItem(QString(), frames);
+  }
+  BlockSizeLabel->setBuddy(BlockSizeBox);
+  ShowBlockSizes();
+
   connect(InputDevsList, &QListWidget::itemChanged, this, &TSelectDevicesDlg::InputDevsListClickCheck);
   // The input is the selected item: selecting one checks it too, so that the mark shows what OK takes.
-  connect(InputDevsList, &QListWidget::currentRowChanged, this,
-          [this](int row) { CheckOnly(InputDevsList, row); });
+  connect(InputDevsList, &QListWidget::currentRowChanged, this, [this](int row) {
+    CheckOnly(InputDevsList, row);
+    ShowBlockSizes();
+  });
   connect(InputDevsList, &QListWidget::itemDoubleClicked, this, [this] { DevsListDblClick(InputDevsList); });
   connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
           [this] { DevsListDblClick(OutputDevsList); });
@@ -97,6 +111,7 @@ void TSelectDevicesDlg::FormShow() {
     outputDevices.push_back(item.Factory());
   }
   confirmedReplace.resize(outputDevices.size());
+  ShowBlockSizes();
   for (QListWidget* list : {InputDevsList, OutputDevsList}) {
     if (list->count() > 0) {
       list->setCurrentRow(0);
@@ -104,6 +119,21 @@ void TSelectDevicesDlg::FormShow() {
     }
   }
   checking = false;
+}
+
+int32_t TSelectDevicesDlg::ChosenBlockFrames() const {
+  return BlockSizeBox->currentData().toInt();
+}
+
+void TSelectDevicesDlg::ShowBlockSizes() {
+  // A file's rate is known only once it is opened: its choices go without milliseconds.
+  const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow());
+  const uint32_t rate =
+      input != nullptr && input->Kind() != dkWaveFileRecording ? input->Buffer().Format().nSamplesPerSec : 0;
+  for (int i = 0; i < BlockSizeBox->count(); ++i) {
+    BlockSizeBox->setItemText(
+        i, QString::fromStdString(BlockChoiceText(BlockSizeBox->itemData(i).toInt(), rate)));
+  }
 }
 
 void TSelectDevicesDlg::CheckOnly(QListWidget* list, int row) {
@@ -142,6 +172,9 @@ void TSelectDevicesDlg::OKBtnClick() {
   if (row >= 0 && row < InputDevsList->count()) {
     InputName = InputDevsList->item(row)->text();
     InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
+    if (InputDevice) {
+      InputDevice->SetBlockFrames(ChosenBlockFrames());
+    }
   } else {
     InputName.clear();
     InputDevice.reset();
@@ -161,6 +194,7 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
   devParamDlg->SetDevice(device);
   devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
   devParamDlg->exec();
+  ShowBlockSizes(); // the input's rate may have changed
   // A name the save dialog asked about is not asked about again at OK.
   const std::string name = DeviceFileName(*device);
   if (list == OutputDevsList && !name.empty() && devParamDlg->ReplaceConfirmed() == name &&

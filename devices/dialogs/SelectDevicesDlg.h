@@ -12,6 +12,10 @@
 // before replacing an existing file whose name was typed rather than confirmed in the save dialog.
 // The dialog stays open after a refusal or a "no".
 //
+// Below the lists, "Размер блока:" chooses the set-up's block: the rule's (the default) or one of
+// BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. The choice
+// stays from showing to showing; OK gives it to the input it hands over.
+//
 // Threads: user-interface thread only.
 
 #include "devices/FileChecks.h"
@@ -27,6 +31,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -73,6 +78,11 @@ public:
   QListWidget* OutputDevsList = nullptr;
   QPushButton* OKBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
+  QLabel* BlockSizeLabel = nullptr;
+  QComboBox* BlockSizeBox = nullptr;
+
+  // The block chosen now: 0 for the rule, else one of BlockFramesChoices.
+  int32_t ChosenBlockFrames() const;
 
 public slots:
   // Ends an open parameter dialog first, so that a dialog ended from outside returns at once.
@@ -84,6 +94,8 @@ protected:
 private:
   void AddItem(QListWidget* list, const std::string& text);
   void CheckOnly(QListWidget* list, int row);
+  // The block sizes' texts at the selected input's rate, the choice kept.
+  void ShowBlockSizes();
 
   std::shared_ptr<TSoundServices> services;
   TDevParamDlg* devParamDlg = nullptr;

@@ -19,6 +19,18 @@ constexpr pa_usec_t PlaybackHeldUsec = 40000; // what the server may hold ahead 
 constexpr pa_usec_t HeldStepUsec = 20000;
 constexpr pa_usec_t MostHeldUsec = 100000;
 constexpr pa_usec_t CaptureFragmentUsec = 5000;
+// The figures above are for the blocks of the block-size rule, which last more than 50 ms; a ring of
+// shorter blocks (16 slots of one block each) scales every one of them down with its block, so that
+// what the server holds, its requests and the capture fragments stay the same part of a block. Below
+// the figures of a 15 ms block (12 ms held, 3 ms requests) a server's timer cannot keep a stream fed,
+// and underruns would only grow what it holds again.
+constexpr pa_usec_t FullScaleBlockUsec = 50000;
+constexpr pa_usec_t SmallestScaledBlockUsec = 15000;
+
+pa_usec_t ScaledToBlock(pa_usec_t usec, pa_usec_t blockUsec) {
+  const pa_usec_t block = std::max(blockUsec, SmallestScaledBlockUsec);
+  return block >= FullScaleBlockUsec ? usec : usec * block / FullScaleBlockUsec;
+}
 
 // The result code for a server error: no server, a refused format, or anything else.
 int32_t CodeOf(int error) {
@@ -170,8 +182,10 @@ public:
         silenceByte(sampleSpec.format == PA_SAMPLE_U8 ? 128 : 0), memory(ringBytes, silenceByte),
         cursor(ringBytes, silenceByte) {
     frameBytes = static_cast<uint32_t>(pa_frame_size(&sampleSpec));
-    chunkBytes =
-        std::max<uint32_t>(static_cast<uint32_t>(pa_usec_to_bytes(ChunkUsec, &sampleSpec)), frameBytes);
+    blockUsec = pa_bytes_to_usec(ringBytes / TEventSet::Count, &sampleSpec);
+    chunkBytes = std::max<uint32_t>(
+        static_cast<uint32_t>(pa_usec_to_bytes(ScaledToBlock(ChunkUsec, blockUsec), &sampleSpec)),
+        frameBytes);
   }
 
   ~TPulseRing() override {
@@ -314,6 +328,7 @@ protected:
   pa_sample_spec sampleSpec;
   uint8_t silenceByte;
   uint32_t frameBytes = 1;
+  pa_usec_t blockUsec = 0; // one slot of the ring
   uint32_t chunkBytes = 0;
   pa_stream* stream = nullptr;
   // Guarded by the main loop's lock:
@@ -385,7 +400,13 @@ public:
     }
     cursors.Play = cursors.Write - std::min(held, cursors.Write);
     cursors.Dropouts = cursor.Dropouts();
-    cursors.HeldGrowth = pa_usec_to_bytes(heldUsec - PlaybackHeldUsec, &sampleSpec);
+    // The server asks for sound in pieces of its own size (PipeWire's graph cycle), as it granted.
+    if (!streamFailed) {
+      if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream)) {
+        cursors.Request = attr->minreq;
+      }
+    }
+    cursors.HeldGrowth = pa_usec_to_bytes(heldUsec - firstHeldUsec, &sampleSpec);
     return TSoundResult::Ok();
   }
 
@@ -531,8 +552,9 @@ private:
     }
     self->fedSinceUnderflow = false;
     self->cursor.CountDropout();
-    if (self->heldUsec < MostHeldUsec) {
-      self->heldUsec = std::min(self->heldUsec + HeldStepUsec, MostHeldUsec);
+    const pa_usec_t most = ScaledToBlock(MostHeldUsec, self->blockUsec);
+    if (self->heldUsec < most) {
+      self->heldUsec = std::min(self->heldUsec + ScaledToBlock(HeldStepUsec, self->blockUsec), most);
       self->ApplyAttributes();
     }
   }
@@ -559,7 +581,8 @@ private:
   pa_operation* drainOperation = nullptr;
   bool drained = false;
   TSoundResult drainFailure;
-  pa_usec_t heldUsec = PlaybackHeldUsec; // what the server may hold now
+  const pa_usec_t firstHeldUsec = ScaledToBlock(PlaybackHeldUsec, blockUsec);
+  pa_usec_t heldUsec = firstHeldUsec; // what the server may hold now
   bool fedSinceUnderflow = true;
   bool prebuffered = false; // for a drain
 };
@@ -586,7 +609,9 @@ public:
     attr.tlength = static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(CaptureFragmentUsec, &sampleSpec));
+    attr.fragsize = std::max<uint32_t>(
+        static_cast<uint32_t>(pa_usec_to_bytes(ScaledToBlock(CaptureFragmentUsec, blockUsec), &sampleSpec)),
+        frameBytes);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(stream, deviceId ? deviceId->c_str() : nullptr, &attr, flags) < 0) {
       return Failure("pa_stream_connect_record", connection->Errno());

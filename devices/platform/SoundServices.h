@@ -80,6 +80,9 @@ struct TSoundCursors {
   // Playback: how many bytes more than at first the server may now hold ahead of the play position,
   // grown after underruns; the device takes them off its lead, so that the through-latency stays.
   uint64_t HeldGrowth = 0;
+  // Playback: the bytes the server asks for at once, as it granted them (0: not known); the device
+  // keeps its lead a block beyond one such request.
+  uint64_t Request = 0;
 };
 
 class TSoundRing {

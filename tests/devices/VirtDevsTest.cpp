@@ -246,6 +246,42 @@ TEST(PlaybackDevsList, AShortBlockReachesASameRateOutputShortAndTheFlushEndsACon
   EXPECT_EQ(same.lengths.size(), 11u);      // nothing to flush for the same rate
 }
 
+TEST(BlockSize, AChosenBlockSizesEveryRateAlikeAndAnythingElseIsRefusedAsAnInvalidParameter) {
+  std::vector<std::string> log;
+  TLoggingPlayback device(log, "device");
+  for (const int32_t frames : BlockFramesChoices) {
+    device.Buffer().Format() = FormatTable[frames < 512 ? 0 : 35]; // 8000 or 48000 Hz alike
+    device.SetBlockFrames(frames);
+    device.Open();
+    EXPECT_EQ(device.Buffer().Bytes(), frames * device.Buffer().Format().nBlockAlign);
+  }
+  device.SetBlockFrames(0); // the rule again
+  device.Open();
+  EXPECT_EQ(device.Buffer().CapacityFrames(), 4096);
+  for (const int32_t wrong : {-64, 1, 63, 100, 4096, 8192}) {
+    try {
+      device.SetBlockFrames(wrong);
+      ADD_FAILURE() << wrong << " was taken";
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.ResultCode, 0x80070057u);
+      EXPECT_EQ(e.Operation, "TAudioDevice::SetBlockFrames");
+    }
+  }
+  EXPECT_EQ(device.BlockChoice(), 0);
+  EXPECT_EQ(BlockFramesChoicesText(), "64, 128, 256, 512, 1024 или 2048");
+}
+
+TEST(BlockSize, TextsGiveFramesWithTheirRussianFormAndTenthsOfAMillisecond) {
+  EXPECT_EQ(BlockChoiceText(0, 48000), "По умолчанию (4096 отсчётов, 85,3 мс)");
+  EXPECT_EQ(BlockChoiceText(64, 48000), "64 отсчёта (1,3 мс)");
+  EXPECT_EQ(BlockChoiceText(64, 44100), "64 отсчёта (1,5 мс)");
+  EXPECT_EQ(BlockChoiceText(256, 44100), "256 отсчётов (5,8 мс)");
+  EXPECT_EQ(BlockChoiceText(1024, 8000), "1024 отсчёта (128,0 мс)");
+  EXPECT_EQ(BlockChoiceText(0, 0), "По умолчанию (от 50 до 100 мс)");
+  EXPECT_EQ(BlockChoiceText(2048, 0), "2048 отсчётов");
+  EXPECT_EQ(BlockLengthText(1, 1000) + BlockLengthText(11, 1000), "1 отсчёт (1,0 мс)11 отсчётов (11,0 мс)");
+}
+
 // ---- Error record and message --------------------------------------------------------------
 
 TEST(DSPMessage, TableCodeShowsItsDescription) {

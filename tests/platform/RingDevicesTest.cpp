@@ -134,6 +134,36 @@ TEST(RingPlayback, FirstBlockLandsTwoBlocksAheadOfWriteCursorInOneRegion) {
   EXPECT_TRUE(rig.RingHolds(37008, rig.device.Buffer().Data(), 16384));
 }
 
+TEST(RingPlayback, SmallBlocksKeepALeadOfTwoServerRequestsAndABlockThatGrowsAfterEachRunPast) {
+  auto fake = std::make_shared<TFakeSoundServices>();
+  TDirectSoundPlaybackDevice device(fake, std::nullopt);
+  device.Buffer().Format() = MakePCMFormat(48000, 2, 16);
+  device.SetBlockFrames(64); // 256-byte slots, a 4096-byte ring
+  device.Open();
+  device.Start();
+  fake->SetRequest(1024); // the server asks for 256 frames at once
+  fake->SetCursors(0, 10000);
+  const auto commits = [&] { return fake->CallsStartingWith("Commit"); };
+  fake->NotifyPlayback({0});
+  device.Write();
+  EXPECT_EQ(commits(), std::vector<std::string>{"Commit 12304 12560"}); // 2 requests and a block: 2304
+  // The server took everything written and more: the next block lands a block further ahead.
+  fake->ClearCalls();
+  fake->SetWriteCursor(13000);
+  fake->NotifyPlayback({1});
+  device.Write();
+  EXPECT_EQ(commits(), std::vector<std::string>{"Commit 15560 15816"});
+  // Without requests longer than a block, two blocks as ever.
+  fake->SetRequest(256);
+  device.Stop();
+  device.Start();
+  fake->ClearCalls();
+  fake->SetCursors(0, 20000);
+  fake->NotifyPlayback({2});
+  device.Write();
+  EXPECT_EQ(commits(), std::vector<std::string>{"Commit 20768 21024"}); // one run past so far: 2 + 1
+}
+
 TEST(RingPlayback, BlockThatCrossesRingEndIsSplitIntoTwoRegions) {
   PlaybackRig rig(Stereo16At44100);
   rig.device.Start();

@@ -109,6 +109,7 @@ public:
       cursors.Write = Ring().Cursor.Position();
       cursors.Play = cursors.Write - std::min(Ring().HeldBytes, cursors.Write);
       cursors.Dropouts = Ring().Cursor.Dropouts();
+      cursors.Request = Ring().RequestBytes;
     }
     return result;
   }
@@ -315,6 +316,11 @@ void TFakeSoundServices::SetCursors(uint64_t playCursor, uint64_t writeCursor) {
   const std::lock_guard lock(state->mutex);
   state->playback.Cursor.MoveTo(writeCursor);
   state->playback.HeldBytes = writeCursor - std::min(playCursor, writeCursor);
+}
+
+void TFakeSoundServices::SetRequest(uint64_t bytes) {
+  const std::lock_guard lock(state->mutex);
+  state->playback.RequestBytes = bytes;
 }
 
 void TFakeSoundServices::SetWriteCursor(uint64_t writeCursor) {

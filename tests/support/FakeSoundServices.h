@@ -33,6 +33,7 @@ struct TFakeRing {
   bool Draining = false;        // BeginDrain since the last Play, Stop or Commit
   TRingCursor Cursor{1, 0};     // the write cursor is its position
   uint64_t HeldBytes = 0;       // the play cursor lies this far behind the write cursor
+  uint64_t RequestBytes = 0;    // what the server asks for at once, as the playback ring reports it
   uint32_t CurrentPosition = 0; // the offset of the last SetCurrentPosition
   std::vector<uint8_t> Heard;   // what the playback ring has played out
 };
@@ -47,6 +48,7 @@ public:
   // The playback ring's cursors, counted unwrapped, set without playing anything.
   void SetCursors(uint64_t playCursor, uint64_t writeCursor);
   void SetWriteCursor(uint64_t writeCursor);
+  void SetRequest(uint64_t bytes);
   // Plays out the next `bytes` of a running playback ring as a server's pump would: what was
   // committed, silence elsewhere, signalling each slot passed; a draining ring stops at its end.
   // Returns what was played.

@@ -155,6 +155,13 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
       {"--rate 0", "Частота дискретизации --rate должна быть от 1 до 1000000 Гц: 0"},
       {"--seconds 0 --capture 0", "Число секунд для --seconds должно быть больше 0 и не больше 10000000: 0"},
       {"--tail -1", "Число секунд для --tail должно быть от 0 до 10000000: -1"},
+      {"--block-frames 100 --capture 0",
+       "Размер блока --block-frames должен быть 64, 128, 256, 512, 1024 или 2048 отсчётов: 100"},
+      {"--block-frames 0 --capture 0",
+       "Размер блока --block-frames должен быть 64, 128, 256, 512, 1024 или 2048 отсчётов: 0"},
+      {"--block-frames 4096 --capture 0",
+       "Размер блока --block-frames должен быть 64, 128, 256, 512, 1024 или 2048 отсчётов: 4096"},
+      {"--block-frames 64 --add 0", "--block-frames действует только при обработке входа"},
       {"--save-filter 3 x", "В цепочке нет фильтра в позиции 3 (цепочка пуста)"},
       {"--play", "Не задано значение для --play"},
   };
@@ -166,10 +173,10 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
   const auto help = Run("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* option :
-       {"--rate",        "--chain",   "--add",       "--disable",    "--load-filter",  "--save-chain",
-        "--save-filter", "--print",   "--response",  "--out-format", "--list-formats", "--list-devices",
-        "--capture",     "--wave-in", "--in-format", "--seconds",    "--tail",         "--play",
-        "--wave-out",    "--force",   "--version"}) {
+       {"--rate",        "--chain",   "--add",       "--disable",     "--load-filter",  "--save-chain",
+        "--save-filter", "--print",   "--response",  "--out-format",  "--list-formats", "--list-devices",
+        "--capture",     "--wave-in", "--in-format", "--seconds",     "--tail",         "--play",
+        "--wave-out",    "--force",   "--version",   "--block-frames"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
 }
@@ -225,7 +232,7 @@ TEST_F(RenderCommand, RenderKeepsEveryFrameAndReportsItsFigures) {
   EXPECT_EQ(run.err, "");
   // A set-up of files only has no clock to keep, and --verbose says so.
   const auto told = Run(Path("in.wav") + " " + Path("c.wav") + " --verbose");
-  EXPECT_EQ(told.err, "Реальное время: нет (только файлы)\n");
+  EXPECT_EQ(told.err, "Блок обработки: 2048 отсчётов (92,9 мс)\nРеальное время: нет (только файлы)\n");
   for (const char* name : {"a.wav", "b.wav"}) {
     const auto bytes = ReadBytes(Path(name));
     ASSERT_EQ(bytes.size(), 44u + 66150u * 4);

@@ -109,3 +109,49 @@ TEST(RenderFiltered, FilesOfOddLengthsComeOutFilteredToTheirLastFrame) {
     }
   }
 }
+
+TEST(RenderFiltered, EveryBlockSizeRendersTheDefaultBlocksSoundWithinOneStep) {
+  // 2.5 s of stereo noise at 48000 Hz (default block 4096 frames); 120001 frames end every block size
+  // with a short block.
+  const TTempDir dir("sonolab-blocks");
+  constexpr size_t Frames = 120001;
+  const std::vector<float> noise = RandomSignal(2 * Frames, 9000.0, 7);
+  std::vector<int16_t> samples(noise.size());
+  for (size_t i = 0; i < noise.size(); ++i) {
+    samples[i] = static_cast<int16_t>(noise[i]);
+  }
+  WriteWave(dir.File("in.wav"), 48000, 2, samples);
+  const auto render = [&](const std::vector<std::string>& chain, const char* blockFrames) {
+    std::vector<std::string> args = {
+        SONOLAB_RENDER_PATH, dir.File("in.wav"), dir.File("out.wav"), "--force", "--quiet", "--tail", "1"};
+    if (blockFrames != nullptr) {
+      args.insert(args.end(), {"--block-frames", blockFrames});
+    }
+    args.insert(args.end(), chain.begin(), chain.end());
+    TChildOptions options;
+    options.StderrPath = dir.File("render.err");
+    TChild child(args, options);
+    const TChildExit end = child.Wait(120s);
+    EXPECT_TRUE(end.Exited && end.Status == 0) << ReadText(dir.File("render.err"));
+    return ReadWave(dir.File("out.wav"));
+  };
+  const std::vector<std::vector<std::string>> chains = {
+      {"--add", "0", "--add", "1", "--add", "4", "--add", "9", "--add", "11"},
+      {"--add", "2", "--add", "3", "--add", "5", "--add", "6"},
+      {"--add", "7", "--add", "8", "--add", "10", "--add", "13"},
+      {"--add", "14", "--add", "15"},
+  };
+  for (const std::vector<std::string>& chain : chains) {
+    const TWaveContents reference = render(chain, nullptr);
+    ASSERT_EQ(reference.Frames(), Frames + 48000);
+    for (const char* blockFrames : {"64", "256", "2048"}) {
+      const TWaveContents out = render(chain, blockFrames);
+      ASSERT_EQ(out.Samples.size(), reference.Samples.size()) << chain[1] << ", " << blockFrames;
+      int worst = 0;
+      for (size_t i = 0; i < out.Samples.size(); ++i) {
+        worst = std::max(worst, std::abs(out.Samples[i] - reference.Samples[i]));
+      }
+      EXPECT_LE(worst, 1) << "chain from type " << chain[1] << ", " << blockFrames << " frames";
+    }
+  }
+}

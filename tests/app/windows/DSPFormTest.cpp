@@ -453,12 +453,14 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   std::optional<double> left;
   std::optional<double> right;
   QString status;
+  QString block;
   int greenRight = 0;
   // Read while the end-of-file box is up, before the window closes.
   auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
     left = form->Gauges[0]->Level;
     right = form->Gauges[1]->Level;
     status = form->StatusText();
+    block = form->BlockLabel->text();
     const QImage& surface = form->PaintBox->Surface();
     const TRect bar = form->Gauges[1]->BarRect;
     for (int y = bar.top; y < bar.bottom; ++y) {
@@ -471,6 +473,7 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(form->PauseBtn->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(status, "Состояние: обработка сигнала");
+  EXPECT_EQ(block, "блок: 512 отсчётов (64,0 мс) ·");
   ASSERT_TRUE(left && right);
   EXPECT_NEAR(*left, -96.33, 0.01); // silence sits on the floor
   EXPECT_NEAR(*right, 20 * std::log10(12000.0 / 32768), 0.05);

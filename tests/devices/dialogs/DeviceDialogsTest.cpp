@@ -87,7 +87,10 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
       dialog,
       [](TSelectDevicesDlg& d) {
         EXPECT_EQ(d.windowTitle(), "Выбор устройств оцифровки/воспроизведения");
-        EXPECT_EQ(d.size(), QSize(396, 241));
+        EXPECT_EQ(d.size(), QSize(396, 273)); // extended downward for the block size
+        EXPECT_EQ(d.Bevel1->geometry(), QRect(8, 8, 289, 225));
+        EXPECT_EQ(d.BlockSizeBox->geometry(), QRect(96, 244, 288, 21));
+        EXPECT_EQ(d.BlockSizeLabel->text(), "Размер блока:");
         EXPECT_EQ(d.InputDevsList->geometry(), QRect(24, 32, 257, 82));
         EXPECT_EQ(d.OutputDevsList->geometry(), QRect(24, 136, 257, 82));
         EXPECT_EQ(d.OKBtn->geometry(), QRect(309, 8, 75, 25));
@@ -140,13 +143,25 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
         EXPECT_EQ(CheckedRows(list), std::vector<int>{1});
         QTest::keyClick(&list, Qt::Key_Down);
         EXPECT_EQ(CheckedRows(list), std::vector<int>{2});
+        // The block sizes at the input's rate (8000 Hz by default); a file's rate is not known yet.
+        QComboBox& block = *d.BlockSizeBox;
+        ASSERT_EQ(block.count(), 7);
+        EXPECT_EQ(block.itemText(0), "По умолчанию (от 50 до 100 мс)");
+        EXPECT_EQ(block.itemText(1), "64 отсчёта");
         ClickRow(list, 1);
+        EXPECT_EQ(block.currentIndex(), 0);
+        EXPECT_EQ(block.itemText(0), "По умолчанию (512 отсчётов, 64,0 мс)");
+        EXPECT_EQ(block.itemText(1), "64 отсчёта (8,0 мс)");
+        EXPECT_EQ(block.itemText(6), "2048 отсчётов (256,0 мс)");
+        block.setCurrentIndex(3);
       },
       true));
   EXPECT_EQ(dialog.InputName, "B (ALSA)");
   const std::unique_ptr<TRecordingDevice> input = dialog.TakeInputDevice();
   ASSERT_TRUE(input);
   EXPECT_EQ(input->Kind(), dkWaveAudioRecording);
+  EXPECT_EQ(input->BlockChoice(), 256); // the set-up's block, kept for the next showing
+  EXPECT_EQ(dialog.BlockSizeBox->currentIndex(), 3);
 }
 
 TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingStartsAfresh) {
