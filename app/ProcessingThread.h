@@ -127,6 +127,8 @@ public:
   // device asks for real time, for the worker and the chain's helper; one of files only does not.
   // Any thread.
   std::optional<TRealtimeOutcome> Realtime() const;
+  // Whether a sound device is among the input and the outputs (only then is real time asked for).
+  bool Live() const { return live; }
 
 private:
   void Execute();

@@ -158,15 +158,14 @@ const char* FramesWord(int32_t n) {
   return "отсчётов";
 }
 
-// "5,3 мс": tenths of a millisecond, with a decimal comma.
+} // namespace
+
 std::string MillisecondsText(int32_t frames, uint32_t sampleRate) {
   const auto tenths =
       sampleRate == 0 ? 0
                       : std::llround(10000.0 * static_cast<double>(frames) / static_cast<double>(sampleRate));
   return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " мс";
 }
-
-} // namespace
 
 std::string BlockLengthText(int32_t frames, uint32_t sampleRate) {
   return std::to_string(frames) + " " + FramesWord(frames) + " (" + MillisecondsText(frames, sampleRate) +

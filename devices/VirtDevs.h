@@ -64,6 +64,8 @@ bool IsBlockFramesChoice(int32_t frames);
 std::string BlockFramesChoicesText();
 // A set-up's block at `sampleRate`: the choice, or the rule's for 0.
 int32_t SetUpBlockFrames(int32_t choice, uint32_t sampleRate);
+// A block's duration in tenths of a millisecond, with a decimal comma: "5,3 мс".
+std::string MillisecondsText(int32_t frames, uint32_t sampleRate);
 // A block's length in frames and milliseconds: "256 отсчётов (5,3 мс)".
 std::string BlockLengthText(int32_t frames, uint32_t sampleRate);
 // A choice as the device dialog lists it: "По умолчанию (4096 отсчётов, 85,3 мс)" for 0, else as

@@ -198,13 +198,19 @@ void TDSPForm::BuildControls() {
   CountsLabel = new QLabel(statusBar());
   RealtimeLabel = new QLabel(statusBar());
   BlockLabel = new QLabel(statusBar());
+  // Beside the state, in a window of its default width: the block in short (in full in its tool tip),
+  // the counts once there is something to count, whether the sound threads run in real time.
   const TAudioBuffer& block = SetUp->Input()->Buffer();
-  BlockLabel->setText(QStringLiteral("блок: %1 ·")
-                          .arg(QString::fromStdString(
-                              BlockLengthText(block.CapacityFrames(), block.Format().nSamplesPerSec))));
+  const uint32_t rate = block.Format().nSamplesPerSec;
+  BlockLabel->setText(QStringLiteral("%1 (%2)")
+                          .arg(block.CapacityFrames())
+                          .arg(QString::fromStdString(MillisecondsText(block.CapacityFrames(), rate))));
+  BlockLabel->setToolTip(QStringLiteral("Размер блока: %1")
+                             .arg(QString::fromStdString(BlockLengthText(block.CapacityFrames(), rate))));
+  CountsLabel->hide();
   statusBar()->addWidget(StatusLabel, 1);
-  statusBar()->addPermanentWidget(BlockLabel);
   statusBar()->addPermanentWidget(CountsLabel);
+  statusBar()->addPermanentWidget(BlockLabel);
   statusBar()->addPermanentWidget(RealtimeLabel);
   statusBar()->setSizeGripEnabled(false);
 
@@ -256,10 +262,11 @@ void TDSPForm::UpdateCounts() {
   const uint64_t dropouts = WorkerThread() ? WorkerThread()->Dropouts() : 0;
   const uint64_t clipped = WorkerThread() ? WorkerThread()->ClippedSamples() : 0;
   CountsLabel->setText(QStringLiteral("пропусков: %1 · перегрузок: %2").arg(dropouts).arg(clipped));
+  CountsLabel->setVisible(dropouts + clipped > 0);
   const std::optional<TRealtimeOutcome> realtime = WorkerThread() ? WorkerThread()->Realtime() : std::nullopt;
-  if (realtime && RealtimeLabel->text().isEmpty()) {
-    RealtimeLabel->setText(
-        QStringLiteral("· РВ: %1").arg(QString::fromStdString(DescribeRealtimeWay(*realtime))));
+  if (realtime && RealtimeLabel->text().isEmpty() && WorkerThread()->Live()) {
+    RealtimeLabel->setText(realtime->Way == TRealtimeWay::Normal ? QStringLiteral("без РВ")
+                                                                 : QStringLiteral("РВ"));
     RealtimeLabel->setToolTip(
         QStringLiteral("Приоритет реального времени потоков звука: %1%2")
             .arg(QString::fromStdString(DescribeRealtimeWay(*realtime)),

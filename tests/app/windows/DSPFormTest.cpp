@@ -453,7 +453,7 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   std::optional<double> left;
   std::optional<double> right;
   QString status;
-  QString block;
+  QString block, blockTip;
   int greenRight = 0;
   // Read while the end-of-file box is up, before the window closes.
   auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
@@ -461,6 +461,7 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
     right = form->Gauges[1]->Level;
     status = form->StatusText();
     block = form->BlockLabel->text();
+    blockTip = form->BlockLabel->toolTip();
     const QImage& surface = form->PaintBox->Surface();
     const TRect bar = form->Gauges[1]->BarRect;
     for (int y = bar.top; y < bar.bottom; ++y) {
@@ -473,7 +474,8 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(form->PauseBtn->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(status, "Состояние: обработка сигнала");
-  EXPECT_EQ(block, "блок: 512 отсчётов (64,0 мс) ·");
+  EXPECT_EQ(block, "512 (64,0 мс)");
+  EXPECT_EQ(blockTip, "Размер блока: 512 отсчётов (64,0 мс)");
   ASSERT_TRUE(left && right);
   EXPECT_NEAR(*left, -96.33, 0.01); // silence sits on the floor
   EXPECT_NEAR(*right, 20 * std::log10(12000.0 / 32768), 0.05);
