@@ -174,6 +174,18 @@ void TDirectSoundPlaybackDevice::Write() {
       // graph cycle beside the smallest blocks), the lead stays a block beyond two requests.
       const uint64_t requestLead =
           cursors.Request > slot ? ((2 * cursors.Request + slot - 1) / slot + 1) * slot : 0;
+      if (requestLead + slot > RingSlots * slot) {
+        // A graph held at a long cycle: no lead the ring can give keeps it fed, so every block would be
+        // a dropout. Say so once instead.
+        const uint32_t frameBytes = std::max<uint32_t>(buffer.Format().nBlockAlign, 1);
+        RaiseResultError(
+            InvalidCall, __LINE__,
+            OperationText("IDirectSoundBuffer::Lock",
+                          "сервер звука берёт звук по " + std::to_string(cursors.Request / frameBytes) +
+                              " отсчётов, больше, чем успевает дать кольцо из " + std::to_string(RingSlots) +
+                              " блоков по " + std::to_string(slot / frameBytes) +
+                              " отсчётов; выберите блок больше"));
+      }
       const uint64_t lead = std::max(LeadSlots * slot - std::min(cursors.HeldGrowth, slot), requestLead) +
                             extraLeadSlots * slot;
       const uint64_t mostLead =

@@ -162,6 +162,16 @@ TEST(RingPlayback, SmallBlocksKeepALeadOfTwoServerRequestsAndABlockThatGrowsAfte
   fake->NotifyPlayback({2});
   device.Write();
   EXPECT_EQ(commits(), std::vector<std::string>{"Commit 20768 21024"}); // one run past so far: 2 + 1
+  // A server cycle of 512 frames wants more lead than the 16-slot ring has: an error, not endless dropouts.
+  fake->SetRequest(2048);
+  fake->NotifyPlayback({3});
+  try {
+    device.Write();
+    ADD_FAILURE() << "a request the ring cannot lead was accepted";
+  } catch (const TDSPException& e) {
+    EXPECT_EQ(e.Operation, "IDirectSoundBuffer::Lock (сервер звука берёт звук по 512 отсчётов, больше, чем "
+                           "успевает дать кольцо из 16 блоков по 64 отсчётов; выберите блок больше)");
+  }
 }
 
 TEST(RingPlayback, BlockThatCrossesRingEndIsSplitIntoTwoRegions) {
