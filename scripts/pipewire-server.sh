@@ -42,6 +42,11 @@ has_null_sink() { # runtime dir
     grep -q $'\tsonolab_null\t'
 }
 
+is_default_sink() { # runtime dir
+  XDG_RUNTIME_DIR="$1" PULSE_SERVER="unix:$1/pulse/native" pactl get-default-sink 2>/dev/null |
+    grep -qx sonolab_null
+}
+
 # The daemons' logs, to standard error, then everything started is stopped.
 fail() { # message
   echo "$0: $1; the daemons' logs:" >&2
@@ -143,7 +148,14 @@ start)
     sleep 0.1
   done
   has_null_sink "$dir" || fail "the null sink did not appear"
-  pactl set-default-sink sonolab_null >"$dir/pactl.log" 2>&1 ||
+  # pipewire-pulse answers "Not supported" until wireplumber has published the "default" metadata,
+  # which may come after the sink itself on a busy or fresh machine: ask again until it takes.
+  for _ in $(seq 1 200); do
+    kill -0 "$wireplumber" 2>/dev/null || fail "wireplumber has exited"
+    pactl set-default-sink sonolab_null >"$dir/pactl.log" 2>&1 && is_default_sink "$dir" && break
+    sleep 0.1
+  done
+  is_default_sink "$dir" ||
     fail "the null sink could not be made the default ($(cat "$dir/pactl.log"))"
   kill -0 "$wireplumber" 2>/dev/null || fail "wireplumber has exited"
   rm -f "$dir/pactl.log"
