@@ -198,13 +198,12 @@ void TDSPForm::BuildControls() {
   CountsLabel = new QLabel(statusBar());
   RealtimeLabel = new QLabel(statusBar());
   BlockLabel = new QLabel(statusBar());
-  // Beside the state, in a window of its default width: the block in short (in full in its tool tip),
-  // the counts once there is something to count, whether the sound threads run in real time.
+  // Beside the state, whole in a window of its default width: the block's duration (its frames in the
+  // tool tip), the counts once there is something to count, and "РВ", greyed while the sound threads
+  // do not run in real time, as a keyboard indicator is.
   const TAudioBuffer& block = SetUp->Input()->Buffer();
   const uint32_t rate = block.Format().nSamplesPerSec;
-  BlockLabel->setText(QStringLiteral("%1 (%2)")
-                          .arg(block.CapacityFrames())
-                          .arg(QString::fromStdString(MillisecondsText(block.CapacityFrames(), rate))));
+  BlockLabel->setText(QString::fromStdString(MillisecondsText(block.CapacityFrames(), rate)));
   BlockLabel->setToolTip(QStringLiteral("Размер блока: %1")
                              .arg(QString::fromStdString(BlockLengthText(block.CapacityFrames(), rate))));
   CountsLabel->hide();
@@ -265,8 +264,8 @@ void TDSPForm::UpdateCounts() {
   CountsLabel->setVisible(dropouts + clipped > 0);
   const std::optional<TRealtimeOutcome> realtime = WorkerThread() ? WorkerThread()->Realtime() : std::nullopt;
   if (realtime && RealtimeLabel->text().isEmpty() && WorkerThread()->Live()) {
-    RealtimeLabel->setText(realtime->Way == TRealtimeWay::Normal ? QStringLiteral("без РВ")
-                                                                 : QStringLiteral("РВ"));
+    RealtimeLabel->setText(QStringLiteral("РВ"));
+    RealtimeLabel->setEnabled(realtime->Way != TRealtimeWay::Normal);
     RealtimeLabel->setToolTip(
         QStringLiteral("Приоритет реального времени потоков звука: %1%2")
             .arg(QString::fromStdString(DescribeRealtimeWay(*realtime)),

@@ -474,7 +474,7 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_TRUE(form->PauseBtn->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(status, "Состояние: обработка сигнала");
-  EXPECT_EQ(block, "512 (64,0 мс)");
+  EXPECT_EQ(block, "64,0 мс");
   EXPECT_EQ(blockTip, "Размер блока: 512 отсчётов (64,0 мс)");
   ASSERT_TRUE(left && right);
   EXPECT_NEAR(*left, -96.33, 0.01); // silence sits on the floor

@@ -227,6 +227,11 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   EXPECT_TRUE(form->PlayBtn->isEnabled());
   EXPECT_FALSE(form->PauseBtn->isEnabled());
   Pump(100ms); // the pass under way may still end
+  // At the window's default width the state stays whole beside the block and the indicator.
+  EXPECT_EQ(form->parentWidget()->width(), TDSPForm::FormWidth) << "the window in its frame";
+  EXPECT_EQ(form->BlockLabel->text(), "92,9 мс");
+  EXPECT_EQ(form->RealtimeLabel->text(), "РВ");
+  EXPECT_GE(form->StatusLabel->width(), form->StatusLabel->sizeHint().width());
   const uint64_t paused = form->BlocksServed();
   EXPECT_LE(paused, beforePause + 1);
   Pump(500ms);
