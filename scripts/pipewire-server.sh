@@ -150,7 +150,7 @@ start)
   has_null_sink "$dir" || fail "the null sink did not appear"
   # pipewire-pulse answers "Not supported" until wireplumber has published the "default" metadata,
   # which may come after the sink itself on a busy or fresh machine: ask again until it takes.
-  for _ in $(seq 1 200); do
+  for _ in $(seq 1 300); do
     kill -0 "$wireplumber" 2>/dev/null || fail "wireplumber has exited"
     pactl set-default-sink sonolab_null >"$dir/pactl.log" 2>&1 && is_default_sink "$dir" && break
     sleep 0.1
