@@ -13,7 +13,9 @@
 # minute), the baseline's underruns while the render ran, the recording's length and the wall clock
 # the render took (start-up and play-out included), and, where the render tells them (--verbose), the
 # seconds of input after its first second against the wall clock over the same span (equal within a
-# block when lost input is kept as silence), and how its threads were scheduled. "source"
+# block when lost input is kept as silence), and how its threads were scheduled. "rt_late" is the
+# worst lateness in ms of a thread scheduled as the sound threads are, sleeping 1 ms at a time beside
+# the render (bench/wake_lateness, when built), and how many of its wakes were 40 ms late or more. "source"
 # is the name of the folder that holds the build directory.
 #
 #   bash bench/live_under_load.sh [--seconds S] [--servers "pulseaudio pipewire"] [--jobs N] [--busy N]
@@ -159,6 +161,13 @@ measure() { # build
   load_before=$(cut -d' ' -f1 /proc/loadavg)
   local underruns_before
   underruns_before=$(grep -c 'Stream underrun' "$work/pacat.err" || true)
+  # Beside the render, for as long: how late a thread scheduled as the sound threads wakes (the
+  # machine's own stalls, which no buffer shorter than them survives).
+  local waker="" wake="-"
+  if [ -x "$build/bench/wake_lateness" ]; then
+    "$build/bench/wake_lateness" "$seconds" >"$work/wake.txt" 2>&1 &
+    waker=$!
+  fi
   began=$(date +%s.%N)
   "$render" $verbose "${blocks[@]}" --capture "$capture" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
     --play "$play" "$out" >"$work/render.out" 2>"$work/render.err" || true
@@ -168,6 +177,10 @@ measure() { # build
   underruns=$(($(grep -c 'Stream underrun' "$work/pacat.err" || true) - underruns_before))
   kill "$feeder" 2>/dev/null || true
   wait "$feeder" 2>/dev/null || true
+  if [ -n "$waker" ]; then
+    wait "$waker" || true
+    wake=$(sed -n 's/.* worst_ms=\([0-9.]*\) .* late_40ms=\([0-9]*\) .*/\1\/\2/p' "$work/wake.txt")
+  fi
   summary=$(grep '^blocks=' "$work/render.out" || true)
   if [ -z "$summary" ]; then
     echo "the render failed:" >&2
@@ -182,16 +195,17 @@ measure() { # build
   # "Со входа после первой секунды: 58.978 с звука за 58.981 с по часам": the input's clock against the wall's
   clock=$(sed -n 's/^Со входа после первой секунды: \([0-9.]*\) с звука за \([0-9.]*\) с по часам$/\1\/\2/p' \
     "$work/render.err")
-  printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' "$server" "$(basename "$(dirname "$(realpath "$build")")")" \
+  printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' "$server" "$(basename "$(dirname "$(realpath "$build")")")" \
     "$load_before-$load_after" "$dropouts" "$(awk -v d="$dropouts" -v s="$seconds" 'BEGIN { printf "%.1f", d * 60 / s }')" \
-    "$underruns" "$recorded" "$wall" "${clock:--}" "${scheduled:-(not told)}"
+    "$underruns" "$recorded" "$wall" "${clock:--}" "${wake:--}" "${scheduled:-(not told)}"
+  [ -s "$work/wake.txt" ] && sed 's/^/    wake_lateness: /' "$work/wake.txt" >&2
   grep -v '^Реальное время: \|^Со входа после первой секунды: ' "$work/render.err" | sed 's/^/    /' >&2 || true
   echo "    $summary" >&2
 }
 
 echo "seconds=$seconds jobs=$jobs busy=$busy cores=$(nproc) block=${block:-default}"
-printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %s\n' server source load dropouts per_min pacat_ur \
-  recorded_s wall_s sound/clock_s realtime
+printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' server source load dropouts per_min pacat_ur \
+  recorded_s wall_s sound/clock_s rt_late realtime
 for server in $servers; do
   start_server "$server"
   start_load
