@@ -207,6 +207,8 @@ void TDSPForm::BuildControls() {
   BlockLabel->setToolTip(QStringLiteral("Размер блока: %1")
                              .arg(QString::fromStdString(BlockLengthText(block.CapacityFrames(), rate))));
   CountsLabel->hide();
+  CountsLabel->setMinimumWidth(1);
+  BlockLabel->setMinimumWidth(1);
   statusBar()->addWidget(StatusLabel, 1);
   statusBar()->addPermanentWidget(CountsLabel);
   statusBar()->addPermanentWidget(BlockLabel);
@@ -239,6 +241,8 @@ void TDSPForm::SetState(TDSPState s) {
   PlayBtn->setEnabled(s != TDSPState::Processing && !ending);
   PauseBtn->setEnabled(s == TDSPState::Processing && !ending);
   StatusLabel->setText(StatusText());
+  // The state stays whole; the labels beside it give way when the window is too narrow for all.
+  StatusLabel->setMinimumWidth(StatusLabel->sizeHint().width());
 }
 
 QString TDSPForm::StatusText() const {
@@ -260,8 +264,6 @@ QString TDSPForm::CountsText() const {
 void TDSPForm::UpdateCounts() {
   const uint64_t dropouts = WorkerThread() ? WorkerThread()->Dropouts() : 0;
   const uint64_t clipped = WorkerThread() ? WorkerThread()->ClippedSamples() : 0;
-  CountsLabel->setText(QStringLiteral("пропусков: %1 · перегрузок: %2").arg(dropouts).arg(clipped));
-  CountsLabel->setVisible(dropouts + clipped > 0);
   const std::optional<TRealtimeOutcome> realtime = WorkerThread() ? WorkerThread()->Realtime() : std::nullopt;
   if (realtime && RealtimeLabel->text().isEmpty() && WorkerThread()->Live()) {
     RealtimeLabel->setText(QStringLiteral("РВ"));
@@ -271,10 +273,21 @@ void TDSPForm::UpdateCounts() {
             .arg(QString::fromStdString(DescribeRealtimeWay(*realtime)),
                  QString::fromStdString(realtime->Why.empty() ? "" : " (" + realtime->Why + ")")));
   }
-  if (const uint32_t grown = WorkerThread() ? WorkerThread()->ServerBufferGrowthMs() : 0; grown > 0) {
-    CountsLabel->setToolTip(
-        QStringLiteral("Буфер сервера звука после пропусков увеличен на %1 мс").arg(grown));
+  // Only what is not zero, so that it fits beside the state; both counts in the tool tip.
+  QStringList shown;
+  if (dropouts > 0) {
+    shown << QStringLiteral("пропусков: %1").arg(dropouts);
   }
+  if (clipped > 0) {
+    shown << QStringLiteral("перегрузок: %1").arg(clipped);
+  }
+  CountsLabel->setText(shown.join(QStringLiteral(" · ")));
+  CountsLabel->setVisible(!shown.isEmpty());
+  QString tip = QStringLiteral("пропусков: %1 · перегрузок: %2").arg(dropouts).arg(clipped);
+  if (const uint32_t grown = WorkerThread() ? WorkerThread()->ServerBufferGrowthMs() : 0; grown > 0) {
+    tip += QStringLiteral("\nБуфер сервера звука после пропусков увеличен на %1 мс").arg(grown);
+  }
+  CountsLabel->setToolTip(tip);
 }
 
 void TDSPForm::PlayBtnClick() {
