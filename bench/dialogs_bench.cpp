@@ -19,9 +19,9 @@
 #include "filters/LowPassFilter.h"
 #include "filters/MultiBandFilter.h"
 #include "filters/Transforms.h"
-#include "filters/dialogs/LHPassFilterDlg.h"
-#include "filters/dialogs/MultiBandFilterDlg.h"
 #include "support/QtDialogs.h"
+#include "ui/dialogs/LHPassFilterDlg.h"
+#include "ui/dialogs/MultiBandFilterDlg.h"
 
 #include <QApplication>
 #include <QSlider>

@@ -19,11 +19,11 @@
 #include "filters/MultiBandFilter.h"
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"
-#include "filters/dialogs/EchoDlg.h"
-#include "filters/dialogs/LHPassFilterDlg.h"
-#include "filters/dialogs/MultiBandFilterDlg.h"
-#include "filters/dialogs/ReverbDlg.h"
 #include "support/QtDialogs.h"
+#include "ui/dialogs/EchoDlg.h"
+#include "ui/dialogs/LHPassFilterDlg.h"
+#include "ui/dialogs/MultiBandFilterDlg.h"
+#include "ui/dialogs/ReverbDlg.h"
 
 #include <QApplication>
 #include <QSlider>

@@ -2,8 +2,8 @@
 // 16-bit block, and AddTime on a 700-pixel-wide performance window. Target: under 5 ms each.
 
 #include "devices/VirtDevs.h"
-#include "displays/DSPGraphFrm.h"
-#include "displays/DSPPerfForm.h"
+#include "ui/displays/DSPGraphFrm.h"
+#include "ui/displays/DSPPerfForm.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

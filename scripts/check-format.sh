@@ -5,7 +5,7 @@
 set -euo pipefail
 root=${1:-$(dirname "$0")/..}
 cd "$root"
-mapfile -d '' files < <(find dsp filters devices app displays tools tests bench fuzz \
+mapfile -d '' files < <(find dsp filters devices engine ui tools tests bench fuzz \
   \( -name '*.cpp' -o -name '*.h' \) -print0 2>/dev/null | sort -z)
 clang-format --dry-run --Werror "${files[@]}"
 echo "format: ${#files[@]} sources as clang-format lays them out"

@@ -3,9 +3,9 @@
 
   scripts/check-layers.py [ROOT]
 
-Layers by folder: dsp/ and filters/ are dsp; devices/ (with devices/platform/) is devices; the
-top of app/ is the engine; displays/, filters/dialogs/, devices/dialogs/ and app/windows/ are the
-user interface; tools/ is the command line, which sits on the engine. A file may include its own
+Layers by folder: dsp/ and filters/ are dsp; devices/ (with devices/platform/) is devices; engine/
+is the engine; ui/ (windows, displays, dialogs) is the user interface; tools/ is the command line,
+which sits on the engine. A file may include its own
 layer and the layers below it. Qt is for the user interface only, and the PulseAudio and ALSA
 headers are for the sound back-ends in devices/platform/ only. Tests, benchmarks and fuzz targets
 may include anything. Prints file:line: reason for every violation and exits 1 if there is one.
@@ -16,9 +16,9 @@ import re
 import sys
 
 RANK = {"dsp": 0, "devices": 1, "engine": 2, "tools": 3, "ui": 3}
-UI_FOLDERS = ("displays/", "filters/dialogs/", "devices/dialogs/", "app/windows/")
+UI_FOLDERS = ("ui/",)
 BACKENDS = ("devices/platform/Pulse", "devices/platform/Alsa")
-SOURCE_FOLDERS = ("dsp", "filters", "devices", "app", "displays", "tools")
+SOURCE_FOLDERS = ("dsp", "filters", "devices", "engine", "ui", "tools")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z]|Qt[A-Za-z]*/)")
@@ -33,7 +33,7 @@ def layer_of(path):
         return "dsp"
     if path.startswith("devices/"):
         return "devices"
-    if path.startswith("app/") and "/" not in path[len("app/"):]:
+    if path.startswith("engine/"):
         return "engine"
     if path.startswith("tools/"):
         return "tools"

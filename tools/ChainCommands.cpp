@@ -1,8 +1,8 @@
 #include "tools/ChainCommands.h"
 
-#include "app/FrequencyResponse.h"
 #include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/FrequencyResponse.h"
 #include "tools/RenderOptions.h"
 
 #include <charconv>

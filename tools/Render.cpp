@@ -1,6 +1,5 @@
 #include "tools/Render.h"
 
-#include "app/ProcessingSetUp.h"
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/FileChecks.h"
@@ -10,6 +9,7 @@
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "engine/ProcessingSetUp.h"
 #include "tools/ChainCommands.h"
 
 #include <sys/stat.h>

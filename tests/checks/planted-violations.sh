@@ -7,19 +7,19 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-mkdir -p "$tmp/dsp" "$tmp/devices/platform" "$tmp/app/windows" "$tmp/displays" "$tmp/tools"
+mkdir -p "$tmp/dsp" "$tmp/devices/platform" "$tmp/engine" "$tmp/ui/windows" "$tmp/tools"
 printf '#include "devices/VirtDevs.h"\n' >"$tmp/dsp/Up.h"
 printf '#include <vector>\n#include <QWidget>\n' >"$tmp/devices/Qt.cpp"
-printf '#include <pulse/simple.h>\n' >"$tmp/app/Sound.cpp"
-printf '#include "app/windows/DSPForm.h"\n' >"$tmp/tools/Gui.cpp"
-printf '#include <QWidget>\n#include "app/ProcessingThread.h"\n' >"$tmp/app/windows/Fine.cpp"
+printf '#include <pulse/simple.h>\n' >"$tmp/engine/Sound.cpp"
+printf '#include "ui/windows/DSPForm.h"\n' >"$tmp/tools/Gui.cpp"
+printf '#include <QWidget>\n#include "engine/ProcessingThread.h"\n' >"$tmp/ui/windows/Fine.cpp"
 printf '#include <alsa/asoundlib.h>\n' >"$tmp/devices/platform/AlsaFine.cpp"
 
 if out=$(python3 "$here/scripts/check-layers.py" "$tmp"); then
   fail "check-layers passed a tree with violations"
 fi
 for expected in 'dsp/Up.h:1: dsp includes "devices/VirtDevs.h"' 'devices/Qt.cpp:2: devices includes Qt <QWidget>' \
-  'app/Sound.cpp:1: includes <pulse/simple.h>' 'tools/Gui.cpp:1: tools includes "app/windows/DSPForm.h"'; do
+  'engine/Sound.cpp:1: includes <pulse/simple.h>' 'tools/Gui.cpp:1: tools includes "ui/windows/DSPForm.h"'; do
   grep -qF "$expected" <<<"$out" || fail "check-layers did not report: $expected (it said: $out)"
 done
 grep -q 'Fine.cpp' <<<"$out" && fail "check-layers reported an allowed include: $out"
@@ -27,7 +27,7 @@ grep -q 'Fine.cpp' <<<"$out" && fail "check-layers reported an allowed include: 
 python3 "$here/scripts/check-layers.py" "$here" >/dev/null || fail "check-layers fails on the tree"
 
 cp "$here/.clang-format" "$tmp/"
-rm -rf "$tmp/dsp" "$tmp/devices" "$tmp/app" "$tmp/displays" "$tmp/tools"
+rm -rf "$tmp/dsp" "$tmp/devices" "$tmp/engine" "$tmp/ui" "$tmp/tools"
 mkdir -p "$tmp/filters"
 printf 'int f(int x) {\n  if (x) {\n    return 1;\n  }\n  return 0;\n}\n' >"$tmp/filters/Good.cpp"
 printf 'int g(int x)  { return x; }\n' >"$tmp/filters/Bad.cpp"

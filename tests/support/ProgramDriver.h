@@ -7,14 +7,14 @@
 
 #include "support/QtTestApp.h"
 
-#include "app/windows/Application.h"
-#include "app/windows/DSPForm.h"
-#include "app/windows/MainForm.h"
 #include "devices/AudioFormats.h"
-#include "devices/dialogs/DevParamDlg.h"
-#include "devices/dialogs/SelectDevicesDlg.h"
 #include "devices/platform/SoundServices.h"
-#include "filters/dialogs/SelectFilterDialog.h"
+#include "ui/dialogs/DevParamDlg.h"
+#include "ui/dialogs/SelectDevicesDlg.h"
+#include "ui/dialogs/SelectFilterDialog.h"
+#include "ui/windows/Application.h"
+#include "ui/windows/DSPForm.h"
+#include "ui/windows/MainForm.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -1,0 +1,277 @@
+#include "ui/dialogs/SelectDevicesDlg.h"
+
+#include "devices/DeviceCatalogue.h"
+#include "devices/WaveAudioDevices.h"
+#include "ui/dialogs/DevParamDlg.h"
+#include "ui/dialogs/DialogLayout.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <unistd.h>
+
+TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, QWidget* parent)
+    : QDialog(parent), services(std::move(services)), waveInNames(WaveInDeviceNames),
+      waveOutNames(WaveOutDeviceNames) {
+  setWindowTitle(QStringLiteral("Выбор устройств оцифровки/воспроизведения"));
+  setFont(DialogFont());
+  setFixedSize(396, 273);
+
+  Bevel1 = new QFrame(this);
+  Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Bevel1->setGeometry(8, 8, 289, 225);
+  Label1 = PlaceLabel(this, QStringLiteral("Устройство оцифровки:"), 24, 16);
+  InputDevsList = new QListWidget(this);
+  InputDevsList->setGeometry(24, 32, 257, 82);
+  Label2 = PlaceLabel(this, QStringLiteral("Устройство воспроизведения:"), 24, 120);
+  OutputDevsList = new QListWidget(this);
+  OutputDevsList->setGeometry(24, 136, 257, 82);
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+  }
+
+  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn->setGeometry(309, 8, 75, 25);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
+  CancelBtn->setGeometry(309, 40, 75, 25);
+  CancelBtn->setAutoDefault(false);
+
+  // The block size, below everything else.
+  BlockSizeLabel = PlaceLabel(this, QStringLiteral("Размер блока:"), 8, 248);
+  BlockSizeBox = new QComboBox(this);
+  BlockSizeBox->setGeometry(96, 244, 288, 21);
+  BlockSizeBox->addItem(QString(), 0);
+  for (const int32_t frames : BlockFramesChoices) {
+    BlockSizeBox->addItem(QString(), frames);
+  }
+  BlockSizeLabel->setBuddy(BlockSizeBox);
+  ShowBlockSizes();
+
+  connect(InputDevsList, &QListWidget::itemChanged, this, &TSelectDevicesDlg::InputDevsListClickCheck);
+  // The input is the selected item: selecting one checks it too, so that the mark shows what OK takes.
+  connect(InputDevsList, &QListWidget::currentRowChanged, this, [this](int row) {
+    CheckOnly(InputDevsList, row);
+    ShowBlockSizes();
+  });
+  connect(InputDevsList, &QListWidget::itemDoubleClicked, this, [this] { DevsListDblClick(InputDevsList); });
+  connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
+          [this] { DevsListDblClick(OutputDevsList); });
+  connect(OKBtn, &QPushButton::clicked, this, [this] {
+    if (FilesAllowed() && isVisible()) {
+      OKBtnClick();
+      accept();
+    }
+  });
+  connect(CancelBtn, &QPushButton::clicked, this, &TSelectDevicesDlg::reject);
+}
+
+TSelectDevicesDlg::~TSelectDevicesDlg() = default;
+
+void TSelectDevicesDlg::SetWaveAudioNames(std::function<std::vector<std::string>()> inputs,
+                                          std::function<std::vector<std::string>()> outputs) {
+  waveInNames = std::move(inputs);
+  waveOutNames = std::move(outputs);
+}
+
+void TSelectDevicesDlg::showEvent(QShowEvent* event) {
+  FormShow();
+  CentreOnScreen(*this);
+  OKBtn->setFocus();
+  QDialog::showEvent(event);
+}
+
+void TSelectDevicesDlg::AddItem(QListWidget* list, const std::string& text) {
+  auto* item = new QListWidgetItem(QString::fromStdString(text));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+  item->setCheckState(Qt::Unchecked);
+  item->setSizeHint(QSize(0, DialogItemHeight));
+  list->addItem(item);
+}
+
+void TSelectDevicesDlg::FormShow() {
+  checking = true;
+  InputDevsList->clear();
+  OutputDevsList->clear();
+  // What the last showing made and no set-up took goes now.
+  inputDevices.clear();
+  outputDevices.clear();
+  confirmedReplace.clear();
+  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
+    AddItem(InputDevsList, item.Text);
+    inputDevices.push_back(item.Factory());
+  }
+  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames())) {
+    AddItem(OutputDevsList, item.Text);
+    outputDevices.push_back(item.Factory());
+  }
+  confirmedReplace.resize(outputDevices.size());
+  ShowBlockSizes();
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    if (list->count() > 0) {
+      list->setCurrentRow(0);
+      list->item(0)->setCheckState(Qt::Checked);
+    }
+  }
+  checking = false;
+}
+
+int32_t TSelectDevicesDlg::ChosenBlockFrames() const {
+  return BlockSizeBox->currentData().toInt();
+}
+
+void TSelectDevicesDlg::ShowBlockSizes() {
+  // A file's rate is known only once it is opened: its choices go without milliseconds.
+  const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow());
+  const uint32_t rate =
+      input != nullptr && input->Kind() != dkWaveFileRecording ? input->Buffer().Format().nSamplesPerSec : 0;
+  for (int i = 0; i < BlockSizeBox->count(); ++i) {
+    BlockSizeBox->setItemText(
+        i, QString::fromStdString(BlockChoiceText(BlockSizeBox->itemData(i).toInt(), rate)));
+  }
+}
+
+void TSelectDevicesDlg::CheckOnly(QListWidget* list, int row) {
+  if (checking || row < 0) {
+    return;
+  }
+  checking = true;
+  for (int i = 0; i < list->count(); ++i) {
+    list->item(i)->setCheckState(i == row ? Qt::Checked : Qt::Unchecked);
+  }
+  checking = false;
+}
+
+void TSelectDevicesDlg::InputDevsListClickCheck(QListWidgetItem* item) {
+  if (checking) {
+    return;
+  }
+  // A click on a check box selects its item, which becomes the only one checked; the checked
+  // item cannot be unchecked.
+  const int row = InputDevsList->row(item);
+  if (InputDevsList->currentRow() != row) {
+    InputDevsList->setCurrentRow(row); // checks it through the selection
+  }
+  CheckOnly(InputDevsList, row);
+}
+
+void TSelectDevicesDlg::OKBtnClick() {
+  auto outputs = std::make_unique<TPlaybackDevsList>();
+  for (int i = 0; i < OutputDevsList->count(); ++i) {
+    if (OutputDevsList->item(i)->checkState() == Qt::Checked && outputDevices[static_cast<size_t>(i)]) {
+      outputs->Add(std::move(outputDevices[static_cast<size_t>(i)]));
+    }
+  }
+  OutputDevices = std::move(outputs);
+  const int row = InputDevsList->currentRow();
+  if (row >= 0 && row < InputDevsList->count()) {
+    InputName = InputDevsList->item(row)->text();
+    InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
+    if (InputDevice) {
+      InputDevice->SetBlockFrames(ChosenBlockFrames());
+    }
+  } else {
+    InputName.clear();
+    InputDevice.reset();
+  }
+}
+
+void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
+  const int row = list->currentRow();
+  if (devParamDlg == nullptr || row < 0) {
+    return;
+  }
+  TAudioDevice* device = list == InputDevsList ? static_cast<TAudioDevice*>(InputItemDevice(row))
+                                               : static_cast<TAudioDevice*>(OutputItemDevice(row));
+  if (device == nullptr) {
+    return;
+  }
+  devParamDlg->SetDevice(device);
+  devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
+  devParamDlg->exec();
+  ShowBlockSizes(); // the input's rate may have changed
+  // A name the save dialog asked about is not asked about again at OK.
+  const std::string name = DeviceFileName(*device);
+  if (list == OutputDevsList && !name.empty() && devParamDlg->ReplaceConfirmed() == name &&
+      static_cast<size_t>(row) < confirmedReplace.size()) {
+    confirmedReplace[static_cast<size_t>(row)] = name;
+  }
+}
+
+bool TSelectDevicesDlg::FilesAllowed() {
+  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
+  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
+    const std::string name = DeviceFileName(*input);
+    if (!name.empty()) {
+      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
+    }
+  }
+  const auto show = [this](QMessageBox::Icon icon, const QString& title, const QString& text,
+                           QMessageBox::StandardButtons buttons) {
+    fileBox = new QMessageBox(icon, title, text, buttons, this);
+    fileBox->setTextFormat(Qt::PlainText);
+    if (buttons & QMessageBox::No) {
+      fileBox->setDefaultButton(QMessageBox::No);
+    }
+    const int answer = fileBox->exec();
+    delete fileBox.data();
+    return answer;
+  };
+  for (int row = 0; row < OutputDevsList->count(); ++row) {
+    const TPlaybackDevice* device = OutputItemDevice(row);
+    if (device == nullptr || OutputDevsList->item(row)->checkState() != Qt::Checked) {
+      continue;
+    }
+    const std::string name = DeviceFileName(*device);
+    if (name.empty()) {
+      continue; // fails when it is opened, as a file without a name does
+    }
+    const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
+    if (const std::optional<std::string> refusal = uses.RefuseOutput(key)) {
+      show(QMessageBox::Critical, QStringLiteral("Ошибка"), QString::fromStdString(*refusal),
+           QMessageBox::Ok);
+      return false;
+    }
+    if (key.Exists && key.Regular && name != "-" && confirmedReplace[static_cast<size_t>(row)] != name) {
+      const TFileKind kind = FileKindOfName(name);
+      const QString question =
+          key.HoldsOtherThan(kind)
+              ? QStringLiteral("%1 уже существует и не является файлом %2.\nЗаменить его?")
+                    .arg(QString::fromStdString(name), QString::fromUtf8(FileKindInfo(kind).Holder))
+              : QStringLiteral("%1 уже существует.\nЗаменить его?").arg(QString::fromStdString(name));
+      if (show(QMessageBox::Warning, windowTitle(), question, QMessageBox::Yes | QMessageBox::No) !=
+          QMessageBox::Yes) {
+        return false;
+      }
+    }
+    uses.AddOutput(key);
+  }
+  return true;
+}
+
+TRecordingDevice* TSelectDevicesDlg::InputItemDevice(int row) const {
+  return row >= 0 && static_cast<size_t>(row) < inputDevices.size()
+             ? inputDevices[static_cast<size_t>(row)].get()
+             : nullptr;
+}
+
+TPlaybackDevice* TSelectDevicesDlg::OutputItemDevice(int row) const {
+  return row >= 0 && static_cast<size_t>(row) < outputDevices.size()
+             ? outputDevices[static_cast<size_t>(row)].get()
+             : nullptr;
+}
+
+void TSelectDevicesDlg::reject() {
+  if (devParamDlg != nullptr && devParamDlg->isVisible()) {
+    devParamDlg->reject();
+  }
+  if (fileBox != nullptr && fileBox->isVisible()) {
+    fileBox->done(QMessageBox::No);
+  }
+  QDialog::reject();
+}

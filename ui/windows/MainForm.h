@@ -1,0 +1,81 @@
+#pragma once
+// TMainForm: the program's frame, a multiple-document window whose child area holds the processing
+// windows and the display windows they open. "&Файл" starts a processing set-up or ends the program;
+// "&Окна" arranges the child windows and lists them at its end. The hint of the menu item under the
+// mouse shows in the status bar. Closing it closes every processing window, each ending its worker;
+// the workers are all told to end first, so that they end together.
+//
+// Threads: user-interface thread only.
+
+#include "ui/dialogs/EditFilter.h"
+#include "ui/windows/DSPForm.h"
+#include "ui/windows/ModalActions.h"
+
+#include <QMainWindow>
+
+#include <vector>
+
+class QAction;
+class QMdiArea;
+class QMenu;
+class QMdiSubWindow;
+class TSelectDevicesDlg;
+class TSelectFilterDialog;
+
+inline constexpr const char* ApplicationTitle =
+    "Программа цифровой обработки звуковых сигналов в режиме реального времени";
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+public:
+  static constexpr int FormWidth = 640;
+  static constexpr int FormHeight = 480;
+
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // The start-up's dialogs, given once after they are made.
+  void SetDialogs(TSelectDevicesDlg* selectDevices, TSelectFilterDialog* selectFilter,
+                  const TFilterDialogs& filterDialogs);
+
+  void iBeginDSPClick();
+  void iExitClick();
+  void iCascadeClick();
+  void iTileHorizClick();
+  void iTileVertClick();
+  void iNextClick();
+  void iPreviousClick();
+
+  // The open processing windows, in the order they were made.
+  std::vector<TDSPForm*> SetUps() const;
+
+  QMdiArea* ClientArea = nullptr;
+  QMenu* iFile = nullptr;
+  QAction* iBeginDSP = nullptr;
+  QAction* iSeparator = nullptr;
+  QAction* iExit = nullptr;
+  QMenu* iWindows = nullptr;
+  QAction* iCascade = nullptr;
+  QAction* iTileHoriz = nullptr;
+  QAction* iTileVert = nullptr;
+  QAction* iNext = nullptr;
+  QAction* iPrevious = nullptr;
+
+protected:
+  void closeEvent(QCloseEvent* e) override;
+
+private:
+  QAction* AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*click)());
+  void RebuildWindowList();
+  // Columns of full height (side by side) or rows of full width.
+  void Tile(bool columns);
+  void SetUpEnded();
+
+  TSelectDevicesDlg* selectDevicesDlg = nullptr;
+  TSelectFilterDialog* selectFilterDialog = nullptr;
+  TFilterDialogs filterDialogs;
+  TModalActions modal;
+  bool closePending = false; // closing waits for a processing window's open dialog
+  std::vector<QAction*> windowItems;
+};

@@ -1,0 +1,7 @@
+// sonolab: the desktop program.
+
+#include "ui/windows/Application.h"
+
+int main(int argc, char** argv) {
+  return RunSonolab(argc, argv);
+}
