@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of one parameter change as a dialog makes it: a new value written under the filter's lock
 // and Apply (Update) before the lock is released, at 48000 Hz, for each filter type and for the
 // values a dragged bar produces. The worker waits this long, at most, when it reaches the filter

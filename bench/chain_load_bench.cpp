@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What loading a chain costs the worker: a chain of 16 multi-band filters is loaded again and again from
 // its file while a second thread passes 4096-frame stereo blocks at 48000 Hz through the chain, as the
 // worker does. A load reads the file and builds its filters off the chain's lock and takes the lock only

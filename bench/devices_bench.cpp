@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost per block of the format conversions and of the WAVE writer.
 #include "devices/AudioFormats.h"
 #include "devices/RateConverter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the worker waits for a filter's lock while a bar of its dialog is dragged through its
 // whole range, for the two filters whose redesign costs most: the equaliser (40 kernels summed) and
 // a 1024-tap low-pass, both at 48000 Hz in a stereo chain.

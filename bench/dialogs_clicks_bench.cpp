@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clicks while a bar is dragged: a 220 Hz tone (amplitude 1000) runs block by block through one
 // filter at 44100 Hz on a worker thread while the user-interface thread drags one bar of the filter's
 // real dialog to one end, to the other and back, the mouse moving every 8 ms. A click is a step in

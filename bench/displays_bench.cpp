@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Per-block cost of the displays: ShowBlock of each signal-graph view for a 4096-frame stereo
 // 16-bit block, and AddTime on a 700-pixel-wide performance window. Target: under 5 ms each.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process time of each filter type on one 4096-frame channel block at 44100 Hz, with its defaults and
 // with the settings that cost it most, and of the chain low-pass, high-pass, equaliser, echo,
 // reverberation (defaults) on one stereo 16-bit block, and of the chain's conversion alone; then the

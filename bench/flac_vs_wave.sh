@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the same sound (44100 Hz stereo 16-bit pink noise) from WAVE to WAVE, from FLAC to FLAC and
 # across, with an empty chain (the cost of the files alone) and through the five-filter chain, all in
 # one run, and prints each render's processor time (user + system, which the machine's other load

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Dropouts of the live path beside a build-like load, on PulseAudio and on PipeWire.
 #
 # For each server (a private one of the project's scripts, started at real-time priority as a desktop

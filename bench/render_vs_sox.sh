@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders a 10-minute 44100 Hz stereo 16-bit file through the five-filter chain (low-pass, high-pass,
 # equaliser, echo, reverberation, all at their defaults) with sonolab-render, and in the same run through
 # sox's nearest chain (a 513-tap sinc low-pass and high-pass at 1000 Hz, 20 peaking bands at the

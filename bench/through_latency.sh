@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Through-latency of the live path, from a null sink's monitor through a pipe back into the sink, at
 # every rate of the format table (stereo, 16 bits), for two pipes in the same run:
 #   sonolab-render --capture <monitor> --play <sink>   (16-slot rings of one block each)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How late a sound thread wakes on this machine: a thread scheduled as the worker and the pump threads
 // are (MakeThreadRealtime) sleeps to absolute deadlines 1 ms apart for the given seconds and counts the
 // wakes that came late by at least 1, 5, 10, 20, 40 and 100 ms. A stall that long of a real-time

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Whether wave-audio output plays a sound to its end: files of the given lengths (1000 Hz, the last
 # 50 ms at 2000 Hz) played with `sonolab-render F.wav --wave-out 0` into the sound server's null sink
 # "sonolab_null" while `parec` records its monitor; for each run the render's exit status and how much of

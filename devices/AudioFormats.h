@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The 36 PCM formats a device can be given, their list texts, and block conversion between formats.
 

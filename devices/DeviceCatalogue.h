@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the device dialog and the command line offer: every input and every output, in the dialog's
 // order (ring devices " (PulseAudio)", then wave-audio devices " (ALSA)", then "Файл формата

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ring devices: a looping ring of 16 blocks on the sound services, one notification per slot.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The checks that keep the program from destroying a file, made before anything is opened for
 // writing, the same for the windows and the command line. A file is known by its device and inode

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sample-level helpers of the format conversion: interleaved 8-bit unsigned or 16-bit signed
 // little-endian PCM, mono or stereo. Channel counts are mapped on the way in: mono to stereo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Streaming sample-rate conversion of one output: every block of the source format goes in, the
 // converted frames (in the destination's rate, channels and bits) queue up, and whole blocks of the

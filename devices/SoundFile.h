@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sound files other than WAVE, through libsndfile. The WAVE file devices hand such files over here:
 // the reader a file that is not RIFF/WAVE (FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Devices: the block buffer, the device classes, the owning list of outputs, and the error record.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // WAVE file devices. The reader (kind 5) takes its format from a RIFF/WAVE file and reads one block
 // per Read; the writer (kind 2) writes a 44-byte header and appends one block per Write. Neither has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Byte sinks and sources for the settings records. The files use the checksummed streams of
 // CRCStreams.h; the memory versions serve tests and fuzzing.

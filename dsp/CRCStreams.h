@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Checksummed settings files: the payload followed by the 16-bit sum of its bytes, little-endian.
 

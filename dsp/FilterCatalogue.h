@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The 16 filter type names and the factory. A filter's Type is its index here.
 

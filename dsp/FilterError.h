@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bare message texts that settings and chain code raise; the caller shows them under "Ошибка".
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TFilterList: the chain of one processing set-up, up to 16 filters with enable flags.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TParameterDescription: everything the program knows about one filter parameter, written once beside
 // the filter that owns it: how it is stored, its unit, the values the filter accepts (fixed, or up to a

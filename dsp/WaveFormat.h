@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PCM format record: the field layout of the platform WAVEFORMATEX, held in a 20-byte field.
 // Samples are interleaved, channel 0 first; 8-bit samples are unsigned (silence 128), 16-bit samples

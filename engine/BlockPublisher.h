@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TBlockPublisher: hands what the displays show of a worker to them without a lock. The worker adds
 // every pass to a history of the newest frames of input and output (at least the default block's

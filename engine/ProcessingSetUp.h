@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TProcessingSetUp: one processing set-up as the windows and the command line both wire it. The input
 // is opened first (it fixes the sample rate) and the chain is made at its rate; then every output is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TProcessingThread: the worker of one processing set-up. Each pass reads a block from the input,
 // copies it into the working buffer, runs the chain over it, converts it into every output, posts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TAmplitudeModulation (type 13): the signal's level follows a sine (tremolo).
 //

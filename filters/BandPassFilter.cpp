@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/BandPassFilter.h"
 
 #include "filters/Kernels.h"

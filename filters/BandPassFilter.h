@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windowed-sinc band-pass and band-stop filters (types 2 and 3), run by TFIRFilter.
 //

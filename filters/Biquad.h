@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Second-order sections in cascade, the running part of the IIR, Chebyshev and DC-removal filters.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TChebyshevFilter (type 6): a Chebyshev type I low-pass or high-pass filter of order 2 to 8, run as
 // cascaded second-order sections (and one first-order section for an odd order).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TChorus (type 10): copies of the signal, each read from a delay line at a delay that a slow sine
 // sweeps, mixed with the dry signal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDCRemoval (type 8): a first-order high-pass that takes the constant component out of the signal.
 //

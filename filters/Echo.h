@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TEcho (type 9): a repeating echo from one feedback delay line per channel.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The measured amplitude-frequency response of one filter, or of every enabled filter of a chain in
 // order: an impulse through fresh copies (CreateFilter + CopyParameters), then one RealFFT of the

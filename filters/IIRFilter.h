@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TIIRFilter (type 5): one second-order section of the common equaliser kinds, designed from its analog
 // prototype by the bilinear transform with the frequency pre-warped (w0 = 2 pi Freq / fs, K = tan(w0/2)):

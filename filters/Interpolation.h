@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading a sampled signal between its samples: the four-point cubic (Hermite, Catmull-Rom) through
 // x[i - 1] .. x[i + 2], at t from 0 (x[i]) to 1 (x[i + 1]). Exact at the samples, continuous in its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windowed-sinc kernel design. M is the kernel size (M + 1 taps, h[0..M]); f is a cut-off as a
 // fraction of the sample rate (0 to 0.5); window 0 selects Hamming, anything else Blackman.

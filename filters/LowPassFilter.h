@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windowed-sinc low-pass and high-pass filters (types 0 and 1), run by TFIRFilter.
 //

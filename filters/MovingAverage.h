@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TMovingAverage (type 7): the mean of the last L input samples.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TMultiBandFilter (type 4): a 20-band graphic equaliser as one linear-phase FIR filter.
 //

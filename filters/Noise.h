@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TNoise (type 12): noise added to the signal, white or pink, the same on every run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPitchShift (type 15): the signal shifted in pitch by reading a delay line with two heads that move
 // at r = 2^(Semitones / 12) times the speed of writing.

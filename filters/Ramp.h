@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TRamp: a gain, level or mix that glides in a straight line to a new value instead of jumping, so
 // that a parameter edit on a playing filter does not click. The glide lasts RampFrames samples and

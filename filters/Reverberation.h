@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TReverberation (type 11): a bank of D parallel feedback combs per channel over prime lengths.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The x86 vector intrinsics the filters and transforms use on their hot paths.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TSynthesis (type 14): a band-limited oscillator mixed with the signal.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // In-place radix-2 FFTs on 32-bit float arrays and the level conversions shared by filters,
 // dialogs and displays. Twiddles come from a rotation recurrence, one cosine and one sine per stage,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".lst" loader on arbitrary bytes: TFilterList::Load from memory, and LoadChainFile from a file
 // with the right checksum appended. An accepted chain holds at most 16 filters with accepted
 // parameters, saves back to the very bytes it was read from, and processes a stereo block; a refused

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Block conversion between two entries of the format table, on arbitrary sample bytes. The first
 // two bytes choose the source and destination entries, the next two shorten the source and the
 // destination blocks (a short last block, an odd byte count); the rest is the samples. Both the

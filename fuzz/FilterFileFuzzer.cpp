@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".flt" loader on arbitrary bytes: TFilter::Load of each of the sixteen classes from memory, then
 // the file path through CRCifstream, once with the bytes as they come (the checksum decides) and once
 // with the right checksum appended (the record decides). A refused record leaves the filter's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers shared by the fuzz targets: a per-process scratch file and a hard stop for a broken
 // invariant (libFuzzer reports the trap as a crash and keeps the input).

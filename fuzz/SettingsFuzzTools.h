@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the settings fuzz targets check after a load: the filter record round-trips, every parameter
 // is one the class accepts, and a block of noise through the loaded filters stays finite.

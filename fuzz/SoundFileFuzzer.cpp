@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file input on files that are not RIFF/WAVE, which go through libsndfile: Open, then Read block
 // after block until the end notice, then Rewind and the first block again. Whatever the library
 // accepts reaches the chain as 16-bit PCM, mono or stereo at a rate the block rule takes, in whole

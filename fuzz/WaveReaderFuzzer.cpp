@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAVE file reader on arbitrary files: Open, then Read block after block until the end-of-file
 // notice or an error. A file can never yield more frames than it holds, a short block comes only last,
 // every accepted format is one the chain and the outputs can take (8- or 16-bit PCM, whatever the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the direction of the #include lines of every C++ source: ui -> engine -> devices -> dsp.
 
   scripts/check-layers.py [ROOT]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), writes the seed
 # corpus and runs every target for FUZZ_SECONDS seconds (default 60). Fails when a target crashes,
 # leaks, times out or runs out of memory; the input that did it is kept in build-fuzz/artifacts/.

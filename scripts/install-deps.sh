@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package that Sonolab's build, tests, benchmarks and program need.
 set -euo pipefail
 SUDO=""

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private PulseAudio server for tests and CI: a null sink "sonolab_null" as the default sink, and
 # its monitor source "sonolab_null.monitor" to capture back what was played. Works as root, without a
 # display and without sound hardware.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Retakes the README's screenshots from the real program: sonolab on a private X server with openbox
 # (scripts/x-session.sh) and a private PulseAudio server whose null sink plays a sweeping two-tone
 # signal, driven with xdotool as a user drives it, grabbed with scrot.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
 # PulseAudio server, then its sound-server tests again against a private PipeWire with its pulse
 # server (SONOLAB_SKIP_PIPEWIRE=1 skips that); the GUI tests again on a private X server with a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on a private X server (Xvfb) with a light window manager (openbox), as a desktop
 # would run it: windows get focus, modality and activation from the window manager. The server and
 # the manager are stopped when the command ends; its exit status is the command's.

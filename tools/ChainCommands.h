@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The chain and preset commands of sonolab-render, shared by its main and its tests.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs a parsed sonolab-render command: the chain actions in order, then, with an input, the real
 // processing thread from the input to the outputs until the end of the input (and its tail),

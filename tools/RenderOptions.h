@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command line of sonolab-render: options are kept in the order given and applied in that order.
 // Positional names are files: with a file input the first is the input and the rest are outputs;

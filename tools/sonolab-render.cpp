@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render: the processing engine from the command line.
 
 #include "tools/Render.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The wave-audio devices' ALSA side: the device list (the "default" PCM first, then each card's PCM
 // devices named after the card) and a non-blocking PCM in one exact format.

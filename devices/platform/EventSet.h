@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sixteen auto-reset events with a wait on all of them: one mutex, one condition variable, 16 flags.
 // WaitAny returns the lowest signalled index and clears only that flag; signals stay set until

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sound services on a PulseAudio server (or PipeWire's pulse server). Each sound object holds its
 // own connection (a threaded main loop and a context). A ring lives in Sonolab's memory; its stream,

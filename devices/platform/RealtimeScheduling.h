@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Real-time scheduling of the threads that carry sound: the worker, the chain's helper, the sound
 // server's pump threads and the wave-audio threads. Each asks for round-robin scheduling at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The position of a looping ring in bytes since the ring was created or rewound, never wrapped (the
 // offset in the ring is the position modulo its size), with the slot notifications it signals as the

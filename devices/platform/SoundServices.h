@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sound services under the ring devices: enumeration, a sound (or capture) object per device,
 // and a looping ring of bytes in the device's format with 16 slot notifications, lockable byte

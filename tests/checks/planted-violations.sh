@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The layer and format checks fail on planted violations, naming the file and line, and pass on a
 # clean tree.
 set -euo pipefail
@@ -29,12 +30,19 @@ python3 "$here/scripts/check-layers.py" "$here" >/dev/null || fail "check-layers
 cp "$here/.clang-format" "$tmp/"
 rm -rf "$tmp/dsp" "$tmp/devices" "$tmp/engine" "$tmp/ui" "$tmp/tools"
 mkdir -p "$tmp/filters"
-printf 'int f(int x) {\n  if (x) {\n    return 1;\n  }\n  return 0;\n}\n' >"$tmp/filters/Good.cpp"
-printf 'int g(int x)  { return x; }\n' >"$tmp/filters/Bad.cpp"
+spdx='// SPDX-License-Identifier: GPL-3.0-or-later'
+printf '%s\nint f(int x) {\n  if (x) {\n    return 1;\n  }\n  return 0;\n}\n' "$spdx" >"$tmp/filters/Good.cpp"
+printf '%s\nint g(int x)  { return x; }\n' "$spdx" >"$tmp/filters/Bad.cpp"
 if out=$(bash "$here/scripts/check-format.sh" "$tmp" 2>&1); then
   fail "check-format passed a misformatted file"
 fi
-grep -q 'filters/Bad.cpp:1:' <<<"$out" || fail "check-format did not name filters/Bad.cpp:1 (it said: $out)"
+grep -q 'filters/Bad.cpp:2:' <<<"$out" || fail "check-format did not name filters/Bad.cpp:2 (it said: $out)"
 grep -q 'Good.cpp' <<<"$out" && fail "check-format reported a formatted file: $out"
+rm "$tmp/filters/Bad.cpp"
+printf 'int h();\n' >"$tmp/filters/Unlicensed.h"
+if out=$(bash "$here/scripts/check-format.sh" "$tmp" 2>&1); then
+  fail "check-format passed a file without the licence line"
+fi
+grep -q 'filters/Unlicensed.h:1: error: the first line is not' <<<"$out" || fail "check-format did not name filters/Unlicensed.h:1 (it said: $out)"
 bash "$here/scripts/check-format.sh" "$here" >/dev/null || fail "check-format fails on the tree"
 echo "planted violations are caught; the tree passes"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files other than WAVE through the file devices: inputs made by sox, opusenc and libsndfile
 // read as the WAVE they were made from (exactly where the kind is lossless), outputs come back as they
 // went in (FLAC exactly, Ogg Vorbis and Opus within stated bounds), refusals name the file and what it

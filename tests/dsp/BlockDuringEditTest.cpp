@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A block that reaches the chain while the user-interface thread is in the middle of an edit waits
 // for the edit and goes through the chain as the edit leaves it, even when the edit empties the list
 // for a moment (a chain load clears the list before it fills it again).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every catalogue type against its parameter descriptions: defaults, records that round-trip and refuse
 // what the descriptions refuse, processing that is continuous across blocks of any length, an Apply
 // that changes nothing changes no sample, edits that do not click; and the README's table of ranges

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One thread edits the chain the way the user interface does while another runs ProcessBlock in a loop.
 // Run under ThreadSanitizer by the test script.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two channels of a stereo block run at once (channel 1 on the chain's helper thread). The
 // reference here drives a second set of the same filters strictly one after another, channel 0 then
 // channel 1, with its own conversions, and the chain must give the same bytes.

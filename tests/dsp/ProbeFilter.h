@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small filter for testing the framework: out = in * Gain + Offset, with a running sum per channel
 // kept in the channel state, and a log of (id, channel) visits. The two channels of a stereo block may

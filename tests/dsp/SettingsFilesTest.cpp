@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GCC 12 warns falsely on vector growth in these helpers (a known false positive).
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
 

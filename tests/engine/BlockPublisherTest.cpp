@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The publication for the displays: the reader always gets one whole update, the newest; small blocks
 // are paced by the input's frames and shown as the newest default block's length.
 

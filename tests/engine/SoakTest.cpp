@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long render through the real processing thread while another thread edits the chain the way the
 // processing window does: add, delete, swap, enable, load ".lst" and ".flt" files, save them, pause
 // and resume, and rewrite parameters (kernel sizes, delay lines, band gains) thousands of times.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band filters, the IIR section, the Chebyshev filter, the moving average and the DC removal against
 // references computed here: a windowed-sinc kernel in double and a direct convolution, the analog
 // prototypes under the bilinear frequency warping, the Chebyshev polynomial, a step, a tone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chorus, noise, amplitude modulation, synthesis and pitch shift: facts about the sound they make,
 // measured on their output (delays, levels, spectral slopes, side bands, frequencies, aliases).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Equaliser gains that a file or the command line may carry: the largest accepted gain still gives
 // finite samples, a larger one is refused before it can turn the output into NaN.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A second, straightforward transcription of the transforms' arithmetic (double expressions, float
 // storage, twiddles from the running rotation, one swap at a time) that pins the optimised code in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device lists of the dialog and the command line, on the scriptable sound services.
 
 #include "devices/DeviceCatalogue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ring and wave-audio devices against a real sound server with the null sink "sonolab_null": a
 // private PulseAudio (scripts/pulse-server.sh) or PipeWire with its pulse server
 // (scripts/pipewire-server.sh). Without a server these tests are skipped, unless

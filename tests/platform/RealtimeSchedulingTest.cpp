@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice between direct, rtkit and normal scheduling, with the kernel's and the service's answers
 // stood in for; then once on this system, where the outcome must be what the kernel reports, and a
 // real-time thread that never blocks must drop to normal scheduling instead of the process being

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unwrapped ring position that the PulseAudio back-end and the fake share: what it plays, what it
 // counts, which slots it signals.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ring devices on the scriptable sound services: sizes, offsets, cursors, restore, a stalled worker,
 // short blocks, drains, capture in ring order and a ring behind, failures.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A program run as a child process with its own environment additions, optional file-size limit,
 // optionally as another user, stdin read from a file and stdout/stderr captured to files; signals and

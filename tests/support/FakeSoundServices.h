@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scriptable stand-in for the sound services in unit tests. It keeps one playback ring and one
 // capture ring in memory, records every call as a line of text ("Lock 20624 16384 0"), and lets a

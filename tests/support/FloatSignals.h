@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Float signals for tests, with independent references in double precision: a direct DFT, a
 // time-domain convolution, sines and noise, level measurement, and a filter run block by block.

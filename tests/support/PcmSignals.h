@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PCM signals for tests: sample access in 8- and 16-bit formats, sine blocks, a least-squares sine
 // fit at a known frequency, the amplitude at one frequency, blocks made from functions of time, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private PulseAudio server with a null sink, for tests that kill, stop or withhold the server
 // under a running device: in a folder the test gives, or in a temporary folder of its own that goes

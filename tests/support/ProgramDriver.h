@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop program under test: every form as the start-up makes it, set-ups started through the
 // device dialog as a user starts them (the dialog and the parameter dialog driven from a timer), list

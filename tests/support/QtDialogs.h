@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Driving real dialogs with the mouse as a user does: track bars touched and dragged by their
 // handle, message boxes caught and answered from inside the exec that shows them, and modal dialogs

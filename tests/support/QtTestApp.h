@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One QApplication for a whole test program, offscreen unless a platform was chosen; the tests of the
 // program's windows make it of the program's own class. It goes before the program's exit handlers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Sound files of every kind for tests, made and read by libsndfile directly (not through Sonolab's
 // devices), and by the command-line tools: interleaved 16-bit samples in and out, plus the level of

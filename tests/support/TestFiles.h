@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Files for tests: a temporary folder removed with its files, whole-file reads and writes, the
 // little-endian fields of a file's bytes, canonical PCM WAVE files, and what a WAVE file holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render against a sound server that dies under it: the test starts a private PulseAudio
 // server (its own runtime folder, a null sink, a native socket), points the render at it through
 // PULSE_SERVER, and kills the server while the render captures or plays. The render must end with

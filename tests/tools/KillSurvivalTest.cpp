@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a WAVE recording of sonolab-render is worth when the render does not end normally: killed
 // outright it is still a valid file that holds all but at most the last second of what was written;
 // stopped by SIGINT or SIGTERM it is complete and the exit status says it was interrupted (128 + the

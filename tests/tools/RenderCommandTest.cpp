@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
 
 #include "support/PcmSignals.h"

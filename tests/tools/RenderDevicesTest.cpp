@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render playing a file to the test sound server's default sink, captured back from its
 // monitor: every output plays the file to its last frame, without a gap, before the render ends.
 // (The server itself may lose a few tens of milliseconds at the start of any new stream, whoever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render on real files, as a child process: inputs are never destroyed, files come out
 // whole, converted outputs keep their timing, pipes work both ways with sox, errors name the file and
 // the system's reason, clipping is counted, and progress shows on a terminal only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render through FIR filters on files whose length is no multiple of any block or kernel:
 // every frame of the output, the last ones too, is the input convolved with the filters' kernels
 // (a direct convolution in double precision, truncated toward zero as the chain converts back).

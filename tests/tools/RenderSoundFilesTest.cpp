@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render with sound files other than WAVE, as a child process: FLAC, MP3, Ogg Vorbis and Opus
 // inputs through a chain to FLAC and Ogg Vorbis (exactly as the same sound as WAVE where the kinds are
 // lossless), the rules for output kinds and existing files, the batch options, and the README's

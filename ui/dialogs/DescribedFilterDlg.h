@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDescribedFilterDlg: the parameter dialog of every filter type that has no dialog of its own (band-pass,
 // band-stop, IIR, Chebyshev, moving average, DC removal, chorus, noise, amplitude modulation, synthesis,

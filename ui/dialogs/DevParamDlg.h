@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDevParamDlg: "Параметры устройства", the format of one device from the 36 table entries and, for
 // the two WAVE file kinds, the file name. Pages by Kind: a writer shows both, a reader only "Файл",

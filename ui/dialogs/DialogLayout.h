@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the device dialogs share: the dialog font (8-point "Arial"), 13-pixel list items, labels
 // placed at a point, and centring on the screen.

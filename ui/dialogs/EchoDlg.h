@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TEchoDlg: «Параметры эффекта "Эхо"», the parameter dialog of the echo ("Delay" and "DecayTime", in
 // the ranges of their descriptions). One instance lives for the whole run; EditFilter points it at a filter

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // EditFilter: the parameter dialog that belongs to a filter's type, shown modally on the live
 // filter. Types 0 and 1 get TLHPassFilterDlg, 4 TMultiBandFilterDlg, 9 TEchoDlg, 11 TReverbDlg, every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TLHPassFilterDlg: "Параметры фильтра", the parameter dialog of the low-pass and the high-pass filter
 // ("fc", "WindowType", "KernelSize"). One instance lives for the whole run; EditFilter points it at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TMultiBandFilterDlg: "Параметры многополосового фильтра", the parameter dialog of the 20-band
 // equaliser ("Gain", 20 linear gains). One instance lives for the whole run; EditFilter points it at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TParameterDialog: what the four parameter dialogs share. Each edits one live filter: it finds the
 // parameters with FindParameter, writes them in place and makes them take effect with Apply.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TReverbDlg: «Параметры эффекта "Реверберация"», the parameter dialog of the reverberation
 // ("DryLevel", "EarlyLevel", "ReverbLevel", "ReverbTime", "DelayLines"). One instance lives for the

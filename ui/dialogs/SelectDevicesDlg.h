@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TSelectDevicesDlg: "Выбор устройств оцифровки/воспроизведения". Each showing lists every input
 // and output afresh (ring devices " (PulseAudio)", wave-audio devices " (ALSA)", then "Файл формата

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TSelectFilterDialog: "Выбор фильтра или эффекта", the 16 catalogue names in catalogue order with
 // item 0 selected at creation; a double click on a name ends the dialog with OK. One instance lives

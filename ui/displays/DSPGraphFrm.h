@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDSPGraphFrm: the signal of a running processing window, update by update, in one of three views:
 // the sample values against time, the magnitude spectrum as bars, or a scrolling grey-scale

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDSPPerfForm: how long the worker needed for each block, one pixel column per update of the
 // displays with the newest at the left edge, against a red line at the block duration: while the

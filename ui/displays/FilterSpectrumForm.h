@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TFilterSpectrumForm: the amplitude-frequency response of one filter, or of every enabled filter
 // of a chain in series, measured over the whole impulse response (fresh copies, see

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TGraph: one two-dimensional chart drawn into a surface its owner supplies: an optional title bar,
 // the axis titles, a framed plot area with ticks, grid and labels, and one series of values

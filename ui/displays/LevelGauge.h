@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TLevelGauge: one channel's level meter. A bar whose green part rises with the peak level since the
 // last update in dB relative to full scale (0 dB at the top of the bar, Floor at its bottom), a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop program: the application object that shows an exception escaping an event handler in
 // a box instead of ending the program, the forms that live for the whole run (made once, in order:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the main window's child windows are called and where they open, so that each says whose it
 // is: a processing window by its input (and its file), a display window by its own caption followed

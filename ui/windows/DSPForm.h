@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDSPForm: the window of one processing set-up, a child window of the main window's child area. It
 // owns its set-up (the input device, the output list, the chain and the worker, wired by

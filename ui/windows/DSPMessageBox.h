@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The message box of an error record: "Ошибка" with the error icon and the composed text, or
 // "Сообщение" with the information icon and the notice's text; one OK button.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt side of TProcessingNotify: WM_DSP_NOTIFY becomes a TDSPNotifyEvent (type 32868) posted to
 // the processing window, carrying wParam and, for wParam 1, the error or notice that ended the

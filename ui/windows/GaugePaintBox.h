@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The paint box of a processing window's level gauges: one TLevelGauge per input channel, 48 pixels
 // each, side by side from the left, as high as the box. The gauges draw into a bitmap of the box's

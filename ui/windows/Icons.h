@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's pictures: the desktop theme's icon of a standard name where the theme has one, else
 // the SVG picture of our own in the program's resources, so that a bare machine shows the same.

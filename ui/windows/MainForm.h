@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TMainForm: the program's frame, a multiple-document window whose child area holds the processing
 // windows and the display windows they open. "&Файл" starts a processing set-up or ends the program;

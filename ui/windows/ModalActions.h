@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The modal actions under way in one window: a dialog or box that one of its handlers shows with
 // exec. The window must not be destroyed while such an action runs, since the handler goes on after

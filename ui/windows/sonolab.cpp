@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab: the desktop program.
 
 #include "ui/windows/Application.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog built from the parameter descriptions, on real filters of every type it serves: what a
 // showing reads, what typed values it takes and refuses (with the field's message, as typed), and the
 // bars that act at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device dialogs: the lists and their rules, OK's results, the parameter dialog's pages by kind,
 // Apply and Cancel, the file dialogs, the refused long name and the refused output format.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sets up Qt for the dialog tests, and releases the dialogs, then the test program's QApplication,
 // when the tests are over.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the filter-dialog tests share: real filters that count their redesigns, a filter of a type
 // without a dialog, one instance of each dialog for the whole program (as the start-up makes them),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every dialog's bars dragged from end to end while the real worker plays a stereo 48000 Hz file
 // through the five filters to the sound server's null sink (a ring device) and to a WAVE file. The
 // worker must keep every block: each one of the input reaches the chain in order and the file, no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The low/high-pass and echo dialogs on real filters: what a showing reads, what the bars write at
 // once, and every refusal of a typed value with its message.
 

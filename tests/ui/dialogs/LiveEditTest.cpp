@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Track bars on the live filter: what a bar set stays after Cancel, a value reaches the filter only
 // together with its Apply under the filter's lock, and movements that come faster than a redesign
 // are gathered without losing the last.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reverberation and equaliser dialogs on real filters: what a showing reads, the level bars in
 // whole decibels, the delay-line count that waits for Apply, "Сброс", and the scales.
 

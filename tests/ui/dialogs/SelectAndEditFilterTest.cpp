@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The type list and EditFilter's choice of dialog, on the real dialogs and real filters.
 
 #include "DialogFixtures.h"

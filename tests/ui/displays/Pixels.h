@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pixel probes for the display tests: colours, the first row of a colour in a column, colour counts,
 // and the row of a value on a chart's scale.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every view from generated signals to PNG files under <build>/snapshots/ for a person to
 // look at. Each test also checks that its picture holds what it should.
 

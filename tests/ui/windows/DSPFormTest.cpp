@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The processing window: its controls, the selection rule, the keys, the settings files and their
 // messages, Play and Pause, the gauges and the display windows it owns.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program end to end, driven as a user drives it: on files (a low-pass between two WAVE files,
 // the end-of-file box, the window closing by itself) and on sound (capture from the test server's
 // null sink while a tone plays into it, playback to a second sink and a file at once, a pause).

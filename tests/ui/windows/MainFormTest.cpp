@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window and the start-up: the menu, the child windows' arrangement and list, set-ups started
 // and refused, exceptions that escape a handler, and the program without a display.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker against its window. WorkerBox: the error and end-of-file boxes never deadlock and never
 // touch a destroyed window or filter, whatever the window is doing when the worker ends (each case
 // under a watchdog; the sanitizer runs catch a destroyed object being touched). WorkerThreads: the
