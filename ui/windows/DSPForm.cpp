@@ -57,9 +57,9 @@ const char* const GraphNames[] = {"Входной сигнал", "Выходно
 
 } // namespace
 
-TDSPForm::TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevsList> outputs,
+TDSPForm::TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
                    std::unique_ptr<TRecordingDevice> input)
-    : context(context), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
+    : host(host), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
   setWindowTitle(QStringLiteral("Обработка сигнала"));
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
@@ -388,7 +388,7 @@ void TDSPForm::FilterListBoxDblClick() {
   if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
     return;
   }
-  const TFilterDialogs& d = context.FilterDialogs;
+  const TFilterDialogs& d = host.FilterDialogs();
   TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
   EditFilter(d, *ChainList()->Item(i));
 }
@@ -422,18 +422,19 @@ void TDSPForm::AddBtnClick() {
   }
   int type = -1;
   {
-    TModalActions::TScope scope(modal, {context.SelectFilter});
-    if (context.SelectFilter->exec() != QDialog::Accepted || modal.ClosePending()) {
+    TSelectFilterDialog* select = host.FilterSelection();
+    TModalActions::TScope scope(modal, {select});
+    if (select->exec() != QDialog::Accepted || modal.ClosePending()) {
       return;
     }
-    type = context.SelectFilter->SelectedIndex();
+    type = select->SelectedIndex();
   }
   std::unique_ptr<TFilter> filter = CreateFilter(type, ChainList()->SampleRate());
   if (!filter) {
     return; // a type without a class
   }
   {
-    const TFilterDialogs& d = context.FilterDialogs;
+    const TFilterDialogs& d = host.FilterDialogs();
     TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
     EditFilter(d, *filter);
     if (modal.ClosePending()) {
@@ -588,7 +589,8 @@ void TDSPForm::PruneDisplays() {
 void TDSPForm::OpenDisplay(QWidget* display) {
   PruneDisplays();
   const QSize design = display->size(); // the display's own design size
-  QMdiSubWindow* window = context.Area->addSubWindow(display);
+  QMdiArea& area = host.ChildArea();
+  QMdiSubWindow* window = area.addSubWindow(display);
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setWindowIcon(SonolabIcon(nullptr, "graph-node"));
   window->addActions(keyActions);
@@ -602,8 +604,8 @@ void TDSPForm::OpenDisplay(QWidget* display) {
   caption();
   window->show();
   window->resize(window->size() - display->size() + design);
-  KeepInside(*context.Area, *window);
-  context.Area->setActiveSubWindow(window);
+  KeepInside(area, *window);
+  area.setActiveSubWindow(window);
 }
 
 std::vector<QMdiSubWindow*> TDSPForm::DisplayWindows() const {
@@ -751,7 +753,7 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
   SetState(state);
   UpdateCounts();
   if (report && !modal.ClosePending()) {
-    QMessageBox* box = NewDSPExceptionBox(context.BoxOwner, *report);
+    QMessageBox* box = NewDSPExceptionBox(&host.BoxOwner(), *report);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // The window closes once the box is dismissed; a window already gone is not touched.
     connect(box, &QDialog::finished, this, &TDSPForm::CloseSetUp);
@@ -785,7 +787,7 @@ void TDSPForm::closeEvent(QCloseEvent* e) {
   modal.ClearClose();
   Teardown();
   e->accept();
-  emit SetUpEnded();
+  host.SetUpClosed();
 }
 
 void TDSPForm::Teardown() {

@@ -28,6 +28,7 @@
 #include "ui/displays/LevelGauge.h"
 #include "ui/windows/DSPNotify.h"
 #include "ui/windows/ModalActions.h"
+#include "ui/windows/SetUpHost.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -44,7 +45,6 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
-class QMdiArea;
 class QMdiSubWindow;
 class QSplitter;
 class QToolBar;
@@ -56,14 +56,6 @@ class TDSPPerfForm;
 class TFilterSpectrumForm;
 class TGaugePaintBox;
 class TSelectFilterDialog;
-
-// What a processing window uses of the main window and the start-up's dialogs.
-struct TDSPFormContext {
-  QMdiArea* Area = nullptr;    // where its display windows open
-  QWidget* BoxOwner = nullptr; // the main window: owner of the worker's box
-  TSelectFilterDialog* SelectFilter = nullptr;
-  TFilterDialogs FilterDialogs;
-};
 
 enum class TDSPState { Ready, Processing, Paused };
 
@@ -79,7 +71,7 @@ public:
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.
-  TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevsList> outputs,
+  TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
            std::unique_ptr<TRecordingDevice> input);
   ~TDSPForm() override;
 
@@ -155,10 +147,6 @@ public:
   QFileDialog* SaveChainDialog = nullptr;
   QFileDialog* OpenChainDialog = nullptr;
 
-signals:
-  // The window has been closed and its set-up torn down.
-  void SetUpEnded();
-
 protected:
   bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
@@ -189,7 +177,7 @@ private:
   // A file picked in one of the settings dialogs, or nothing when cancelled or closing.
   std::optional<std::string> PickFile(QFileDialog* dialog);
 
-  TDSPFormContext context;
+  TSetUpHost& host;
   TDSPWindowNotify notify;
   std::unique_ptr<TProcessingSetUp> SetUp; // after notify, which its worker reports to
   TModalActions modal;
