@@ -13,7 +13,6 @@
 #include "ui/dialogs/SelectFilterDialog.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/ModalActions.h"
-#include "ui/windows/SetUpHost.h"
 
 #include <QKeyEvent>
 #include <QListWidget>
@@ -21,9 +20,10 @@
 #include <memory>
 #include <utility>
 
-TChainEditor::TChainEditor(QListWidget& list, QWidget& window, TSetUpHost& host, TModalActions& modal,
+TChainEditor::TChainEditor(QListWidget& list, QWidget& window, TModalActions& modal,
+                           TSelectFilterDialog* select, const TFilterDialogs& dialogs,
                            std::function<TFilterList*()> chain)
-    : list(list), window(window), host(host), modal(modal), chain(std::move(chain)) {
+    : list(list), window(window), modal(modal), select(select), dialogs(dialogs), chain(std::move(chain)) {
   list.setSelectionMode(QAbstractItemView::SingleSelection);
   list.installEventFilter(this);
   connect(&list, &QListWidget::itemSelectionChanged, this, &TChainEditor::Changed);
@@ -83,7 +83,7 @@ void TChainEditor::CheckClicked(QListWidgetItem* item) {
 }
 
 void TChainEditor::Edit(TFilter& filter) {
-  const TFilterDialogs& d = host.FilterDialogs();
+  const TFilterDialogs& d = dialogs;
   TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
   EditFilter(d, filter);
 }
@@ -124,7 +124,6 @@ void TChainEditor::Add() {
   }
   int type = -1;
   {
-    TSelectFilterDialog* select = host.FilterSelection();
     TModalActions::TScope scope(modal, {select});
     if (select->exec() != QDialog::Accepted || modal.ClosePending()) {
       return;

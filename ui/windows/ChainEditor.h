@@ -21,15 +21,17 @@ class QWidget;
 class TFilter;
 class TFilterList;
 class TModalActions;
-class TSetUpHost;
+class TSelectFilterDialog;
+struct TFilterDialogs;
 
 class TChainEditor : public QObject {
   Q_OBJECT
 
 public:
   // `chain` gives the set-up's chain, or null once the set-up is gone; `window` owns the error box.
-  TChainEditor(QListWidget& list, QWidget& window, TSetUpHost& host, TModalActions& modal,
-               std::function<TFilterList*()> chain);
+  // The dialogs are the start-up's, which outlive the window.
+  TChainEditor(QListWidget& list, QWidget& window, TModalActions& modal, TSelectFilterDialog* select,
+               const TFilterDialogs& dialogs, std::function<TFilterList*()> chain);
 
   // The index of the selected filter, -1 when none is.
   int SelectedIndex() const;
@@ -60,8 +62,9 @@ private:
 
   QListWidget& list;
   QWidget& window;
-  TSetUpHost& host;
   TModalActions& modal;
+  TSelectFilterDialog* const select;
+  const TFilterDialogs& dialogs;
   const std::function<TFilterList*()> chain;
   bool updating = false; // the list is being changed to match the chain
   bool adding = true;

@@ -59,15 +59,15 @@ TDSPForm::TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
   BuildToolBars();
   BuildClient();
   BuildStatusBar();
-  chainEditor =
-      std::make_unique<TChainEditor>(*FilterListBox, *this, host, modal, [this] { return ChainList(); });
+  chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection(),
+                                               host.FilterDialogs(), [this] { return ChainList(); });
   connect(chainEditor.get(), &TChainEditor::Changed, this, &TDSPForm::SelectionRule);
   files = std::make_unique<TSettingsFiles>(*this, modal);
   SaveFilterDialog = files->SaveFilterDialog;
   OpenFilterDialog = files->OpenFilterDialog;
   SaveChainDialog = files->SaveChainDialog;
   OpenChainDialog = files->OpenChainDialog;
-  displays = std::make_unique<TDisplayWindows>(*this, host, keyActions);
+  displays = std::make_unique<TDisplayWindows>(*this, host.ChildArea(), keyActions);
   connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
   resize(FormWidth, FormHeight);
   setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum

@@ -7,7 +7,6 @@
 #include "ui/displays/FilterSpectrumForm.h"
 #include "ui/windows/ChildWindows.h"
 #include "ui/windows/Icons.h"
-#include "ui/windows/SetUpHost.h"
 
 #include <QAbstractItemModel>
 #include <QMdiArea>
@@ -15,8 +14,8 @@
 
 #include <utility>
 
-TDisplayWindows::TDisplayWindows(QObject& owner, TSetUpHost& host, QList<QAction*> keys)
-    : owner(owner), host(host), keys(std::move(keys)) {}
+TDisplayWindows::TDisplayWindows(QObject& owner, QMdiArea& area, QList<QAction*> keys)
+    : owner(owner), area(area), keys(std::move(keys)) {}
 
 void TDisplayWindows::Prune() {
   std::erase_if(windows, [](const QPointer<QMdiSubWindow>& w) { return w.isNull(); });
@@ -27,7 +26,6 @@ void TDisplayWindows::Prune() {
 void TDisplayWindows::Open(QWidget* display) {
   Prune();
   const QSize design = display->size(); // the display's own design size
-  QMdiArea& area = host.ChildArea();
   QMdiSubWindow* window = area.addSubWindow(display);
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setWindowIcon(SonolabIcon(nullptr, "graph-node"));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TDisplayWindows: the display windows of one processing window, opened in its host's child area:
+// TDisplayWindows: the display windows of one processing window, opened in a child area:
 // the input and output signal windows, the performance window, and the frequency response of a filter
 // or of the whole chain. Each is captioned with its own words followed by the set-up's name (also
 // after its own caption changes), opens wholly inside the visible part of the area, answers the
@@ -21,6 +21,7 @@
 
 class QAbstractItemModel;
 class QAction;
+class QMdiArea;
 class QMdiSubWindow;
 class QObject;
 class QWidget;
@@ -28,13 +29,12 @@ class TDSPGraphFrm;
 class TDSPPerfForm;
 class TFilter;
 class TFilterList;
-class TSetUpHost;
 struct TPublishedBlock;
 
 class TDisplayWindows {
 public:
   // `owner` is the processing window the displays name as theirs; `keys` are its F5 and F6.
-  TDisplayWindows(QObject& owner, TSetUpHost& host, QList<QAction*> keys);
+  TDisplayWindows(QObject& owner, QMdiArea& area, QList<QAction*> keys);
 
   const QString& SetUpName() const { return setUpName; }
   void SetSetUpName(const QString& name) { setUpName = name; }
@@ -58,7 +58,7 @@ private:
   void Prune();
 
   QObject& owner;
-  TSetUpHost& host;
+  QMdiArea& area;
   const QList<QAction*> keys;
   QString setUpName;
   std::vector<QPointer<QMdiSubWindow>> windows;
