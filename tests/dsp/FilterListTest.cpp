@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProbeFilter.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -229,11 +229,11 @@ TEST(FilterList, SwitchingOffClearsTheFilterState) {
 }
 
 TEST(FilterCatalogue, HoldsTheSixteenNamesAndCreatesAClassForEach) {
-  EXPECT_STREQ(FilterCatalogue[0], "Фильтр нижних частот");
-  EXPECT_STREQ(FilterCatalogue[4], "Многополосовой фильтр");
-  EXPECT_STREQ(FilterCatalogue[7], "Фильтр \"Движущееся среднее\"");
-  EXPECT_STREQ(FilterCatalogue[11], "Эффект \"Реверберация\"");
-  EXPECT_STREQ(FilterCatalogue[15], "Эффект \"Сдвиг высоты тона\"");
+  EXPECT_STREQ(FilterCatalogue[0]->Name, "Фильтр нижних частот");
+  EXPECT_STREQ(FilterCatalogue[4]->Name, "Многополосовой фильтр");
+  EXPECT_STREQ(FilterCatalogue[7]->Name, "Фильтр \"Движущееся среднее\"");
+  EXPECT_STREQ(FilterCatalogue[11]->Name, "Эффект \"Реверберация\"");
+  EXPECT_STREQ(FilterCatalogue[15]->Name, "Эффект \"Сдвиг высоты тона\"");
   for (int type : {-1, 16}) {
     EXPECT_EQ(CreateFilter(type, 44100), nullptr) << type;
   }

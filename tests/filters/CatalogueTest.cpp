@@ -7,8 +7,8 @@
 #include "support/FloatSignals.h"
 
 #include "dsp/ByteStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +43,6 @@ double LargestStep(const std::vector<float>& x, size_t from, size_t to) {
   return largest;
 }
 
-const char* const EnglishNames[FilterTypeCount] = {"low-pass",   "high-pass",
-                                                   "band-pass",  "band-stop",
-                                                   "equaliser",  "IIR",
-                                                   "Chebyshev",  "moving average",
-                                                   "DC removal", "echo",
-                                                   "chorus",     "reverberation",
-                                                   "noise",      "amplitude modulation",
-                                                   "synthesis",  "pitch shift"};
-
 // Defaults to six digits (the reverberation's -20 dB shows as 0.1).
 std::string Number(double v) {
   std::ostringstream out;
@@ -59,13 +50,13 @@ std::string Number(double v) {
   return out.str();
 }
 
-// The README's table, made from the descriptions.
+// The README's table, made from the descriptors.
 std::string ParameterTable() {
   static const char* const Units[] = {"", " Hz", " ms", " dB", " %", " samples", " semitones"};
   std::string table =
       "| Type | Parameter | Storage | Range | Default | Meaning |\n|---|---|---|---|---|---|\n";
-  for (int32_t type = 0; type < FilterTypeCount; ++type) {
-    for (const TParameterDescription* d : ParameterDescriptions(type)) {
+  for (const TFilterDescriptor* type : FilterCatalogue) {
+    for (const TParameterDescription* d : type->Parameters) {
       const std::string unit = Units[static_cast<int>(d->Unit)];
       std::string range;
       if (d->Set == TValueSet::Choice) {
@@ -86,8 +77,8 @@ std::string ParameterTable() {
       }
       const std::string storage = std::string(d->Storage == TStorage::Int32 ? "int32" : "double") +
                                   (d->Count > 1 ? " x " + std::to_string(d->Count) : "");
-      table += "| " + std::to_string(type) + " " + EnglishNames[type] + " | `" + d->Name + "` | " + storage +
-               " | " + range + " | " + Number(d->Default) + " | " + d->Summary + " |\n";
+      table += "| " + std::to_string(type->Type) + " " + type->EnglishName + " | `" + d->Name + "` | " +
+               storage + " | " + range + " | " + Number(d->Default) + " | " + d->Summary + " |\n";
     }
   }
   return table;
