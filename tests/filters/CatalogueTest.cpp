@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,6 +212,33 @@ TEST(Catalogue, AnEditOnAPlayingTypeMakesNoStepLargerThanTheSoundItselfMakes) {
     y.insert(y.end(), after.begin(), after.end());
     const double settled = std::max(LargestStep(y, 4096, 8192), LargestStep(y, y.size() - 8192, y.size()));
     EXPECT_LT(LargestStep(y, 8192, 8192 + 4096), 1.5 * settled + 20.0);
+  }
+}
+
+TEST(Catalogue, EachEntryDescribesItsOwnTypeAndTheFilterItMakesRegistersExactlyItsTableInOrder) {
+  EXPECT_EQ(FindFilterType(-1), nullptr);
+  EXPECT_EQ(FindFilterType(FilterTypeCount), nullptr);
+  std::set<std::string> names;
+  std::set<std::string> shortNames;
+  std::set<std::string> englishNames;
+  for (int32_t type = 0; type < FilterTypeCount; ++type) {
+    const TFilterDescriptor& d = *FilterCatalogue[static_cast<size_t>(type)];
+    SCOPED_TRACE(d.EnglishName);
+    EXPECT_EQ(d.Type, type);
+    EXPECT_EQ(FindFilterType(type), &d);
+    EXPECT_STRNE(d.Caption, "");
+    names.insert(d.Name);
+    shortNames.insert(d.ShortName);
+    englishNames.insert(d.EnglishName);
+    const auto f = d.Create(22050);
+    ASSERT_EQ(f->ParameterCount(), static_cast<int>(d.Parameters.size()));
+    for (int i = 0; i < f->ParameterCount(); ++i) {
+      EXPECT_EQ(f->Parameter(i).Description, d.Parameters[static_cast<size_t>(i)]) << i;
+    }
+  }
+  for (const auto* distinct : {&names, &shortNames, &englishNames}) {
+    EXPECT_EQ(distinct->size(), static_cast<size_t>(FilterTypeCount));
+    EXPECT_EQ(distinct->count(""), 0u);
   }
 }
 
