@@ -99,7 +99,7 @@ protected:
   // parameters in the order of its table, parameter i stored at storage[i].
   void Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage);
 
-  int32_t type = -1; // catalogue index, set by the concrete constructor
+  int32_t type = -1; // catalogue index, set by Describe in the concrete constructor
 
 private:
   std::array<TParameter, MaxParameters> parameters;
