@@ -3,8 +3,8 @@
 
 #include "support/FloatSignals.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/LowPassFilter.h"
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/windows/ChainEditor.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/EditFilter.h"
@@ -46,7 +46,8 @@ std::optional<int> TChainEditor::Selected() const {
 }
 
 void TChainEditor::AppendItem(const TFilter& filter, bool checked) {
-  auto* item = new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]));
+  auto* item =
+      new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   list.addItem(item);

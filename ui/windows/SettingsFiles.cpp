@@ -4,6 +4,7 @@
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "ui/dialogs/FileDialog.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/ModalActions.h"
