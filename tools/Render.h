@@ -10,15 +10,10 @@
 // Threads: the calling thread runs the command and watches the worker; the worker calls the
 // window's notifications.
 
+#include "tools/RenderConsole.h"
 #include "tools/RenderOptions.h"
 
 #include <ostream>
-
-// What the program's standard streams are, for the decisions that depend on them.
-struct TRenderConsole {
-  bool StdoutIsTerminal = false; // sound is never written to a terminal
-  bool StderrIsTerminal = false; // progress is shown only on a terminal
-};
 
 int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostream& err,
                      const TRenderConsole& console = {});

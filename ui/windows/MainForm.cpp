@@ -138,10 +138,9 @@ void TMainForm::iBeginDSPClick() {
     const std::vector<TDSPForm*> open = SetUps();
     return std::any_of(open.begin(), open.end(), [&](const TDSPForm* f) { return f->SetUpName() == n; });
   });
-  const TDSPFormContext context{ClientArea, this, selectFilterDialog, filterDialogs};
   std::unique_ptr<TDSPForm> form;
   try {
-    form = std::make_unique<TDSPForm>(context, std::move(outputs), std::move(input));
+    form = std::make_unique<TDSPForm>(*this, std::move(outputs), std::move(input));
   } catch (const TDSPException& e) {
     // Opening a device failed: the devices are released and no window remains.
     const QPointer<QMessageBox> box = NewDSPExceptionBox(this, e);
@@ -157,17 +156,22 @@ void TMainForm::iBeginDSPClick() {
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setMinimumSize(TDSPForm::MinFormSize, TDSPForm::MinFormSize);
   window->resize(TDSPForm::FormWidth, TDSPForm::FormHeight);
-  connect(shown, &TDSPForm::SetUpEnded, this, &TMainForm::SetUpEnded, Qt::QueuedConnection);
   window->show();
   KeepInside(*ClientArea, *window);
   ClientArea->setActiveSubWindow(window);
   shown->FilterListBox->setFocus();
 }
 
-void TMainForm::SetUpEnded() {
-  if (closePending) {
-    close();
-  }
+void TMainForm::SetUpClosed() {
+  // After the processing window's close event: a close that waited for it is tried again.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (closePending) {
+          close();
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 // ---- Closing -----------------------------------------------------------------------------------

@@ -4,13 +4,15 @@
 // windows and the display windows they open. "&Файл" starts a processing set-up or ends the program;
 // "&Окна" arranges the child windows and lists them at its end. The hint of the menu item under the
 // mouse shows in the status bar. Closing it closes every processing window, each ending its worker;
-// the workers are all told to end first, so that they end together.
+// the workers are all told to end first, so that they end together. It is the host of every
+// processing window it opens.
 //
 // Threads: user-interface thread only.
 
 #include "ui/dialogs/EditFilter.h"
 #include "ui/windows/DSPForm.h"
 #include "ui/windows/ModalActions.h"
+#include "ui/windows/SetUpHost.h"
 
 #include <QMainWindow>
 
@@ -26,7 +28,7 @@ class TSelectFilterDialog;
 inline constexpr const char* ApplicationTitle =
     "Программа цифровой обработки звуковых сигналов в режиме реального времени";
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public TSetUpHost {
   Q_OBJECT
 
 public:
@@ -71,7 +73,13 @@ private:
   void RebuildWindowList();
   // Columns of full height (side by side) or rows of full width.
   void Tile(bool columns);
-  void SetUpEnded();
+
+  // TSetUpHost
+  QMdiArea& ChildArea() override { return *ClientArea; }
+  QWidget& BoxOwner() override { return *this; }
+  TSelectFilterDialog* FilterSelection() override { return selectFilterDialog; }
+  const TFilterDialogs& FilterDialogs() override { return filterDialogs; }
+  void SetUpClosed() override;
 
   TSelectDevicesDlg* selectDevicesDlg = nullptr;
   TSelectFilterDialog* selectFilterDialog = nullptr;

@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The chain actions of a render's command line, run in the order given: load a chain or a filter,
+// add a filter from text, switch a slot off, save, print the chain or its response. A slot the chain
+// does not have is a usage error; a settings-file action that fails names its file, and when the file
+// could not be opened or created, the system's words for why.
+//
+// Threads: the thread that runs the command, before the worker starts.
+
+#include "dsp/FilterList.h"
+#include "tools/RenderOptions.h"
+
+#include <ostream>
+
+void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostream& out);
