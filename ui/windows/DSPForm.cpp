@@ -41,9 +41,9 @@ const char* const GraphNames[] = {"Входной сигнал", "Выходно
 
 } // namespace
 
-TDSPForm::TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
+TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outputs,
                    std::unique_ptr<TRecordingDevice> input)
-    : host(host), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
+    : host(std::move(setUpHost)), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
   setWindowTitle(QStringLiteral("Обработка сигнала"));
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
@@ -59,15 +59,15 @@ TDSPForm::TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
   BuildToolBars();
   BuildClient();
   BuildStatusBar();
-  chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection(),
-                                               host.FilterDialogs(), [this] { return ChainList(); });
+  chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection,
+                                               host.FilterDialogs, [this] { return ChainList(); });
   connect(chainEditor.get(), &TChainEditor::Changed, this, &TDSPForm::SelectionRule);
   files = std::make_unique<TSettingsFiles>(*this, modal);
   SaveFilterDialog = files->SaveFilterDialog;
   OpenFilterDialog = files->OpenFilterDialog;
   SaveChainDialog = files->SaveChainDialog;
   OpenChainDialog = files->OpenChainDialog;
-  displays = std::make_unique<TDisplayWindows>(*this, host.ChildArea(), keyActions);
+  displays = std::make_unique<TDisplayWindows>(*this, *host.ChildArea, keyActions);
   connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
   resize(FormWidth, FormHeight);
   setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum
@@ -486,7 +486,7 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
   SetState(state);
   UpdateCounts();
   if (report && !modal.ClosePending()) {
-    QMessageBox* box = NewDSPExceptionBox(&host.BoxOwner(), *report);
+    QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, *report);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // The window closes once the box is dismissed; a window already gone is not touched.
     connect(box, &QDialog::finished, this, &TDSPForm::CloseSetUp);
@@ -520,7 +520,9 @@ void TDSPForm::closeEvent(QCloseEvent* e) {
   modal.ClearClose();
   Teardown();
   e->accept();
-  host.SetUpClosed();
+  if (host.Closed) {
+    host.Closed();
+  }
 }
 
 void TDSPForm::Teardown() {

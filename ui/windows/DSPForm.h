@@ -68,7 +68,7 @@ public:
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.
-  TDSPForm(TSetUpHost& host, std::unique_ptr<TPlaybackDevsList> outputs,
+  TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outputs,
            std::unique_ptr<TRecordingDevice> input);
   ~TDSPForm() override;
 
@@ -166,7 +166,7 @@ private:
   // outputs, chain) and the gauges; idempotent.
   void Teardown();
 
-  TSetUpHost& host;
+  const TSetUpHost host;
   TDSPWindowNotify notify;
   std::unique_ptr<TProcessingSetUp> SetUp; // after notify, which its worker reports to
   TModalActions modal;

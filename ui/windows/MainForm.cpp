@@ -140,7 +140,7 @@ void TMainForm::iBeginDSPClick() {
   });
   std::unique_ptr<TDSPForm> form;
   try {
-    form = std::make_unique<TDSPForm>(*this, std::move(outputs), std::move(input));
+    form = std::make_unique<TDSPForm>(SetUpHost(), std::move(outputs), std::move(input));
   } catch (const TDSPException& e) {
     // Opening a device failed: the devices are released and no window remains.
     const QPointer<QMessageBox> box = NewDSPExceptionBox(this, e);
@@ -162,8 +162,15 @@ void TMainForm::iBeginDSPClick() {
   shown->FilterListBox->setFocus();
 }
 
+TSetUpHost TMainForm::SetUpHost() {
+  return {.ChildArea = ClientArea,
+          .BoxOwner = this,
+          .FilterSelection = selectFilterDialog,
+          .FilterDialogs = filterDialogs,
+          .Closed = [this] { SetUpClosed(); }};
+}
+
 void TMainForm::SetUpClosed() {
-  // After the processing window's close event: a close that waited for it is tried again.
   QMetaObject::invokeMethod(
       this,
       [this] {

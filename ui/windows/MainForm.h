@@ -28,7 +28,7 @@ class TSelectFilterDialog;
 inline constexpr const char* ApplicationTitle =
     "Программа цифровой обработки звуковых сигналов в режиме реального времени";
 
-class TMainForm : public QMainWindow, public TSetUpHost {
+class TMainForm : public QMainWindow {
   Q_OBJECT
 
 public:
@@ -52,6 +52,8 @@ public:
 
   // The open processing windows, in the order they were made.
   std::vector<TDSPForm*> SetUps() const;
+  // What a new processing window is given of this window.
+  TSetUpHost SetUpHost();
 
   QMdiArea* ClientArea = nullptr;
   QMenu* iFile = nullptr;
@@ -74,12 +76,8 @@ private:
   // Columns of full height (side by side) or rows of full width.
   void Tile(bool columns);
 
-  // TSetUpHost
-  QMdiArea& ChildArea() override { return *ClientArea; }
-  QWidget& BoxOwner() override { return *this; }
-  TSelectFilterDialog* FilterSelection() override { return selectFilterDialog; }
-  const TFilterDialogs& FilterDialogs() override { return filterDialogs; }
-  void SetUpClosed() override;
+  // After a processing window's close event: a close that waited for it is tried again.
+  void SetUpClosed();
 
   TSelectDevicesDlg* selectDevicesDlg = nullptr;
   TSelectFilterDialog* selectFilterDialog = nullptr;
