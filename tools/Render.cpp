@@ -6,6 +6,7 @@
 #include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
+#include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/PulseSoundServices.h"
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
@@ -123,16 +124,24 @@ public:
       RaiseSoundServerError(status, family);
     }
   }
+  // The same for a PipeWire device, whose family is listed only when the daemon answers.
+  template <typename Family> void RequireGraph(Family family) {
+    const TSoundResult status = graph->Check();
+    if (status.Failed()) {
+      RaiseSoundServerError(status, family);
+    }
+  }
 
 private:
   void Enumerate() {
     if (!services) {
       services = std::make_shared<TPulseSoundServices>();
-      inputs = InputDeviceItems(services);
-      outputs = OutputDeviceItems(services);
+      inputs = InputDeviceItems(services, graph);
+      outputs = OutputDeviceItems(services, graph);
     }
   }
   std::shared_ptr<TSoundServices> services;
+  const std::shared_ptr<const TPipeWireGraph> graph = std::make_shared<TPipeWireGraph>();
   std::vector<TInputDeviceItem> inputs;
   std::vector<TOutputDeviceItem> outputs;
 };
@@ -156,10 +165,15 @@ std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDevice
   }
   if (choice.Family == TDeviceFamily::Ring) {
     devices.RequireServer(TInputFamily::RingCapture);
+  } else if (choice.Family == TDeviceFamily::Graph) {
+    devices.RequireGraph(TInputFamily::GraphCapture);
   }
-  const auto& item = choice.Family == TDeviceFamily::Ring
-                         ? FindItem(devices.Inputs(), TInputFamily::RingCapture, choice.Index, "--capture")
-                         : FindItem(devices.Inputs(), TInputFamily::WaveIn, choice.Index, "--wave-in");
+  const auto& item =
+      choice.Family == TDeviceFamily::Ring
+          ? FindItem(devices.Inputs(), TInputFamily::RingCapture, choice.Index, "--capture")
+      : choice.Family == TDeviceFamily::Graph
+          ? FindItem(devices.Inputs(), TInputFamily::GraphCapture, choice.Index, "--pw-capture")
+          : FindItem(devices.Inputs(), TInputFamily::WaveIn, choice.Index, "--wave-in");
   auto device = item.Factory();
   device->Buffer().Format() = FormatTable[inFormat.value_or(31)];
   return device;
@@ -175,23 +189,30 @@ std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDevice
   }
   if (choice.Family == TDeviceFamily::Ring) {
     devices.RequireServer(TOutputFamily::RingPlayback);
+  } else if (choice.Family == TDeviceFamily::Graph) {
+    devices.RequireGraph(TOutputFamily::GraphPlayback);
   }
-  const auto& item = choice.Family == TDeviceFamily::Ring
-                         ? FindItem(devices.Outputs(), TOutputFamily::RingPlayback, choice.Index, "--play")
-                         : FindItem(devices.Outputs(), TOutputFamily::WaveOut, choice.Index, "--wave-out");
+  const auto& item =
+      choice.Family == TDeviceFamily::Ring
+          ? FindItem(devices.Outputs(), TOutputFamily::RingPlayback, choice.Index, "--play")
+      : choice.Family == TDeviceFamily::Graph
+          ? FindItem(devices.Outputs(), TOutputFamily::GraphPlayback, choice.Index, "--pw-play")
+          : FindItem(devices.Outputs(), TOutputFamily::WaveOut, choice.Index, "--wave-out");
   return item.Factory();
 }
 
 const char* OptionOf(TInputFamily family) {
-  return family == TInputFamily::RingCapture ? "--capture"
-         : family == TInputFamily::WaveIn    ? "--wave-in"
-                                             : nullptr;
+  return family == TInputFamily::RingCapture    ? "--capture"
+         : family == TInputFamily::GraphCapture ? "--pw-capture"
+         : family == TInputFamily::WaveIn       ? "--wave-in"
+                                                : nullptr;
 }
 
 const char* OptionOf(TOutputFamily family) {
-  return family == TOutputFamily::RingPlayback ? "--play"
-         : family == TOutputFamily::WaveOut    ? "--wave-out"
-                                               : nullptr;
+  return family == TOutputFamily::RingPlayback    ? "--play"
+         : family == TOutputFamily::GraphPlayback ? "--pw-play"
+         : family == TOutputFamily::WaveOut       ? "--wave-out"
+                                                  : nullptr;
 }
 
 // The lists as the device dialog shows them, each line led by the option that chooses the device.
@@ -369,6 +390,8 @@ std::string OutputName(const TDeviceChoice& choice) {
   switch (choice.Family) {
   case TDeviceFamily::Ring:
     return "--play " + std::to_string(choice.Index);
+  case TDeviceFamily::Graph:
+    return "--pw-play " + std::to_string(choice.Index);
   case TDeviceFamily::WaveAudio:
     return "--wave-out " + std::to_string(choice.Index);
   case TDeviceFamily::File:
@@ -381,6 +404,8 @@ std::string InputName(const TDeviceChoice& choice) {
   switch (choice.Family) {
   case TDeviceFamily::Ring:
     return "--capture " + std::to_string(choice.Index);
+  case TDeviceFamily::Graph:
+    return "--pw-capture " + std::to_string(choice.Index);
   case TDeviceFamily::WaveAudio:
     return "--wave-in " + std::to_string(choice.Index);
   case TDeviceFamily::File:

@@ -9,7 +9,7 @@
 const char* const RenderUsage =
     R"(Использование:
   sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
-  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --pw-capture I | --wave-in I [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
@@ -18,9 +18,9 @@ const char* const RenderUsage =
 
 Входы и выходы:
   Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
-  (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
-  стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
-  идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
+  (--capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
+  как вход и стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print
+  и --response, идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
   никогда не перезаписывается. Существующий файл перезаписывается только если в нём звук
   того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
   Вход - файл WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и других форматов
@@ -54,6 +54,8 @@ const char* const RenderUsage =
   --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
   --capture I             вход: устройство оцифровки I семейства PulseAudio
+  --pw-capture I          вход: устройство оцифровки I семейства PipeWire (узел графа PipeWire,
+                          мониторы выходов тоже; граф работает циклами в размер блока)
   --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
   --seconds S             остановить обработку после S секунд звука (S > 0)
@@ -63,6 +65,7 @@ const char* const RenderUsage =
   --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
+  --pw-play I             выход: устройство воспроизведения I семейства PipeWire (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
   --out-type ВИД          вид выходов "-" и файлов с другими окончаниями имени: wav (по
                           умолчанию), flac, ogg или opus
@@ -229,10 +232,14 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.ListDevices = true;
     } else if (a == "--capture") {
       setInput(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-capture") {
+      setInput(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-in") {
       setInput(device(a, TDeviceFamily::WaveAudio));
     } else if (a == "--play") {
       command.Outputs.push_back(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-play") {
+      command.Outputs.push_back(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-out") {
       command.Outputs.push_back(device(a, TDeviceFamily::WaveAudio));
     } else if (a.size() > 1 && a[0] == '-') {
