@@ -110,6 +110,7 @@ void TPipeWirePlaybackDevice::Start() {
   // What was written before is not heard: the first block finds its place afresh.
   stream->Playback()->Restart();
   synchronised = written = false;
+  lateInARow = 0;
   cyclesAtStart = stream->Cycles();
   playing = true;
   const TSoundResult result = stream->SetActive(true);
@@ -117,6 +118,11 @@ void TPipeWirePlaybackDevice::Start() {
     playing = false;
     Check(result, __LINE__, "IDirectSoundBuffer::Play");
   }
+  // Running once Start returns: a capture started before it has not gathered input that the first
+  // Write would have to wait behind (its first Read takes the newest block).
+  AwaitGraph(
+      *stream, playing, [&] { return stream->Cycles() > cyclesAtStart; }, __LINE__,
+      "IDirectSoundBuffer::Play");
 }
 
 void TPipeWirePlaybackDevice::Stop() {
@@ -141,15 +147,28 @@ void TPipeWirePlaybackDevice::Write() {
           "IDirectSoundBuffer::Play")) {
     return; // stopped: the block would not be heard
   }
+  uint32_t skip = 0; // the part of the block whose place the graph has passed
   for (;;) {
     const uint64_t cycle = std::max<uint64_t>(stream->CycleBytes(), frameBytes);
     CheckCycleFits(cycle, slot, ring.Size(), frameBytes, __LINE__, "IDirectSoundBuffer::Lock");
     const uint64_t read = ring.Played();
-    if (!synchronised || writeAt < read) {
+    if (synchronised && writeAt + n <= read && ++lateInARow <= SlotCount) {
+      // The graph has played silence where this block belonged (it skipped a cycle, or the worker was
+      // held up): the block goes, and the ones after it keep their place, so the delay stays.
+      writeAt += n;
+      dropouts.store(ring.Dropouts() + stream->Xruns());
+      return;
+    }
+    if (!synchronised || writeAt + n <= read) {
       // Where the graph reads next; a cycle later where blocks and cycles do not divide each other,
-      // so that a block finished anywhere within a cycle is in time for the one after.
+      // so that a block finished anywhere within a cycle is in time for the one after. Also after a
+      // ring of blocks in a row came too late: the worker does not keep up with so small a lead.
       writeAt = read + (cycle % slot == 0 || slot % cycle == 0 ? 0 : cycle);
       synchronised = true;
+      break;
+    }
+    if (writeAt < read) {
+      skip = static_cast<uint32_t>(read - writeAt);
       break;
     }
     // At most one cycle beyond the block under way.
@@ -161,7 +180,8 @@ void TPipeWirePlaybackDevice::Write() {
       return;
     }
   }
-  ring.Write(writeAt, buffer.Data(), n);
+  lateInARow = 0;
+  ring.Write(writeAt + skip, buffer.Data() + skip, n - skip);
   writeAt += n;
   written = true;
   dropouts.store(ring.Dropouts() + stream->Xruns());

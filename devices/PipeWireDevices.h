@@ -8,13 +8,14 @@
 // whole ring behind resynchronises to the newest whole block, counts a dropout and reports the input
 // lost (what the ring could not take and what it skipped), so that a recording keeps wall time.
 //
-// Playback: after a start, the first Write waits for the graph's first cycle and lands where the
-// graph takes its next cycle, a cycle later when blocks and cycles do not divide each other (another
+// Playback: Start returns once the graph has run a cycle of the stream; the first Write lands where
+// the graph takes its next cycle, a cycle later when blocks and cycles do not divide each other (another
 // rate, a quantum the block does not fit); later blocks follow each other. A Write that would put more
 // than one cycle beyond the block under way waits for the graph, so that a file input plays at the
-// graph's pace; a block the graph has already passed goes to its next cycle instead (the graph played
-// silence there and counted the dropout). Drain waits until the graph has taken everything written
-// and played it out.
+// graph's pace. A block whose place the graph has already passed (it played silence there and counted
+// the dropout) is dropped and the next keeps its place, so that the delay stays what it was; after a
+// ring of such blocks in a row the lead is found afresh. Drain waits until the graph has taken everything
+// written and played it out.
 //
 // Dropouts: runs of the graph past what was written, a capture ring overrun, and the graph's xruns.
 // Faults (the daemon gone, the node gone, no cycle for GraphStallLimit while running) raise with the
@@ -57,6 +58,7 @@ private:
   bool synchronised = false;  // worker: false until the first Write after a start has found its place
   bool written = false;       // worker: a block was written since the start
   uint64_t writeAt = 0;       // worker: where the next block goes
+  int lateInARow = 0;         // worker: blocks whose place the graph had passed, one after another
   uint64_t cyclesAtStart = 0; // the graph's cycles when the device last started
   std::atomic<uint64_t> dropouts{0};
 };

@@ -104,6 +104,14 @@ void TGraphPlaybackRing::Play(uint8_t* out, uint32_t n) {
   played.store(position + n, std::memory_order_release);
 }
 
+void TGraphPlaybackRing::Pass(uint64_t n) {
+  const uint64_t position = played.load(std::memory_order_relaxed) + n;
+  if (const uint64_t end = written.load(std::memory_order_acquire); position >= end) {
+    countedAt = end; // the graph's own xrun, counted there
+  }
+  played.store(position, std::memory_order_release);
+}
+
 // ---- Capture ---------------------------------------------------------------------------------------
 
 TGraphCaptureRing::TGraphCaptureRing(uint32_t bytes, uint8_t silenceByte)

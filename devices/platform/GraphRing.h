@@ -59,6 +59,8 @@ public:
 
   // Data thread: hands out n bytes from its position on into `out`, silence where nothing was written.
   void Play(uint8_t* out, uint32_t n);
+  // Data thread: moves on by n bytes that the graph let go by (a skipped cycle), without a dropout.
+  void Pass(uint64_t n);
 
 private:
   void CopyOut(uint64_t from, uint8_t* out, uint32_t n) const;

@@ -237,12 +237,6 @@ bool AudioInfoOf(const TWaveFormat& format, spa_audio_info_raw& info) {
   return true;
 }
 
-int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 } // namespace
 
 // ---- Stream ----------------------------------------------------------------------------------------
@@ -250,7 +244,8 @@ int64_t MonotonicNs() {
 struct TGraphStream::TImpl final : TConnectionOwner {
   TImpl(std::unique_ptr<TConnection> connection, bool capture, const TWaveFormat& format, uint32_t ringBytes)
       : connection(std::move(connection)), capture(capture), frameBytes(format.nBlockAlign),
-        rate(format.nSamplesPerSec), silenceByte(format.wBitsPerSample == 8 ? 128 : 0) {
+        rate(format.nSamplesPerSec), silenceByte(format.wBitsPerSample == 8 ? 128 : 0),
+        ringFrames(ringBytes / std::max<uint32_t>(format.nBlockAlign, 1)) {
     if (capture) {
       captureRing = std::make_unique<TGraphCaptureRing>(ringBytes, silenceByte);
     } else {
@@ -412,8 +407,8 @@ struct TGraphStream::TImpl final : TConnectionOwner {
     }
   }
 
-  // Data thread: the frames of the graph's stream missed since the last cycle, at the stream's rate
-  // (a skipped cycle), and whether this cycle is late; counts them as xruns.
+  // Data thread: the frames of the graph's clock that went by since the last cycle without one (a
+  // skipped cycle, an xrun), at the stream's rate, at most a ring's worth; counts each as an xrun.
   uint64_t CheckClock() {
     const spa_io_position* clock = position.load(std::memory_order_acquire);
     const bool on = running.load(std::memory_order_acquire);
@@ -424,10 +419,8 @@ struct TGraphStream::TImpl final : TConnectionOwner {
       graphRate.store(c.rate.denom, std::memory_order_relaxed);
       if (on && wasRunning && expected != 0) {
         if (c.position > expected && c.rate.denom != 0) {
-          missed = (c.position - expected) * rate / c.rate.denom;
+          missed = std::min<uint64_t>((c.position - expected) * rate / c.rate.denom, ringFrames);
           xruns.fetch_add(1, std::memory_order_relaxed);
-        } else if (c.next_nsec != 0 && MonotonicNs() > static_cast<int64_t>(c.next_nsec)) {
-          xruns.fetch_add(1, std::memory_order_relaxed); // the next cycle was due before this one ran
         }
       }
       expected = on ? c.position + c.duration : 0;
@@ -473,6 +466,9 @@ struct TGraphStream::TImpl final : TConnectionOwner {
         }
         bytes = static_cast<uint32_t>(frames * self->frameBytes);
         if (on) {
+          // The graph played silence in a cycle it skipped: that time is gone for what lies there, so
+          // that the sound after it is not late.
+          self->playbackRing->Pass(missed * self->frameBytes);
           self->playbackRing->Play(static_cast<uint8_t*>(d.data), bytes);
         } else {
           std::memset(d.data, self->silenceByte, bytes);
@@ -491,6 +487,7 @@ struct TGraphStream::TImpl final : TConnectionOwner {
   const uint32_t frameBytes;
   const uint32_t rate;
   const uint8_t silenceByte;
+  const uint64_t ringFrames;
   std::unique_ptr<TGraphPlaybackRing> playbackRing;
   std::unique_ptr<TGraphCaptureRing> captureRing;
   TDoorbell doorbell;
