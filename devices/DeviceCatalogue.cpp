@@ -104,12 +104,10 @@ void RaiseSoundServerError(const TSoundResult& status, TOutputFamily) {
   RaiseForCall(status, "DirectSoundCreate");
 }
 
-std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                               const std::shared_ptr<const TPipeWireGraph>& graph) {
-  return InputDeviceItems(services, WaveInDeviceNames(), graph);
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services) {
+  return InputDeviceItems(services, WaveInDeviceNames());
 }
 
-std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                                 const std::shared_ptr<const TPipeWireGraph>& graph) {
-  return OutputDeviceItems(services, WaveOutDeviceNames(), graph);
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services) {
+  return OutputDeviceItems(services, WaveOutDeviceNames());
 }

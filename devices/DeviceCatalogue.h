@@ -38,19 +38,15 @@ struct TOutputDeviceItem {
 
 inline constexpr const char* WaveFileItemText = "Файл формата WAVE";
 
-std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                               const std::shared_ptr<const TPipeWireGraph>& graph = nullptr);
-std::vector<TOutputDeviceItem>
-OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                  const std::shared_ptr<const TPipeWireGraph>& graph = nullptr);
+std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services);
+std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services);
 
 // Whether the sound server answers: Ok, or what a ring device's Open would report (SoundNoDriver and
 // the server's own text, "pa_context_connect: Connection refused"). No services: SoundNoDriver.
 TSoundResult SoundServerStatus(const std::shared_ptr<TSoundServices>& services);
 // Raises the error that a ring capture (or playback) device's Open raises on that failure (a PipeWire
-// daemon's status too):
-// "DirectSoundCaptureCreate (pa_context_connect: Connection refused)", "No sound driver is available
-// for use", 0x88780078.
+// daemon's status too): "DirectSoundCaptureCreate (pa_context_connect: Connection refused)", "No sound driver
+// is available for use", 0x88780078.
 [[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TInputFamily);
 [[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TOutputFamily);
 

@@ -5,6 +5,7 @@
 #include "devices/DeviceCatalogue.h"
 #include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
+#include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -136,8 +137,8 @@ private:
   void Enumerate() {
     if (!services) {
       services = std::make_shared<TPulseSoundServices>();
-      inputs = InputDeviceItems(services, graph);
-      outputs = OutputDeviceItems(services, graph);
+      inputs = InputDeviceItems(services, WaveInDeviceNames(), graph);
+      outputs = OutputDeviceItems(services, WaveOutDeviceNames(), graph);
     }
   }
   std::shared_ptr<TSoundServices> services;
