@@ -142,8 +142,16 @@ measure() { # rate block pipe-kind -> the latency in ms on stdout
   sleep 1.2
   kill "$recorder" 2>/dev/null || true
   wait "$recorder" 2>/dev/null || true
+  # pw-cat may not end on SIGINT while one end waits on the other: a few seconds, then SIGKILL.
   for pid in "${pids[@]}"; do
     kill -INT "$pid" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
   pids=()

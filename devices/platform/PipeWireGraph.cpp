@@ -407,28 +407,6 @@ struct TGraphStream::TImpl final : TConnectionOwner {
     }
   }
 
-  // Data thread: the frames of the graph's clock that went by since the last cycle without one (a
-  // skipped cycle, an xrun), at the stream's rate, at most a ring's worth; counts each as an xrun.
-  uint64_t CheckClock() {
-    const spa_io_position* clock = position.load(std::memory_order_acquire);
-    const bool on = running.load(std::memory_order_acquire);
-    uint64_t missed = 0;
-    if (clock != nullptr) {
-      const spa_io_clock& c = clock->clock;
-      quantum.store(static_cast<uint32_t>(c.duration), std::memory_order_relaxed);
-      graphRate.store(c.rate.denom, std::memory_order_relaxed);
-      if (on && wasRunning && expected != 0) {
-        if (c.position > expected && c.rate.denom != 0) {
-          missed = std::min<uint64_t>((c.position - expected) * rate / c.rate.denom, ringFrames);
-          xruns.fetch_add(1, std::memory_order_relaxed);
-        }
-      }
-      expected = on ? c.position + c.duration : 0;
-    }
-    wasRunning = on;
-    return on ? missed : 0;
-  }
-
   void EndCycle(uint32_t bytes) {
     cycleBytes.store(bytes, std::memory_order_relaxed);
     cycles.fetch_add(1, std::memory_order_release);
@@ -437,49 +415,88 @@ struct TGraphStream::TImpl final : TConnectionOwner {
 
   static void OnProcess(void* data) {
     auto* self = static_cast<TImpl*>(data);
-    pw_buffer* b = pw_stream_dequeue_buffer(self->stream);
+    if (self->capture) {
+      self->ProcessCapture();
+    } else {
+      self->ProcessPlayback();
+    }
+  }
+
+  // Data thread: the frames the graph's clock skipped since the last cycle (an xrun: the driver went on
+  // without the cycles in between), at the stream's rate, at most a ring's worth; each counts an xrun.
+  // Capture stores them as silence of their length, so that the input keeps wall time; playback lets
+  // them go by, so that what follows is not late.
+  uint64_t Skipped() {
+    const spa_io_position* clock = position.load(std::memory_order_acquire);
+    const bool on = running.load(std::memory_order_acquire);
+    uint64_t skipped = 0;
+    if (clock != nullptr && clock->clock.rate.denom != 0) {
+      const spa_io_clock& c = clock->clock;
+      quantum.store(static_cast<uint32_t>(c.duration), std::memory_order_relaxed);
+      graphRate.store(c.rate.denom, std::memory_order_relaxed);
+      if (on && wasRunning && next != 0 && c.position > next) {
+        skipped = std::min<uint64_t>((c.position - next) * rate / c.rate.denom, ringFrames);
+        xruns.fetch_add(1, std::memory_order_relaxed);
+      }
+      next = on ? c.position + c.duration : 0;
+    }
+    wasRunning = on;
+    return skipped;
+  }
+
+  // Every buffer the graph has filled since the last call (more than one after a late call).
+  void ProcessCapture() {
+    const bool on = running.load(std::memory_order_acquire);
+    for (uint64_t hole = Skipped() * frameBytes; hole > 0;) {
+      const auto piece = static_cast<uint32_t>(std::min<uint64_t>(hole, captureRing->Size()));
+      captureRing->Capture(nullptr, piece);
+      hole -= piece;
+    }
+    uint32_t bytes = 0;
+    while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
+      const spa_data& d = b->buffer->datas[0];
+      if (d.data != nullptr) {
+        const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+        uint32_t n = std::min(d.chunk->size, d.maxsize - offset);
+        n -= n % frameBytes;
+        if (on) {
+          captureRing->Capture(static_cast<const uint8_t*>(d.data) + offset, n);
+        }
+        bytes += n;
+      }
+      pw_stream_queue_buffer(stream, b);
+    }
+    EndCycle(bytes);
+  }
+
+  void ProcessPlayback() {
+    pw_buffer* b = pw_stream_dequeue_buffer(stream);
     if (b == nullptr) {
       return;
     }
     spa_data& d = b->buffer->datas[0];
-    const uint64_t missed = self->CheckClock();
-    const bool on = self->running.load(std::memory_order_acquire);
+    const bool on = running.load(std::memory_order_acquire);
+    const uint64_t skipped = Skipped();
     uint32_t bytes = 0;
     if (d.data != nullptr) {
-      if (self->capture) {
-        const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
-        bytes = std::min(d.chunk->size, d.maxsize - offset);
-        bytes -= bytes % self->frameBytes;
-        if (on) {
-          // A skipped cycle is silence of its length, so that the input keeps wall time.
-          for (uint64_t hole = missed * self->frameBytes; hole > 0;) {
-            const auto piece = static_cast<uint32_t>(std::min<uint64_t>(hole, self->captureRing->Size()));
-            self->captureRing->Capture(nullptr, piece);
-            hole -= piece;
-          }
-          self->captureRing->Capture(static_cast<const uint8_t*>(d.data) + offset, bytes);
-        }
-      } else {
-        uint64_t frames = d.maxsize / self->frameBytes;
-        if (b->requested != 0) {
-          frames = std::min(frames, b->requested);
-        }
-        bytes = static_cast<uint32_t>(frames * self->frameBytes);
-        if (on) {
-          // The graph played silence in a cycle it skipped: that time is gone for what lies there, so
-          // that the sound after it is not late.
-          self->playbackRing->Pass(missed * self->frameBytes);
-          self->playbackRing->Play(static_cast<uint8_t*>(d.data), bytes);
-        } else {
-          std::memset(d.data, self->silenceByte, bytes);
-        }
-        d.chunk->offset = 0;
-        d.chunk->stride = static_cast<int32_t>(self->frameBytes);
-        d.chunk->size = bytes;
+      uint64_t frames = d.maxsize / frameBytes;
+      if (b->requested != 0) {
+        frames = std::min(frames, b->requested);
       }
+      bytes = static_cast<uint32_t>(frames * frameBytes);
+      if (on) {
+        // The graph played silence in the cycles it skipped: what lies there is too late now.
+        playbackRing->Pass(skipped * frameBytes);
+        playbackRing->Play(static_cast<uint8_t*>(d.data), bytes);
+      } else {
+        std::memset(d.data, silenceByte, bytes);
+      }
+      d.chunk->offset = 0;
+      d.chunk->stride = static_cast<int32_t>(frameBytes);
+      d.chunk->size = bytes;
     }
-    pw_stream_queue_buffer(self->stream, b);
-    self->EndCycle(bytes);
+    pw_stream_queue_buffer(stream, b);
+    EndCycle(bytes);
   }
 
   std::unique_ptr<TConnection> connection;
@@ -509,7 +526,7 @@ struct TGraphStream::TImpl final : TConnectionOwner {
   TSoundResult fault; // written once, before `faulted`
   // Data thread:
   bool wasRunning = false;
-  uint64_t expected = 0; // the graph's position the next cycle should have
+  uint64_t next = 0; // the graph's position the next cycle should have
 };
 
 TGraphStream::TGraphStream(std::unique_ptr<TImpl> impl) : impl(std::move(impl)) {}
