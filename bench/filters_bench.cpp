@@ -7,9 +7,9 @@
 // two channels run on two threads, with the processor time of both in cpu_ns_per_block) and the
 // multiple of real time (a block lasts 4096 / 44100 s = 92.9 ms).
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
 #include "dsp/WaveFormat.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <benchmark/benchmark.h>

@@ -113,7 +113,7 @@ void SaveChainFile(const TFilterList& chain, const std::string& fileName) {
   SaveChecked(fileName, [&](TByteWriter& out) { chain.Save(out); });
 }
 
-void LoadChainFile(TFilterList& chain, const std::string& fileName) {
+void LoadChainFile(TFilterList& chain, const std::string& fileName, const TFilterFactory& create) {
   CRCifstream in = OpenChecked(fileName);
-  chain.Load(in); // reads and builds off the chain's lock
+  chain.Load(in, create); // reads and builds off the chain's lock
 }

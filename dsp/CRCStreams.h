@@ -3,13 +3,13 @@
 // Checksummed settings files: the payload followed by the 16-bit sum of its bytes, little-endian.
 
 #include "dsp/ByteStreams.h"
+#include "dsp/FilterList.h"
 
 #include <cstdint>
 #include <fstream>
 #include <string>
 
 class TFilter;
-class TFilterList;
 
 class CRCofstream final : public TByteWriter {
 public:
@@ -46,6 +46,6 @@ private:
 void SaveFilterFile(TFilter& filter, const std::string& fileName);
 void LoadFilterFile(TFilter& filter, const std::string& fileName);
 void SaveChainFile(const TFilterList& chain, const std::string& fileName);
-// The file is read and its filters built off the chain's lock; only a whole, valid chain replaces the
-// one there. On any error the chain (or the filter) keeps everything it had.
-void LoadChainFile(TFilterList& chain, const std::string& fileName);
+// The file is read and its filters built by `create` off the chain's lock; only a whole, valid chain
+// replaces the one there. On any error the chain (or the filter) keeps everything it had.
+void LoadChainFile(TFilterList& chain, const std::string& fileName, const TFilterFactory& create);

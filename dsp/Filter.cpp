@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dsp/Filter.h"
 
+#include "dsp/FilterDescriptor.h"
 #include "dsp/FilterError.h"
 
 #include <algorithm>
@@ -53,6 +54,15 @@ void TFilter::AddParameter(void* storage, const TParameterDescription& descripti
   p.Name[MaxNameLength] = '\0';
   p.Description = &description;
   ++parameterCount;
+}
+
+void TFilter::Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage) {
+  assert(storage.size() == descriptor.Parameters.size());
+  type = descriptor.Type;
+  const size_t n = std::min(storage.size(), descriptor.Parameters.size());
+  for (size_t i = 0; i < n; ++i) {
+    AddParameter(storage.begin()[i], *descriptor.Parameters[i]);
+  }
 }
 
 double TFilter::LowerBound(int index) const {

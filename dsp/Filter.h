@@ -17,9 +17,12 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string_view>
 #include <vector>
+
+struct TFilterDescriptor;
 
 // One channel of one block, processed in place.
 struct ChannelBlock {
@@ -92,8 +95,11 @@ protected:
   // Whether the values now in the parameter storage keep the filter sound; Load refuses others. Every
   // value within its description; a class adds what ties its parameters together.
   virtual bool ParametersValid() const;
+  // What a catalogue class's constructor calls once: takes the descriptor's type and registers its
+  // parameters in the order of its table, parameter i stored at storage[i].
+  void Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage);
 
-  int32_t type = -1; // catalogue index, set by the concrete constructor
+  int32_t type = -1; // catalogue index, set by Describe in the concrete constructor
 
 private:
   std::array<TParameter, MaxParameters> parameters;

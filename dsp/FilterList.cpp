@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dsp/FilterList.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 
 #include <algorithm>
@@ -375,7 +374,7 @@ void TFilterList::Save(TByteWriter& out) const {
   out.Write(flags, MaxFilters);
 }
 
-void TFilterList::Load(TByteReader& in) {
+void TFilterList::Load(TByteReader& in, const TFilterFactory& create) {
   // Read and built aside, off the lock (reading the file and designing the filters take long); only
   // a whole, valid chain replaces this one, in one step under the lock.
   int32_t n = 0;
@@ -387,7 +386,7 @@ void TFilterList::Load(TByteReader& in) {
     int32_t type = 0;
     std::unique_ptr<TFilter> filter;
     if (ReadInt32(in, type)) {
-      filter = CreateFilter(type, sampleRate);
+      filter = create(type, sampleRate);
     }
     if (!filter) {
       throw TFilterError(MsgBadFileFormat);

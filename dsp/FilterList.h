@@ -34,6 +34,10 @@
 #include <thread>
 #include <vector>
 
+// Makes the filter of a settings record's type at a sample rate, or nothing for a type it does not
+// know. The filter base knows no concrete filter: the layer above hands its catalogue in.
+using TFilterFactory = std::function<std::unique_ptr<TFilter>(int32_t type, int32_t sampleRate)>;
+
 class TFilterList {
 public:
   static constexpr int MaxFilters = 16;
@@ -63,9 +67,10 @@ public:
 
   // The chain record: Count, then per filter its Type and its filter record, then 16 enable bytes.
   void Save(TByteWriter& out) const;
-  // Replaces the chain with the one read, in one step once it is read whole and every filter in it
-  // is built; a format error (TFilterError(MsgBadFileFormat)) leaves the list as it was.
-  void Load(TByteReader& in);
+  // Replaces the chain with the one read, its filters made by `create`, in one step once it is read
+  // whole and every filter in it is built; a format error or a type `create` does not know
+  // (TFilterError(MsgBadFileFormat)) leaves the list as it was.
+  void Load(TByteReader& in, const TFilterFactory& create);
 
   std::recursive_mutex& Lock() const { return lock; }
 

@@ -14,6 +14,7 @@
 // user-interface thread (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -43,3 +44,6 @@ private:
   };
   std::array<TChannel, 2> channels{};
 };
+
+// Type 13: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor AmplitudeModulationDescriptor;

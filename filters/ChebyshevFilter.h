@@ -15,6 +15,7 @@
 // Threads: as TIIRFilter.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
 #include <cstdint>
@@ -38,3 +39,6 @@ public:
 private:
   TBiquadCascade cascade;
 };
+
+// Type 6: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor ChebyshevDescriptor;

@@ -11,6 +11,7 @@
 // Threads: as TIIRFilter.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
 #include <cstdint>
@@ -28,3 +29,6 @@ public:
 private:
   TBiquadCascade cascade;
 };
+
+// Type 8: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor DCRemovalDescriptor;

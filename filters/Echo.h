@@ -17,6 +17,7 @@
 // user-interface thread under the same lock (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 
 #include <cstdint>
 
@@ -52,3 +53,9 @@ private:
   bool running[2] = {false, false}; // the line holds output since the last ClearState
   int32_t position[2] = {0, 0};     // next slot of each line to be written
 };
+
+// Type 9: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor EchoDescriptor;
+// The descriptions of its parameters (its descriptor's table), named for the dialog made for it.
+extern const TParameterDescription EchoDelayDescription;
+extern const TParameterDescription EchoDecayTimeDescription;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/FrequencyResponse.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>

@@ -4,6 +4,7 @@
 #include "filters/Ramp.h"
 #include "filters/Transforms.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -51,6 +52,10 @@ constexpr TParameterDescription GainDescription{.Name = "GainDb",
                                                 .RangeMessage =
                                                     "Усиление должно быть в пределах от %1 до %2 дБ",
                                                 .Summary = "gain of the peaking filter and the shelves"};
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{&KindDescription, &FreqDescription,
+                                                                     &QDescription, &GainDescription};
 
 } // namespace
 
@@ -107,17 +112,22 @@ TBiquad DesignBiquad(TBiquadKind kind, double f0, double q, double gainDb) {
   return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
 }
 
+constinit const TFilterDescriptor IIRDescriptor{.Type = 5,
+                                                .Name = "БИХ-фильтр",
+                                                .ShortName = "БИХ",
+                                                .EnglishName = "IIR",
+                                                .Caption = "Параметры БИХ-фильтра",
+                                                .Dialog = TDialogKind::Described,
+                                                .Parameters = ParameterTable,
+                                                .Create = MakeFilter<TIIRFilter>};
+
 TIIRFilter::TIIRFilter(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 5;
   Kind = static_cast<int32_t>(KindDescription.Default);
   Freq = FreqDescription.Default;
   Q = QDescription.Default;
   GainDb = GainDescription.Default;
   Update();
-  AddParameter(&Kind, KindDescription);
-  AddParameter(&Freq, FreqDescription);
-  AddParameter(&Q, QDescription);
-  AddParameter(&GainDb, GainDescription);
+  Describe(IIRDescriptor, {&Kind, &Freq, &Q, &GainDb});
 }
 
 void TIIRFilter::ClearState() {

@@ -18,6 +18,7 @@
 // thread (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
 #include <cstdint>
@@ -45,3 +46,6 @@ public:
 private:
   TBiquadCascade cascade;
 };
+
+// Type 5: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor IIRDescriptor;

@@ -9,6 +9,7 @@
 // 512 samples. Parameter: "Gain", 20 linear amplitude gains (0..MaxGain), lowest band first.
 // Threads: as TFIRFilter; a redesign (40 kernels and one transform) holds the lock while it runs.
 
+#include "dsp/FilterDescriptor.h"
 #include "filters/FIRFilter.h"
 
 #include <array>
@@ -37,3 +38,6 @@ private:
   int32_t windowType = 1;
   std::vector<float> bandKernel; // one band's N + 1 taps while the kernel is designed
 };
+
+// Type 4: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor MultiBandDescriptor;

@@ -19,6 +19,7 @@
 // lock on the user-interface thread (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -52,3 +53,6 @@ private:
   int32_t seeded = -1;    // the Seed the generators started from
   std::array<TChannel, 2> channels{};
 };
+
+// Type 12: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor NoiseDescriptor;

@@ -19,6 +19,7 @@
 // user-interface thread (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -51,3 +52,6 @@ private:
   int32_t mask = 0; // the line's length less one (a power of two)
   std::array<TChannel, 2> channels{};
 };
+
+// Type 15: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor PitchShiftDescriptor;

@@ -25,6 +25,7 @@
 // thread under the same lock (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 
 #include <array>
 #include <cstdint>
@@ -78,3 +79,12 @@ private:
   // One pass's comb outputs, line after line, per channel (the two channels may run at once).
   std::array<std::vector<float>, 2> lineOutput;
 };
+
+// Type 11: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor ReverberationDescriptor;
+// The descriptions of its parameters (its descriptor's table), named for the dialog made for it.
+extern const TParameterDescription DryLevelDescription;
+extern const TParameterDescription EarlyLevelDescription;
+extern const TParameterDescription ReverbLevelDescription;
+extern const TParameterDescription ReverbTimeDescription;
+extern const TParameterDescription DelayLinesDescription;

@@ -5,6 +5,7 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <mutex>
@@ -53,6 +54,10 @@ constexpr TParameterDescription MixDescription{
     .Caption = "Доля генератора (%):",
     .RangeMessage = "Доля генератора должна быть в пределах от %1 до %2 %",
     .Summary = "share of the oscillator in the output (the input keeps the rest)"};
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{&WaveformDescription, &FreqDescription,
+                                                                     &LevelDescription, &MixDescription};
 
 constexpr int32_t MinTableLength = 4096;
 constexpr int32_t MaxTableLength = 1 << 18;
@@ -128,17 +133,22 @@ void TSynthesis::Build(TTable& table, int32_t waveform, int32_t harmonics) {
   table.Harmonics = harmonics;
 }
 
+constinit const TFilterDescriptor SynthesisDescriptor{.Type = 14,
+                                                      .Name = "Эффект \"Синтез\"",
+                                                      .ShortName = "синтез",
+                                                      .EnglishName = "synthesis",
+                                                      .Caption = "Параметры эффекта \"Синтез\"",
+                                                      .Dialog = TDialogKind::Described,
+                                                      .Parameters = ParameterTable,
+                                                      .Create = MakeFilter<TSynthesis>};
+
 TSynthesis::TSynthesis(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 14;
   Waveform = static_cast<int32_t>(WaveformDescription.Default);
   Freq = FreqDescription.Default;
   LevelDb = LevelDescription.Default;
   Mix = MixDescription.Default;
   Update();
-  AddParameter(&Waveform, WaveformDescription);
-  AddParameter(&Freq, FreqDescription);
-  AddParameter(&LevelDb, LevelDescription);
-  AddParameter(&Mix, MixDescription);
+  Describe(SynthesisDescriptor, {&Waveform, &Freq, &LevelDb, &Mix});
 }
 
 void TSynthesis::ClearState() {

@@ -22,6 +22,7 @@
 // under the same lock on the user-interface thread (Apply, Load) or in the constructor.
 
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -66,3 +67,6 @@ private:
   int current = 0; // the table playing; the other one fades out
   std::array<TChannel, 2> channels{};
 };
+
+// Type 14: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor SynthesisDescriptor;

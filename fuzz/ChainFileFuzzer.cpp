@@ -9,6 +9,7 @@
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <string>
 #include <vector>
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const fuzzing::TScratchFile scratch(".lst");
   Attempt(data, size, [&](TFilterList& chain) {
     TMemoryReader in(data, size);
-    chain.Load(in);
+    chain.Load(in, CreateFilter);
   });
   uint8_t sum[2];
   fuzzing::Checksum(data, size, sum);

@@ -7,8 +7,8 @@
 #include "SettingsFuzzTools.h"
 
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/FilterCatalogue.h"
 
 #include <array>
 #include <memory>

@@ -13,5 +13,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libpulse-dev libpipewire-0.3-dev libasound2-dev libsoxr-dev libsndfile1-dev libsystemd-dev \
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 opus-tools parallel procps \
   pipewire pipewire-pulse wireplumber dbus rtkit \
-  clang libclang-rt-14-dev clang-format \
-  xvfb xauth openbox xdotool scrot bc python3
+  clang libclang-rt-14-dev llvm clang-format \
+  xvfb xauth openbox xdotool scrot bc python3 debootstrap

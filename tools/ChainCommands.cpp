@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/ChainCommands.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "filters/FrequencyResponse.h"
 #include "tools/RenderOptions.h"
@@ -64,8 +63,9 @@ std::string RangeBroken(const TFilter& filter, int index, bool bounded) {
 int WriteParameter(TFilter& filter, const std::string& name, const std::string& text) {
   void* storage = filter.FindParameter(name);
   if (storage == nullptr) {
-    throw TUsageError("Неизвестный параметр фильтра «" + std::string(FilterCatalogue[filter.Type()]) +
-                      "»: " + name + "; его параметры: " + ParameterNames(filter));
+    throw TUsageError("Неизвестный параметр фильтра «" +
+                      std::string(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name) + "»: " + name +
+                      "; его параметры: " + ParameterNames(filter));
   }
   int index = 0;
   for (int i = 0; i < filter.ParameterCount(); ++i) {
@@ -149,7 +149,8 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
 void PrintChain(const TFilterList& chain, std::ostream& out) {
   for (int i = 0; i < chain.Count(); ++i) {
     TFilter& f = *chain.Item(i);
-    out << i << '\t' << FilterCatalogue[f.Type()] << '\t' << (chain.IsEnabled(i) ? "on" : "off");
+    out << i << '\t' << FilterCatalogue[static_cast<size_t>(f.Type())]->Name << '\t'
+        << (chain.IsEnabled(i) ? "on" : "off");
     for (int p = 0; p < f.ParameterCount(); ++p) {
       const auto& parameter = f.Parameter(p);
       const TParameterDescription& d = *parameter.Description;

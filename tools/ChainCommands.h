@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The chain and preset commands of sonolab-render, shared by its main and its tests.
+// The chain and preset commands of sonolab-render, shared by its main and its tests. They work on the
+// catalogue's types: its CreateFilter, and its LoadChainFile for --chain.
 
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <ostream>
 #include <string>

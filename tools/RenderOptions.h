@@ -65,6 +65,8 @@ inline constexpr const char* RenderVersion = "0.1";
 inline constexpr int MaxRenderRate = 1000000;
 
 TRenderCommand ParseRenderArguments(const std::vector<std::string>& args);
-extern const char* const RenderUsage;
+// The text of --help; its lists (the filter types, the equaliser's gains, the format numbers, the block
+// sizes) and its ranges are read from the tables that hold them.
+extern const std::string RenderUsage;
 // A usage error as the program prints it: its one line and where the help is.
 void PrintUsageError(const TUsageError& error, std::ostream& err);

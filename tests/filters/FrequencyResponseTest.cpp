@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/FrequencyResponse.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/LowPassFilter.h"
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"

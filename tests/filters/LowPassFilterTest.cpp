@@ -2,7 +2,7 @@
 #include "support/FloatSignals.h"
 #include "support/RefusedLoad.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Kernels.h"
 #include "filters/LowPassFilter.h"
 

@@ -2,7 +2,7 @@
 #include "ui/dialogs/DescribedFilterDlg.h"
 
 #include "dsp/Filter.h"
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -38,32 +39,10 @@ double Rounded(const TParameterDescription& d, double value) {
 } // namespace
 
 QString TDescribedFilterDlg::Caption(int32_t type) {
-  switch (type) {
-  case 2:
-    return QStringLiteral("Параметры полосового пропускающего фильтра");
-  case 3:
-    return QStringLiteral("Параметры полосового вырезающего фильтра");
-  case 5:
-    return QStringLiteral("Параметры БИХ-фильтра");
-  case 6:
-    return QStringLiteral("Параметры фильтра Чебышева");
-  case 7:
-    return QStringLiteral("Параметры фильтра \"Движущееся среднее\"");
-  case 8:
-    return QStringLiteral("Параметры вырезания постоянной составляющей");
-  case 10:
-    return QStringLiteral("Параметры эффекта \"Хор\"");
-  case 12:
-    return QStringLiteral("Параметры эффекта \"Шум\"");
-  case 13:
-    return QStringLiteral("Параметры эффекта \"Амплитудная модуляция\"");
-  case 14:
-    return QStringLiteral("Параметры эффекта \"Синтез\"");
-  case 15:
-    return QStringLiteral("Параметры эффекта \"Сдвиг высоты тона\"");
-  default:
-    return {};
-  }
+  const TFilterDescriptor* descriptor = FindFilterType(type);
+  return descriptor != nullptr && descriptor->Dialog == TDialogKind::Described
+             ? QString::fromUtf8(descriptor->Caption)
+             : QString();
 }
 
 TDescribedFilterDlg::TDescribedFilterDlg(QWidget* parent) : TParameterDialog(parent) {
@@ -104,14 +83,15 @@ void TDescribedFilterDlg::Build(int32_t type) {
   body = next;
   fields.clear();
   builtType = type;
-  setWindowTitle(Caption(type));
+  const TFilterDescriptor* descriptor = FindFilterType(type);
 
   auto* grid = new QGridLayout(body);
   grid->setContentsMargins(0, 0, 0, 0);
   grid->setColumnStretch(0, 1);
   int row = 0;
   const auto enableApply = [this] { ApplyBtn->setEnabled(true); };
-  for (const TParameterDescription* d : ParameterDescriptions(type)) {
+  for (const TParameterDescription* d :
+       descriptor != nullptr ? descriptor->Parameters : std::span<const TParameterDescription* const>()) {
     TField f;
     f.Description = d;
     f.Label = new QLabel(QString::fromUtf8(d->Caption), body);

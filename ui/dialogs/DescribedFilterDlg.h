@@ -47,7 +47,8 @@ public:
 
   explicit TDescribedFilterDlg(QWidget* parent = nullptr);
 
-  // The dialog's caption for a catalogue type (empty for the types with dialogs of their own).
+  // The dialog's caption for a catalogue type, as its descriptor gives it (empty for the types with
+  // dialogs of their own).
   static QString Caption(int32_t type);
   // Positions of a bar over [0, BarSteps] for bars that do not count the values one by one.
   static constexpr int BarSteps = 1000;

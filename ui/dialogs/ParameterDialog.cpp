@@ -2,6 +2,7 @@
 #include "ui/dialogs/ParameterDialog.h"
 
 #include "dsp/Filter.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <QLineEdit>
@@ -39,6 +40,9 @@ void TParameterDialog::SetFilter(TFilter* newFilter) {
     ApplyMovedBars();
   }
   filter = newFilter;
+  if (const TFilterDescriptor* type = filter != nullptr ? FindFilterType(filter->Type()) : nullptr) {
+    setWindowTitle(QString::fromUtf8(type->Caption));
+  }
   LookUpParameters();
 }
 

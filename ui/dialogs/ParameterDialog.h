@@ -42,7 +42,7 @@ public:
   ~TParameterDialog() override;
 
   // The filter the next showing edits; it must outlive the showing. A movement still waiting for
-  // the previous filter is applied to it first.
+  // the previous filter is applied to it first. The caption becomes the one its type's descriptor gives.
   void SetFilter(TFilter* filter);
   TFilter* EditedFilter() const { return filter; }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dialogs/SelectFilterDialog.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,8 +14,8 @@ TSelectFilterDialog::TSelectFilterDialog(QWidget* parent) : QDialog(parent) {
   Label1 = new QLabel(QStringLiteral("Выберите фильтр или эффект:"), this);
   FilterListBox = new QListWidget(this);
   FilterListBox->setSelectionMode(QAbstractItemView::SingleSelection);
-  for (const char* name : FilterCatalogue) {
-    FilterListBox->addItem(QString::fromUtf8(name));
+  for (const TFilterDescriptor* type : FilterCatalogue) {
+    FilterListBox->addItem(QString::fromUtf8(type->Name));
   }
   FilterListBox->setCurrentRow(0);
   Label1->setBuddy(FilterListBox);

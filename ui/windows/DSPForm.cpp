@@ -2,8 +2,8 @@
 #include "ui/windows/DSPForm.h"
 
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
 #include "ui/dialogs/EchoDlg.h"
@@ -349,7 +349,8 @@ void TDSPForm::SelectionRule() {
 }
 
 void TDSPForm::AppendFilterItem(const TFilter& filter, bool checked) {
-  auto* item = new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]));
+  auto* item =
+      new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   FilterListBox->addItem(item);
