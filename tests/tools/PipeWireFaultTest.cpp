@@ -32,6 +32,11 @@ struct TFaultCase {
   std::string Function; // the start of the error box's last line
 };
 
+// The test's name says the case; its parameter needs no bytes printed.
+void PrintTo(const TFaultCase& fault, std::ostream* out) {
+  *out << fault.What << (fault.Capture ? ", capture" : ", playback");
+}
+
 class PipeWireFault : public ::testing::TestWithParam<TFaultCase> {};
 
 } // namespace
