@@ -160,10 +160,10 @@ void TPipeWirePlaybackDevice::Write() {
       return;
     }
     if (!synchronised || writeAt + n <= read) {
-      // Where the graph reads next; a cycle later where blocks and cycles do not divide each other,
-      // so that a block finished anywhere within a cycle is in time for the one after. Also after a
-      // ring of blocks in a row came too late: the worker does not keep up with so small a lead.
-      writeAt = read + (cycle % slot == 0 || slot % cycle == 0 ? 0 : cycle);
+      // Where the graph reads next. Where blocks and cycles do not divide each other, a block comes
+      // in a cycle's time or in one more, so two cycles later. Also after a ring of blocks in a row
+      // came too late: the worker does not keep up with so small a lead.
+      writeAt = read + (cycle % slot == 0 || slot % cycle == 0 ? 0 : 2 * cycle);
       synchronised = true;
       break;
     }

@@ -9,9 +9,9 @@
 // lost (what the ring could not take and what it skipped), so that a recording keeps wall time.
 //
 // Playback: Start returns once the graph has run a cycle of the stream; the first Write lands where
-// the graph takes its next cycle, a cycle later when blocks and cycles do not divide each other (another
-// rate, a quantum the block does not fit); later blocks follow each other. A Write that would put more
-// than one cycle beyond the block under way waits for the graph, so that a file input plays at the
+// the graph takes its next cycle, two cycles later when blocks and cycles do not divide each other
+// (another rate, a quantum the block does not fit); later blocks follow each other. A Write that would put
+// more than one cycle beyond the block under way waits for the graph, so that a file input plays at the
 // graph's pace. A block whose place the graph has already passed (it played silence there and counted
 // the dropout) is dropped and the next keeps its place, so that the delay stays what it was; after a
 // ring of such blocks in a row the lead is found afresh. Drain waits until the graph has taken everything

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A set-up from a PipeWire capture to a PipeWire playback at a small block, torn down in every state
-// (never started, running with the worker waiting on the graph, paused, paused and played again)
-// under a watchdog: a teardown waits for at most the pass under way.
+// (opened and never started, running with the worker waiting on the graph, paused, paused and played
+// again) under a watchdog: a teardown waits for at most the pass under way and reports nothing.
 
 #include "devices/PipeWireDevices.h"
 #include "engine/ProcessingSetUp.h"
@@ -27,13 +27,11 @@ public:
   std::string failed; // read after the worker has ended
 };
 
-TGraphNode Find(const std::vector<TGraphNode>& nodes, bool monitor) {
-  for (const TGraphNode& node : nodes) {
-    if (node.Name == "sonolab_null" && node.Monitor == monitor) {
-      return node;
-    }
-  }
-  return {};
+TGraphNode NullSink(const std::vector<TGraphNode>& nodes, bool monitor) {
+  const auto node = std::find_if(nodes.begin(), nodes.end(), [&](const TGraphNode& n) {
+    return n.Name == "sonolab_null" && n.Monitor == monitor;
+  });
+  return node != nodes.end() ? *node : TGraphNode{};
 }
 
 } // namespace
@@ -43,11 +41,11 @@ TEST(PipeWireSetUp, TearsDownInEveryStateWithinOnePass) {
   TWatchdog watchdog(120s, "PipeWire set-ups torn down in every state");
   const auto graph = std::make_shared<TPipeWireGraph>();
   for (int state = 0; state < 4; ++state) {
-    auto input = std::make_unique<TPipeWireRecordingDevice>(graph, Find(graph->CaptureNodes(), true));
+    auto input = std::make_unique<TPipeWireRecordingDevice>(graph, NullSink(graph->CaptureNodes(), true));
     input->Buffer().Format() = MakePCMFormat(48000, 2, 16);
     input->SetBlockFrames(128);
     auto outputs = std::make_unique<TPlaybackDevsList>();
-    outputs->Add(std::make_unique<TPipeWirePlaybackDevice>(graph, Find(graph->PlaybackNodes(), false)));
+    outputs->Add(std::make_unique<TPipeWirePlaybackDevice>(graph, NullSink(graph->PlaybackNodes(), false)));
     outputs->Item(0)->Buffer().Format() = MakePCMFormat(44100, 1, 8); // converted by the worker too
     TCountingWindow window;
     TProcessingSetUp setUp(std::move(input));

@@ -76,7 +76,6 @@ public:
     return {"XDG_RUNTIME_DIR=" + runtimeDir, "PULSE_SERVER=unix:" + runtimeDir + "/pulse/native",
             "PIPEWIRE_REMOTE="};
   }
-  std::string Socket() const { return runtimeDir + "/pipewire-0"; }
   // The daemon itself, never a pid of 0 or -1: SIGKILL ends it, SIGSTOP holds its graph.
   void Signal(int signal) const {
     if (pids.size() >= 3 && pids[2] > 0) {
