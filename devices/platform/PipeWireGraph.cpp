@@ -257,8 +257,9 @@ struct TGraphStream::TImpl final : TConnectionOwner {
     if (stream) {
       const TLoopLock lock(connection->loop);
       connection->owner = nullptr;
-      spa_hook_remove(&streamListener);
-      pw_stream_destroy(stream); // leaves the data thread: no process call after it
+      // Leaves the data thread first, and only then lets go of the listener: the data thread walks the
+      // stream's listeners for each process call, and a listener removed under it would not be left.
+      pw_stream_destroy(stream);
     } else if (connection) {
       const TLoopLock lock(connection->loop);
       connection->owner = nullptr;
