@@ -60,7 +60,7 @@ std::string Usage() {
   const TParameterDescription& gains = *MultiBandDescriptor.Parameters.front(); // its one parameter
   std::string text = R"(Использование:
   sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
-  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --pw-capture I | --wave-in I [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
@@ -69,11 +69,11 @@ std::string Usage() {
 
 Входы и выходы:
   Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
-  (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
-  стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
-  идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
-  никогда не перезаписывается. Существующий файл перезаписывается только если в нём звук
-  того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
+  (--capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
+  как вход и стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print
+  и --response, идут в стандартный поток ошибок). Файл, который читается (вход, --chain,
+  --load-filter), никогда не перезаписывается. Существующий файл перезаписывается только если
+  в нём звук того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
   Вход - файл WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и других форматов
   libsndfile (со стандартного ввода - только WAVE). Выход с именем на .flac, .ogg или .opus
   записывается в этом формате, остальные - в формате WAVE (или в формате --out-type).
@@ -108,6 +108,8 @@ std::string Usage() {
   text += R"(  --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
   --capture I             вход: устройство оцифровки I семейства PulseAudio
+  --pw-capture I          вход: устройство оцифровки I семейства PipeWire (узел графа PipeWire,
+                          мониторы выходов тоже; граф работает циклами в размер блока)
   --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
   --seconds S             остановить обработку после S секунд звука (S > 0)
@@ -119,6 +121,7 @@ std::string Usage() {
   --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
+  --pw-play I             выход: устройство воспроизведения I семейства PipeWire (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
   --out-type ВИД          вид выходов "-" и файлов с другими окончаниями имени: wav (по
                           умолчанию), flac, ogg или opus
@@ -294,10 +297,14 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.ListDevices = true;
     } else if (a == "--capture") {
       setInput(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-capture") {
+      setInput(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-in") {
       setInput(device(a, TDeviceFamily::WaveAudio));
     } else if (a == "--play") {
       command.Outputs.push_back(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-play") {
+      command.Outputs.push_back(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-out") {
       command.Outputs.push_back(device(a, TDeviceFamily::WaveAudio));
     } else if (a.size() > 1 && a[0] == '-') {

@@ -2,8 +2,8 @@
 #pragma once
 // The command line of sonolab-render: options are kept in the order given and applied in that order.
 // Positional names are files: with a file input the first is the input and the rest are outputs;
-// with a device input (--capture, --wave-in) every one is an output. "-" is standard input as the
-// input and standard output as an output.
+// with a device input (--capture, --pw-capture, --wave-in) every one is an output. "-" is standard
+// input as the input and standard output as an output.
 
 #include "devices/SoundFile.h"
 
@@ -26,7 +26,7 @@ struct TRenderAction {
   int Slot = -1;
 };
 
-enum class TDeviceFamily { File, Ring, WaveAudio };
+enum class TDeviceFamily { File, Ring, Graph, WaveAudio };
 
 struct TDeviceChoice {
   TDeviceFamily Family = TDeviceFamily::File;

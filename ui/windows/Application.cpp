@@ -47,10 +47,12 @@ void ShowApplicationException(const char* what) {
   box.exec();
 }
 
-TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services) {
+TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services,
+                                     std::shared_ptr<const TPipeWireGraph> graph) {
   mainForm = std::make_unique<TMainForm>();
   QWidget* owner = mainForm.get();
   selectDevicesDlg = std::make_unique<TSelectDevicesDlg>(std::move(services), owner);
+  selectDevicesDlg->SetGraph(std::move(graph));
   selectFilterDialog = std::make_unique<TSelectFilterDialog>(owner);
   lhPassFilterDlg = std::make_unique<TLHPassFilterDlg>(owner);
   echoDlg = std::make_unique<TEchoDlg>(owner);
@@ -140,7 +142,7 @@ int RunSonolab(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("sonolab"));
     QApplication::setWindowIcon(ProgramIcon());
     InstallTranslations(app);
-    TApplicationForms forms(std::make_shared<TPulseSoundServices>());
+    TApplicationForms forms(std::make_shared<TPulseSoundServices>(), std::make_shared<TPipeWireGraph>());
     TMainForm& main = forms.MainForm();
     CentreOnScreen(main);
     main.show();

@@ -7,6 +7,7 @@
 //
 // Threads: user-interface thread only.
 
+#include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/SoundServices.h"
 
 #include <QApplication>
@@ -36,7 +37,9 @@ void ShowApplicationException(const char* what);
 
 class TApplicationForms {
 public:
-  explicit TApplicationForms(std::shared_ptr<TSoundServices> services);
+  // graph: the PipeWire daemon whose nodes the device dialog offers too (none: no PipeWire devices).
+  explicit TApplicationForms(std::shared_ptr<TSoundServices> services,
+                             std::shared_ptr<const TPipeWireGraph> graph = nullptr);
   ~TApplicationForms();
   TApplicationForms(const TApplicationForms&) = delete;
   TApplicationForms& operator=(const TApplicationForms&) = delete;
