@@ -11,6 +11,7 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingSetUp.h"
+#include "filters/lv2/PluginSlot.h"
 #include "tools/ChainCommands.h"
 
 #include <sys/stat.h>
@@ -231,7 +232,8 @@ std::string FileOfAction(const TRenderAction& action) {
   }
 }
 
-void RunAction(const TRenderAction& action, TFilterList& chain, std::ostream& out) {
+void RunAction(const TRenderAction& action, TFilterList& chain, const std::shared_ptr<TPluginHost>& plugins,
+               std::ostream& out) {
   using K = TRenderAction::Kind;
   auto slot = [&]() -> TFilter& {
     if (action.Slot >= chain.Count()) {
@@ -246,10 +248,16 @@ void RunAction(const TRenderAction& action, TFilterList& chain, std::ostream& ou
   try {
     switch (action.What) {
     case K::Chain:
-      LoadChainFile(chain, action.Text);
+      LoadChainFile(chain, action.Text, PluginAwareFactory(plugins));
       break;
     case K::Add:
       AddFilterFromText(chain, action.Text);
+      break;
+    case K::AddPlugin:
+      AddPluginFromUri(chain, plugins, action.Text);
+      break;
+    case K::Set:
+      SetParametersFromText(slot(), action.Text);
       break;
     case K::Disable:
       slot();
@@ -485,13 +493,21 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     for (int i = 0; i < FormatCount; ++i) {
       text << i << '\t' << FormatName(i) << '\n';
     }
-    if (!command.Input && command.Actions.empty() && !command.ListDevices) {
+    if (!command.Input && command.Actions.empty() && !command.ListDevices && !command.ListPlugins) {
       return 0;
     }
   }
   TDeviceLists devices;
   if (command.ListDevices) {
     PrintDeviceLists(devices, text);
+    if (!command.Input && command.Actions.empty() && !command.ListPlugins) {
+      return 0;
+    }
+  }
+  // The installed plug-ins are looked for only when a plug-in is named or a chain read.
+  const auto plugins = std::make_shared<TPluginHost>();
+  if (command.ListPlugins) {
+    PrintPlugins(*plugins, command.Verbose, text);
     if (!command.Input && command.Actions.empty()) {
       return 0;
     }
@@ -548,7 +564,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   TFilterList& chain = setUp ? *setUp->Chain() : *ownChain;
   try {
     for (const TRenderAction& action : command.Actions) {
-      RunAction(action, chain, text);
+      RunAction(action, chain, plugins, text);
     }
   } catch (const TUsageError& e) {
     PrintUsageError(e, err);
