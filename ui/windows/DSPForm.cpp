@@ -5,6 +5,7 @@
 #include "dsp/FilterError.h"
 #include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
+#include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/FileDialog.h"
@@ -349,8 +350,7 @@ void TDSPForm::SelectionRule() {
 }
 
 void TDSPForm::AppendFilterItem(const TFilter& filter, bool checked) {
-  auto* item =
-      new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name));
+  auto* item = new QListWidgetItem(QString::fromUtf8(filter.Descriptor()->Name));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   FilterListBox->addItem(item);
@@ -422,16 +422,31 @@ void TDSPForm::AddBtnClick() {
     return;
   }
   int type = -1;
+  std::shared_ptr<const TPluginInfo> plugin;
   {
     TModalActions::TScope scope(modal, {context.SelectFilter});
     if (context.SelectFilter->exec() != QDialog::Accepted || modal.ClosePending()) {
       return;
     }
     type = context.SelectFilter->SelectedIndex();
+    plugin = context.SelectFilter->SelectedPlugin();
   }
-  std::unique_ptr<TFilter> filter = CreateFilter(type, ChainList()->SampleRate());
+  std::unique_ptr<TFilter> filter;
+  if (plugin) {
+    // Instantiated and activated here, before the slot enters the chain.
+    try {
+      filter =
+          std::make_unique<TPluginSlot>(context.SelectFilter->Plugins(), plugin, ChainList()->SampleRate());
+    } catch (const TFilterError& e) {
+      TModalActions::TScope scope(modal, {});
+      ShowFileError(QString::fromUtf8(e.what()));
+      return;
+    }
+  } else {
+    filter = CreateFilter(type, ChainList()->SampleRate());
+  }
   if (!filter) {
-    return; // a type without a class
+    return; // a type without a class, or no plug-in chosen
   }
   {
     const TFilterDialogs& d = context.FilterDialogs;
@@ -568,7 +583,7 @@ void TDSPForm::LoadAllBtnClick() {
   }
   TModalActions::TScope scope(modal, {});
   try {
-    LoadChainFile(*ChainList(), *name);
+    LoadChainFile(*ChainList(), *name, PluginAwareFactory(context.Plugins));
   } catch (const TFilterError& e) {
     // The list shows what the chain holds, whatever the load left in it.
     RebuildFilterList();

@@ -24,6 +24,7 @@
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingSetUp.h"
+#include "filters/lv2/PluginHost.h"
 #include "ui/dialogs/EditFilter.h"
 #include "ui/displays/LevelGauge.h"
 #include "ui/windows/DSPNotify.h"
@@ -63,6 +64,7 @@ struct TDSPFormContext {
   QWidget* BoxOwner = nullptr; // the main window: owner of the worker's box
   TSelectFilterDialog* SelectFilter = nullptr;
   TFilterDialogs FilterDialogs;
+  std::shared_ptr<TPluginHost> Plugins; // the installed LV2 plug-ins, for slots and chain files
 };
 
 enum class TDSPState { Ready, Processing, Paused };

@@ -138,7 +138,8 @@ void TMainForm::iBeginDSPClick() {
     const std::vector<TDSPForm*> open = SetUps();
     return std::any_of(open.begin(), open.end(), [&](const TDSPForm* f) { return f->SetUpName() == n; });
   });
-  const TDSPFormContext context{ClientArea, this, selectFilterDialog, filterDialogs};
+  const TDSPFormContext context{ClientArea, this, selectFilterDialog, filterDialogs,
+                                selectFilterDialog != nullptr ? selectFilterDialog->Plugins() : nullptr};
   std::unique_ptr<TDSPForm> form;
   try {
     form = std::make_unique<TDSPForm>(context, std::move(outputs), std::move(input));
