@@ -196,8 +196,9 @@ std::unique_ptr<TPluginSlot::TRunners> TPluginSlot::MakeRunners(float* controls)
     TRunners::TRunner r;
     r.Instance = host->Instantiate(*plugin, SampleRate());
     if (!r.Instance) {
-      throw TFilterError("Модуль LV2 «" + plugin->Name + "» не запускается при частоте дискретизации " +
-                         std::to_string(SampleRate()) + " Гц");
+      throw TFilterError("Модуль LV2 «" + plugin->Name + "» не удалось запустить (частота дискретизации " +
+                         std::to_string(SampleRate()) +
+                         " Гц): его библиотека не загрузилась или модуль отказал");
     }
     r.Outputs.assign(plugin->PortCount, 0.0f);
     for (const TControlPort& c : plugin->Controls) {
