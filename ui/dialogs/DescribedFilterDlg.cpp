@@ -129,9 +129,12 @@ void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
       connect(f.List, &QListWidget::currentRowChanged, this, enableApply);
       connect(f.List, &QListWidget::clicked, this, enableApply);
     } else {
+      // Room for the widest bound, and for a value with all its decimals.
       const QString widest = ValueText(*d, d->RateFraction > 0.0 ? 500000.0 : d->Maximum);
-      f.Edit =
-          NewNumberEdit(std::max<int>(static_cast<int>(widest.size()), ValueText(*d, d->Minimum).size()));
+      const QString fine = ValueText(*d, d->Minimum + 7.0 * std::pow(10.0, -d->Decimals));
+      f.Edit = NewNumberEdit(
+          std::max<int>({static_cast<int>(widest.size()), static_cast<int>(ValueText(*d, d->Minimum).size()),
+                         d->Decimals > 0 ? static_cast<int>(fine.size()) : 0}));
       if (d->Storage == TStorage::Double) {
         f.Edit->setToolTip(QString::fromUtf8(MsgSeparator));
       }

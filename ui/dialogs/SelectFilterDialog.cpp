@@ -47,6 +47,8 @@ TSelectFilterDialog::TSelectFilterDialog(QWidget* parent, std::shared_ptr<TPlugi
     PluginList->setRootIsDecorated(false);
     PluginList->setSelectionMode(QAbstractItemView::SingleSelection);
     PluginList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // Room for the longer names ("Triple band parametric with shelves") beside their class.
+    PluginList->setMinimumWidth(PluginList->fontMetrics().horizontalAdvance(QString(60, QLatin1Char('x'))));
     NoPluginsLabel = new QLabel(QStringLiteral("Подходящих модулей LV2 не найдено"), page);
     NoPluginsLabel->hide();
     auto* searchRow = new QHBoxLayout;
