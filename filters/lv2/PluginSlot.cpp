@@ -240,7 +240,12 @@ void TPluginSlot::Bind(std::shared_ptr<const TPluginInfo> chosen) {
     SetValueAt(madeType->descriptions[i], cells[i].Bytes, madeType->descriptions[i].Default);
     storage.push_back(cells[i].Bytes);
   }
-  std::vector<float> portValues(chosen->PortCount, 0.0f); // its buffer moves with it below
+  // The control values are in place before the instances are activated; the buffer moves with the
+  // vector below.
+  std::vector<float> portValues(chosen->PortCount, 0.0f);
+  for (size_t i = 0; i < cells.size(); ++i) {
+    portValues[chosen->Controls[i].Index] = static_cast<float>(madeType->descriptions[i].Default);
+  }
   const std::shared_ptr<const TPluginInfo> previous = std::exchange(plugin, chosen);
   std::unique_ptr<TRunners> fresh;
   try {

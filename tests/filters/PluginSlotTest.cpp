@@ -87,6 +87,13 @@ TEST(PluginSlot, ParametersAreThePortsWithTheirRangesDefaultsUnitsAndKinds) {
   EXPECT_EQ(RangeText(stages, Rate), "от 1 до 10");
   EXPECT_STREQ(stages.Caption, "Stages(2 poles per stage):");
 
+  // A chain of another rate makes the slot anew for it: the rate-relative range moves with the rate.
+  TFilterList chain(48000);
+  chain.Add(CreatePluginSlot(host, "http://plugin.org.uk/swh-plugins/lowpass_iir", Rate));
+  EXPECT_DOUBLE_EQ(chain.Item(0)->Parameter(0).Description->Maximum, 0.45 * 48000);
+  EXPECT_DOUBLE_EQ(ValueAt(*chain.Item(0)->Parameter(0).Description, chain.Item(0)->Parameter(0).Storage),
+                   0.337525 * Rate);
+
   const auto limiter = CreatePluginSlot(host, LimiterUri, Rate);
   const TParameterDescription& knee = *limiter->Parameter(4).Description; // enumeration
   EXPECT_EQ(RangeText(knee, Rate), "0 (Hard) или 1 (Soft)");

@@ -84,14 +84,12 @@ const TDescribedFilterDlg::TField* TDescribedFilterDlg::Field(const char* name) 
   return nullptr;
 }
 
-int32_t TDescribedFilterDlg::BuiltType() const {
-  return built != nullptr ? built->Type : -1;
-}
-
 void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
   body = new QWidget;
   fields.clear();
   built = descriptor;
+  builtType = descriptor != nullptr ? descriptor->Type : -1;
+  builtPlugin = descriptor != nullptr && descriptor->Source != nullptr;
 
   auto* grid = new QGridLayout(body);
   grid->setContentsMargins(0, 0, 0, 0);
@@ -166,7 +164,7 @@ void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
 }
 
 void TDescribedFilterDlg::LookUpParameters() {
-  if (filter != nullptr && (filter->Descriptor() != built || built->Source != nullptr)) {
+  if (filter != nullptr && (filter->Descriptor() != built || builtPlugin)) {
     Build(filter->Descriptor());
   }
   for (size_t i = 0; i < fields.size(); ++i) {

@@ -59,7 +59,7 @@ public:
   static constexpr int BarSteps = 1000;
 
   // The type the controls are built for (-1 before the first filter).
-  int32_t BuiltType() const;
+  int32_t BuiltType() const { return builtType; }
   const std::vector<TField>& Fields() const { return fields; }
   // The field of a parameter (null if the type has none of that name).
   const TField* Field(const char* name) const;
@@ -93,7 +93,11 @@ private:
   bool ApplyTyped();
   void OKBtnClick();
 
+  // What the controls are built for; a plug-in slot's descriptor is only compared, never read, since it
+  // goes with its slot.
   const TFilterDescriptor* built = nullptr;
+  int32_t builtType = -1;
+  bool builtPlugin = false;
   QScrollArea* scroll = nullptr;
   QWidget* body = nullptr; // the controls of the type built, in `scroll`
   std::vector<TField> fields;
