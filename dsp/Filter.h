@@ -121,7 +121,7 @@ protected:
   void Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage);
   void Describe(const TFilterDescriptor& descriptor, std::span<void* const> storage);
 
-  int32_t type = -1; // catalogue index, set by Describe in the concrete constructor
+  int32_t type = -1; // catalogue index (a plug-in slot: its record kind), set by Describe
 
 private:
   const TFilterDescriptor* descriptor = nullptr;
