@@ -3,6 +3,7 @@
 
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
+#include "filters/lv2/PluginSlot.h"
 #include "tools/ChainCommands.h"
 
 #include <cerrno>
@@ -27,7 +28,8 @@ std::string FileOfAction(const TRenderAction& action) {
 
 } // namespace
 
-void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostream& out) {
+void RunChainAction(const TRenderAction& action, TFilterList& chain,
+                    const std::shared_ptr<TPluginHost>& plugins, std::ostream& out) {
   using K = TRenderAction::Kind;
   auto slot = [&]() -> TFilter& {
     if (action.Slot >= chain.Count()) {
@@ -42,10 +44,16 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostrea
   try {
     switch (action.What) {
     case K::Chain:
-      LoadChainFile(chain, action.Text);
+      LoadChainFile(chain, action.Text, PluginAwareFactory(plugins));
       break;
     case K::Add:
       AddFilterFromText(chain, action.Text);
+      break;
+    case K::AddPlugin:
+      AddPluginFromUri(chain, plugins, action.Text);
+      break;
+    case K::Set:
+      SetParametersFromText(slot(), action.Text);
       break;
     case K::Disable:
       slot();

@@ -10,6 +10,11 @@
 #include "dsp/FilterList.h"
 #include "tools/RenderOptions.h"
 
+#include <memory>
 #include <ostream>
 
-void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostream& out);
+class TPluginHost;
+
+// Plug-in slots (a chain file's, --add-lv2) are made from `plugins`.
+void RunChainAction(const TRenderAction& action, TFilterList& chain,
+                    const std::shared_ptr<TPluginHost>& plugins, std::ostream& out);

@@ -92,13 +92,20 @@ std::string Usage() {
           std::to_string(gains.Count - 1) + " - " + std::to_string(gains.Count) +
           " линейных коэффициентов полос;\n";
   text += R"(                          "--add ТИП --print" показывает имена и значения по умолчанию)
+  --add-lv2 URI           добавить включённый модуль LV2 (см. --list-lv2) с параметрами по умолчанию
+  --set I ИМЯ=ЗНАЧ[,ИМЯ=ЗНАЧ...]
+                          задать параметры фильтра в позиции I (у модуля LV2 имена - символы его
+                          портов управления)
+  --list-lv2              вывести установленные модули LV2, которые можно добавить: URI и название
+                          через табуляцию (с --verbose - и класс, и пропущенные модули с причиной)
   --disable I             выключить фильтр в позиции I
   --load-filter I ФАЙЛ.flt
                           загрузить параметры фильтра в позицию I
   --save-chain ФАЙЛ.lst   сохранить цепочку
   --save-filter I ФАЙЛ.flt
                           сохранить параметры фильтра в позиции I
-  --print                 вывести цепочку: позиция, название, on/off, ИМЯ=ЗНАЧ через табуляцию
+  --print                 вывести цепочку: позиция, название, on/off, задержка модуля LV2 в отсчётах
+                          (если он её сообщает), ИМЯ=ЗНАЧ через табуляцию
   --response              вывести АЧХ включённых фильтров: номер полосы, частота (Гц), усиление (дБ)
 
 Обработка:
@@ -239,6 +246,13 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.Actions.push_back({K::Chain, value(a), -1});
     } else if (a == "--add") {
       command.Actions.push_back({K::Add, value(a), -1});
+    } else if (a == "--add-lv2") {
+      command.Actions.push_back({K::AddPlugin, value(a), -1});
+    } else if (a == "--set") {
+      const int n = slot(a);
+      command.Actions.push_back({K::Set, value(a), n});
+    } else if (a == "--list-lv2") {
+      command.ListPlugins = true;
     } else if (a == "--disable") {
       command.Actions.push_back({K::Disable, {}, slot(a)});
     } else if (a == "--load-filter" || a == "--save-filter") {

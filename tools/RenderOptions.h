@@ -20,9 +20,9 @@ public:
 };
 
 struct TRenderAction {
-  enum class Kind { Chain, Add, Disable, LoadFilter, SaveChain, SaveFilter, Print, Response };
+  enum class Kind { Chain, Add, AddPlugin, Set, Disable, LoadFilter, SaveChain, SaveFilter, Print, Response };
   Kind What;
-  std::string Text; // file name, or the text of --add
+  std::string Text; // file name, the text of --add or --set, or the URI of --add-lv2
   int Slot = -1;
 };
 
@@ -42,8 +42,9 @@ struct TRenderCommand {
   bool Version = false;
   bool ListDevices = false;
   bool ListFormats = false;
-  bool Force = false;   // existing files may be overwritten (never an input)
-  bool Verbose = false; // how the worker is scheduled, and what input was lost, on standard error
+  bool ListPlugins = false; // the installed LV2 plug-ins (--verbose: with those left out, and why)
+  bool Force = false;       // existing files may be overwritten (never an input)
+  bool Verbose = false;     // how the worker is scheduled, and what input was lost, on standard error
   int Rate = 44100;
   std::optional<TDeviceChoice> Input;
   std::vector<TDeviceChoice> Outputs;

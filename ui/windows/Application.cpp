@@ -53,7 +53,7 @@ TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services,
   QWidget* owner = mainForm.get();
   selectDevicesDlg = std::make_unique<TSelectDevicesDlg>(std::move(services), owner);
   selectDevicesDlg->SetGraph(std::move(graph));
-  selectFilterDialog = std::make_unique<TSelectFilterDialog>(owner);
+  selectFilterDialog = std::make_unique<TSelectFilterDialog>(owner, std::make_shared<TPluginHost>());
   lhPassFilterDlg = std::make_unique<TLHPassFilterDlg>(owner);
   echoDlg = std::make_unique<TEchoDlg>(owner);
   reverbDlg = std::make_unique<TReverbDlg>(owner);

@@ -62,7 +62,7 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection,
                                                host.FilterDialogs, [this] { return ChainList(); });
   connect(chainEditor.get(), &TChainEditor::Changed, this, &TDSPForm::SelectionRule);
-  files = std::make_unique<TSettingsFiles>(*this, modal);
+  files = std::make_unique<TSettingsFiles>(*this, modal, host.Plugins);
   SaveFilterDialog = files->SaveFilterDialog;
   OpenFilterDialog = files->OpenFilterDialog;
   SaveChainDialog = files->SaveChainDialog;

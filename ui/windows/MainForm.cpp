@@ -167,6 +167,7 @@ TSetUpHost TMainForm::SetUpHost() {
           .BoxOwner = this,
           .FilterSelection = selectFilterDialog,
           .FilterDialogs = filterDialogs,
+          .Plugins = selectFilterDialog != nullptr ? selectFilterDialog->Plugins() : nullptr,
           .Closed = [this] { SetUpClosed(); }};
 }
 

@@ -10,9 +10,11 @@
 #include "ui/dialogs/EditFilter.h"
 
 #include <functional>
+#include <memory>
 
 class QMdiArea;
 class QWidget;
+class TPluginHost;
 class TSelectFilterDialog;
 
 struct TSetUpHost {
@@ -21,6 +23,7 @@ struct TSetUpHost {
   // The dialogs that adding and editing a filter show; the selection dialog may be missing.
   TSelectFilterDialog* FilterSelection = nullptr;
   TFilterDialogs FilterDialogs;
+  std::shared_ptr<TPluginHost> Plugins; // the installed LV2 plug-ins, for the chain files' slots
   // The processing window has closed and its set-up is torn down; it is still inside its close event.
   std::function<void()> Closed;
 };

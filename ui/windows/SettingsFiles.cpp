@@ -5,9 +5,12 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "filters/FilterCatalogue.h"
+#include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/FileDialog.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/ModalActions.h"
+
+#include <utility>
 
 namespace {
 
@@ -20,12 +23,12 @@ QFileDialog* NewSettingsDialog(QWidget& window, TFileDialogKind kind, const char
 
 } // namespace
 
-TSettingsFiles::TSettingsFiles(QWidget& window, TModalActions& modal)
+TSettingsFiles::TSettingsFiles(QWidget& window, TModalActions& modal, std::shared_ptr<TPluginHost> plugins)
     : SaveFilterDialog(NewSettingsDialog(window, TFileDialogKind::Save, FilterFileFilter, "flt")),
       OpenFilterDialog(NewSettingsDialog(window, TFileDialogKind::Open, FilterFileFilter, "flt")),
       SaveChainDialog(NewSettingsDialog(window, TFileDialogKind::Save, ChainFileFilter, "lst")),
       OpenChainDialog(NewSettingsDialog(window, TFileDialogKind::Open, ChainFileFilter, "lst")),
-      window(window), modal(modal) {}
+      window(window), modal(modal), plugins(std::move(plugins)) {}
 
 std::optional<std::string> TSettingsFiles::PickFile(QFileDialog* dialog) {
   TModalActions::TScope scope(modal, {dialog});
@@ -70,7 +73,7 @@ void TSettingsFiles::SaveChain(TFilterList& chain) {
 void TSettingsFiles::LoadChain(TFilterList& chain, const std::function<void()>& replaced) {
   if (const std::optional<std::string> name = PickFile(OpenChainDialog)) {
     // The list shows what the chain holds, whatever the load left in it.
-    if (Run([&] { LoadChainFile(chain, *name); }, replaced)) {
+    if (Run([&] { LoadChainFile(chain, *name, PluginAwareFactory(plugins)); }, replaced)) {
       replaced();
     }
   }

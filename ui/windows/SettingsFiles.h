@@ -8,6 +8,7 @@
 // Threads: user-interface thread only.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,11 +17,13 @@ class QString;
 class QWidget;
 class TFilterList;
 class TModalActions;
+class TPluginHost;
 
 class TSettingsFiles {
 public:
-  // The dialogs are made as children of `window`, which also owns the error boxes.
-  TSettingsFiles(QWidget& window, TModalActions& modal);
+  // The dialogs are made as children of `window`, which also owns the error boxes. A chain file's
+  // plug-in slots are made from `plugins` (none without it).
+  TSettingsFiles(QWidget& window, TModalActions& modal, std::shared_ptr<TPluginHost> plugins);
 
   // Filter `index` of the chain.
   void SaveFilter(TFilterList& chain, int index);
@@ -42,4 +45,5 @@ private:
 
   QWidget& window;
   TModalActions& modal;
+  const std::shared_ptr<TPluginHost> plugins;
 };
