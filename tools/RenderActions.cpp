@@ -5,7 +5,6 @@
 #include "dsp/FilterError.h"
 #include "tools/ChainCommands.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -38,7 +37,6 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostrea
     }
     return *chain.Item(action.Slot);
   };
-  errno = 0;
   try {
     switch (action.What) {
     case K::Chain:
@@ -68,17 +66,14 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostrea
       break;
     }
   } catch (const TFilterError& e) {
-    const int code = errno;
     const std::string file = FileOfAction(action);
     if (file.empty()) {
       throw;
     }
     std::string text = std::string(e.what()) + " Файл \"" + file + "\"";
-    const bool opening =
-        std::strcmp(e.what(), MsgCannotOpenFile) == 0 || std::strcmp(e.what(), MsgCannotCreateFile) == 0;
-    if (opening && code != 0 && ::strerrordesc_np(code) != nullptr) {
-      text += std::string(": ") + ::strerrordesc_np(code);
+    if (e.SystemError() != 0 && ::strerrordesc_np(e.SystemError()) != nullptr) {
+      text += std::string(": ") + ::strerrordesc_np(e.SystemError());
     }
-    throw TFilterError(text);
+    throw TFilterError(text, e.SystemError());
   }
 }
