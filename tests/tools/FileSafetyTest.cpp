@@ -95,7 +95,8 @@ TEST_F(FileSafety, AFileOutputWhoseEndFailsIsAnErrorThatNamesItOnceAndNoSuccess)
 }
 
 TEST_F(FileSafety, AFailedSettingsSaveSaysWhyAndLeavesTheOldFileByteForByteWithNothingBeside) {
-  ASSERT_EQ(Run({"--add", "9", "--save-chain", Path("c.lst"), "--save-filter", "0", Path("f.flt")}).Status, 0);
+  ASSERT_EQ(Run({"--add", "9", "--save-chain", Path("c.lst"), "--save-filter", "0", Path("f.flt")}).Status,
+            0);
   const std::string chain = ReadText(Path("c.lst"));
   const std::string filter = ReadText(Path("f.flt"));
   const std::set<std::string> before = Names();

@@ -71,14 +71,15 @@ ssize_t write(int fd, const void* data, size_t n) {
   const off_t at = Failing("write") ? ::lseek(fd, 0, SEEK_CUR) : -1;
   errno = saved;
   const ssize_t fits = at < 0 ? static_cast<ssize_t>(n) : Room(fd, n, at);
-  return fits < 0 ? -1 : Next<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, static_cast<size_t>(fits));
+  return fits < 0 ? -1
+                  : Next<ssize_t (*)(int, const void*, size_t)>("write")(fd, data, static_cast<size_t>(fits));
 }
 
 ssize_t pwrite(int fd, const void* data, size_t n, off_t offset) {
   const ssize_t fits = Room(fd, n, offset);
   return fits < 0 ? -1
-                  : Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, data, static_cast<size_t>(fits),
-                                                                                offset);
+                  : Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(
+                        fd, data, static_cast<size_t>(fits), offset);
 }
 
 ssize_t pwrite64(int fd, const void* data, size_t n, off_t offset) {
