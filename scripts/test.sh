@@ -75,6 +75,13 @@ cmake --preset release
 cmake --build --preset release -j "$JOBS"
 run_all_tests build
 
+echo "== The test that runs sonolab-render as another user, from a folder only root may enter =="
+# As from a checkout under /root: the program copied into a fresh 0700 folder.
+PRIVATE=$(mktemp -d)
+cp build/sonolab-render "$PRIVATE/"
+SONOLAB_RENDER="$PRIVATE/sonolab-render" run_ctest build -R '^RenderFiles\.FileErrorsNameTheFileAndGiveTheSystemsReasonOnce$'
+rm -rf "$PRIVATE"
+
 if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
   echo "== Sound-server tests against PipeWire =="
   SONOLAB_PIPEWIRE_QUANTUM=1024 bash scripts/pipewire-server.sh start "$PIPEWIRE_ENV"

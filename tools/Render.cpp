@@ -267,15 +267,19 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;
   }
-  // The input first, then the outputs: closing a writer completes its header.
+  // The input first, then the outputs: closing a writer completes its file, and a file that could not
+  // be completed is an error of the render, whatever else happened.
   const int channels = setUp->Input()->Buffer().Format().nChannels;
-  setUp->Teardown();
+  const std::vector<TDSPException> unfinishedFiles = setUp->Teardown();
+  for (const TDSPException& e : unfinishedFiles) {
+    err << ComposeDSPMessage(e).Text << '\n';
+  }
   if (window.failed) {
     return 1;
   }
   const int stopSignal = StopRequested();
   const bool interrupted = stopSignal != 0;
-  int status = interrupted ? 128 + stopSignal : 0;
+  int status = !unfinishedFiles.empty() ? 1 : interrupted ? 128 + stopSignal : 0;
   if (!interrupted && !drainedWhole) {
     for (const std::string& name : unfinished) {
       err << "Выход " << name << " не доиграл звук до конца: время ожидания истекло\n";

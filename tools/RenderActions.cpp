@@ -6,7 +6,6 @@
 #include "filters/lv2/PluginSlot.h"
 #include "tools/ChainCommands.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -40,7 +39,6 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain,
     }
     return *chain.Item(action.Slot);
   };
-  errno = 0;
   try {
     switch (action.What) {
     case K::Chain:
@@ -76,17 +74,14 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain,
       break;
     }
   } catch (const TFilterError& e) {
-    const int code = errno;
     const std::string file = FileOfAction(action);
     if (file.empty()) {
       throw;
     }
     std::string text = std::string(e.what()) + " Файл \"" + file + "\"";
-    const bool opening =
-        std::strcmp(e.what(), MsgCannotOpenFile) == 0 || std::strcmp(e.what(), MsgCannotCreateFile) == 0;
-    if (opening && code != 0 && ::strerrordesc_np(code) != nullptr) {
-      text += std::string(": ") + ::strerrordesc_np(code);
+    if (e.SystemError() != 0 && ::strerrordesc_np(e.SystemError()) != nullptr) {
+      text += std::string(": ") + ::strerrordesc_np(e.SystemError());
     }
-    throw TFilterError(text);
+    throw TFilterError(text, e.SystemError());
   }
 }

@@ -11,6 +11,7 @@
 #include "ui/dialogs/ReverbDlg.h"
 #include "ui/dialogs/SelectDevicesDlg.h"
 #include "ui/dialogs/SelectFilterDialog.h"
+#include "ui/windows/CloseSignals.h"
 #include "ui/windows/Icons.h"
 #include "ui/windows/MainForm.h"
 
@@ -144,10 +145,13 @@ int RunSonolab(int argc, char** argv) {
     InstallTranslations(app);
     TApplicationForms forms(std::make_shared<TPulseSoundServices>(), std::make_shared<TPipeWireGraph>());
     TMainForm& main = forms.MainForm();
+    // A kill, Ctrl+C or the end of the session closes the set-ups as the main window's close does.
+    const TCloseSignals closeSignals([&main](int signal) { main.CloseOnSignal(signal); });
     CentreOnScreen(main);
     main.show();
     CentreOnScreen(main);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return status != 0 ? status : main.ExitStatus();
   } catch (const std::exception& e) {
     ShowApplicationException(e.what());
   } catch (const TDSPException& e) {

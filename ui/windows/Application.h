@@ -65,5 +65,7 @@ private:
 // the platform Qt would use needs DISPLAY (X11) or WAYLAND_DISPLAY and neither is set.
 std::string MissingDisplayReason();
 
-// main(): the checks, the application, the forms, the message loop. Returns the exit code.
+// main(): the checks, the application, the forms, the signals that close the main window, the message
+// loop. Returns the exit code: the main window's (0; 128 + a closing signal; 1 when a set-up could not
+// complete a file).
 int RunSonolab(int argc, char** argv);
