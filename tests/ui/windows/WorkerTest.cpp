@@ -21,6 +21,9 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -135,6 +138,17 @@ protected:
       }
       add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
       if (mainWindow) {
+        // The set-ups record, so the close asks first; it is answered "Да" whenever it comes up.
+        int asked = 0;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&asked] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          if (box != nullptr && box->isVisible() && box->text().startsWith(QStringLiteral("Идёт запись"))) {
+            ++asked;
+            box->button(QMessageBox::Yes)->click();
+          }
+        });
+        answer.start(5);
         TDSPForm& paused = *setUps[1].first;
         std::shared_ptr<TModalDriver> driver;
         if (sound) {
@@ -148,6 +162,7 @@ protected:
           program->Main().close();
         }
         ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
+        EXPECT_EQ(asked, 1);
         program.reset();
       }
       for (auto& [form, output] : setUps) {
