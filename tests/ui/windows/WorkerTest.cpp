@@ -21,9 +21,6 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -138,17 +135,7 @@ protected:
       }
       add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
       if (mainWindow) {
-        // The set-ups record, so the close asks first; it is answered "Да" whenever it comes up.
-        int asked = 0;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&asked] {
-          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-          if (box != nullptr && box->isVisible() && box->text().startsWith(QStringLiteral("Идёт запись"))) {
-            ++asked;
-            box->button(QMessageBox::Yes)->click();
-          }
-        });
-        answer.start(5);
+        const TQuestionYes recording(QStringLiteral("Идёт запись")); // the set-ups record: the close asks
         TDSPForm& paused = *setUps[1].first;
         std::shared_ptr<TModalDriver> driver;
         if (sound) {
@@ -162,7 +149,7 @@ protected:
           program->Main().close();
         }
         ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
-        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(recording.Asked(), 1);
         program.reset();
       }
       for (auto& [form, output] : setUps) {
@@ -365,9 +352,11 @@ TEST_F(WorkerBox, ClosingTheMainWindowEndsEveryRunningWorkerWithinASecond) {
     forms.emplace_back(form);
   }
   ASSERT_TRUE(WaitUntil([&] { return forms[0]->BlocksServed() > 2 && forms[1]->BlocksServed() > 2; }));
+  const TQuestionYes recording(QStringLiteral("Идёт запись")); // both record: the close asks first
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(program->Main().close());
   const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(recording.Asked(), 1);
   EXPECT_LT(took, 1s);
   EXPECT_TRUE(program->Main().SetUps().empty());
   program.reset();
