@@ -4,15 +4,27 @@
 //
 // A filter exposes its settings as a table of named parameters (raw storage inside the concrete
 // object), keeps two per-channel float state buffers of one length (delay lines, overlap tails),
-// and owns a re-entrant lock.
+// and owns two locks.
 //
-// Threads: the worker calls Process, with the chain's lock and then this filter's lock held.
-// The user-interface thread calls everything else. SetStateLength, ClearState, Apply, Load and Save
-// take this filter's lock; a parameter written through FindParameter must be written under the lock
-// and followed by Apply before the lock is released. Lock order: the chain's lock, then a filter's.
+// Threads and locks, in the lock order:
+//   Lock()       re-entrant; the parameters and what the windows read (the response, the taps). The
+//                user-interface thread holds it from a parameter write through its Apply, for Load
+//                and Save, and while Update designs. The worker never takes it.
+//   StateLock()  what Process runs on: the state buffers and the design in use (kernel, coefficients,
+//                tables, targets of the glides). The chain holds it on the worker around Process
+//                (around a whole stereo block). Anyone else holds it only to hand over a design or
+//                state that was built beforehand, in O(1): a pointer or small-value exchange, never an
+//                allocation, a free or a design. It inherits priority (TRealtimeMutex).
+// So Update builds its design with Lock() held and StateLock() free, then takes StateLock() for the
+// exchange; the worker picks the new design up with its next block, and whatever it replaced is freed
+// on the user-interface thread after the exchange. SetStateLength and ClearState allocate the new,
+// silent buffers first and exchange them whole, so a cleared filter reads as silence at once.
+// Lock order: the chain's lock, then Lock(), then StateLock(); the worker takes the chain's lock, then
+// the state locks.
 
 #include "dsp/ByteStreams.h"
 #include "dsp/ParameterDescription.h"
+#include "dsp/RealtimeMutex.h"
 #include "dsp/WaveFormat.h"
 
 #include <array>
@@ -45,13 +57,14 @@ public:
   TFilter(const TFilter&) = delete;
   TFilter& operator=(const TFilter&) = delete;
 
-  // Reallocates and zeroes both channel buffers, unless n equals the current length.
+  // Replaces both channel buffers with silent ones of length n, unless n equals the current length.
   virtual void SetStateLength(int32_t n);
-  // Zeroes both channel buffers (nothing when the length is 0).
+  // Replaces both channel buffers with silent ones (nothing when the length is 0).
   virtual void ClearState();
-  // Filters one channel (0 or 1) of a block in place.
+  // Filters one channel (0 or 1) of a block in place; on the worker, with StateLock() held.
   virtual void Process(ChannelBlock& block, int channel) = 0;
-  // Recomputes everything that follows from the parameters; called with the lock held.
+  // Recomputes everything that follows from the parameters; called with Lock() held. The design is
+  // built off StateLock() and handed over under it.
   virtual void Update() = 0;
 
   // Lock, Update, unlock: makes a parameter change take effect.
@@ -85,10 +98,19 @@ public:
   float* ChannelState(int channel) { return channelState[channel].data(); }
   const float* ChannelState(int channel) const { return channelState[channel].data(); }
   std::recursive_mutex& Lock() const { return lock; }
+  TRealtimeMutex& StateLock() const { return stateLock; }
   // Whether the current parameter values are ones the filter accepts from a file or the command line.
   bool Validate() const { return ParametersValid(); }
 
 protected:
+  using TStateBuffers = std::array<std::vector<float>, 2>;
+  // Two silent buffers of n floats, made (and written through, so that the worker meets no fresh page)
+  // off every lock.
+  static TStateBuffers SilentState(int32_t n);
+  // Puts `buffers` in place of the channel state buffers and returns the old ones in it, to be freed
+  // after the lock; the caller holds StateLock(). O(1).
+  void ExchangeState(TStateBuffers& buffers);
+
   // Whether the values now in the parameter storage keep the filter sound; Load refuses others. Every
   // value within its description; a class adds what ties its parameters together.
   virtual bool ParametersValid() const;
@@ -101,5 +123,6 @@ private:
   int32_t stateLength = 0;
   int32_t sampleRate;
   mutable std::recursive_mutex lock;
-  std::array<std::vector<float>, 2> channelState;
+  mutable TRealtimeMutex stateLock;
+  TStateBuffers channelState;
 };

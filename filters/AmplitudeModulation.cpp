@@ -50,6 +50,7 @@ TAmplitudeModulation::TAmplitudeModulation(int32_t sampleRate) : TFilter(sampleR
 void TAmplitudeModulation::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   for (TChannel& c : channels) {
     c = TChannel{};
     c.Depth.Set(Depth / 100.0);
@@ -58,6 +59,8 @@ void TAmplitudeModulation::ClearState() {
 
 void TAmplitudeModulation::Update() {
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
+  freq = Freq;
   for (TChannel& c : channels) {
     c.Depth.Follow(Depth / 100.0, c.Playing, RampFrames(SampleRate()));
   }
@@ -69,7 +72,7 @@ void TAmplitudeModulation::Process(ChannelBlock& block, int channel) {
   float* const x = block.Samples;
   for (int32_t n = 0; n < block.Frames; ++n) {
     if (c.StretchLeft == 0) {
-      const double turns = Freq / SampleRate();
+      const double turns = freq / SampleRate();
       c.Cos = std::cos(2.0 * Pi * c.Phase);
       c.Sin = std::sin(2.0 * Pi * c.Phase);
       c.RotateCos = std::cos(2.0 * Pi * turns);

@@ -9,9 +9,9 @@
 // The sine's phase runs on across blocks and through a change of frequency (taken at the next 256-sample
 // stretch); a change of depth glides over RampFrames samples.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own phase and depth); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own phase and depth). Update runs on the user-interface thread
+// (Apply, Load) or in the constructor and sets the frequency and the depth's target under StateLock().
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"
@@ -41,5 +41,6 @@ private:
     TRamp Depth;             // 0..1
     bool Playing = false;
   };
+  double freq = 5.0; // Freq as of the last Update: what the sine runs at
   std::array<TChannel, 2> channels{};
 };

@@ -11,7 +11,7 @@
 // the sum is too.
 //
 // Threads: Process(channel) touches only that channel's state (the two channels may run at once);
-// Design and Clear run under the filter's lock while no Process runs.
+// Design and Clear run under the filter's StateLock(), which keeps Process out; both are O(1).
 
 #include <array>
 #include <cstddef>

@@ -113,6 +113,7 @@ TChebyshevFilter::TChebyshevFilter(int32_t sampleRate) : TFilter(sampleRate) {
 void TChebyshevFilter::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
@@ -133,6 +134,7 @@ void TChebyshevFilter::Update() {
       return;
     }
   }
+  const std::lock_guard handOver(StateLock());
   cascade.Design(sections, count, RampFrames(SampleRate()));
 }
 

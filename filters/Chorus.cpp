@@ -140,7 +140,7 @@ void TChorus::Settle(TChannel& c) {
 }
 
 void TChorus::NextStretch(TChannel& c) {
-  c.Phase += Rate / SampleRate() * SweepStep;
+  c.Phase += rate / SampleRate() * SweepStep;
   c.Phase -= std::floor(c.Phase);
   const double delay = c.DelaySamples.Advance(SweepStep);
   const double depth = c.DepthSamples.Advance(SweepStep);
@@ -161,19 +161,25 @@ void TChorus::NextStretch(TChannel& c) {
 }
 
 void TChorus::ClearState() {
-  TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    c.Playing = false;
-    c.Position = 0;
-    c.Phase = ch * 0.25;
-    Retarget(c, false);
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (int ch = 0; ch < 2; ++ch) {
+      TChannel& c = channels[static_cast<size_t>(ch)];
+      c.Playing = false;
+      c.Position = 0;
+      c.Phase = ch * 0.25;
+      Retarget(c, false);
+    }
   }
 }
 
 void TChorus::Update() {
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
+  rate = Rate;
   for (TChannel& c : channels) {
     Retarget(c, c.Playing);
   }

@@ -14,9 +14,10 @@
 // Edits do not click: the mix and each voice's share glide over RampFrames samples, and a new delay or
 // depth is reached by a glide of at most 5 % speed change (a short detune, never a jump).
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line and sweep); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line and sweep). Update runs on the user-interface thread (Apply,
+// Load) or in the constructor and sets the glides' targets and the sweep's rate under StateLock(), a
+// few dozen assignments; the line is made once, by the constructor.
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"
@@ -65,6 +66,7 @@ private:
   // Starts the next stretch: the values at its end, and the steps that lead there.
   void NextStretch(TChannel& c);
 
-  int32_t mask = 0; // the line's length less one (a power of two)
+  int32_t mask = 0;  // the line's length less one (a power of two)
+  double rate = 0.8; // Rate as of the last Update: what the sweep runs at
   std::array<TChannel, 2> channels{};
 };

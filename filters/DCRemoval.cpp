@@ -33,6 +33,7 @@ TDCRemoval::TDCRemoval(int32_t sampleRate) : TFilter(sampleRate) {
 void TDCRemoval::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
@@ -47,6 +48,7 @@ void TDCRemoval::Update() {
   if (cascade.SectionCount() == 1 && cascade.Section(0).b0 == g && cascade.Section(0).a1 == -r) {
     return;
   }
+  const std::lock_guard handOver(StateLock());
   cascade.Design({section}, 1, RampFrames(SampleRate()));
 }
 

@@ -77,20 +77,35 @@ void TEcho::Update() {
   const int32_t length = DelayLength();
   // Long enough for the longest delay the dialog offers, so that moving the delay keeps the line.
   const int32_t longest = std::max(length, static_cast<int32_t>(1000 * 0.001 * SampleRate()));
-  if (longest > StateLength()) {
-    SetStateLength(longest);
-    position[0] = 0;
-    position[1] = 0;
-  }
   // Slot p - (L - 1) was written L - 1 samples ago; a one-slot line repeats the previous sample.
-  target = TTap{std::max(length - 1, 1), EchoGain()};
+  const TTap tap{std::max(length - 1, 1), EchoGain()};
+  TStateBuffers replaced;
+  if (longest > StateLength()) {
+    replaced = SilentState(longest);
+  }
+  {
+    const std::lock_guard handOver(StateLock());
+    if (!replaced[0].empty()) {
+      // Silent lines from their first slot, with nothing to glide from.
+      ExchangeState(replaced);
+      position[0] = 0;
+      position[1] = 0;
+      running[0] = false;
+      running[1] = false;
+    }
+    target = tap;
+  }
 }
 
 void TEcho::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  running[0] = false;
-  running[1] = false;
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    running[0] = false;
+    running[1] = false;
+  }
 }
 
 void TEcho::Process(ChannelBlock& block, int channel) {

@@ -12,9 +12,10 @@
 // goes linearly from the old echo to the new one, y[n] = x[n] + (1 - w) g0 y[n - d0] + w g1 y[n - d1]
 // with w rising from 1/B to 1 over its B samples, and the block after it runs on the new values.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line, write position and applied values); Update runs on the
-// user-interface thread under the same lock (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line, write position and applied values). Update runs on the
+// user-interface thread (Apply, Load) or in the constructor: longer lines are made off StateLock() and
+// exchanged under it with the new tap, an O(1) step.
 
 #include "dsp/Filter.h"
 

@@ -18,11 +18,18 @@ void TFIRFilter::SetStateLength(int32_t n) {
     history *= 2;
   }
   if (history != StateLength()) {
-    for (TPartitionedConvolver& c : convolvers) {
+    // New histories and convolvers sized for them, silent and reset, replace the old ones together.
+    auto fresh = std::make_unique<std::array<TPartitionedConvolver, 2>>();
+    for (TPartitionedConvolver& c : *fresh) {
       c.Reserve(history);
     }
+    TStateBuffers replaced = SilentState(history);
+    {
+      const std::lock_guard handOver(StateLock());
+      convolvers.swap(fresh);
+      ExchangeState(replaced);
+    }
   }
-  TFilter::SetStateLength(history);
   const size_t length = 2 * static_cast<size_t>(n);
   responseRe.assign(length, 0.0f);
   responseIm.assign(length, 0.0f);
@@ -30,9 +37,16 @@ void TFIRFilter::SetStateLength(int32_t n) {
 
 void TFIRFilter::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  for (TPartitionedConvolver& c : convolvers) {
-    c.Reset();
+  if (StateLength() == 0) {
+    return;
+  }
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (TPartitionedConvolver& c : *convolvers) {
+      c.Reset();
+    }
   }
 }
 
@@ -46,8 +60,12 @@ void TFIRFilter::ComputeResponse() {
   DesignKernel();
   const auto designed = responseRe.begin() + N + 1;
   if (taps.size() != static_cast<size_t>(N) + 1 || !std::equal(responseRe.begin(), designed, taps.begin())) {
-    taps.assign(responseRe.begin(), designed);
-    ++generation;
+    std::vector<float> fresh(responseRe.begin(), designed);
+    {
+      const std::lock_guard handOver(StateLock());
+      taps.swap(fresh);
+      ++generation;
+    }
   }
   RealFFT(2 * N, responseRe.data(), responseIm.data());
 }
@@ -57,5 +75,5 @@ void TFIRFilter::Process(ChannelBlock& block, int channel) {
     return;
   }
   const TKernelTaps kernel{taps.data(), static_cast<int32_t>(taps.size()) - 1, generation};
-  convolvers[channel].Process(block.Samples, block.Frames, kernel, ChannelState(channel));
+  (*convolvers)[channel].Process(block.Samples, block.Frames, kernel, ChannelState(channel));
 }

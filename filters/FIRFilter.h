@@ -13,15 +13,19 @@
 // cut-off, window, size or band gain) takes over with a crossfade from the old kernel over the next
 // block, and a redesign that yields the same taps changes nothing.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own history and convolver); Update, SetStateLength and ClearState
-// run on the user-interface thread under the same lock (Apply, Load) or in a constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own history and convolver). Update, SetStateLength and ClearState run
+// on the user-interface thread (Apply, Load, with Lock() held) or in a constructor: the kernel is
+// designed and transformed into the response off StateLock(), and the new taps, histories and
+// convolvers are handed to the worker under it in one exchange each. The response belongs to the
+// user-interface side alone.
 
 #include "dsp/Filter.h"
 #include "filters/PartitionedConvolver.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class TFIRFilter : public TFilter {
@@ -46,7 +50,7 @@ public:
   // The taps the channels run (N + 1 of them) and the partition size channel c settled on (0 before
   // its first block).
   const std::vector<float>& Taps() const { return taps; }
-  int32_t PartitionSize(int channel) const { return convolvers[channel].PartitionSize(); }
+  int32_t PartitionSize(int channel) const { return (*convolvers)[channel].PartitionSize(); }
 
 protected:
   // Writes the kernel taps into the start of the response real part (elements N..2N-1 are zero).
@@ -63,5 +67,6 @@ private:
   std::vector<float> responseIm;
   std::vector<float> taps; // the kernel the channels run, N + 1 taps
   uint64_t generation = 0; // changes with the taps
-  std::array<TPartitionedConvolver, 2> convolvers;
+  // The channels' convolvers, replaced whole (with the histories) when the history's length changes.
+  std::unique_ptr<std::array<TPartitionedConvolver, 2>> convolvers;
 };

@@ -123,6 +123,7 @@ TIIRFilter::TIIRFilter(int32_t sampleRate) : TFilter(sampleRate) {
 void TIIRFilter::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
@@ -136,6 +137,7 @@ void TIIRFilter::Update() {
       return; // the same design: nothing to cross over to
     }
   }
+  const std::lock_guard handOver(StateLock());
   cascade.Design({section}, 1, RampFrames(SampleRate()));
 }
 

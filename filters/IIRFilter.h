@@ -13,9 +13,9 @@
 // in Hz (10..0.45 fs), "Q" (0.1..30), "GainDb" (-24..+24, used by peaking and the shelves).
 // A new design crosses over from the old one (TBiquadCascade), so an edit does not click.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own state); Update runs under the same lock on the user-interface
-// thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own state). Update runs on the user-interface thread (Apply, Load) or
+// in the constructor: it designs the section off StateLock() and hands it to the cascade under it.
 
 #include "dsp/Filter.h"
 #include "filters/Biquad.h"

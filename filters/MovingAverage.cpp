@@ -44,19 +44,23 @@ void TMovingAverage::Restart(TChannel& c, int32_t taps) {
 }
 
 void TMovingAverage::ClearState() {
-  TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    Restart(c, c.Taps);
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (TChannel& c : channels) {
+      Restart(c, c.Heading());
+    }
   }
 }
 
 void TMovingAverage::Update() {
   const std::lock_guard guard(Lock());
   const int32_t taps = std::clamp(Length, 1, MaxLength);
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    if (taps == c.Taps) {
+  const std::lock_guard handOver(StateLock());
+  for (TChannel& c : channels) {
+    if (taps == c.Heading()) {
       continue;
     }
     if (!c.Playing) {
@@ -64,18 +68,24 @@ void TMovingAverage::Update() {
       continue;
     }
     // Cross from the mean the channel is heading for to the new one.
-    c.FadingTaps = c.Taps;
-    c.FadingSum = c.Sum;
-    c.Taps = taps;
-    c.Sum = SumBefore(ChannelState(ch), c.Position, taps);
-    c.Weight.Set(0.0);
-    c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
+    c.FadeFrom = c.Heading();
+    c.Requested = taps;
   }
 }
 
 void TMovingAverage::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
   c.Playing = true;
+  if (c.Requested != 0) {
+    const float* const history = ChannelState(channel);
+    c.FadingSum = c.FadeFrom == c.Taps ? c.Sum : SumBefore(history, c.Position, c.FadeFrom);
+    c.FadingTaps = c.FadeFrom;
+    c.Taps = c.Requested;
+    c.Sum = SumBefore(history, c.Position, c.Taps);
+    c.Weight.Set(0.0);
+    c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
+    c.Requested = 0;
+  }
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   const double scale = 1.0 / c.Taps;

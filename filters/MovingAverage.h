@@ -9,9 +9,11 @@
 // A new length on a playing channel crosses from the old mean to the new one over RampFrames samples
 // (both are read from the same history), so the output does not jump.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line, sums and position); Update runs under the same lock on
-// the user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line, sums and position). Update runs on the user-interface
+// thread (Apply, Load) or in the constructor and only tells a playing channel, under StateLock(), which
+// length to cross from and to; the channel's next block forms the new sums from its own line, as
+// Update would have at that moment (the line does not move in between).
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"
@@ -40,6 +42,11 @@ private:
     int32_t FadingTaps = 0;
     TRamp Weight; // of the new mean against the old: 0 to 1 while crossing
     bool Playing = false;
+    // A crossing asked for by Update and not yet begun: from FadeFrom taps to Requested taps.
+    int32_t Requested = 0; // 0: none
+    int32_t FadeFrom = 0;
+    // The length the channel heads for: the one asked for, or the one it runs.
+    int32_t Heading() const { return Requested != 0 ? Requested : Taps; }
   };
   void Restart(TChannel& c, int32_t taps);
 

@@ -110,12 +110,15 @@ void TNoise::Reseed(int channel) {
 void TNoise::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    c.x1 = {};
-    c.y1 = {};
-    c.Playing = false;
-    Reseed(ch);
+  {
+    const std::lock_guard handOver(StateLock());
+    for (int ch = 0; ch < 2; ++ch) {
+      TChannel& c = channels[static_cast<size_t>(ch)];
+      c.x1 = {};
+      c.y1 = {};
+      c.Playing = false;
+      Reseed(ch);
+    }
   }
   Update();
 }
@@ -123,12 +126,13 @@ void TNoise::ClearState() {
 void TNoise::Update() {
   const std::lock_guard guard(Lock());
   const double level = DbToAmplitude(LevelDb);
+  const int32_t ramp = RampFrames(SampleRate());
+  const std::lock_guard handOver(StateLock());
   for (int ch = 0; ch < 2; ++ch) {
     TChannel& c = channels[static_cast<size_t>(ch)];
     if (Seed != seeded) {
       Reseed(ch);
     }
-    const int32_t ramp = RampFrames(SampleRate());
     c.White.Follow(Kind == 0 ? level : 0.0, c.Playing, ramp);
     c.Pink.Follow(Kind == 0 ? 0.0 : level, c.Playing, ramp);
   }

@@ -14,9 +14,10 @@
 // Edits do not click: the levels of the white and the pink part glide over RampFrames samples (a change
 // of kind crosses from one to the other).
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own generator, sections and levels); Update runs under the same
-// lock on the user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own generator, sections and levels). Update runs on the
+// user-interface thread (Apply, Load) or in the constructor and sets the levels' targets (and a new
+// seed) under StateLock(), in O(1).
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"

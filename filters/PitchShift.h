@@ -14,9 +14,9 @@
 // Edits do not click: a new shift only changes the heads' speed; a new window is reached by a glide of
 // at most 5 % speed change.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line and heads); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line and heads). Update runs on the user-interface thread (Apply,
+// Load) or in the constructor and sets the heads' speed and the window's target under StateLock().
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"
@@ -48,6 +48,7 @@ private:
     bool Playing = false;
   };
 
-  int32_t mask = 0; // the line's length less one (a power of two)
+  int32_t mask = 0;   // the line's length less one (a power of two)
+  double speed = 1.0; // r, as of the last Update
   std::array<TChannel, 2> channels{};
 };

@@ -180,13 +180,18 @@ void TReverberation::Update() {
   }
   bank.dry = DryLevel;
   bank.wet = ReverbLevel;
+  const std::lock_guard handOver(StateLock());
   target = bank;
 }
 
 void TReverberation::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  running = {false, false};
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    running = {false, false};
+  }
 }
 
 void TReverberation::Glide(float* x, int32_t frames, int channel, const TBank& from, const TBank& to) {

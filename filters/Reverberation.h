@@ -20,9 +20,10 @@
 // ones, lines taken out fade to silence and are cleared, lines put in fade in from silence, and the
 // dry and wet levels ramp from the old to the new values.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own lines, positions and scratch); Update runs on the user-interface
-// thread under the same lock (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own lines, positions and scratch). Update runs on the user-interface
+// thread (Apply, Load) or in the constructor: it computes the bank off StateLock() and hands it over
+// under it, a copy of a few hundred bytes.
 
 #include "dsp/Filter.h"
 

@@ -144,8 +144,11 @@ TSynthesis::TSynthesis(int32_t sampleRate) : TFilter(sampleRate) {
 void TSynthesis::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    c = TChannel{};
+  {
+    const std::lock_guard handOver(StateLock());
+    for (TChannel& c : channels) {
+      c = TChannel{};
+    }
   }
   Update();
 }
@@ -156,9 +159,14 @@ void TSynthesis::Update() {
   // A sine needs one harmonic at any frequency.
   const int32_t harmonics = Waveform == 0 ? 1 : HarmonicsFor(Freq, SampleRate());
   const TTable& playing = tables[static_cast<size_t>(current)];
+  TTable replaced;
   if (playing.Waveform != Waveform || playing.Harmonics != harmonics) {
+    Build(replaced, Waveform, harmonics);
+  }
+  const std::lock_guard handOver(StateLock());
+  if (replaced.Waveform >= 0) {
     const int next = 1 - current;
-    Build(tables[static_cast<size_t>(next)], Waveform, harmonics);
+    std::swap(tables[static_cast<size_t>(next)], replaced);
     for (TChannel& c : channels) {
       // The new oscillator starts where the playing one is, and crosses over from it.
       c.Phase[static_cast<size_t>(next)] = c.Phase[static_cast<size_t>(current)];

@@ -17,9 +17,11 @@
 // runs on at its own frequency and fades out over RampFrames samples while the new one fades in from
 // its phase), and the level and the mix glide.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own phases and ramps; the tables are only read); Update runs
-// under the same lock on the user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own phases and ramps; the tables are only read). Update runs on the
+// user-interface thread (Apply, Load) or in the constructor: a new table is built off StateLock() and
+// put in place of the one that fades out under it, with the phases, fades and glides, in O(1); the
+// table it replaced is freed after. Only Update changes which table plays.
 
 #include "dsp/Filter.h"
 #include "filters/Ramp.h"
