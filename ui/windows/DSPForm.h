@@ -8,10 +8,11 @@
 // tool tip and a status-bar hint; F5 and F6 press Play and Pause. The repeat switch, for an input
 // that can rewind, starts a file over at its end instead of ending the set-up.
 //
-// The worker's block notification (a TDSPNotifyEvent, type 32868, paced to about 10 to 20 a second
-// whatever the block size) takes the newest published update (the newest frames, the peaks and the
-// longest block since the last update) and hands it to this window's own signal and performance
-// windows and gauges. Notification 1 shows
+// The worker's block notification (paced to about 10 to 20 a second whatever the block size) is a count
+// the window looks at every DisplayPollMs; a new one takes the newest published update (the newest
+// frames, the peaks and the longest block since the last update) and hands it to this window's own
+// signal and performance windows and gauges, so the worker neither allocates nor waits for Qt's event
+// queue in a pass. Notification 1 (a TDSPNotifyEvent, type 32868) shows
 // the record that ended the worker in a box over the main window and closes this window when the box
 // is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
 // filter parameters, settings files, their message boxes) ends that dialog and is carried out after
@@ -47,6 +48,7 @@ class QListWidgetItem;
 class QMdiArea;
 class QMdiSubWindow;
 class QSplitter;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
@@ -76,6 +78,8 @@ public:
   static constexpr int MinFormSize = 256;
   static constexpr int GaugeWidth = 48;
   static constexpr int GraphViewHeight = 105;
+  // How often the window looks for an update the worker published.
+  static constexpr int DisplayPollMs = 20;
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.
@@ -90,8 +94,9 @@ public:
   void CloseSetUp();
 
   TDSPState State() const { return state; }
-  // Block notifications served since the window opened.
+  // Block notifications served since the window opened, and the updates the worker published.
   uint64_t BlocksServed() const { return blocksServed; }
+  uint64_t UpdatesPublished() const { return notify.UpdatesPublished(); }
   // The text of the state panel and of the counts panel of the status bar.
   QString StatusText() const;
   QString CountsText() const;
@@ -199,6 +204,7 @@ private:
   bool tornDown = false;
   bool ending = false; // the worker ended or failed to start; a close follows
   uint64_t blocksServed = 0;
+  QTimer* displayPoll = nullptr;
   QElapsedTimer countsClock;
   QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
   std::vector<QPointer<QMdiSubWindow>> displays;
