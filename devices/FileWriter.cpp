@@ -24,8 +24,8 @@ void TFileWriter::TSemaphore::Wait() {
 TFileWriter::TFileWriter(std::vector<TWAVEFilePlaybackDevice*> outputs, TWhenFull whenFull)
     : files(std::move(outputs)), whenFull(whenFull), pendingGap(files.size(), 0),
       overflowing(files.size(), false), room(0) {
-  // Slots of the largest block; as many as two seconds of the fastest file's blocks take.
-  size_t count = MinSlots;
+  // Slots of the largest block; as many as two seconds of every file's blocks take.
+  size_t count = 0;
   for (TWAVEFilePlaybackDevice* file : files) {
     const TAudioBuffer& block = file->Buffer();
     slotBytes = std::max(slotBytes, static_cast<size_t>(block.CapacityFrames()) * block.Format().nBlockAlign);
@@ -33,10 +33,11 @@ TFileWriter::TFileWriter(std::vector<TWAVEFilePlaybackDevice*> outputs, TWhenFul
         block.CapacityFrames() > 0
             ? (block.Format().nSamplesPerSec + block.CapacityFrames() - 1) / block.CapacityFrames()
             : 0;
-    count = std::max(count, static_cast<size_t>(RingSeconds * perSecond));
+    count += static_cast<size_t>(RingSeconds * perSecond);
     silence.emplace_back(static_cast<size_t>(block.CapacityFrames()) * block.Format().nBlockAlign,
                          block.Format().wBitsPerSample == 8 ? 128 : 0);
   }
+  count = std::max(count, MinSlots);
   slots.resize(count);
   data.assign(count * slotBytes, 0);
   for (size_t i = 0; i < count; ++i) {

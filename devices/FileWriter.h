@@ -2,8 +2,8 @@
 #pragma once
 // TFileWriter: the thread "sonolab-writer" that writes and encodes the file outputs of a set-up (WAVE,
 // FLAC, Ogg Vorbis, Opus), their header patches included, so that the worker never waits for a disk or
-// an encoder. The worker copies each block into a ring of slots (enough for two seconds of sound, at
-// least 8 blocks) and goes on; the writer takes the slots in order.
+// an encoder. The worker copies each block into a ring of slots (two seconds of every file's blocks, at
+// least 8) and goes on; the writer takes the slots in order.
 //
 // A full ring (a stalled disk): in a live set-up, whose pace a sound device sets, the worker does not
 // wait. The block is dropped and counted (one overflow per stretch, and its frames), and the next block
