@@ -9,9 +9,13 @@
 //   edit_while_playing [--seconds S] [--block-frames N] [--rate HZ] [--edits-per-second E]
 //                      [--types 0,1,...] [--sink NAME]
 //
+// --edits-per-second 0 plays as long with no edit: the dropouts the machine and the server make alone.
+//
 // One line per type: the edits made, the longest time the worker waited for a filter's lock while they
 // went on (TFilterList::LongestFilterWaitNs: it takes the lock at once when it is free, and only a
-// lock another thread holds is timed), the dropouts the devices counted over the same time, and the
+// lock another thread holds is timed), the dropouts the devices counted over the same time (of the
+// capture / of the outputs: the ring and the file writer), the longest pass of the worker (copy, chain,
+// conversion), and the
 // longest edit (write and Apply) on the editing thread. The server is the one PULSE_SERVER names, or
 // the default; bench/edit_while_playing.sh runs it on a private PulseAudio and a private PipeWire.
 
@@ -24,6 +28,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +53,16 @@ struct TOptions {
 
 class TQuietWindow final : public TProcessingNotify {
 public:
+  void BlockProcessed(uint64_t elapsedNs, int32_t) override {
+    if (elapsedNs > longestBlockNs.load(std::memory_order_relaxed)) {
+      longestBlockNs.store(elapsedNs, std::memory_order_relaxed);
+    }
+  }
   void PostDSPNotify(uintptr_t) override {}
   void ShowDSPException(const TDSPException& e) override {
     std::fprintf(stderr, "%s\n", ComposeDSPMessage(e).Text.c_str());
   }
+  std::atomic<uint64_t> longestBlockNs{0}; // the longest pass (copy, chain, conversion)
 };
 
 // Edit k of the drags: parameter after parameter, each bar from one end to the other and back (a
@@ -130,8 +141,8 @@ int main(int argc, char** argv) {
     std::perror("mkdtemp");
     return 1;
   }
-  std::printf("%-4s %6s %12s %9s %12s  %s\n", "type", "edits", "wait_max_us", "dropouts", "edit_max_ms",
-              "name");
+  std::printf("%-4s %6s %12s %9s %13s %12s  %s\n", "type", "edits", "wait_max_us", "in/out",
+              "block_max_ms", "edit_max_ms", "name");
   for (const int32_t type : options.Types) {
     auto input = std::make_unique<TDirectSoundRecordingDevice>(services, options.Sink + ".monitor");
     input->Buffer().Format() = MakePCMFormat(options.Rate, 2, 16);
@@ -153,11 +164,17 @@ int main(int argc, char** argv) {
     TProcessingThread& worker = *setUp.Worker();
     worker.ResumeProcessing();
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the streams' start-up
+    if (type == options.Types.front()) {
+      const std::optional<TRealtimeOutcome> realtime = worker.Realtime();
+      std::fprintf(stderr, "sound threads: %s\n", realtime ? DescribeRealtimeWay(*realtime).c_str() : "?");
+    }
 
     chain.ResetLongestFilterWait();
+    window.longestBlockNs.store(0);
     const uint64_t dropoutsBefore = worker.Dropouts();
+    const uint64_t inputBefore = setUp.Input()->Dropouts();
     const auto edits = static_cast<int64_t>(options.Seconds * options.EditsPerSecond);
-    const auto period = std::chrono::duration<double>(1.0 / options.EditsPerSecond);
+    const auto period = std::chrono::duration<double>(edits > 0 ? 1.0 / options.EditsPerSecond : 0.0);
     const Clock::time_point start = Clock::now();
     Clock::duration longestEdit{};
     for (int64_t k = 0; k < edits && !worker.Finished(); ++k) {
@@ -167,12 +184,17 @@ int main(int argc, char** argv) {
       sonotest::EditAlong(filter, drag.Index, drag.Place, drag.Element);
       longestEdit = std::max(longestEdit, Clock::now() - before);
     }
+    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(options.Seconds)));
     const int64_t waitedNs = chain.LongestFilterWaitNs();
     const uint64_t dropouts = worker.Dropouts() - dropoutsBefore;
+    const uint64_t inputDropouts = setUp.Input()->Dropouts() - inputBefore;
     const bool failed = worker.Failed();
     setUp.Teardown();
-    std::printf("%-4d %6lld %12.1f %9llu %12.2f  %s%s\n", type, static_cast<long long>(edits),
-                static_cast<double>(waitedNs) / 1000.0, static_cast<unsigned long long>(dropouts),
+    std::printf("%-4d %6lld %12.1f %5llu/%-3llu %13.2f %12.2f  %s%s\n", type, static_cast<long long>(edits),
+                static_cast<double>(waitedNs) / 1000.0, static_cast<unsigned long long>(inputDropouts),
+                static_cast<unsigned long long>(dropouts - inputDropouts),
+                static_cast<double>(window.longestBlockNs.load()) / 1e6,
                 std::chrono::duration<double, std::milli>(longestEdit).count(), FilterCatalogue[type],
                 failed ? " (failed)" : "");
     std::fflush(stdout);

@@ -10,15 +10,16 @@
 //   Lock()       re-entrant; the parameters and what the windows read (the response, the taps). The
 //                user-interface thread holds it from a parameter write through its Apply, for Load
 //                and Save, and while Update designs. The worker never takes it.
-//   StateLock()  what Process runs on: the state buffers and the design in use (kernel, coefficients,
-//                tables, targets of the glides). The chain holds it on the worker around Process
-//                (around a whole stereo block). Anyone else holds it only to hand over a design or
-//                state that was built beforehand, in O(1): a pointer or small-value exchange, never an
-//                allocation, a free or a design. It inherits priority (TRealtimeMutex).
-// So Update builds its design with Lock() held and StateLock() free, then takes StateLock() for the
-// exchange; the worker picks the new design up with its next block, and whatever it replaced is freed
-// on the user-interface thread after the exchange. SetStateLength and ClearState allocate the new,
-// silent buffers first and exchange them whole, so a cleared filter reads as silence at once.
+//   StateLock()  the state buffers and the channels' own state (positions, glides, flags). The chain
+//                holds it on the worker around Process (around a whole stereo block). ClearState and
+//                SetStateLength hold it on the user-interface thread only to exchange buffers made
+//                beforehand and to reset a few values: never an allocation, a free or a design. It
+//                inherits priority (TRealtimeMutex).
+// A design (kernel taps, coefficients, a table, the targets of the glides) takes neither: Update builds
+// it whole with Lock() held and publishes it through a TDesignExchange, and each channel takes the
+// newest at the start of its Process, without waiting, and glides or crossfades to it from there.
+// Designs are freed on the user-interface thread, once no channel holds them. So an edit never keeps
+// the worker waiting; a cleared filter reads as silence at once.
 // Lock order: the chain's lock, then Lock(), then StateLock(); the worker takes the chain's lock, then
 // the state locks.
 
@@ -61,10 +62,11 @@ public:
   virtual void SetStateLength(int32_t n);
   // Replaces both channel buffers with silent ones (nothing when the length is 0).
   virtual void ClearState();
-  // Filters one channel (0 or 1) of a block in place; on the worker, with StateLock() held.
+  // Filters one channel (0 or 1) of a block in place; on the worker, with StateLock() held. It starts
+  // with the newest design.
   virtual void Process(ChannelBlock& block, int channel) = 0;
-  // Recomputes everything that follows from the parameters; called with Lock() held. The design is
-  // built off StateLock() and handed over under it.
+  // Recomputes everything that follows from the parameters and publishes it as the design the channels
+  // take with their next block; called with Lock() held.
   virtual void Update() = 0;
 
   // Lock, Update, unlock: makes a parameter change take effect.

@@ -18,8 +18,10 @@
 // released), and Load takes it only to put the chain it has read and built in place. SetEnabled,
 // IsEnabled, Count and Item take no list lock (the flags are atomic); SetEnabled takes the filter's
 // StateLock() through ClearState, for an exchange of buffers. Both the list's lock and the state locks
-// inherit priority (TRealtimeMutex), and no one but the worker holds them for more than an O(1) step, so
-// the worker waits for the user interface at most that long.
+// inherit priority (TRealtimeMutex), and no one but the worker holds them for more than an O(1) step;
+// parameter edits take neither (their designs go through each filter's TDesignExchange), so the
+// worker waits for the user interface only for a switch, a move in the list or a load, and then at most
+// that step.
 // Lock order: the list's lock, a filter's Lock(), filters' StateLock(); a thread other than the worker
 // holds at most one StateLock() at a time (holding one while taking another could meet the worker holding
 // them in the opposite order).

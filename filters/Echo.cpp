@@ -79,21 +79,18 @@ void TEcho::Update() {
   const int32_t longest = std::max(length, static_cast<int32_t>(1000 * 0.001 * SampleRate()));
   // Slot p - (L - 1) was written L - 1 samples ago; a one-slot line repeats the previous sample.
   const TTap tap{std::max(length - 1, 1), EchoGain()};
-  TStateBuffers replaced;
   if (longest > StateLength()) {
-    replaced = SilentState(longest);
-  }
-  {
+    TStateBuffers replaced = SilentState(longest);
     const std::lock_guard handOver(StateLock());
-    if (!replaced[0].empty()) {
-      // Silent lines from their first slot, with nothing to glide from.
-      ExchangeState(replaced);
-      position[0] = 0;
-      position[1] = 0;
-      running[0] = false;
-      running[1] = false;
-    }
-    target = tap;
+    // Silent lines from their first slot, with nothing to glide from.
+    ExchangeState(replaced);
+    position[0] = 0;
+    position[1] = 0;
+    running[0] = false;
+    running[1] = false;
+  }
+  if (designs.Empty() || !(designs.Latest() == tap)) {
+    designs.Publish(std::make_unique<TTap>(tap));
   }
 }
 
@@ -116,12 +113,12 @@ void TEcho::Process(ChannelBlock& block, int channel) {
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   int32_t p = position[channel];
+  const TTap& to = designs.Take(channel);
   if (!running[channel]) {
-    applied[channel] = target;
+    applied[channel] = to;
     running[channel] = true;
   }
   const TTap from = applied[channel];
-  const TTap to = target;
   if (!(from == to) && block.Frames > 0) {
     // The glide: both taps read over the old output, weighted from the old echo to the new one.
     const double step = 1.0 / block.Frames;

@@ -59,21 +59,26 @@ void TFIRFilter::ComputeResponse() {
   std::fill(responseRe.begin() + N, responseRe.begin() + 2 * static_cast<size_t>(N), 0.0f);
   DesignKernel();
   const auto designed = responseRe.begin() + N + 1;
-  if (taps.size() != static_cast<size_t>(N) + 1 || !std::equal(responseRe.begin(), designed, taps.begin())) {
-    std::vector<float> fresh(responseRe.begin(), designed);
-    {
-      const std::lock_guard handOver(StateLock());
-      taps.swap(fresh);
-      ++generation;
-    }
+  if (designs.Empty() || designs.Latest().Taps.size() != static_cast<size_t>(N) + 1 ||
+      !std::equal(responseRe.begin(), designed, designs.Latest().Taps.begin())) {
+    designs.Publish(
+        std::make_unique<TDesign>(TDesign{std::vector<float>(responseRe.begin(), designed),
+                                          designs.Empty() ? 1 : designs.Latest().Generation + 1}));
   }
   RealFFT(2 * N, responseRe.data(), responseIm.data());
 }
 
+const std::vector<float>& TFIRFilter::Taps() const {
+  static const std::vector<float> none;
+  return designs.Empty() ? none : designs.Latest().Taps;
+}
+
 void TFIRFilter::Process(ChannelBlock& block, int channel) {
-  if (taps.size() < 3) {
+  const TDesign& design = designs.Take(channel);
+  if (design.Taps.size() < 3) {
     return;
   }
-  const TKernelTaps kernel{taps.data(), static_cast<int32_t>(taps.size()) - 1, generation};
+  const TKernelTaps kernel{design.Taps.data(), static_cast<int32_t>(design.Taps.size()) - 1,
+                           design.Generation};
   (*convolvers)[channel].Process(block.Samples, block.Frames, kernel, ChannelState(channel));
 }

@@ -14,12 +14,13 @@
 // block, and a redesign that yields the same taps changes nothing.
 //
 // Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
-// threads; each touches only its own history and convolver). Update, SetStateLength and ClearState run
-// on the user-interface thread (Apply, Load, with Lock() held) or in a constructor: the kernel is
-// designed and transformed into the response off StateLock(), and the new taps, histories and
-// convolvers are handed to the worker under it in one exchange each. The response belongs to the
-// user-interface side alone.
+// threads; each touches only its own history and convolver) and takes the newest taps from the design
+// exchange. Update, SetStateLength and ClearState run on the user-interface thread (Apply, Load, with
+// Lock() held) or in a constructor: the kernel is designed and transformed into the response there and
+// its taps published; new histories and convolvers (a longer history) are exchanged under StateLock().
+// The response belongs to the user-interface side alone.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "filters/PartitionedConvolver.h"
 
@@ -47,9 +48,9 @@ public:
   // The kernel's 2N-point spectrum; bins 0..N are used.
   const std::vector<float>& ResponseRe() const { return responseRe; }
   const std::vector<float>& ResponseIm() const { return responseIm; }
-  // The taps the channels run (N + 1 of them) and the partition size channel c settled on (0 before
-  // its first block).
-  const std::vector<float>& Taps() const { return taps; }
+  // The taps designed last (N + 1 of them; the channels run them from their next block on) and the
+  // partition size channel c settled on (0 before its first block).
+  const std::vector<float>& Taps() const;
   int32_t PartitionSize(int channel) const { return (*convolvers)[channel].PartitionSize(); }
 
 protected:
@@ -65,8 +66,12 @@ protected:
 private:
   std::vector<float> responseRe;
   std::vector<float> responseIm;
-  std::vector<float> taps; // the kernel the channels run, N + 1 taps
-  uint64_t generation = 0; // changes with the taps
+  // A kernel the channels run: N + 1 taps, and a number that changes with them.
+  struct TDesign {
+    std::vector<float> Taps;
+    uint64_t Generation = 0;
+  };
+  TDesignExchange<TDesign> designs;
   // The channels' convolvers, replaced whole (with the histories) when the history's length changes.
   std::unique_ptr<std::array<TPartitionedConvolver, 2>> convolvers;
 };

@@ -50,7 +50,7 @@ void TMovingAverage::ClearState() {
     const std::lock_guard handOver(StateLock());
     ExchangeState(replaced);
     for (TChannel& c : channels) {
-      Restart(c, c.Heading());
+      Restart(c, designs.Empty() ? c.Taps : designs.Latest().Taps);
     }
   }
 }
@@ -58,34 +58,28 @@ void TMovingAverage::ClearState() {
 void TMovingAverage::Update() {
   const std::lock_guard guard(Lock());
   const int32_t taps = std::clamp(Length, 1, MaxLength);
-  const std::lock_guard handOver(StateLock());
-  for (TChannel& c : channels) {
-    if (taps == c.Heading()) {
-      continue;
-    }
-    if (!c.Playing) {
-      Restart(c, taps);
-      continue;
-    }
-    // Cross from the mean the channel is heading for to the new one.
-    c.FadeFrom = c.Heading();
-    c.Requested = taps;
+  if (designs.Empty() || designs.Latest().Taps != taps) {
+    designs.Publish(std::make_unique<TDesign>(TDesign{taps}));
   }
 }
 
 void TMovingAverage::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
-  c.Playing = true;
-  if (c.Requested != 0) {
-    const float* const history = ChannelState(channel);
-    c.FadingSum = c.FadeFrom == c.Taps ? c.Sum : SumBefore(history, c.Position, c.FadeFrom);
-    c.FadingTaps = c.FadeFrom;
-    c.Taps = c.Requested;
-    c.Sum = SumBefore(history, c.Position, c.Taps);
-    c.Weight.Set(0.0);
-    c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
-    c.Requested = 0;
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    if (design.Taps != c.Taps && !c.Playing) {
+      Restart(c, design.Taps);
+    } else if (design.Taps != c.Taps) {
+      // Cross from the mean the channel runs to the new one, both read from its own line.
+      c.FadingTaps = c.Taps;
+      c.FadingSum = c.Sum;
+      c.Taps = design.Taps;
+      c.Sum = SumBefore(ChannelState(channel), c.Position, c.Taps);
+      c.Weight.Set(0.0);
+      c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
+    }
+    c.Design = &design;
   }
+  c.Playing = true;
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   const double scale = 1.0 / c.Taps;

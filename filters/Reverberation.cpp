@@ -180,8 +180,9 @@ void TReverberation::Update() {
   }
   bank.dry = DryLevel;
   bank.wet = ReverbLevel;
-  const std::lock_guard handOver(StateLock());
-  target = bank;
+  if (designs.Empty() || !(designs.Latest() == bank)) {
+    designs.Publish(std::make_unique<TBank>(bank));
+  }
 }
 
 void TReverberation::ClearState() {
@@ -229,6 +230,7 @@ void TReverberation::Glide(float* x, int32_t frames, int channel, const TBank& f
 }
 
 void TReverberation::Process(ChannelBlock& block, int channel) {
+  const TBank& target = designs.Take(channel);
   if (!running[channel]) {
     applied[channel] = target;
     running[channel] = true;
