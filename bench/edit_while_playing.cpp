@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
     std::perror("mkdtemp");
     return 1;
   }
-  std::printf("%-4s %6s %12s %9s %13s %12s  %s\n", "type", "edits", "wait_max_us", "in/out",
-              "block_max_ms", "edit_max_ms", "name");
+  std::printf("%-4s %6s %12s %9s %13s %12s  %s\n", "type", "edits", "wait_max_us", "in/out", "block_max_ms",
+              "edit_max_ms", "name");
   for (const int32_t type : options.Types) {
     auto input = std::make_unique<TDirectSoundRecordingDevice>(services, options.Sink + ".monitor");
     input->Buffer().Format() = MakePCMFormat(options.Rate, 2, 16);
@@ -184,8 +184,8 @@ int main(int argc, char** argv) {
       sonotest::EditAlong(filter, drag.Index, drag.Place, drag.Element);
       longestEdit = std::max(longestEdit, Clock::now() - before);
     }
-    std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(options.Seconds)));
+    std::this_thread::sleep_until(
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.Seconds)));
     const int64_t waitedNs = chain.LongestFilterWaitNs();
     const uint64_t dropouts = worker.Dropouts() - dropoutsBefore;
     const uint64_t inputDropouts = setUp.Input()->Dropouts() - inputBefore;

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 using namespace sonotest;
@@ -26,7 +27,7 @@ namespace {
 constexpr int32_t Frames = 256;
 const TWaveFormat Mono16 = MakePCMFormat(8000, 1, 16);
 
-// A named pipe whose read end the test holds: nothing reaches the file's reader until Drain.
+// A named pipe whose read end the test holds: nothing is read until StartReading, so the writer blocks.
 class TPipe {
 public:
   explicit TPipe(const std::string& path) : path(path) {
@@ -35,8 +36,10 @@ public:
     }
     readEnd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   }
-  ~TPipe() { CloseReadEnd(); }
-  // Reads on another thread, to the end of the stream.
+  ~TPipe() {
+    Finish();
+    CloseReadEnd();
+  }
   void StartReading() {
     ::fcntl(readEnd, F_SETFL, 0);
     reader = std::thread([this] {
@@ -46,15 +49,14 @@ public:
       }
     });
   }
-  // The stream as read, once the writer has closed its end.
+  // The stream as read to its end (the writer's Close).
   TWaveContents Finish() {
-    reader.join();
-    return ParseWave(bytes);
-  }
-  void CloseReadEnd() {
     if (reader.joinable()) {
       reader.join();
     }
+    return ParseWave(bytes);
+  }
+  void CloseReadEnd() {
     if (readEnd >= 0) {
       ::close(readEnd);
       readEnd = -1;
@@ -176,28 +178,21 @@ TEST(FileWriter, AFailedWriteIsRaisedOnTheWorkerNamingTheFile) {
   TPipe pipe(dir.File("gone.wav"));
   TFileSetUp setUp(pipe.path, true);
   pipe.CloseReadEnd();
-  const auto expectBrokenPipe = [&](const TDSPException& e) {
-    EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(EPIPE));
-    EXPECT_EQ(e.Operation, "WriteFile");
-    EXPECT_EQ(e.Description, "Файл \"" + pipe.path + "\": Broken pipe");
+  const auto expectBrokenPipe = [&](const std::function<void()>& step) {
+    try {
+      step();
+      ADD_FAILURE() << "the writer's error was not raised";
+    } catch (const TDSPException& e) {
+      EXPECT_EQ(e.ResultCode, static_cast<uint32_t>(EPIPE));
+      EXPECT_EQ(e.Operation, "WriteFile");
+      EXPECT_EQ(e.Description, "Файл \"" + pipe.path + "\": Broken pipe");
+    }
   };
   setUp.Write(0);
   std::atomic<bool> cancel{false};
-  try {
-    setUp.outputs.DrainAll(cancel);
-    FAIL() << "the drain did not raise the writer's error";
-  } catch (const TDSPException& e) {
-    expectBrokenPipe(e);
-  }
-  try {
-    setUp.Write(1);
-    FAIL() << "a block after the failure was taken";
-  } catch (const TDSPException& e) {
-    expectBrokenPipe(e);
-  }
-  const std::optional<TDSPException> closing = setUp.outputs.CloseFiles();
-  ASSERT_TRUE(closing);
-  expectBrokenPipe(*closing);
+  expectBrokenPipe([&] { setUp.outputs.DrainAll(cancel); }); // the end
+  expectBrokenPipe([&] { setUp.Write(1); });                 // a block after the failure
+  expectBrokenPipe([&] { throw setUp.outputs.CloseFiles().value(); });
 }
 
 // Closing without a drain (a window closed while it plays) still writes every block queued and completes

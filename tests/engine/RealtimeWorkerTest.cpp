@@ -44,19 +44,15 @@ void* AllocateAligned(std::size_t n, std::align_val_t alignment) {
 
 } // namespace
 
+// The scalar forms (the library's array forms call them); every form of delete that could meet these
+// blocks frees them as they were made.
 void* operator new(std::size_t n) {
   if (void* p = Allocate(n)) {
     return p;
   }
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) {
-  return operator new(n);
-}
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  return Allocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   return Allocate(n);
 }
 void* operator new(std::size_t n, std::align_val_t a) {
@@ -65,31 +61,16 @@ void* operator new(std::size_t n, std::align_val_t a) {
   }
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t n, std::align_val_t a) {
-  return operator new(n, a);
-}
 void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
   std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::align_val_t) noexcept {
   std::free(p);
 }
-void operator delete[](void* p, std::align_val_t) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
   std::free(p);
 }
 
