@@ -9,7 +9,8 @@
 // Threads and locks, in the lock order:
 //   Lock()       re-entrant; the parameters and what the windows read (the response, the taps). The
 //                user-interface thread holds it from a parameter write through its Apply, for Load
-//                and Save, and while Update designs. The worker never takes it.
+//                and Save, and while Update designs. The worker never takes it: it is held for as long
+//                as a design takes, and a std::recursive_mutex has no priority inheritance.
 //   StateLock()  the state buffers and the channels' own state (positions, glides, flags). The chain
 //                holds it on the worker around Process (around a whole stereo block). ClearState and
 //                SetStateLength hold it on the user-interface thread only to exchange buffers made

@@ -34,8 +34,9 @@
 // PauseProcessing, Terminate, Abort, SetRepeat and TakeNewestBlock run on the user-interface thread.
 // The worker holds the chain's lock only inside ProcessBlock, and there each filter's state lock while
 // the filter runs; no other thread holds either for more than an exchange of pointers (both inherit
-// priority). Pausing holds the worker at the gate before a pass, never under a chain or filter lock,
-// and the devices it stops wake a Read or Write that waits for them.
+// priority), and parameter edits take neither: a filter's channels take its new design without a lock.
+// Pausing holds the worker at the gate before a pass, never under a chain or filter lock, and the devices it
+// stops wake a Read or Write that waits for them.
 
 #include "devices/VirtDevs.h"
 #include "devices/platform/RealtimeScheduling.h"
