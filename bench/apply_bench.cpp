@@ -6,8 +6,8 @@
 // bench/edit_while_playing).
 // Counter: us_per_apply, processor time of the thread per write and Apply.
 
-#include "dsp/FilterCatalogue.h"
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/LowPassFilter.h"
 #include "filters/MultiBandFilter.h"
 #include "filters/Reverberation.h"

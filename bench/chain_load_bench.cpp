@@ -9,9 +9,9 @@
 // for long).
 
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
 #include "dsp/WaveFormat.h"
+#include "filters/FilterCatalogue.h"
 
 #include <benchmark/benchmark.h>
 

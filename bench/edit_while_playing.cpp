@@ -22,8 +22,8 @@
 #include "devices/DirectSoundDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
-#include "dsp/FilterCatalogue.h"
 #include "engine/ProcessingSetUp.h"
+#include "filters/FilterCatalogue.h"
 #include "support/FilterEdits.h"
 
 #include <unistd.h>
@@ -195,8 +195,8 @@ int main(int argc, char** argv) {
                 static_cast<double>(waitedNs) / 1000.0, static_cast<unsigned long long>(inputDropouts),
                 static_cast<unsigned long long>(dropouts - inputDropouts),
                 static_cast<double>(window.longestBlockNs.load()) / 1e6,
-                std::chrono::duration<double, std::milli>(longestEdit).count(), FilterCatalogue[type],
-                failed ? " (failed)" : "");
+                std::chrono::duration<double, std::milli>(longestEdit).count(),
+                FilterCatalogue[static_cast<size_t>(type)]->Name, failed ? " (failed)" : "");
     std::fflush(stdout);
   }
   std::filesystem::remove_all(folder);

@@ -23,7 +23,7 @@ void TFileWriter::TSemaphore::Wait() {
 
 TFileWriter::TFileWriter(std::vector<TWAVEFilePlaybackDevice*> outputs, TWhenFull whenFull)
     : files(std::move(outputs)), whenFull(whenFull), pendingGap(files.size(), 0),
-      overflowing(files.size(), false), room(0) {
+      overflowing(files.size(), false), room(0), ends(files.size()) {
   // Slots of the largest block; as many as two seconds of every file's blocks take.
   size_t count = 0;
   for (TWAVEFilePlaybackDevice* file : files) {
@@ -50,8 +50,9 @@ TFileWriter::~TFileWriter() {
   Close();
 }
 
-void TFileWriter::RaiseIfFailed() const {
+void TFileWriter::RaiseIfFailed() {
   if (failed.load(std::memory_order_acquire)) {
+    raised = true;
     throw *error;
   }
 }
@@ -106,7 +107,7 @@ void TFileWriter::Drain() {
   RaiseIfFailed();
 }
 
-std::optional<TDSPException> TFileWriter::Close() {
+std::vector<std::optional<TDSPException>> TFileWriter::Close() {
   if (!closed) {
     closed = true;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -118,16 +119,18 @@ std::optional<TDSPException> TFileWriter::Close() {
     *Claim(true) = TSlot{TKind::Stop};
     Publish();
     thread.join();
+    // The failed file's close reported nothing more of it (it knows it ends early).
+    if (failed.load(std::memory_order_acquire) && !raised) {
+      ends[errorFile] = error;
+    }
   }
-  if (failed.load(std::memory_order_acquire)) {
-    return error;
-  }
-  return std::nullopt;
+  return ends;
 }
 
-void TFileWriter::Fail(const TDSPException& e) {
+void TFileWriter::Fail(const TDSPException& e, size_t file) {
   if (!failed.load(std::memory_order_relaxed)) {
     error = e;
+    errorFile = file;
     failed.store(true, std::memory_order_release);
   }
 }
@@ -153,11 +156,11 @@ void TFileWriter::Run() {
     const TSlot& slot = slots[tail];
     if (slot.Kind == TKind::Stop) {
       // Every file completed, even after a failure: it keeps what it has, under sizes that describe it.
-      for (TWAVEFilePlaybackDevice* file : files) {
+      for (size_t i = 0; i < files.size(); ++i) {
         try {
-          file->Close();
+          files[i]->Close();
         } catch (const TDSPException& e) {
-          Fail(e);
+          ends[i] = e;
         }
       }
       return;
@@ -165,10 +168,11 @@ void TFileWriter::Run() {
     if (slot.Kind == TKind::Mark) {
       marked.Post();
     } else if (!failed.load(std::memory_order_relaxed)) {
+      const auto file = static_cast<size_t>(slot.File);
       try {
         Write(slot);
       } catch (const TDSPException& e) {
-        Fail(e);
+        Fail(e, file);
       } catch (const std::exception& e) {
         TDSPException record;
         record.ResultCode = 0x80004005; // an undetermined error
@@ -176,7 +180,7 @@ void TFileWriter::Run() {
         record.SourceLine = __LINE__;
         record.Operation = "WriteFile";
         record.Description = e.what();
-        Fail(record);
+        Fail(record, file);
       }
     }
     tail = (tail + 1) % slots.size();

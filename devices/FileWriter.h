@@ -13,7 +13,8 @@
 //
 // A write that fails (a full disk, a file too large, a pipe nobody reads) ends the writing: the writer
 // keeps the error, which names the file, and takes the remaining slots without writing them, so the
-// worker never waits for a writer that has stopped. The worker's next Push or Drain raises the error.
+// worker never waits for a writer that has stopped. The worker's next Push or Drain raises the error;
+// Close hands it back instead when the worker never learned of it. Each error is told once.
 //
 // Threads: construction and Close on the user-interface thread, while the worker is not running;
 // Push and Drain on the worker (one producer); the writer thread calls the devices' WriteFrames and
@@ -47,10 +48,11 @@ public:
   // Worker, at the normal end: returns once every block pushed (and every length lost) is in its file;
   // raises the error that ended the writing, if one did.
   void Drain();
-  // After the worker: writes what is queued, completes every file (its sizes, the end of its encoding)
-  // and ends the thread. Returns the first error of the writing or of a completion. Any number of
-  // times; the error is returned each time.
-  std::optional<TDSPException> Close();
+  // After the worker: writes what is queued, completes every file (its sizes, the end of its encoding,
+  // its sync and close) and ends the thread. Returns, per file in the order given, the error the file
+  // ends with that the producer was not given: a failed write no Push or Drain came after, or a failure
+  // of the completion. Any number of times; the same each time.
+  std::vector<std::optional<TDSPException>> Close();
 
   // Stretches of blocks the ring had no room for, and their frames. Any thread.
   uint64_t Overflows() const { return overflows.load(std::memory_order_relaxed); }
@@ -86,9 +88,9 @@ private:
   void Publish();
   void Run();
   void Write(const TSlot& slot);
-  void Fail(const TDSPException& e);
+  void Fail(const TDSPException& e, size_t file);
   // Producer: raises the writer's error.
-  void RaiseIfFailed() const;
+  void RaiseIfFailed();
 
   std::vector<TWAVEFilePlaybackDevice*> files;
   const TWhenFull whenFull;
@@ -104,7 +106,10 @@ private:
   TSemaphore room;
   TSemaphore marked{0};
   std::atomic<bool> failed{false};
-  std::optional<TDSPException> error; // written by the writer before `failed`; read after it
+  std::optional<TDSPException> error;             // written by the writer before `failed`; read after it
+  size_t errorFile = 0;                           // the file of `error`, likewise
+  bool raised = false;                            // producer: `error` was raised to it
+  std::vector<std::optional<TDSPException>> ends; // per file, after the thread: see Close
   std::atomic<uint64_t> overflows{0};
   std::atomic<int64_t> lostFrames{0};
   bool closed = false;

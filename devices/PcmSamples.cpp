@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -34,6 +35,23 @@ bool IsConvertiblePCM(const TWaveFormat& format) {
 
 int32_t FrameBytes(const TWaveFormat& format) {
   return format.nChannels * (format.wBitsPerSample / 8);
+}
+
+int32_t ChannelPeak(const uint8_t* data, int32_t n, int channels, int bits, int channel) {
+  int32_t peak = 0;
+  if (bits == 8) {
+    for (int32_t j = 0; j < n; ++j) {
+      const int b = data[j * channels + channel];
+      peak = std::max(peak, b >= 128 ? b - 128 : 128 - b);
+    }
+  } else if (bits == 16) {
+    for (int32_t j = 0; j < n; ++j) {
+      const uint8_t* s = data + 2 * (j * channels + channel);
+      peak = std::max(peak, std::abs(static_cast<int32_t>(
+                                static_cast<int16_t>(static_cast<uint16_t>(s[0] | (s[1] << 8))))));
+    }
+  }
+  return peak;
 }
 
 void ConvertFramesDirect(const TWaveFormat& srcFormat, const uint8_t* src, const TWaveFormat& dstFormat,

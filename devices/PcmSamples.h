@@ -14,6 +14,10 @@ bool IsConvertiblePCM(const TWaveFormat& format);
 // Bytes per frame as the channels and bits give it (the block-align field is not trusted).
 int32_t FrameBytes(const TWaveFormat& format);
 
+// The largest sample magnitude of one channel of n interleaved 8- or 16-bit PCM frames: 128 is full
+// scale for 8 bits, 32768 for 16.
+int32_t ChannelPeak(const uint8_t* data, int32_t n, int channels, int bits, int channel);
+
 // Converts frames between two formats of the same rate, sample by sample, in integers on the 16-bit
 // scale (8-bit b becomes (b - 128) * 256; back, the high byte plus 128).
 void ConvertFramesDirect(const TWaveFormat& srcFormat, const uint8_t* src, const TWaveFormat& dstFormat,

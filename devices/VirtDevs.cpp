@@ -240,7 +240,9 @@ struct TPlaybackDevsList::TOutput {
 TPlaybackDevsList::TPlaybackDevsList() = default;
 
 TPlaybackDevsList::~TPlaybackDevsList() {
-  CloseFiles();
+  if (writer) {
+    writer->Close(); // the files completed on the writer's thread before their devices go
+  }
   // Outputs go in list order; each device's destructor closes it.
   for (auto& device : items) {
     device.reset();
@@ -273,10 +275,6 @@ void TPlaybackDevsList::Prepare(const TAudioBuffer& source, bool live) {
   }
 }
 
-std::optional<TDSPException> TPlaybackDevsList::CloseFiles() {
-  return writer ? writer->Close() : std::nullopt;
-}
-
 void TPlaybackDevsList::WriteOne(size_t i) {
   const int file = items_state[i]->File;
   if (writer && file >= 0) {
@@ -297,6 +295,29 @@ void TPlaybackDevsList::OpenAll() {
       device->Open();
     }
   }
+}
+
+std::vector<TDSPException> TPlaybackDevsList::CloseAll() {
+  const std::vector<std::optional<TDSPException>> files =
+      writer ? writer->Close() : std::vector<std::optional<TDSPException>>{};
+  std::vector<TDSPException> failures;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const int file = items_state[i]->File;
+    if (writer && file >= 0) {
+      if (const auto& end = files[static_cast<size_t>(file)]) {
+        failures.push_back(*end);
+      }
+      continue;
+    }
+    try {
+      if (items[i]) {
+        items[i]->Close();
+      }
+    } catch (const TDSPException& e) {
+      failures.push_back(e);
+    }
+  }
+  return failures;
 }
 
 void TPlaybackDevsList::StartAll() {

@@ -225,9 +225,12 @@ public:
   // which waits for room in its ring only when the set-up is not `live`. Without it the converters come
   // with the first blocks and the files are written on the calling thread, as the blocks come.
   void Prepare(const TAudioBuffer& source, bool live);
-  // After the worker: the writer thread writes what it holds, completes every file and ends; the first
-  // error of the writing or of a completion, which names its file. The destructor does it too.
-  std::optional<TDSPException> CloseFiles();
+  // After the worker: closes every output, in list order, whatever the others did. The writer thread
+  // first writes what it holds and completes every file on its own thread (its last frames, header,
+  // sync and close) and ends. Returns the error record of each output whose file is not whole and that
+  // was not raised on the worker already (a write that failed after the worker's last block, or the
+  // completion), in list order.
+  std::vector<TDSPException> CloseAll();
   void StartAll();
   void StopAll();
   // Fills each output from the working buffer in the output's own format. An output whose rate

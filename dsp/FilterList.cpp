@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dsp/FilterList.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/ThreadName.h"
 
@@ -30,11 +29,16 @@ TFilterList::~TFilterList() {
 }
 
 void TFilterList::Add(std::unique_ptr<TFilter> filter) {
+  if (count >= MaxFilters) {
+    throw TFilterError(MsgChainFull);
+  }
+  if (filter->SampleRate() != sampleRate) {
+    filter->SetSampleRate(sampleRate); // off the lock: a plug-in is made anew for the rate
+  }
   std::lock_guard guard(lock);
   if (count >= MaxFilters) {
     throw TFilterError(MsgChainFull);
   }
-  filter->SetSampleRate(sampleRate);
   enabled[count].store(1);
   items[count] = std::move(filter);
   ++count;
@@ -240,9 +244,9 @@ void TFilterList::TakeStateLock(TRealtimeMutex& filterLock) {
   }
 }
 
-void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c,
-                                 bool lockEach) {
-  for (int j = 0; j < count; ++j) {
+void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from,
+                                 int to, bool lockEach) {
+  for (int j = from; j < to; ++j) {
     TFilter* filter = items[j].get();
     // A flag switched during the block takes effect from the next visit on.
     if (filter == nullptr || enabled[j].load(std::memory_order_relaxed) != 1) {
@@ -291,10 +295,12 @@ void TFilterList::ChannelThreadLoop() {
     float* const plane = jobPlane;
     const int32_t frames = jobFrames;
     const TWaveFormat format = jobFormat;
+    const int from = jobFrom;
+    const int to = jobTo;
     guard.unlock();
     std::exception_ptr error;
     try {
-      ProcessChannel(plane, frames, format, 1, false);
+      ProcessChannel(plane, frames, format, 1, from, to, false);
     } catch (...) {
       error = std::current_exception();
     }
@@ -313,6 +319,95 @@ void TFilterList::Prepare(int32_t frames, int channels) {
   }
 }
 
+void TFilterList::ProcessBothChannels(float* left, float* right, int32_t frames, const TWaveFormat& format,
+                                      int from, int to, bool helper) {
+  if (from >= to) {
+    return;
+  }
+  if (!helper) {
+    ProcessChannel(left, frames, format, 0, from, to, true);
+    ProcessChannel(right, frames, format, 1, from, to, true);
+    return;
+  }
+  {
+    const std::lock_guard job(channelMutex);
+    jobPlane = right;
+    jobFrames = frames;
+    jobFormat = format;
+    jobFrom = from;
+    jobTo = to;
+    jobClaimed = false;
+    ++jobGeneration;
+  }
+  channelWake.notify_one();
+  std::exception_ptr error;
+  try {
+    ProcessChannel(left, frames, format, 0, from, to, false);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  bool mine = false;
+  {
+    std::unique_lock job(channelMutex);
+    mine = !jobClaimed;
+    jobClaimed = true;
+    if (!mine) {
+      channelIdle.wait(job, [this] { return !helperBusy; }); // channel 1 is done with planes and filters
+      std::exception_ptr helperError = std::exchange(channelError, nullptr);
+      if (!error) {
+        error = std::move(helperError);
+      }
+    }
+  }
+  if (mine && !error) {
+    ProcessChannel(right, frames, format, 1, from, to, false);
+  }
+  if (error) {
+    std::rethrow_exception(error);
+  }
+}
+
+void TFilterList::ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format) {
+  const bool helper = EnsureChannelThread();
+  // With the helper: every filter's state lock for the whole block, taken here after the list's lock:
+  // the order of the framework. No other thread holds a state lock while it waits for the list's lock
+  // or another state lock (each is held alone, for an exchange), so this cannot deadlock. Disabled
+  // filters are locked too, so that one switched on during the block is guarded when it runs.
+  TFilterLocks filterLocks;
+  if (helper) {
+    for (int j = 0; j < count; ++j) {
+      if (items[j]) {
+        filterLocks.Add(items[j]->StateLock());
+      }
+    }
+    filterLocks.TakeAll([this](TRealtimeMutex& filterLock) { TakeStateLock(filterLock); });
+  }
+  // The channels run apart up to a filter that joins them; it takes both once everything before it
+  // has done both, and the channels part again after it.
+  int from = 0;
+  for (int j = 0; j < count; ++j) {
+    TFilter* filter = items[j].get();
+    if (filter == nullptr || !filter->JoinsChannels()) {
+      continue;
+    }
+    ProcessBothChannels(left, right, frames, format, from, j, helper);
+    from = j + 1;
+    if (enabled[j].load(std::memory_order_relaxed) != 1) {
+      continue;
+    }
+    ChannelBlock l{format, left, frames};
+    ChannelBlock r{format, right, frames};
+    if (helper) {
+      filter->ProcessJoined(l, r);
+    } else {
+      TakeStateLock(filter->StateLock());
+      const std::lock_guard filterGuard(filter->StateLock(), std::adopt_lock);
+      filter->ProcessJoined(l, r);
+    }
+  }
+  ProcessBothChannels(left, right, frames, format, from, count, helper);
+}
+
 void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format) {
   if (frames <= 0) {
     return;
@@ -328,57 +423,10 @@ void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat&
   planes.resize(n * static_cast<size_t>(channels));
   ToPlanes(data, n, channels, eightBit, planes.data());
 
-  if (channels == 2 && EnsureChannelThread()) {
-    // Every filter's state lock for the whole block, taken here after the list's lock: the order of
-    // the framework. No other thread holds a state lock while it waits for the list's lock or another
-    // state lock (each is held alone, for an exchange), so this cannot deadlock. Disabled filters are
-    // locked too, so that one switched on during the block is guarded when it runs.
-    TFilterLocks filterLocks;
-    for (int j = 0; j < count; ++j) {
-      if (items[j]) {
-        filterLocks.Add(items[j]->StateLock());
-      }
-    }
-    filterLocks.TakeAll([this](TRealtimeMutex& filterLock) { TakeStateLock(filterLock); });
-    {
-      const std::lock_guard job(channelMutex);
-      jobPlane = planes.data() + n;
-      jobFrames = frames;
-      jobFormat = format;
-      jobClaimed = false;
-      ++jobGeneration;
-    }
-    channelWake.notify_one();
-    std::exception_ptr error;
-    try {
-      ProcessChannel(planes.data(), frames, format, 0, false);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    bool mine = false;
-    {
-      std::unique_lock job(channelMutex);
-      mine = !jobClaimed;
-      jobClaimed = true;
-      if (!mine) {
-        channelIdle.wait(job, [this] { return !helperBusy; }); // channel 1 is done with planes and filters
-        std::exception_ptr helperError = std::exchange(channelError, nullptr);
-        if (!error) {
-          error = std::move(helperError);
-        }
-      }
-    }
-    if (mine && !error) {
-      ProcessChannel(planes.data() + n, frames, format, 1, false);
-    }
-    if (error) {
-      std::rethrow_exception(error);
-    }
-  } else {
-    // Filters keep state for two channels only.
-    for (int c = 0; c < std::min(channels, 2); ++c) {
-      ProcessChannel(planes.data() + static_cast<size_t>(c) * n, frames, format, c, true);
-    }
+  if (channels == 2) {
+    ProcessStereo(planes.data(), planes.data() + n, frames, format);
+  } else if (channels == 1) {
+    ProcessChannel(planes.data(), frames, format, 0, 0, count, true);
   }
 
   const uint64_t saturated = FromPlanes(planes.data(), n, channels, eightBit, data);
@@ -400,7 +448,7 @@ void TFilterList::Save(TByteWriter& out) const {
   out.Write(flags, MaxFilters);
 }
 
-void TFilterList::Load(TByteReader& in) {
+void TFilterList::Load(TByteReader& in, const TFilterFactory& create) {
   // Read and built aside, off the lock (reading the file and designing the filters take long); only
   // a whole, valid chain replaces this one, in one step under the lock.
   int32_t n = 0;
@@ -412,13 +460,15 @@ void TFilterList::Load(TByteReader& in) {
     int32_t type = 0;
     std::unique_ptr<TFilter> filter;
     if (ReadInt32(in, type)) {
-      filter = CreateFilter(type, sampleRate);
+      filter = create(type, sampleRate);
     }
     if (!filter) {
       throw TFilterError(MsgBadFileFormat);
     }
     filter->Load(in); // a mismatching or refused record ends the load
-    filter->SetSampleRate(sampleRate);
+    if (filter->SampleRate() != sampleRate) {
+      filter->SetSampleRate(sampleRate);
+    }
     loaded[static_cast<size_t>(i)] = std::move(filter);
   }
   uint8_t flags[MaxFilters];

@@ -7,15 +7,18 @@
 // and truncation toward zero. The two channels of a stereo block are independent (every filter keeps
 // its state and scratch per channel), so channel 1 runs on a helper thread of the list while the
 // calling thread runs channel 0 (or on the calling thread after channel 0, if the helper has not
-// started it by then); the result is the same as channel 0 first, then channel 1.
+// started it by then); the result is the same as channel 0 first, then channel 1. A filter that joins
+// the channels (a stereo plug-in) takes both on the calling thread once the filters before it are
+// done with both; the channels part again after it.
 //
 // Threads and locks: the worker calls ProcessBlock, which holds the list's lock for the whole block and
-// each filter's StateLock() while it processes: around each Process for a mono block, for the whole
-// block (all of them, in the order of their addresses) for a stereo one, on the calling thread, while
-// the helper thread runs channel 1 inside that window without a lock of its own. The worker never takes
-// a filter's Lock(). The user-interface thread calls every other operation; Add, Delete, Clear and Swap
-// hold the list's lock only to move pointers (a filter taken out is destroyed after the lock is
-// released), and Load takes it only to put the chain it has read and built in place. SetEnabled,
+// each filter's StateLock() while it processes: around each Process (or ProcessJoined) for a mono block
+// or a stereo one without the helper, for the whole block (all of them, in the order of their addresses)
+// for a stereo one with the helper, on the calling thread, while the helper thread runs channel 1 inside
+// that window without a lock of its own; a joining filter runs on the calling thread inside it too. The
+// worker never takes a filter's Lock(). The user-interface thread calls every other operation; Add, Delete,
+// Clear and Swap hold the list's lock only to move pointers (a filter taken out is destroyed after the lock
+// is released), and Load takes it only to put the chain it has read and built in place. SetEnabled,
 // IsEnabled, Count and Item take no list lock (the flags are atomic); SetEnabled takes the filter's
 // StateLock() through ClearState, for an exchange of buffers. Both the list's lock and the state locks
 // inherit priority (TRealtimeMutex), and no one but the worker holds them for more than an O(1) step;
@@ -46,6 +49,10 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+// Makes the filter of a settings record's type at a sample rate, or nothing for a type it does not
+// know. The filter base knows no concrete filter: the layer above hands its catalogue in.
+using TFilterFactory = std::function<std::unique_ptr<TFilter>(int32_t type, int32_t sampleRate)>;
 
 class TFilterList {
 public:
@@ -83,9 +90,10 @@ public:
 
   // The chain record: Count, then per filter its Type and its filter record, then 16 enable bytes.
   void Save(TByteWriter& out) const;
-  // Replaces the chain with the one read, in one step once it is read whole and every filter in it
-  // is built; a format error (TFilterError(MsgBadFileFormat)) leaves the list as it was.
-  void Load(TByteReader& in);
+  // Replaces the chain with the one read, its filters made by `create`, in one step once it is read
+  // whole and every filter in it is built; a format error or a type `create` does not know
+  // (TFilterError(MsgBadFileFormat)) leaves the list as it was.
+  void Load(TByteReader& in, const TFilterFactory& create);
 
   TRealtimeRecursiveMutex& Lock() const { return lock; }
 
@@ -94,9 +102,16 @@ public:
   void SetHelperThreadStart(std::function<void()> start) { helperStart = std::move(start); }
 
 private:
-  // Runs the enabled filters in list order over the plane of channel c. With lockEach, each filter's
-  // StateLock() is taken around its Process; otherwise the caller holds them all.
-  void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, bool lockEach);
+  // Runs the enabled filters of slots from..to-1 in list order over the plane of channel c. With
+  // lockEach, each filter's StateLock() is taken around its Process; otherwise the caller holds them all.
+  void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from, int to,
+                      bool lockEach);
+  // Slots from..to-1 over both planes: channel 1 on the helper (when there is one) while this thread
+  // does channel 0; returns when both are done.
+  void ProcessBothChannels(float* left, float* right, int32_t frames, const TWaveFormat& format, int from,
+                           int to, bool helper);
+  // A stereo block: the channels apart, joined at each filter that joins them (under its StateLock()).
+  void ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format);
   // Starts the helper thread (at Prepare, or on the first stereo block); false if it cannot be started.
   bool EnsureChannelThread();
   void ChannelThreadLoop();
@@ -127,6 +142,8 @@ private:
   bool channelQuit = false;
   float* jobPlane = nullptr;
   int32_t jobFrames = 0;
+  int jobFrom = 0; // the slots the job runs
+  int jobTo = 0;
   TWaveFormat jobFormat;
   std::exception_ptr channelError;
   std::function<void()> helperStart;

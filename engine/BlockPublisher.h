@@ -17,33 +17,14 @@
 // PublishPending, Pending and Publish on the worker only; TakeNewest on one reader thread (the user
 // interface). The exchanges on `middle` order the slots' bytes.
 
+#include "devices/PcmSamples.h"
 #include "devices/VirtDevs.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-
-// The largest sample magnitude of one channel of n interleaved 8- or 16-bit PCM frames: 128 is full
-// scale for 8 bits, 32768 for 16.
-inline int32_t ChannelPeak(const uint8_t* data, int32_t n, int channels, int bits, int channel) {
-  int32_t peak = 0;
-  if (bits == 8) {
-    for (int32_t j = 0; j < n; ++j) {
-      const int b = data[j * channels + channel];
-      peak = std::max(peak, b >= 128 ? b - 128 : 128 - b);
-    }
-  } else if (bits == 16) {
-    for (int32_t j = 0; j < n; ++j) {
-      const uint8_t* s = data + 2 * (j * channels + channel);
-      peak = std::max(peak, std::abs(static_cast<int32_t>(
-                                static_cast<int16_t>(static_cast<uint16_t>(s[0] | (s[1] << 8))))));
-    }
-  }
-  return peak;
-}
 
 // What the passes since the last update taken add up to.
 struct TPassFigures {

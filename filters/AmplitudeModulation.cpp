@@ -4,6 +4,7 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
@@ -33,18 +34,29 @@ constexpr TParameterDescription DepthDescription{.Name = "Depth",
                                                      "Глубина модуляции должна быть в пределах от %1 до %2 %",
                                                  .Summary = "how far the gain dips below 1"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 2> ParameterTable{&FreqDescription, &DepthDescription};
+
 // Samples between exact values of the sine; in between it turns by a rotation.
 constexpr int32_t Stretch = 256;
 
 } // namespace
 
+constinit const TFilterDescriptor AmplitudeModulationDescriptor{
+    .Type = 13,
+    .Name = "Эффект \"Амплитудная модуляция\"",
+    .ShortName = "амплитудная модуляция",
+    .EnglishName = "amplitude modulation",
+    .Caption = "Параметры эффекта \"Амплитудная модуляция\"",
+    .Dialog = TDialogKind::Described,
+    .Parameters = ParameterTable,
+    .Create = MakeFilter<TAmplitudeModulation>};
+
 TAmplitudeModulation::TAmplitudeModulation(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 13;
   Freq = FreqDescription.Default;
   Depth = DepthDescription.Default;
   Update();
-  AddParameter(&Freq, FreqDescription);
-  AddParameter(&Depth, DepthDescription);
+  Describe(AmplitudeModulationDescriptor, {&Freq, &Depth});
 }
 
 void TAmplitudeModulation::ClearState() {

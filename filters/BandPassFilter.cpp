@@ -4,6 +4,8 @@
 #include "filters/Kernels.h"
 #include "filters/LowPassFilter.h"
 
+#include <array>
+
 namespace {
 
 constexpr TParameterDescription LowerDescription{
@@ -27,19 +29,40 @@ constexpr TParameterDescription UpperDescription{
     .RangeMessage = "Верхняя частота среза должна быть в пределах от %1 до %2 Гц",
     .Summary = "upper edge of the band, not below the lower"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{
+    &LowerDescription, &UpperDescription, &WindowTypeDescription, &KernelSizeDescription};
+
 } // namespace
 
-TBandPassFilter::TBandPassFilter(int32_t sampleRate) : TFIRFilter(sampleRate) {
-  type = 2;
+constinit const TFilterDescriptor BandPassDescriptor{.Type = 2,
+                                                     .Name = "Полосовой пропускающий фильтр",
+                                                     .ShortName = "полосовой пропускающий",
+                                                     .EnglishName = "band-pass",
+                                                     .Caption = "Параметры полосового пропускающего фильтра",
+                                                     .Dialog = TDialogKind::Described,
+                                                     .Parameters = ParameterTable,
+                                                     .Create = MakeFilter<TBandPassFilter>};
+
+constinit const TFilterDescriptor BandStopDescriptor{.Type = 3,
+                                                     .Name = "Полосовой вырезающий фильтр",
+                                                     .ShortName = "полосовой вырезающий",
+                                                     .EnglishName = "band-stop",
+                                                     .Caption = "Параметры полосового вырезающего фильтра",
+                                                     .Dialog = TDialogKind::Described,
+                                                     .Parameters = ParameterTable,
+                                                     .Create = MakeFilter<TBandStopFilter>};
+
+TBandPassFilter::TBandPassFilter(int32_t sampleRate) : TBandPassFilter(sampleRate, BandPassDescriptor) {}
+
+TBandPassFilter::TBandPassFilter(int32_t sampleRate, const TFilterDescriptor& descriptor)
+    : TFIRFilter(sampleRate) {
   LowerFreq = static_cast<int32_t>(LowerDescription.Default);
   UpperFreq = static_cast<int32_t>(UpperDescription.Default);
   WindowType = static_cast<int32_t>(WindowTypeDescription.Default);
   N = static_cast<int32_t>(KernelSizeDescription.Default);
   ComputeResponse();
-  AddParameter(&LowerFreq, LowerDescription);
-  AddParameter(&UpperFreq, UpperDescription);
-  AddParameter(&WindowType, WindowTypeDescription);
-  AddParameter(&N, KernelSizeDescription);
+  Describe(descriptor, {&LowerFreq, &UpperFreq, &WindowType, &N});
 }
 
 void TBandPassFilter::DesignKernel() {
@@ -48,8 +71,7 @@ void TBandPassFilter::DesignKernel() {
                  Kernel());
 }
 
-TBandStopFilter::TBandStopFilter(int32_t sampleRate) : TBandPassFilter(sampleRate) {
-  type = 3;
+TBandStopFilter::TBandStopFilter(int32_t sampleRate) : TBandPassFilter(sampleRate, BandStopDescriptor) {
   ComputeResponse();
 }
 

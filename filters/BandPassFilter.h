@@ -11,6 +11,7 @@
 // N + 1 taps, delay N/2 samples. A narrow band needs a long kernel: the edges are about 4 fs / N wide.
 // Threads: as TFIRFilter.
 
+#include "dsp/FilterDescriptor.h"
 #include "filters/FIRFilter.h"
 
 #include <cstdint>
@@ -24,6 +25,8 @@ public:
   int32_t WindowType = 0;
 
 protected:
+  // The band-pass parameters under another type's descriptor (the band-stop).
+  TBandPassFilter(int32_t sampleRate, const TFilterDescriptor& descriptor);
   void DesignKernel() override;
 };
 
@@ -34,3 +37,7 @@ public:
 protected:
   void DesignKernel() override;
 };
+
+// Types 2 and 3: their names, their dialog, their parameters and their factories.
+extern const TFilterDescriptor BandPassDescriptor;
+extern const TFilterDescriptor BandStopDescriptor;

@@ -11,9 +11,10 @@
 
 namespace {
 
+constexpr const char* KindChoices[] = {"нижних частот", "верхних частот"};
 constexpr TParameterDescription KindDescription{.Name = "Kind",
                                                 .Set = TValueSet::Choice,
-                                                .Choices = {"нижних частот", "верхних частот"},
+                                                .Choices = KindChoices,
                                                 .Caption = "Вид фильтра:",
                                                 .Summary = "0 low-pass, 1 high-pass"};
 
@@ -47,6 +48,10 @@ constexpr TParameterDescription RippleDescription{.Name = "RippleDb",
                                                   .RangeMessage =
                                                       "Неравномерность должна быть в пределах от %1 до %2 дБ",
                                                   .Summary = "pass-band ripple"};
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{&KindDescription, &CutoffDescription,
+                                                                     &OrderDescription, &RippleDescription};
 
 // The sections of the filter at the normalised cut-off f (fc / fs).
 int DesignSections(bool highPass, double f, int order, double rippleDb,
@@ -97,17 +102,22 @@ int DesignSections(bool highPass, double f, int order, double rippleDb,
 
 } // namespace
 
+constinit const TFilterDescriptor ChebyshevDescriptor{.Type = 6,
+                                                      .Name = "Фильтр Чебышева",
+                                                      .ShortName = "Чебышева",
+                                                      .EnglishName = "Chebyshev",
+                                                      .Caption = "Параметры фильтра Чебышева",
+                                                      .Dialog = TDialogKind::Described,
+                                                      .Parameters = ParameterTable,
+                                                      .Create = MakeFilter<TChebyshevFilter>};
+
 TChebyshevFilter::TChebyshevFilter(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 6;
   Kind = static_cast<int32_t>(KindDescription.Default);
   fc = static_cast<int32_t>(CutoffDescription.Default);
   Order = static_cast<int32_t>(OrderDescription.Default);
   RippleDb = RippleDescription.Default;
   Update();
-  AddParameter(&Kind, KindDescription);
-  AddParameter(&fc, CutoffDescription);
-  AddParameter(&Order, OrderDescription);
-  AddParameter(&RippleDb, RippleDescription);
+  Describe(ChebyshevDescriptor, {&Kind, &fc, &Order, &RippleDb});
 }
 
 void TChebyshevFilter::ClearState() {

@@ -5,6 +5,7 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
@@ -68,6 +69,10 @@ constexpr TParameterDescription MixDescription{.Name = "Mix",
                                                    "Доля эффекта должна быть в пределах от %1 до %2 %",
                                                .Summary = "share of the delayed copies in the output"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 5> ParameterTable{
+    &VoicesDescription, &DelayDescription, &DepthDescription, &RateDescription, &MixDescription};
+
 constexpr double GoldenTurn = 0.6180339887498949;
 constexpr int32_t SweepStep = 32; // samples between exact points of the sweep
 constexpr double MaxSlew = 0.05;  // delay change per sample while a new delay is reached
@@ -89,8 +94,16 @@ double Sweep(double phase, int voice) {
 
 } // namespace
 
+constinit const TFilterDescriptor ChorusDescriptor{.Type = 10,
+                                                   .Name = "Эффект \"Хор\"",
+                                                   .ShortName = "хор",
+                                                   .EnglishName = "chorus",
+                                                   .Caption = "Параметры эффекта \"Хор\"",
+                                                   .Dialog = TDialogKind::Described,
+                                                   .Parameters = ParameterTable,
+                                                   .Create = MakeFilter<TChorus>};
+
 TChorus::TChorus(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 10;
   Voices = static_cast<int32_t>(VoicesDescription.Default);
   Delay = DelayDescription.Default;
   Depth = DepthDescription.Default;
@@ -103,11 +116,7 @@ TChorus::TChorus(int32_t sampleRate) : TFilter(sampleRate) {
   SetStateLength(length + Guard);
   mask = length - 1;
   Update();
-  AddParameter(&Voices, VoicesDescription);
-  AddParameter(&Delay, DelayDescription);
-  AddParameter(&Depth, DepthDescription);
-  AddParameter(&Rate, RateDescription);
-  AddParameter(&Mix, MixDescription);
+  Describe(ChorusDescriptor, {&Voices, &Delay, &Depth, &Rate, &Mix});
 }
 
 void TChorus::Retarget(TChannel& c, bool playing, const TDesign& design) {

@@ -5,6 +5,7 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
@@ -21,13 +22,25 @@ constexpr TParameterDescription CutoffDescription{.Name = "fc",
                                                       "Частота среза должна быть в пределах от %1 до %2 Гц",
                                                   .Summary = "cut-off of the first-order high-pass"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 1> ParameterTable{&CutoffDescription};
+
 } // namespace
 
+constinit const TFilterDescriptor DCRemovalDescriptor{.Type = 8,
+                                                      .Name = "Вырезание постоянной составляющей",
+                                                      .ShortName = "вырезание постоянной составляющей",
+                                                      .EnglishName = "DC removal",
+                                                      .Caption =
+                                                          "Параметры вырезания постоянной составляющей",
+                                                      .Dialog = TDialogKind::Described,
+                                                      .Parameters = ParameterTable,
+                                                      .Create = MakeFilter<TDCRemoval>};
+
 TDCRemoval::TDCRemoval(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 8;
   fc = static_cast<int32_t>(CutoffDescription.Default);
   Update();
-  AddParameter(&fc, CutoffDescription);
+  Describe(DCRemovalDescriptor, {&fc});
 }
 
 void TDCRemoval::ClearState() {

@@ -12,6 +12,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
 #include <array>
@@ -32,3 +33,6 @@ private:
   std::array<const TBiquadCascade::TSet*, 2> taken{}; // per channel, the design its cascade runs
   TBiquadCascade cascade;
 };
+
+// Type 8: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor DCRemovalDescriptor;

@@ -2,16 +2,13 @@
 #include "filters/Echo.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
 #include "filters/Simd.h"
 
-namespace {
-
-constexpr double Ln10 = 2.302585092994046;
-
-constexpr TParameterDescription DelayDescription{
+constexpr TParameterDescription EchoDelayDescription{
     .Name = "Delay",
     .Unit = TUnit::Milliseconds,
     .Minimum = 1,
@@ -22,7 +19,7 @@ constexpr TParameterDescription DelayDescription{
     .EmptyMessage = "Введите время задержки в миллисекундах",
     .Summary = "spacing of the echoes"};
 
-constexpr TParameterDescription DecayTimeDescription{
+constexpr TParameterDescription EchoDecayTimeDescription{
     .Name = "DecayTime",
     .Unit = TUnit::Milliseconds,
     .Minimum = 10,
@@ -32,6 +29,14 @@ constexpr TParameterDescription DecayTimeDescription{
     .RangeMessage = "Время затухания должно быть в пределах от %1 до %2 мс.",
     .EmptyMessage = "Введите время затухания в миллисекундах",
     .Summary = "time in which the echoes fall by 60 dB"};
+
+namespace {
+
+constexpr double Ln10 = 2.302585092994046;
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 2> ParameterTable{&EchoDelayDescription,
+                                                                     &EchoDecayTimeDescription};
 
 #if defined(SONOLAB_X86_WIDE_PATHS)
 // Up to `run` samples of Process without wrap-around, eight at a time: the same double sum and float
@@ -53,13 +58,20 @@ RunAvx512(float* write, const float* read, float* x, double g, int32_t run) {
 
 } // namespace
 
+constinit const TFilterDescriptor EchoDescriptor{.Type = 9,
+                                                 .Name = "Эффект \"Эхо\"",
+                                                 .ShortName = "эхо",
+                                                 .EnglishName = "echo",
+                                                 .Caption = "Параметры эффекта \"Эхо\"",
+                                                 .Dialog = TDialogKind::Echo,
+                                                 .Parameters = ParameterTable,
+                                                 .Create = MakeFilter<TEcho>};
+
 TEcho::TEcho(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 9;
   Delay = 100;
   DecayTime = 1000;
   Update();
-  AddParameter(&Delay, DelayDescription);
-  AddParameter(&DecayTime, DecayTimeDescription);
+  Describe(EchoDescriptor, {&Delay, &DecayTime});
 }
 
 int32_t TEcho::DelayLength() const {

@@ -20,6 +20,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 
 #include <cstdint>
 
@@ -55,3 +56,9 @@ private:
   bool running[2] = {false, false}; // the line holds output since the last ClearState
   int32_t position[2] = {0, 0};     // next slot of each line to be written
 };
+
+// Type 9: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor EchoDescriptor;
+// The descriptions of its parameters (its descriptor's table), named for the dialog made for it.
+extern const TParameterDescription EchoDelayDescription;
+extern const TParameterDescription EchoDecayTimeDescription;

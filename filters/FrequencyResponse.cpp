@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/FrequencyResponse.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>
@@ -19,8 +18,9 @@ constexpr int32_t ShortestTransform = 2 * ResponseBins;
 
 // A fresh copy of the filter: same type, rate and parameters, cleared state.
 std::unique_ptr<TFilter> CopyOf(const TFilter& filter, int32_t sampleRate) {
-  std::unique_ptr<TFilter> copy = CreateFilter(filter.Type(), sampleRate);
+  std::unique_ptr<TFilter> copy = filter.NewOfType();
   if (copy) {
+    copy->SetSampleRate(sampleRate);
     copy->CopyParameters(filter);
   }
   return copy;
@@ -28,7 +28,7 @@ std::unique_ptr<TFilter> CopyOf(const TFilter& filter, int32_t sampleRate) {
 
 // The magnitudes of bins 0..n/2-1 of the n-point DFT of the real signal x (n a power of two >= 4),
 // in double precision with exact twiddles: a long response holds bins 100 dB below its largest, which
-// the float transform's rotation recurrence would bury in its own error. The n/2-point complex
+// the float transform's rotation recurrence would bury in its own error. The n/2-point precise
 // transform of the pairs (x[2m], x[2m+1]) is split into the real signal's spectrum.
 std::vector<double> PreciseMagnitudes(const std::vector<float>& x, int32_t n) {
   using Complex = std::complex<double>;
@@ -37,30 +37,7 @@ std::vector<double> PreciseMagnitudes(const std::vector<float>& x, int32_t n) {
   for (int32_t m = 0; m < h; ++m) {
     z[m] = Complex(x[2 * static_cast<size_t>(m)], x[2 * static_cast<size_t>(m) + 1]);
   }
-  for (int32_t i = 1, j = 0; i < h; ++i) { // bit reversal
-    int32_t bit = h >> 1;
-    for (; (j & bit) != 0; bit >>= 1) {
-      j ^= bit;
-    }
-    j ^= bit;
-    if (i < j) {
-      std::swap(z[i], z[j]);
-    }
-  }
-  std::vector<Complex> twiddle(static_cast<size_t>(std::max(h / 2, 1)));
-  for (int32_t k = 0; k < h / 2; ++k) {
-    twiddle[k] = std::polar(1.0, -2.0 * Pi * k / h);
-  }
-  for (int32_t span = 2; span <= h; span *= 2) {
-    const int32_t stride = h / span;
-    for (int32_t start = 0; start < h; start += span) {
-      for (int32_t k = 0; k < span / 2; ++k) {
-        const Complex t = twiddle[static_cast<size_t>(k) * stride] * z[start + k + span / 2];
-        z[start + k + span / 2] = z[start + k] - t;
-        z[start + k] += t;
-      }
-    }
-  }
+  PreciseFFT(h, z.data(), false);
   std::vector<double> magnitude(static_cast<size_t>(h));
   for (int32_t k = 0; k < h; ++k) {
     const Complex a = z[k];

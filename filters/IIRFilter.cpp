@@ -4,15 +4,17 @@
 #include "filters/Ramp.h"
 #include "filters/Transforms.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
 
+constexpr const char* KindChoices[] = {"нижних частот", "верхних частот", "полосовой", "режекторный",
+                                       "пиковый",       "полка НЧ",       "полка ВЧ"};
 constexpr TParameterDescription KindDescription{
     .Name = "Kind",
     .Set = TValueSet::Choice,
-    .Choices = {"нижних частот", "верхних частот", "полосовой", "режекторный", "пиковый", "полка НЧ",
-                "полка ВЧ"},
+    .Choices = KindChoices,
     .Caption = "Вид фильтра:",
     .Summary = "0 low-pass, 1 high-pass, 2 band-pass, 3 notch, 4 peaking, 5 low shelf, 6 high shelf"};
 
@@ -51,6 +53,10 @@ constexpr TParameterDescription GainDescription{.Name = "GainDb",
                                                 .RangeMessage =
                                                     "Усиление должно быть в пределах от %1 до %2 дБ",
                                                 .Summary = "gain of the peaking filter and the shelves"};
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{&KindDescription, &FreqDescription,
+                                                                     &QDescription, &GainDescription};
 
 } // namespace
 
@@ -107,17 +113,22 @@ TBiquad DesignBiquad(TBiquadKind kind, double f0, double q, double gainDb) {
   return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
 }
 
+constinit const TFilterDescriptor IIRDescriptor{.Type = 5,
+                                                .Name = "БИХ-фильтр",
+                                                .ShortName = "БИХ",
+                                                .EnglishName = "IIR",
+                                                .Caption = "Параметры БИХ-фильтра",
+                                                .Dialog = TDialogKind::Described,
+                                                .Parameters = ParameterTable,
+                                                .Create = MakeFilter<TIIRFilter>};
+
 TIIRFilter::TIIRFilter(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 5;
   Kind = static_cast<int32_t>(KindDescription.Default);
   Freq = FreqDescription.Default;
   Q = QDescription.Default;
   GainDb = GainDescription.Default;
   Update();
-  AddParameter(&Kind, KindDescription);
-  AddParameter(&Freq, FreqDescription);
-  AddParameter(&Q, QDescription);
-  AddParameter(&GainDb, GainDescription);
+  Describe(IIRDescriptor, {&Kind, &Freq, &Q, &GainDb});
 }
 
 void TIIRFilter::ClearState() {

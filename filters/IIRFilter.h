@@ -20,6 +20,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
 #include <array>
@@ -50,3 +51,6 @@ private:
   std::array<const TBiquadCascade::TSet*, 2> taken{}; // per channel, the design its cascade runs
   TBiquadCascade cascade;
 };
+
+// Type 5: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor IIRDescriptor;

@@ -9,13 +9,15 @@
 // "KernelSize" N, a power of two (8..1024); the kernel has N + 1 taps, delay N/2 samples.
 // Threads: as TFIRFilter.
 
+#include "dsp/FilterDescriptor.h"
 #include "filters/FIRFilter.h"
 
 #include <cstdint>
 
-// The window and the kernel size, described once for every windowed-sinc design.
+// The window and the kernel size, described once for every windowed-sinc design, and the cut-off.
 extern const TParameterDescription WindowTypeDescription;
 extern const TParameterDescription KernelSizeDescription;
+extern const TParameterDescription LowPassCutoffDescription;
 
 class TLowPassFilter : public TFIRFilter {
 public:
@@ -25,6 +27,8 @@ public:
   int32_t WindowType = 0;
 
 protected:
+  // The low-pass parameters under another type's descriptor (the high-pass).
+  TLowPassFilter(int32_t sampleRate, const TFilterDescriptor& descriptor);
   void DesignKernel() override;
 };
 
@@ -35,3 +39,7 @@ public:
 protected:
   void DesignKernel() override;
 };
+
+// Types 0 and 1: their names, their dialog, their parameters and their factories.
+extern const TFilterDescriptor LowPassDescriptor;
+extern const TFilterDescriptor HighPassDescriptor;

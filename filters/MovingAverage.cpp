@@ -2,6 +2,7 @@
 #include "filters/MovingAverage.h"
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 
 namespace {
@@ -17,6 +18,9 @@ constexpr TParameterDescription LengthDescription{.Name = "Length",
                                                       "Длина должна быть в пределах от %1 до %2 отсчётов",
                                                   .Summary = "number of samples averaged"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 1> ParameterTable{&LengthDescription};
+
 // The sum of the `taps` samples of the line that precede slot `position`.
 double SumBefore(const float* line, int32_t position, int32_t taps) {
   double sum = 0.0;
@@ -29,12 +33,21 @@ double SumBefore(const float* line, int32_t position, int32_t taps) {
 
 } // namespace
 
+constinit const TFilterDescriptor MovingAverageDescriptor{.Type = 7,
+                                                          .Name = "Фильтр \"Движущееся среднее\"",
+                                                          .ShortName = "движущееся среднее",
+                                                          .EnglishName = "moving average",
+                                                          .Caption =
+                                                              "Параметры фильтра \"Движущееся среднее\"",
+                                                          .Dialog = TDialogKind::Described,
+                                                          .Parameters = ParameterTable,
+                                                          .Create = MakeFilter<TMovingAverage>};
+
 TMovingAverage::TMovingAverage(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 7;
   Length = static_cast<int32_t>(LengthDescription.Default);
   SetStateLength(MaxLength);
   Update();
-  AddParameter(&Length, LengthDescription);
+  Describe(MovingAverageDescriptor, {&Length});
 }
 
 void TMovingAverage::Restart(TChannel& c, int32_t taps) {

@@ -16,6 +16,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -52,3 +53,6 @@ private:
   TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
+
+// Type 7: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor MovingAverageDescriptor;

@@ -4,6 +4,7 @@
 #include "filters/Kernels.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -16,17 +17,28 @@ constexpr TParameterDescription Gains{.Name = "Gain",
                                       .Bar = TTrackScale::None,
                                       .Summary = "linear gain of each band, the 50 Hz band first"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 1> ParameterTable{&Gains};
+
 } // namespace
+
+constinit const TFilterDescriptor MultiBandDescriptor{.Type = 4,
+                                                      .Name = "Многополосовой фильтр",
+                                                      .ShortName = "многополосовой",
+                                                      .EnglishName = "equaliser",
+                                                      .Caption = "Параметры многополосового фильтра",
+                                                      .Dialog = TDialogKind::MultiBand,
+                                                      .Parameters = ParameterTable,
+                                                      .Create = MakeFilter<TMultiBandFilter>};
 
 TMultiBandFilter::TMultiBandFilter(int32_t sampleRate) : TFIRFilter(sampleRate) {
   windowType = 1;
   N = 1024;
   SetStateLength(1024);
-  type = 4;
   Centres = BandCentres;
   std::fill(std::begin(Gain), std::end(Gain), 1.0);
   ComputeResponse();
-  AddParameter(Gain, Gains);
+  Describe(MultiBandDescriptor, {Gain});
 }
 
 void TMultiBandFilter::DesignKernel() {

@@ -10,6 +10,7 @@
 // Threads: as TFIRFilter; a redesign (40 kernels and one transform) holds Lock() while it runs, never
 // StateLock(): the worker goes on with the kernel it has until the new taps are handed over.
 
+#include "dsp/FilterDescriptor.h"
 #include "filters/FIRFilter.h"
 
 #include <array>
@@ -38,3 +39,6 @@ private:
   int32_t windowType = 1;
   std::vector<float> bandKernel; // one band's N + 1 taps while the kernel is designed
 };
+
+// Type 4: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor MultiBandDescriptor;

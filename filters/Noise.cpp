@@ -3,14 +3,16 @@
 
 #include "filters/Transforms.h"
 
+#include <array>
 #include <cmath>
 #include <mutex>
 
 namespace {
 
+constexpr const char* KindChoices[] = {"белый", "розовый"};
 constexpr TParameterDescription KindDescription{.Name = "Kind",
                                                 .Set = TValueSet::Choice,
-                                                .Choices = {"белый", "розовый"},
+                                                .Choices = KindChoices,
                                                 .Caption = "Вид шума:",
                                                 .Summary = "0 white, 1 pink (-3 dB per octave)"};
 
@@ -34,6 +36,10 @@ constexpr TParameterDescription SeedDescription{
     .Caption = "Начальное число генератора:",
     .RangeMessage = "Начальное число генератора должно быть в пределах от %1 до %2",
     .Summary = "start of the random sequence: the same seed gives the same noise"};
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 3> ParameterTable{&KindDescription, &LevelDescription,
+                                                                     &SeedDescription};
 
 constexpr double LowestPoleHz = 10.0;
 constexpr double PoleSpacing = 4.0; // two octaves
@@ -64,8 +70,16 @@ inline double NearGaussian(uint64_t r) {
 
 } // namespace
 
+constinit const TFilterDescriptor NoiseDescriptor{.Type = 12,
+                                                  .Name = "Эффект \"Шум\"",
+                                                  .ShortName = "шум",
+                                                  .EnglishName = "noise",
+                                                  .Caption = "Параметры эффекта \"Шум\"",
+                                                  .Dialog = TDialogKind::Described,
+                                                  .Parameters = ParameterTable,
+                                                  .Create = MakeFilter<TNoise>};
+
 TNoise::TNoise(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 12;
   Kind = static_cast<int32_t>(KindDescription.Default);
   LevelDb = LevelDescription.Default;
   Seed = static_cast<int32_t>(SeedDescription.Default);
@@ -93,9 +107,7 @@ TNoise::TNoise(int32_t sampleRate) : TFilter(sampleRate) {
   }
   pinkScale = 1.0 / std::sqrt(power);
   Update();
-  AddParameter(&Kind, KindDescription);
-  AddParameter(&LevelDb, LevelDescription);
-  AddParameter(&Seed, SeedDescription);
+  Describe(NoiseDescriptor, {&Kind, &LevelDb, &Seed});
 }
 
 void TNoise::Reseed(int channel, int32_t seed) {

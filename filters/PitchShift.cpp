@@ -5,6 +5,7 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -33,6 +34,10 @@ constexpr TParameterDescription WindowDescription{
     .RangeMessage = "Окно должно быть в пределах от %1 до %2 мс",
     .Summary = "window each read head sweeps; the latency is half of it plus 2 samples"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 2> ParameterTable{&SemitonesDescription,
+                                                                     &WindowDescription};
+
 constexpr double MaxSlew = 0.05;   // window change per sample while a new window is reached
 constexpr double LeadFrames = 2.0; // the shortest delay: the cubic read needs two samples ahead of it
 constexpr int WeightPoints = 4096;
@@ -59,8 +64,16 @@ inline float Weight(const float* table, double p) {
 
 } // namespace
 
+constinit const TFilterDescriptor PitchShiftDescriptor{.Type = 15,
+                                                       .Name = "Эффект \"Сдвиг высоты тона\"",
+                                                       .ShortName = "сдвиг высоты тона",
+                                                       .EnglishName = "pitch shift",
+                                                       .Caption = "Параметры эффекта \"Сдвиг высоты тона\"",
+                                                       .Dialog = TDialogKind::Described,
+                                                       .Parameters = ParameterTable,
+                                                       .Create = MakeFilter<TPitchShift>};
+
 TPitchShift::TPitchShift(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 15;
   Semitones = SemitonesDescription.Default;
   Window = static_cast<int32_t>(WindowDescription.Default);
   int32_t length = 4;
@@ -71,8 +84,7 @@ TPitchShift::TPitchShift(int32_t sampleRate) : TFilter(sampleRate) {
   SetStateLength(length);
   mask = length - 1;
   Update();
-  AddParameter(&Semitones, SemitonesDescription);
-  AddParameter(&Window, WindowDescription);
+  Describe(PitchShiftDescriptor, {&Semitones, &Window});
 }
 
 double TPitchShift::LatencyFrames() const {

@@ -21,6 +21,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -60,3 +61,6 @@ private:
   TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
+
+// Type 15: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor PitchShiftDescriptor;

@@ -4,21 +4,11 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
 #include "filters/Simd.h"
-
-namespace {
-
-// Truncation toward zero into a 32-bit integer, as the vector paths do it: a sum outside the
-// integer range (or not a number) becomes -2^31 rather than undefined behaviour.
-inline double TruncateToInt32(double v) {
-  const double t = std::trunc(v);
-  return t >= -2147483648.0 && t <= 2147483647.0 ? t : -2147483648.0;
-}
-
-constexpr double Ln10 = 2.302585092994046;
 
 constexpr TParameterDescription DryLevelDescription{.Name = "DryLevel",
                                                     .Storage = TStorage::Double,
@@ -63,6 +53,22 @@ constexpr TParameterDescription DelayLinesDescription{.Name = "DelayLines",
                                                       .Default = 12,
                                                       .Caption = "Количество линий задержки:",
                                                       .Summary = "number of feedback delay lines"};
+
+namespace {
+
+// Truncation toward zero into a 32-bit integer, as the vector paths do it: a sum outside the
+// integer range (or not a number) becomes -2^31 rather than undefined behaviour.
+inline double TruncateToInt32(double v) {
+  const double t = std::trunc(v);
+  return t >= -2147483648.0 && t <= 2147483647.0 ? t : -2147483648.0;
+}
+
+constexpr double Ln10 = 2.302585092994046;
+
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 5> ParameterTable{
+    &DryLevelDescription, &EarlyLevelDescription, &ReverbLevelDescription, &ReverbTimeDescription,
+    &DelayLinesDescription};
 
 // The 303 primes from 2 to 1999.
 constexpr std::array<int32_t, 303> Primes = {
@@ -143,8 +149,16 @@ int32_t NextPrimeAfter(int32_t a) {
   return Primes[std::min(i + 1, Primes.size() - 1)];
 }
 
+constinit const TFilterDescriptor ReverberationDescriptor{.Type = 11,
+                                                          .Name = "Эффект \"Реверберация\"",
+                                                          .ShortName = "реверберация",
+                                                          .EnglishName = "reverberation",
+                                                          .Caption = "Параметры эффекта \"Реверберация\"",
+                                                          .Dialog = TDialogKind::Reverberation,
+                                                          .Parameters = ParameterTable,
+                                                          .Create = MakeFilter<TReverberation>};
+
 TReverberation::TReverberation(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 11;
   ReverbTime = 500;
   DelayLines = 12;
   baseLength = 500;
@@ -155,11 +169,7 @@ TReverberation::TReverberation(int32_t sampleRate) : TFilter(sampleRate) {
     outputs.assign(static_cast<size_t>(MaxLines) * ChunkFrames, 0.0f);
   }
   Update();
-  AddParameter(&DryLevel, DryLevelDescription);
-  AddParameter(&EarlyLevel, EarlyLevelDescription);
-  AddParameter(&ReverbLevel, ReverbLevelDescription);
-  AddParameter(&ReverbTime, ReverbTimeDescription);
-  AddParameter(&DelayLines, DelayLinesDescription);
+  Describe(ReverberationDescriptor, {&DryLevel, &EarlyLevel, &ReverbLevel, &ReverbTime, &DelayLines});
 }
 
 void TReverberation::Update() {

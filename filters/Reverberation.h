@@ -27,6 +27,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 
 #include <array>
 #include <cstdint>
@@ -80,3 +81,12 @@ private:
   // One pass's comb outputs, line after line, per channel (the two channels may run at once).
   std::array<std::vector<float>, 2> lineOutput;
 };
+
+// Type 11: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor ReverberationDescriptor;
+// The descriptions of its parameters (its descriptor's table), named for the dialog made for it.
+extern const TParameterDescription DryLevelDescription;
+extern const TParameterDescription EarlyLevelDescription;
+extern const TParameterDescription ReverbLevelDescription;
+extern const TParameterDescription ReverbTimeDescription;
+extern const TParameterDescription DelayLinesDescription;

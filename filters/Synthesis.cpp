@@ -5,16 +5,18 @@
 #include "filters/Transforms.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <mutex>
 
 namespace {
 
+constexpr const char* WaveformChoices[] = {"синус", "меандр", "пила", "треугольник"};
 constexpr TParameterDescription WaveformDescription{
     .Name = "Waveform",
     .Set = TValueSet::Choice,
-    .Choices = {"синус", "меандр", "пила", "треугольник"},
+    .Choices = WaveformChoices,
     .Caption = "Форма сигнала:",
     .Summary = "0 sine, 1 square, 2 sawtooth, 3 triangle, each limited to the harmonics below half the rate"};
 
@@ -54,36 +56,13 @@ constexpr TParameterDescription MixDescription{
     .RangeMessage = "Доля генератора должна быть в пределах от %1 до %2 %",
     .Summary = "share of the oscillator in the output (the input keeps the rest)"};
 
+// The parameters in registration order, the order of their bytes in a settings record.
+constexpr std::array<const TParameterDescription*, 4> ParameterTable{&WaveformDescription, &FreqDescription,
+                                                                     &LevelDescription, &MixDescription};
+
 constexpr int32_t MinTableLength = 4096;
 constexpr int32_t MaxTableLength = 1 << 18;
 constexpr int32_t PointsPerHarmonic = 64;
-
-// In-place inverse DFT in double precision, x[t] = sum_k X[k] e^(j 2 pi k t / n), n a power of two.
-void InverseDFT(std::vector<std::complex<double>>& x) {
-  const size_t n = x.size();
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; (j & bit) != 0; bit >>= 1) {
-      j ^= bit;
-    }
-    j ^= bit;
-    if (i < j) {
-      std::swap(x[i], x[j]);
-    }
-  }
-  for (size_t length = 2; length <= n; length <<= 1) {
-    for (size_t k = 0; k < length / 2; ++k) {
-      const std::complex<double> w =
-          std::polar(1.0, 2.0 * Pi * static_cast<double>(k) / static_cast<double>(length));
-      for (size_t i = k; i < n; i += length) {
-        const std::complex<double> u = x[i];
-        const std::complex<double> v = x[i + length / 2] * w;
-        x[i] = u + v;
-        x[i + length / 2] = u - v;
-      }
-    }
-  }
-}
 
 // The sine amplitude of harmonic k of a waveform whose peak is 1.
 double HarmonicAmplitude(int32_t waveform, int32_t k) {
@@ -119,7 +98,7 @@ void TSynthesis::Build(TTable& table, int32_t waveform, int32_t harmonics) {
     spectrum[static_cast<size_t>(k)] = std::complex<double>(0.0, -a / 2.0);
     spectrum[static_cast<size_t>(length - k)] = std::complex<double>(0.0, a / 2.0);
   }
-  InverseDFT(spectrum);
+  PreciseFFT(length, spectrum.data(), true);
   table.Samples.resize(static_cast<size_t>(length));
   for (int32_t i = 0; i < length; ++i) {
     table.Samples[static_cast<size_t>(i)] = static_cast<float>(spectrum[static_cast<size_t>(i)].real());
@@ -128,17 +107,22 @@ void TSynthesis::Build(TTable& table, int32_t waveform, int32_t harmonics) {
   table.Harmonics = harmonics;
 }
 
+constinit const TFilterDescriptor SynthesisDescriptor{.Type = 14,
+                                                      .Name = "Эффект \"Синтез\"",
+                                                      .ShortName = "синтез",
+                                                      .EnglishName = "synthesis",
+                                                      .Caption = "Параметры эффекта \"Синтез\"",
+                                                      .Dialog = TDialogKind::Described,
+                                                      .Parameters = ParameterTable,
+                                                      .Create = MakeFilter<TSynthesis>};
+
 TSynthesis::TSynthesis(int32_t sampleRate) : TFilter(sampleRate) {
-  type = 14;
   Waveform = static_cast<int32_t>(WaveformDescription.Default);
   Freq = FreqDescription.Default;
   LevelDb = LevelDescription.Default;
   Mix = MixDescription.Default;
   Update();
-  AddParameter(&Waveform, WaveformDescription);
-  AddParameter(&Freq, FreqDescription);
-  AddParameter(&LevelDb, LevelDescription);
-  AddParameter(&Mix, MixDescription);
+  Describe(SynthesisDescriptor, {&Waveform, &Freq, &LevelDb, &Mix});
 }
 
 void TSynthesis::ClearState() {

@@ -26,6 +26,7 @@
 
 #include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
@@ -82,3 +83,6 @@ private:
   TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
+
+// Type 14: its names, its dialog, its parameters and its factory.
+extern const TFilterDescriptor SynthesisDescriptor;

@@ -724,6 +724,33 @@ void InverseRealFFT(int n, float* re, float* im) {
   }
 }
 
+void PreciseFFT(int n, std::complex<double>* x, bool inverse) {
+  for (int i = 1, j = 0; i < n; ++i) { // bit reversal
+    int bit = n >> 1;
+    for (; (j & bit) != 0; bit >>= 1) {
+      j ^= bit;
+    }
+    j ^= bit;
+    if (i < j) {
+      std::swap(x[i], x[j]);
+    }
+  }
+  const double turn = inverse ? 2.0 : -2.0;
+  for (int length = 2; length <= n; length *= 2) {
+    const int half = length / 2;
+    for (int k = 0; k < half; ++k) {
+      const std::complex<double> w =
+          std::polar(1.0, turn * Pi * static_cast<double>(k) / static_cast<double>(length));
+      for (int i = k; i < n; i += length) {
+        const std::complex<double> u = x[i];
+        const std::complex<double> v = x[i + half] * w;
+        x[i] = u + v;
+        x[i + half] = u - v;
+      }
+    }
+  }
+}
+
 double DbToAmplitude(double db) {
   return std::exp(db * 2.302585092994046 * 0.05);
 }

@@ -1,37 +1,48 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Checks the direction of the #include lines of every C++ source: ui -> engine -> devices -> dsp.
+"""Checks the direction of the #include lines of every C++ source: ui -> engine -> devices, filters -> dsp.
 
   scripts/check-layers.py [ROOT]
 
-Layers by folder: dsp/ and filters/ are dsp; devices/ (with devices/platform/) is devices; engine/
-is the engine; ui/ (windows, displays, dialogs) is the user interface; tools/ is the command line,
-which sits on the engine. A file may include its own
-layer and the layers below it. Qt is for the user interface only, and the PulseAudio and ALSA
-headers are for the sound back-ends in devices/platform/ only. Tests, benchmarks and fuzz targets
-may include anything. Prints file:line: reason for every violation and exits 1 if there is one.
+Layers by folder: dsp/ is the filter base, the chain and the settings files; filters/ the concrete
+filters and their catalogue; devices/ (with devices/platform/) the devices; engine/ the engine;
+ui/ (windows, displays, dialogs) the user interface; tools/ the command line, which sits on the
+engine. A file may include its own layer and the layers below it; devices and filters stand side
+by side on dsp and include neither each other, nor do ui and tools. Qt is for the user interface
+only; the PulseAudio and ALSA headers are for their sound back-ends in devices/platform/ only, the
+PipeWire and SPA headers for devices/platform/ only, and the lilv and LV2 headers for the plug-in
+host in filters/lv2/ only. Tests, benchmarks and fuzz targets may include anything. Prints
+file:line: reason for every violation and exits 1 if there is one.
 """
 
 import os
 import re
 import sys
 
-RANK = {"dsp": 0, "devices": 1, "engine": 2, "tools": 3, "ui": 3}
+RANK = {"dsp": 0, "devices": 1, "filters": 1, "engine": 2, "tools": 3, "ui": 3}
+# Layers of one rank that stand side by side: neither includes the other.
+APART = {("devices", "filters"), ("filters", "devices"), ("ui", "tools"), ("tools", "ui")}
 UI_FOLDERS = ("ui/",)
 BACKENDS = ("devices/platform/Pulse", "devices/platform/Alsa")
+PLUGIN_HOST = ("filters/lv2/",)
 SOURCE_FOLDERS = ("dsp", "filters", "devices", "engine", "ui", "tools")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z]|Qt[A-Za-z]*/)")
 SOUND_HEADER = re.compile(r"^(pulse/|alsa/|asoundlib\.h|sys/asoundlib\.h)")
+GRAPH_HEADER = re.compile(r"^(pipewire/|spa/)")
+PLATFORM_FOLDER = "devices/platform/"
+PLUGIN_HEADER = re.compile(r"^(lilv/|lilv-0/|lv2/|lv2\.h$)")
 
 
 def layer_of(path):
     """The layer of a path relative to the root, or None for files outside the layers."""
     if path.startswith(UI_FOLDERS):
         return "ui"
-    if path.startswith(("dsp/", "filters/")):
+    if path.startswith("dsp/"):
         return "dsp"
+    if path.startswith("filters/"):
+        return "filters"
     if path.startswith("devices/"):
         return "devices"
     if path.startswith("engine/"):
@@ -60,14 +71,21 @@ def check_file(root, path):
                 problems.append(f"{where}: includes <{header}>; only the sound back-ends in "
                                 "devices/platform/ talk to PulseAudio or ALSA")
                 continue
+            if GRAPH_HEADER.match(header) and not path.startswith(PLATFORM_FOLDER):
+                problems.append(f"{where}: includes <{header}>; only devices/platform/ talks to PipeWire")
+                continue
+            if PLUGIN_HEADER.match(header) and not path.startswith(PLUGIN_HOST):
+                problems.append(f"{where}: includes <{header}>; only the plug-in host in "
+                                "filters/lv2/ talks to lilv and LV2")
+                continue
             if bracket != '"':
                 continue
             target = layer_of(header)
             if target is None or target == layer:
                 continue
-            if RANK[target] > RANK[layer] or (layer, target) in (("ui", "tools"), ("tools", "ui")):
+            if RANK[target] > RANK[layer] or (layer, target) in APART:
                 problems.append(f'{where}: {layer} includes "{header}" of the {target} layer '
-                                "(ui -> engine -> devices -> dsp)")
+                                "(ui -> engine -> devices, filters -> dsp)")
     return problems
 
 

@@ -18,6 +18,13 @@ JOBS=${FUZZ_JOBS:-$(nproc)}
 ALL_TARGETS=(wave_reader sound_file flt_loader lst_loader convert_audio)
 if [ $# -gt 0 ]; then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 
+# The leak suppressions name library functions: without a symbolizer LeakSanitizer cannot match them.
+if ! command -v llvm-symbolizer >/dev/null 2>&1; then
+  echo "$0: llvm-symbolizer is not installed (package llvm; bash scripts/install-deps.sh)" >&2
+  exit 1
+fi
+export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer)}
+
 echo "== Fuzz build (clang, libFuzzer + ASan + UBSan) =="
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DSONOLAB_FUZZ=ON -DSONOLAB_GUI=OFF -DSONOLAB_TESTS=OFF -DSONOLAB_BENCH=OFF -DSONOLAB_WERROR=ON >/dev/null

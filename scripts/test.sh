@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Sonolab and runs every test: the optimised build with the GUI (offscreen) and a private
 # PulseAudio server, then its sound-server tests again against a private PipeWire with its pulse
-# server (SONOLAB_SKIP_PIPEWIRE=1 skips that); the GUI tests again on a private X server with a
+# server, and the native PipeWire devices' tests against a private PipeWire whose graph follows their
+# block (SONOLAB_SKIP_PIPEWIRE=1 skips both); the GUI tests again on a private X server with a
 # window manager; then the tests under ThreadSanitizer and under AddressSanitizer with
 # UndefinedBehaviorSanitizer (of the GUI tests only the worker against its window: Qt itself is not
 # instrumented); then the fuzz targets for a bounded time (SONOLAB_SKIP_FUZZ=1 skips them).
@@ -47,17 +48,39 @@ run_ctest() {
 }
 
 # Every test of a build: the sound-server tests last and on their own, so that no other test takes
-# the processor from the server and the streams while they count dropouts.
+# the processor from the server and the streams while they count dropouts. The native PipeWire tests
+# run on their own server (run_pipewire_tests).
 run_all_tests() {
   local dir=$1
-  run_ctest "$dir" -LE sound_server
+  run_ctest "$dir" -LE 'sound_server|pipewire'
   run_ctest "$dir" -L sound_server
+}
+
+# The native PipeWire devices' tests (label pipewire) against a private PipeWire without a fixed
+# quantum, so that the graph follows their block; they fail rather than skip without it.
+run_pipewire_tests() {
+  local dir=$1
+  [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ] || return 0
+  SONOLAB_PIPEWIRE_QUANTUM="" bash scripts/pipewire-server.sh start "$PIPEWIRE_ENV"
+  (
+    # shellcheck disable=SC1090
+    source "$PIPEWIRE_ENV"
+    SONOLAB_REQUIRE_PIPEWIRE=1 run_ctest "$dir" -L pipewire
+  )
+  bash scripts/pipewire-server.sh stop
 }
 
 echo "== Build (RelWithDebInfo, GUI) =="
 cmake --preset release
 cmake --build --preset release -j "$JOBS"
 run_all_tests build
+
+echo "== The test that runs sonolab-render as another user, from a folder only root may enter =="
+# As from a checkout under /root: the program copied into a fresh 0700 folder.
+PRIVATE=$(mktemp -d)
+cp build/sonolab-render "$PRIVATE/"
+SONOLAB_RENDER="$PRIVATE/sonolab-render" run_ctest build -R '^RenderFiles\.FileErrorsNameTheFileAndGiveTheSystemsReasonOnce$'
+rm -rf "$PRIVATE"
 
 if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
   echo "== Sound-server tests against PipeWire =="
@@ -69,6 +92,8 @@ if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
     run_ctest build -L sound_server -LE gui
   )
   bash scripts/pipewire-server.sh stop
+  echo "== Native PipeWire device tests =="
+  run_pipewire_tests build
 fi
 
 echo "== GUI tests on an X server (Xvfb, openbox) =="
@@ -82,12 +107,18 @@ if [ "${SONOLAB_SKIP_SANITIZERS:-0}" != "1" ]; then
   echo "== ThreadSanitizer =="
   cmake --preset tsan
   cmake --build --preset tsan -j "$JOBS"
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp" run_all_tests build-tsan
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/scripts/tsan.supp"
+  run_all_tests build-tsan
+  run_pipewire_tests build-tsan
+  unset TSAN_OPTIONS
 
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
   cmake --preset asan
   cmake --build --preset asan -j "$JOBS"
-  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" run_all_tests build-asan
+  export ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  run_all_tests build-asan
+  run_pipewire_tests build-asan
+  unset ASAN_OPTIONS UBSAN_OPTIONS
 fi
 
 if [ "${SONOLAB_SKIP_FUZZ:-0}" != "1" ]; then

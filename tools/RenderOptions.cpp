@@ -1,15 +1,66 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/RenderOptions.h"
 
+#include "devices/AudioFormats.h"
 #include "devices/VirtDevs.h"
+#include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
+#include "filters/MultiBandFilter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
-const char* const RenderUsage =
-    R"(Использование:
+namespace {
+
+// Where a line of the help ends at the latest, in characters, and where its descriptions start.
+constexpr size_t HelpWidth = 96;
+constexpr size_t HelpIndent = 26;
+
+// "от 0 до 35"
+std::string FromTo(int lowest, int highest) {
+  return "от " + std::to_string(lowest) + " до " + std::to_string(highest);
+}
+
+// Characters, not bytes, of a UTF-8 text.
+size_t Characters(const std::string& utf8) {
+  return static_cast<size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The words of `text` on lines of at most HelpWidth characters, each after HelpIndent spaces.
+std::string Wrapped(const std::string& text) {
+  const std::string indent(HelpIndent, ' ');
+  std::string lines;
+  std::string line;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = std::min(text.find(' ', start), text.size());
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && HelpIndent + Characters(line) + 1 + Characters(word) > HelpWidth) {
+      lines += indent + line + '\n';
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  return lines + indent + line + '\n';
+}
+
+// "0 нижних частот, 1 верхних частот, ..."
+std::string TypeList() {
+  std::string list;
+  for (const TFilterDescriptor* type : FilterCatalogue) {
+    list += (list.empty() ? "" : ", ") + std::to_string(type->Type) + " " + type->ShortName;
+  }
+  return list;
+}
+
+std::string Usage() {
+  const TParameterDescription& gains = *MultiBandDescriptor.Parameters.front(); // its one parameter
+  std::string text = R"(Использование:
   sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
-  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --pw-capture I | --wave-in I [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
@@ -18,51 +69,66 @@ const char* const RenderUsage =
 
 Входы и выходы:
   Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
-  (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
-  стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
-  идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
-  никогда не перезаписывается. Существующий файл перезаписывается только если в нём звук
-  того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
+  (--capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
+  как вход и стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print
+  и --response, идут в стандартный поток ошибок). Файл, который читается (вход, --chain,
+  --load-filter), никогда не перезаписывается. Существующий файл перезаписывается только если
+  в нём звук того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
   Вход - файл WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и других форматов
   libsndfile (со стандартного ввода - только WAVE). Выход с именем на .flac, .ogg или .opus
   записывается в этом формате, остальные - в формате WAVE (или в формате --out-type).
 
 Цепочка и параметры фильтров:
-  --rate ГЦ               частота дискретизации цепочки без входа (1..1000000, по умолчанию 44100;
-                          с входом действует частота входа)
+)";
+  text += "  --rate ГЦ               частота дискретизации цепочки без входа (1.." +
+          std::to_string(MaxRenderRate) + ", по умолчанию 44100;\n";
+  text += R"(                          с входом действует частота входа)
   --chain ФАЙЛ.lst        загрузить цепочку, заменив текущую
   --add ТИП[:ИМЯ=ЗНАЧ[,ИМЯ=ЗНАЧ...]]
-                          добавить включённый фильтр типа ТИП и задать его параметры: 0 нижних
-                          частот, 1 верхних частот, 2 полосовой пропускающий, 3 полосовой
-                          вырезающий, 4 многополосовой, 5 БИХ, 6 Чебышева, 7 движущееся среднее,
-                          8 вырезание постоянной составляющей, 9 эхо, 10 хор, 11 реверберация,
-                          12 шум, 13 амплитудная модуляция, 14 синтез, 15 сдвиг высоты тона
-                          (имена без учёта регистра; целые для int32, десятичные с точкой для
-                          double; Gain=g0/g1/.../g19 - 20 линейных коэффициентов полос;
-                          "--add ТИП --print" показывает имена и значения по умолчанию)
+)";
+  text += Wrapped("добавить включённый фильтр типа ТИП и задать его параметры: " + TypeList());
+  text += "                          (имена без учёта регистра; целые для int32, десятичные с точкой для\n";
+  text += "                          double; " + std::string(gains.Name) + "=g0/g1/.../g" +
+          std::to_string(gains.Count - 1) + " - " + std::to_string(gains.Count) +
+          " линейных коэффициентов полос;\n";
+  text += R"(                          "--add ТИП --print" показывает имена и значения по умолчанию)
+  --add-lv2 URI           добавить включённый модуль LV2 (см. --list-lv2) с параметрами по умолчанию
+  --set I ИМЯ=ЗНАЧ[,ИМЯ=ЗНАЧ...]
+                          задать параметры фильтра в позиции I (у модуля LV2 имена - символы его
+                          портов управления)
+  --list-lv2              вывести установленные модули LV2, которые можно добавить: URI и название
+                          через табуляцию (с --verbose - и класс, и пропущенные модули с причиной)
   --disable I             выключить фильтр в позиции I
   --load-filter I ФАЙЛ.flt
                           загрузить параметры фильтра в позицию I
   --save-chain ФАЙЛ.lst   сохранить цепочку
   --save-filter I ФАЙЛ.flt
                           сохранить параметры фильтра в позиции I
-  --print                 вывести цепочку: позиция, название, on/off, ИМЯ=ЗНАЧ через табуляцию
+  --print                 вывести цепочку: позиция, название, on/off, задержка модуля LV2 в отсчётах
+                          (если он её сообщает), ИМЯ=ЗНАЧ через табуляцию
   --response              вывести АЧХ включённых фильтров: номер полосы, частота (Гц), усиление (дБ)
 
 Обработка:
-  --out-format N          формат выходов: элемент N таблицы форматов (0..35); иначе формат входа
-  --list-formats          вывести таблицу форматов с номерами
+)";
+  text += "  --out-format N          формат выходов: элемент N таблицы форматов (0.." +
+          std::to_string(FormatCount - 1) + "); иначе формат входа\n";
+  text += R"(  --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
   --capture I             вход: устройство оцифровки I семейства PulseAudio
+  --pw-capture I          вход: устройство оцифровки I семейства PipeWire (узел графа PipeWire,
+                          мониторы выходов тоже; граф работает циклами в размер блока)
   --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
   --seconds S             остановить обработку после S секунд звука (S > 0)
-  --block-frames N        размер блока обработки в отсчётах: 64, 128, 256, 512, 1024 или 2048, один
-                          для входа и всех выходов (по умолчанию - наибольшая степень двойки не
+)";
+  text +=
+      "  --block-frames N        размер блока обработки в отсчётах: " + BlockFramesChoicesText() + ", один\n";
+  text += R"(                          для входа и всех выходов (по умолчанию - наибольшая степень двойки не
                           больше десятой доли частоты входа, блок от 50 до 100 мс)
   --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
+  --pw-play I             выход: устройство воспроизведения I семейства PipeWire (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
   --out-type ВИД          вид выходов "-" и файлов с другими окончаниями имени: wav (по
                           умолчанию), flac, ogg или opus
@@ -78,9 +144,16 @@ const char* const RenderUsage =
   blocks=B frames=F seconds=S mean_ms=M max_ms=X realtime=R clipped=N dropouts=N
 (clipped - отсчёты, ограниченные при обработке; dropouts - пропуски звука устройств);
 с --summary json - объект с теми же полями, именами входа и выходов и кодом завершения.
-Коды завершения: 0 - готово, 1 - ошибка, 2 - ошибка в параметрах, 130 и 143 - обработка
-прервана сигналом SIGINT или SIGTERM (файлы при этом завершены).
+Коды завершения: 0 - готово, 1 - ошибка (и когда выходной файл не удалось записать полностью),
+2 - ошибка в параметрах, 129, 130 и 143 - обработка прервана сигналом SIGHUP, SIGINT или SIGTERM
+(файлы при этом завершены).
 )";
+  return text;
+}
+
+} // namespace
+
+const std::string RenderUsage = Usage();
 
 void PrintUsageError(const TUsageError& error, std::ostream& err) {
   err << error.what() << "\nПодробнее: sonolab-render --help\n";
@@ -88,7 +161,7 @@ void PrintUsageError(const TUsageError& error, std::ostream& err) {
 
 namespace {
 
-int ParseInt(const std::string& text, const std::string& option, const char* range) {
+int ParseInt(const std::string& text, const std::string& option, const std::string& range) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
@@ -109,9 +182,10 @@ double ParseSeconds(const std::string& text, const std::string& option, bool zer
 }
 
 int ParseFormatIndex(const std::string& text, const std::string& option) {
-  const int n = ParseInt(text, option, "от 0 до 35");
-  if (n < 0 || n > 35) {
-    throw TUsageError("Номер формата " + option + " должен быть от 0 до 35: " + text);
+  const std::string range = FromTo(0, FormatCount - 1);
+  const int n = ParseInt(text, option, range);
+  if (n < 0 || n >= FormatCount) {
+    throw TUsageError("Номер формата " + option + " должен быть " + range + ": " + text);
   }
   return n;
 }
@@ -133,9 +207,10 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
   };
   auto slot = [&](const std::string& option) {
     const std::string& text = value(option);
-    const int n = ParseInt(text, option, "от 0 до 15");
-    if (n < 0 || n > 15) {
-      throw TUsageError("Позиция фильтра для " + option + " должна быть от 0 до 15: " + text);
+    const std::string range = FromTo(0, TFilterList::MaxFilters - 1);
+    const int n = ParseInt(text, option, range);
+    if (n < 0 || n >= TFilterList::MaxFilters) {
+      throw TUsageError("Позиция фильтра для " + option + " должна быть " + range + ": " + text);
     }
     return n;
   };
@@ -163,14 +238,22 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.Version = true;
     } else if (a == "--rate") {
       const std::string& text = value(a);
-      command.Rate = ParseInt(text, a, "от 1 до 1000000");
+      const std::string range = FromTo(1, MaxRenderRate);
+      command.Rate = ParseInt(text, a, range);
       if (command.Rate <= 0 || command.Rate > MaxRenderRate) {
-        throw TUsageError("Частота дискретизации --rate должна быть от 1 до 1000000 Гц: " + text);
+        throw TUsageError("Частота дискретизации --rate должна быть " + range + " Гц: " + text);
       }
     } else if (a == "--chain") {
       command.Actions.push_back({K::Chain, value(a), -1});
     } else if (a == "--add") {
       command.Actions.push_back({K::Add, value(a), -1});
+    } else if (a == "--add-lv2") {
+      command.Actions.push_back({K::AddPlugin, value(a), -1});
+    } else if (a == "--set") {
+      const int n = slot(a);
+      command.Actions.push_back({K::Set, value(a), n});
+    } else if (a == "--list-lv2") {
+      command.ListPlugins = true;
     } else if (a == "--disable") {
       command.Actions.push_back({K::Disable, {}, slot(a)});
     } else if (a == "--load-filter" || a == "--save-filter") {
@@ -229,10 +312,14 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.ListDevices = true;
     } else if (a == "--capture") {
       setInput(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-capture") {
+      setInput(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-in") {
       setInput(device(a, TDeviceFamily::WaveAudio));
     } else if (a == "--play") {
       command.Outputs.push_back(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-play") {
+      command.Outputs.push_back(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-out") {
       command.Outputs.push_back(device(a, TDeviceFamily::WaveAudio));
     } else if (a.size() > 1 && a[0] == '-') {

@@ -674,6 +674,27 @@ private:
 
 // ---- Sound objects ---------------------------------------------------------------------------
 
+// A ring of either direction on a stream of its own, connected to the device (the server's default
+// when there is none); `ring` is set only when the stream is ready.
+template <class TRing, class TInterface>
+TSoundResult CreatePulseRing(const std::shared_ptr<TPulseConnection>& connection,
+                             const std::optional<std::string>& deviceId, uint32_t ringBytes,
+                             const TWaveFormat& format, std::unique_ptr<TInterface>& ring) {
+  pa_sample_spec sampleSpec{};
+  if (!SampleSpecOf(format, sampleSpec)) {
+    return Failure("pa_stream_new", PA_ERR_INVALID);
+  }
+  if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0) {
+    return {InvalidArg, "ring size is not a whole number of frames"};
+  }
+  auto created = std::make_unique<TRing>(connection, ringBytes, sampleSpec);
+  TSoundResult result = created->Connect(deviceId);
+  if (!result.Failed()) {
+    ring = std::move(created);
+  }
+  return result;
+}
+
 class TPulsePlayback : public TSoundPlayback {
 public:
   TPulsePlayback(std::shared_ptr<TPulseConnection> connection, std::optional<std::string> deviceId)
@@ -683,19 +704,7 @@ public:
 
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format, uint32_t,
                           std::unique_ptr<TSoundPlaybackRing>& ring) override {
-    pa_sample_spec sampleSpec{};
-    if (!SampleSpecOf(format, sampleSpec)) {
-      return Failure("pa_stream_new", PA_ERR_INVALID);
-    }
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0) {
-      return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
-    }
-    auto created = std::make_unique<TPulsePlaybackRing>(connection, ringBytes, sampleSpec);
-    TSoundResult result = created->Connect(deviceId);
-    if (!result.Failed()) {
-      ring = std::move(created);
-    }
-    return result;
+    return CreatePulseRing<TPulsePlaybackRing>(connection, deviceId, ringBytes, format, ring);
   }
 
 private:
@@ -710,19 +719,7 @@ public:
 
   TSoundResult CreateRing(uint32_t ringBytes, const TWaveFormat& format,
                           std::unique_ptr<TSoundCaptureRing>& ring) override {
-    pa_sample_spec sampleSpec{};
-    if (!SampleSpecOf(format, sampleSpec)) {
-      return Failure("pa_stream_new", PA_ERR_INVALID);
-    }
-    if (ringBytes == 0 || ringBytes % pa_frame_size(&sampleSpec) != 0) {
-      return {static_cast<int32_t>(0x80070057u), "ring size is not a whole number of frames"};
-    }
-    auto created = std::make_unique<TPulseCaptureRing>(connection, ringBytes, sampleSpec);
-    TSoundResult result = created->Connect(deviceId);
-    if (!result.Failed()) {
-      ring = std::move(created);
-    }
-    return result;
+    return CreatePulseRing<TPulseCaptureRing>(connection, deviceId, ringBytes, format, ring);
   }
 
 private:

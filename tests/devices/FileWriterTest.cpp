@@ -136,7 +136,7 @@ TEST(FileWriter, ALiveSetUpLosesWhatAFullRingCannotHoldAndWritesItsLengthAsSilen
   }
   std::atomic<bool> cancel{false};
   EXPECT_TRUE(setUp.outputs.DrainAll(cancel));
-  EXPECT_FALSE(setUp.outputs.CloseFiles());
+  EXPECT_TRUE(setUp.outputs.CloseAll().empty());
   const TWaveContents wave = pipe.Finish();
   const int64_t missing = MissingBlocks(wave.Samples, 420);
   EXPECT_GT(missing, 0);
@@ -164,21 +164,19 @@ TEST(FileWriter, ASetUpOfFilesWaitsForRoomAndLosesNothing) {
   }
   pipe.StartReading();
   worker.join();
-  EXPECT_FALSE(setUp.outputs.CloseFiles());
+  EXPECT_TRUE(setUp.outputs.CloseAll().empty());
   EXPECT_EQ(MissingBlocks(pipe.Finish().Samples, 400), 0);
   EXPECT_EQ(setUp.outputs.FileLostFrames(), 0);
   EXPECT_EQ(setUp.outputs.Dropouts(), 0u);
 }
 
 // A write that fails on the writer's thread reaches the worker at its next block and at the end, as the
-// error of the file that failed.
-TEST(FileWriter, AFailedWriteIsRaisedOnTheWorkerNamingTheFile) {
+// error of the file that failed, and the close tells it no more; when no block came after it, the close
+// hands it back instead. Told once either way.
+TEST(FileWriter, AFailedWriteIsRaisedOnTheWorkerOrByTheCloseNamingTheFile) {
   std::signal(SIGPIPE, SIG_IGN);
   TTempDir dir;
-  TPipe pipe(dir.File("gone.wav"));
-  TFileSetUp setUp(pipe.path, true);
-  pipe.CloseReadEnd();
-  const auto expectBrokenPipe = [&](const std::function<void()>& step) {
+  const auto expectBrokenPipe = [&](const TPipe& pipe, const std::function<void()>& step) {
     try {
       step();
       ADD_FAILURE() << "the writer's error was not raised";
@@ -188,11 +186,23 @@ TEST(FileWriter, AFailedWriteIsRaisedOnTheWorkerNamingTheFile) {
       EXPECT_EQ(e.Description, "Файл \"" + pipe.path + "\": Broken pipe");
     }
   };
-  setUp.Write(0);
-  std::atomic<bool> cancel{false};
-  expectBrokenPipe([&] { setUp.outputs.DrainAll(cancel); }); // the end
-  expectBrokenPipe([&] { setUp.Write(1); });                 // a block after the failure
-  expectBrokenPipe([&] { throw setUp.outputs.CloseFiles().value(); });
+  {
+    TPipe pipe(dir.File("gone.wav"));
+    TFileSetUp setUp(pipe.path, true);
+    pipe.CloseReadEnd();
+    setUp.Write(0);
+    std::atomic<bool> cancel{false};
+    expectBrokenPipe(pipe, [&] { setUp.outputs.DrainAll(cancel); }); // the end
+    expectBrokenPipe(pipe, [&] { setUp.Write(1); });                 // a block after the failure
+    EXPECT_TRUE(setUp.outputs.CloseAll().empty());
+  }
+  TPipe pipe(dir.File("closed.wav"));
+  TFileSetUp setUp(pipe.path, true);
+  pipe.CloseReadEnd();
+  setUp.Write(0); // and the window closed: no drain
+  const std::vector<TDSPException> ends = setUp.outputs.CloseAll();
+  ASSERT_EQ(ends.size(), 1u);
+  expectBrokenPipe(pipe, [&] { throw ends[0]; });
 }
 
 // Closing without a drain (a window closed while it plays) still writes every block queued and completes
@@ -218,7 +228,7 @@ TEST(FileWriter, CloseWritesWhatIsQueuedAndCompletesEveryFile) {
     outputs.WriteAll();
   }
   outputs.FlushAll();
-  EXPECT_FALSE(outputs.CloseFiles());
+  EXPECT_TRUE(outputs.CloseAll().empty());
   const TWaveContents wave = ReadWave(dir.File("out.wav"));
   EXPECT_EQ(wave.DataSize, 125u * Frames * 2);
   EXPECT_EQ(wave.Frames(), 125u * Frames);

@@ -4,8 +4,8 @@
 
 #include "ProbeFilter.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "support/FilterEdits.h"
 #include "support/Watchdog.h"
 
@@ -181,7 +181,7 @@ TEST(ChainConcurrency, ParameterEditsAndSwitchesDuringStereoBlocksLeaveAConsiste
   chain.Save(record);
   TFilterList copy(44100);
   TMemoryReader reader(record.Bytes().data(), record.Bytes().size());
-  copy.Load(reader);
+  copy.Load(reader, CreateFilter);
   Restart(chain);
   Restart(copy);
   std::vector<int16_t> a(2 * 4096);
@@ -260,7 +260,7 @@ TEST(ChainConcurrency, EditsOfEveryTypeDuringStereoBlocksLeaveTheChainItsRecordD
   chain.Save(record);
   TFilterList copy(44100);
   TMemoryReader reader(record.Bytes().data(), record.Bytes().size());
-  copy.Load(reader);
+  copy.Load(reader, CreateFilter);
   Restart(chain);
   Restart(copy);
   std::vector<int16_t> a(2 * 2048);

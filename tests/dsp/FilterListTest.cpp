@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProbeFilter.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "dsp/ByteStreams.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 using sonotest::TProbeFilter;
@@ -228,12 +230,46 @@ TEST(FilterList, SwitchingOffClearsTheFilterState) {
   EXPECT_EQ(chain.Item(0)->ChannelState(0)[0], 4.0f);
 }
 
+TEST(FilterList, LoadMakesTheFiltersWithTheFactoryGivenAndAChainWithATypeItDoesNotKnowChangesNothing) {
+  TFilterList source(44100);
+  source.Add(CreateFilter(9, 44100));
+  source.Add(CreateFilter(0, 44100));
+  TMemoryWriter record;
+  source.Save(record);
+  TFilterList chain(8000);
+  chain.Add(CreateFilter(9, 8000));
+  const TFilter* kept = chain.Item(0);
+
+  std::vector<std::pair<int32_t, int32_t>> asked;
+  const TFilterFactory echoOnly = [&](int32_t type, int32_t rate) {
+    asked.emplace_back(type, rate);
+    return type == 9 ? CreateFilter(type, rate) : nullptr;
+  };
+  TMemoryReader in(record.Bytes().data(), record.Bytes().size());
+  try {
+    chain.Load(in, echoOnly);
+    ADD_FAILURE() << "a type the factory does not know was loaded";
+  } catch (const TFilterError& e) {
+    EXPECT_STREQ(e.what(), MsgBadFileFormat);
+  }
+  EXPECT_EQ(asked, (std::vector<std::pair<int32_t, int32_t>>{{9, 8000}, {0, 8000}}));
+  ASSERT_EQ(chain.Count(), 1);
+  EXPECT_EQ(chain.Item(0), kept);
+
+  TMemoryReader again(record.Bytes().data(), record.Bytes().size());
+  chain.Load(again, CreateFilter);
+  ASSERT_EQ(chain.Count(), 2);
+  EXPECT_EQ(chain.Item(0)->Type(), 9);
+  EXPECT_EQ(chain.Item(1)->Type(), 0);
+  EXPECT_EQ(chain.Item(1)->SampleRate(), 8000);
+}
+
 TEST(FilterCatalogue, HoldsTheSixteenNamesAndCreatesAClassForEach) {
-  EXPECT_STREQ(FilterCatalogue[0], "Фильтр нижних частот");
-  EXPECT_STREQ(FilterCatalogue[4], "Многополосовой фильтр");
-  EXPECT_STREQ(FilterCatalogue[7], "Фильтр \"Движущееся среднее\"");
-  EXPECT_STREQ(FilterCatalogue[11], "Эффект \"Реверберация\"");
-  EXPECT_STREQ(FilterCatalogue[15], "Эффект \"Сдвиг высоты тона\"");
+  EXPECT_STREQ(FilterCatalogue[0]->Name, "Фильтр нижних частот");
+  EXPECT_STREQ(FilterCatalogue[4]->Name, "Многополосовой фильтр");
+  EXPECT_STREQ(FilterCatalogue[7]->Name, "Фильтр \"Движущееся среднее\"");
+  EXPECT_STREQ(FilterCatalogue[11]->Name, "Эффект \"Реверберация\"");
+  EXPECT_STREQ(FilterCatalogue[15]->Name, "Эффект \"Сдвиг высоты тона\"");
   for (int type : {-1, 16}) {
     EXPECT_EQ(CreateFilter(type, 44100), nullptr) << type;
   }

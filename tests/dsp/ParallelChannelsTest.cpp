@@ -3,8 +3,8 @@
 // reference here drives a second set of the same filters strictly one after another, channel 0 then
 // channel 1, with its own conversions, and the chain must give the same bytes.
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
 
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -306,7 +306,7 @@ TEST_F(SettingsFiles, AChainIsReadAndBuiltOffTheChainsLock) {
   source.Save(saved);
   TFilterList chain(44100);
   TLockProbingReader reader(saved.Bytes(), chain);
-  chain.Load(reader);
+  chain.Load(reader, CreateFilter);
   EXPECT_EQ(reader.lockedReads, 0);
   EXPECT_EQ(chain.Count(), 4);
 }

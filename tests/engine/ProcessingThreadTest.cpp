@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/ProcessingThread.h"
 #include "devices/WaveFile.h"
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -11,10 +11,10 @@
 // SONOLAB_SOAK_SECONDS sets the seconds of sound (default 600; 300 under a sanitizer).
 
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingThread.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/MultiBandFilter.h"
 #include "support/TestFiles.h"
 

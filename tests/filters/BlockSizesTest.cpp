@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/FloatSignals.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/MultiBandFilter.h"
 
 #include <gtest/gtest.h>

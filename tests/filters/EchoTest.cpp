@@ -15,13 +15,8 @@ using namespace sonotest;
 
 namespace {
 
-constexpr int Rates[] = {8000, 22050, 44100, 48000};
-
 void Set(TEcho& f, int32_t delay, int32_t decay) {
-  const std::lock_guard guard(f.Lock());
-  *static_cast<int32_t*>(f.FindParameter("Delay")) = delay;
-  *static_cast<int32_t*>(f.FindParameter("DecayTime")) = decay;
-  f.Apply();
+  SetParameters(f, {{"Delay", delay}, {"DecayTime", decay}});
 }
 
 // y[n] = x[n] + g * y[n - (L - 1)], straight from the difference equation.
@@ -59,7 +54,7 @@ TEST(Echo, ImpulseRepeatsEveryDelayMinusOneSampleWithDecay) {
 }
 
 TEST(Echo, FollowsTheDifferenceEquationAcrossBlocksAtEveryRate) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     for (const auto& [delay, decay] :
          std::vector<std::pair<int32_t, int32_t>>{{100, 1000}, {1, 10}, {37, 5000}}) {
       TEcho f(rate);
@@ -150,17 +145,8 @@ TEST(Echo, EditsGlideFromTheOldEchoToTheNewOverOneBlockOverTheLinesContents) {
   // Values written again unchanged: the output of a filter nobody touched, bit for bit.
   TEcho edited(44100);
   TEcho untouched(44100);
-  auto a = RandomSignal(20000, 10000.0, 4);
-  auto b = a;
-  for (size_t at = 0; at < a.size(); at += 4096) {
-    ChannelBlock block;
-    block.Frames = static_cast<int32_t>(std::min<size_t>(4096, a.size() - at));
-    block.Samples = a.data() + at;
-    edited.Process(block, 0);
-    block.Samples = b.data() + at;
-    untouched.Process(block, 0);
-    Set(edited, 100, 1000);
-  }
+  const auto [a, b] = ProcessSideBySide(edited, untouched, RandomSignal(20000, 10000.0, 4), 4096,
+                                        [&] { Set(edited, 100, 1000); });
   EXPECT_EQ(a, b);
 }
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/FrequencyResponse.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "support/FloatSignals.h"
+
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/LowPassFilter.h"
 #include "filters/Reverberation.h"
 #include "filters/Transforms.h"
@@ -15,9 +17,9 @@
 #include <mutex>
 #include <vector>
 
-namespace {
+using sonotest::TestRates;
 
-constexpr int Rates[] = {8000, 22050, 44100, 48000};
+namespace {
 
 double BinFrequency(int k, int rate) {
   return k * static_cast<double>(rate) / 1024;
@@ -42,7 +44,7 @@ TEST(FrequencyResponse, OneKilohertzLowPassIsFlatBelowAndFallsSteeplyAbove) {
 }
 
 TEST(FrequencyResponse, MeasuresFreshCopiesAndLeavesTheFilterAlone) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     THighPassFilter f(rate);
     {
       const std::lock_guard guard(f.Lock());
@@ -65,7 +67,7 @@ TEST(FrequencyResponse, MeasuresFreshCopiesAndLeavesTheFilterAlone) {
 }
 
 TEST(FrequencyResponse, EmptyOrAllDisabledChainIsFlatAtZeroDecibels) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TFilterList chain(rate);
     TResponse response = MeasureFrequencyResponse(chain);
     for (const double db : response) {
@@ -186,7 +188,7 @@ TEST(FrequencyResponse, AResponseWithinTheOld1024SamplesKeepsItsValuesBitForBit)
     }
     return r;
   };
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TLowPassFilter low(rate);
     THighPassFilter high(rate);
     {

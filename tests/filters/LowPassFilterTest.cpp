@@ -2,7 +2,7 @@
 #include "support/FloatSignals.h"
 #include "support/RefusedLoad.h"
 
-#include "dsp/FilterCatalogue.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Kernels.h"
 #include "filters/LowPassFilter.h"
 
@@ -17,8 +17,6 @@ using namespace sonotest;
 
 namespace {
 
-constexpr int Rates[] = {8000, 22050, 44100, 48000};
-
 std::vector<float> DesignedKernel(const TLowPassFilter& f, bool highPass) {
   std::vector<float> h(static_cast<size_t>(f.KernelSize()) + 1);
   const auto fc = static_cast<float>(static_cast<double>(f.fc) / f.SampleRate());
@@ -27,11 +25,7 @@ std::vector<float> DesignedKernel(const TLowPassFilter& f, bool highPass) {
 }
 
 void Configure(TLowPassFilter& f, int32_t fc, int32_t window, int32_t kernelSize) {
-  const std::lock_guard guard(f.Lock());
-  *static_cast<int32_t*>(f.FindParameter("fc")) = fc;
-  *static_cast<int32_t*>(f.FindParameter("WindowType")) = window;
-  *static_cast<int32_t*>(f.FindParameter("KernelSize")) = kernelSize;
-  f.Apply();
+  SetParameters(f, {{"fc", fc}, {"WindowType", window}, {"KernelSize", kernelSize}});
 }
 
 std::vector<float> State(const TFilter& f, int channel) {
@@ -61,7 +55,7 @@ TEST(LowPassFilter, DefaultsAreOneKilohertzHammingAnd512WithUnityGainAtZeroHertz
 }
 
 TEST(LowPassFilter, ImpulseReturnsTheKernelCentredOnHalfTheKernelSize) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     for (const bool highPass : {false, true}) {
       for (const int32_t n : {8, 64, 512, 1024}) {
         for (const int32_t window : {0, 1}) {
@@ -86,7 +80,7 @@ TEST(LowPassFilter, ImpulseReturnsTheKernelCentredOnHalfTheKernelSize) {
 }
 
 TEST(LowPassFilter, ConstantKeepsItsLevelThroughLowPassAndVanishesThroughHighPass) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TLowPassFilter low(rate);
     THighPassFilter high(rate);
     std::vector<float> a(4 * 4096, 1000.0f);
@@ -101,7 +95,7 @@ TEST(LowPassFilter, ConstantKeepsItsLevelThroughLowPassAndVanishesThroughHighPas
 }
 
 TEST(LowPassFilter, SineBelowTheCutOffKeepsItsLevelAndOneFarAboveIsRemoved) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TLowPassFilter f(rate);
     Configure(f, 2000, 1, 512);
     auto pass = Sine(8 * 4096, 500.0, rate, 10000.0);
@@ -277,17 +271,8 @@ TEST(LowPassFilter, NewKernelTakesOverWithACrossfadeOverOneBlockAndAnUnchangedOn
   // for bit.
   TLowPassFilter edited(44100);
   TLowPassFilter untouched(44100);
-  auto a = RandomSignal(3 * 4096, 8000.0, 22);
-  auto b = a;
-  for (int i = 0; i < 3; ++i) {
-    ChannelBlock block;
-    block.Frames = 4096;
-    block.Samples = a.data() + i * 4096;
-    edited.Process(block, 0);
-    block.Samples = b.data() + i * 4096;
-    untouched.Process(block, 0);
-    Configure(edited, 1000, 0, 512);
-  }
+  const auto [a, b] = ProcessSideBySide(edited, untouched, RandomSignal(3 * 4096, 8000.0, 22), 4096,
+                                        [&] { Configure(edited, 1000, 0, 512); });
   EXPECT_EQ(a, b);
 }
 

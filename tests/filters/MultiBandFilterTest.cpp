@@ -17,8 +17,6 @@ using namespace sonotest;
 
 namespace {
 
-constexpr int Rates[] = {8000, 22050, 44100, 48000};
-
 void SetGains(TMultiBandFilter& f, const std::vector<double>& gains) {
   const std::lock_guard guard(f.Lock());
   auto* storage = static_cast<double*>(f.FindParameter("Gain"));
@@ -43,7 +41,7 @@ std::vector<float> ImpulseResponse(TMultiBandFilter& f) {
 } // namespace
 
 TEST(MultiBandFilter, UnityGainsPassTheSignalDelayedBy512Samples) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TMultiBandFilter f(rate);
     EXPECT_EQ(f.Type(), 4);
     EXPECT_EQ(f.KernelSize(), 1024);
@@ -59,7 +57,7 @@ TEST(MultiBandFilter, UnityGainsPassTheSignalDelayedBy512Samples) {
 }
 
 TEST(MultiBandFilter, ZeroGainsGiveSilence) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TMultiBandFilter f(rate);
     SetGains(f, std::vector<double>(20, 0.0));
     auto x = RandomSignal(3 * 4096, 30000.0, 1);
@@ -71,7 +69,7 @@ TEST(MultiBandFilter, ZeroGainsGiveSilence) {
 }
 
 TEST(MultiBandFilter, BandNineAloneIsABandPassFrom900To1500Hertz) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TMultiBandFilter f(rate);
     SetGains(f, OnlyBand(9));
     const auto level = [&](double frequency) {

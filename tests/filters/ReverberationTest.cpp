@@ -17,16 +17,12 @@ using namespace sonotest;
 
 namespace {
 
-constexpr int Rates[] = {8000, 22050, 44100, 48000};
-
 void Set(TReverberation& f, double dry, double early, double reverb, int32_t time, int32_t lines) {
-  const std::lock_guard guard(f.Lock());
-  *static_cast<double*>(f.FindParameter("DryLevel")) = dry;
-  *static_cast<double*>(f.FindParameter("EarlyLevel")) = early;
-  *static_cast<double*>(f.FindParameter("ReverbLevel")) = reverb;
-  *static_cast<int32_t*>(f.FindParameter("ReverbTime")) = time;
-  *static_cast<int32_t*>(f.FindParameter("DelayLines")) = lines;
-  f.Apply();
+  SetParameters(f, {{"DryLevel", dry},
+                    {"EarlyLevel", early},
+                    {"ReverbLevel", reverb},
+                    {"ReverbTime", time},
+                    {"DelayLines", lines}});
 }
 
 // The comb bank sample by sample and line by line, with an int32 accumulator and signs + - + ...
@@ -106,7 +102,7 @@ TEST(Reverberation, DefaultLinesSpreadOverPrimesWithGainsForHalfASecond) {
 }
 
 TEST(Reverberation, MatchesTheCombBankSampleBySampleAcrossCallsAndRates) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     for (const int32_t lines : {1, 2, 3, 12, 13, 32}) {
       TReverberation f(rate);
       Set(f, 0.7, 1.0, 0.5, 1500, lines);
@@ -185,7 +181,7 @@ TEST(Reverberation, ThreeLinesGivePlusMinusPlusOnEverySample) {
 }
 
 TEST(Reverberation, UnitImpulseGivesOnlyTheDryPath) {
-  for (const int rate : Rates) {
+  for (const int rate : TestRates) {
     TReverberation dryOnly(rate);
     Set(dryOnly, 1.0, 1.0, 0.0, 500, 12);
     TReverberation wetOnly(rate);
@@ -291,17 +287,8 @@ TEST(Reverberation, EditsGlideOverOneBlockFromTheOldBankToTheNewOverTheLinesCont
   // Values written again unchanged: the output of a filter nobody touched, bit for bit.
   TReverberation edited(44100);
   TReverberation untouched(44100);
-  auto a = RandomSignal(5 * 4096, 10000.0, 12);
-  auto b = a;
-  for (size_t at = 0; at < a.size(); at += 4096) {
-    ChannelBlock block;
-    block.Frames = 4096;
-    block.Samples = a.data() + at;
-    edited.Process(block, 0);
-    block.Samples = b.data() + at;
-    untouched.Process(block, 0);
-    Set(edited, 1.0, 1.0, DbToAmplitude(-20), 500, 12);
-  }
+  const auto [a, b] = ProcessSideBySide(edited, untouched, RandomSignal(5 * 4096, 10000.0, 12), 4096,
+                                        [&] { Set(edited, 1.0, 1.0, DbToAmplitude(-20), 500, 12); });
   EXPECT_EQ(a, b);
 }
 

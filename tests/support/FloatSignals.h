@@ -21,6 +21,8 @@
 namespace sonotest {
 
 inline constexpr double TwoPi = 2.0 * 3.141592653589793;
+// The sample rates the filters are checked at.
+inline constexpr int TestRates[] = {8000, 22050, 44100, 48000};
 
 inline std::vector<std::complex<double>> DirectDFT(const std::vector<float>& re,
                                                    const std::vector<float>& im) {
@@ -108,6 +110,27 @@ inline void ProcessInBlocks(TFilter& filter, std::vector<float>& x, const std::v
     at += static_cast<size_t>(frames);
     ++which;
   }
+}
+
+// The same signal through two filters block by block, `between` run after each block (an edit of
+// the first that should change nothing); the two outputs.
+template <typename Between>
+std::pair<std::vector<float>, std::vector<float>> ProcessSideBySide(TFilter& edited, TFilter& untouched,
+                                                                    const std::vector<float>& x,
+                                                                    int32_t blockFrames, Between between) {
+  std::pair<std::vector<float>, std::vector<float>> out{x, x};
+  for (size_t at = 0; at < x.size(); at += static_cast<size_t>(blockFrames)) {
+    const auto frames =
+        static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(blockFrames), x.size() - at));
+    ChannelBlock block;
+    block.Frames = frames;
+    block.Samples = out.first.data() + at;
+    edited.Process(block, 0);
+    block.Samples = out.second.data() + at;
+    untouched.Process(block, 0);
+    between();
+  }
+  return out;
 }
 
 // Writes parameters by name (through their descriptions) and applies them, as a dialog does.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A watchdog for tests of threads: a deadlock fails loudly instead of hanging until the test runner's
-// timeout.
+// A watchdog for a scope that must end: a deadlock fails the test program instead of hanging.
+//
+// Threads: made and destroyed on the test thread; its own thread only waits.
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace sonotest {
 

@@ -4,8 +4,11 @@
 #include "support/PcmSignals.h"
 #include "support/TestFiles.h"
 
+#include "filters/FilterCatalogue.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -179,6 +182,30 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
         "--capture",     "--wave-in", "--in-format", "--seconds",     "--tail",         "--play",
         "--wave-out",    "--force",   "--version",   "--block-frames"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST_F(RenderCommand, HelpNamesEveryCatalogueTypeInOrderOnLinesOfAtMostAHundredCharacters) {
+  const auto help = Run("--help");
+  ASSERT_EQ(help.status, 0);
+  std::istringstream lines(help.out);
+  std::string line;
+  std::string flowing; // the help's words, one space between each
+  while (std::getline(lines, line)) {
+    const auto characters =
+        std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    EXPECT_LE(characters, 100) << line;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      flowing += " " + word;
+    }
+  }
+  size_t at = 0;
+  for (const TFilterDescriptor* type : FilterCatalogue) {
+    const bool last = type == FilterCatalogue.back();
+    const std::string entry = " " + std::to_string(type->Type) + " " + type->ShortName + (last ? " (" : ",");
+    at = flowing.find(entry, at);
+    ASSERT_NE(at, std::string::npos) << entry;
   }
 }
 

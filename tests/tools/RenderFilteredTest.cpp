@@ -7,8 +7,8 @@
 #include "support/FloatSignals.h"
 #include "support/TestFiles.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "filters/FIRFilter.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 

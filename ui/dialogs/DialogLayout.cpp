@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dialogs/DialogLayout.h"
 
-#include "ui/displays/Graph.h"
+#include "ui/Fonts.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -9,7 +9,7 @@
 #include <QWidget>
 
 QFont DialogFont() {
-  QFont font(Gdi::ArialFace());
+  QFont font(ArialFace());
   font.setPointSize(8);
   return font;
 }

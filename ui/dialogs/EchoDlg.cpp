@@ -2,7 +2,7 @@
 #include "ui/dialogs/EchoDlg.h"
 
 #include "dsp/Filter.h"
-#include "dsp/FilterCatalogue.h"
+#include "filters/Echo.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,10 +13,8 @@
 #include <QVBoxLayout>
 
 TEchoDlg::TEchoDlg(QWidget* parent)
-    : TParameterDialog(parent), delayDescription(*FindDescription(9, "Delay")),
-      decayDescription(*FindDescription(9, "DecayTime")) {
-  setWindowTitle(QStringLiteral("Параметры эффекта \"Эхо\""));
-
+    : TParameterDialog(parent), delayDescription(EchoDelayDescription),
+      decayDescription(EchoDecayTimeDescription) {
   DecayTrackBar = NewTrackBar(Qt::Horizontal, static_cast<int>(decayDescription.Minimum),
                               static_cast<int>(decayDescription.Maximum), 200);
   Label1 = new QLabel(QString::fromUtf8(decayDescription.Caption), this);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TEchoDlg: «Параметры эффекта "Эхо"», the parameter dialog of the echo ("Delay" and "DecayTime", in
-// the ranges of their descriptions). One instance lives for the whole run; EditFilter points it at a filter
-// before each showing. The bars act at once; the edits act on OK or Apply.
+// TEchoDlg: the parameter dialog of the echo ("Delay" and "DecayTime", in the ranges of their
+// descriptions), captioned as the echo's descriptor says. One instance lives for the whole run; EditFilter
+// points it at a filter before each showing. The bars act at once; the edits act on OK or Apply.
 //
 // Threads: user-interface thread only; see TParameterDialog for the filter's lock.
 

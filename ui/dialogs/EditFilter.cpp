@@ -2,6 +2,7 @@
 #include "ui/dialogs/EditFilter.h"
 
 #include "dsp/Filter.h"
+#include "filters/FilterCatalogue.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/LHPassFilterDlg.h"
@@ -10,26 +11,30 @@
 
 namespace {
 
-TParameterDialog* DialogFor(const TFilterDialogs& dialogs, int32_t type) {
-  switch (type) {
-  case 0:
-  case 1:
-    return dialogs.LHPass;
-  case 4:
-    return dialogs.MultiBand;
-  case 9:
-    return dialogs.Echo;
-  case 11:
-    return dialogs.Reverb;
-  default:
-    return TDescribedFilterDlg::Caption(type).isEmpty() ? nullptr : dialogs.Described;
+TParameterDialog* DialogFor(const TFilterDialogs& dialogs, const TFilter& filter) {
+  const TFilterDescriptor* descriptor = filter.Descriptor();
+  if (descriptor == nullptr) {
+    return nullptr;
   }
+  switch (descriptor->Dialog) {
+  case TDialogKind::LowHighPass:
+    return dialogs.LHPass;
+  case TDialogKind::MultiBand:
+    return dialogs.MultiBand;
+  case TDialogKind::Echo:
+    return dialogs.Echo;
+  case TDialogKind::Reverberation:
+    return dialogs.Reverb;
+  case TDialogKind::Described:
+    return dialogs.Described;
+  }
+  return nullptr;
 }
 
 } // namespace
 
 void EditFilter(const TFilterDialogs& dialogs, TFilter& filter) {
-  TParameterDialog* dialog = DialogFor(dialogs, filter.Type());
+  TParameterDialog* dialog = DialogFor(dialogs, filter);
   if (dialog == nullptr) {
     return;
   }

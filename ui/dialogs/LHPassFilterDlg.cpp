@@ -2,7 +2,7 @@
 #include "ui/dialogs/LHPassFilterDlg.h"
 
 #include "dsp/Filter.h"
-#include "dsp/FilterCatalogue.h"
+#include "filters/LowPassFilter.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,11 +33,8 @@ int32_t TLHPassFilterDlg::FrequencyFromPosition(int position, int32_t fs) {
 }
 
 TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent)
-    : TParameterDialog(parent), cutoffDescription(*FindDescription(0, "fc")),
-      windowDescription(*FindDescription(0, "WindowType")),
-      sizeDescription(*FindDescription(0, "KernelSize")) {
-  setWindowTitle(QStringLiteral("Параметры фильтра"));
-
+    : TParameterDialog(parent), cutoffDescription(LowPassCutoffDescription),
+      windowDescription(WindowTypeDescription), sizeDescription(KernelSizeDescription) {
   FreqTrackBar = NewTrackBar(Qt::Horizontal, 0, 100, 5);
   FreqTrackBar->setTickPosition(QSlider::TicksBothSides);
   FreqTrackBar->setMinimumWidth(300);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TLHPassFilterDlg: "Параметры фильтра", the parameter dialog of the low-pass and the high-pass filter
-// ("fc", "WindowType", "KernelSize"). One instance lives for the whole run; EditFilter points it at
-// a filter before each showing.
+// TLHPassFilterDlg: the parameter dialog of the low-pass and the high-pass filter ("fc", "WindowType",
+// "KernelSize"), captioned as the descriptor of the type shown says. One instance lives for the whole run;
+// EditFilter points it at a filter before each showing.
 //
 // The cut-off bar runs over 0..100 on an exponential scale, 0 Hz at position 0 and fs/2 at 100:
 //   position = trunc(20 ln(1 + E 2 fc / fs)),  fc = trunc(fs / 2 (e^(p / 20) - 1) / E),  E = e^5 - 1.

@@ -87,8 +87,6 @@ private:
 } // namespace
 
 TMultiBandFilterDlg::TMultiBandFilterDlg(QWidget* parent) : TParameterDialog(parent) {
-  setWindowTitle(QStringLiteral("Параметры многополосового фильтра"));
-
   auto* layout = new QVBoxLayout(this);
   for (int row = 0; row < BandCount / BandsPerRow; ++row) {
     auto* grid = new QGridLayout;

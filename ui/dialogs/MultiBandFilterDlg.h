@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TMultiBandFilterDlg: "Параметры многополосового фильтра", the parameter dialog of the 20-band
-// equaliser ("Gain", 20 linear gains). One instance lives for the whole run; EditFilter points it at
+// TMultiBandFilterDlg: the parameter dialog of the 20-band equaliser ("Gain", 20 linear gains),
+// captioned as its descriptor says. One instance lives for the whole run; EditFilter points it at
 // a filter before each showing.
 //
 // Bar i (TrackBar1 ... TrackBar20, two rows of ten, 50 Hz ... 16 kHz) at position p (-30..90) stands

@@ -42,7 +42,7 @@ public:
   ~TParameterDialog() override;
 
   // The filter the next showing edits; it must outlive the showing. A movement still waiting for
-  // the previous filter is applied to it first.
+  // the previous filter is applied to it first. The caption becomes the one its type's descriptor gives.
   void SetFilter(TFilter* filter);
   TFilter* EditedFilter() const { return filter; }
 
@@ -67,6 +67,8 @@ protected:
   // runs with the filter's lock held (or without a filter, when there is nothing to write into).
   // True if a value changed and the filter must be applied.
   virtual bool WriteMovedBars() = 0;
+  // After each Apply of the dialog's writes (the filter's lock released).
+  virtual void Applied() {}
 
   // A bar has moved and noted what to write: write and apply now, or as soon as the pacing allows.
   void BarMoved();

@@ -2,7 +2,7 @@
 #include "ui/dialogs/ReverbDlg.h"
 
 #include "dsp/Filter.h"
-#include "dsp/FilterCatalogue.h"
+#include "filters/Reverberation.h"
 #include "filters/Transforms.h"
 
 #include <QGridLayout>
@@ -26,13 +26,11 @@ QString LevelText(int position) {
 TUpDown::TUpDown(QWidget* parent) : QSpinBox(parent) {}
 
 TReverbDlg::TReverbDlg(QWidget* parent)
-    : TParameterDialog(parent), timeDescription(*FindDescription(11, "ReverbTime")),
-      linesDescription(*FindDescription(11, "DelayLines")) {
-  setWindowTitle(QStringLiteral("Параметры эффекта \"Реверберация\""));
-
-  Label1 = new QLabel(QString::fromUtf8(FindDescription(11, "DryLevel")->Caption), this);
-  Label2 = new QLabel(QString::fromUtf8(FindDescription(11, "EarlyLevel")->Caption), this);
-  Label3 = new QLabel(QString::fromUtf8(FindDescription(11, "ReverbLevel")->Caption), this);
+    : TParameterDialog(parent), timeDescription(ReverbTimeDescription),
+      linesDescription(DelayLinesDescription) {
+  Label1 = new QLabel(QString::fromUtf8(DryLevelDescription.Caption), this);
+  Label2 = new QLabel(QString::fromUtf8(EarlyLevelDescription.Caption), this);
+  Label3 = new QLabel(QString::fromUtf8(ReverbLevelDescription.Caption), this);
   const int MinTimeMs = static_cast<int>(timeDescription.Minimum);
   const int MaxTimeMs = static_cast<int>(timeDescription.Maximum);
   const int MinLines = static_cast<int>(linesDescription.Minimum);

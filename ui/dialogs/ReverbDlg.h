@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TReverbDlg: «Параметры эффекта "Реверберация"», the parameter dialog of the reverberation
-// ("DryLevel", "EarlyLevel", "ReverbLevel", "ReverbTime", "DelayLines"). One instance lives for the
+// TReverbDlg: the parameter dialog of the reverberation ("DryLevel", "EarlyLevel", "ReverbLevel",
+// "ReverbTime", "DelayLines"), captioned as its descriptor says. One instance lives for the
 // whole run; EditFilter points it at a filter before each showing.
 //
 // A level bar at position p (0..80) stands for -p dB, so the top is the loudest; the three level

@@ -103,11 +103,11 @@ void TSelectDevicesDlg::FormShow() {
   inputDevices.clear();
   outputDevices.clear();
   confirmedReplace.clear();
-  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
+  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames(), graph)) {
     AddItem(InputDevsList, item.Text);
     inputDevices.push_back(item.Factory());
   }
-  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames())) {
+  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames(), graph)) {
     AddItem(OutputDevsList, item.Text);
     outputDevices.push_back(item.Factory());
   }

@@ -2,8 +2,8 @@
 #include "ui/displays/FilterSpectrumForm.h"
 
 #include "dsp/Filter.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 
 #include <QMdiSubWindow>
 #include <QPaintEvent>
@@ -73,14 +73,14 @@ QString TFilterSpectrumForm::Caption() const {
     return QStringLiteral("Амплитудно-частотная характеристика системы фильтров");
   }
   QString caption = QStringLiteral("Амплитудно-частотная характеристика фильтра");
-  if (Filter != nullptr && Filter->Type() >= 0 &&
-      static_cast<size_t>(Filter->Type()) < FilterCatalogue.size()) {
+  const TFilterDescriptor* type = Filter != nullptr ? Filter->Descriptor() : nullptr;
+  if (type != nullptr) {
     const int index = FilterIndex();
     caption += QStringLiteral(" - ");
     if (index >= 0) {
       caption += QString::number(index + 1) + QStringLiteral(". ");
     }
-    caption += QString::fromUtf8(FilterCatalogue[static_cast<size_t>(Filter->Type())]);
+    caption += QString::fromUtf8(type->Name);
   }
   return caption;
 }

@@ -2,8 +2,8 @@
 #include "ui/displays/Graph.h"
 
 #include "filters/Transforms.h"
+#include "ui/Fonts.h"
 
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -33,16 +33,6 @@ QString Clip(const QString& s) {
 // ---- Drawing primitives ------------------------------------------------------------------------
 
 namespace Gdi {
-
-QString ArialFace() {
-  const QStringList families = QFontDatabase::families();
-  for (const char* name : {"Arial", "Liberation Sans", "Arimo"}) {
-    if (families.contains(QString::fromLatin1(name), Qt::CaseInsensitive)) {
-      return QString::fromLatin1(name);
-    }
-  }
-  return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-}
 
 QFont ArialFont(int pixelHeight, int weight) {
   QFont f(ArialFace());

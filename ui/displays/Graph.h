@@ -40,9 +40,8 @@ enum class TTextAlign { Left, Centre, Right };
 
 // The drawing primitives every display uses, on any QPainter, with the conventions above.
 namespace Gdi {
-// The installed face that stands for "Arial" / "Arial Cyr": Liberation Sans, else the default sans.
-QString ArialFace();
-// A font of the given character height in pixels and weight (400 normal, 700 bold).
+// A font of the face that stands for "Arial", of the given character height in pixels and weight (400
+// normal, 700 bold).
 QFont ArialFont(int pixelHeight, int weight);
 // Switches antialiasing of shapes and text off.
 void PreparePainter(QPainter& p);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/displays/LevelGauge.h"
 
+#include "devices/PcmSamples.h"
 #include "devices/VirtDevs.h"
-#include "engine/BlockPublisher.h"
 #include "filters/Transforms.h"
 
 #include <QFontMetrics>

@@ -1,34 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/windows/DSPForm.h"
 
-#include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
-#include "dsp/FilterError.h"
+#include "devices/FileChecks.h"
 #include "filters/Transforms.h"
-#include "ui/dialogs/DescribedFilterDlg.h"
-#include "ui/dialogs/EchoDlg.h"
-#include "ui/dialogs/FileDialog.h"
-#include "ui/dialogs/LHPassFilterDlg.h"
-#include "ui/dialogs/MultiBandFilterDlg.h"
-#include "ui/dialogs/ReverbDlg.h"
-#include "ui/dialogs/SelectFilterDialog.h"
-#include "ui/displays/DSPGraphFrm.h"
-#include "ui/displays/DSPPerfForm.h"
-#include "ui/displays/FilterSpectrumForm.h"
-#include "ui/windows/ChildWindows.h"
+#include "ui/windows/ChainEditor.h"
 #include "ui/windows/DSPMessageBox.h"
+#include "ui/windows/DisplayWindows.h"
 #include "ui/windows/GaugePaintBox.h"
 #include "ui/windows/Icons.h"
+#include "ui/windows/SettingsFiles.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QSplitter>
@@ -40,12 +27,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 namespace {
 
-constexpr const char* FilterFileFilter = "Файлы параметров фильтра (*.flt)|*.flt|Все файлы (*.*)|*.*";
-constexpr const char* ChainFileFilter = "Файлы параметров фильтров (*.lst)|*.lst|Все файлы (*.*)|*.*";
 constexpr int CountsPeriodMs = 250;
 constexpr Qt::Key PlayKey = Qt::Key_F5;
 constexpr Qt::Key PauseKey = Qt::Key_F6;
@@ -58,9 +44,9 @@ const char* const GraphNames[] = {"Входной сигнал", "Выходно
 
 } // namespace
 
-TDSPForm::TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevsList> outputs,
+TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outputs,
                    std::unique_ptr<TRecordingDevice> input)
-    : context(context), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
+    : host(std::move(setUpHost)), notify(*this), modal(*this, [this] { CloseSetUp(); }) {
   setWindowTitle(QStringLiteral("Обработка сигнала"));
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
@@ -71,7 +57,24 @@ TDSPForm::TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevs
   for (int c = 0; c < std::min<int>(format.nChannels, 2); ++c) {
     Gauges[static_cast<size_t>(c)] = std::make_unique<TLevelGauge>(TRect{0, 0, 0, 0}, floorDb);
   }
-  BuildControls();
+  setContextMenuPolicy(Qt::PreventContextMenu); // no menu to hide the tool bars
+  setWindowIcon(ProgramIcon());
+  BuildToolBars();
+  BuildClient();
+  BuildStatusBar();
+  chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection,
+                                               host.FilterDialogs, [this] { return ChainList(); });
+  connect(chainEditor.get(), &TChainEditor::Changed, this, &TDSPForm::SelectionRule);
+  files = std::make_unique<TSettingsFiles>(
+      *this, modal, host.Plugins, [this] { return host.FilesInUse ? host.FilesInUse(this) : TFileUses(); });
+  SaveFilterDialog = files->SaveFilterDialog;
+  OpenFilterDialog = files->OpenFilterDialog;
+  SaveChainDialog = files->SaveChainDialog;
+  OpenChainDialog = files->OpenChainDialog;
+  displays = std::make_unique<TDisplayWindows>(*this, *host.ChildArea, keyActions);
+  connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
+  resize(FormWidth, FormHeight);
+  setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum
   SetState(TDSPState::Ready);
   UpdateCounts();
   countsClock.start();
@@ -108,10 +111,7 @@ QToolButton* TDSPForm::AddButton(QToolBar* bar, const char* themeName, const cha
   return button;
 }
 
-void TDSPForm::BuildControls() {
-  setContextMenuPolicy(Qt::PreventContextMenu); // no menu to hide the tool bars
-  setWindowIcon(ProgramIcon());
-
+void TDSPForm::BuildToolBars() {
   PlayBar = addToolBar(QStringLiteral("PlayBar"));
   ChainBar = addToolBar(QStringLiteral("ChainBar"));
   for (QToolBar* bar : {PlayBar, ChainBar}) {
@@ -157,7 +157,10 @@ void TDSPForm::BuildControls() {
     addAction(action);
     keyActions.push_back(action);
   }
+}
 
+// The filter list and the tree of displays one above the other, the gauges beside them.
+void TDSPForm::BuildClient() {
   auto* client = new QWidget(this);
   auto* row = new QHBoxLayout(client);
   row->setContentsMargins(0, 0, 0, 0);
@@ -165,8 +168,6 @@ void TDSPForm::BuildControls() {
 
   Splitter = new QSplitter(Qt::Vertical, client);
   FilterListBox = new QListWidget(Splitter);
-  FilterListBox->setSelectionMode(QAbstractItemView::SingleSelection);
-  FilterListBox->installEventFilter(this);
   DSPGraphView = new QTreeWidget(Splitter);
   DSPGraphView->setHeaderHidden(true);
   DSPGraphView->setIndentation(20);
@@ -202,7 +203,9 @@ void TDSPForm::BuildControls() {
   LevelGaugePanel->setFixedWidth(channels * GaugeWidth + 2);
   row->addWidget(LevelGaugePanel);
   setCentralWidget(client);
+}
 
+void TDSPForm::BuildStatusBar() {
   StatusLabel = new QLabel(statusBar());
   CountsLabel = new QLabel(statusBar());
   RealtimeLabel = new QLabel(statusBar());
@@ -223,24 +226,6 @@ void TDSPForm::BuildControls() {
   statusBar()->addPermanentWidget(BlockLabel);
   statusBar()->addPermanentWidget(RealtimeLabel);
   statusBar()->setSizeGripEnabled(false);
-
-  SaveFilterDialog =
-      NewFileDialog(this, TFileDialogKind::Save, QString::fromUtf8(FilterFileFilter), QStringLiteral("flt"));
-  OpenFilterDialog =
-      NewFileDialog(this, TFileDialogKind::Open, QString::fromUtf8(FilterFileFilter), QStringLiteral("flt"));
-  SaveChainDialog =
-      NewFileDialog(this, TFileDialogKind::Save, QString::fromUtf8(ChainFileFilter), QStringLiteral("lst"));
-  OpenChainDialog =
-      NewFileDialog(this, TFileDialogKind::Open, QString::fromUtf8(ChainFileFilter), QStringLiteral("lst"));
-
-  connect(FilterListBox, &QListWidget::itemSelectionChanged, this, &TDSPForm::SelectionRule);
-  connect(FilterListBox, &QListWidget::itemClicked, this, &TDSPForm::SelectionRule);
-  connect(FilterListBox, &QListWidget::itemChanged, this, &TDSPForm::FilterListBoxClickCheck);
-  connect(FilterListBox, &QListWidget::itemDoubleClicked, this, &TDSPForm::FilterListBoxDblClick);
-  connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
-
-  resize(FormWidth, FormHeight);
-  setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum
 }
 
 // ---- State -------------------------------------------------------------------------------------
@@ -260,6 +245,8 @@ QString TDSPForm::StatusText() const {
     return QStringLiteral("Состояние: обработка сигнала");
   case TDSPState::Paused:
     return QStringLiteral("Состояние: обработка сигнала приостановлена");
+  case TDSPState::Failed:
+    return QStringLiteral("Состояние: ошибка при завершении файла");
   case TDSPState::Ready:
     break;
   }
@@ -337,11 +324,10 @@ void TDSPForm::PauseBtnClick() {
   UpdateCounts();
 }
 
-// ---- The filter list ---------------------------------------------------------------------------
+// ---- The chain and its files --------------------------------------------------------------------
 
 int TDSPForm::SelectedIndex() const {
-  const QList<QListWidgetItem*> selected = FilterListBox->selectedItems();
-  return selected.isEmpty() ? -1 : FilterListBox->row(selected.first());
+  return chainEditor->SelectedIndex();
 }
 
 void TDSPForm::SelectionRule() {
@@ -354,301 +340,74 @@ void TDSPForm::SelectionRule() {
   }
   UpBtn->setEnabled(selected && i > 0);
   DownBtn->setEnabled(selected && i < count - 1);
-}
-
-void TDSPForm::AppendFilterItem(const TFilter& filter, bool checked) {
-  auto* item = new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]));
-  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-  item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-  FilterListBox->addItem(item);
-}
-
-void TDSPForm::RebuildFilterList() {
-  updatingList = true;
-  FilterListBox->clear();
-  for (int i = 0; i < ChainList()->Count(); ++i) {
-    AppendFilterItem(*ChainList()->Item(i), ChainList()->IsEnabled(i));
-  }
-  updatingList = false;
-  FilterListBox->clearSelection();
-  FilterListBox->setCurrentRow(-1);
-  SaveAllBtn->setEnabled(ChainList()->Count() > 0);
-  BuildGraphAllBtn->setEnabled(ChainList()->Count() > 0);
-  SelectionRule();
-}
-
-void TDSPForm::FilterListBoxClickCheck(QListWidgetItem* item) {
-  if (updatingList || !ChainList()) {
-    return;
-  }
-  const int i = FilterListBox->row(item);
-  if (i < 0 || i >= ChainList()->Count()) {
-    return;
-  }
-  const bool on = item->checkState() == Qt::Checked;
-  if (on != ChainList()->IsEnabled(i)) {
-    ChainList()->SetEnabled(i, on); // switching off clears the filter's state
-  }
-}
-
-void TDSPForm::FilterListBoxDblClick() {
-  const int i = SelectedIndex();
-  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
-    return;
-  }
-  const TFilterDialogs& d = context.FilterDialogs;
-  TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
-  EditFilter(d, *ChainList()->Item(i));
-}
-
-bool TDSPForm::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == FilterListBox && e->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(e);
-    if (key->key() == Qt::Key_Insert && key->modifiers() == Qt::NoModifier) {
-      AddBtnClick();
-      return true;
-    }
-    if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
-      if (SelectedIndex() >= 0) {
-        DelBtnClick();
-      }
-      return true;
-    }
-  }
-  return QMainWindow::eventFilter(watched, e);
+  SaveAllBtn->setEnabled(count > 0);
+  BuildGraphAllBtn->setEnabled(count > 0);
 }
 
 void TDSPForm::AddBtnClick() {
-  if (!ChainList() || ending) {
-    return;
-  }
-  if (ChainList()->Count() >= TFilterList::MaxFilters) {
-    // Said before the dialogs, so that no filter is set up only to be dropped.
-    TModalActions::TScope scope(modal, {});
-    ShowFileError(QString::fromUtf8(MsgChainFull));
-    return;
-  }
-  int type = -1;
-  {
-    TModalActions::TScope scope(modal, {context.SelectFilter});
-    if (context.SelectFilter->exec() != QDialog::Accepted || modal.ClosePending()) {
-      return;
-    }
-    type = context.SelectFilter->SelectedIndex();
-  }
-  std::unique_ptr<TFilter> filter = CreateFilter(type, ChainList()->SampleRate());
-  if (!filter) {
-    return; // a type without a class
-  }
-  {
-    const TFilterDialogs& d = context.FilterDialogs;
-    TModalActions::TScope scope(modal, {d.LHPass, d.Echo, d.Reverb, d.MultiBand, d.Described});
-    EditFilter(d, *filter);
-    if (modal.ClosePending()) {
-      return;
-    }
-  }
-  const TFilter& added = *filter;
-  ChainList()->Add(std::move(filter)); // whatever the dialog's result
-  AppendFilterItem(added, true);
-  SelectionRule();
-  SaveAllBtn->setEnabled(true);
-  BuildGraphAllBtn->setEnabled(true);
+  chainEditor->Add();
 }
 
 void TDSPForm::DelBtnClick() {
-  const int i = SelectedIndex();
-  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
-    return;
-  }
-  ChainList()->Delete(i);
-  updatingList = true;
-  delete FilterListBox->takeItem(i);
-  updatingList = false;
-  FilterListBox->clearSelection();
-  FilterListBox->setCurrentRow(-1);
-  SelectionRule();
-  SaveAllBtn->setEnabled(ChainList()->Count() > 0);
-  BuildGraphAllBtn->setEnabled(ChainList()->Count() > 0);
-}
-
-void TDSPForm::MoveSelected(int by) {
-  const int i = SelectedIndex();
-  const int j = i + by;
-  if (!ChainList() || i < 0 || j < 0 || j >= ChainList()->Count()) {
-    return;
-  }
-  ChainList()->Swap(i, j);
-  updatingList = true;
-  QListWidgetItem* a = FilterListBox->item(i);
-  QListWidgetItem* b = FilterListBox->item(j);
-  const QString text = a->text();
-  const Qt::CheckState check = a->checkState();
-  a->setText(b->text());
-  a->setCheckState(b->checkState());
-  b->setText(text);
-  b->setCheckState(check);
-  updatingList = false;
-  FilterListBox->setCurrentRow(j, QItemSelectionModel::ClearAndSelect);
-  SelectionRule();
+  chainEditor->DeleteSelected();
 }
 
 void TDSPForm::UpBtnClick() {
-  MoveSelected(-1);
+  chainEditor->MoveSelected(-1);
 }
 
 void TDSPForm::DownBtnClick() {
-  MoveSelected(+1);
-}
-
-// ---- Settings files ----------------------------------------------------------------------------
-
-void TDSPForm::ShowFileError(const QString& text) {
-  ShowErrorBox(this, text);
-}
-
-std::optional<std::string> TDSPForm::PickFile(QFileDialog* dialog) {
-  TModalActions::TScope scope(modal, {dialog});
-  if (ExecFileDialog(*dialog) != QDialog::Accepted || modal.ClosePending()) {
-    return std::nullopt;
-  }
-  return ChosenFile(*dialog).toStdString();
+  chainEditor->MoveSelected(+1);
 }
 
 void TDSPForm::SaveBtnClick() {
-  const int i = SelectedIndex();
-  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
-    return;
-  }
-  const std::optional<std::string> name = PickFile(SaveFilterDialog);
-  if (!name) {
-    return;
-  }
-  TModalActions::TScope scope(modal, {});
-  try {
-    SaveFilterFile(*ChainList()->Item(i), *name);
-  } catch (const TFilterError& e) {
-    ShowFileError(QString::fromUtf8(e.what()));
+  if (const std::optional<int> i = chainEditor->Selected()) {
+    files->SaveFilter(*ChainList(), *i);
   }
 }
 
 void TDSPForm::LoadBtnClick() {
-  const int i = SelectedIndex();
-  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
-    return;
-  }
-  const std::optional<std::string> name = PickFile(OpenFilterDialog);
-  if (!name) {
-    return;
-  }
-  TModalActions::TScope scope(modal, {});
-  try {
-    LoadFilterFile(*ChainList()->Item(i), *name);
-  } catch (const TFilterError& e) {
-    ShowFileError(QString::fromUtf8(e.what()));
+  if (const std::optional<int> i = chainEditor->Selected()) {
+    files->LoadFilter(*ChainList(), *i);
   }
 }
 
 void TDSPForm::SaveAllBtnClick() {
-  if (!ChainList()) {
-    return;
-  }
-  const std::optional<std::string> name = PickFile(SaveChainDialog);
-  if (!name) {
-    return;
-  }
-  TModalActions::TScope scope(modal, {});
-  try {
-    SaveChainFile(*ChainList(), *name);
-  } catch (const TFilterError& e) {
-    ShowFileError(QString::fromUtf8(e.what()));
+  if (ChainList()) {
+    files->SaveChain(*ChainList());
   }
 }
 
 void TDSPForm::LoadAllBtnClick() {
-  if (!ChainList()) {
-    return;
+  if (ChainList()) {
+    files->LoadChain(*ChainList(), [this] { chainEditor->Rebuild(); });
   }
-  const std::optional<std::string> name = PickFile(OpenChainDialog);
-  if (!name) {
-    return;
-  }
-  TModalActions::TScope scope(modal, {});
-  try {
-    LoadChainFile(*ChainList(), *name);
-  } catch (const TFilterError& e) {
-    // The list shows what the chain holds, whatever the load left in it.
-    RebuildFilterList();
-    ShowFileError(QString::fromUtf8(e.what()));
-    return;
-  }
-  RebuildFilterList();
 }
 
 // ---- Displays ----------------------------------------------------------------------------------
 
-void TDSPForm::PruneDisplays() {
-  std::erase_if(displays, [](const QPointer<QMdiSubWindow>& w) { return w.isNull(); });
-  std::erase_if(graphs, [](const QPointer<TDSPGraphFrm>& w) { return w.isNull(); });
-  std::erase_if(perfs, [](const QPointer<TDSPPerfForm>& w) { return w.isNull(); });
+const QString& TDSPForm::SetUpName() const {
+  return displays->SetUpName();
 }
 
-void TDSPForm::OpenDisplay(QWidget* display) {
-  PruneDisplays();
-  const QSize design = display->size(); // the display's own design size
-  QMdiSubWindow* window = context.Area->addSubWindow(display);
-  window->setAttribute(Qt::WA_DeleteOnClose);
-  window->setWindowIcon(SonolabIcon(nullptr, "graph-node"));
-  window->addActions(keyActions);
-  displays.emplace_back(window);
-  // The child window's caption names this set-up after the display's own, whenever that changes (the
-  // child window has just taken the display's when the signal comes).
-  const auto caption = [window, display, this] {
-    window->setWindowTitle(DisplayCaption(display->windowTitle(), setUpName));
-  };
-  connect(display, &QWidget::windowTitleChanged, window, caption);
-  caption();
-  window->show();
-  window->resize(window->size() - display->size() + design);
-  KeepInside(*context.Area, *window);
-  context.Area->setActiveSubWindow(window);
+void TDSPForm::SetSetUpName(const QString& name) {
+  displays->SetSetUpName(name);
 }
 
 std::vector<QMdiSubWindow*> TDSPForm::DisplayWindows() const {
-  std::vector<QMdiSubWindow*> open;
-  for (const QPointer<QMdiSubWindow>& w : displays) {
-    if (w) {
-      open.push_back(w);
-    }
-  }
-  return open;
+  return displays->Windows();
 }
 
 void TDSPForm::BuildGraphBtnClick() {
-  const int i = SelectedIndex();
-  if (!ChainList() || i < 0 || i >= ChainList()->Count()) {
-    return;
+  if (const std::optional<int> i = chainEditor->Selected()) {
+    displays->OpenResponse(ChainList()->Item(*i), *ChainList(), *FilterListBox->model());
   }
-  OpenResponse(new TFilterSpectrumForm(nullptr, false, ChainList()->Item(i), ChainList()));
 }
 
 void TDSPForm::BuildGraphAllBtnClick() {
-  if (!ChainList()) {
-    return;
+  if (ChainList()) {
+    displays->OpenResponse(nullptr, *ChainList(), *FilterListBox->model());
   }
-  OpenResponse(new TFilterSpectrumForm(nullptr, true, nullptr, ChainList()));
-}
-
-void TDSPForm::OpenResponse(TFilterSpectrumForm* response) {
-  // Every change of the chain shows in the filter list at once: the window follows it from there,
-  // before a deleted filter's place could be taken by another.
-  QAbstractItemModel* model = FilterListBox->model();
-  const auto follow = [response] { response->FollowChain(); };
-  connect(model, &QAbstractItemModel::rowsRemoved, response, follow);
-  connect(model, &QAbstractItemModel::rowsInserted, response, follow);
-  connect(model, &QAbstractItemModel::modelReset, response, follow);
-  connect(model, &QAbstractItemModel::dataChanged, response, follow);
-  OpenDisplay(response);
 }
 
 void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
@@ -665,22 +424,13 @@ void TDSPForm::DSPGraphViewDblClick(QTreeWidgetItem* item) {
   const int32_t shown = WorkerThread() ? WorkerThread()->DisplayFrames() : block.CapacityFrames();
   switch (index) {
   case 0:
-  case 1: {
-    auto* graph = new TDSPGraphFrm(nullptr, item->text(0));
-    graph->Signal = static_cast<uint32_t>(index);
-    graph->OwnerForm = this;
-    graph->SetFormat(block.Format(), static_cast<uint32_t>(shown));
-    OpenDisplay(graph);
-    graphs.emplace_back(graph);
+  case 1:
+    displays->OpenSignal(static_cast<uint32_t>(index), item->text(0), block.Format(),
+                         static_cast<uint32_t>(shown));
     break;
-  }
-  case 2: {
-    auto* perf = new TDSPPerfForm(nullptr, block.CapacityFrames(), shown, rate);
-    perf->OwnerForm = this;
-    OpenDisplay(perf);
-    perfs.emplace_back(perf);
+  case 2:
+    displays->OpenPerformance(block.CapacityFrames(), shown, rate);
     break;
-  }
   case 3:
     if (BuildGraphBtn->isEnabled()) {
       BuildGraphBtnClick();
@@ -724,18 +474,7 @@ void TDSPForm::ServeBlock() {
     return; // a later notification's block was taken already
   }
   ++blocksServed;
-  for (auto it = graphs.rbegin(); it != graphs.rend(); ++it) {
-    TDSPGraphFrm* graph = *it;
-    if (graph != nullptr && graph->OwnerForm == this) {
-      graph->ShowBlock(graph->Signal == 0 ? block->Input : block->Output);
-    }
-  }
-  for (auto it = perfs.rbegin(); it != perfs.rend(); ++it) {
-    TDSPPerfForm* perf = *it;
-    if (perf != nullptr && perf->OwnerForm == this) {
-      perf->AddTime(block->Elapsed);
-    }
-  }
+  displays->ShowBlock(*block);
   // The gauges show the peak of every pass since the last update, not only of the newest block.
   for (size_t c = 0; c < Gauges.size(); ++c) {
     if (Gauges[c]) {
@@ -755,10 +494,11 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
     return;
   }
   ending = true;
+  chainEditor->StopAdding();
   SetState(state);
   UpdateCounts();
   if (report && !modal.ClosePending()) {
-    QMessageBox* box = NewDSPExceptionBox(context.BoxOwner, *report);
+    QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, *report);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // The window closes once the box is dismissed; a window already gone is not touched.
     connect(box, &QDialog::finished, this, &TDSPForm::CloseSetUp);
@@ -770,10 +510,27 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
 
 // ---- Closing -----------------------------------------------------------------------------------
 
-void TDSPForm::BeginEnd() {
+void TDSPForm::BeginEnd(TCloseReport report) {
+  closeReport = report;
   if (SetUp) {
     SetUp->Abort();
   }
+}
+
+std::vector<std::string> TDSPForm::FilesRecorded() const {
+  std::vector<std::string> files;
+  const TPlaybackDevsList* outputs = Outputs();
+  if (outputs == nullptr || (state != TDSPState::Processing && state != TDSPState::Paused)) {
+    return files;
+  }
+  for (int i = 0; i < outputs->Count(); ++i) {
+    if (const TPlaybackDevice* output = outputs->Item(i)) {
+      if (std::string name = DeviceFileName(*output); !name.empty()) {
+        files.push_back(ShownFileName(name, true));
+      }
+    }
+  }
+  return files;
 }
 
 void TDSPForm::CloseSetUp() {
@@ -790,9 +547,36 @@ void TDSPForm::closeEvent(QCloseEvent* e) {
     return;
   }
   modal.ClearClose();
-  Teardown();
+  if (!tornDown) {
+    Teardown();
+    if (!closeFailures.empty() && closeReport == TCloseReport::Box) {
+      // The window stays, marked as failed, until the boxes have said which files are not whole.
+      e->ignore();
+      ending = true;
+      chainEditor->StopAdding();
+      SetState(TDSPState::Failed);
+      ShowCloseFailure(0);
+      return;
+    }
+    for (const TDSPException& failure : closeFailures) {
+      std::fprintf(stderr, "%s\n", ComposeDSPMessage(failure).Text.c_str());
+    }
+  }
   e->accept();
-  emit SetUpEnded();
+  if (host.Closed) {
+    host.Closed(!closeFailures.empty());
+  }
+}
+
+void TDSPForm::ShowCloseFailure(size_t index) {
+  if (index >= closeFailures.size()) {
+    CloseSetUp();
+    return;
+  }
+  QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, closeFailures[index]);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QDialog::finished, this, [this, index] { ShowCloseFailure(index + 1); });
+  box->open();
 }
 
 void TDSPForm::Teardown() {
@@ -806,15 +590,10 @@ void TDSPForm::Teardown() {
   if (SetUp) {
     SetUp->Abort(); // the worker ends while the displays go
   }
-  for (const QPointer<QMdiSubWindow>& window : displays) {
-    delete window.data();
-  }
-  displays.clear();
-  graphs.clear();
-  perfs.clear();
+  displays->CloseAll();
   // The worker, the input, the outputs and the chain, in that order; then the gauges.
   if (SetUp) {
-    SetUp->Teardown();
+    closeFailures = SetUp->Teardown();
   }
   SetUp.reset();
   for (std::unique_ptr<TLevelGauge>& gauge : Gauges) {

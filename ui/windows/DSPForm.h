@@ -1,23 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TDSPForm: the window of one processing set-up, a child window of the main window's child area. It
-// owns its set-up (the input device, the output list, the chain and the worker, wired by
-// TProcessingSetUp), one level gauge per input channel, and the display windows opened from it
-// (children of the same area, captioned with the set-up's name, closed with it). The filter list
-// mirrors the chain at all times; the tree "Графики" opens the displays. Every tool button has a
-// tool tip and a status-bar hint; F5 and F6 press Play and Pause. The repeat switch, for an input
-// that can rewind, starts a file over at its end instead of ending the set-up.
+// TDSPForm: the window of one processing set-up, a child window of its host's child area. It owns its
+// set-up (the input device, the output list, the chain and the worker, wired by TProcessingSetUp),
+// one level gauge per input channel, and the units that do the window's work: the filter list that
+// edits the chain (TChainEditor), the settings files (TSettingsFiles) and the display windows opened
+// from the tree "Графики" (TDisplayWindows). The window itself holds the tool bars and their states,
+// the status bar, and the worker's notifications. Every tool button has a tool tip and a status-bar
+// hint; F5 and F6 press Play and Pause. The repeat switch, for an input that can rewind, starts a
+// file over at its end instead of ending the set-up.
 //
 // The worker's block notification (paced to about 10 to 20 a second whatever the block size) is a count
 // the window looks at every DisplayPollMs; a new one takes the newest published update (the newest
 // frames, the peaks and the longest block since the last update) and hands it to this window's own
 // signal and performance windows and gauges, so the worker neither allocates nor waits for Qt's event
 // queue in a pass. Notification 1 (a TDSPNotifyEvent, type 32868) shows
-// the record that ended the worker in a box over the main window and closes this window when the box
+// the record that ended the worker in a box over the host's window and closes this window when the box
 // is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
 // filter parameters, settings files, their message boxes) ends that dialog and is carried out after
 // it, so that nothing runs on a destroyed window or filter. Closing never waits for a drain: the
-// worker is aborted, its devices stopped, and the set-up torn down within one pass of the worker.
+// worker is aborted, its devices stopped, and the set-up torn down within one pass of the worker. A
+// file output that could not be completed then (its last writes, header, sync or close failed) keeps
+// the window open, marked as failed, while its error box says so, and the window closes after the box;
+// a close that nobody watches (the program ending on a signal) writes the error to standard error.
 //
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
@@ -25,27 +29,25 @@
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingSetUp.h"
-#include "ui/dialogs/EditFilter.h"
 #include "ui/displays/LevelGauge.h"
 #include "ui/windows/DSPNotify.h"
 #include "ui/windows/ModalActions.h"
+#include "ui/windows/SetUpHost.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QPointer>
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QFileDialog;
 class QFrame;
 class QLabel;
 class QListWidget;
-class QListWidgetItem;
-class QMdiArea;
 class QMdiSubWindow;
 class QSplitter;
 class QTimer;
@@ -53,21 +55,15 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TDSPGraphFrm;
-class TDSPPerfForm;
-class TFilterSpectrumForm;
+class TChainEditor;
+class TDisplayWindows;
 class TGaugePaintBox;
-class TSelectFilterDialog;
+class TSettingsFiles;
 
-// What a processing window uses of the main window and the start-up's dialogs.
-struct TDSPFormContext {
-  QMdiArea* Area = nullptr;    // where its display windows open
-  QWidget* BoxOwner = nullptr; // the main window: owner of the worker's box
-  TSelectFilterDialog* SelectFilter = nullptr;
-  TFilterDialogs FilterDialogs;
-};
+enum class TDSPState { Ready, Processing, Paused, Failed };
 
-enum class TDSPState { Ready, Processing, Paused };
+// How a close reports a file output it could not complete: in a box, or on standard error.
+enum class TCloseReport { Box, StandardError };
 
 class TDSPForm : public QMainWindow {
   Q_OBJECT
@@ -83,17 +79,21 @@ public:
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.
-  TDSPForm(const TDSPFormContext& context, std::unique_ptr<TPlaybackDevsList> outputs,
+  TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outputs,
            std::unique_ptr<TRecordingDevice> input);
   ~TDSPForm() override;
 
   // The end of the worker without waiting for it (its devices stopped, no play-out), so that several
-  // windows closing together end their workers at the same time; the close that follows waits.
-  void BeginEnd();
+  // windows closing together end their workers at the same time; the close that follows waits and
+  // reports as `report` says.
+  void BeginEnd(TCloseReport report = TCloseReport::Box);
   // Closes the window (its child window in the area), or after its open dialog if one is.
   void CloseSetUp();
 
   TDSPState State() const { return state; }
+  // The files the set-up's outputs write while it records (processing or paused); none in the Ready
+  // state, before a block was written.
+  std::vector<std::string> FilesRecorded() const;
   // Block notifications served since the window opened, and the updates the worker published.
   uint64_t BlocksServed() const { return blocksServed; }
   uint64_t UpdatesPublished() const { return notify.UpdatesPublished(); }
@@ -105,8 +105,8 @@ public:
   TRecordingDevice* Input() const { return SetUp ? SetUp->Input() : nullptr; }
   TPlaybackDevsList* Outputs() const { return SetUp ? SetUp->Outputs() : nullptr; }
   // The name the display windows opened from this window carry; set by the main window.
-  const QString& SetUpName() const { return setUpName; }
-  void SetSetUpName(const QString& name) { setUpName = name; }
+  const QString& SetUpName() const;
+  void SetSetUpName(const QString& name);
   // The display windows opened from this window that are still open.
   std::vector<QMdiSubWindow*> DisplayWindows() const;
 
@@ -155,59 +155,49 @@ public:
   QLabel* CountsLabel = nullptr;
   QLabel* RealtimeLabel = nullptr; // how the worker's threads are scheduled, once it has started
   QLabel* BlockLabel = nullptr;    // the set-up's block, in frames and milliseconds
+  // The settings files' dialogs.
   QFileDialog* SaveFilterDialog = nullptr;
   QFileDialog* OpenFilterDialog = nullptr;
   QFileDialog* SaveChainDialog = nullptr;
   QFileDialog* OpenChainDialog = nullptr;
 
-signals:
-  // The window has been closed and its set-up torn down.
-  void SetUpEnded();
-
 protected:
   bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
-  bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-  void BuildControls();
+  void BuildToolBars();
+  void BuildClient();
+  void BuildStatusBar();
   QToolButton* AddButton(QToolBar* bar, const char* themeName, const char* resource, const char* hint,
                          bool enabled, void (TDSPForm::*click)());
+  // The chain buttons as the selection and the chain's length allow.
   void SelectionRule();
-  void RebuildFilterList();
-  void AppendFilterItem(const TFilter& filter, bool checked);
-  void MoveSelected(int by);
-  void FilterListBoxClickCheck(QListWidgetItem* item);
-  void FilterListBoxDblClick();
   void SetState(TDSPState s);
   void ServeBlock();
   void UpdateCounts();
   // The worker ended (notification 1), or Play or Pause failed: the box, then the close.
   void WorkerEnded(const std::optional<TDSPException>& report);
   // Ends the worker at once and releases the display windows, then the set-up (worker, input,
-  // outputs, chain) and the gauges; idempotent.
+  // outputs, chain) and the gauges, keeping the errors of the files it could not complete; idempotent.
   void Teardown();
-  void OpenDisplay(QWidget* display);
-  void OpenResponse(TFilterSpectrumForm* response);
-  void PruneDisplays();
-  void ShowFileError(const QString& text);
-  // A file picked in one of the settings dialogs, or nothing when cancelled or closing.
-  std::optional<std::string> PickFile(QFileDialog* dialog);
+  // The boxes of the files not completed, one after the other; the window closes after the last.
+  void ShowCloseFailure(size_t index);
 
-  TDSPFormContext context;
+  const TSetUpHost host;
   TDSPWindowNotify notify;
   std::unique_ptr<TProcessingSetUp> SetUp; // after notify, which its worker reports to
   TModalActions modal;
-  QString setUpName;
+  std::unique_ptr<TChainEditor> chainEditor;
+  std::unique_ptr<TSettingsFiles> files;
+  std::unique_ptr<TDisplayWindows> displays;
   TDSPState state = TDSPState::Ready;
-  bool updatingList = false;
   bool tornDown = false;
   bool ending = false; // the worker ended or failed to start; a close follows
+  TCloseReport closeReport = TCloseReport::Box;
+  std::vector<TDSPException> closeFailures; // the files the teardown could not complete
   uint64_t blocksServed = 0;
   QTimer* displayPoll = nullptr;
   QElapsedTimer countsClock;
   QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
-  std::vector<QPointer<QMdiSubWindow>> displays;
-  std::vector<QPointer<TDSPGraphFrm>> graphs;
-  std::vector<QPointer<TDSPPerfForm>> perfs;
 };

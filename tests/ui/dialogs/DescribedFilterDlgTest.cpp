@@ -4,8 +4,8 @@
 // bars that act at once.
 
 #include "DialogFixtures.h"
-#include "dsp/FilterCatalogue.h"
 #include "filters/BandPassFilter.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/IIRFilter.h"
 #include "filters/MovingAverage.h"
 #include "support/QtDialogs.h"

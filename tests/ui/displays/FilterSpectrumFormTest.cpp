@@ -2,8 +2,8 @@
 #include "Pixels.h"
 #include "support/QtTestApp.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/LowPassFilter.h"
 #include "ui/displays/FilterSpectrumForm.h"
 

@@ -6,8 +6,8 @@
 #include "support/PcmSignals.h"
 #include "support/QtTestApp.h"
 
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterList.h"
+#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 #include "ui/displays/DSPGraphFrm.h"
 #include "ui/displays/DSPPerfForm.h"

@@ -9,8 +9,8 @@
 #include "devices/DeviceCatalogue.h"
 #include "devices/platform/PulseSoundServices.h"
 #include "dsp/CRCStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "filters/Echo.h"
+#include "filters/FilterCatalogue.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/displays/DSPGraphFrm.h"
 #include "ui/displays/DSPPerfForm.h"
@@ -84,9 +84,9 @@ std::vector<bool> ChainButtons(const TDSPForm& f) {
           f.SaveAllBtn->isEnabled(), f.BuildGraphAllBtn->isEnabled()};
 }
 
-const QString LowPass = QString::fromUtf8(FilterCatalogue[0]);
-const QString HighPass = QString::fromUtf8(FilterCatalogue[1]);
-const QString EchoName = QString::fromUtf8(FilterCatalogue[9]);
+const QString LowPass = QString::fromUtf8(FilterCatalogue[0]->Name);
+const QString HighPass = QString::fromUtf8(FilterCatalogue[1]->Name);
+const QString EchoName = QString::fromUtf8(FilterCatalogue[9]->Name);
 
 } // namespace
 
@@ -224,7 +224,7 @@ TEST_F(ProcessingWindow,
   std::vector<QString> names;
   for (int type = 0; type < FilterTypeCount; ++type) {
     AddFilterThroughDialogs(*form, type);
-    names.push_back(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(type)]));
+    names.push_back(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(type)]->Name));
   }
   ASSERT_EQ(form->ChainList()->Count(), FilterTypeCount);
   for (int i = 0; i < FilterTypeCount; ++i) {

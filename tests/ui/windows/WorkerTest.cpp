@@ -260,8 +260,7 @@ TEST_F(WorkerThreads, SmallBlocksArePacedForABusyWindowAndEveryBlockReachesTheOu
     output->SetFileName(path);
     auto outputs = std::make_unique<TPlaybackDevsList>();
     outputs->Add(std::move(output));
-    const TDSPFormContext context{program.Main().ClientArea, &program.Main(), nullptr, {}};
-    auto* form = new TDSPForm(context, std::move(outputs), std::move(input));
+    auto* form = new TDSPForm(program.Main().SetUpHost(), std::move(outputs), std::move(input));
     const QPointer<TDSPForm> alive = form;
     program.Main().ClientArea->addSubWindow(form)->show();
     QTreeWidgetItem* root = form->DSPGraphView->topLevelItem(0);

@@ -7,12 +7,13 @@
 #include "support/FloatSignals.h"
 
 #include "dsp/ByteStreams.h"
-#include "dsp/FilterCatalogue.h"
 #include "dsp/FilterError.h"
+#include "filters/FilterCatalogue.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,15 +44,6 @@ double LargestStep(const std::vector<float>& x, size_t from, size_t to) {
   return largest;
 }
 
-const char* const EnglishNames[FilterTypeCount] = {"low-pass",   "high-pass",
-                                                   "band-pass",  "band-stop",
-                                                   "equaliser",  "IIR",
-                                                   "Chebyshev",  "moving average",
-                                                   "DC removal", "echo",
-                                                   "chorus",     "reverberation",
-                                                   "noise",      "amplitude modulation",
-                                                   "synthesis",  "pitch shift"};
-
 // Defaults to six digits (the reverberation's -20 dB shows as 0.1).
 std::string Number(double v) {
   std::ostringstream out;
@@ -59,13 +51,13 @@ std::string Number(double v) {
   return out.str();
 }
 
-// The README's table, made from the descriptions.
+// The README's table, made from the descriptors.
 std::string ParameterTable() {
   static const char* const Units[] = {"", " Hz", " ms", " dB", " %", " samples", " semitones"};
   std::string table =
       "| Type | Parameter | Storage | Range | Default | Meaning |\n|---|---|---|---|---|---|\n";
-  for (int32_t type = 0; type < FilterTypeCount; ++type) {
-    for (const TParameterDescription* d : ParameterDescriptions(type)) {
+  for (const TFilterDescriptor* type : FilterCatalogue) {
+    for (const TParameterDescription* d : type->Parameters) {
       const std::string unit = Units[static_cast<int>(d->Unit)];
       std::string range;
       if (d->Set == TValueSet::Choice) {
@@ -86,8 +78,8 @@ std::string ParameterTable() {
       }
       const std::string storage = std::string(d->Storage == TStorage::Int32 ? "int32" : "double") +
                                   (d->Count > 1 ? " x " + std::to_string(d->Count) : "");
-      table += "| " + std::to_string(type) + " " + EnglishNames[type] + " | `" + d->Name + "` | " + storage +
-               " | " + range + " | " + Number(d->Default) + " | " + d->Summary + " |\n";
+      table += "| " + std::to_string(type->Type) + " " + type->EnglishName + " | `" + d->Name + "` | " +
+               storage + " | " + range + " | " + Number(d->Default) + " | " + d->Summary + " |\n";
     }
   }
   return table;
@@ -220,6 +212,33 @@ TEST(Catalogue, AnEditOnAPlayingTypeMakesNoStepLargerThanTheSoundItselfMakes) {
     y.insert(y.end(), after.begin(), after.end());
     const double settled = std::max(LargestStep(y, 4096, 8192), LargestStep(y, y.size() - 8192, y.size()));
     EXPECT_LT(LargestStep(y, 8192, 8192 + 4096), 1.5 * settled + 20.0);
+  }
+}
+
+TEST(Catalogue, EachEntryDescribesItsOwnTypeAndTheFilterItMakesRegistersExactlyItsTableInOrder) {
+  EXPECT_EQ(FindFilterType(-1), nullptr);
+  EXPECT_EQ(FindFilterType(FilterTypeCount), nullptr);
+  std::set<std::string> names;
+  std::set<std::string> shortNames;
+  std::set<std::string> englishNames;
+  for (int32_t type = 0; type < FilterTypeCount; ++type) {
+    const TFilterDescriptor& d = *FilterCatalogue[static_cast<size_t>(type)];
+    SCOPED_TRACE(d.EnglishName);
+    EXPECT_EQ(d.Type, type);
+    EXPECT_EQ(FindFilterType(type), &d);
+    EXPECT_STRNE(d.Caption, "");
+    names.insert(d.Name);
+    shortNames.insert(d.ShortName);
+    englishNames.insert(d.EnglishName);
+    const auto f = d.Create(22050);
+    ASSERT_EQ(f->ParameterCount(), static_cast<int>(d.Parameters.size()));
+    for (int i = 0; i < f->ParameterCount(); ++i) {
+      EXPECT_EQ(f->Parameter(i).Description, d.Parameters[static_cast<size_t>(i)]) << i;
+    }
+  }
+  for (const auto* distinct : {&names, &shortNames, &englishNames}) {
+    EXPECT_EQ(distinct->size(), static_cast<size_t>(FilterTypeCount));
+    EXPECT_EQ(distinct->count(""), 0u);
   }
 }
 
