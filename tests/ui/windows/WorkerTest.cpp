@@ -21,6 +21,9 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -135,6 +138,15 @@ protected:
       }
       add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
       if (mainWindow) {
+        // The paused and running set-ups record: the main window asks first, and is told to go on.
+        QTimer yes;
+        QObject::connect(&yes, &QTimer::timeout, [] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          if (box != nullptr && box->isVisible() && box->text().startsWith(QStringLiteral("Идёт запись"))) {
+            box->button(QMessageBox::Yes)->click();
+          }
+        });
+        yes.start(20);
         TDSPForm& paused = *setUps[1].first;
         std::shared_ptr<TModalDriver> driver;
         if (sound) {
