@@ -198,25 +198,35 @@ TEST(ChainConcurrency, ParameterEditsAndSwitchesDuringStereoBlocksLeaveAConsiste
 }
 
 // A dialog holds its filter's lock from the write through the design: the worker does not wait for
-// that lock, for any type, on mono or stereo blocks.
+// that lock, for any type, on mono or stereo blocks, nor for a filter that joins the channels.
 TEST(ChainConcurrency, BlocksGoThroughWhileEveryFilterLockIsHeld) {
-  TFilterList chain(44100);
+  TFilterList types(44100);
   for (int32_t type = 0; type < 16; ++type) {
-    chain.Add(CreateFilter(type, 44100));
+    types.Add(CreateFilter(type, 44100));
   }
-  for (const uint16_t channels : {1, 2}) {
-    std::vector<int16_t> block(256 * channels, 1000);
-    std::vector<std::unique_lock<std::recursive_mutex>> held;
-    for (int i = 0; i < chain.Count(); ++i) {
-      held.emplace_back(chain.Item(i)->Lock());
-    }
-    const sonotest::TWatchdog watchdog(std::chrono::seconds(60), "blocks while every filter's lock is held");
-    std::thread worker([&] {
-      for (int b = 0; b < 4; ++b) {
-        chain.ProcessBlock(reinterpret_cast<uint8_t*>(block.data()), 256, MakePCMFormat(44100, channels, 16));
+  TFilterList joined(44100);
+  for (const bool joins : {false, true, false}) {
+    auto probe = std::make_unique<sonotest::TProbeFilter>(44100);
+    probe->Joins = joins;
+    joined.Add(std::move(probe));
+  }
+  for (TFilterList* chain : {&types, &joined}) {
+    for (const uint16_t channels : {1, 2}) {
+      std::vector<int16_t> block(256 * channels, 1000);
+      std::vector<std::unique_lock<std::recursive_mutex>> held;
+      for (int i = 0; i < chain->Count(); ++i) {
+        held.emplace_back(chain->Item(i)->Lock());
       }
-    });
-    worker.join();
+      const sonotest::TWatchdog watchdog(std::chrono::seconds(60),
+                                         "blocks while every filter's lock is held");
+      std::thread worker([&] {
+        for (int b = 0; b < 4; ++b) {
+          chain->ProcessBlock(reinterpret_cast<uint8_t*>(block.data()), 256,
+                              MakePCMFormat(44100, channels, 16));
+        }
+      });
+      worker.join();
+    }
   }
 }
 
