@@ -4,9 +4,10 @@
 // a 1024-tap low-pass, both at 48000 Hz in a stereo chain.
 //
 // A worker thread runs the chain's block operation on a stereo 4096-frame block every 10 ms, and
-// before each block notes how long it takes to get the filter's lock. Meanwhile the user-interface
-// thread drags the real dialog's bar end to end three times, with the mouse moving either as fast as
-// events can be handled or every 8 ms (a 125 Hz mouse); for comparison the same movements are also
+// before each block notes how long it takes to get the filter's state lock (the one the worker holds
+// while the filter processes; the dialog holds the filter's Lock() while it redesigns). Meanwhile the
+// user-interface thread drags the real dialog's bar end to end three times, with the mouse moving either as
+// fast as events can be handled or every 8 ms (a 125 Hz mouse); for comparison the same movements are also
 // made without the dialog, each written and applied under the lock at once (no pacing), and nothing
 // at all is moved (idle).
 //
@@ -103,7 +104,7 @@ private:
       std::this_thread::sleep_until(next);
       const auto start = Clock::now();
       {
-        const std::lock_guard guard(filter.Lock());
+        const std::lock_guard guard(filter.StateLock()); // what the worker takes
         waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       }
       const auto blockStart = Clock::now();

@@ -104,7 +104,7 @@ private:
       channel.Samples = block.data();
       channel.Frames = frames;
       {
-        const std::lock_guard guard(filter.Lock());
+        const std::lock_guard guard(filter.StateLock()); // as the chain runs it
         filter.Process(channel, 0);
       }
       if (output.size() + block.size() <= output.capacity()) {

@@ -2,7 +2,9 @@
 #include "devices/VirtDevs.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/FileWriter.h"
 #include "devices/RateConverter.h"
+#include "devices/WaveFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -227,18 +229,58 @@ void TAudioDevice::Open() {
 }
 
 // What the list keeps beside each output: the streaming converter of an output whose rate
-// differs from the working buffer's, made on the first ConvertAll, and how its last drain ended.
+// differs from the working buffer's, made at Prepare or on the first ConvertAll, how its last drain
+// ended, and its place among the writer thread's files.
 struct TPlaybackDevsList::TOutput {
   std::unique_ptr<TRateConverter> Converter;
   bool Drained = true;
+  int File = -1;
 };
 
 TPlaybackDevsList::TPlaybackDevsList() = default;
 
 TPlaybackDevsList::~TPlaybackDevsList() {
+  if (writer) {
+    writer->Close(); // the files completed on the writer's thread before their devices go
+  }
   // Outputs go in list order; each device's destructor closes it.
   for (auto& device : items) {
     device.reset();
+  }
+}
+
+void TPlaybackDevsList::Prepare(const TAudioBuffer& source, bool live) {
+  std::vector<TWAVEFilePlaybackDevice*> files;
+  for (size_t i = 0; i < items.size(); ++i) {
+    TPlaybackDevice* device = items[i].get();
+    if (!device) {
+      continue;
+    }
+    TAudioBuffer& target = device->Buffer();
+    std::unique_ptr<TRateConverter>& converter = items_state[i]->Converter;
+    if (target.Format().nSamplesPerSec != source.Format().nSamplesPerSec &&
+        (!converter || !(converter->SourceFormat() == source.Format()) ||
+         !(converter->DestinationFormat() == target.Format()))) {
+      converter = std::make_unique<TRateConverter>(source.Format(), source.CapacityFrames(), target.Format(),
+                                                   target.CapacityFrames());
+    }
+    if (auto* file = dynamic_cast<TWAVEFilePlaybackDevice*>(device); file != nullptr && !writer) {
+      items_state[i]->File = static_cast<int>(files.size());
+      files.push_back(file);
+    }
+  }
+  if (!files.empty()) {
+    writer = std::make_unique<TFileWriter>(std::move(files), live ? TFileWriter::TWhenFull::Drop
+                                                                  : TFileWriter::TWhenFull::Wait);
+  }
+}
+
+void TPlaybackDevsList::WriteOne(size_t i) {
+  const int file = items_state[i]->File;
+  if (writer && file >= 0) {
+    writer->Push(file);
+  } else {
+    items[i]->Write();
   }
 }
 
@@ -256,11 +298,20 @@ void TPlaybackDevsList::OpenAll() {
 }
 
 std::vector<TDSPException> TPlaybackDevsList::CloseAll() {
+  const std::vector<std::optional<TDSPException>> files =
+      writer ? writer->Close() : std::vector<std::optional<TDSPException>>{};
   std::vector<TDSPException> failures;
-  for (auto& device : items) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    const int file = items_state[i]->File;
+    if (writer && file >= 0) {
+      if (const auto& end = files[static_cast<size_t>(file)]) {
+        failures.push_back(*end);
+      }
+      continue;
+    }
     try {
-      if (device) {
-        device->Close();
+      if (items[i]) {
+        items[i]->Close();
       }
     } catch (const TDSPException& e) {
       failures.push_back(e);
@@ -338,14 +389,14 @@ void TPlaybackDevsList::Write(TWhich which) {
     }
     TRateConverter* converter = items_state[i]->Converter.get();
     if (!converter) {
-      device->Write();
+      WriteOne(i);
       continue;
     }
     // Zero, one or more whole blocks of the output's own size, as the converter has them.
     TAudioBuffer& target = device->Buffer();
     target.SetLength(target.CapacityFrames());
     while (target.Frames() > 0 && converter->Pop(target.Data(), target.Frames())) {
-      device->Write();
+      WriteOne(i);
     }
   }
 }
@@ -364,13 +415,16 @@ void TPlaybackDevsList::FlushAll() {
       const int32_t frames = std::min(converter->QueuedFrames(), blockFrames);
       target.SetLength(frames);
       converter->Pop(target.Data(), frames);
-      device->Write();
+      WriteOne(i);
     }
     target.SetLength(blockFrames);
   }
 }
 
 bool TPlaybackDevsList::DrainAll(const std::atomic<bool>& cancel) {
+  if (writer) {
+    writer->Drain(); // every block in its file; a failed writing is raised here
+  }
   bool whole = true;
   for (size_t i = 0; i < items.size(); ++i) {
     TPlaybackDevice* device = items[i].get();
@@ -385,8 +439,12 @@ bool TPlaybackDevsList::Drained(int index) const {
   return items_state[static_cast<size_t>(index)]->Drained;
 }
 
+int64_t TPlaybackDevsList::FileLostFrames() const {
+  return writer ? writer->LostFrames() : 0;
+}
+
 uint64_t TPlaybackDevsList::Dropouts() const {
-  uint64_t total = 0;
+  uint64_t total = writer ? writer->Overflows() : 0;
   for (const auto& device : items) {
     if (device) {
       total += device->Dropouts();

@@ -2,6 +2,7 @@
 #include "devices/WaveAudioDevices.h"
 
 #include "devices/platform/RealtimeScheduling.h"
+#include "dsp/ThreadName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -226,6 +227,7 @@ bool TWAVEAudioPlaybackDevice::PlayOut() {
 }
 
 void TWAVEAudioPlaybackDevice::DrainQueue() {
+  NameThisThread("sonolab-alsaout");
   MakeThreadRealtime();
   const size_t frameBytes = buffer.Format().nBlockAlign;
   for (;;) {
@@ -390,6 +392,7 @@ void TWAVEAudioRecordingDevice::FailLocked(int32_t code, const std::string& oper
 
 void TWAVEAudioRecordingDevice::Capture() {
   using Clock = std::chrono::steady_clock;
+  NameThisThread("sonolab-alsa-in");
   MakeThreadRealtime();
   // The whole block's size: the buffer's length is the reader's, which shortens it when stopped.
   const size_t frameBytes = buffer.Format().nBlockAlign;

@@ -501,28 +501,32 @@ void TWAVEFilePlaybackDevice::PatchSizes() {
 }
 
 void TWAVEFilePlaybackDevice::Write() {
+  WriteFrames(buffer.Data(), buffer.Frames());
+}
+
+void TWAVEFilePlaybackDevice::WriteFrames(const uint8_t* data, int32_t frames) {
   try {
-    WriteBlock();
+    WriteBlock(data, frames);
   } catch (const TDSPException&) {
     failed = true; // reported by whoever called; the close reports nothing more of this file
     throw;
   }
 }
 
-void TWAVEFilePlaybackDevice::WriteBlock() {
+void TWAVEFilePlaybackDevice::WriteBlock(const uint8_t* data, int32_t frames) {
   if (fd < 0) {
     errno = EBADF;
     RaiseSystemError(__LINE__, "WriteFile", Subject());
   }
-  const auto n = static_cast<uint64_t>(std::max(buffer.Bytes(), 0));
+  const auto n = static_cast<uint64_t>(std::max(frames, 0)) * buffer.Format().nBlockAlign;
   if (encoded) {
-    encoded->Write(buffer.Data(), buffer.Frames());
+    encoded->Write(data, frames);
     dataBytes = static_cast<uint32_t>(std::min<uint64_t>(dataBytes + n, 0xFFFFFFFFull));
     return;
   }
   if (streaming) {
     // Nothing to patch: the header already stands for a stream of unknown length.
-    if (!WriteAt(fd, false, buffer.Data(), static_cast<size_t>(n), 0)) {
+    if (!WriteAt(fd, false, data, static_cast<size_t>(n), 0)) {
       RaiseSystemError(__LINE__, "WriteFile", Subject());
     }
     dataBytes = static_cast<uint32_t>(std::min<uint64_t>(dataBytes + n, 0xFFFFFFFFull));
@@ -541,7 +545,7 @@ void TWAVEFilePlaybackDevice::WriteBlock() {
     e.Description = Subject() + ": " + SizeLimitReached;
     throw e;
   }
-  if (!WriteAt(fd, true, buffer.Data(), static_cast<size_t>(n), HeaderBytes + dataBytes)) {
+  if (!WriteAt(fd, true, data, static_cast<size_t>(n), HeaderBytes + dataBytes)) {
     // Drop the part of the block that did get written, so the samples end with a whole block.
     const int error = errno;
     [[maybe_unused]] const int ignored = ::ftruncate(fd, static_cast<off_t>(HeaderBytes + dataBytes));

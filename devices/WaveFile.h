@@ -18,7 +18,8 @@
 // that stands for a stream of unknown length (StreamDataBytes) and never patches it.
 //
 // Threads: Open and destruction on the window thread while the worker is not running; Read and
-// Write on the worker only. No locks.
+// Write on the worker only. No locks. In a set-up the writer's blocks take another road: the worker
+// copies them into the ring of TFileWriter, whose thread calls WriteFrames and, at the end, Close.
 
 #include "devices/PcmSamples.h"
 #include "devices/SoundFile.h"
@@ -141,13 +142,16 @@ public:
   // brought up to date often enough that the file never holds a second of sound beyond them, so a
   // file cut short by a killed process stays readable and loses less than a second.
   void Write() override;
+  // Write of `frames` frames of the buffer's format at `data` instead of the buffer's: what the writer
+  // thread calls with a block the worker copied, while the worker fills the buffer again.
+  void WriteFrames(const uint8_t* data, int32_t frames);
 
   uint32_t DataBytes() const { return dataBytes; }
   // Whether the output is a stream (a pipe, a terminal, a device) rather than a file it can patch.
   bool Streaming() const { return streaming; }
 
 private:
-  void WriteBlock();
+  void WriteBlock(const uint8_t* data, int32_t frames);
   void PatchSizes();
   std::string Subject() const;
 

@@ -17,14 +17,27 @@ static bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 
 TFilter::TFilter(int32_t sampleRate) : sampleRate(sampleRate) {}
 
+TFilter::TStateBuffers TFilter::SilentState(int32_t n) {
+  TStateBuffers silent;
+  for (auto& state : silent) {
+    state.assign(static_cast<size_t>(std::max(n, 0)), 0.0f);
+  }
+  return silent;
+}
+
+void TFilter::ExchangeState(TStateBuffers& buffers) {
+  channelState.swap(buffers);
+  stateLength = static_cast<int32_t>(channelState[0].size());
+}
+
 void TFilter::SetStateLength(int32_t n) {
   if (n == stateLength) {
     return;
   }
-  std::lock_guard guard(lock);
-  stateLength = n;
-  for (auto& state : channelState) {
-    state.assign(static_cast<size_t>(std::max(n, 0)), 0.0f);
+  TStateBuffers replaced = SilentState(n);
+  {
+    const std::lock_guard guard(stateLock);
+    ExchangeState(replaced);
   }
   ClearState();
 }
@@ -33,9 +46,10 @@ void TFilter::ClearState() {
   if (stateLength == 0) {
     return;
   }
-  std::lock_guard guard(lock);
-  for (auto& state : channelState) {
-    std::fill(state.begin(), state.end(), 0.0f);
+  TStateBuffers replaced = SilentState(stateLength);
+  {
+    const std::lock_guard guard(stateLock);
+    ExchangeState(replaced);
   }
 }
 

@@ -4,20 +4,34 @@
 //
 // A filter exposes its settings as a table of named parameters (raw storage inside the concrete
 // object), keeps two per-channel float state buffers of one length (delay lines, overlap tails),
-// and owns a re-entrant lock. Its descriptor (FilterDescriptor.h) says what type it is: a constant of
-// the catalogue, or one a plug-in slot makes from its plug-in.
+// and owns two locks. Its descriptor (FilterDescriptor.h) says what type it is: a constant of the
+// catalogue, or one a plug-in slot makes from its plug-in.
 //
 // A filter processes the channels of a stereo block one by one, each on its own state, unless it
 // joins them (JoinsChannels): then the chain hands it both at once (ProcessJoined), after every filter
-// before it has done both.
+// before it has done both, on the worker with StateLock() held.
 //
-// Threads: the worker calls Process, with the chain's lock and then this filter's lock held.
-// The user-interface thread calls everything else. SetStateLength, ClearState, Apply, Load and Save
-// take this filter's lock; a parameter written through FindParameter must be written under the lock
-// and followed by Apply before the lock is released. Lock order: the chain's lock, then a filter's.
+// Threads and locks, in the lock order:
+//   Lock()       re-entrant; the parameters and what the windows read (the response, the taps). The
+//                user-interface thread holds it from a parameter write through its Apply, for Load
+//                and Save, and while Update designs. The worker never takes it: it is held for as long
+//                as a design takes, and a std::recursive_mutex has no priority inheritance.
+//   StateLock()  the state buffers and the channels' own state (positions, glides, flags). The chain
+//                holds it on the worker around Process (around a whole stereo block). ClearState and
+//                SetStateLength hold it on the user-interface thread only to exchange buffers made
+//                beforehand and to reset a few values: never an allocation, a free or a design. It
+//                inherits priority (TRealtimeMutex).
+// A design (kernel taps, coefficients, a table, the targets of the glides) takes neither: Update builds
+// it whole with Lock() held and publishes it through a TDesignExchange, and each channel takes the
+// newest at the start of its Process, without waiting, and glides or crossfades to it from there.
+// Designs are freed on the user-interface thread, once no channel holds them. So an edit never keeps
+// the worker waiting; a cleared filter reads as silence at once.
+// Lock order: the chain's lock, then Lock(), then StateLock(); the worker takes the chain's lock, then
+// the state locks.
 
 #include "dsp/ByteStreams.h"
 #include "dsp/ParameterDescription.h"
+#include "dsp/RealtimeMutex.h"
 #include "dsp/WaveFormat.h"
 
 #include <array>
@@ -53,18 +67,21 @@ public:
   TFilter(const TFilter&) = delete;
   TFilter& operator=(const TFilter&) = delete;
 
-  // Reallocates and zeroes both channel buffers, unless n equals the current length.
+  // Replaces both channel buffers with silent ones of length n, unless n equals the current length.
   virtual void SetStateLength(int32_t n);
-  // Zeroes both channel buffers (nothing when the length is 0).
+  // Replaces both channel buffers with silent ones (nothing when the length is 0).
   virtual void ClearState();
-  // Filters one channel (0 or 1) of a block in place.
+  // Filters one channel (0 or 1) of a block in place; on the worker, with StateLock() held. It starts
+  // with the newest design.
   virtual void Process(ChannelBlock& block, int channel) = 0;
   // Whether the two channels of a stereo block must come together, to ProcessJoined. Fixed for the
   // filter's life.
   virtual bool JoinsChannels() const { return false; }
-  // Filters both channels of a stereo block in place, in one call; by default one after the other.
+  // Filters both channels of a stereo block in place, in one call; by default one after the other. On
+  // the worker, with StateLock() held.
   virtual void ProcessJoined(ChannelBlock& left, ChannelBlock& right);
-  // Recomputes everything that follows from the parameters; called with the lock held.
+  // Recomputes everything that follows from the parameters and publishes it as the design the channels
+  // take with their next block; called with Lock() held.
   virtual void Update() = 0;
 
   // Lock, Update, unlock: makes a parameter change take effect.
@@ -108,10 +125,19 @@ public:
   float* ChannelState(int channel) { return channelState[channel].data(); }
   const float* ChannelState(int channel) const { return channelState[channel].data(); }
   std::recursive_mutex& Lock() const { return lock; }
+  TRealtimeMutex& StateLock() const { return stateLock; }
   // Whether the current parameter values are ones the filter accepts from a file or the command line.
   bool Validate() const { return ParametersValid(); }
 
 protected:
+  using TStateBuffers = std::array<std::vector<float>, 2>;
+  // Two silent buffers of n floats, made (and written through, so that the worker meets no fresh page)
+  // off every lock.
+  static TStateBuffers SilentState(int32_t n);
+  // Puts `buffers` in place of the channel state buffers and returns the old ones in it, to be freed
+  // after the lock; the caller holds StateLock(). O(1).
+  void ExchangeState(TStateBuffers& buffers);
+
   // Whether the values now in the parameter storage keep the filter sound; Load refuses others. Every
   // value within its description; a class adds what ties its parameters together.
   virtual bool ParametersValid() const;
@@ -130,5 +156,6 @@ private:
   int32_t stateLength = 0;
   int32_t sampleRate;
   mutable std::recursive_mutex lock;
-  std::array<std::vector<float>, 2> channelState;
+  mutable TRealtimeMutex stateLock;
+  TStateBuffers channelState;
 };

@@ -2,6 +2,7 @@
 #include "dsp/FilterList.h"
 
 #include "dsp/FilterError.h"
+#include "dsp/ThreadName.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,11 +45,12 @@ void TFilterList::Add(std::unique_ptr<TFilter> filter) {
 }
 
 void TFilterList::Delete(int index) {
+  std::unique_ptr<TFilter> removed; // destroyed after the lock
   std::lock_guard guard(lock);
   if (index < 0 || index >= count) {
     return;
   }
-  items[index].reset();
+  removed = std::move(items[index]);
   for (int i = index; i < MaxFilters - 1; ++i) {
     items[i] = std::move(items[i + 1]);
     enabled[i].store(enabled[i + 1].load());
@@ -58,10 +60,9 @@ void TFilterList::Delete(int index) {
 }
 
 void TFilterList::Clear() {
+  std::array<std::unique_ptr<TFilter>, MaxFilters> removed; // destroyed after the lock
   std::lock_guard guard(lock);
-  for (auto& item : items) {
-    item.reset();
-  }
+  items.swap(removed);
   count = 0;
 }
 
@@ -199,9 +200,9 @@ uint64_t FromPlanes(const float* planes, size_t n, int channels, bool eightBit, 
   return saturated;
 }
 
-// The locks of a set of filters, taken in the order of their addresses and released in reverse. Slot
-// order would change with every Swap, so two blocks could take the same two locks in opposite orders;
-// the address order is one order for the life of the filters.
+// The state locks of a set of filters, taken in the order of their addresses and released in reverse.
+// Slot order would change with every Swap, so two blocks could take the same two locks in opposite
+// orders; the address order is one order for the life of the filters.
 class TFilterLocks {
 public:
   TFilterLocks() = default;
@@ -212,21 +213,36 @@ public:
       locks[static_cast<size_t>(--held)]->unlock();
     }
   }
-  void Add(std::recursive_mutex& lock) { locks[static_cast<size_t>(count++)] = &lock; }
-  void TakeAll() {
-    std::sort(locks.begin(), locks.begin() + count, std::less<std::recursive_mutex*>());
+  void Add(TRealtimeMutex& lock) { locks[static_cast<size_t>(count++)] = &lock; }
+  template <typename Take> void TakeAll(Take take) {
+    std::sort(locks.begin(), locks.begin() + count, std::less<TRealtimeMutex*>());
     for (; held < count; ++held) {
-      locks[static_cast<size_t>(held)]->lock();
+      take(*locks[static_cast<size_t>(held)]);
     }
   }
 
 private:
-  std::array<std::recursive_mutex*, TFilterList::MaxFilters> locks{};
+  std::array<TRealtimeMutex*, TFilterList::MaxFilters> locks{};
   int count = 0;
   int held = 0;
 };
 
 } // namespace
+
+void TFilterList::TakeStateLock(TRealtimeMutex& filterLock) {
+  if (filterLock.try_lock()) {
+    return;
+  }
+  // Held by another thread for an exchange: how long that kept the worker is worth knowing.
+  const auto start = std::chrono::steady_clock::now();
+  filterLock.lock();
+  const int64_t waited =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+  int64_t longest = longestWaitNs.load(std::memory_order_relaxed);
+  while (waited > longest &&
+         !longestWaitNs.compare_exchange_weak(longest, waited, std::memory_order_relaxed)) {
+  }
+}
 
 void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from,
                                  int to, bool lockEach) {
@@ -238,7 +254,8 @@ void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat
     }
     ChannelBlock block{format, plane, frames};
     if (lockEach) {
-      std::lock_guard filterGuard(filter->Lock());
+      TakeStateLock(filter->StateLock());
+      const std::lock_guard filterGuard(filter->StateLock(), std::adopt_lock);
       filter->Process(block, c);
     } else {
       filter->Process(block, c);
@@ -258,6 +275,7 @@ bool TFilterList::EnsureChannelThread() {
 }
 
 void TFilterList::ChannelThreadLoop() {
+  NameThisThread("sonolab-channel");
   if (helperStart) {
     helperStart();
   }
@@ -290,6 +308,14 @@ void TFilterList::ChannelThreadLoop() {
     channelError = std::move(error);
     helperBusy = false;
     channelIdle.notify_one();
+  }
+}
+
+void TFilterList::Prepare(int32_t frames, int channels) {
+  const std::lock_guard guard(lock);
+  planes.reserve(static_cast<size_t>(std::max(frames, 0)) * static_cast<size_t>(std::max(channels, 1)));
+  if (channels == 2) {
+    EnsureChannelThread(); // without one, both channels run on the worker
   }
 }
 
@@ -343,19 +369,18 @@ void TFilterList::ProcessBothChannels(float* left, float* right, int32_t frames,
 
 void TFilterList::ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format) {
   const bool helper = EnsureChannelThread();
-  // With the helper: every filter's lock for the whole block, taken here after the list's lock: the
-  // order of the framework. The user-interface thread never holds a filter's lock while it waits for
-  // the list's lock or another filter's (SetEnabled, Apply, Load and Save of a filter take only that
-  // filter's lock; the list's Load takes the list's lock first), so this cannot deadlock. Disabled
+  // With the helper: every filter's state lock for the whole block, taken here after the list's lock:
+  // the order of the framework. No other thread holds a state lock while it waits for the list's lock
+  // or another state lock (each is held alone, for an exchange), so this cannot deadlock. Disabled
   // filters are locked too, so that one switched on during the block is guarded when it runs.
   TFilterLocks filterLocks;
   if (helper) {
     for (int j = 0; j < count; ++j) {
       if (items[j]) {
-        filterLocks.Add(items[j]->Lock());
+        filterLocks.Add(items[j]->StateLock());
       }
     }
-    filterLocks.TakeAll();
+    filterLocks.TakeAll([this](TRealtimeMutex& filterLock) { TakeStateLock(filterLock); });
   }
   // The channels run apart up to a filter that joins them; it takes both once everything before it
   // has done both, and the channels part again after it.
@@ -375,7 +400,8 @@ void TFilterList::ProcessStereo(float* left, float* right, int32_t frames, const
     if (helper) {
       filter->ProcessJoined(l, r);
     } else {
-      const std::lock_guard filterGuard(filter->Lock());
+      TakeStateLock(filter->StateLock());
+      const std::lock_guard filterGuard(filter->StateLock(), std::adopt_lock);
       filter->ProcessJoined(l, r);
     }
   }

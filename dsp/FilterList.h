@@ -11,22 +11,36 @@
 // the channels (a stereo plug-in) takes both on the calling thread once the filters before it are
 // done with both; the channels part again after it.
 //
-// Threads: the worker calls ProcessBlock, which holds the list's lock for the whole block. A mono
-// block takes each filter's lock around its Process; a stereo block takes the locks of all filters
-// (in the order of their addresses) for the whole block, on the calling thread, while both channels
-// run. The helper thread takes no lock of a filter: it only runs filters inside that window. The
-// user-interface thread calls every other operation; Add, Delete, Clear and Swap take the list's
-// lock, and Load takes it only to put the chain it has read and built in place. SetEnabled, IsEnabled, Count
-// and Item take no list lock (the flags are atomic); SetEnabled takes the filter's lock through ClearState.
-// Lock order: the list's lock, then filters' locks; a thread other than the worker holds at most one filter's
-// lock at a time (holding one while taking another could meet the worker holding them in the opposite order).
+// Threads and locks: the worker calls ProcessBlock, which holds the list's lock for the whole block and
+// each filter's StateLock() while it processes: around each Process (or ProcessJoined) for a mono block
+// or a stereo one without the helper, for the whole block (all of them, in the order of their addresses)
+// for a stereo one with the helper, on the calling thread, while the helper thread runs channel 1 inside
+// that window without a lock of its own; a joining filter runs on the calling thread inside it too. The
+// worker never takes a filter's Lock(). The user-interface thread calls every other operation; Add, Delete,
+// Clear and Swap hold the list's lock only to move pointers (a filter taken out is destroyed after the lock
+// is released), and Load takes it only to put the chain it has read and built in place. SetEnabled,
+// IsEnabled, Count and Item take no list lock (the flags are atomic); SetEnabled takes the filter's
+// StateLock() through ClearState, for an exchange of buffers. Both the list's lock and the state locks
+// inherit priority (TRealtimeMutex), and no one but the worker holds them for more than an O(1) step;
+// parameter edits take neither (their designs go through each filter's TDesignExchange), so the
+// worker waits for the user interface only for a switch, a move in the list or a load, and then at most
+// that step.
+// Lock order: the list's lock, a filter's Lock(), filters' StateLock(); a thread other than the worker
+// holds at most one StateLock() at a time (holding one while taking another could meet the worker holding
+// them in the opposite order).
+//
+// Prepare, before the worker starts, sizes the planes for the set-up's blocks and starts the helper
+// thread of a stereo set-up, so that ProcessBlock allocates nothing and starts nothing; without it the
+// first blocks do both.
 
 #include "dsp/ByteStreams.h"
 #include "dsp/Filter.h"
+#include "dsp/RealtimeMutex.h"
 #include "dsp/WaveFormat.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -62,8 +76,15 @@ public:
   TFilter* Item(int index) const { return items[index].get(); }
   int32_t SampleRate() const { return sampleRate; }
 
+  // Makes ready for blocks of up to `frames` frames of `channels` channels: the planes, and for two
+  // channels the helper thread. User-interface thread, before the blocks.
+  void Prepare(int32_t frames, int channels);
   // The block operation, in place on interleaved PCM bytes.
   void ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format);
+  // The longest time ProcessBlock waited for a filter's StateLock() held by another thread, in
+  // nanoseconds, since construction or the last reset. Any thread.
+  int64_t LongestFilterWaitNs() const { return longestWaitNs.load(std::memory_order_relaxed); }
+  void ResetLongestFilterWait() { longestWaitNs.store(0, std::memory_order_relaxed); }
   // Samples that ProcessBlock saturated when converting back, since construction. Any thread.
   uint64_t ClippedSamples() const { return clipped.load(std::memory_order_relaxed); }
 
@@ -74,7 +95,7 @@ public:
   // (TFilterError(MsgBadFileFormat)) leaves the list as it was.
   void Load(TByteReader& in, const TFilterFactory& create);
 
-  std::recursive_mutex& Lock() const { return lock; }
+  TRealtimeRecursiveMutex& Lock() const { return lock; }
 
   // Runs first thing on the second channel's helper thread when it starts (the engine asks for
   // real-time scheduling there). Set before the first ProcessBlock.
@@ -82,26 +103,29 @@ public:
 
 private:
   // Runs the enabled filters of slots from..to-1 in list order over the plane of channel c. With
-  // lockEach, each filter's lock is taken around its Process; otherwise the caller holds them all.
+  // lockEach, each filter's StateLock() is taken around its Process; otherwise the caller holds them all.
   void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from, int to,
                       bool lockEach);
   // Slots from..to-1 over both planes: channel 1 on the helper (when there is one) while this thread
   // does channel 0; returns when both are done.
   void ProcessBothChannels(float* left, float* right, int32_t frames, const TWaveFormat& format, int from,
                            int to, bool helper);
-  // A stereo block: the channels apart, joined at each filter that joins them.
+  // A stereo block: the channels apart, joined at each filter that joins them (under its StateLock()).
   void ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format);
-  // Starts the helper thread on the first stereo block; false if it cannot be started.
+  // Starts the helper thread (at Prepare, or on the first stereo block); false if it cannot be started.
   bool EnsureChannelThread();
   void ChannelThreadLoop();
+  // Takes a filter's StateLock(), noting how long that took when another thread held it.
+  void TakeStateLock(TRealtimeMutex& lock);
 
   int32_t sampleRate;
   std::atomic<int> count{0};
   std::array<std::unique_ptr<TFilter>, MaxFilters> items;
   std::array<std::atomic<uint8_t>, MaxFilters> enabled{};
-  mutable std::recursive_mutex lock;
-  std::vector<float> planes; // reused float planes, grown under the lock
+  mutable TRealtimeRecursiveMutex lock;
+  std::vector<float> planes; // reused float planes, grown under the lock (once, at Prepare)
   std::atomic<uint64_t> clipped{0};
+  std::atomic<int64_t> longestWaitNs{0};
 
   // The helper thread for channel 1 and its handshake, all under channelMutex. Each stereo block
   // posts a job (a new generation, unclaimed); whichever thread comes first claims it: the helper

@@ -8,10 +8,11 @@
 //
 // The end: Abort stops the devices at once (a Read or Write that waits for a device's clock returns)
 // and the worker ends after the pass under way without playing out. Teardown, also run by the
-// destructor, aborts a worker that still runs, waits for it, then releases the input, the outputs (a
-// file writer completes its file) and the chain, in that order, and hands back the errors of the
-// outputs whose files could not be completed, for the caller to report. Nothing of it waits for a
-// drain or for the user-interface thread, so a teardown takes at most one pass.
+// destructor, aborts a worker that still runs, waits for it, then releases the input, the outputs (the
+// writer thread writes what it holds and completes every file first) and the chain, in that order, and
+// hands back the errors of the outputs whose files could not be completed, for the caller to report.
+// Nothing of it waits for a device's drain or for the user-interface thread, so a teardown takes one
+// pass and the writing of what the writer holds (at most two seconds of sound).
 //
 // Threads: the user-interface thread (the command line's main thread) for everything here; the worker
 // reaches its window only through TProcessingNotify.

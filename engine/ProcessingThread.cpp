@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/ProcessingThread.h"
 
+#include "dsp/ThreadName.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -35,6 +37,10 @@ TProcessingThread::TProcessingThread(TFilterList& chain, TPlaybackDevsList& outp
   if (live) {
     chain.SetHelperThreadStart([] { MakeThreadRealtime(); });
   }
+  // Everything the passes use, made now for the set-up's block and formats: nothing is allocated or
+  // started once the worker runs.
+  chain.Prepare(work.CapacityFrames(), work.Format().nChannels);
+  outputs.Prepare(work, live);
 }
 
 std::optional<TRealtimeOutcome> TProcessingThread::Realtime() const {
@@ -220,6 +226,7 @@ void TProcessingThread::PublishForDisplays() {
 
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
+  NameThisThread("sonolab-worker");
   if (live) {
     realtime = MakeThreadRealtime();
   } else {

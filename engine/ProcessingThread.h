@@ -25,10 +25,18 @@
 // length lost in every output without a clock of its own, so that a recording keeps time; the frame
 // limit counts those frames as input.
 //
-// Threads: Execute runs on the worker; construction, ResumeProcessing, PauseProcessing, Terminate,
-// Abort, SetRepeat and TakeNewestBlock run on the user-interface thread. The worker holds the chain's
-// lock only inside ProcessBlock; pausing holds it at the gate before a pass, never under a chain or
-// filter lock, and the devices it stops wake a Read or Write that waits for them.
+// The worker is the real-time path: construction prepares what the passes use for the set-up's block
+// and formats (the chain's planes and second-channel thread, the outputs' rate converters, the writer
+// thread of the file outputs), so that a pass allocates nothing, starts nothing and touches no file.
+// The displays hear of an update through PostDSPNotify, which must not wait or allocate either.
+//
+// Threads: Execute runs on the worker, "sonolab-worker"; construction, ResumeProcessing,
+// PauseProcessing, Terminate, Abort, SetRepeat and TakeNewestBlock run on the user-interface thread.
+// The worker holds the chain's lock only inside ProcessBlock, and there each filter's state lock while
+// the filter runs; no other thread holds either for more than an exchange of pointers (both inherit
+// priority), and parameter edits take neither: a filter's channels take its new design without a lock.
+// Pausing holds the worker at the gate before a pass, never under a chain or filter lock, and the devices it
+// stops wake a Read or Write that waits for them.
 
 #include "devices/VirtDevs.h"
 #include "devices/platform/RealtimeScheduling.h"
@@ -49,8 +57,9 @@ class TProcessingNotify {
 public:
   virtual ~TProcessingNotify() = default;
   // WM_DSP_NOTIFY (WM_APP + 100): posted, never waited for. wParam 0: an update of the displays is
-  // published (paced: about 10 to 20 a second, every block at the default block size); wParam 1: the
-  // worker has ended after the error or notice handed to ShowDSPException.
+  // published (paced: about 10 to 20 a second, every block at the default block size); it must neither
+  // allocate nor take a lock, as the pass that makes it runs in real time. wParam 1: the worker has ended
+  // after the error or notice handed to ShowDSPException.
   virtual void PostDSPNotify(uintptr_t wParam) = 0;
   // After every pass, with its time in nanoseconds and its frames; for a front end that counts them.
   virtual void BlockProcessed(uint64_t /*elapsedNs*/, int32_t /*frames*/) {}

@@ -62,26 +62,29 @@ TAmplitudeModulation::TAmplitudeModulation(int32_t sampleRate) : TFilter(sampleR
 void TAmplitudeModulation::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   for (TChannel& c : channels) {
-    c = TChannel{};
-    c.Depth.Set(Depth / 100.0);
+    c = TChannel{}; // the next block takes the design as it is
   }
 }
 
 void TAmplitudeModulation::Update() {
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    c.Depth.Follow(Depth / 100.0, c.Playing, RampFrames(SampleRate()));
-  }
+  designs.Publish(std::make_unique<TDesign>(TDesign{Freq, Depth / 100.0}));
 }
 
 void TAmplitudeModulation::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    c.Depth.Follow(design.Depth, c.Playing, RampFrames(SampleRate()));
+    c.Freq = design.Freq;
+    c.Design = &design;
+  }
   c.Playing = true;
   float* const x = block.Samples;
   for (int32_t n = 0; n < block.Frames; ++n) {
     if (c.StretchLeft == 0) {
-      const double turns = Freq / SampleRate();
+      const double turns = c.Freq / SampleRate();
       c.Cos = std::cos(2.0 * Pi * c.Phase);
       c.Sin = std::sin(2.0 * Pi * c.Phase);
       c.RotateCos = std::cos(2.0 * Pi * turns);

@@ -9,10 +9,12 @@
 // The sine's phase runs on across blocks and through a change of frequency (taken at the next 256-sample
 // stretch); a change of depth glides over RampFrames samples.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own phase and depth); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own phase and depth) and takes the newest frequency and depth from
+// the design exchange. Update runs on the user-interface thread (Apply, Load) or in the constructor and
+// publishes them.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
@@ -34,14 +36,21 @@ public:
 private:
   // The sine is computed exactly every 256 samples of the stream (whatever the blocks) and turned by
   // a rotation in between.
+  struct TDesign {
+    double Freq = 0.0;
+    double Depth = 0.0; // 0..1
+  };
   struct TChannel {
-    double Phase = 0.0; // at the start of the next stretch, in turns
+    const TDesign* Design = nullptr; // the design taken last; null: none yet
+    double Freq = 0.0;               // as that design asks
+    double Phase = 0.0;              // at the start of the next stretch, in turns
     double Cos = 1.0, Sin = 0.0;
     double RotateCos = 1.0, RotateSin = 0.0;
     int32_t StretchLeft = 0; // samples of the stretch still to come
     TRamp Depth;             // 0..1
     bool Playing = false;
   };
+  TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
 

@@ -30,26 +30,38 @@ double CascadeMagnitude(const TBiquad* sections, int count, double f) {
   return magnitude;
 }
 
-void TBiquadCascade::Design(const std::array<TBiquad, MaxSections>& sections, int count, int32_t rampFrames) {
-  const TSet previous = current;
-  current.Sections = sections;
-  current.Count = count;
-  for (TChannel& c : channels) {
-    if (!c.Playing) {
-      c.State = {};
-      c.FadeLeft = 0;
-      continue;
-    }
-    c.Fading = previous;
-    c.FadingState = c.State;
-    // Sections the old design did not have start from silence; the others from where they are.
-    for (int i = previous.Count; i < MaxSections; ++i) {
-      c.State.x1[static_cast<size_t>(i)] = c.State.x2[static_cast<size_t>(i)] = 0.0;
-      c.State.y1[static_cast<size_t>(i)] = c.State.y2[static_cast<size_t>(i)] = 0.0;
-    }
-    c.FadeLength = std::max(rampFrames, 1);
-    c.FadeLeft = c.FadeLength;
+bool TBiquadCascade::TSet::operator==(const TSet& other) const {
+  if (Count != other.Count) {
+    return false;
   }
+  for (size_t i = 0; i < static_cast<size_t>(Count); ++i) {
+    const TBiquad& a = Sections[i];
+    const TBiquad& b = other.Sections[i];
+    if (a.b0 != b.b0 || a.b1 != b.b1 || a.b2 != b.b2 || a.a1 != b.a1 || a.a2 != b.a2) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void TBiquadCascade::Design(int channel, const TSet& set, int32_t rampFrames) {
+  TChannel& c = channels[static_cast<size_t>(channel)];
+  const TSet previous = c.Current;
+  c.Current = set;
+  if (!c.Playing) {
+    c.State = {};
+    c.FadeLeft = 0;
+    return;
+  }
+  c.Fading = previous;
+  c.FadingState = c.State;
+  // Sections the old design did not have start from silence; the others from where they are.
+  for (int i = previous.Count; i < MaxSections; ++i) {
+    c.State.x1[static_cast<size_t>(i)] = c.State.x2[static_cast<size_t>(i)] = 0.0;
+    c.State.y1[static_cast<size_t>(i)] = c.State.y2[static_cast<size_t>(i)] = 0.0;
+  }
+  c.FadeLength = std::max(rampFrames, 1);
+  c.FadeLeft = c.FadeLength;
 }
 
 void TBiquadCascade::Clear() {
@@ -91,7 +103,7 @@ void TBiquadCascade::Process(float* x, int32_t frames, int channel) {
     float* const y = x + n;
     std::copy(y, y + chunk, c.Scratch.data());
     Run(c.Fading, c.FadingState, c.Scratch.data(), chunk);
-    Run(current, c.State, y, chunk);
+    Run(c.Current, c.State, y, chunk);
     for (int32_t i = 0; i < chunk; ++i) {
       const double w = static_cast<double>(c.FadeLength - c.FadeLeft + i + 1) / c.FadeLength;
       y[i] = static_cast<float>(w * y[i] + (1.0 - w) * c.Scratch[static_cast<size_t>(i)]);
@@ -100,6 +112,6 @@ void TBiquadCascade::Process(float* x, int32_t frames, int channel) {
     n += chunk;
   }
   if (n < frames) {
-    Run(current, c.State, x + n, frames - n);
+    Run(c.Current, c.State, x + n, frames - n);
   }
 }

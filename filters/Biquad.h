@@ -10,8 +10,9 @@
 // state, and the output crosses from the old to the new over RampFrames samples; both are stable, so
 // the sum is too.
 //
-// Threads: Process(channel) touches only that channel's state (the two channels may run at once);
-// Design and Clear run under the filter's lock while no Process runs.
+// Threads: Process(channel) and Design(channel) touch only that channel's state (the two channels may
+// run at once), on the thread that runs the channel; Clear runs under the filter's StateLock(), which
+// keeps Process out.
 
 #include <array>
 #include <cstddef>
@@ -28,25 +29,26 @@ class TBiquadCascade {
 public:
   static constexpr int MaxSections = 4;
 
-  // The design to run from now on. A channel that has played crosses over from the design it runs;
-  // one that has not (new, or cleared since) simply takes it.
-  void Design(const std::array<TBiquad, MaxSections>& sections, int count, int32_t rampFrames);
+  // A design: its sections, in the order they run.
+  struct TSet {
+    std::array<TBiquad, MaxSections> Sections{};
+    int Count = 0;
+    bool operator==(const TSet& other) const;
+  };
+
+  // The design channel c runs from now on. A channel that has played crosses over from the design it
+  // runs; one that has not (new, or cleared since) simply takes it.
+  void Design(int channel, const TSet& set, int32_t rampFrames);
   void Process(float* x, int32_t frames, int channel);
   // Silence on both channels; the next Design is taken at once.
   void Clear();
 
-  int SectionCount() const { return current.Count; }
-  const TBiquad& Section(int i) const { return current.Sections[static_cast<size_t>(i)]; }
-
 private:
-  struct TSet {
-    std::array<TBiquad, MaxSections> Sections{};
-    int Count = 0;
-  };
   struct TState {
     std::array<double, MaxSections> x1{}, x2{}, y1{}, y2{};
   };
   struct TChannel {
+    TSet Current; // the design it runs
     TState State; // of the current design
     TSet Fading;  // the design being left
     TState FadingState;
@@ -58,6 +60,5 @@ private:
 
   static void Run(const TSet& set, TState& state, float* x, int32_t frames);
 
-  TSet current;
   std::array<TChannel, 2> channels{};
 };

@@ -123,29 +123,26 @@ TChebyshevFilter::TChebyshevFilter(int32_t sampleRate) : TFilter(sampleRate) {
 void TChebyshevFilter::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
 void TChebyshevFilter::Update() {
   const std::lock_guard guard(Lock());
-  std::array<TBiquad, TBiquadCascade::MaxSections> sections{};
+  TBiquadCascade::TSet design;
   const int order = std::clamp(Order, 2, 2 * TBiquadCascade::MaxSections);
-  const int count =
-      DesignSections(Kind != 0, static_cast<double>(fc) / SampleRate(), order, RippleDb, sections);
-  if (count == cascade.SectionCount()) {
-    bool same = true;
-    for (int i = 0; i < count; ++i) {
-      const TBiquad& a = sections[static_cast<size_t>(i)];
-      const TBiquad& b = cascade.Section(i);
-      same = same && a.b0 == b.b0 && a.b1 == b.b1 && a.b2 == b.b2 && a.a1 == b.a1 && a.a2 == b.a2;
-    }
-    if (same) {
-      return;
-    }
+  design.Count =
+      DesignSections(Kind != 0, static_cast<double>(fc) / SampleRate(), order, RippleDb, design.Sections);
+  if (designs.Empty() || !(designs.Latest() == design)) {
+    designs.Publish(std::make_unique<TBiquadCascade::TSet>(design));
   }
-  cascade.Design(sections, count, RampFrames(SampleRate()));
 }
 
 void TChebyshevFilter::Process(ChannelBlock& block, int channel) {
+  if (const TBiquadCascade::TSet& design = designs.Take(channel);
+      &design != taken[static_cast<size_t>(channel)]) {
+    cascade.Design(channel, design, RampFrames(SampleRate()));
+    taken[static_cast<size_t>(channel)] = &design;
+  }
   cascade.Process(block.Samples, block.Frames, channel);
 }

@@ -14,10 +14,12 @@
 //
 // Threads: as TIIRFilter.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
+#include <array>
 #include <cstdint>
 
 class TChebyshevFilter : public TFilter {
@@ -28,8 +30,8 @@ public:
   void Process(ChannelBlock& block, int channel) override;
   void Update() override;
 
-  int SectionCount() const { return cascade.SectionCount(); }
-  const TBiquad& Section(int i) const { return cascade.Section(i); }
+  int SectionCount() const { return designs.Latest().Count; }
+  const TBiquad& Section(int i) const { return designs.Latest().Sections[static_cast<size_t>(i)]; }
 
   int32_t Kind = 0;
   int32_t fc = 1000;
@@ -37,6 +39,8 @@ public:
   double RippleDb = 0.5;
 
 private:
+  TDesignExchange<TBiquadCascade::TSet> designs;
+  std::array<const TBiquadCascade::TSet*, 2> taken{}; // per channel, the design its cascade runs
   TBiquadCascade cascade;
 };
 

@@ -119,17 +119,17 @@ TChorus::TChorus(int32_t sampleRate) : TFilter(sampleRate) {
   Describe(ChorusDescriptor, {&Voices, &Delay, &Depth, &Rate, &Mix});
 }
 
-void TChorus::Retarget(TChannel& c, bool playing) {
+void TChorus::Retarget(TChannel& c, bool playing, const TDesign& design) {
   const int32_t ramp = RampFrames(SampleRate());
-  const double msToSamples = 0.001 * SampleRate();
   const auto glide = [&](TRamp& r, double target) {
     const auto frames = static_cast<int32_t>(std::abs(target - r.Value()) / MaxSlew);
     r.Follow(target, playing, std::max(ramp, frames));
   };
-  glide(c.DelaySamples, std::max(Delay * msToSamples, 2.0));
-  glide(c.DepthSamples, Depth * msToSamples);
-  c.Wet.Follow(Mix / 100.0, playing, ramp);
-  const int32_t voices = std::clamp(Voices, 1, MaxVoices);
+  glide(c.DelaySamples, design.DelaySamples);
+  glide(c.DepthSamples, design.DepthSamples);
+  c.Wet.Follow(design.Wet, playing, ramp);
+  c.Rate = design.Rate;
+  const int32_t voices = design.Voices;
   for (int v = 0; v < MaxVoices; ++v) {
     c.Share[static_cast<size_t>(v)].Follow(v < voices ? 1.0 / voices : 0.0, playing, ramp);
   }
@@ -149,7 +149,7 @@ void TChorus::Settle(TChannel& c) {
 }
 
 void TChorus::NextStretch(TChannel& c) {
-  c.Phase += Rate / SampleRate() * SweepStep;
+  c.Phase += c.Rate / SampleRate() * SweepStep;
   c.Phase -= std::floor(c.Phase);
   const double delay = c.DelaySamples.Advance(SweepStep);
   const double depth = c.DepthSamples.Advance(SweepStep);
@@ -170,26 +170,35 @@ void TChorus::NextStretch(TChannel& c) {
 }
 
 void TChorus::ClearState() {
-  TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    c.Playing = false;
-    c.Position = 0;
-    c.Phase = ch * 0.25;
-    Retarget(c, false);
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (int ch = 0; ch < 2; ++ch) {
+      TChannel& c = channels[static_cast<size_t>(ch)];
+      c.Playing = false;
+      c.Position = 0;
+      c.Phase = ch * 0.25;
+      c.Design = nullptr; // the next block takes the design as it is, without a glide
+    }
   }
 }
 
 void TChorus::Update() {
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    Retarget(c, c.Playing);
-  }
+  const double msToSamples = 0.001 * SampleRate();
+  designs.Publish(
+      std::make_unique<TDesign>(TDesign{Rate, std::max(Delay * msToSamples, 2.0), Depth * msToSamples,
+                                        Mix / 100.0, std::clamp(Voices, 1, MaxVoices)}));
 }
 
 void TChorus::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    Retarget(c, c.Playing, design);
+    c.Design = &design;
+  }
   c.Playing = true;
   float* const line = ChannelState(channel);
   int32_t done = 0;

@@ -14,10 +14,12 @@
 // Edits do not click: the mix and each voice's share glide over RampFrames samples, and a new delay or
 // depth is reached by a glide of at most 5 % speed change (a short detune, never a jump).
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line and sweep); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line and sweep); a channel that takes a new design from the
+// design exchange sets its glides for it. Update runs on the user-interface thread (Apply, Load) or in
+// the constructor and publishes the design; the line is made once, by the constructor.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
@@ -50,23 +52,35 @@ private:
     double Delay = 0.0, DelayStep = 0.0, DelayEnd = 0.0;
     double Gain = 0.0, GainStep = 0.0, GainEnd = 0.0;
   };
+  // What an Update asks for: the sweep's rate, the targets of the glides in samples, the share of the
+  // copies, and the copies in use.
+  struct TDesign {
+    double Rate = 0.0;
+    double DelaySamples = 0.0;
+    double DepthSamples = 0.0;
+    double Wet = 0.0;
+    int32_t Voices = 1;
+  };
   struct TChannel {
-    int32_t Position = 0;    // next slot of the line to write
-    double Phase = 0.0;      // of the sweep at the end of the stretch, in turns
-    int32_t StretchLeft = 0; // samples of the stretch still to come
+    const TDesign* Design = nullptr; // the design the channel's glides head for; null: none yet
+    double Rate = 0.0;               // of the sweep, as that design asks
+    int32_t Position = 0;            // next slot of the line to write
+    double Phase = 0.0;              // of the sweep at the end of the stretch, in turns
+    int32_t StretchLeft = 0;         // samples of the stretch still to come
     TRamp DelaySamples, DepthSamples, Wet;
     std::array<TRamp, MaxVoices> Share{}; // each voice's part of the wet signal
     std::array<TVoice, MaxVoices> Voices{};
     double Dry = 1.0, DryStep = 0.0, DryEnd = 1.0;
     bool Playing = false;
   };
-  void Retarget(TChannel& c, bool playing);
+  void Retarget(TChannel& c, bool playing, const TDesign& design);
   // Ends the stretch where the ramps and the sweep now are (a channel that is not playing).
   void Settle(TChannel& c);
   // Starts the next stretch: the values at its end, and the steps that lead there.
   void NextStretch(TChannel& c);
 
   int32_t mask = 0; // the line's length less one (a power of two)
+  TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
 

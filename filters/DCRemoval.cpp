@@ -46,6 +46,7 @@ TDCRemoval::TDCRemoval(int32_t sampleRate) : TFilter(sampleRate) {
 void TDCRemoval::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
@@ -55,14 +56,19 @@ void TDCRemoval::Update() {
   const double k = std::tan(Pi * std::min(static_cast<double>(fc) / SampleRate(), 0.49));
   const double r = (1.0 - k) / (1.0 + k);
   const double g = (1.0 + r) / 2.0;
-  TBiquad section;
-  section.b0 = g, section.b1 = -g, section.a1 = -r;
-  if (cascade.SectionCount() == 1 && cascade.Section(0).b0 == g && cascade.Section(0).a1 == -r) {
-    return;
+  TBiquadCascade::TSet design;
+  design.Sections[0].b0 = g, design.Sections[0].b1 = -g, design.Sections[0].a1 = -r;
+  design.Count = 1;
+  if (designs.Empty() || !(designs.Latest() == design)) {
+    designs.Publish(std::make_unique<TBiquadCascade::TSet>(design));
   }
-  cascade.Design({section}, 1, RampFrames(SampleRate()));
 }
 
 void TDCRemoval::Process(ChannelBlock& block, int channel) {
+  if (const TBiquadCascade::TSet& design = designs.Take(channel);
+      &design != taken[static_cast<size_t>(channel)]) {
+    cascade.Design(channel, design, RampFrames(SampleRate()));
+    taken[static_cast<size_t>(channel)] = &design;
+  }
   cascade.Process(block.Samples, block.Frames, channel);
 }

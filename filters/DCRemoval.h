@@ -10,10 +10,12 @@
 //
 // Threads: as TIIRFilter.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
+#include <array>
 #include <cstdint>
 
 class TDCRemoval : public TFilter {
@@ -27,6 +29,8 @@ public:
   int32_t fc = 10;
 
 private:
+  TDesignExchange<TBiquadCascade::TSet> designs;
+  std::array<const TBiquadCascade::TSet*, 2> taken{}; // per channel, the design its cascade runs
   TBiquadCascade cascade;
 };
 

@@ -89,20 +89,32 @@ void TEcho::Update() {
   const int32_t length = DelayLength();
   // Long enough for the longest delay the dialog offers, so that moving the delay keeps the line.
   const int32_t longest = std::max(length, static_cast<int32_t>(1000 * 0.001 * SampleRate()));
+  // Slot p - (L - 1) was written L - 1 samples ago; a one-slot line repeats the previous sample.
+  const TTap tap{std::max(length - 1, 1), EchoGain()};
   if (longest > StateLength()) {
-    SetStateLength(longest);
+    TStateBuffers replaced = SilentState(longest);
+    const std::lock_guard handOver(StateLock());
+    // Silent lines from their first slot, with nothing to glide from.
+    ExchangeState(replaced);
     position[0] = 0;
     position[1] = 0;
+    running[0] = false;
+    running[1] = false;
   }
-  // Slot p - (L - 1) was written L - 1 samples ago; a one-slot line repeats the previous sample.
-  target = TTap{std::max(length - 1, 1), EchoGain()};
+  if (designs.Empty() || !(designs.Latest() == tap)) {
+    designs.Publish(std::make_unique<TTap>(tap));
+  }
 }
 
 void TEcho::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  running[0] = false;
-  running[1] = false;
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    running[0] = false;
+    running[1] = false;
+  }
 }
 
 void TEcho::Process(ChannelBlock& block, int channel) {
@@ -113,12 +125,12 @@ void TEcho::Process(ChannelBlock& block, int channel) {
   float* const line = ChannelState(channel);
   float* const x = block.Samples;
   int32_t p = position[channel];
+  const TTap& to = designs.Take(channel);
   if (!running[channel]) {
-    applied[channel] = target;
+    applied[channel] = to;
     running[channel] = true;
   }
   const TTap from = applied[channel];
-  const TTap to = target;
   if (!(from == to) && block.Frames > 0) {
     // The glide: both taps read over the old output, weighted from the old echo to the new one.
     const double step = 1.0 / block.Frames;

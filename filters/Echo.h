@@ -12,10 +12,13 @@
 // goes linearly from the old echo to the new one, y[n] = x[n] + (1 - w) g0 y[n - d0] + w g1 y[n - d1]
 // with w rising from 1/B to 1 over its B samples, and the block after it runs on the new values.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line, write position and applied values); Update runs on the
-// user-interface thread under the same lock (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line, write position and applied values) and takes the newest tap
+// from the design exchange. Update runs on the user-interface thread (Apply, Load) or in the
+// constructor and publishes a new tap there; the lines, made once long enough for any delay, are
+// exchanged under StateLock() (at construction).
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 
@@ -48,7 +51,7 @@ private:
     friend bool operator==(const TTap&, const TTap&) = default;
   };
 
-  TTap target;                      // as of the last Update
+  TDesignExchange<TTap> designs;    // the tap of the last Update, for the channels to take
   TTap applied[2];                  // per channel, as of the end of its last block
   bool running[2] = {false, false}; // the line holds output since the last ClearState
   int32_t position[2] = {0, 0};     // next slot of each line to be written

@@ -18,11 +18,18 @@ void TFIRFilter::SetStateLength(int32_t n) {
     history *= 2;
   }
   if (history != StateLength()) {
-    for (TPartitionedConvolver& c : convolvers) {
+    // New histories and convolvers sized for them, silent and reset, replace the old ones together.
+    auto fresh = std::make_unique<std::array<TPartitionedConvolver, 2>>();
+    for (TPartitionedConvolver& c : *fresh) {
       c.Reserve(history);
     }
+    TStateBuffers replaced = SilentState(history);
+    {
+      const std::lock_guard handOver(StateLock());
+      convolvers.swap(fresh);
+      ExchangeState(replaced);
+    }
   }
-  TFilter::SetStateLength(history);
   const size_t length = 2 * static_cast<size_t>(n);
   responseRe.assign(length, 0.0f);
   responseIm.assign(length, 0.0f);
@@ -30,9 +37,16 @@ void TFIRFilter::SetStateLength(int32_t n) {
 
 void TFIRFilter::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  for (TPartitionedConvolver& c : convolvers) {
-    c.Reset();
+  if (StateLength() == 0) {
+    return;
+  }
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (TPartitionedConvolver& c : *convolvers) {
+      c.Reset();
+    }
   }
 }
 
@@ -45,17 +59,26 @@ void TFIRFilter::ComputeResponse() {
   std::fill(responseRe.begin() + N, responseRe.begin() + 2 * static_cast<size_t>(N), 0.0f);
   DesignKernel();
   const auto designed = responseRe.begin() + N + 1;
-  if (taps.size() != static_cast<size_t>(N) + 1 || !std::equal(responseRe.begin(), designed, taps.begin())) {
-    taps.assign(responseRe.begin(), designed);
-    ++generation;
+  if (designs.Empty() || designs.Latest().Taps.size() != static_cast<size_t>(N) + 1 ||
+      !std::equal(responseRe.begin(), designed, designs.Latest().Taps.begin())) {
+    designs.Publish(
+        std::make_unique<TDesign>(TDesign{std::vector<float>(responseRe.begin(), designed),
+                                          designs.Empty() ? 1 : designs.Latest().Generation + 1}));
   }
   RealFFT(2 * N, responseRe.data(), responseIm.data());
 }
 
+const std::vector<float>& TFIRFilter::Taps() const {
+  static const std::vector<float> none;
+  return designs.Empty() ? none : designs.Latest().Taps;
+}
+
 void TFIRFilter::Process(ChannelBlock& block, int channel) {
-  if (taps.size() < 3) {
+  const TDesign& design = designs.Take(channel);
+  if (design.Taps.size() < 3) {
     return;
   }
-  const TKernelTaps kernel{taps.data(), static_cast<int32_t>(taps.size()) - 1, generation};
-  convolvers[channel].Process(block.Samples, block.Frames, kernel, ChannelState(channel));
+  const TKernelTaps kernel{design.Taps.data(), static_cast<int32_t>(design.Taps.size()) - 1,
+                           design.Generation};
+  (*convolvers)[channel].Process(block.Samples, block.Frames, kernel, ChannelState(channel));
 }

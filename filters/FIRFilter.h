@@ -13,15 +13,20 @@
 // cut-off, window, size or band gain) takes over with a crossfade from the old kernel over the next
 // block, and a redesign that yields the same taps changes nothing.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own history and convolver); Update, SetStateLength and ClearState
-// run on the user-interface thread under the same lock (Apply, Load) or in a constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own history and convolver) and takes the newest taps from the design
+// exchange. Update, SetStateLength and ClearState run on the user-interface thread (Apply, Load, with
+// Lock() held) or in a constructor: the kernel is designed and transformed into the response there and
+// its taps published; new histories and convolvers (a longer history) are exchanged under StateLock().
+// The response belongs to the user-interface side alone.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "filters/PartitionedConvolver.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class TFIRFilter : public TFilter {
@@ -43,10 +48,10 @@ public:
   // The kernel's 2N-point spectrum; bins 0..N are used.
   const std::vector<float>& ResponseRe() const { return responseRe; }
   const std::vector<float>& ResponseIm() const { return responseIm; }
-  // The taps the channels run (N + 1 of them) and the partition size channel c settled on (0 before
-  // its first block).
-  const std::vector<float>& Taps() const { return taps; }
-  int32_t PartitionSize(int channel) const { return convolvers[channel].PartitionSize(); }
+  // The taps designed last (N + 1 of them; the channels run them from their next block on) and the
+  // partition size channel c settled on (0 before its first block).
+  const std::vector<float>& Taps() const;
+  int32_t PartitionSize(int channel) const { return (*convolvers)[channel].PartitionSize(); }
 
 protected:
   // Writes the kernel taps into the start of the response real part (elements N..2N-1 are zero).
@@ -61,7 +66,12 @@ protected:
 private:
   std::vector<float> responseRe;
   std::vector<float> responseIm;
-  std::vector<float> taps; // the kernel the channels run, N + 1 taps
-  uint64_t generation = 0; // changes with the taps
-  std::array<TPartitionedConvolver, 2> convolvers;
+  // A kernel the channels run: N + 1 taps, and a number that changes with them.
+  struct TDesign {
+    std::vector<float> Taps;
+    uint64_t Generation = 0;
+  };
+  TDesignExchange<TDesign> designs;
+  // The channels' convolvers, replaced whole (with the histories) when the history's length changes.
+  std::unique_ptr<std::array<TPartitionedConvolver, 2>> convolvers;
 };

@@ -134,22 +134,25 @@ TIIRFilter::TIIRFilter(int32_t sampleRate) : TFilter(sampleRate) {
 void TIIRFilter::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
+  const std::lock_guard handOver(StateLock());
   cascade.Clear();
 }
 
 void TIIRFilter::Update() {
   const std::lock_guard guard(Lock());
-  const TBiquad section = DesignBiquad(static_cast<TBiquadKind>(Kind), Freq / SampleRate(), Q, GainDb);
-  if (cascade.SectionCount() == 1) {
-    const TBiquad& now = cascade.Section(0);
-    if (now.b0 == section.b0 && now.b1 == section.b1 && now.b2 == section.b2 && now.a1 == section.a1 &&
-        now.a2 == section.a2) {
-      return; // the same design: nothing to cross over to
-    }
+  TBiquadCascade::TSet design;
+  design.Sections[0] = DesignBiquad(static_cast<TBiquadKind>(Kind), Freq / SampleRate(), Q, GainDb);
+  design.Count = 1;
+  if (designs.Empty() || !(designs.Latest() == design)) { // the same design: nothing to cross over to
+    designs.Publish(std::make_unique<TBiquadCascade::TSet>(design));
   }
-  cascade.Design({section}, 1, RampFrames(SampleRate()));
 }
 
 void TIIRFilter::Process(ChannelBlock& block, int channel) {
+  if (const TBiquadCascade::TSet& design = designs.Take(channel);
+      &design != taken[static_cast<size_t>(channel)]) {
+    cascade.Design(channel, design, RampFrames(SampleRate()));
+    taken[static_cast<size_t>(channel)] = &design;
+  }
   cascade.Process(block.Samples, block.Frames, channel);
 }

@@ -13,14 +13,17 @@
 // in Hz (10..0.45 fs), "Q" (0.1..30), "GainDb" (-24..+24, used by peaking and the shelves).
 // A new design crosses over from the old one (TBiquadCascade), so an edit does not click.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own state); Update runs under the same lock on the user-interface
-// thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own state) and hands the newest design of the design exchange to its
+// channel of the cascade. Update runs on the user-interface thread (Apply, Load) or in the constructor
+// and publishes the section it designs.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Biquad.h"
 
+#include <array>
 #include <cstdint>
 
 enum class TBiquadKind : int32_t { LowPass, HighPass, BandPass, Notch, Peaking, LowShelf, HighShelf };
@@ -36,7 +39,7 @@ public:
   void Process(ChannelBlock& block, int channel) override;
   void Update() override;
 
-  const TBiquad& Section() const { return cascade.Section(0); }
+  const TBiquad& Section() const { return designs.Latest().Sections[0]; }
 
   int32_t Kind = 0;
   double Freq = 1000.0;
@@ -44,6 +47,8 @@ public:
   double GainDb = 6.0;
 
 private:
+  TDesignExchange<TBiquadCascade::TSet> designs;
+  std::array<const TBiquadCascade::TSet*, 2> taken{}; // per channel, the design its cascade runs
   TBiquadCascade cascade;
 };
 

@@ -57,37 +57,41 @@ void TMovingAverage::Restart(TChannel& c, int32_t taps) {
 }
 
 void TMovingAverage::ClearState() {
-  TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    Restart(c, c.Taps);
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (TChannel& c : channels) {
+      Restart(c, designs.Empty() ? c.Taps : designs.Latest().Taps);
+    }
   }
 }
 
 void TMovingAverage::Update() {
   const std::lock_guard guard(Lock());
   const int32_t taps = std::clamp(Length, 1, MaxLength);
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    if (taps == c.Taps) {
-      continue;
-    }
-    if (!c.Playing) {
-      Restart(c, taps);
-      continue;
-    }
-    // Cross from the mean the channel is heading for to the new one.
-    c.FadingTaps = c.Taps;
-    c.FadingSum = c.Sum;
-    c.Taps = taps;
-    c.Sum = SumBefore(ChannelState(ch), c.Position, taps);
-    c.Weight.Set(0.0);
-    c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
+  if (designs.Empty() || designs.Latest().Taps != taps) {
+    designs.Publish(std::make_unique<TDesign>(TDesign{taps}));
   }
 }
 
 void TMovingAverage::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    if (design.Taps != c.Taps && !c.Playing) {
+      Restart(c, design.Taps);
+    } else if (design.Taps != c.Taps) {
+      // Cross from the mean the channel runs to the new one, both read from its own line.
+      c.FadingTaps = c.Taps;
+      c.FadingSum = c.Sum;
+      c.Taps = design.Taps;
+      c.Sum = SumBefore(ChannelState(channel), c.Position, c.Taps);
+      c.Weight.Set(0.0);
+      c.Weight.MoveTo(1.0, RampFrames(SampleRate()));
+    }
+    c.Design = &design;
+  }
   c.Playing = true;
   float* const line = ChannelState(channel);
   float* const x = block.Samples;

@@ -7,7 +7,8 @@
 // Band edges lie halfway (integer halving, Hz) between the centres 50 ... 16000 Hz; the top band
 // ends at fs/2 and bands above fs/2 are not used. With every gain 1.0 the filter is a pure delay of
 // 512 samples. Parameter: "Gain", 20 linear amplitude gains (0..MaxGain), lowest band first.
-// Threads: as TFIRFilter; a redesign (40 kernels and one transform) holds the lock while it runs.
+// Threads: as TFIRFilter; a redesign (40 kernels and one transform) holds Lock() while it runs, never
+// StateLock(): the worker goes on with the kernel it has until the new taps are handed over.
 
 #include "dsp/FilterDescriptor.h"
 #include "filters/FIRFilter.h"

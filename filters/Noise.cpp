@@ -110,24 +110,29 @@ TNoise::TNoise(int32_t sampleRate) : TFilter(sampleRate) {
   Describe(NoiseDescriptor, {&Kind, &LevelDb, &Seed});
 }
 
-void TNoise::Reseed(int channel) {
+void TNoise::Reseed(int channel, int32_t seed) {
   TChannel& c = channels[static_cast<size_t>(channel)];
   c.Random =
-      SplitMix(static_cast<uint64_t>(static_cast<uint32_t>(Seed)) * 2 + static_cast<uint64_t>(channel));
+      SplitMix(static_cast<uint64_t>(static_cast<uint32_t>(seed)) * 2 + static_cast<uint64_t>(channel));
   if (c.Random == 0) {
     c.Random = 1; // xorshift never leaves 0
   }
+  c.Seeded = seed;
 }
 
 void TNoise::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    c.x1 = {};
-    c.y1 = {};
-    c.Playing = false;
-    Reseed(ch);
+  {
+    const std::lock_guard handOver(StateLock());
+    for (int ch = 0; ch < 2; ++ch) {
+      TChannel& c = channels[static_cast<size_t>(ch)];
+      c.x1 = {};
+      c.y1 = {};
+      c.Playing = false;
+      c.Design = nullptr; // the next block takes the levels as they are
+      Reseed(ch, Seed);
+    }
   }
   Update();
 }
@@ -135,20 +140,20 @@ void TNoise::ClearState() {
 void TNoise::Update() {
   const std::lock_guard guard(Lock());
   const double level = DbToAmplitude(LevelDb);
-  for (int ch = 0; ch < 2; ++ch) {
-    TChannel& c = channels[static_cast<size_t>(ch)];
-    if (Seed != seeded) {
-      Reseed(ch);
-    }
-    const int32_t ramp = RampFrames(SampleRate());
-    c.White.Follow(Kind == 0 ? level : 0.0, c.Playing, ramp);
-    c.Pink.Follow(Kind == 0 ? 0.0 : level, c.Playing, ramp);
-  }
-  seeded = Seed;
+  designs.Publish(std::make_unique<TDesign>(TDesign{Kind == 0 ? level : 0.0, Kind == 0 ? 0.0 : level, Seed}));
 }
 
 void TNoise::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    if (design.Seed != c.Seeded) {
+      Reseed(channel, design.Seed);
+    }
+    const int32_t ramp = RampFrames(SampleRate());
+    c.White.Follow(design.White, c.Playing, ramp);
+    c.Pink.Follow(design.Pink, c.Playing, ramp);
+    c.Design = &design;
+  }
   c.Playing = true;
   const double fullScale = block.Format.wBitsPerSample == 8 ? 128.0 : 32768.0;
   float* const x = block.Samples;

@@ -14,10 +14,12 @@
 // Edits do not click: the levels of the white and the pink part glide over RampFrames samples (a change
 // of kind crosses from one to the other).
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own generator, sections and levels); Update runs under the same
-// lock on the user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own generator, sections and levels) and takes the newest levels and
+// seed from the design exchange. Update runs on the user-interface thread (Apply, Load) or in the
+// constructor and publishes them.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
@@ -40,17 +42,23 @@ public:
   int32_t Seed = 1;
 
 private:
+  struct TDesign {
+    double White = 0.0, Pink = 0.0; // amplitudes relative to full scale
+    int32_t Seed = 1;
+  };
   struct TChannel {
+    const TDesign* Design = nullptr; // the design taken last; null: none yet
+    int32_t Seeded = -1;             // the seed the generator started from
     uint64_t Random = 0;
     std::array<double, PinkSections> x1{}, y1{};
     TRamp White, Pink; // amplitudes relative to full scale
     bool Playing = false;
   };
-  void Reseed(int channel);
+  void Reseed(int channel, int32_t seed);
 
   std::array<double, PinkSections> pole{}, zero{};
   double pinkScale = 1.0; // unit power out of the pink sections
-  int32_t seeded = -1;    // the Seed the generators started from
+  TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
 

@@ -21,8 +21,9 @@
 // it, so a change of P rebuilds them from the history, and a new kernel (another generation) takes
 // over with a crossfade from the old kernel's output over the next block.
 //
-// Threads: one channel's convolver is used by one thread at a time; Reserve and Reset run on the
-// user-interface thread under the filter's lock, Process on the worker under the same lock.
+// Threads: one channel's convolver is used by one thread at a time. Reserve runs on the user-interface
+// thread on a convolver the worker does not have yet (it is handed over whole); Reset runs there under
+// the filter's StateLock(), Process on the worker under the same lock.
 
 #include <cstdint>
 #include <vector>

@@ -92,33 +92,42 @@ double TPitchShift::LatencyFrames() const {
 }
 
 void TPitchShift::ClearState() {
-  TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    c.Position = 0;
-    // The first head at the middle of its sweep, at full weight: a shift of 0 passes the signal
-    // through one head, delayed by the latency.
-    c.Head = 0.5;
-    c.Playing = false;
-    c.WindowSamples.Set(std::max(Window * 0.001 * SampleRate(), 4.0));
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    for (TChannel& c : channels) {
+      c.Position = 0;
+      // The first head at the middle of its sweep, at full weight: a shift of 0 passes the signal
+      // through one head, delayed by the latency.
+      c.Head = 0.5;
+      c.Playing = false;
+      c.WindowSamples.Set(std::max(Window * 0.001 * SampleRate(), 4.0));
+      c.Design = nullptr; // the next block takes the design as it is
+    }
   }
 }
 
 void TPitchShift::Update() {
   const std::lock_guard guard(Lock());
-  const double target = std::max(Window * 0.001 * SampleRate(), 4.0);
-  for (TChannel& c : channels) {
-    const auto frames = static_cast<int32_t>(std::abs(target - c.WindowSamples.Value()) / MaxSlew);
-    c.WindowSamples.Follow(target, c.Playing, std::max(frames, RampFrames(SampleRate())));
-  }
+  designs.Publish(std::make_unique<TDesign>(
+      TDesign{std::exp2(Semitones / 12.0), std::max(Window * 0.001 * SampleRate(), 4.0)}));
 }
 
 void TPitchShift::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel); &design != c.Design) {
+    const double target = design.WindowSamples;
+    const auto frames = static_cast<int32_t>(std::abs(target - c.WindowSamples.Value()) / MaxSlew);
+    c.WindowSamples.Follow(target, c.Playing, std::max(frames, RampFrames(SampleRate())));
+    c.Speed = design.Speed;
+    c.Design = &design;
+  }
   c.Playing = true;
+  const double speed = c.Speed;
   float* const line = ChannelState(channel);
   const float* const weights = WeightTable().data();
-  const double speed = std::exp2(Semitones / 12.0);
   float* const x = block.Samples;
   double head = c.Head;
   int32_t position = c.Position;

@@ -14,10 +14,12 @@
 // Edits do not click: a new shift only changes the heads' speed; a new window is reached by a glide of
 // at most 5 % speed change.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own line and heads); Update runs under the same lock on the
-// user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own line and heads) and takes the newest speed and window from the
+// design exchange. Update runs on the user-interface thread (Apply, Load) or in the constructor and
+// publishes them.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
@@ -42,14 +44,21 @@ public:
   int32_t Window = 50;
 
 private:
+  struct TDesign {
+    double Speed = 1.0;         // r
+    double WindowSamples = 4.0; // W
+  };
   struct TChannel {
-    int32_t Position = 0; // next slot of the line to write
-    double Head = 0.0;    // p: where the first head is in its sweep, 0..1
+    const TDesign* Design = nullptr; // the design taken last; null: none yet
+    double Speed = 1.0;              // as that design asks
+    int32_t Position = 0;            // next slot of the line to write
+    double Head = 0.0;               // p: where the first head is in its sweep, 0..1
     TRamp WindowSamples;
     bool Playing = false;
   };
 
   int32_t mask = 0; // the line's length less one (a power of two)
+  TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
 

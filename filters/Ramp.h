@@ -5,8 +5,8 @@
 // carries on across blocks of any length; a new target during a glide starts a new glide from
 // wherever the value is. Setting the value it already heads for changes nothing.
 //
-// Threads: one ramp per channel, used by that channel's Process and set by Update under the filter's
-// lock.
+// Threads: one ramp per channel, used by that channel's Process and set by Update, both under the
+// filter's StateLock().
 
 #include <cstdint>
 

@@ -190,13 +190,19 @@ void TReverberation::Update() {
   }
   bank.dry = DryLevel;
   bank.wet = ReverbLevel;
-  target = bank;
+  if (designs.Empty() || !(designs.Latest() == bank)) {
+    designs.Publish(std::make_unique<TBank>(bank));
+  }
 }
 
 void TReverberation::ClearState() {
   const std::lock_guard guard(Lock());
-  TFilter::ClearState();
-  running = {false, false};
+  TStateBuffers replaced = SilentState(StateLength());
+  {
+    const std::lock_guard handOver(StateLock());
+    ExchangeState(replaced);
+    running = {false, false};
+  }
 }
 
 void TReverberation::Glide(float* x, int32_t frames, int channel, const TBank& from, const TBank& to) {
@@ -234,6 +240,7 @@ void TReverberation::Glide(float* x, int32_t frames, int channel, const TBank& f
 }
 
 void TReverberation::Process(ChannelBlock& block, int channel) {
+  const TBank& target = designs.Take(channel);
   if (!running[channel]) {
     applied[channel] = target;
     running[channel] = true;

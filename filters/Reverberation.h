@@ -20,10 +20,12 @@
 // ones, lines taken out fade to silence and are cleared, lines put in fade in from silence, and the
 // dry and wet levels ramp from the old to the new values.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own lines, positions and scratch); Update runs on the user-interface
-// thread under the same lock (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own lines, positions and scratch) and takes the newest bank from the
+// design exchange. Update runs on the user-interface thread (Apply, Load) or in the constructor and
+// publishes the bank it computes there.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 
@@ -48,8 +50,8 @@ public:
   // Recomputes the line lengths and gains for the next block; the lines keep their contents.
   void Update() override;
 
-  int32_t LineLength(int k) const { return target.length[k]; }
-  float LineGain(int k) const { return target.gain[k]; }
+  int32_t LineLength(int k) const { return designs.Latest().length[k]; }
+  float LineGain(int k) const { return designs.Latest().gain[k]; }
 
   double DryLevel = 1.0;
   double EarlyLevel = 1.0;
@@ -72,7 +74,7 @@ private:
   void Glide(float* x, int32_t frames, int channel, const TBank& from, const TBank& to);
 
   int32_t baseLength = 500;
-  TBank target;                                            // as of the last Update
+  TDesignExchange<TBank> designs;                          // the bank of the last Update
   std::array<TBank, 2> applied;                            // per channel, as of the end of its last block
   std::array<bool, 2> running{};                           // the lines hold signal since the last ClearState
   std::array<std::array<int32_t, MaxLines>, 2> position{}; // next slot to write, per channel and line

@@ -128,58 +128,76 @@ TSynthesis::TSynthesis(int32_t sampleRate) : TFilter(sampleRate) {
 void TSynthesis::ClearState() {
   TFilter::ClearState();
   const std::lock_guard guard(Lock());
-  for (TChannel& c : channels) {
-    c = TChannel{};
+  {
+    const std::lock_guard handOver(StateLock());
+    for (TChannel& c : channels) {
+      c = TChannel{}; // the next block takes the design as it is
+    }
   }
   Update();
 }
 
 void TSynthesis::Update() {
   const std::lock_guard guard(Lock());
-  const int32_t ramp = RampFrames(SampleRate());
   // A sine needs one harmonic at any frequency.
   const int32_t harmonics = Waveform == 0 ? 1 : HarmonicsFor(Freq, SampleRate());
-  const TTable& playing = tables[static_cast<size_t>(current)];
-  if (playing.Waveform != Waveform || playing.Harmonics != harmonics) {
-    const int next = 1 - current;
-    Build(tables[static_cast<size_t>(next)], Waveform, harmonics);
-    for (TChannel& c : channels) {
-      // The new oscillator starts where the playing one is, and crosses over from it.
-      c.Phase[static_cast<size_t>(next)] = c.Phase[static_cast<size_t>(current)];
-      c.Fade.Set(c.Playing ? 0.0 : 1.0);
-      c.Fade.MoveTo(1.0, ramp);
-    }
-    current = next;
+  auto design = std::make_unique<TDesign>();
+  if (designs.Empty() || designs.Latest().Table->Waveform != Waveform ||
+      designs.Latest().Table->Harmonics != harmonics) {
+    auto table = std::make_shared<TTable>();
+    Build(*table, Waveform, harmonics);
+    design->Table = std::move(table);
+  } else {
+    design->Table = designs.Latest().Table;
+  }
+  design->Freq = Freq;
+  design->Level = DbToAmplitude(LevelDb);
+  design->Wet = Mix / 100.0;
+  if (designs.Empty() || !(designs.Latest() == *design)) {
+    designs.Publish(std::move(design));
+  }
+}
+
+void TSynthesis::Adopt(TChannel& c, const TDesign& design) {
+  const int32_t ramp = RampFrames(SampleRate());
+  if (c.Now != nullptr && c.Now->Table != design.Table) {
+    // The new oscillator starts where the playing one is, and crosses over from it.
+    c.Before = c.Now;
+    c.BeforePhase = c.NowPhase;
+    c.Fade.Set(c.Playing ? 0.0 : 1.0);
+    c.Fade.MoveTo(1.0, ramp);
   }
   // Within its table's band a new frequency is only a new pace: the phase runs on.
-  tables[static_cast<size_t>(current)].Freq = Freq;
-  for (TChannel& c : channels) {
-    c.Level.Follow(DbToAmplitude(LevelDb), c.Playing, ramp);
-    c.Wet.Follow(Mix / 100.0, c.Playing, ramp);
-  }
+  c.Now = &design;
+  c.Level.Follow(design.Level, c.Playing, ramp);
+  c.Wet.Follow(design.Wet, c.Playing, ramp);
 }
 
 void TSynthesis::Process(ChannelBlock& block, int channel) {
   TChannel& c = channels[static_cast<size_t>(channel)];
+  if (const TDesign& design = designs.Take(channel, c.Now, c.Fade.Moving() ? c.Before : nullptr);
+      &design != c.Now) {
+    Adopt(c, design);
+  }
   c.Playing = true;
   const double fullScale = block.Format.wBitsPerSample == 8 ? 128.0 : 32768.0;
-  const TTable& now = tables[static_cast<size_t>(current)];
-  const TTable& before = tables[static_cast<size_t>(1 - current)];
+  const TTable& now = *c.Now->Table;
   const auto nowLength = static_cast<int32_t>(now.Samples.size());
-  const double nowStep = now.Freq / SampleRate();
-  double& nowPhase = c.Phase[static_cast<size_t>(current)];
-  double& beforePhase = c.Phase[static_cast<size_t>(1 - current)];
+  const double nowStep = c.Now->Freq / SampleRate();
+  double& nowPhase = c.NowPhase;
+  double& beforePhase = c.BeforePhase;
   float* const x = block.Samples;
   for (int32_t n = 0; n < block.Frames; ++n) {
     double osc = ReadRing(now.Samples.data(), nowLength - 1, nowPhase * nowLength);
     nowPhase += nowStep;
     nowPhase -= nowPhase >= 1.0 ? 1.0 : 0.0;
     if (c.Fade.Moving()) {
+      const TTable& before = *c.Before->Table;
       const auto beforeLength = static_cast<int32_t>(before.Samples.size());
       const double w = c.Fade.Next();
       osc =
           w * osc + (1.0 - w) * ReadRing(before.Samples.data(), beforeLength - 1, beforePhase * beforeLength);
-      beforePhase += before.Freq / SampleRate();
+      beforePhase += c.Before->Freq / SampleRate();
       beforePhase -= beforePhase >= 1.0 ? 1.0 : 0.0;
     }
     const double wet = c.Wet.Next();

@@ -17,16 +17,21 @@
 // runs on at its own frequency and fades out over RampFrames samples while the new one fades in from
 // its phase), and the level and the mix glide.
 //
-// Threads: Process runs on the worker under this filter's lock (the two channels may run at once on
-// two threads; each touches only its own phases and ramps; the tables are only read); Update runs
-// under the same lock on the user-interface thread (Apply, Load) or in the constructor.
+// Threads: Process runs on the worker under StateLock() (the two channels may run at once on two
+// threads; each touches only its own phases and ramps; the tables are only read) and takes the newest
+// design from the design exchange, holding the one it fades from until the fade ends. Update runs on
+// the user-interface thread (Apply, Load) or in the constructor: it builds a new table there when the
+// waveform or the band changes (designs share a table otherwise) and publishes the design. Tables are
+// freed there too, with the last design that uses them.
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "filters/Ramp.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class TSynthesis : public TFilter {
@@ -38,8 +43,8 @@ public:
   void Update() override;
 
   // One period of the oscillator now designed, and its number of harmonics.
-  const std::vector<float>& Table() const { return tables[current].Samples; }
-  int32_t Harmonics() const { return tables[current].Harmonics; }
+  const std::vector<float>& Table() const { return designs.Latest().Table->Samples; }
+  int32_t Harmonics() const { return designs.Latest().Table->Harmonics; }
 
   int32_t Waveform = 0;
   double Freq = 440.0;
@@ -50,21 +55,32 @@ private:
   struct TTable {
     std::vector<float> Samples; // one period, a power of two long
     int32_t Waveform = -1;
-    double Freq = 0.0; // the pace it is read at
     int32_t Harmonics = 0;
   };
+  // What an Update asks for: the table (shared with the designs before it while the band holds), the
+  // pace it is read at, the peak level and the oscillator's share.
+  struct TDesign {
+    std::shared_ptr<const TTable> Table;
+    double Freq = 0.0;
+    double Level = 0.0;
+    double Wet = 0.0;
+    bool operator==(const TDesign&) const = default;
+  };
   struct TChannel {
-    std::array<double, 2> Phase{}; // of each table's oscillator, in turns
-    TRamp Fade;                    // the share of the current table: 0 to 1 while crossing
+    const TDesign* Now = nullptr;             // the design playing; null: none yet
+    const TDesign* Before = nullptr;          // the design it fades from, while Fade moves
+    double NowPhase = 0.0, BeforePhase = 0.0; // of each oscillator, in turns
+    TRamp Fade;                               // the share of the design playing: 0 to 1 while crossing
     TRamp Level, Wet;
     bool Playing = false;
   };
   // Harmonics below half the rate at the top of the frequency's sixth of an octave.
   static int32_t HarmonicsFor(double freq, int32_t sampleRate);
   static void Build(TTable& table, int32_t waveform, int32_t harmonics);
+  // A channel takes a new design: a new table crosses over, the level and the share glide.
+  void Adopt(TChannel& c, const TDesign& design);
 
-  std::array<TTable, 2> tables;
-  int current = 0; // the table playing; the other one fades out
+  TDesignExchange<TDesign> designs;
   std::array<TChannel, 2> channels{};
 };
 

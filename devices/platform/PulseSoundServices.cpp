@@ -102,6 +102,8 @@ public:
         0) {
       return Failure("pa_context_connect", pa_context_errno(c.context));
     }
+    // The main loop's thread pumps the rings: a name of its own in top -H.
+    pa_threaded_mainloop_set_name(c.loop, "sonolab-pulse");
     if (pa_threaded_mainloop_start(c.loop) < 0) {
       return {SoundFail, "pa_threaded_mainloop_start: failed"};
     }

@@ -164,14 +164,24 @@ std::shared_ptr<const TPluginSlot::TSlotType> MakeSlotType(const TPluginInfo& pl
 
 } // namespace
 
-// One instance with the buffers its audio and control outputs are connected to.
+// The control values of one Update, by port index, as the channels take them.
+struct TPluginSlot::TControls {
+  std::vector<float> Values;
+  uint64_t Generation = 0;
+};
+
+// The instances of a slot, each with the buffers its ports are connected to: its own control inputs
+// (which the channel running it brings up to the newest TControls), audio buffers and control outputs.
 struct TPluginSlot::TRunners {
   struct TRunner {
     std::unique_ptr<TPluginInstance> Instance;
+    std::vector<float> Controls; // the control inputs, by port index
+    uint64_t Generation = 0;     // of the TControls copied into Controls; 0: none yet
     std::array<std::vector<float>, 2> In;
     std::array<std::vector<float>, 2> Out;
     std::vector<float> Outputs; // the control outputs, by port index
   };
+  std::shared_ptr<const TPluginInfo> Plugin; // what the worker reads of the plug-in
   std::vector<TRunner> Runner;
 };
 
@@ -189,11 +199,14 @@ TPluginSlot::TPluginSlot(std::shared_ptr<TPluginHost> host, int32_t sampleRate)
 
 TPluginSlot::~TPluginSlot() = default;
 
-std::unique_ptr<TPluginSlot::TRunners> TPluginSlot::MakeRunners(float* controls) const {
+std::unique_ptr<TPluginSlot::TRunners> TPluginSlot::MakeRunners(const std::vector<float>& controls) const {
   auto made = std::make_unique<TRunners>();
+  made->Plugin = plugin;
   const size_t count = plugin->Mono() ? 2 : 1;
+  made->Runner.reserve(count);
   for (size_t k = 0; k < count; ++k) {
     TRunners::TRunner r;
+    r.Controls = controls;
     r.Instance = host->Instantiate(*plugin, SampleRate());
     if (!r.Instance) {
       throw TFilterError("Модуль LV2 «" + plugin->Name + "» не удалось запустить (частота дискретизации " +
@@ -202,7 +215,7 @@ std::unique_ptr<TPluginSlot::TRunners> TPluginSlot::MakeRunners(float* controls)
     }
     r.Outputs.assign(plugin->PortCount, 0.0f);
     for (const TControlPort& c : plugin->Controls) {
-      r.Instance->ConnectPort(c.Index, controls + c.Index);
+      r.Instance->ConnectPort(c.Index, &r.Controls[c.Index]);
     }
     for (const uint32_t index : plugin->ControlOutputs) {
       r.Instance->ConnectPort(index, &r.Outputs[index]);
@@ -223,7 +236,7 @@ std::unique_ptr<TPluginSlot::TRunners> TPluginSlot::MakeRunners(float* controls)
 
 void TPluginSlot::HandOver(std::unique_ptr<TRunners> fresh) {
   {
-    const std::lock_guard guard(Lock()); // the lock the worker runs the instances under
+    const std::lock_guard guard(StateLock()); // the lock the worker runs the instances under
     runners.swap(fresh);
   }
   // The instances replaced are deactivated and freed here, after the lock.
@@ -249,7 +262,7 @@ void TPluginSlot::Bind(std::shared_ptr<const TPluginInfo> chosen) {
   const std::shared_ptr<const TPluginInfo> previous = std::exchange(plugin, chosen);
   std::unique_ptr<TRunners> fresh;
   try {
-    fresh = MakeRunners(portValues.data());
+    fresh = MakeRunners(portValues);
   } catch (...) {
     plugin = previous;
     throw;
@@ -260,7 +273,8 @@ void TPluginSlot::Bind(std::shared_ptr<const TPluginInfo> chosen) {
   ports = std::move(portValues);
   Describe(slotType->descriptor, storage);
   Update();
-  runners = std::move(fresh);
+  joins.store(!plugin->Mono(), std::memory_order_relaxed);
+  HandOver(std::move(fresh));
 }
 
 void TPluginSlot::Update() {
@@ -272,11 +286,12 @@ void TPluginSlot::Update() {
     ports[plugin->Controls[i].Index] =
         static_cast<float>(ValueAt(slotType->descriptions[i], values[i].Bytes));
   }
+  controls.Publish(std::make_unique<TControls>(TControls{ports, ++published}));
 }
 
 void TPluginSlot::ClearState() {
   if (plugin) {
-    HandOver(MakeRunners(ports.data()));
+    HandOver(MakeRunners(ports));
   }
 }
 
@@ -290,7 +305,7 @@ void TPluginSlot::SetSampleRate(int32_t rate) {
   }
   // The ranges of rate-relative controls move with the rate: each value is held within its new range.
   std::shared_ptr<const TSlotType> madeType = MakeSlotType(*plugin, rate);
-  std::unique_ptr<TRunners> fresh = MakeRunners(ports.data());
+  std::unique_ptr<TRunners> fresh = MakeRunners(ports);
   {
     const std::lock_guard guard(Lock());
     std::vector<void*> storage;
@@ -306,19 +321,26 @@ void TPluginSlot::SetSampleRate(int32_t rate) {
     slotType = std::move(madeType);
     Describe(slotType->descriptor, storage);
     Update();
-    runners.swap(fresh);
+    HandOver(std::move(fresh));
   }
 }
 
 bool TPluginSlot::JoinsChannels() const {
-  return plugin && !plugin->Mono();
+  return joins.load(std::memory_order_relaxed);
 }
 
-void TPluginSlot::Run(size_t runner, float* left, float* right, int32_t frames, float scale) {
+void TPluginSlot::Run(size_t runner, int channel, float* left, float* right, int32_t frames, float scale) {
   TRunners::TRunner& r = runners->Runner[runner];
+  // The newest control values reach this instance's ports before it runs: a few floats copied, no wait.
+  const TControls& newest = controls.Take(channel);
+  if (newest.Generation != r.Generation) {
+    std::copy(newest.Values.begin(), newest.Values.end(), r.Controls.begin());
+    r.Generation = newest.Generation;
+  }
+  const TPluginInfo& p = *runners->Plugin;
   const float down = 1.0f / scale; // a power of two: the scaling is exact
-  const size_t inputs = plugin->AudioInputs.size();
-  const size_t outputs = plugin->AudioOutputs.size();
+  const size_t inputs = p.AudioInputs.size();
+  const size_t outputs = p.AudioOutputs.size();
   for (int32_t at = 0; at < frames;) {
     const int32_t n = std::min<int32_t>(frames - at, TPluginHost::MaxRunFrames);
     float* const l = left + at;
@@ -360,20 +382,20 @@ void TPluginSlot::Process(ChannelBlock& block, int channel) {
     return;
   }
   const float scale = block.Format.wBitsPerSample == 8 ? 128.0f : 32768.0f;
-  Run(plugin->Mono() ? static_cast<size_t>(std::clamp(channel, 0, 1)) : 0, block.Samples, nullptr,
-      block.Frames, scale);
+  const int c = std::clamp(channel, 0, 1);
+  Run(runners->Plugin->Mono() ? static_cast<size_t>(c) : 0, c, block.Samples, nullptr, block.Frames, scale);
 }
 
 void TPluginSlot::ProcessJoined(ChannelBlock& left, ChannelBlock& right) {
   if (!runners || left.Frames <= 0) {
     return;
   }
-  if (plugin->Mono()) {
+  if (runners->Plugin->Mono()) {
     TFilter::ProcessJoined(left, right);
     return;
   }
   const float scale = left.Format.wBitsPerSample == 8 ? 128.0f : 32768.0f;
-  Run(0, left.Samples, right.Samples, std::min(left.Frames, right.Frames), scale);
+  Run(0, 0, left.Samples, right.Samples, std::min(left.Frames, right.Frames), scale);
 }
 
 void TPluginSlot::Save(TByteWriter& out) {
@@ -465,12 +487,11 @@ std::optional<int32_t> TPluginSlot::ReportedLatency() const {
     return std::nullopt;
   }
   if (latencyAt != ports) {
-    std::vector<float> controls = ports;
-    const std::unique_ptr<TRunners> probe = MakeRunners(controls.data());
+    const std::unique_ptr<TRunners> probe = MakeRunners(ports);
     probe->Runner.front().Instance->Run(LatencyProbeFrames);
     const float reported = probe->Runner.front().Outputs[static_cast<size_t>(plugin->LatencyPort)];
     latency = std::isfinite(reported) ? static_cast<int32_t>(std::lround(std::max(0.0f, reported))) : 0;
-    latencyAt = std::move(controls);
+    latencyAt = ports;
   }
   return latency;
 }

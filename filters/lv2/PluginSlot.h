@@ -14,7 +14,7 @@
 // outputs give left and right, one output goes to both. On a mono block the channel goes to every
 // input and the mean of the outputs comes back. Blocks longer than TPluginHost::MaxRunFrames go in
 // pieces. Edits are click-free where the plug-in smooths its controls itself: the new control values
-// are read at the next run.
+// reach the instances at the start of the next block.
 //
 // Settings record (a kind of its own, type PluginSlotType): Type int32, then the URI's length in
 // bytes (int32) and its UTF-8 bytes, the number of controls n (int32), and n times the symbol's
@@ -22,16 +22,21 @@
 // controls in any order; a control the record leaves out takes its default.
 //
 // Threads: the worker calls Process and ProcessJoined (each channel's instance on one thread at a
-// time; the lock the chain holds around them). Everything else runs on the user-interface thread (the
-// command line's main thread): instances are made and activated there, off the filter's lock, and
-// handed over whole under it (ClearState, SetSampleRate); Update copies the control values to the
-// ports under it. The worker's only call into the plug-in is run().
+// time) with StateLock() held, as the chain holds it; it never takes Lock(). Everything else runs on
+// the user-interface thread (the command line's main thread): instances are made and activated there,
+// off every lock, and handed over whole by a pointer swap under StateLock() (Bind, ClearState,
+// SetSampleRate); the ones replaced are freed there after it. Update (Lock() held) publishes the
+// control values through a TDesignExchange; each channel takes the newest at the start of its block
+// and copies them to its instance's own control ports, without waiting. The worker's only call into
+// the plug-in is run().
 
+#include "dsp/DesignExchange.h"
 #include "dsp/Filter.h"
 #include "dsp/FilterDescriptor.h"
 #include "dsp/FilterList.h"
 #include "filters/lv2/PluginHost.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -77,19 +82,21 @@ public:
   const TPluginInfo* Plugin() const { return plugin.get(); }
 
   struct TSlotType;
+  struct TControls;
   struct TRunners;
 
 private:
   // Takes the plug-in: builds the type at the current rate and describes the parameters (values at
   // their defaults), then makes the instances. Raises TFilterError and leaves the slot as it was.
   void Bind(std::shared_ptr<const TPluginInfo> chosen);
-  // The instances the slot runs (two for a mono plug-in, else one), their control inputs read from
-  // `controls` (by port index). Raises TFilterError when the plug-in makes none.
-  std::unique_ptr<TRunners> MakeRunners(float* controls) const;
-  // Puts new instances in place under the lock; the old ones are freed after it.
+  // The instances the slot runs (two for a mono plug-in, else one), their control inputs set from
+  // `controls` (by port index) before they are activated. Raises TFilterError when the plug-in makes none.
+  std::unique_ptr<TRunners> MakeRunners(const std::vector<float>& controls) const;
+  // Puts new instances in place under StateLock(); the old ones are freed after it.
   void HandOver(std::unique_ptr<TRunners> fresh);
-  // Runs instance `runner` over a block: a mono block (right null) or both channels of a stereo one.
-  void Run(size_t runner, float* left, float* right, int32_t frames, float scale);
+  // Runs instance `runner` over a block for channel `channel` (which takes the control values): a
+  // mono block (right null) or both channels of a stereo one.
+  void Run(size_t runner, int channel, float* left, float* right, int32_t frames, float scale);
 
   std::shared_ptr<TPluginHost> host;
   std::shared_ptr<const TPluginInfo> plugin;
@@ -98,8 +105,11 @@ private:
     unsigned char Bytes[8];
   };
   std::vector<TCell> values; // the parameter storage, one cell per control, in port order
-  std::vector<float> ports;  // every port's control value by port index: what the instances read
-  std::unique_ptr<TRunners> runners;
+  std::vector<float> ports;  // every port's control value by port index, as the last Update left them
+  uint64_t published = 0;    // generations of control values published
+  TDesignExchange<TControls> controls;
+  std::unique_ptr<TRunners> runners; // the worker's, under StateLock()
+  std::atomic<bool> joins{false};
   mutable std::vector<float> latencyAt; // the controls the cached latency was measured at
   mutable int32_t latency = 0;
 };

@@ -42,6 +42,7 @@ public:
       }
     }
   }
+  bool JoinsChannels() const override { return Joins; }
   void Update() override {
     ++updates;
     SetStateLength(Length);
@@ -50,6 +51,7 @@ public:
   double Gain = 1.0;
   int32_t Length = 4;
   float Offset = 0.0f;
+  bool Joins = false; // set before the probe joins a chain
   int updates = 0;
 
 private:

@@ -11,14 +11,17 @@
 #include "filters/FilterCatalogue.h"
 #include "filters/lv2/PluginSlot.h"
 #include "support/TestFiles.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -245,9 +248,11 @@ TEST(PluginSlot, EditsAndSwitchesWhileAnotherThreadRunsTheChainLeaveItAsAFreshCh
   chain.Add(CreateFilter(9, Rate));
   chain.Add(CreatePluginSlot(host, StereoUri, Rate));
   std::atomic<bool> stop{false};
+  std::atomic<int> blocks{0};
   std::thread worker([&] {
     while (!stop.load()) {
       Render(chain, 1, 512);
+      blocks.fetch_add(1);
     }
   });
   std::mt19937 random(3);
@@ -257,6 +262,18 @@ TEST(PluginSlot, EditsAndSwitchesWhileAnotherThreadRunsTheChainLeaveItAsAFreshCh
     const int slot = static_cast<int>(random() % 4);
     chain.SetEnabled(slot, false); // fresh instances of a plug-in, handed over under its lock
     chain.SetEnabled(slot, true);
+  }
+  {
+    // The worker never takes a filter's Lock(), the joining plug-ins' included: blocks go on while a
+    // dialog would hold every one.
+    std::vector<std::unique_lock<std::recursive_mutex>> held;
+    for (int i = 0; i < chain.Count(); ++i) {
+      held.emplace_back(chain.Item(i)->Lock());
+    }
+    const TWatchdog watchdog(std::chrono::seconds(60), "plug-in blocks while every filter's lock is held");
+    for (const int from = blocks.load(); blocks.load() < from + 3;) {
+      std::this_thread::yield();
+    }
   }
   stop = true;
   worker.join();

@@ -8,13 +8,13 @@
 //
 // Threads: the test thread (Qt's GUI thread) only; the watchdog's own thread only waits.
 
+#include "support/Watchdog.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
-
-#include "support/Watchdog.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -77,6 +78,13 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   SetState(TDSPState::Ready);
   UpdateCounts();
   countsClock.start();
+  displayPoll = new QTimer(this);
+  connect(displayPoll, &QTimer::timeout, this, [this] {
+    if (!tornDown && notify.TakeUpdate()) {
+      ServeBlock();
+    }
+  });
+  displayPoll->start(DisplayPollMs);
 }
 
 TDSPForm::~TDSPForm() {
@@ -447,12 +455,11 @@ bool TDSPForm::event(QEvent* e) {
     if (tornDown) {
       return true; // closed: what the worker posted meanwhile has nobody to show it to
     }
-    const auto* n = static_cast<const TDSPNotifyEvent*>(e);
-    if (n->WParam == 0) {
+    // The update published before the end is shown before the end is.
+    if (notify.TakeUpdate()) {
       ServeBlock();
-    } else {
-      WorkerEnded(n->Report);
     }
+    WorkerEnded(static_cast<const TDSPNotifyEvent*>(e)->Report);
     return true;
   }
   return QMainWindow::event(e);
@@ -577,6 +584,9 @@ void TDSPForm::Teardown() {
     return;
   }
   tornDown = true;
+  if (displayPoll) {
+    displayPoll->stop();
+  }
   if (SetUp) {
     SetUp->Abort(); // the worker ends while the displays go
   }

@@ -9,10 +9,11 @@
 // hint; F5 and F6 press Play and Pause. The repeat switch, for an input that can rewind, starts a
 // file over at its end instead of ending the set-up.
 //
-// The worker's block notification (a TDSPNotifyEvent, type 32868, paced to about 10 to 20 a second
-// whatever the block size) takes the newest published update (the newest frames, the peaks and the
-// longest block since the last update) and hands it to this window's own signal and performance
-// windows and gauges. Notification 1 shows
+// The worker's block notification (paced to about 10 to 20 a second whatever the block size) is a count
+// the window looks at every DisplayPollMs; a new one takes the newest published update (the newest
+// frames, the peaks and the longest block since the last update) and hands it to this window's own
+// signal and performance windows and gauges, so the worker neither allocates nor waits for Qt's event
+// queue in a pass. Notification 1 (a TDSPNotifyEvent, type 32868) shows
 // the record that ended the worker in a box over the host's window and closes this window when the box
 // is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
 // filter parameters, settings files, their message boxes) ends that dialog and is carried out after
@@ -49,6 +50,7 @@ class QLabel;
 class QListWidget;
 class QMdiSubWindow;
 class QSplitter;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
@@ -72,6 +74,8 @@ public:
   static constexpr int MinFormSize = 256;
   static constexpr int GaugeWidth = 48;
   static constexpr int GraphViewHeight = 105;
+  // How often the window looks for an update the worker published.
+  static constexpr int DisplayPollMs = 20;
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.
@@ -90,8 +94,9 @@ public:
   // The files the set-up's outputs write while it records (processing or paused); none in the Ready
   // state, before a block was written.
   std::vector<std::string> FilesRecorded() const;
-  // Block notifications served since the window opened.
+  // Block notifications served since the window opened, and the updates the worker published.
   uint64_t BlocksServed() const { return blocksServed; }
+  uint64_t UpdatesPublished() const { return notify.UpdatesPublished(); }
   // The text of the state panel and of the counts panel of the status bar.
   QString StatusText() const;
   QString CountsText() const;
@@ -192,6 +197,7 @@ private:
   TCloseReport closeReport = TCloseReport::Box;
   std::vector<TDSPException> closeFailures; // the files the teardown could not complete
   uint64_t blocksServed = 0;
+  QTimer* displayPoll = nullptr;
   QElapsedTimer countsClock;
   QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
 };

@@ -4,11 +4,12 @@
 #include <QCoreApplication>
 
 void TDSPWindowNotify::PostDSPNotify(uintptr_t wParam) {
-  std::optional<TDSPException> carried;
-  if (wParam == 1) {
-    carried = std::move(report);
-    report.reset();
+  if (wParam == 0) {
+    updates.fetch_add(1, std::memory_order_release);
+    return;
   }
+  std::optional<TDSPException> carried = std::move(report);
+  report.reset();
   auto* event = new TDSPNotifyEvent(wParam, std::move(carried));
   posted.fetch_add(1, std::memory_order_release);
   QCoreApplication::postEvent(&window, event);
@@ -16,4 +17,11 @@ void TDSPWindowNotify::PostDSPNotify(uintptr_t wParam) {
 
 void TDSPWindowNotify::ShowDSPException(const TDSPException& e) {
   report = e;
+}
+
+bool TDSPWindowNotify::TakeUpdate() {
+  const uint64_t now = updates.load(std::memory_order_acquire);
+  const bool fresh = now != updatesTaken;
+  updatesTaken = now;
+  return fresh;
 }
