@@ -62,9 +62,12 @@ protected:
   std::string Path(const std::string& name) const { return dir.File(name); }
 
   // A set-up from a WAVE file of `frames` frames (44100 Hz, stereo) to the file `out`, repeating its
-  // input when `repeat`, and playing when `play`.
+  // input when `repeat`, and playing when `play`. The input is written once: a set-up already made may
+  // be reading it.
   TDSPForm* Recording(TProgram& program, int frames, const std::string& out, bool repeat, bool play = true) {
-    WriteWave(Path("in.wav"), 44100, 2, std::vector<int16_t>(2 * static_cast<size_t>(frames), 3000));
+    if (!fs::exists(Path("in.wav"))) {
+      WriteWave(Path("in.wav"), 44100, 2, std::vector<int16_t>(2 * static_cast<size_t>(frames), 3000));
+    }
     TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
       const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
       ClickRow(*d.InputDevsList, input);
@@ -88,6 +91,7 @@ protected:
 } // namespace
 
 TEST_F(ClosingSetUps, TheCloseAsksWhileASetUpRecordsAndASignalClosesEverySetUpWithWholeFiles) {
+  const TWatchdog watchdog(120s, "closing recording set-ups on a signal");
   TProgram program;
   const TCloseSignals closeSignals([&](int signal) { program.Main().CloseOnSignal(signal); });
   ASSERT_NE(Recording(program, 44100, Path("a.wav"), true), nullptr);
