@@ -116,16 +116,19 @@ TMultiBandFilterDlg::TMultiBandFilterDlg(QWidget* parent) : TParameterDialog(par
   iReset = new QPushButton(QStringLiteral("Сброс"), this);
   OKBtn = new QPushButton(QStringLiteral("OK"), this);
   OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(iReset);
   buttons->addStretch();
   buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
   layout->addSpacing(8);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(iReset, &QPushButton::clicked, this, &TMultiBandFilterDlg::iResetClick);
   connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TMultiBandFilterDlg::LookUpParameters() {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 QString CapitalisedChoice(const TParameterDescription& d, int i) {
@@ -38,6 +39,7 @@ TParameterDialog::~TParameterDialog() = default;
 void TParameterDialog::SetFilter(TFilter* newFilter) {
   if (newFilter != filter) {
     ApplyMovedBars();
+    opened.clear();
   }
   filter = newFilter;
   if (const TFilterDescriptor* type = filter != nullptr ? FindFilterType(filter->Type()) : nullptr) {
@@ -55,7 +57,38 @@ void TParameterDialog::done(int result) {
   if (errorBox != nullptr) {
     errorBox->reject();
   }
+  if (result != QDialog::Accepted) {
+    RestoreOpened();
+  }
+  opened.clear();
   QDialog::done(result);
+}
+
+std::vector<uint8_t> TParameterDialog::ParameterBytes() const {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < filter->ParameterCount(); ++i) {
+    const TFilter::TParameter& p = filter->Parameter(i);
+    const auto* storage = static_cast<const uint8_t*>(p.Storage);
+    bytes.insert(bytes.end(), storage, storage + p.Size);
+  }
+  return bytes;
+}
+
+void TParameterDialog::RestoreOpened() {
+  if (filter == nullptr || opened.empty()) {
+    return;
+  }
+  const std::lock_guard guard(filter->Lock());
+  if (ParameterBytes() == opened) {
+    return; // nothing was changed, or it was changed back: no redesign
+  }
+  size_t at = 0;
+  for (int i = 0; i < filter->ParameterCount(); ++i) {
+    const TFilter::TParameter& p = filter->Parameter(i);
+    std::memcpy(p.Storage, opened.data() + at, static_cast<size_t>(p.Size));
+    at += static_cast<size_t>(p.Size);
+  }
+  filter->Apply();
 }
 
 void TParameterDialog::BarMoved() {
@@ -217,6 +250,7 @@ int TParameterDialog::LevelPosition(double amplitude, int minimum, int maximum) 
 void TParameterDialog::showEvent(QShowEvent* event) {
   if (!event->spontaneous() && filter != nullptr) {
     LookUpParameters();
+    opened = ParameterBytes();
     ShowFilter();
   }
   QDialog::showEvent(event);

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TParameterDialog: what the four parameter dialogs share. Each edits one live filter: it finds the
-// parameters with FindParameter, writes them in place and makes them take effect with Apply.
+// TParameterDialog: what the parameter dialogs share. Each edits one live filter: it finds the
+// parameters with FindParameter, writes them in place and makes them take effect with Apply, so that
+// every edit is heard while the dialog is open. Cancel, Esc or a close puts back every value the
+// filter held when the dialog was shown (what the bars moved and what Apply wrote alike) and applies
+// them; OK keeps what was applied.
 //
 // A track-bar movement is one step for the worker: the new value is written and the filter applied
 // with the filter's lock held throughout, so Process never sees a value without its Update. A
@@ -18,8 +21,10 @@
 #include <QDialog>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 struct TParameterDescription;
 
@@ -49,7 +54,8 @@ public:
   // Whether a track-bar movement waits to be applied.
   bool MovementWaiting() const;
 
-  // Ends the showing: applies a waiting movement, closes an open error box, then ends as QDialog.
+  // Ends the showing: applies a waiting movement, closes an open error box, puts back the values the
+  // showing began with unless the result is OK, then ends as QDialog.
   void done(int result) override;
 
   // The field's range message with its bounds filled in.
@@ -109,6 +115,12 @@ protected:
   TFilter* filter = nullptr;
 
 private:
+  // Every parameter's bytes in table order, as the filter holds them now.
+  std::vector<uint8_t> ParameterBytes() const;
+  // Writes back the bytes the showing began with and applies them, when they differ from the filter's.
+  void RestoreOpened();
+
+  std::vector<uint8_t> opened; // the filter's parameters when it was shown; empty between showings
   QTimer* movementTimer = nullptr;
   QMessageBox* errorBox = nullptr;
   std::chrono::steady_clock::time_point lastApplyEnd{};
