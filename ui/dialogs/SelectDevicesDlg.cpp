@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dialogs/SelectDevicesDlg.h"
 
+#include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/WaveAudioDevices.h"
 #include "ui/dialogs/DevParamDlg.h"
+#include "ui/dialogs/DeviceChoices.h"
 #include "ui/dialogs/DialogLayout.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -103,23 +106,94 @@ void TSelectDevicesDlg::FormShow() {
   inputDevices.clear();
   outputDevices.clear();
   confirmedReplace.clear();
+  inputTexts.clear();
+  outputTexts.clear();
   for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
     AddItem(InputDevsList, item.Text);
+    inputTexts << QString::fromStdString(item.Text);
     inputDevices.push_back(item.Factory());
   }
   for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames())) {
     AddItem(OutputDevsList, item.Text);
+    outputTexts << QString::fromStdString(item.Text);
     outputDevices.push_back(item.Factory());
   }
   confirmedReplace.resize(outputDevices.size());
+  RestoreChoices();
   ShowBlockSizes();
-  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
-    if (list->count() > 0) {
-      list->setCurrentRow(0);
-      list->item(0)->setCheckState(Qt::Checked);
+  checking = false;
+}
+
+void TSelectDevicesDlg::RestoreChoices() {
+  const TDeviceChoices kept = LoadDeviceChoices();
+  const auto restoreFormats = [](const QStringList& texts, const std::map<QString, int>& formats,
+                                 auto& devices) {
+    for (int row = 0; row < texts.size(); ++row) {
+      const auto chosen = formats.find(texts[row]);
+      if (chosen != formats.end() && devices[static_cast<size_t>(row)]) {
+        devices[static_cast<size_t>(row)]->SetFormat(FormatTable[static_cast<size_t>(chosen->second)]);
+      }
+    }
+  };
+  restoreFormats(inputTexts, kept.InputFormats, inputDevices);
+  restoreFormats(outputTexts, kept.OutputFormats, outputDevices);
+  BlockSizeBox->setCurrentIndex(std::max(0, BlockSizeBox->findData(kept.BlockFrames)));
+  lastFolder = kept.Folder;
+  if (devParamDlg != nullptr) {
+    devParamDlg->SetFolder(lastFolder);
+  }
+  if (InputDevsList->count() > 0) {
+    const int row = kept.Input ? std::max(0, static_cast<int>(inputTexts.indexOf(*kept.Input))) : 0;
+    InputDevsList->setCurrentRow(row);
+    InputDevsList->item(row)->setCheckState(Qt::Checked);
+  }
+  if (OutputDevsList->count() > 0) {
+    // Outputs of which none is listed now (a device unplugged) give way to the default one.
+    std::vector<int> rows;
+    for (int row = 0; kept.Outputs && row < outputTexts.size(); ++row) {
+      if (kept.Outputs->contains(outputTexts[row])) {
+        rows.push_back(row);
+      }
+    }
+    if (!kept.Outputs || (rows.empty() && !kept.Outputs->isEmpty())) {
+      rows = {0};
+    }
+    OutputDevsList->setCurrentRow(rows.empty() ? 0 : rows.front());
+    for (const int row : rows) {
+      OutputDevsList->item(row)->setCheckState(Qt::Checked);
     }
   }
-  checking = false;
+}
+
+void TSelectDevicesDlg::KeepChoices() {
+  TDeviceChoices kept = LoadDeviceChoices(); // the formats of items not listed now stay
+  const int input = InputDevsList->currentRow();
+  if (input >= 0 && input < inputTexts.size()) {
+    kept.Input = inputTexts[input];
+  }
+  kept.Outputs = QStringList();
+  for (int row = 0; row < OutputDevsList->count() && row < outputTexts.size(); ++row) {
+    if (OutputDevsList->item(row)->checkState() == Qt::Checked) {
+      kept.Outputs->append(outputTexts[row]);
+    }
+  }
+  const auto keepFormats = [](const QStringList& texts, std::map<QString, int>& formats,
+                              const auto& devices) {
+    for (int row = 0; row < texts.size(); ++row) {
+      if (const auto& device = devices[static_cast<size_t>(row)]) {
+        if (device->FormatChosen()) {
+          formats[texts[row]] = FindFormat(device->Buffer().Format());
+        } else {
+          formats.erase(texts[row]);
+        }
+      }
+    }
+  };
+  keepFormats(inputTexts, kept.InputFormats, inputDevices);
+  keepFormats(outputTexts, kept.OutputFormats, outputDevices);
+  kept.BlockFrames = ChosenBlockFrames();
+  kept.Folder = lastFolder;
+  SaveDeviceChoices(kept);
 }
 
 int32_t TSelectDevicesDlg::ChosenBlockFrames() const {
@@ -162,6 +236,7 @@ void TSelectDevicesDlg::InputDevsListClickCheck(QListWidgetItem* item) {
 }
 
 void TSelectDevicesDlg::OKBtnClick() {
+  KeepChoices();
   auto outputs = std::make_unique<TPlaybackDevsList>();
   for (int i = 0; i < OutputDevsList->count(); ++i) {
     if (OutputDevsList->item(i)->checkState() == Qt::Checked && outputDevices[static_cast<size_t>(i)]) {
@@ -198,6 +273,10 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
   ShowBlockSizes(); // the input's rate may have changed
   // A name the save dialog asked about is not asked about again at OK.
   const std::string name = DeviceFileName(*device);
+  if (!name.empty() && name != "-") {
+    lastFolder = QFileInfo(QString::fromStdString(name)).absolutePath();
+    devParamDlg->SetFolder(lastFolder);
+  }
   if (list == OutputDevsList && !name.empty() && devParamDlg->ReplaceConfirmed() == name &&
       static_cast<size_t>(row) < confirmedReplace.size()) {
     confirmedReplace[static_cast<size_t>(row)] = name;

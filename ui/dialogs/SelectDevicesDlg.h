@@ -2,8 +2,11 @@
 #pragma once
 // TSelectDevicesDlg: "Выбор устройств оцифровки/воспроизведения". Each showing lists every input
 // and output afresh (ring devices " (PulseAudio)", wave-audio devices " (ALSA)", then "Файл формата
-// WAVE"), each item with a new device object in the default format; item 0 of each list is selected
-// and checked. The input list keeps exactly one checked item, the selected one. OK hands over the
+// WAVE"), each item with a new device object, and puts back what the last OK chose (TDeviceChoices):
+// the input, the outputs, the formats chosen for the items, the block size and the file dialogs'
+// folder; on the first use item 0 of each list is selected and checked, every device in the default
+// format (an output: its input's). The input list keeps exactly one checked item, the selected one. OK
+// hands over the
 // selected input and a new output list of the checked outputs in list order; a double click opens
 // TDevParamDlg on the item's device. Objects that no set-up took are released at the next showing
 // and with the dialog. One instance lives for the whole run.
@@ -14,8 +17,8 @@
 // The dialog stays open after a refusal or a "no".
 //
 // Below the lists, "Размер блока:" chooses the set-up's block: the rule's (the default) or one of
-// BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. The choice
-// stays from showing to showing; OK gives it to the input it hands over.
+// BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. OK gives it
+// to the input it hands over.
 //
 // Threads: user-interface thread only.
 
@@ -26,6 +29,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -94,6 +98,10 @@ protected:
 
 private:
   void AddItem(QListWidget* list, const std::string& text);
+  // The choices the last OK kept, put back into the lists just made.
+  void RestoreChoices();
+  // This OK's choices, kept for the next showing and the next run.
+  void KeepChoices();
   void CheckOnly(QListWidget* list, int row);
   // The block sizes' texts at the selected input's rate, the choice kept.
   void ShowBlockSizes();
@@ -104,7 +112,10 @@ private:
   std::function<std::vector<std::string>()> waveOutNames;
   std::function<TFileUses()> filesInUse;
   std::vector<std::string> confirmedReplace; // by output row: a name the save dialog asked about
-  QPointer<QMessageBox> fileBox;             // a refusal or question of OK, while it is shown
+  QStringList inputTexts;                    // the items' own texts, by row
+  QStringList outputTexts;
+  QString lastFolder;            // of the last file name an item was given
+  QPointer<QMessageBox> fileBox; // a refusal or question of OK, while it is shown
   std::vector<std::unique_ptr<TRecordingDevice>> inputDevices; // by row of InputDevsList
   std::vector<std::unique_ptr<TPlaybackDevice>> outputDevices; // by row of OutputDevsList
   std::unique_ptr<TRecordingDevice> InputDevice;

@@ -4,10 +4,12 @@
 
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
 
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/DirectSoundDevices.h"
+#include "devices/FileChecks.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -165,7 +167,7 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
   EXPECT_EQ(dialog.BlockSizeBox->currentIndex(), 3);
 }
 
-TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingStartsAfresh) {
+TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingKeepsTheChoicesButNotTheNames) {
   TProgram program;
   TSelectDevicesDlg& dialog = program.Devices();
   dialog.SetWaveAudioNames([] { return std::vector<std::string>{}; },
@@ -187,16 +189,66 @@ TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingStar
   EXPECT_EQ(FindFormat(outputs->Item(1)->Buffer().Format()), 5);
   EXPECT_EQ(dialog.InputName, "Файл формата WAVE");
 
-  // The next showing has fresh objects: the default format and no name.
+  // The next showing has fresh objects with the choices of the last OK, but no file name: the outputs
+  // checked and the format chosen.
   ASSERT_TRUE(RunDeviceDialog(
       dialog,
       [](TSelectDevicesDlg& d) {
-        EXPECT_EQ(FindFormat(d.OutputItemDevice(2)->Buffer().Format()), 0);
+        EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 2}));
+        EXPECT_TRUE(d.OutputItemDevice(2)->FormatChosen());
+        EXPECT_EQ(FindFormat(d.OutputItemDevice(2)->Buffer().Format()), 5);
+        EXPECT_FALSE(d.OutputItemDevice(0)->FormatChosen());
         EXPECT_EQ(static_cast<TWAVEFilePlaybackDevice*>(d.OutputItemDevice(2))->FileName(), "");
         CheckOutputs(d, {});
       },
       true));
   EXPECT_EQ(dialog.TakeOutputDevices()->Count(), 0);
+  // No output is a choice too.
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog, [](TSelectDevicesDlg& d) { EXPECT_EQ(CheckedRows(*d.OutputDevsList), std::vector<int>{}); },
+      true));
+}
+
+// The last OK's choices come back at the next showing and in the next run: the input, the outputs, the
+// formats chosen, the block and the file dialogs' folder; never a file's name.
+TEST(SelectDevicesDialog, TheLastOKsChoicesComeBackAtTheNextShowingAndInTheNextRun) {
+  TProgram program;
+  const TTempDir dir("sonolab-choices");
+  const auto names = [] { return std::vector<std::string>{"A", "B"}; };
+  TSelectDevicesDlg& dialog = program.Devices();
+  dialog.SetWaveAudioNames(names, names);
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog,
+      [&](TSelectDevicesDlg& d) {
+        ClickRow(*d.InputDevsList, 1);
+        ASSERT_TRUE(EditDevice(*d.InputDevsList, 1, [](TDevParamDlg& p) { ClickRow(*p.FormatsList, 33); }));
+        CheckOutputs(d, {1, 2});
+        ASSERT_TRUE(EditDevice(*d.OutputDevsList, 1, [](TDevParamDlg& p) { ClickRow(*p.FormatsList, 13); }));
+        ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, 2, QString::fromStdString(dir.File("out.wav"))));
+        d.BlockSizeBox->setCurrentIndex(2);
+      },
+      true));
+  const auto expectKept = [&](TSelectDevicesDlg& d, TDevParamDlg& parameters) {
+    EXPECT_EQ(d.InputDevsList->currentRow(), 1);
+    EXPECT_EQ(CheckedRows(*d.InputDevsList), std::vector<int>{1});
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{1, 2}));
+    EXPECT_EQ(FindFormat(d.InputItemDevice(1)->Buffer().Format()), 33);
+    EXPECT_TRUE(d.OutputItemDevice(1)->FormatChosen());
+    EXPECT_EQ(FindFormat(d.OutputItemDevice(1)->Buffer().Format()), 13);
+    EXPECT_FALSE(d.OutputItemDevice(2)->FormatChosen()); // the file follows its input
+    EXPECT_EQ(DeviceFileName(*d.OutputItemDevice(2)), "");
+    EXPECT_EQ(d.ChosenBlockFrames(), 128);
+    EXPECT_EQ(parameters.SaveDialog->directory().absolutePath().toStdString(), dir.Path().string());
+  };
+  RunDeviceDialog(
+      dialog, [&](TSelectDevicesDlg& d) { expectKept(d, program.forms.DevParamDlg()); }, false);
+  // A new run: the dialogs made afresh read the same settings.
+  TSelectDevicesDlg next(nullptr);
+  TDevParamDlg nextParameters;
+  next.SetDevParamDlg(&nextParameters);
+  next.SetWaveAudioNames(names, names);
+  RunDeviceDialog(
+      next, [&](TSelectDevicesDlg& d) { expectKept(d, nextParameters); }, false);
 }
 
 TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptionedByIt) {
@@ -221,6 +273,12 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
         EXPECT_TRUE(EditDevice(*d.OutputDevsList, 0, [](TDevParamDlg& p) {
           EXPECT_EQ(p.windowTitle(), "B (ALSA): свойства");
           EXPECT_FALSE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.FileNameSheet)));
+          // An output follows its input until a format is chosen.
+          EXPECT_TRUE(p.InputFormatBox->isChecked());
+          EXPECT_EQ(p.FormatsList->currentRow(), -1);
+        }));
+        EXPECT_TRUE(EditDevice(*d.InputDevsList, 0, [](TDevParamDlg& p) {
+          EXPECT_TRUE(p.InputFormatBox->isHidden());
           EXPECT_EQ(p.FormatsList->currentItem()->text(), "8,000 КГц, 8 бит, моно (7 Кб/с)");
         }));
       },
@@ -262,8 +320,9 @@ TEST(DeviceParameterDialog, ListsThe36FormatsAndShowsThePagesByKind) {
                                              {&ringIn, true, false},
                                              {&waveIn, true, false},
                                              {&reader, false, true}}) {
-    c.device->Buffer().Format() = FormatTable[13];
+    c.device->SetFormat(FormatTable[13]);
     RunParameterDialog(dialog, *c.device, [&](TDevParamDlg& p) {
+      EXPECT_FALSE(p.InputFormatBox->isChecked());
       EXPECT_EQ(p.PageControl->isTabVisible(0), c.format) << c.device->Kind();
       EXPECT_EQ(p.PageControl->isTabVisible(1), c.file) << c.device->Kind();
       EXPECT_EQ(p.PageControl->currentWidget(), c.format ? p.DataFormatSheet : p.FileNameSheet);
@@ -279,9 +338,10 @@ TEST(DeviceParameterDialog, CancelChangesNothingAndApplyThenCancelKeepsTheApplie
   TWAVEFilePlaybackDevice writer;
   RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
     ClickRow(*p.FormatsList, 31);
+    EXPECT_FALSE(p.InputFormatBox->isChecked()); // a format chosen: the input's no longer
     EXPECT_TRUE(p.ApplyBtn->isEnabled());
   });
-  EXPECT_EQ(FindFormat(writer.Buffer().Format()), 0);
+  EXPECT_FALSE(writer.FormatChosen());
 
   RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
     ClickRow(*p.FormatsList, 31);
@@ -292,7 +352,17 @@ TEST(DeviceParameterDialog, CancelChangesNothingAndApplyThenCancelKeepsTheApplie
     ClickRow(*p.FormatsList, 2); // not applied: Cancel follows
   });
   EXPECT_EQ(FindFormat(writer.Buffer().Format()), 31);
+  EXPECT_TRUE(writer.FormatChosen());
   EXPECT_EQ(writer.FileName(), "a.wav");
+
+  // Back to the input's format: the list keeps no choice.
+  RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
+    EXPECT_EQ(p.FormatsList->currentRow(), 31);
+    p.InputFormatBox->click();
+    EXPECT_EQ(p.FormatsList->currentRow(), -1);
+    QTest::mouseClick(p.OKBtn, Qt::LeftButton);
+  });
+  EXPECT_FALSE(writer.FormatChosen());
 }
 
 TEST(DeviceParameterDialog, ANameLongerThanAFileDeviceHoldsIsRefusedInABoxAndNothingIsWritten) {

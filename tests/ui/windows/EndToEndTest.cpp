@@ -7,6 +7,7 @@
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/SoundFiles.h"
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
@@ -256,6 +257,48 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   // The capture starts before the tone has reached the monitor at full level in every block; the
   // median of 4096-frame windows is the tone's level.
   EXPECT_NEAR(Db(MedianAmplitude(x, 4096, 4096, 1000, Rate) / Amplitude), 0, 0.5);
+}
+
+// A 44.1 kHz stereo FLAC to the null sink and to a WAVE file, no format touched: both run in the
+// file's own format, and the file holds the input's samples unchanged.
+TEST(EndToEndSound, OutputsWithoutAChosenFormatTakeTheInputFilesOwnFormat) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  const TTempDir dir("sonolab-e2e-follow");
+  const std::string in = dir.File("tone.flac");
+  const std::string out = dir.File("out.wav");
+  constexpr uint32_t Rate = 44100;
+  const std::vector<int16_t> tone = Sine16(440, Rate, 2, Rate / 2, 9000);
+  EncodeSoundFile(in, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, Rate, 2, tone);
+
+  TProgram program(services);
+  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, input);
+    ASSERT_TRUE(SetFileThroughDialog(*d.InputDevsList, input, QString::fromStdString(in)));
+    const int file = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+    CheckOutputs(d, {RowOf(*d.OutputDevsList, QStringLiteral("Null Output (PulseAudio)")), file});
+    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, file, QString::fromStdString(out)));
+  });
+  ASSERT_NE(form, nullptr);
+  ASSERT_EQ(form->Outputs()->Count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(form->Outputs()->Item(i)->Buffer().Format() == MakePCMFormat(Rate, 2, 16)) << i;
+  }
+  const QPointer<TDSPForm> alive = form;
+  TBoxSeen end;
+  auto box = DismissBox(end);
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return box->Done(); }, 30s));
+  if (alive) {
+    alive->CloseSetUp();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  const TWaveContents wave = ReadWave(out);
+  EXPECT_EQ(wave.Rate, Rate);
+  EXPECT_EQ(wave.Channels, 2);
+  EXPECT_EQ(wave.Bits, 16);
+  EXPECT_EQ(wave.Samples, tone);
 }
 
 TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheckingRestartsItCleared) {
