@@ -218,6 +218,23 @@ void TProcessingThread::PublishForDisplays() {
   window.PostDSPNotify(0);
 }
 
+void TProcessingThread::StopAtEnd(const TDSPException& notice) {
+  if (published.Pending()) {
+    PublishForDisplays();
+  }
+  Finish();
+  {
+    // Closed before the window hears of it, so that its Play opens the gate again.
+    std::lock_guard guard(gateMutex);
+    running = false;
+  }
+  input.Rewind();
+  splicing = false;
+  carried = 0;
+  window.ShowDSPException(notice);
+  window.PostDSPNotify(2);
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
   if (live) {
@@ -236,7 +253,17 @@ void TProcessingThread::Execute() {
       if (terminated.load()) {
         break;
       }
-      const TAudioBuffer& block = NextBlock();
+      const TAudioBuffer* next = nullptr;
+      try {
+        next = &NextBlock();
+      } catch (const TDSPException& e) {
+        if (e.Informational == 0 || !holdAtEnd.load() || !input.CanRewind()) {
+          throw;
+        }
+        StopAtEnd(e);
+        continue;
+      }
+      const TAudioBuffer& block = *next;
       if (block.Frames() == 0) {
         continue; // a stopped input has no block: back to the gate
       }

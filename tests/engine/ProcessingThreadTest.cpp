@@ -3,6 +3,7 @@
 #include "devices/WaveFile.h"
 #include "filters/FilterCatalogue.h"
 #include "support/TestFiles.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -377,5 +378,44 @@ TEST(ProcessingThread, RepeatStartsAFileOverWithoutAGapAndSwitchedOffEndsAtTheFi
         std::all_of(out->lengths.begin(), out->lengths.end() - 1, [](int32_t n) { return n == 512; }));
     ASSERT_EQ(window.shown.size(), 1u);
     EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
+  }
+}
+
+// The windows' way with a file: its end stops the run (the notice with notification 2, the worker
+// waiting) and Play runs it again from its first frame.
+TEST(ProcessingThread, HeldAtItsEndAFilePlaysAgainFromItsStart) {
+  sonotest::TWatchdog watchdog(60s, "a held worker");
+  const sonotest::TTempDir dir("sonolab-hold");
+  std::vector<int16_t> samples(10000);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(i * 7);
+  }
+  sonotest::WriteWave(dir.File("in.wav"), 8000, 1, samples);
+  {
+    TWAVEFileRecordingDevice input;
+    input.SetFileName(dir.File("in.wav"));
+    input.Open();
+    TPlaybackDevsList outputs;
+    auto output = std::make_unique<TCollectingOutput>();
+    TCollectingOutput* out = output.get();
+    outputs.Add(std::move(output));
+    outputs.OpenAll();
+    TFilterList chain(8000);
+    TRecordingWindow window;
+    TProcessingThread worker(chain, outputs, input, window);
+    worker.HoldAtEnd(true);
+    for (size_t run = 1; run <= 2; ++run) {
+      worker.ResumeProcessing();
+      ASSERT_TRUE(window.WaitFor(2, run));
+      EXPECT_FALSE(worker.Finished());
+      ASSERT_EQ(window.shown.size(), run);
+      EXPECT_EQ(window.shown.back().Description, "Достигнут конец файла");
+    }
+    EXPECT_EQ(window.CountOf(1), 0u);
+    ASSERT_EQ(out->frames, 20000);
+    const auto* heard = reinterpret_cast<const int16_t*>(out->bytes.data());
+    for (size_t i = 0; i < 20000; ++i) {
+      ASSERT_EQ(heard[i], samples[i % 10000]) << i;
+    }
   }
 }

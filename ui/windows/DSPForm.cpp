@@ -48,6 +48,7 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
   SetUp->OpenOutputs(std::move(outputs), notify);
+  SetUp->Worker()->HoldAtEnd(true); // the end of a file leaves the set-up to be played again
 
   const TWaveFormat& format = SetUp->Input()->Buffer().Format();
   const double floorDb = AmplitudeToDb(1.0 / std::pow(2.0, format.wBitsPerSample));
@@ -234,6 +235,8 @@ QString TDSPForm::StatusText() const {
     return QStringLiteral("Состояние: обработка сигнала");
   case TDSPState::Paused:
     return QStringLiteral("Состояние: обработка сигнала приостановлена");
+  case TDSPState::Ended:
+    return QStringLiteral("Состояние: достигнут конец файла, обработка остановлена");
   case TDSPState::Ready:
     break;
   }
@@ -445,6 +448,8 @@ bool TDSPForm::event(QEvent* e) {
     const auto* n = static_cast<const TDSPNotifyEvent*>(e);
     if (n->WParam == 0) {
       ServeBlock();
+    } else if (n->WParam == 2) {
+      InputEnded(n->Report);
     } else {
       WorkerEnded(n->Report);
     }
@@ -494,6 +499,19 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
     return;
   }
   CloseSetUp();
+}
+
+void TDSPForm::InputEnded(const std::optional<TDSPException>& notice) {
+  if (ending) {
+    return;
+  }
+  SetState(TDSPState::Ended);
+  UpdateCounts();
+  if (notice && !modal.ClosePending()) {
+    QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, *notice);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  }
 }
 
 // ---- Closing -----------------------------------------------------------------------------------

@@ -14,10 +14,12 @@
 // longest block since the last update) and hands it to this window's own signal and performance
 // windows and gauges. Notification 1 shows
 // the record that ended the worker in a box over the host's window and closes this window when the box
-// is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
-// filter parameters, settings files, their message boxes) ends that dialog and is carried out after
-// it, so that nothing runs on a destroyed window or filter. Closing never waits for a drain: the
-// worker is aborted, its devices stopped, and the set-up torn down within one pass of the worker.
+// is dismissed. Notification 2, the end of a file input, shows its notice and leaves the window open
+// and stopped at the end, its chain as it was; Play then starts the file again from its beginning. A close
+// asked for while one of this window's own dialogs is open (filter selection, filter parameters, settings
+// files, their message boxes) ends that dialog and is carried out after it, so that nothing runs on a
+// destroyed window or filter. Closing never waits for a drain: the worker is aborted, its devices stopped,
+// and the set-up torn down within one pass of the worker.
 //
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
@@ -54,7 +56,7 @@ class TDisplayWindows;
 class TGaugePaintBox;
 class TSettingsFiles;
 
-enum class TDSPState { Ready, Processing, Paused };
+enum class TDSPState { Ready, Processing, Paused, Ended };
 
 class TDSPForm : public QMainWindow {
   Q_OBJECT
@@ -162,6 +164,8 @@ private:
   void UpdateCounts();
   // The worker ended (notification 1), or Play or Pause failed: the box, then the close.
   void WorkerEnded(const std::optional<TDSPException>& report);
+  // The file input ended (notification 2): the notice, and the window stays, stopped.
+  void InputEnded(const std::optional<TDSPException>& notice);
   // Ends the worker at once and releases the display windows, then the set-up (worker, input,
   // outputs, chain) and the gauges; idempotent.
   void Teardown();

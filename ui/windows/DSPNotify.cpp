@@ -5,7 +5,7 @@
 
 void TDSPWindowNotify::PostDSPNotify(uintptr_t wParam) {
   std::optional<TDSPException> carried;
-  if (wParam == 1) {
+  if (wParam != 0) {
     carried = std::move(report);
     report.reset();
   }

@@ -2,7 +2,7 @@
 #pragma once
 // The Qt side of TProcessingNotify: WM_DSP_NOTIFY becomes a TDSPNotifyEvent (type 32868) posted to
 // the processing window, carrying wParam and, for wParam 1, the error or notice that ended the
-// worker. Nothing here waits for the user-interface thread.
+// worker (for wParam 2 the notice of the input's end). Nothing here waits for the user-interface thread.
 //
 // Threads: PostDSPNotify and ShowDSPException run on the worker; Received runs on the user-interface
 // thread when an event arrives, before the event is read. Each post is released through `posted` and
@@ -27,7 +27,7 @@ public:
       : QEvent(DSPNotifyEventType), WParam(wParam), Report(std::move(report)) {}
 
   const uintptr_t WParam;
-  // For wParam 1: the record that ended the worker, if it handed one over.
+  // For wParam 1: the record that ended the worker, if it handed one over; for wParam 2 the notice.
   const std::optional<TDSPException> Report;
 };
 
@@ -44,6 +44,6 @@ public:
 
 private:
   QObject& window;
-  std::optional<TDSPException> report; // worker only: held for notification 1
+  std::optional<TDSPException> report; // worker only: held for notification 1 or 2
   std::atomic<uint64_t> posted{0};
 };
