@@ -93,6 +93,12 @@ public:
   // Whether the end of an input that can rewind stops the run (notification 2) instead of ending the
   // worker. Any time; the command line leaves it off, the windows turn it on.
   void HoldAtEnd(bool on) { holdAtEnd.store(on); }
+  // Whether a set-up of a file input and no output at all (displays only) runs at the pace of the
+  // wall clock, so that its displays can be watched, instead of as fast as it can. Each block is due at
+  // the run's start plus the duration of the input before it, so the pace does not drift; a pause or
+  // a stop at the end starts the count afresh. Before the first ResumeProcessing; the windows turn it
+  // on, the command line leaves it off.
+  void PaceWithoutOutputs(bool on) { paceWithoutOutputs = on; }
   // The normal end after exactly `frames` input frames, the last block cut short to fit; 0 (the
   // default) for none. Before the first ResumeProcessing.
   void LimitFrames(int64_t frames) { frameLimit = frames < 0 ? 0 : frames; }
@@ -140,7 +146,11 @@ public:
 
 private:
   void Execute();
-  void WaitAtGate();
+  // Waits while the gate is closed; true when it was.
+  bool WaitAtGate();
+  // With the pace of the clock: waits until the next block is due; false when a pause or the end
+  // came meanwhile.
+  bool WaitUntilDue();
   // input Read; with Repeat on, the end of a file that can rewind starts it over.
   void ReadInput();
   // The next block to process: the input's own, or one spliced across the end of a repeated file.
@@ -174,6 +184,10 @@ private:
   TBlockPublisher published;
   std::atomic<bool> repeat{false};
   std::atomic<bool> holdAtEnd{false};
+  bool paceWithoutOutputs = false; // set before the worker starts
+  // Worker only: the wall-clock start of a paced run and the input frames processed by then.
+  std::optional<std::chrono::steady_clock::time_point> paceStart;
+  int64_t paceFrames = 0;
   // Worker only: once a repeated file ends inside a block, blocks are gathered here across the seam
   // from the frames of the input's block not yet used.
   TAudioBuffer joined;

@@ -382,9 +382,10 @@ TEST(ProcessingThread, RepeatStartsAFileOverWithoutAGapAndSwitchedOffEndsAtTheFi
 }
 
 // The windows' way with a file: its end stops the run (the notice with notification 2, the worker
-// waiting) and Play runs it again from its first frame.
-TEST(ProcessingThread, HeldAtItsEndAFilePlaysAgainFromItsStart) {
-  sonotest::TWatchdog watchdog(60s, "a held worker");
+// waiting) and Play runs it again from its first frame. A file without outputs goes at the clock's
+// pace; a pause and a close wake the worker that waits for its next block's time.
+TEST(ProcessingThread, HeldAtItsEndAFilePlaysAgainFromItsStartAndAPacedRunEndsAtOnce) {
+  sonotest::TWatchdog watchdog(60s, "a held or paced worker");
   const sonotest::TTempDir dir("sonolab-hold");
   std::vector<int16_t> samples(10000);
   for (size_t i = 0; i < samples.size(); ++i) {
@@ -418,4 +419,23 @@ TEST(ProcessingThread, HeldAtItsEndAFilePlaysAgainFromItsStart) {
       ASSERT_EQ(heard[i], samples[i % 10000]) << i;
     }
   }
+  // A minute of sound without outputs: a few blocks, a pause, a few more, a close.
+  sonotest::WriteWave(dir.File("long.wav"), 8000, 1, std::vector<int16_t>(60 * 8000));
+  TWAVEFileRecordingDevice input;
+  input.SetFileName(dir.File("long.wav"));
+  input.Open();
+  TPlaybackDevsList outputs;
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  TProcessingThread worker(chain, outputs, input, window);
+  worker.PaceWithoutOutputs(true);
+  worker.ResumeProcessing();
+  ASSERT_TRUE(window.WaitFor(0, 2));
+  worker.PauseProcessing();
+  worker.ResumeProcessing();
+  ASSERT_TRUE(window.WaitFor(0, 4));
+  worker.Abort();
+  worker.WaitFor();
+  EXPECT_LT(worker.FramesProcessed(), 60 * 8000);
+  EXPECT_EQ(window.CountOf(2), 0u);
 }

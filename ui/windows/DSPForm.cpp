@@ -48,7 +48,8 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
   SetUp->OpenOutputs(std::move(outputs), notify);
-  SetUp->Worker()->HoldAtEnd(true); // the end of a file leaves the set-up to be played again
+  SetUp->Worker()->HoldAtEnd(true);          // the end of a file leaves the set-up to be played again
+  SetUp->Worker()->PaceWithoutOutputs(true); // a file shown without outputs is shown at its own pace
 
   const TWaveFormat& format = SetUp->Input()->Buffer().Format();
   const double floorDb = AmplitudeToDb(1.0 / std::pow(2.0, format.wBitsPerSample));

@@ -15,7 +15,8 @@
 // windows and gauges. Notification 1 shows
 // the record that ended the worker in a box over the host's window and closes this window when the box
 // is dismissed. Notification 2, the end of a file input, shows its notice and leaves the window open
-// and stopped at the end, its chain as it was; Play then starts the file again from its beginning. A close
+// and stopped at the end, its chain as it was; Play then starts the file again from its beginning. A
+// file input without outputs runs at its own pace, for its displays. A close
 // asked for while one of this window's own dialogs is open (filter selection, filter parameters, settings
 // files, their message boxes) ends that dialog and is carried out after it, so that nothing runs on a
 // destroyed window or filter. Closing never waits for a drain: the worker is aborted, its devices stopped,
