@@ -246,7 +246,7 @@ void TSelectDevicesDlg::OKBtnClick() {
   OutputDevices = std::move(outputs);
   const int row = InputDevsList->currentRow();
   if (row >= 0 && row < InputDevsList->count()) {
-    InputName = InputDevsList->item(row)->text();
+    InputName = inputTexts.value(row);
     InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
     if (InputDevice) {
       InputDevice->SetBlockFrames(ChosenBlockFrames());
@@ -268,11 +268,16 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
     return;
   }
   devParamDlg->SetDevice(device);
-  devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
-  devParamDlg->exec();
+  const QStringList& texts = list == InputDevsList ? inputTexts : outputTexts;
+  devParamDlg->setWindowTitle(texts.value(row) + QStringLiteral(": свойства"));
+  const int result = devParamDlg->exec();
   ShowBlockSizes(); // the input's rate may have changed
+  ShowItemText(list, row);
   // A name the save dialog asked about is not asked about again at OK.
   const std::string name = DeviceFileName(*device);
+  if (list == OutputDevsList && result == QDialog::Accepted && !name.empty()) {
+    list->item(row)->setCheckState(Qt::Checked); // named, it is meant to be written
+  }
   if (!name.empty() && name != "-") {
     lastFolder = QFileInfo(QString::fromStdString(name)).absolutePath();
     devParamDlg->SetFolder(lastFolder);
@@ -283,14 +288,20 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
   }
 }
 
-bool TSelectDevicesDlg::FilesAllowed() {
-  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
-  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
-    const std::string name = DeviceFileName(*input);
-    if (!name.empty()) {
-      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
-    }
+void TSelectDevicesDlg::ShowItemText(QListWidget* list, int row) {
+  const bool input = list == InputDevsList;
+  const TAudioDevice* device = input ? static_cast<const TAudioDevice*>(InputItemDevice(row))
+                                     : static_cast<const TAudioDevice*>(OutputItemDevice(row));
+  QString text = (input ? inputTexts : outputTexts).value(row);
+  const std::string name = device != nullptr ? DeviceFileName(*device) : std::string();
+  if (!name.empty()) {
+    text += QStringLiteral(" - ") + (name == "-" ? QString::fromStdString(ShownFileName(name, !input))
+                                                 : QFileInfo(QString::fromStdString(name)).fileName());
   }
+  list->item(row)->setText(text);
+}
+
+bool TSelectDevicesDlg::FilesAllowed() {
   const auto show = [this](QMessageBox::Icon icon, const QString& title, const QString& text,
                            QMessageBox::StandardButtons buttons) {
     fileBox = new QMessageBox(icon, title, text, buttons, this);
@@ -302,6 +313,43 @@ bool TSelectDevicesDlg::FilesAllowed() {
     delete fileBox.data();
     return answer;
   };
+  const auto refuse = [&show](const QString& text) {
+    show(QMessageBox::Critical, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
+    return false;
+  };
+  // What cannot be opened is said here, naming the item, while every choice is still on the screen.
+  const auto problemText = [](const QString& side, const QString& item, const std::string& problem,
+                              bool unnamed) {
+    return QStringLiteral("%1 «%2»: %3.%4")
+        .arg(side, item, QString::fromStdString(problem),
+             unnamed ? QStringLiteral(" Дважды щёлкните его и укажите файл.") : QString());
+  };
+  const int inputRow = InputDevsList->currentRow();
+  if (const TRecordingDevice* input = InputItemDevice(inputRow);
+      input && input->Kind() == dkWaveFileRecording) {
+    const std::string name = DeviceFileName(*input);
+    if (const std::string problem = InputFileProblem(name); !problem.empty()) {
+      return refuse(problemText(QStringLiteral("Вход"), inputTexts.value(inputRow), problem, name.empty()));
+    }
+  }
+  for (int row = 0; row < OutputDevsList->count(); ++row) {
+    const TPlaybackDevice* device = OutputItemDevice(row);
+    if (device == nullptr || device->Kind() != dkWaveFilePlayback ||
+        OutputDevsList->item(row)->checkState() != Qt::Checked) {
+      continue;
+    }
+    const std::string name = DeviceFileName(*device);
+    if (const std::string problem = OutputFileProblem(name); !problem.empty()) {
+      return refuse(problemText(QStringLiteral("Выход"), outputTexts.value(row), problem, name.empty()));
+    }
+  }
+  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
+  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
+    const std::string name = DeviceFileName(*input);
+    if (!name.empty()) {
+      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
+    }
+  }
   for (int row = 0; row < OutputDevsList->count(); ++row) {
     const TPlaybackDevice* device = OutputItemDevice(row);
     if (device == nullptr || OutputDevsList->item(row)->checkState() != Qt::Checked) {
@@ -309,13 +357,11 @@ bool TSelectDevicesDlg::FilesAllowed() {
     }
     const std::string name = DeviceFileName(*device);
     if (name.empty()) {
-      continue; // fails when it is opened, as a file without a name does
+      continue; // a sound device
     }
     const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
     if (const std::optional<std::string> refusal = uses.RefuseOutput(key)) {
-      show(QMessageBox::Critical, QStringLiteral("Ошибка"), QString::fromStdString(*refusal),
-           QMessageBox::Ok);
-      return false;
+      return refuse(QString::fromStdString(*refusal));
     }
     if (key.Exists && key.Regular && name != "-" && confirmedReplace[static_cast<size_t>(row)] != name) {
       const TFileKind kind = FileKindOfName(name);

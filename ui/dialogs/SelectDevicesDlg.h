@@ -11,10 +11,14 @@
 // TDevParamDlg on the item's device. Objects that no set-up took are released at the next showing
 // and with the dialog. One instance lives for the whole run.
 //
-// OK keeps files whole: it refuses, in a box naming the file, an output file that is an input (this
-// one's or another set-up's) or that is written twice (by two outputs or two set-ups), and asks
-// before replacing an existing file whose name was typed rather than confirmed in the save dialog.
-// The dialog stays open after a refusal or a "no".
+// OK refuses, in a box that names the item and says what is wrong, a file input without a name or
+// whose file cannot be read (none, a folder), and a checked output file without a name or whose folder
+// does not exist or cannot be written into. It keeps files whole: it refuses, in a box naming the file,
+// an output file that is an input (this one's or another set-up's) or that is written twice (by two
+// outputs or two set-ups), and asks before replacing an existing file whose name was typed rather
+// than confirmed in the save dialog. The dialog stays open, every choice as it was, after a refusal
+// or a "no". A file item shows its file's name after its own text ("Файл формата WAVE - tone.flac");
+// an output file item given a name in its parameter dialog is checked.
 //
 // Below the lists, "Размер блока:" chooses the set-up's block: the rule's (the default) or one of
 // BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. OK gives it
@@ -98,6 +102,8 @@ protected:
 
 private:
   void AddItem(QListWidget* list, const std::string& text);
+  // A row's text: the item's own, and its file's name after it when it has one.
+  void ShowItemText(QListWidget* list, int row);
   // The choices the last OK kept, put back into the lists just made.
   void RestoreChoices();
   // This OK's choices, kept for the next showing and the next run.

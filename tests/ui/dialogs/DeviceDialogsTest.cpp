@@ -47,11 +47,17 @@ std::vector<int> CheckedRows(const QListWidget& list) {
   return rows;
 }
 
-// Shows the device dialog, runs `inside` on it and ends it with OK or Cancel.
+// Shows the device dialog, runs `inside` on it and ends it with OK or Cancel; a refusal of OK fails.
 bool RunDeviceDialog(TSelectDevicesDlg& dialog, const std::function<void(TSelectDevicesDlg&)>& inside,
                      bool ok) {
+  std::shared_ptr<TModalDriver> refusal;
   auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
     inside(d);
+    refusal = TModalDriver::When<QMessageBox>([&d](QMessageBox& box) {
+      ADD_FAILURE() << "OK refused: " << box.text().toStdString();
+      box.accept();
+      d.reject();
+    });
     QTest::mouseClick(ok ? d.OKBtn : d.CancelBtn, Qt::LeftButton);
   });
   const int result = dialog.exec();
@@ -157,6 +163,7 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
         EXPECT_EQ(block.itemText(1), "64 отсчёта (8,0 мс)");
         EXPECT_EQ(block.itemText(6), "2048 отсчётов (256,0 мс)");
         block.setCurrentIndex(3);
+        CheckOutputs(d, {}); // the only output is a file without a name
       },
       true));
   EXPECT_EQ(dialog.InputName, "B (ALSA)");
@@ -170,7 +177,7 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
 TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingKeepsTheChoicesButNotTheNames) {
   TProgram program;
   TSelectDevicesDlg& dialog = program.Devices();
-  dialog.SetWaveAudioNames([] { return std::vector<std::string>{}; },
+  dialog.SetWaveAudioNames([] { return std::vector<std::string>{"In"}; },
                            [] {
                              return std::vector<std::string>{"A", "B"};
                            });
@@ -187,7 +194,7 @@ TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingKeep
   EXPECT_EQ(outputs->Item(1)->Kind(), dkWaveFilePlayback);
   EXPECT_EQ(static_cast<TWAVEFilePlaybackDevice*>(outputs->Item(1))->FileName(), "/tmp/x.wav");
   EXPECT_EQ(FindFormat(outputs->Item(1)->Buffer().Format()), 5);
-  EXPECT_EQ(dialog.InputName, "Файл формата WAVE");
+  EXPECT_EQ(dialog.InputName, "In (ALSA)");
 
   // The next showing has fresh objects with the choices of the last OK, but no file name: the outputs
   // checked and the format chosen.
@@ -283,6 +290,64 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
         }));
       },
       false);
+}
+
+// OK refuses each file it cannot use in a box that names the item and the problem; the dialog stays
+// open with every choice as it was, the file items showing their names.
+TEST(SelectDevicesDialog, OKRefusesAFileItCannotUseNamingTheItemAndKeepsEveryChoice) {
+  TProgram program;
+  const TTempDir dir("sonolab-refused");
+  std::ofstream(dir.File("tone.wav")) << "RIFF";
+  TSelectDevicesDlg& dialog = program.Devices();
+  dialog.SetWaveAudioNames([] { return std::vector<std::string>{}; },
+                           [] { return std::vector<std::string>{"A"}; });
+  const QString file = QStringLiteral("Файл формата WAVE");
+  const std::vector<std::pair<std::function<void(TSelectDevicesDlg&)>, QString>> cases = {
+      {[](TSelectDevicesDlg&) {}, "Вход «" + file + "»: не выбран файл. Дважды щёлкните его и укажите файл."},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.InputDevsList, 0, QString::fromStdString(dir.File("no.wav")));
+       },
+       QString::fromStdString("Вход «Файл формата WAVE»: файл «" + dir.File("no.wav") + "» не существует.")},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.InputDevsList, 0, QString::fromStdString(dir.File("tone.wav")));
+         CheckOutputs(d, {0, 1});
+       },
+       "Выход «" + file + "»: не задано имя файла. Дважды щёлкните его и укажите файл."},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.File("gone/out.wav")));
+       },
+       QString::fromStdString("Выход «Файл формата WAVE»: папка «" + dir.File("gone") + "» не существует.")},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.Path().string()));
+       },
+       QString::fromStdString("Выход «Файл формата WAVE»: «" + dir.Path().string() +
+                              "» - это папка, а не файл.")}};
+  auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
+    d.BlockSizeBox->setCurrentIndex(2);
+    for (const auto& [edit, text] : cases) {
+      edit(d);
+      TBoxSeen seen;
+      auto box = DismissBox(seen);
+      QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+      EXPECT_TRUE(box->Done());
+      EXPECT_EQ(seen.Text, text);
+      EXPECT_TRUE(d.isVisible());
+      EXPECT_EQ(d.BlockSizeBox->currentIndex(), 2);
+    }
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 1}));
+    EXPECT_EQ(d.InputDevsList->item(0)->text(), file + " - tone.wav");
+    EXPECT_EQ(d.OutputDevsList->item(1)->text(),
+              file + " - " + QString::fromStdString(dir.Path().filename().string()));
+    CheckOutputs(d, {0});
+    // A name given to an output file in its dialog ticks it; then OK takes it.
+    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.File("out.wav"))));
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 1}));
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+  });
+  EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+  EXPECT_TRUE(driver->Done());
+  EXPECT_EQ(dialog.TakeOutputDevices()->Count(), 2);
+  EXPECT_EQ(DeviceFileName(*dialog.TakeInputDevice()), dir.File("tone.wav"));
 }
 
 // ---- TDevParamDlg -------------------------------------------------------------------------------

@@ -101,27 +101,24 @@ TEST(MainWindow, CancellingTheDeviceDialogCreatesNoWindow) {
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 }
 
-TEST(MainWindow, AFileInputWithoutANameShowsTheCreateFileBoxAndNoWindowRemains) {
+// The device dialog refuses a file input without a name itself, staying open; Cancel then leaves no window.
+TEST(MainWindow, AFileInputWithoutANameIsRefusedByTheDeviceDialogAndCancelLeavesNoWindow) {
   TProgram program;
-  QString text;
-  QString caption;
-  auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
-    text = b.text();
-    caption = b.windowTitle();
-    b.accept();
-  });
-  EXPECT_EQ(program.BeginSetUp([](TSelectDevicesDlg& d) {
+  TBoxSeen seen;
+  std::shared_ptr<TModalDriver> box;
+  auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
     ClickRow(*d.InputDevsList, LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText)));
     CheckOutputs(d, {});
-  }),
-            nullptr);
+    box = DismissBox(seen);
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());
+    QTest::mouseClick(d.CancelBtn, Qt::LeftButton);
+  });
+  program.Main().iBeginDSP->trigger();
+  ASSERT_TRUE(driver->Done());
   ASSERT_TRUE(box->Done());
-  EXPECT_EQ(caption, "Ошибка");
-  // The file (no name) and the system's own words for ENOENT.
-  EXPECT_TRUE(
-      text.startsWith("Описание ошибки: Файл \"\": No such file or directory\nКод ошибки: 0x00000002\n"))
-      << text.toStdString();
-  EXPECT_TRUE(text.endsWith("Функция: CreateFile")) << text.toStdString();
+  EXPECT_EQ(seen.Caption, "Ошибка");
+  EXPECT_EQ(seen.Text, "Вход «Файл формата WAVE»: не выбран файл. Дважды щёлкните его и укажите файл.");
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 }
 
