@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Process time of each filter type on one 4096-frame channel block at 44100 Hz, with its defaults and
-// with the settings that cost it most, and of the chain low-pass, high-pass, equaliser, echo,
+// with the settings that cost it most, beside some LV2 plug-ins of swh-lv2 and mda-lv2 (an amplifier,
+// equalisers, compressors, limiters, a reverberation; a stereo one on one channel gets it on both
+// inputs), and of the chain low-pass, high-pass, equaliser, echo,
 // reverberation (defaults) on one stereo 16-bit block, and of the chain's conversion alone; then the
 // chain, and a 1024-tap low-pass, on blocks of 64 to 4096.
 // Counters: ns per block (processor time of the thread for one filter; wall time for the chain, whose
@@ -11,6 +13,7 @@
 #include "dsp/WaveFormat.h"
 #include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
+#include "filters/lv2/PluginSlot.h"
 
 #include <benchmark/benchmark.h>
 
@@ -97,6 +100,51 @@ void FilterProcess(benchmark::State& state) {
 BENCHMARK(FilterProcess)
     ->ArgNames({"type", "heaviest"})
     ->ArgsProduct({benchmark::CreateDenseRange(0, 15, 1), {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+constexpr const char* Plugins[] = {
+    "http://plugin.org.uk/swh-plugins/amp",        "http://plugin.org.uk/swh-plugins/dj_eq",
+    "http://plugin.org.uk/swh-plugins/triplePara", "http://plugin.org.uk/swh-plugins/sc1",
+    "http://plugin.org.uk/swh-plugins/sc4",        "http://plugin.org.uk/swh-plugins/fastLookaheadLimiter",
+    "http://drobilla.net/plugins/mda/Limiter",     "http://plugin.org.uk/swh-plugins/gverb",
+};
+
+// A plug-in slot at its defaults, as FilterProcess runs a type.
+void PluginProcess(benchmark::State& state) {
+  const auto host = std::make_shared<TPluginHost>();
+  const char* uri = Plugins[state.range(0)];
+  const std::shared_ptr<const TPluginInfo> plugin = host->Find(uri);
+  if (!plugin || !plugin->Offered()) {
+    state.SkipWithError((std::string(uri) + " is not installed (swh-lv2, mda-lv2)").c_str());
+    return;
+  }
+  state.SetLabel(plugin->Name);
+  std::unique_ptr<TPluginSlot> made;
+  try {
+    made = std::make_unique<TPluginSlot>(host, plugin, Rate);
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  TPluginSlot& slot = *made;
+  const std::vector<float> source = Noise(Frames, 1);
+  std::vector<float> block(Frames);
+  ChannelBlock channel;
+  channel.Samples = block.data();
+  channel.Frames = Frames;
+  double seconds = 0.0;
+  for (auto _ : state) {
+    std::memcpy(block.data(), source.data(), sizeof(float) * Frames);
+    const double start = ThreadSeconds();
+    slot.Process(channel, 0);
+    seconds += ThreadSeconds() - start;
+    benchmark::DoNotOptimize(block.data());
+  }
+  Report(state, seconds, state.iterations());
+}
+BENCHMARK(PluginProcess)
+    ->ArgName("plugin")
+    ->DenseRange(0, static_cast<int>(std::size(Plugins)) - 1)
     ->Unit(benchmark::kMicrosecond);
 
 // The five-filter chain on a stereo 16-bit block of `frames` frames. The two channels run on two

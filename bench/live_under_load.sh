@@ -10,6 +10,8 @@
 #                                                              what the ring holds at the server)
 #   sonolab-render --capture <its monitor> --seconds S --add 0 --add 1 --add 4 --add 9 --add 11
 #                  --play <the sink> out.wav
+# and on PipeWire the same render again on the native devices (--pw-capture, --pw-play: server
+# "pipewire-native"), after the first, with the same baseline beside it;
 # and the table gives the load average (1 min, before and after), the render's dropouts (and per
 # minute), the baseline's underruns while the render ran, the recording's length and the wall clock
 # the render took (start-up and play-out included), and, where the render tells them (--verbose), the
@@ -138,8 +140,14 @@ wave_seconds() { # file
   python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); print(f"{w.getnframes() / w.getframerate():.3f}")' "$1"
 }
 
-measure() { # build
-  local build=$1 render verbose="" out err feeder began ended wall recorded summary dropouts
+# The number --pw-capture or --pw-play takes for a node of the PipeWire graph, by its list text.
+pw_index_of() { # render option text
+  "$1" --list-devices | awk -F'\t' -v option="$2" -v text="$3 (PipeWire)" \
+    '$2 == text && index($1, option " ") == 1 { print substr($1, length(option) + 2); exit }'
+}
+
+measure() { # build [native]
+  local build=$1 native=${2:-} render verbose="" out err feeder began ended wall recorded summary dropouts
   render="$build/sonolab-render"
   "$render" --help | grep -q -- --verbose && verbose=--verbose
   out="$work/out.wav"
@@ -156,9 +164,15 @@ measure() { # build
     <"$work/tone.raw" 2>"$work/pacat.err" &
   feeder=$!
   sleep 1
-  local capture play load_before load_after
+  local capture play load_before load_after devices label=$server
   capture=$(index_of sources sonolab_null.monitor)
   play=$(index_of sinks sonolab_null)
+  devices=(--capture "$capture" --play "$play")
+  if [ -n "$native" ]; then
+    label=$server-native
+    devices=(--pw-capture "$(pw_index_of "$render" --pw-capture "Монитор sonolab_null Audio/Sink sink")"
+      --pw-play "$(pw_index_of "$render" --pw-play "sonolab_null Audio/Sink sink")")
+  fi
   load_before=$(cut -d' ' -f1 /proc/loadavg)
   local underruns_before
   underruns_before=$(grep -c 'Stream underrun' "$work/pacat.err" || true)
@@ -170,8 +184,8 @@ measure() { # build
     waker=$!
   fi
   began=$(date +%s.%N)
-  "$render" $verbose "${blocks[@]}" --capture "$capture" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
-    --play "$play" "$out" >"$work/render.out" 2>"$work/render.err" || true
+  "$render" $verbose "${blocks[@]}" "${devices[@]}" --seconds "$seconds" --add 0 --add 1 --add 4 --add 9 --add 11 \
+    "$out" >"$work/render.out" 2>"$work/render.err" || true
   ended=$(date +%s.%N)
   load_after=$(cut -d' ' -f1 /proc/loadavg)
   local underruns
@@ -196,7 +210,7 @@ measure() { # build
   # "Со входа после первой секунды: 58.978 с звука за 58.981 с по часам": the input's clock against the wall's
   clock=$(sed -n 's/^Со входа после первой секунды: \([0-9.]*\) с звука за \([0-9.]*\) с по часам$/\1\/\2/p' \
     "$work/render.err")
-  printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' "$server" "$(basename "$(dirname "$(realpath "$build")")")" \
+  printf '%-16s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' "$label" "$(basename "$(dirname "$(realpath "$build")")")" \
     "$load_before-$load_after" "$dropouts" "$(awk -v d="$dropouts" -v s="$seconds" 'BEGIN { printf "%.1f", d * 60 / s }')" \
     "$underruns" "$recorded" "$wall" "${clock:--}" "${wake:--}" "${scheduled:-(not told)}"
   [ -s "$work/wake.txt" ] && sed 's/^/    wake_lateness: /' "$work/wake.txt" >&2
@@ -205,7 +219,7 @@ measure() { # build
 }
 
 echo "seconds=$seconds jobs=$jobs busy=$busy cores=$(nproc) block=${block:-default}"
-printf '%-10s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' server source load dropouts per_min pacat_ur \
+printf '%-16s %-9s %-11s %-8s %-7s %-8s %-10s %-9s %-17s %-11s %s\n' server source load dropouts per_min pacat_ur \
   recorded_s wall_s sound/clock_s rt_late realtime
 for server in $servers; do
   start_server "$server"
@@ -213,6 +227,9 @@ for server in $servers; do
   sleep 5 # the load gets going
   for build in "${builds[@]}"; do
     measure "$build"
+    if [ "$server" = pipewire ]; then
+      measure "$build" native
+    fi
   done
   stop_load
   stop_server

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Through-latency of the live path, from a null sink's monitor through a pipe back into the sink, at
-# every rate of the format table (stereo, 16 bits), for two pipes in the same run:
+# every rate of the format table (stereo, 16 bits), for these pipes in the same run:
 #   sonolab-render --capture <monitor> --play <sink>   (16-slot rings of one block each)
 #   parec <monitor> | pacat <sink>                      (one block of capture fragment, two of playback)
+# and on PipeWire also
+#   sonolab-render --pw-capture <monitor> --pw-play <sink>   (the graph's own cycle, a quantum of the block)
+#   pw-cat --record <monitor> | pw-cat --playback <sink>     (node.latency of the block, both ends)
 # A noise burst played into the sink reaches its monitor at once, and again after one trip through
 # the pipe; both are in one recording of the monitor, so their distance, found by cross-correlation
 # around the two onsets, is the through-latency, free of any clock offset between recordings. The
@@ -15,7 +18,8 @@
 # "default" is the block-size rule, the only one without the option), the pipe at matching buffers.
 # SONOLAB_LATENCY_RATES="44100 8000" measures only those rates.
 # Needs a sound server (eval "$(bash scripts/pulse-server.sh start)" or scripts/pipewire-server.sh);
-# the script adds a null sink of its own at each rate and removes it again.
+# the script adds a null sink of its own at each rate and removes it again. SONOLAB_LATENCY_PIPES="native
+# pwcat" measures only those pipes (sonolab, pipe, native, pwcat).
 set -euo pipefail
 blocks=(default)
 positional=()
@@ -58,10 +62,21 @@ sink=sonolab_latency
 table=(8000 11025 12000 16000 22050 24000 32000 44100 48000) # the format table's rates, in order
 read -r -a rates <<<"${SONOLAB_LATENCY_RATES:-${table[*]}}"
 server=$(pactl info | sed -n 's/^Server Name: //p')
+kinds=(sonolab pipe)
+if grep -q 'on PipeWire' <<<"$server"; then
+  kinds+=(native pwcat)
+fi
+read -r -a kinds <<<"${SONOLAB_LATENCY_PIPES:-${kinds[*]}}"
 
 # The place of a name in the server's list of sinks or sources: the index --play and --capture take.
 index_of() { # sinks|sources name
   pactl list short "$1" | awk -v name="$2" '$2 == name { print NR - 1; exit }'
+}
+
+# The number --pw-capture or --pw-play takes for a node of the PipeWire graph, by its list text.
+pw_index_of() { # option text
+  "$render" --list-devices | awk -F'\t' -v option="$1" -v text="$2 (PipeWire)" \
+    '$2 == text && index($1, option " ") == 1 { print substr($1, length(option) + 2); exit }'
 }
 
 block_frames() { # rate: the largest power of two not above a tenth of it
@@ -90,6 +105,25 @@ measure() { # rate block pipe-kind -> the latency in ms on stdout
       >"$work/render.out" &
     pids=($!)
     ;;
+  native)
+    capture=$(pw_index_of --pw-capture "Монитор Sonolab-latency")
+    play=$(pw_index_of --pw-play Sonolab-latency)
+    local format=$(($(printf '%s\n' "${table[@]}" | grep -nx "$rate" | cut -d: -f1) * 4 - 1))
+    "$render" --pw-capture "$capture" --in-format "$format" --pw-play "$play" --seconds 30 "${option[@]}" \
+      >"$work/render.out" &
+    pids=($!)
+    ;;
+  pwcat)
+    # Both ends ask the graph for a quantum of the block, as the native devices do.
+    rm -f "$work/pipe"
+    mkfifo "$work/pipe"
+    pw-cat --record --target "$sink" -P '{ stream.capture.sink = true }' --rate "$rate" --channels 2 \
+      --format s16 --latency "$frames" - >"$work/pipe" 2>/dev/null &
+    pids=($!)
+    pw-cat --playback --target "$sink" --rate "$rate" --channels 2 --format s16 --latency "$frames" - \
+      <"$work/pipe" 2>/dev/null &
+    pids+=($!)
+    ;;
   pipe)
     # The same buffers in bytes (4 to a frame): one block of capture fragment, two of playback.
     rm -f "$work/pipe"
@@ -108,8 +142,16 @@ measure() { # rate block pipe-kind -> the latency in ms on stdout
   sleep 1.2
   kill "$recorder" 2>/dev/null || true
   wait "$recorder" 2>/dev/null || true
+  # pw-cat may not end on SIGINT while one end waits on the other: a few seconds, then SIGKILL.
   for pid in "${pids[@]}"; do
     kill -INT "$pid" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
   pids=()
@@ -137,8 +179,14 @@ print("nan" if best is None or score(best) < 0.3 * score(start) else f"{(best - 
 EOF
 }
 
+declare -A title=([sonolab]="sonolab-render" [pipe]="parec | pacat" [native]="sonolab-render --pw"
+  [pwcat]="pw-cat | pw-cat")
 echo "server: $server; $repeats trips per pipe, rate and block; latency in ms"
-printf '%-6s %-6s %-9s %-22s %-22s\n' rate block "3 blocks" "sonolab-render" "parec | pacat"
+printf '%-6s %-6s %-9s' rate block "3 blocks"
+for kind in "${kinds[@]}"; do
+  printf ' %-22s' "${title[$kind]}"
+done
+printf '\n'
 for rate in "${rates[@]}"; do
   module=$(pactl load-module module-null-sink sink_name=$sink rate="$rate" format=s16le channels=2 \
     sink_properties=device.description=Sonolab-latency)
@@ -159,7 +207,7 @@ EOF
     [ "$block" = default ] && frames=$(block_frames "$rate")
     design=$(awk -v f="$frames" -v r="$rate" 'BEGIN { printf "%.1f", 3 * f * 1000 / r }')
     results=()
-    for kind in sonolab pipe; do
+    for kind in "${kinds[@]}"; do
       values=()
       for _ in $(seq 1 "$repeats"); do
         values+=("$(measure "$rate" "$block" "$kind")")
@@ -169,7 +217,11 @@ EOF
         echo "${values[*]}"
       )")
     done
-    printf '%-6s %-6s %-9s %-22s %-22s\n' "$rate" "$frames" "$design" "${results[0]}" "${results[1]}"
+    printf '%-6s %-6s %-9s' "$rate" "$frames" "$design"
+    for result in "${results[@]}"; do
+      printf ' %-22s' "$result"
+    done
+    printf '\n'
   done
   pactl unload-module "$module"
   module=""

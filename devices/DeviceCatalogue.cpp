@@ -2,17 +2,20 @@
 #include "devices/DeviceCatalogue.h"
 
 #include "devices/DirectSoundDevices.h"
+#include "devices/PipeWireDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 
 namespace {
 // The family suffix names the service a device goes through.
 constexpr const char* RingSuffix = " (PulseAudio)";
+constexpr const char* GraphSuffix = " (PipeWire)";
 constexpr const char* WaveAudioSuffix = " (ALSA)";
 } // namespace
 
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                               const std::vector<std::string>& waveInNames) {
+                                               const std::vector<std::string>& waveInNames,
+                                               const std::shared_ptr<const TPipeWireGraph>& graph) {
   std::vector<TInputDeviceItem> items;
   if (services) {
     int index = 0;
@@ -20,6 +23,15 @@ std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServi
       items.push_back({device.Description + RingSuffix, TInputFamily::RingCapture, index++,
                        [services, id = device.Id]() -> std::unique_ptr<TRecordingDevice> {
                          return std::make_unique<TDirectSoundRecordingDevice>(services, id);
+                       }});
+    }
+  }
+  if (graph) {
+    int index = 0;
+    for (const TGraphNode& node : graph->CaptureNodes()) {
+      items.push_back({node.Description + GraphSuffix, TInputFamily::GraphCapture, index++,
+                       [graph, node]() -> std::unique_ptr<TRecordingDevice> {
+                         return std::make_unique<TPipeWireRecordingDevice>(graph, node);
                        }});
     }
   }
@@ -36,7 +48,8 @@ std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServi
 }
 
 std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                                 const std::vector<std::string>& waveOutNames) {
+                                                 const std::vector<std::string>& waveOutNames,
+                                                 const std::shared_ptr<const TPipeWireGraph>& graph) {
   std::vector<TOutputDeviceItem> items;
   if (services) {
     int index = 0;
@@ -44,6 +57,15 @@ std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundSer
       items.push_back({device.Description + RingSuffix, TOutputFamily::RingPlayback, index++,
                        [services, id = device.Id]() -> std::unique_ptr<TPlaybackDevice> {
                          return std::make_unique<TDirectSoundPlaybackDevice>(services, id);
+                       }});
+    }
+  }
+  if (graph) {
+    int index = 0;
+    for (const TGraphNode& node : graph->PlaybackNodes()) {
+      items.push_back({node.Description + GraphSuffix, TOutputFamily::GraphPlayback, index++,
+                       [graph, node]() -> std::unique_ptr<TPlaybackDevice> {
+                         return std::make_unique<TPipeWirePlaybackDevice>(graph, node);
                        }});
     }
   }

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the device dialog and the command line offer: every input and every output, in the dialog's
-// order (ring devices " (PulseAudio)", then wave-audio devices " (ALSA)", then "Файл формата
-// WAVE"), each with a factory that builds a fresh device object with the default format.
+// order (ring devices " (PulseAudio)", then the PipeWire graph's nodes " (PipeWire)", then wave-audio
+// devices " (ALSA)", then "Файл формата WAVE"), each with a factory that builds a fresh device object
+// with the default format.
 //
 // Threads: the window thread (or the command line's only thread). Enumeration asks the sound
-// server and ALSA each time; a server that does not answer lists no ring devices, and
-// SoundServerStatus tells why.
+// server, the PipeWire daemon and ALSA each time; a server that does not answer lists no ring
+// devices, and SoundServerStatus tells why; a PipeWire daemon that does not answer (or no graph
+// given) lists no PipeWire devices, and nothing is said about it.
 
 #include "devices/VirtDevs.h"
+#include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/SoundServices.h"
 
 #include <functional>
@@ -16,8 +19,8 @@
 #include <string>
 #include <vector>
 
-enum class TInputFamily { RingCapture, WaveIn, File };
-enum class TOutputFamily { RingPlayback, WaveOut, File };
+enum class TInputFamily { RingCapture, GraphCapture, WaveIn, File };
+enum class TOutputFamily { RingPlayback, GraphPlayback, WaveOut, File };
 
 struct TInputDeviceItem {
   std::string Text;
@@ -41,14 +44,18 @@ std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundSer
 // Whether the sound server answers: Ok, or what a ring device's Open would report (SoundNoDriver and
 // the server's own text, "pa_context_connect: Connection refused"). No services: SoundNoDriver.
 TSoundResult SoundServerStatus(const std::shared_ptr<TSoundServices>& services);
-// Raises the error that a ring capture (or playback) device's Open raises on that failure:
-// "DirectSoundCaptureCreate (pa_context_connect: Connection refused)", "No sound driver is available
-// for use", 0x88780078.
+// Raises the error that a ring capture (or playback) device's Open raises on that failure (a PipeWire
+// daemon's status too): "DirectSoundCaptureCreate (pa_context_connect: Connection refused)", "No sound driver
+// is available for use", 0x88780078.
 [[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TInputFamily);
 [[noreturn]] void RaiseSoundServerError(const TSoundResult& status, TOutputFamily);
 
-// The same with the wave-audio product names given, in device-number order.
+// The same with the wave-audio product names given, in device-number order, and the PipeWire graph
+// whose nodes are offered (none: no PipeWire devices).
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                               const std::vector<std::string>& waveInNames);
-std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
-                                                 const std::vector<std::string>& waveOutNames);
+                                               const std::vector<std::string>& waveInNames,
+                                               const std::shared_ptr<const TPipeWireGraph>& graph = nullptr);
+std::vector<TOutputDeviceItem>
+OutputDeviceItems(const std::shared_ptr<TSoundServices>& services,
+                  const std::vector<std::string>& waveOutNames,
+                  const std::shared_ptr<const TPipeWireGraph>& graph = nullptr);

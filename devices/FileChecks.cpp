@@ -22,6 +22,14 @@ bool TFileKey::HoldsOtherThan(TFileKind kind) const {
   return Exists && Regular && Size > 0 && Name != "-" && !HoldsFileKind(Name, kind);
 }
 
+bool TFileKey::HoldsOtherThanSettings(TSettingsKind kind) const {
+  return Exists && Regular && Size > 0 && Name != "-" && !HoldsSettingsFile(Name, kind);
+}
+
+std::string NotSettingsFileText(const TFileKey& key, TSettingsKind kind) {
+  return "Файл " + key.Name + " существует и не является " + SettingsKindText(kind);
+}
+
 TFileKey FileKeyOf(const std::string& name, int standardFd) {
   TFileKey key;
   key.Name = name;
@@ -130,11 +138,15 @@ std::string OutputFileProblem(const std::string& name) {
 }
 
 void TFileUses::AddInput(const TFileKey& key, bool elsewhere) {
-  inputs.push_back({key, elsewhere});
+  inputs.push_back({key, elsewhere, false});
+}
+
+void TFileUses::AddSettingsInput(const TFileKey& key) {
+  inputs.push_back({key, false, true});
 }
 
 void TFileUses::AddOutput(const TFileKey& key, bool elsewhere) {
-  outputs.push_back({key, elsewhere});
+  outputs.push_back({key, elsewhere, false});
 }
 
 std::optional<std::string> TFileUses::RefuseOutput(const TFileKey& key) const {
@@ -151,6 +163,24 @@ std::optional<std::string> TFileUses::RefuseOutput(const TFileKey& key) const {
       return output.Elsewhere ? "Выходной файл " + name +
                                     " уже записывается другой обработкой (тот же файл, что и " + other + ")"
                               : "Выходной файл " + name + " задан дважды (тот же файл, что и " + other + ")";
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> TFileUses::RefuseSave(const TFileKey& key) const {
+  const auto refusal = [&](const TUse& use, const char* what, bool output) {
+    return "Файл параметров " + key.Name + " - это " + what + " " + ShownFileName(use.Key.Name, output) +
+           (use.Elsewhere ? " другой обработки" : "") + ": он не будет перезаписан";
+  };
+  for (const TUse& input : inputs) {
+    if (!input.Settings && key.SameAs(input.Key)) {
+      return refusal(input, "входной файл", false);
+    }
+  }
+  for (const TUse& output : outputs) {
+    if (key.SameAs(output.Key)) {
+      return refusal(output, "выходной файл", true);
     }
   }
   return std::nullopt;

@@ -4,12 +4,15 @@
 // writing, the same for the windows and the command line. A file is known by its device and inode
 // whatever name reaches it (a link, "..", another spelling), or, while it does not exist, by its full
 // path; "-" is the standard stream the caller names. An output is refused when it is an input (of
-// this set-up or of another one still open) or when the same file is written twice.
+// this set-up or of another one still open) or when the same file is written twice; a settings file is
+// never saved over a sound file that a set-up reads or writes, and replaces another file that is not a
+// settings file of its kind only when the user says so.
 //
 // Threads: any; nothing here is shared between calls.
 
 #include "devices/SoundFile.h"
 #include "devices/VirtDevs.h"
+#include "dsp/CRCStreams.h"
 
 #include <sys/types.h>
 
@@ -31,7 +34,13 @@ struct TFileKey {
   // An existing regular file with something in it that is not sound of the container `kind` writes
   // (RIFF/WAVE, FLAC, Ogg); a file that cannot be read counts as holding something else.
   bool HoldsOtherThan(TFileKind kind) const;
+  // An existing regular file with something in it that is not a settings file of `kind`.
+  bool HoldsOtherThanSettings(TSettingsKind kind) const;
 };
+
+// "Файл x.wav существует и не является файлом параметров фильтра (.flt)": what a save over such a file
+// says before it asks (the windows) or before it asks for --force (the command line).
+std::string NotSettingsFileText(const TFileKey& key, TSettingsKind kind);
 
 // "-" is the standard stream `standardFd`; any other name is followed through symbolic links.
 TFileKey FileKeyOf(const std::string& name, int standardFd);
@@ -52,17 +61,22 @@ std::string OutputFileProblem(const std::string& name);
 // The files of the set-ups of one program: what they read and write.
 class TFileUses {
 public:
-  // A file read: a sound input, or a settings file. `elsewhere`: by another set-up.
+  // A file read: a sound input. `elsewhere`: by another set-up.
   void AddInput(const TFileKey& key, bool elsewhere = false);
+  // A settings file read (loaded, and perhaps saved back in place).
+  void AddSettingsInput(const TFileKey& key);
   // A file written, after RefuseOutput found nothing against it.
   void AddOutput(const TFileKey& key, bool elsewhere = false);
   // Why `key` must not be written, or nothing: it is a file read, or one written already.
   std::optional<std::string> RefuseOutput(const TFileKey& key) const;
+  // Why settings must not be saved to `key`, or nothing: it is a sound input or an output.
+  std::optional<std::string> RefuseSave(const TFileKey& key) const;
 
 private:
   struct TUse {
     TFileKey Key;
     bool Elsewhere = false;
+    bool Settings = false;
   };
   std::vector<TUse> inputs;
   std::vector<TUse> outputs;

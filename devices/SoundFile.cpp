@@ -611,7 +611,10 @@ TSoundFileWriter::TSoundFileWriter(int fd, bool seekable, TFileKind kind, const 
   info.format = SndFormatOf(kind, format.wBitsPerSample);
   file = sf_open_virtual(&io, SFM_WRITE, &info, stream.get());
   if (stream->Error != 0) {
-    Finish();
+    if (file != nullptr) {
+      sf_close(file);
+      file = nullptr;
+    }
     errno = stream->Error;
     RaiseSystemError(__LINE__, "WriteFile", subject);
   }
@@ -623,7 +626,10 @@ TSoundFileWriter::TSoundFileWriter(int fd, bool seekable, TFileKind kind, const 
 }
 
 TSoundFileWriter::~TSoundFileWriter() {
-  Finish();
+  try {
+    Finish();
+  } catch (const TDSPException&) {
+  }
 }
 
 void TSoundFileWriter::Write(const uint8_t* data, int32_t frames) {
@@ -641,17 +647,32 @@ void TSoundFileWriter::Write(const uint8_t* data, int32_t frames) {
   const auto want = static_cast<sf_count_t>(samples / format.nChannels);
   const sf_count_t written = file == nullptr ? 0 : sf_writef_short(file, staging.data(), want);
   if (stream->Error != 0) {
+    failed = true;
     errno = stream->Error;
     RaiseSystemError(__LINE__, "WriteFile", subject);
   }
   if (written != want) {
+    failed = true;
     RaiseCheck(__LINE__, EncoderRefusal(kind, format, sf_strerror(file)), subject);
   }
 }
 
 void TSoundFileWriter::Finish() {
-  if (file != nullptr) {
-    sf_close(file);
-    file = nullptr;
+  if (file == nullptr) {
+    return;
+  }
+  // The encoder writes its last frames or pages here, and FLAC its header at the start of the file.
+  const int closed = sf_close(file);
+  file = nullptr;
+  if (failed) {
+    return;
+  }
+  failed = stream->Error != 0 || closed != 0;
+  if (stream->Error != 0) {
+    errno = stream->Error;
+    RaiseSystemError(__LINE__, "WriteFile", subject);
+  }
+  if (closed != 0) {
+    RaiseCheck(__LINE__, std::string("Ошибка завершения файла (") + sf_error_number(closed) + ")", subject);
   }
 }

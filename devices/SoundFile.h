@@ -106,7 +106,7 @@ public:
   // whether fd is a regular file written from its start. A format the container cannot take raises.
   TSoundFileWriter(int fd, bool seekable, TFileKind kind, const TWaveFormat& format, int32_t capacityFrames,
                    const std::string& subject);
-  // Finishes the file.
+  // Finishes the file if Finish did not, reporting nothing: whoever wants to know calls Finish.
   ~TSoundFileWriter();
   TSoundFileWriter(const TSoundFileWriter&) = delete;
   TSoundFileWriter& operator=(const TSoundFileWriter&) = delete;
@@ -115,7 +115,10 @@ public:
   // "WriteFile" with the system's code; the file then ends with the last page or frame written whole,
   // and nothing more is written to it.
   void Write(const uint8_t* data, int32_t frames);
-  // Writes what the encoder still holds and completes the file's header; safe to call twice.
+  // Writes what the encoder still holds and completes the file's header; safe to call twice. A write
+  // that fails on the way raises "WriteFile" with the system's code, an encoder that fails to end its
+  // stream raises its own words; after a Write that raised, nothing more is reported (the file is
+  // known to end early).
   void Finish();
 
   struct TStream;
@@ -127,4 +130,5 @@ private:
   TWaveFormat format;
   std::string subject;
   std::vector<int16_t> staging;
+  bool failed = false; // a Write raised
 };

@@ -260,6 +260,20 @@ void TPlaybackDevsList::OpenAll() {
   }
 }
 
+std::vector<TDSPException> TPlaybackDevsList::CloseAll() {
+  std::vector<TDSPException> failures;
+  for (auto& device : items) {
+    try {
+      if (device) {
+        device->Close();
+      }
+    } catch (const TDSPException& e) {
+      failures.push_back(e);
+    }
+  }
+  return failures;
+}
+
 void TPlaybackDevsList::StartAll() {
   for (auto& device : items) {
     if (device) {

@@ -223,6 +223,9 @@ public:
 
   void Add(std::unique_ptr<TPlaybackDevice> device);
   void OpenAll();
+  // Closes every output, in list order, whatever the others did: a file writer completes its file.
+  // Returns the error record of each output whose close failed (a file that is not whole), in order.
+  std::vector<TDSPException> CloseAll();
   void StartAll();
   void StopAll();
   // Fills each output from the working buffer in the output's own format. An output whose rate

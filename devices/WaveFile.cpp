@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -433,7 +434,11 @@ TWAVEFilePlaybackDevice::TWAVEFilePlaybackDevice(uint64_t maxDataBytes)
     : TPlaybackDevice(dkWaveFilePlayback), maxDataBytes(std::min(maxDataBytes, MaxDataBytes)) {}
 
 TWAVEFilePlaybackDevice::~TWAVEFilePlaybackDevice() {
-  Close();
+  try {
+    Close();
+  } catch (const TDSPException&) {
+    // Nobody asked: an owner that reports the end of the file closes it before it lets it go.
+  }
 }
 
 std::string TWAVEFilePlaybackDevice::Subject() const {
@@ -463,18 +468,25 @@ void TWAVEFilePlaybackDevice::Open() {
   // Only a regular file written from its start can have its header patched; standard output may be
   // one (a redirection) or a pipe, a terminal or a device.
   struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const int flags = ::fcntl(fd, F_GETFL);
   streaming = !regular || (fileName == "-" && (::lseek(fd, 0, SEEK_CUR) != 0 || (flags & O_APPEND) != 0));
+  failed = false;
   dataBytes = 0;
   patchedDataBytes = 0;
   if (kind != TFileKind::Wave) {
-    encoded = std::make_unique<TSoundFileWriter>(fd, !streaming, kind, buffer.Format(),
-                                                 buffer.CapacityFrames(), Subject());
+    try {
+      encoded = std::make_unique<TSoundFileWriter>(fd, !streaming, kind, buffer.Format(),
+                                                   buffer.CapacityFrames(), Subject());
+    } catch (const TDSPException&) {
+      failed = true; // reported by the caller of Open
+      throw;
+    }
     return;
   }
   const auto header = MakeHeader(buffer.Format(), streaming ? StreamDataBytes : 0);
   if (!WriteAt(fd, !streaming, header.data(), header.size(), 0)) {
+    failed = true;
     RaiseSystemError(__LINE__, "WriteFile", Subject());
   }
 }
@@ -489,6 +501,15 @@ void TWAVEFilePlaybackDevice::PatchSizes() {
 }
 
 void TWAVEFilePlaybackDevice::Write() {
+  try {
+    WriteBlock();
+  } catch (const TDSPException&) {
+    failed = true; // reported by whoever called; the close reports nothing more of this file
+    throw;
+  }
+}
+
+void TWAVEFilePlaybackDevice::WriteBlock() {
   if (fd < 0) {
     errno = EBADF;
     RaiseSystemError(__LINE__, "WriteFile", Subject());
@@ -542,12 +563,46 @@ void TWAVEFilePlaybackDevice::Close() {
   if (fd < 0) {
     return;
   }
-  if (encoded) {
-    encoded.reset(); // completes the file
-  } else if (!streaming) {
-    const auto header = MakeHeader(buffer.Format(), dataBytes);
-    [[maybe_unused]] const bool written = WriteAt(fd, true, header.data(), header.size(), 0);
-  }
-  ::close(fd);
+  const int file = fd;
   fd = -1;
+  // Every step runs whatever failed before it, so that the descriptor is always released; the first
+  // failure is raised at the end. A file that a Write already reported as short reports nothing more.
+  std::optional<TDSPException> failure;
+  const auto step = [&](const auto& run) {
+    try {
+      run();
+    } catch (const TDSPException& e) {
+      if (!failure) {
+        failure = e;
+      }
+    }
+  };
+  if (encoded) {
+    step([&] { encoded->Finish(); }); // the encoder's last frames, and FLAC's header
+    encoded.reset();
+  } else if (!streaming) {
+    step([&] {
+      const auto header = MakeHeader(buffer.Format(), dataBytes);
+      if (!WriteAt(file, true, header.data(), header.size(), 0)) {
+        RaiseSystemError(__LINE__, "WriteFile", Subject());
+      }
+    });
+  }
+  if (regular) {
+    // A file on disk is done only when the disk has it: a delayed write that fails shows here.
+    step([&] {
+      if (::fsync(file) != 0) {
+        RaiseSystemError(__LINE__, "FlushFileBuffers", Subject());
+      }
+    });
+  }
+  step([&] {
+    if (::close(file) != 0 && errno != EINTR) {
+      RaiseSystemError(__LINE__, "CloseHandle", Subject());
+    }
+  });
+  if (failure && !failed) {
+    failed = true;
+    throw *failure;
+  }
 }

@@ -130,7 +130,10 @@ public:
   // Sizes the block, creates (or replaces) the file and writes a header with zero sizes (a stream:
   // with the sizes of an unknown length).
   void Open() override;
-  // Rewrites the header with the final sizes and closes the file.
+  // Completes the file (the encoder's last frames, the header with the final sizes), syncs it to the
+  // disk and closes it; the descriptor is released whatever fails. A failure of any of it raises the
+  // file's error ("WriteFile", "FlushFileBuffers", "CloseHandle" with the system's code), unless a
+  // Write already reported this file; the destructor closes without raising.
   void Close() override;
   void Start() override {}
   void Stop() override {}
@@ -144,12 +147,15 @@ public:
   bool Streaming() const { return streaming; }
 
 private:
+  void WriteBlock();
   void PatchSizes();
   std::string Subject() const;
 
   std::string fileName;
   int fd = -1;
+  bool regular = false; // a regular file (standard output may be one), synced when closed
   bool streaming = false;
+  bool failed = false; // a Write or the close raised for this file
   const uint64_t maxDataBytes;
   uint32_t dataBytes = 0;        // sample bytes written
   uint32_t patchedDataBytes = 0; // data size the header on disk holds

@@ -45,24 +45,34 @@ void TFilter::Apply() {
 }
 
 void TFilter::AddParameter(void* storage, const TParameterDescription& description) {
-  assert(parameterCount < MaxParameters);
-  assert(std::strlen(description.Name) <= static_cast<size_t>(MaxNameLength));
-  TParameter& p = parameters[parameterCount];
-  p.Storage = storage;
-  p.Size = StorageSize(description);
-  std::strncpy(p.Name, description.Name, MaxNameLength);
-  p.Name[MaxNameLength] = '\0';
-  p.Description = &description;
+  parameters.push_back(TParameter{storage, StorageSize(description), description.Name, &description});
   ++parameterCount;
 }
 
 void TFilter::Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage) {
-  assert(storage.size() == descriptor.Parameters.size());
-  type = descriptor.Type;
-  const size_t n = std::min(storage.size(), descriptor.Parameters.size());
+  Describe(descriptor, std::span<void* const>(storage.begin(), storage.size()));
+}
+
+void TFilter::Describe(const TFilterDescriptor& described, std::span<void* const> storage) {
+  assert(storage.size() == described.Parameters.size());
+  descriptor = &described;
+  type = described.Type;
+  parameters.clear();
+  parameterCount = 0;
+  const size_t n = std::min(storage.size(), described.Parameters.size());
+  parameters.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    AddParameter(storage.begin()[i], *descriptor.Parameters[i]);
+    AddParameter(storage[i], *described.Parameters[i]);
   }
+}
+
+void TFilter::ProcessJoined(ChannelBlock& left, ChannelBlock& right) {
+  Process(left, 0);
+  Process(right, 1);
+}
+
+std::unique_ptr<TFilter> TFilter::NewOfType() const {
+  return descriptor != nullptr && descriptor->Create != nullptr ? descriptor->Create(sampleRate) : nullptr;
 }
 
 double TFilter::LowerBound(int index) const {

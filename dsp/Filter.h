@@ -4,7 +4,12 @@
 //
 // A filter exposes its settings as a table of named parameters (raw storage inside the concrete
 // object), keeps two per-channel float state buffers of one length (delay lines, overlap tails),
-// and owns a re-entrant lock.
+// and owns a re-entrant lock. Its descriptor (FilterDescriptor.h) says what type it is: a constant of
+// the catalogue, or one a plug-in slot makes from its plug-in.
+//
+// A filter processes the channels of a stereo block one by one, each on its own state, unless it
+// joins them (JoinsChannels): then the chain hands it both at once (ProcessJoined), after every filter
+// before it has done both.
 //
 // Threads: the worker calls Process, with the chain's lock and then this filter's lock held.
 // The user-interface thread calls everything else. SetStateLength, ClearState, Apply, Load and Save
@@ -18,7 +23,10 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -33,13 +41,10 @@ struct ChannelBlock {
 
 class TFilter {
 public:
-  static constexpr int MaxParameters = 16;
-  static constexpr int MaxNameLength = 15;
-
   struct TParameter {
     void* Storage = nullptr;
     int32_t Size = 0;
-    char Name[MaxNameLength + 1] = {};
+    const char* Name = ""; // the description's
     const TParameterDescription* Description = nullptr;
   };
 
@@ -54,6 +59,11 @@ public:
   virtual void ClearState();
   // Filters one channel (0 or 1) of a block in place.
   virtual void Process(ChannelBlock& block, int channel) = 0;
+  // Whether the two channels of a stereo block must come together, to ProcessJoined. Fixed for the
+  // filter's life.
+  virtual bool JoinsChannels() const { return false; }
+  // Filters both channels of a stereo block in place, in one call; by default one after the other.
+  virtual void ProcessJoined(ChannelBlock& left, ChannelBlock& right);
   // Recomputes everything that follows from the parameters; called with the lock held.
   virtual void Update() = 0;
 
@@ -69,14 +79,24 @@ public:
   void CopyParameters(const TFilter& source);
 
   // The filter record: Type as int32, then every parameter's bytes in table order.
-  void Save(TByteWriter& out);
+  virtual void Save(TByteWriter& out);
   // Reads a filter record. A different type, a short record or values the class refuses raise
   // TFilterError(MsgBadFileFormat) and leave every parameter as it was.
-  void Load(TByteReader& in);
+  virtual void Load(TByteReader& in);
+
+  // A new filter of the same type at the same rate, with the default parameters; what the
+  // frequency-response measurement copies. Null for a filter that cannot make one.
+  virtual std::unique_ptr<TFilter> NewOfType() const;
+  // The delay in samples that the filter reports of itself, where it reports one (a plug-in that
+  // says so); the user-interface thread.
+  virtual std::optional<int32_t> ReportedLatency() const { return std::nullopt; }
 
   int32_t Type() const { return type; }
+  // What the program knows of the filter's type; null before Describe.
+  const TFilterDescriptor* Descriptor() const { return descriptor; }
   int32_t SampleRate() const { return sampleRate; }
-  void SetSampleRate(int32_t rate) { sampleRate = rate; }
+  // A filter that must be remade for a new rate does so here, off every lock the worker takes.
+  virtual void SetSampleRate(int32_t rate) { sampleRate = rate; }
   int32_t StateLength() const { return stateLength; }
   int32_t ParameterCount() const { return parameterCount; }
   const TParameter& Parameter(int index) const { return parameters[index]; }
@@ -95,14 +115,17 @@ protected:
   // Whether the values now in the parameter storage keep the filter sound; Load refuses others. Every
   // value within its description; a class adds what ties its parameters together.
   virtual bool ParametersValid() const;
-  // What a catalogue class's constructor calls once: takes the descriptor's type and registers its
-  // parameters in the order of its table, parameter i stored at storage[i].
+  // What a catalogue class's constructor calls once: takes the descriptor and its type and registers
+  // its parameters in the order of its table, parameter i stored at storage[i], in place of any
+  // registered before. The descriptor must outlive the filter.
   void Describe(const TFilterDescriptor& descriptor, std::initializer_list<void*> storage);
+  void Describe(const TFilterDescriptor& descriptor, std::span<void* const> storage);
 
-  int32_t type = -1; // catalogue index, set by Describe in the concrete constructor
+  int32_t type = -1; // catalogue index (a plug-in slot: its record kind), set by Describe
 
 private:
-  std::array<TParameter, MaxParameters> parameters;
+  const TFilterDescriptor* descriptor = nullptr;
+  std::vector<TParameter> parameters;
   int32_t parameterCount = 0;
   int32_t stateLength = 0;
   int32_t sampleRate;

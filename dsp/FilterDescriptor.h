@@ -6,8 +6,10 @@
 // in registration order (the order of their bytes in a record), and how to make one. Whatever lists,
 // creates, edits, prints or documents types reads it; the descriptions can be read without a filter.
 //
-// Plain constant data: one constant-initialised namespace-scope constant per type, pointing at the
-// constant parameter descriptions of its file. Any thread, from the start of the program on.
+// Plain constant data: one constant-initialised namespace-scope constant per built-in type, pointing at
+// the constant parameter descriptions of its file. A plug-in slot's type is made at run time from its
+// plug-in's data and owns its texts and descriptions (filters/lv2/PluginSlot.h); it has no Create and
+// names its plug-in in Source. Any thread, from the start of the program (or the slot's making) on.
 
 #include "dsp/ParameterDescription.h"
 
@@ -29,6 +31,7 @@ struct TFilterDescriptor {
   TDialogKind Dialog = TDialogKind::Described;
   std::span<const TParameterDescription* const> Parameters;         // in registration order
   std::unique_ptr<TFilter> (*Create)(int32_t sampleRate) = nullptr; // a new filter, ready to process
+  const char* Source = nullptr; // a type made from an installed plug-in: the plug-in's URI
 };
 
 // Create for a filter class whose constructor takes the sample rate.

@@ -28,11 +28,16 @@ TFilterList::~TFilterList() {
 }
 
 void TFilterList::Add(std::unique_ptr<TFilter> filter) {
+  if (count >= MaxFilters) {
+    throw TFilterError(MsgChainFull);
+  }
+  if (filter->SampleRate() != sampleRate) {
+    filter->SetSampleRate(sampleRate); // off the lock: a plug-in is made anew for the rate
+  }
   std::lock_guard guard(lock);
   if (count >= MaxFilters) {
     throw TFilterError(MsgChainFull);
   }
-  filter->SetSampleRate(sampleRate);
   enabled[count].store(1);
   items[count] = std::move(filter);
   ++count;
@@ -223,9 +228,9 @@ private:
 
 } // namespace
 
-void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c,
-                                 bool lockEach) {
-  for (int j = 0; j < count; ++j) {
+void TFilterList::ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from,
+                                 int to, bool lockEach) {
+  for (int j = from; j < to; ++j) {
     TFilter* filter = items[j].get();
     // A flag switched during the block takes effect from the next visit on.
     if (filter == nullptr || enabled[j].load(std::memory_order_relaxed) != 1) {
@@ -272,10 +277,12 @@ void TFilterList::ChannelThreadLoop() {
     float* const plane = jobPlane;
     const int32_t frames = jobFrames;
     const TWaveFormat format = jobFormat;
+    const int from = jobFrom;
+    const int to = jobTo;
     guard.unlock();
     std::exception_ptr error;
     try {
-      ProcessChannel(plane, frames, format, 1, false);
+      ProcessChannel(plane, frames, format, 1, from, to, false);
     } catch (...) {
       error = std::current_exception();
     }
@@ -284,6 +291,95 @@ void TFilterList::ChannelThreadLoop() {
     helperBusy = false;
     channelIdle.notify_one();
   }
+}
+
+void TFilterList::ProcessBothChannels(float* left, float* right, int32_t frames, const TWaveFormat& format,
+                                      int from, int to, bool helper) {
+  if (from >= to) {
+    return;
+  }
+  if (!helper) {
+    ProcessChannel(left, frames, format, 0, from, to, true);
+    ProcessChannel(right, frames, format, 1, from, to, true);
+    return;
+  }
+  {
+    const std::lock_guard job(channelMutex);
+    jobPlane = right;
+    jobFrames = frames;
+    jobFormat = format;
+    jobFrom = from;
+    jobTo = to;
+    jobClaimed = false;
+    ++jobGeneration;
+  }
+  channelWake.notify_one();
+  std::exception_ptr error;
+  try {
+    ProcessChannel(left, frames, format, 0, from, to, false);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  bool mine = false;
+  {
+    std::unique_lock job(channelMutex);
+    mine = !jobClaimed;
+    jobClaimed = true;
+    if (!mine) {
+      channelIdle.wait(job, [this] { return !helperBusy; }); // channel 1 is done with planes and filters
+      std::exception_ptr helperError = std::exchange(channelError, nullptr);
+      if (!error) {
+        error = std::move(helperError);
+      }
+    }
+  }
+  if (mine && !error) {
+    ProcessChannel(right, frames, format, 1, from, to, false);
+  }
+  if (error) {
+    std::rethrow_exception(error);
+  }
+}
+
+void TFilterList::ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format) {
+  const bool helper = EnsureChannelThread();
+  // With the helper: every filter's lock for the whole block, taken here after the list's lock: the
+  // order of the framework. The user-interface thread never holds a filter's lock while it waits for
+  // the list's lock or another filter's (SetEnabled, Apply, Load and Save of a filter take only that
+  // filter's lock; the list's Load takes the list's lock first), so this cannot deadlock. Disabled
+  // filters are locked too, so that one switched on during the block is guarded when it runs.
+  TFilterLocks filterLocks;
+  if (helper) {
+    for (int j = 0; j < count; ++j) {
+      if (items[j]) {
+        filterLocks.Add(items[j]->Lock());
+      }
+    }
+    filterLocks.TakeAll();
+  }
+  // The channels run apart up to a filter that joins them; it takes both once everything before it
+  // has done both, and the channels part again after it.
+  int from = 0;
+  for (int j = 0; j < count; ++j) {
+    TFilter* filter = items[j].get();
+    if (filter == nullptr || !filter->JoinsChannels()) {
+      continue;
+    }
+    ProcessBothChannels(left, right, frames, format, from, j, helper);
+    from = j + 1;
+    if (enabled[j].load(std::memory_order_relaxed) != 1) {
+      continue;
+    }
+    ChannelBlock l{format, left, frames};
+    ChannelBlock r{format, right, frames};
+    if (helper) {
+      filter->ProcessJoined(l, r);
+    } else {
+      const std::lock_guard filterGuard(filter->Lock());
+      filter->ProcessJoined(l, r);
+    }
+  }
+  ProcessBothChannels(left, right, frames, format, from, count, helper);
 }
 
 void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat& format) {
@@ -301,58 +397,10 @@ void TFilterList::ProcessBlock(uint8_t* data, int32_t frames, const TWaveFormat&
   planes.resize(n * static_cast<size_t>(channels));
   ToPlanes(data, n, channels, eightBit, planes.data());
 
-  if (channels == 2 && EnsureChannelThread()) {
-    // Every filter's lock for the whole block, taken here after the list's lock: the order of the
-    // framework. The user-interface thread never holds a filter's lock while it waits for
-    // the list's lock or another filter's (SetEnabled, Apply, Load and Save of a filter take only that
-    // filter's lock; the list's Load takes the list's lock first), so this cannot deadlock. Disabled
-    // filters are locked too, so that one switched on during the block is guarded when it runs.
-    TFilterLocks filterLocks;
-    for (int j = 0; j < count; ++j) {
-      if (items[j]) {
-        filterLocks.Add(items[j]->Lock());
-      }
-    }
-    filterLocks.TakeAll();
-    {
-      const std::lock_guard job(channelMutex);
-      jobPlane = planes.data() + n;
-      jobFrames = frames;
-      jobFormat = format;
-      jobClaimed = false;
-      ++jobGeneration;
-    }
-    channelWake.notify_one();
-    std::exception_ptr error;
-    try {
-      ProcessChannel(planes.data(), frames, format, 0, false);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    bool mine = false;
-    {
-      std::unique_lock job(channelMutex);
-      mine = !jobClaimed;
-      jobClaimed = true;
-      if (!mine) {
-        channelIdle.wait(job, [this] { return !helperBusy; }); // channel 1 is done with planes and filters
-        std::exception_ptr helperError = std::exchange(channelError, nullptr);
-        if (!error) {
-          error = std::move(helperError);
-        }
-      }
-    }
-    if (mine && !error) {
-      ProcessChannel(planes.data() + n, frames, format, 1, false);
-    }
-    if (error) {
-      std::rethrow_exception(error);
-    }
-  } else {
-    // Filters keep state for two channels only.
-    for (int c = 0; c < std::min(channels, 2); ++c) {
-      ProcessChannel(planes.data() + static_cast<size_t>(c) * n, frames, format, c, true);
-    }
+  if (channels == 2) {
+    ProcessStereo(planes.data(), planes.data() + n, frames, format);
+  } else if (channels == 1) {
+    ProcessChannel(planes.data(), frames, format, 0, 0, count, true);
   }
 
   const uint64_t saturated = FromPlanes(planes.data(), n, channels, eightBit, data);
@@ -392,7 +440,9 @@ void TFilterList::Load(TByteReader& in, const TFilterFactory& create) {
       throw TFilterError(MsgBadFileFormat);
     }
     filter->Load(in); // a mismatching or refused record ends the load
-    filter->SetSampleRate(sampleRate);
+    if (filter->SampleRate() != sampleRate) {
+      filter->SetSampleRate(sampleRate);
+    }
     loaded[static_cast<size_t>(i)] = std::move(filter);
   }
   uint8_t flags[MaxFilters];

@@ -7,7 +7,9 @@
 // and truncation toward zero. The two channels of a stereo block are independent (every filter keeps
 // its state and scratch per channel), so channel 1 runs on a helper thread of the list while the
 // calling thread runs channel 0 (or on the calling thread after channel 0, if the helper has not
-// started it by then); the result is the same as channel 0 first, then channel 1.
+// started it by then); the result is the same as channel 0 first, then channel 1. A filter that joins
+// the channels (a stereo plug-in) takes both on the calling thread once the filters before it are
+// done with both; the channels part again after it.
 //
 // Threads: the worker calls ProcessBlock, which holds the list's lock for the whole block. A mono
 // block takes each filter's lock around its Process; a stereo block takes the locks of all filters
@@ -79,9 +81,16 @@ public:
   void SetHelperThreadStart(std::function<void()> start) { helperStart = std::move(start); }
 
 private:
-  // Runs the enabled filters in list order over the plane of channel c. With lockEach, each filter's
-  // lock is taken around its Process; otherwise the caller holds them all.
-  void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, bool lockEach);
+  // Runs the enabled filters of slots from..to-1 in list order over the plane of channel c. With
+  // lockEach, each filter's lock is taken around its Process; otherwise the caller holds them all.
+  void ProcessChannel(float* plane, int32_t frames, const TWaveFormat& format, int c, int from, int to,
+                      bool lockEach);
+  // Slots from..to-1 over both planes: channel 1 on the helper (when there is one) while this thread
+  // does channel 0; returns when both are done.
+  void ProcessBothChannels(float* left, float* right, int32_t frames, const TWaveFormat& format, int from,
+                           int to, bool helper);
+  // A stereo block: the channels apart, joined at each filter that joins them.
+  void ProcessStereo(float* left, float* right, int32_t frames, const TWaveFormat& format);
   // Starts the helper thread on the first stereo block; false if it cannot be started.
   bool EnsureChannelThread();
   void ChannelThreadLoop();
@@ -109,6 +118,8 @@ private:
   bool channelQuit = false;
   float* jobPlane = nullptr;
   int32_t jobFrames = 0;
+  int jobFrom = 0; // the slots the job runs
+  int jobTo = 0;
   TWaveFormat jobFormat;
   std::exception_ptr channelError;
   std::function<void()> helperStart;

@@ -11,16 +11,27 @@ int32_t StorageSize(const TParameterDescription& d) {
 }
 
 int ChoiceCount(const TParameterDescription& d) {
-  int n = 0;
-  while (n < TParameterDescription::MaxChoices && d.Choices[static_cast<size_t>(n)] != nullptr) {
-    ++n;
+  return static_cast<int>(d.Choices.size());
+}
+
+double ChoiceValue(const TParameterDescription& d, int i) {
+  return d.ChoiceValues.empty() ? i : d.ChoiceValues[static_cast<size_t>(i)];
+}
+
+int ChoiceOf(const TParameterDescription& d, double value) {
+  const int n = ChoiceCount(d);
+  for (int i = 0; i < n; ++i) {
+    if (ChoiceValue(d, i) == value) {
+      return i;
+    }
   }
-  return n;
+  return n - 1;
 }
 
 double UpperBound(const TParameterDescription& d, int32_t sampleRate) {
   if (d.Set == TValueSet::Choice) {
-    return ChoiceCount(d) - 1;
+    return d.ChoiceValues.empty() ? ChoiceCount(d) - 1
+                                  : *std::max_element(d.ChoiceValues.begin(), d.ChoiceValues.end());
   }
   if (d.RateFraction > 0.0) {
     return std::trunc(sampleRate * d.RateFraction);
@@ -34,6 +45,9 @@ bool Offered(const TParameterDescription& d, double value, int32_t sampleRate) {
   }
   if (d.Storage == TStorage::Int32 && value != std::trunc(value)) {
     return false;
+  }
+  if (d.Set == TValueSet::Choice) {
+    return ChoiceValue(d, ChoiceOf(d, value)) == value;
   }
   if (d.Set == TValueSet::PowerOfTwo) {
     const auto n = static_cast<int64_t>(value);
@@ -75,8 +89,12 @@ const char* UnitText(TUnit unit) {
   switch (unit) {
   case TUnit::Hertz:
     return "Гц";
+  case TUnit::Kilohertz:
+    return "кГц";
   case TUnit::Milliseconds:
     return "мс";
+  case TUnit::Seconds:
+    return "с";
   case TUnit::Decibels:
     return "дБ";
   case TUnit::Percent:
@@ -85,6 +103,10 @@ const char* UnitText(TUnit unit) {
     return "отсчётов";
   case TUnit::Semitones:
     return "полутонов";
+  case TUnit::Cents:
+    return "центов";
+  case TUnit::Octaves:
+    return "октав";
   case TUnit::None:
     break;
   }
@@ -106,7 +128,7 @@ std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double
       if (i > 0) {
         text += i == n - 1 ? " или " : ", ";
       }
-      text += std::to_string(i) + " (" + d.Choices[static_cast<size_t>(i)] + ")";
+      text += PlainNumber(ChoiceValue(d, i)) + " (" + d.Choices[static_cast<size_t>(i)] + ")";
     }
     return text;
   }
@@ -114,8 +136,12 @@ std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double
   std::string text;
   if (d.Set == TValueSet::PowerOfTwo) {
     text = "степень двойки от " + PlainNumber(minimum) + " до " + PlainNumber(UpperBound(d, sampleRate));
+  } else if (std::isinf(UpperBound(d, sampleRate)) && std::isinf(minimum)) {
+    text = "любое конечное число";
   } else if (std::isinf(UpperBound(d, sampleRate))) {
     text = "конечное число от " + PlainNumber(minimum);
+  } else if (std::isinf(minimum)) {
+    text = "конечное число до " + PlainNumber(UpperBound(d, sampleRate));
   } else {
     text = "от " + PlainNumber(minimum) + " до " + PlainNumber(UpperBound(d, sampleRate));
   }

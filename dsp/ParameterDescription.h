@@ -6,37 +6,49 @@
 // digits a dialog shows). The filter's validation, the dialogs, the command line and the README's table
 // of ranges all read it.
 //
-// Plain constant data: every description is a namespace-scope constant of its filter's file, and a
-// filter's parameter table points at them. Any thread.
+// Plain constant data: every description of a built-in type is a namespace-scope constant of its
+// filter's file, and a filter's parameter table points at them; a plug-in slot's are made from the
+// plug-in's ports and live as long as its type (see filters/lv2/PluginSlot.h). Any thread.
 
-#include <array>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 
 enum class TStorage : uint8_t { Int32, Double };
-enum class TUnit : uint8_t { None, Hertz, Milliseconds, Decibels, Percent, Samples, Semitones };
-// Which values of the range are allowed: all of it, its powers of two, or the indices of Choices.
+enum class TUnit : uint8_t {
+  None,
+  Hertz,
+  Milliseconds,
+  Decibels,
+  Percent,
+  Samples,
+  Semitones,
+  Kilohertz, // the units of plug-in ports beyond those of the built-in types
+  Seconds,
+  Cents,
+  Octaves
+};
+// Which values of the range are allowed: all of it, its powers of two, or the values of Choices.
 enum class TValueSet : uint8_t { Range, PowerOfTwo, Choice };
 // How a dialog's track bar spans the range; None: an edit without a bar.
 enum class TTrackScale : uint8_t { Linear, Logarithmic, None };
 
 struct TParameterDescription {
-  static constexpr int MaxChoices = 8;
-
   const char* Name = ""; // the registration name, at most 15 characters
   TStorage Storage = TStorage::Int32;
   int32_t Count = 1; // values of that type one after another ("Gain": 20)
   TUnit Unit = TUnit::None;
   TValueSet Set = TValueSet::Range;
-  double Minimum = 0.0;
+  double Minimum = 0.0;      // inclusive; -infinity: no lower bound
   double Maximum = 0.0;      // inclusive; infinity: no upper bound, any finite value
   double RateFraction = 0.0; // > 0: the upper bound is trunc(fs * RateFraction) instead
   double Default = 0.0;
   int32_t Decimals = 0; // digits after the separator in a dialog's text (0: whole numbers)
   TTrackScale Bar = TTrackScale::Linear;
-  std::array<const char*, MaxChoices> Choices{}; // Set == Choice: the names of values 0, 1, ...
-  bool OtherValuesMeanLast = false;              // a file may hold any value, which reads as the last choice
+  std::span<const char* const> Choices{}; // Set == Choice: the name of each choice
+  std::span<const double> ChoiceValues{}; // and its value, in the order of Choices; empty: 0, 1, 2, ...
+  bool OtherValuesMeanLast = false;       // a file may hold any value, which reads as the last choice
   const char* AtLeast = nullptr;      // a parameter of the same filter (by name) this one may not be below
   const char* Caption = "";           // a dialog's label
   const char* RangeMessage = "";      // a dialog's refusal: %1 the lower bound, %2 the upper
@@ -49,6 +61,10 @@ inline constexpr double Unbounded = std::numeric_limits<double>::infinity();
 // Bytes of the parameter's storage.
 int32_t StorageSize(const TParameterDescription& d);
 int ChoiceCount(const TParameterDescription& d);
+// The value that choice i stands for.
+double ChoiceValue(const TParameterDescription& d, int i);
+// The choice a value stands for: the one of that value, else (a file's other value) the last.
+int ChoiceOf(const TParameterDescription& d, double value);
 // The upper bound at sample rate fs.
 double UpperBound(const TParameterDescription& d, int32_t sampleRate);
 // Whether one value is one the command line and the dialogs offer; Accepted also takes what a file
@@ -63,8 +79,8 @@ void SetValueAt(const TParameterDescription& d, void* storage, double value, int
 // "Гц", "мс", ...; empty without a unit.
 const char* UnitText(TUnit unit);
 // The allowed values in words for a usage error at rate fs: "от 1 до 1000 мс", "степень двойки от 8
-// до 1024", "0 (окно Хэмминга) или 1 (окно Блэкмана)", "конечное число от 0", ...; `lowest`, when
-// given, replaces the minimum (the value of the parameter named by AtLeast).
+// до 1024", "0 (окно Хэмминга) или 1 (окно Блэкмана)", "конечное число от 0", "любое конечное
+// число", ...; `lowest`, when given, replaces the minimum (the value of the parameter named by AtLeast).
 std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double lowest = -Unbounded);
 // A number as the command line takes it: whole numbers without a point, others in their shortest
 // exact form ("0.707", "1000000").

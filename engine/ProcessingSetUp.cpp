@@ -29,7 +29,7 @@ void TProcessingSetUp::OpenOutputs(std::unique_ptr<TPlaybackDevsList> list, TPro
 }
 
 TProcessingSetUp::~TProcessingSetUp() {
-  Teardown();
+  [[maybe_unused]] const std::vector<TDSPException> unreported = Teardown();
 }
 
 void TProcessingSetUp::Abort() {
@@ -38,13 +38,18 @@ void TProcessingSetUp::Abort() {
   }
 }
 
-void TProcessingSetUp::Teardown() {
+std::vector<TDSPException> TProcessingSetUp::Teardown() {
   if (worker) {
     worker->Abort();
     worker->WaitFor();
   }
   worker.reset();
   input.reset();
+  std::vector<TDSPException> failures;
+  if (outputs) {
+    failures = outputs->CloseAll();
+  }
   outputs.reset();
   chain.reset();
+  return failures;
 }

@@ -12,8 +12,9 @@
 // The end: Abort stops the devices at once (a Read or Write that waits for a device's clock returns)
 // and the worker ends after the pass under way without playing out. Teardown, also run by the
 // destructor, aborts a worker that still runs, waits for it, then releases the input, the outputs (a
-// file writer completes its header) and the chain, in that order. Nothing of it waits for a drain or
-// for the user-interface thread, so a teardown takes at most one pass.
+// file writer completes its file) and the chain, in that order, and hands back the errors of the
+// outputs whose files could not be completed, for the caller to report. Nothing of it waits for a
+// drain or for the user-interface thread, so a teardown takes at most one pass.
 //
 // Threads: the user-interface thread (the command line's main thread) for everything here; the worker
 // reaches its window only through TProcessingNotify.
@@ -23,6 +24,7 @@
 #include "engine/ProcessingThread.h"
 
 #include <memory>
+#include <vector>
 
 class TProcessingSetUp {
 public:
@@ -40,8 +42,9 @@ public:
 
   // The end without playing out; the worker is not waited for. Safe in any state, any number of times.
   void Abort();
-  // Abort, wait for the worker, release the worker, the input, the outputs and the chain. Idempotent.
-  void Teardown();
+  // Abort, wait for the worker, release the worker, the input, the outputs and the chain. Returns the
+  // error record of each output whose close failed; nothing the second time.
+  std::vector<TDSPException> Teardown();
 
   // Null once torn down; the worker also before OpenOutputs.
   TRecordingDevice* Input() const { return input.get(); }

@@ -11,9 +11,10 @@
 
 namespace {
 
+constexpr const char* KindChoices[] = {"нижних частот", "верхних частот"};
 constexpr TParameterDescription KindDescription{.Name = "Kind",
                                                 .Set = TValueSet::Choice,
-                                                .Choices = {"нижних частот", "верхних частот"},
+                                                .Choices = KindChoices,
                                                 .Caption = "Вид фильтра:",
                                                 .Summary = "0 low-pass, 1 high-pass"};
 

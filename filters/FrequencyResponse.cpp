@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filters/FrequencyResponse.h"
 
-#include "filters/FilterCatalogue.h"
 #include "filters/Transforms.h"
 
 #include <algorithm>
@@ -19,8 +18,9 @@ constexpr int32_t ShortestTransform = 2 * ResponseBins;
 
 // A fresh copy of the filter: same type, rate and parameters, cleared state.
 std::unique_ptr<TFilter> CopyOf(const TFilter& filter, int32_t sampleRate) {
-  std::unique_ptr<TFilter> copy = CreateFilter(filter.Type(), sampleRate);
+  std::unique_ptr<TFilter> copy = filter.NewOfType();
   if (copy) {
+    copy->SetSampleRate(sampleRate);
     copy->CopyParameters(filter);
   }
   return copy;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The measured amplitude-frequency response of one filter, or of every enabled filter of a chain in
-// order: an impulse through fresh copies (CreateFilter + CopyParameters), then one RealFFT of the
+// order: an impulse through fresh copies (NewOfType + CopyParameters), then one RealFFT of the
 // whole impulse response. The real filters are only read: their parameters, never their state.
 //
 // The impulse response is followed until it has stayed below the chart's floor (-120 dB) for longer

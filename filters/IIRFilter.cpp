@@ -9,11 +9,12 @@
 
 namespace {
 
+constexpr const char* KindChoices[] = {"нижних частот", "верхних частот", "полосовой", "режекторный",
+                                       "пиковый",       "полка НЧ",       "полка ВЧ"};
 constexpr TParameterDescription KindDescription{
     .Name = "Kind",
     .Set = TValueSet::Choice,
-    .Choices = {"нижних частот", "верхних частот", "полосовой", "режекторный", "пиковый", "полка НЧ",
-                "полка ВЧ"},
+    .Choices = KindChoices,
     .Caption = "Вид фильтра:",
     .Summary = "0 low-pass, 1 high-pass, 2 band-pass, 3 notch, 4 peaking, 5 low shelf, 6 high shelf"};
 

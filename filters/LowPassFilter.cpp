@@ -16,10 +16,11 @@ constexpr TParameterDescription LowPassCutoffDescription{
     .EmptyMessage = "Введите значение частоты среза",
     .Summary = "cut-off frequency"};
 
+constexpr const char* WindowTypeChoices[] = {"окно Хэмминга", "окно Блэкмана"};
 const TParameterDescription WindowTypeDescription{
     .Name = "WindowType",
     .Set = TValueSet::Choice,
-    .Choices = {"окно Хэмминга", "окно Блэкмана"},
+    .Choices = WindowTypeChoices,
     .OtherValuesMeanLast = true,
     .Summary = "window of the windowed sinc: 0 Hamming, 1 Blackman (a file's other values read as Blackman)"};
 

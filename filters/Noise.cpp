@@ -9,9 +9,10 @@
 
 namespace {
 
+constexpr const char* KindChoices[] = {"белый", "розовый"};
 constexpr TParameterDescription KindDescription{.Name = "Kind",
                                                 .Set = TValueSet::Choice,
-                                                .Choices = {"белый", "розовый"},
+                                                .Choices = KindChoices,
                                                 .Caption = "Вид шума:",
                                                 .Summary = "0 white, 1 pink (-3 dB per octave)"};
 

@@ -12,10 +12,11 @@
 
 namespace {
 
+constexpr const char* WaveformChoices[] = {"синус", "меандр", "пила", "треугольник"};
 constexpr TParameterDescription WaveformDescription{
     .Name = "Waveform",
     .Set = TValueSet::Choice,
-    .Choices = {"синус", "меандр", "пила", "треугольник"},
+    .Choices = WaveformChoices,
     .Caption = "Форма сигнала:",
     .Summary = "0 sine, 1 square, 2 sawtooth, 3 triangle, each limited to the harmonics below half the rate"};
 

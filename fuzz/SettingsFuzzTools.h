@@ -7,16 +7,45 @@
 
 #include "dsp/ByteStreams.h"
 #include "dsp/Filter.h"
+#include "dsp/FilterError.h"
+#include "filters/lv2/PluginSlot.h"
 
 #include <cmath>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace fuzzing {
+
+// The installed plug-ins (swh-lv2 and mda-lv2 where install-deps.sh put them), looked for once.
+inline const std::shared_ptr<TPluginHost>& Plugins() {
+  static const auto host = std::make_shared<TPluginHost>();
+  return host;
+}
+
+// The messages a refused settings record may give: a malformed one, or one naming a plug-in that is
+// not installed, not offered or without the control named.
+inline bool RefusalMessage(const std::string& text) {
+  return text == MsgBadFileFormat || text.rfind("Модуль LV2 ", 0) == 0;
+}
 
 inline std::vector<uint8_t> Record(TFilter& filter) {
   TMemoryWriter out;
   filter.Save(out);
   return out.Bytes();
+}
+
+// Whether a record the filter accepted is the one it writes back: byte for byte for the built-in types
+// (a record holds every parameter, in table order); for a plug-in slot, whose record may name its
+// controls in any order and leave some out, what it writes back reads back to itself.
+inline bool RoundTrips(TFilter& filter, const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> after = Record(filter);
+  if (filter.Type() != PluginSlotType) {
+    return after.size() <= size && std::equal(after.begin(), after.end(), data);
+  }
+  TMemoryReader again(after.data(), after.size());
+  filter.Load(again);
+  return Record(filter) == after;
 }
 
 // A deterministic full-scale noise plane.

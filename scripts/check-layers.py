@@ -9,9 +9,10 @@ filters and their catalogue; devices/ (with devices/platform/) the devices; engi
 ui/ (windows, displays, dialogs) the user interface; tools/ the command line, which sits on the
 engine. A file may include its own layer and the layers below it; devices and filters stand side
 by side on dsp and include neither each other, nor do ui and tools. Qt is for the user interface
-only, and the PulseAudio and ALSA headers are for the sound back-ends in devices/platform/ only.
-Tests, benchmarks and fuzz targets may include anything. Prints file:line: reason for every
-violation and exits 1 if there is one.
+only; the PulseAudio and ALSA headers are for their sound back-ends in devices/platform/ only, the
+PipeWire and SPA headers for devices/platform/ only, and the lilv and LV2 headers for the plug-in
+host in filters/lv2/ only. Tests, benchmarks and fuzz targets may include anything. Prints
+file:line: reason for every violation and exits 1 if there is one.
 """
 
 import os
@@ -23,11 +24,15 @@ RANK = {"dsp": 0, "devices": 1, "filters": 1, "engine": 2, "tools": 3, "ui": 3}
 APART = {("devices", "filters"), ("filters", "devices"), ("ui", "tools"), ("tools", "ui")}
 UI_FOLDERS = ("ui/",)
 BACKENDS = ("devices/platform/Pulse", "devices/platform/Alsa")
+PLUGIN_HOST = ("filters/lv2/",)
 SOURCE_FOLDERS = ("dsp", "filters", "devices", "engine", "ui", "tools")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z]|Qt[A-Za-z]*/)")
 SOUND_HEADER = re.compile(r"^(pulse/|alsa/|asoundlib\.h|sys/asoundlib\.h)")
+GRAPH_HEADER = re.compile(r"^(pipewire/|spa/)")
+PLATFORM_FOLDER = "devices/platform/"
+PLUGIN_HEADER = re.compile(r"^(lilv/|lilv-0/|lv2/|lv2\.h$)")
 
 
 def layer_of(path):
@@ -65,6 +70,13 @@ def check_file(root, path):
             if SOUND_HEADER.match(header) and not path.startswith(BACKENDS):
                 problems.append(f"{where}: includes <{header}>; only the sound back-ends in "
                                 "devices/platform/ talk to PulseAudio or ALSA")
+                continue
+            if GRAPH_HEADER.match(header) and not path.startswith(PLATFORM_FOLDER):
+                problems.append(f"{where}: includes <{header}>; only devices/platform/ talks to PipeWire")
+                continue
+            if PLUGIN_HEADER.match(header) and not path.startswith(PLUGIN_HOST):
+                problems.append(f"{where}: includes <{header}>; only the plug-in host in "
+                                "filters/lv2/ talks to lilv and LV2")
                 continue
             if bracket != '"':
                 continue

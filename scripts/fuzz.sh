@@ -26,7 +26,8 @@ fi
 export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer)}
 
 echo "== Fuzz build (clang, libFuzzer + ASan + UBSan) =="
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+  -DCMAKE_CXX_COMPILER=clang++ \
   -DSONOLAB_FUZZ=ON -DSONOLAB_GUI=OFF -DSONOLAB_TESTS=OFF -DSONOLAB_BENCH=OFF -DSONOLAB_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target sonolab_fuzzers
 

@@ -10,7 +10,8 @@ $SUDO apt-get install -y --no-install-recommends \
   g++ cmake ninja-build pkg-config git \
   libgtest-dev libgmock-dev libbenchmark-dev \
   qt6-base-dev libqt6svg6 qt6-translations-l10n libgl-dev libxkbcommon-dev fonts-liberation \
-  libpulse-dev libasound2-dev libsoxr-dev libsndfile1-dev libsystemd-dev \
+  libpulse-dev libpipewire-0.3-dev libasound2-dev libsoxr-dev libsndfile1-dev libsystemd-dev liblilv-dev lv2-dev \
+  swh-lv2 mda-lv2 \
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox libsox-fmt-mp3 opus-tools parallel procps \
   pipewire pipewire-pulse wireplumber dbus rtkit \
   clang libclang-rt-14-dev llvm clang-format \

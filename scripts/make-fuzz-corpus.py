@@ -10,9 +10,13 @@ wave_reader:   WAVE files of every table format, and the shapes a reader meets i
                0 or 3 channels, rate 0, other tags and widths, headers cut short; 24- and 32-bit
                integer and 32- and 64-bit float samples, plain and extensible, and floats out of range.
 flt_loader:    filter records of every class (the payload; the target appends the checksum itself),
-               whole ".flt" files, values at and past the accepted bounds, wrong types, short records.
+               whole ".flt" files, values at and past the accepted bounds, wrong types, short records;
+               LV2 plug-in slot records (plug-ins of swh-lv2 and mda-lv2): controls in port order, in
+               another order, some left out, repeated, unknown, past their bounds, a choice's other
+               values, plug-ins not installed or not offered, fields of impossible lengths.
 lst_loader:    chain records: empty, each class, all sixteen classes, 16 filters, n = 17, negative n,
-               unknown and mismatching types, short records, missing enable bytes.
+               unknown and mismatching types, short records, missing enable bytes; chains with plug-in
+               slots among the built-in types (a mono and a stereo plug-in), and with a missing one.
 convert_audio: two format table indices, two cut bytes, then sample bytes.
 sound_file:    short files of every kind the input reads through libsndfile, made by sox and opusenc
                (FLAC of 8, 16 and 24 bits, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64), mono, stereo and
@@ -256,13 +260,59 @@ def flt_records():
     return r
 
 
+AMP = b"http://plugin.org.uk/swh-plugins/amp"
+LIMITER = b"http://drobilla.net/plugins/mda/Limiter"
+LATENCY = b"http://plugin.org.uk/swh-plugins/artificialLatency"
+LIMITER_DEFAULTS = [(b"thresh", 0.6), (b"output", 0.6), (b"release", 0.5), (b"attack", 0.15), (b"knee", 0.0)]
+
+
+def slot(uri, controls, n=None, uri_length=None):
+    """A plug-in slot's record: type 100, the URI, then each control's symbol and value."""
+    rec = struct.pack("<ii", 100, len(uri) if uri_length is None else uri_length) + uri
+    rec += struct.pack("<i", len(controls) if n is None else n)
+    for symbol, value in controls:
+        rec += struct.pack("<i", len(symbol)) + symbol + struct.pack("<d", value)
+    return rec
+
+
+def slot_records():
+    r = [
+        ("lv2-amp-default", slot(AMP, [(b"gain", 0.0)])),
+        ("lv2-amp-20", slot(AMP, [(b"gain", 20.0)])),
+        ("lv2-amp-bounds", slot(AMP, [(b"gain", -70.0)])),
+        ("lv2-amp-past", slot(AMP, [(b"gain", 70.5)])),
+        ("lv2-amp-nan", slot(AMP, [(b"gain", float("nan"))])),
+        ("lv2-amp-none-given", slot(AMP, [])),
+        ("lv2-amp-twice", slot(AMP, [(b"gain", 1.0), (b"gain", 2.0)])),
+        ("lv2-amp-unknown-symbol", slot(AMP, [(b"Gain", 1.0)])),
+        ("lv2-amp-n-past", slot(AMP, [(b"gain", 1.0)], n=2)),
+        ("lv2-amp-n-negative", slot(AMP, [], n=-1)),
+        ("lv2-amp-symbol-empty", slot(AMP, [(b"", 1.0)])),
+        ("lv2-uri-empty", slot(b"", [])),
+        ("lv2-uri-huge", slot(AMP, [], uri_length=0x7FFFFFFF)),
+        ("lv2-uri-longer-than-record", slot(AMP, [], uri_length=len(AMP) + 40)),
+        ("lv2-limiter", slot(LIMITER, LIMITER_DEFAULTS)),
+        ("lv2-limiter-reordered", slot(LIMITER, LIMITER_DEFAULTS[::-1])),
+        ("lv2-limiter-soft-knee", slot(LIMITER, [(b"knee", 1.0), (b"thresh", 0.1)])),
+        ("lv2-limiter-knee-half", slot(LIMITER, [(b"knee", 0.5)])),
+        ("lv2-latency", slot(LATENCY, [(b"delay", 10.0)])),
+        ("lv2-missing", slot(b"urn:sonolab:test:absent", [(b"gain", 1.0)])),
+        ("lv2-not-offered", slot(b"http://plugin.org.uk/swh-plugins/inv", [])),
+    ]
+    rec = r[0][1]
+    for cut in (4, 8, 12, len(rec) - 9, len(rec) - 1):
+        r.append((f"lv2-amp-default-short-{cut}", rec[:cut]))
+    r.append(("lv2-amp-default-extra", rec + b"\x01\x02\x03"))
+    return r
+
+
 def with_checksum(payload):
     return payload + struct.pack("<H", sum(payload) & 0xFFFF)
 
 
 def flt_seeds():
     seeds = {}
-    for name, rec in flt_records():
+    for name, rec in flt_records() + slot_records():
         seeds[name] = rec
         seeds[name + ".flt"] = with_checksum(rec)
     seeds["bad-checksum.flt"] = with_checksum(flt_records()[0][1])[:-1] + b"\xFF"
@@ -310,6 +360,13 @@ def lst_seeds():
         seeds[f"one-{t}.lst"] = with_checksum(chain([(t, default[t])]))
     seeds["loud-chain"] = chain([(4, recs["multiband-loud"]), (11, recs["reverb-32-lines"]),
                                  (9, recs["echo-shortest"]), (0, recs["lowpass-1024-nyquist"])])
+    slots = dict(slot_records())
+    seeds["plugins-among-types"] = chain([(0, default[0]), (100, slots["lv2-amp-20"]), (9, default[9]),
+                                          (100, slots["lv2-limiter-soft-knee"]), (11, default[11])])
+    seeds["plugins-among-types.lst"] = with_checksum(seeds["plugins-among-types"])
+    seeds["plugin-latency-off"] = chain([(100, slots["lv2-latency"])], [0] * 16)
+    seeds["plugin-missing"] = chain([(9, default[9]), (100, slots["lv2-missing"])])
+    seeds["plugin-type-mismatch"] = chain([(100, default[9])])
     return seeds
 
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/ChainCommands.h"
 
+#include "dsp/FilterDescriptor.h"
 #include "dsp/FilterError.h"
 #include "filters/FrequencyResponse.h"
+#include "filters/lv2/PluginSlot.h"
 #include "tools/RenderOptions.h"
 
 #include <charconv>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -63,9 +66,8 @@ std::string RangeBroken(const TFilter& filter, int index, bool bounded) {
 int WriteParameter(TFilter& filter, const std::string& name, const std::string& text) {
   void* storage = filter.FindParameter(name);
   if (storage == nullptr) {
-    throw TUsageError("Неизвестный параметр фильтра «" +
-                      std::string(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name) + "»: " + name +
-                      "; его параметры: " + ParameterNames(filter));
+    throw TUsageError("Неизвестный параметр фильтра «" + std::string(filter.Descriptor()->Name) +
+                      "»: " + name + "; его параметры: " + ParameterNames(filter));
   }
   int index = 0;
   for (int i = 0; i < filter.ParameterCount(); ++i) {
@@ -107,6 +109,34 @@ std::string FormatDouble(double v) {
 
 } // namespace
 
+void SetParametersFromText(TFilter& filter, const std::string& text) {
+  // Written under the lock and applied once, so that the worker of a live chain never sees a value
+  // without its Update.
+  std::lock_guard guard(filter.Lock());
+  for (const std::string& assignment : Split(text, ',')) {
+    const size_t equals = assignment.find('=');
+    if (equals == std::string::npos) {
+      throw TUsageError("Ожидается ИМЯ=ЗНАЧЕНИЕ: " + assignment);
+    }
+    const int index = WriteParameter(filter, assignment.substr(0, equals), assignment.substr(equals + 1));
+    const std::string range = RangeBroken(filter, index, false);
+    if (!range.empty()) {
+      throw TUsageError("Значение вне допустимого диапазона: " + assignment + " (допустимо: " + range + ")");
+    }
+  }
+  // Once all are in, the bounds between them ("UpperFreq" not below "LowerFreq"), said of the
+  // bounded one.
+  for (int i = 0; i < filter.ParameterCount(); ++i) {
+    const std::string range = RangeBroken(filter, i, true);
+    if (!range.empty()) {
+      const TFilter::TParameter& p = filter.Parameter(i);
+      throw TUsageError("Значение вне допустимого диапазона: " + std::string(p.Name) + "=" +
+                        PlainNumber(ValueAt(*p.Description, p.Storage)) + " (допустимо: " + range + ")");
+    }
+  }
+  filter.Apply();
+}
+
 void AddFilterFromText(TFilterList& chain, const std::string& text) {
   const size_t colon = text.find(':');
   const std::string typeText = text.substr(0, colon);
@@ -117,40 +147,41 @@ void AddFilterFromText(TFilterList& chain, const std::string& text) {
                       ": " + typeText);
   }
   if (colon != std::string::npos) {
-    // The filter belongs to no chain yet; the lock still pairs each write with the Apply below.
-    std::lock_guard guard(filter->Lock());
-    for (const std::string& assignment : Split(text.substr(colon + 1), ',')) {
-      const size_t equals = assignment.find('=');
-      if (equals == std::string::npos) {
-        throw TUsageError("Ожидается ИМЯ=ЗНАЧЕНИЕ: " + assignment);
-      }
-      const int index = WriteParameter(*filter, assignment.substr(0, equals), assignment.substr(equals + 1));
-      const std::string range = RangeBroken(*filter, index, false);
-      if (!range.empty()) {
-        throw TUsageError("Значение вне допустимого диапазона: " + assignment + " (допустимо: " + range +
-                          ")");
-      }
-    }
-    // Once all are in, the bounds between them ("UpperFreq" not below "LowerFreq"), said of the
-    // bounded one.
-    for (int i = 0; i < filter->ParameterCount(); ++i) {
-      const std::string range = RangeBroken(*filter, i, true);
-      if (!range.empty()) {
-        const TFilter::TParameter& p = filter->Parameter(i);
-        throw TUsageError("Значение вне допустимого диапазона: " + std::string(p.Name) + "=" +
-                          PlainNumber(ValueAt(*p.Description, p.Storage)) + " (допустимо: " + range + ")");
-      }
-    }
-    filter->Apply();
+    SetParametersFromText(*filter, text.substr(colon + 1));
   }
   chain.Add(std::move(filter));
+}
+
+void AddPluginFromUri(TFilterList& chain, const std::shared_ptr<TPluginHost>& host, const std::string& uri) {
+  const std::shared_ptr<const TPluginInfo> plugin = host->Find(uri);
+  if (!plugin) {
+    throw TUsageError(MissingPluginMessage(uri));
+  }
+  if (!plugin->Offered()) {
+    throw TUsageError(RefusedPluginMessage(*plugin));
+  }
+  chain.Add(std::make_unique<TPluginSlot>(host, plugin, chain.SampleRate()));
+}
+
+void PrintPlugins(TPluginHost& host, bool verbose, std::ostream& out) {
+  for (const std::shared_ptr<const TPluginInfo>& p : host.Plugins()) {
+    if (p->Offered()) {
+      out << p->Uri << '\t' << p->Name << (verbose ? "\t" + p->ClassName : std::string()) << '\n';
+    } else if (verbose) {
+      out << p->Uri << '\t' << p->Name << "\tпропущен: " << p->Refusal << '\n';
+    }
+  }
 }
 
 void PrintChain(const TFilterList& chain, std::ostream& out) {
   for (int i = 0; i < chain.Count(); ++i) {
     TFilter& f = *chain.Item(i);
-    out << i << '\t' << FilterCatalogue[static_cast<size_t>(f.Type())]->Name << '\t'
-        << (chain.IsEnabled(i) ? "on" : "off");
+    const TFilterDescriptor& type = *f.Descriptor();
+    out << i << '\t' << type.Name << (type.Source != nullptr ? std::string(" (") + type.Source + ")" : "")
+        << '\t' << (chain.IsEnabled(i) ? "on" : "off");
+    if (const std::optional<int32_t> latency = f.ReportedLatency()) {
+      out << "\tзадержка=" << *latency;
+    }
     for (int p = 0; p < f.ParameterCount(); ++p) {
       const auto& parameter = f.Parameter(p);
       const TParameterDescription& d = *parameter.Description;

@@ -8,6 +8,8 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingSetUp.h"
+#include "filters/lv2/PluginSlot.h"
+#include "tools/ChainCommands.h"
 #include "tools/RenderActions.h"
 #include "tools/RenderDevices.h"
 #include "tools/RenderProgress.h"
@@ -86,13 +88,21 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     for (int i = 0; i < FormatCount; ++i) {
       text << i << '\t' << FormatName(i) << '\n';
     }
-    if (!command.Input && command.Actions.empty() && !command.ListDevices) {
+    if (!command.Input && command.Actions.empty() && !command.ListDevices && !command.ListPlugins) {
       return 0;
     }
   }
   TDeviceLists devices;
   if (command.ListDevices) {
     PrintDeviceLists(devices, text);
+    if (!command.Input && command.Actions.empty() && !command.ListPlugins) {
+      return 0;
+    }
+  }
+  // The installed plug-ins are looked for only when a plug-in is named or a chain read.
+  const auto plugins = std::make_shared<TPluginHost>();
+  if (command.ListPlugins) {
+    PrintPlugins(*plugins, command.Verbose, text);
     if (!command.Input && command.Actions.empty()) {
       return 0;
     }
@@ -142,7 +152,7 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   TFilterList& chain = setUp ? *setUp->Chain() : *ownChain;
   try {
     for (const TRenderAction& action : command.Actions) {
-      RunChainAction(action, chain, text);
+      RunChainAction(action, chain, plugins, text);
     }
   } catch (const TUsageError& e) {
     PrintUsageError(e, err);
@@ -257,15 +267,19 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
     err << ComposeDSPMessage(e).Text << '\n';
     return 1;
   }
-  // The input first, then the outputs: closing a writer completes its header.
+  // The input first, then the outputs: closing a writer completes its file, and a file that could not
+  // be completed is an error of the render, whatever else happened.
   const int channels = setUp->Input()->Buffer().Format().nChannels;
-  setUp->Teardown();
+  const std::vector<TDSPException> unfinishedFiles = setUp->Teardown();
+  for (const TDSPException& e : unfinishedFiles) {
+    err << ComposeDSPMessage(e).Text << '\n';
+  }
   if (window.failed) {
     return 1;
   }
   const int stopSignal = StopRequested();
   const bool interrupted = stopSignal != 0;
-  int status = interrupted ? 128 + stopSignal : 0;
+  int status = !unfinishedFiles.empty() ? 1 : interrupted ? 128 + stopSignal : 0;
   if (!interrupted && !drainedWhole) {
     for (const std::string& name : unfinished) {
       err << "Выход " << name << " не доиграл звук до конца: время ожидания истекло\n";

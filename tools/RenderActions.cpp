@@ -3,9 +3,9 @@
 
 #include "dsp/CRCStreams.h"
 #include "dsp/FilterError.h"
+#include "filters/lv2/PluginSlot.h"
 #include "tools/ChainCommands.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -27,7 +27,8 @@ std::string FileOfAction(const TRenderAction& action) {
 
 } // namespace
 
-void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostream& out) {
+void RunChainAction(const TRenderAction& action, TFilterList& chain,
+                    const std::shared_ptr<TPluginHost>& plugins, std::ostream& out) {
   using K = TRenderAction::Kind;
   auto slot = [&]() -> TFilter& {
     if (action.Slot >= chain.Count()) {
@@ -38,14 +39,19 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostrea
     }
     return *chain.Item(action.Slot);
   };
-  errno = 0;
   try {
     switch (action.What) {
     case K::Chain:
-      LoadChainFile(chain, action.Text);
+      LoadChainFile(chain, action.Text, PluginAwareFactory(plugins));
       break;
     case K::Add:
       AddFilterFromText(chain, action.Text);
+      break;
+    case K::AddPlugin:
+      AddPluginFromUri(chain, plugins, action.Text);
+      break;
+    case K::Set:
+      SetParametersFromText(slot(), action.Text);
       break;
     case K::Disable:
       slot();
@@ -68,17 +74,14 @@ void RunChainAction(const TRenderAction& action, TFilterList& chain, std::ostrea
       break;
     }
   } catch (const TFilterError& e) {
-    const int code = errno;
     const std::string file = FileOfAction(action);
     if (file.empty()) {
       throw;
     }
     std::string text = std::string(e.what()) + " Файл \"" + file + "\"";
-    const bool opening =
-        std::strcmp(e.what(), MsgCannotOpenFile) == 0 || std::strcmp(e.what(), MsgCannotCreateFile) == 0;
-    if (opening && code != 0 && ::strerrordesc_np(code) != nullptr) {
-      text += std::string(": ") + ::strerrordesc_np(code);
+    if (e.SystemError() != 0 && ::strerrordesc_np(e.SystemError()) != nullptr) {
+      text += std::string(": ") + ::strerrordesc_np(e.SystemError());
     }
-    throw TFilterError(text);
+    throw TFilterError(text, e.SystemError());
   }
 }

@@ -2,6 +2,7 @@
 #include "tools/RenderDevices.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
 
@@ -20,15 +21,17 @@ const Item& FindItem(const std::vector<Item>& items, Family family, int index, c
 }
 
 const char* OptionOf(TInputFamily family) {
-  return family == TInputFamily::RingCapture ? "--capture"
-         : family == TInputFamily::WaveIn    ? "--wave-in"
-                                             : nullptr;
+  return family == TInputFamily::RingCapture    ? "--capture"
+         : family == TInputFamily::GraphCapture ? "--pw-capture"
+         : family == TInputFamily::WaveIn       ? "--wave-in"
+                                                : nullptr;
 }
 
 const char* OptionOf(TOutputFamily family) {
-  return family == TOutputFamily::RingPlayback ? "--play"
-         : family == TOutputFamily::WaveOut    ? "--wave-out"
-                                               : nullptr;
+  return family == TOutputFamily::RingPlayback    ? "--play"
+         : family == TOutputFamily::GraphPlayback ? "--pw-play"
+         : family == TOutputFamily::WaveOut       ? "--wave-out"
+                                                  : nullptr;
 }
 
 template <typename Item>
@@ -61,8 +64,8 @@ TSoundResult TDeviceLists::ServerStatus() {
 void TDeviceLists::Enumerate() {
   if (!services) {
     services = std::make_shared<TPulseSoundServices>();
-    inputs = InputDeviceItems(services);
-    outputs = OutputDeviceItems(services);
+    inputs = InputDeviceItems(services, WaveInDeviceNames(), graph);
+    outputs = OutputDeviceItems(services, WaveOutDeviceNames(), graph);
   }
 }
 
@@ -75,10 +78,15 @@ std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDevice
   }
   if (choice.Family == TDeviceFamily::Ring) {
     devices.RequireServer(TInputFamily::RingCapture);
+  } else if (choice.Family == TDeviceFamily::Graph) {
+    devices.RequireGraph(TInputFamily::GraphCapture);
   }
-  const auto& item = choice.Family == TDeviceFamily::Ring
-                         ? FindItem(devices.Inputs(), TInputFamily::RingCapture, choice.Index, "--capture")
-                         : FindItem(devices.Inputs(), TInputFamily::WaveIn, choice.Index, "--wave-in");
+  const auto& item =
+      choice.Family == TDeviceFamily::Ring
+          ? FindItem(devices.Inputs(), TInputFamily::RingCapture, choice.Index, "--capture")
+      : choice.Family == TDeviceFamily::Graph
+          ? FindItem(devices.Inputs(), TInputFamily::GraphCapture, choice.Index, "--pw-capture")
+          : FindItem(devices.Inputs(), TInputFamily::WaveIn, choice.Index, "--wave-in");
   auto device = item.Factory();
   device->Buffer().Format() = FormatTable[inFormat.value_or(31)];
   return device;
@@ -94,10 +102,15 @@ std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDevice
   }
   if (choice.Family == TDeviceFamily::Ring) {
     devices.RequireServer(TOutputFamily::RingPlayback);
+  } else if (choice.Family == TDeviceFamily::Graph) {
+    devices.RequireGraph(TOutputFamily::GraphPlayback);
   }
-  const auto& item = choice.Family == TDeviceFamily::Ring
-                         ? FindItem(devices.Outputs(), TOutputFamily::RingPlayback, choice.Index, "--play")
-                         : FindItem(devices.Outputs(), TOutputFamily::WaveOut, choice.Index, "--wave-out");
+  const auto& item =
+      choice.Family == TDeviceFamily::Ring
+          ? FindItem(devices.Outputs(), TOutputFamily::RingPlayback, choice.Index, "--play")
+      : choice.Family == TDeviceFamily::Graph
+          ? FindItem(devices.Outputs(), TOutputFamily::GraphPlayback, choice.Index, "--pw-play")
+          : FindItem(devices.Outputs(), TOutputFamily::WaveOut, choice.Index, "--wave-out");
   return item.Factory();
 }
 

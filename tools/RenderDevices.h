@@ -7,6 +7,7 @@
 // Threads: the thread that runs the command.
 
 #include "devices/DeviceCatalogue.h"
+#include "devices/platform/PipeWireGraph.h"
 #include "tools/RenderOptions.h"
 
 #include <memory>
@@ -27,11 +28,19 @@ public:
       RaiseSoundServerError(status, family);
     }
   }
+  // The same for a PipeWire device, whose family is listed only when the daemon answers.
+  template <typename Family> void RequireGraph(Family family) {
+    const TSoundResult status = graph->Check();
+    if (status.Failed()) {
+      RaiseSoundServerError(status, family);
+    }
+  }
 
 private:
   void Enumerate();
 
   std::shared_ptr<TSoundServices> services;
+  const std::shared_ptr<const TPipeWireGraph> graph = std::make_shared<TPipeWireGraph>();
   std::vector<TInputDeviceItem> inputs;
   std::vector<TOutputDeviceItem> outputs;
 };

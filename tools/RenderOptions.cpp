@@ -60,7 +60,7 @@ std::string Usage() {
   const TParameterDescription& gains = *MultiBandDescriptor.Parameters.front(); // its one parameter
   std::string text = R"(Использование:
   sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
-  sonolab-render [ПАРАМЕТРЫ] --capture I | --wave-in I [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --capture I | --pw-capture I | --wave-in I [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
@@ -69,11 +69,11 @@ std::string Usage() {
 
 Входы и выходы:
   Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
-  (--capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод как вход и
-  стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print и --response,
-  идут в стандартный поток ошибок). Файл, который читается (вход, --chain, --load-filter),
-  никогда не перезаписывается. Существующий файл перезаписывается только если в нём звук
-  того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
+  (--capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
+  как вход и стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print
+  и --response, идут в стандартный поток ошибок). Файл, который читается (вход, --chain,
+  --load-filter), никогда не перезаписывается. Существующий файл перезаписывается только если
+  в нём звук того вида, что записывается (WAVE, FLAC, Ogg), и вход - файл; иначе нужен --force.
   Вход - файл WAVE, FLAC, Ogg Vorbis, Opus, MP3, AIFF, AU, CAF, W64, RF64 и других форматов
   libsndfile (со стандартного ввода - только WAVE). Выход с именем на .flac, .ogg или .opus
   записывается в этом формате, остальные - в формате WAVE (или в формате --out-type).
@@ -92,13 +92,20 @@ std::string Usage() {
           std::to_string(gains.Count - 1) + " - " + std::to_string(gains.Count) +
           " линейных коэффициентов полос;\n";
   text += R"(                          "--add ТИП --print" показывает имена и значения по умолчанию)
+  --add-lv2 URI           добавить включённый модуль LV2 (см. --list-lv2) с параметрами по умолчанию
+  --set I ИМЯ=ЗНАЧ[,ИМЯ=ЗНАЧ...]
+                          задать параметры фильтра в позиции I (у модуля LV2 имена - символы его
+                          портов управления)
+  --list-lv2              вывести установленные модули LV2, которые можно добавить: URI и название
+                          через табуляцию (с --verbose - и класс, и пропущенные модули с причиной)
   --disable I             выключить фильтр в позиции I
   --load-filter I ФАЙЛ.flt
                           загрузить параметры фильтра в позицию I
   --save-chain ФАЙЛ.lst   сохранить цепочку
   --save-filter I ФАЙЛ.flt
                           сохранить параметры фильтра в позиции I
-  --print                 вывести цепочку: позиция, название, on/off, ИМЯ=ЗНАЧ через табуляцию
+  --print                 вывести цепочку: позиция, название, on/off, задержка модуля LV2 в отсчётах
+                          (если он её сообщает), ИМЯ=ЗНАЧ через табуляцию
   --response              вывести АЧХ включённых фильтров: номер полосы, частота (Гц), усиление (дБ)
 
 Обработка:
@@ -108,6 +115,8 @@ std::string Usage() {
   text += R"(  --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
   --capture I             вход: устройство оцифровки I семейства PulseAudio
+  --pw-capture I          вход: устройство оцифровки I семейства PipeWire (узел графа PipeWire,
+                          мониторы выходов тоже; граф работает циклами в размер блока)
   --wave-in I             вход: устройство оцифровки I семейства ALSA
   --in-format N           формат устройства оцифровки (по умолчанию 31: 44,100 КГц, 16 бит, стерео)
   --seconds S             остановить обработку после S секунд звука (S > 0)
@@ -119,6 +128,7 @@ std::string Usage() {
   --tail S                после конца входного файла подавать S секунд тишины, чтобы эхо
                           и реверберация затихли (S >= 0, по умолчанию 0)
   --play I                выход: устройство воспроизведения I семейства PulseAudio (можно повторять)
+  --pw-play I             выход: устройство воспроизведения I семейства PipeWire (можно повторять)
   --wave-out I            выход: устройство воспроизведения I семейства ALSA (можно повторять)
   --out-type ВИД          вид выходов "-" и файлов с другими окончаниями имени: wav (по
                           умолчанию), flac, ogg или opus
@@ -134,8 +144,9 @@ std::string Usage() {
   blocks=B frames=F seconds=S mean_ms=M max_ms=X realtime=R clipped=N dropouts=N
 (clipped - отсчёты, ограниченные при обработке; dropouts - пропуски звука устройств);
 с --summary json - объект с теми же полями, именами входа и выходов и кодом завершения.
-Коды завершения: 0 - готово, 1 - ошибка, 2 - ошибка в параметрах, 130 и 143 - обработка
-прервана сигналом SIGINT или SIGTERM (файлы при этом завершены).
+Коды завершения: 0 - готово, 1 - ошибка (и когда выходной файл не удалось записать полностью),
+2 - ошибка в параметрах, 129, 130 и 143 - обработка прервана сигналом SIGHUP, SIGINT или SIGTERM
+(файлы при этом завершены).
 )";
   return text;
 }
@@ -236,6 +247,13 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.Actions.push_back({K::Chain, value(a), -1});
     } else if (a == "--add") {
       command.Actions.push_back({K::Add, value(a), -1});
+    } else if (a == "--add-lv2") {
+      command.Actions.push_back({K::AddPlugin, value(a), -1});
+    } else if (a == "--set") {
+      const int n = slot(a);
+      command.Actions.push_back({K::Set, value(a), n});
+    } else if (a == "--list-lv2") {
+      command.ListPlugins = true;
     } else if (a == "--disable") {
       command.Actions.push_back({K::Disable, {}, slot(a)});
     } else if (a == "--load-filter" || a == "--save-filter") {
@@ -294,10 +312,14 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.ListDevices = true;
     } else if (a == "--capture") {
       setInput(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-capture") {
+      setInput(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-in") {
       setInput(device(a, TDeviceFamily::WaveAudio));
     } else if (a == "--play") {
       command.Outputs.push_back(device(a, TDeviceFamily::Ring));
+    } else if (a == "--pw-play") {
+      command.Outputs.push_back(device(a, TDeviceFamily::Graph));
     } else if (a == "--wave-out") {
       command.Outputs.push_back(device(a, TDeviceFamily::WaveAudio));
     } else if (a.size() > 1 && a[0] == '-') {

@@ -2,8 +2,8 @@
 #pragma once
 // The command line of sonolab-render: options are kept in the order given and applied in that order.
 // Positional names are files: with a file input the first is the input and the rest are outputs;
-// with a device input (--capture, --wave-in) every one is an output. "-" is standard input as the
-// input and standard output as an output.
+// with a device input (--capture, --pw-capture, --wave-in) every one is an output. "-" is standard
+// input as the input and standard output as an output.
 
 #include "devices/SoundFile.h"
 
@@ -20,13 +20,13 @@ public:
 };
 
 struct TRenderAction {
-  enum class Kind { Chain, Add, Disable, LoadFilter, SaveChain, SaveFilter, Print, Response };
+  enum class Kind { Chain, Add, AddPlugin, Set, Disable, LoadFilter, SaveChain, SaveFilter, Print, Response };
   Kind What;
-  std::string Text; // file name, or the text of --add
+  std::string Text; // file name, the text of --add or --set, or the URI of --add-lv2
   int Slot = -1;
 };
 
-enum class TDeviceFamily { File, Ring, WaveAudio };
+enum class TDeviceFamily { File, Ring, Graph, WaveAudio };
 
 struct TDeviceChoice {
   TDeviceFamily Family = TDeviceFamily::File;
@@ -42,8 +42,9 @@ struct TRenderCommand {
   bool Version = false;
   bool ListDevices = false;
   bool ListFormats = false;
-  bool Force = false;   // existing files may be overwritten (never an input)
-  bool Verbose = false; // how the worker is scheduled, and what input was lost, on standard error
+  bool ListPlugins = false; // the installed LV2 plug-ins (--verbose: with those left out, and why)
+  bool Force = false;       // existing files may be overwritten (never an input)
+  bool Verbose = false;     // how the worker is scheduled, and what input was lost, on standard error
   int Rate = 44100;
   std::optional<TDeviceChoice> Input;
   std::vector<TDeviceChoice> Outputs;

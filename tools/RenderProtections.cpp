@@ -12,22 +12,23 @@
 void CheckFiles(const TRenderCommand& command, const TRenderConsole& console) {
   using K = TRenderAction::Kind;
   TFileUses uses;
-  std::optional<TFileKey> soundInput;
   if (command.Input && command.Input->Family == TDeviceFamily::File) {
-    soundInput = FileKeyOf(command.Input->FileName, STDIN_FILENO);
-    uses.AddInput(*soundInput);
+    uses.AddInput(FileKeyOf(command.Input->FileName, STDIN_FILENO));
   }
   std::vector<TFileKey> saves;
   for (const TRenderAction& action : command.Actions) {
     if (action.What == K::Chain || action.What == K::LoadFilter) {
-      uses.AddInput(FileKeyOf(action.Text, STDIN_FILENO));
+      uses.AddSettingsInput(FileKeyOf(action.Text, STDIN_FILENO));
     } else if (action.What == K::SaveChain || action.What == K::SaveFilter) {
       // A settings file may be loaded, changed and saved back in place: that is not an overwrite of
-      // the sound.
+      // the sound. Any other file that is not of the kind is replaced only when --force says so.
       const TFileKey key = FileKeyOf(action.Text, STDOUT_FILENO);
-      if (soundInput && key.SameAs(*soundInput)) {
-        throw TUsageError("Файл параметров " + action.Text + " - это входной файл " +
-                          ShownFileName(soundInput->Name, false) + ": он не будет перезаписан");
+      if (const std::optional<std::string> refusal = uses.RefuseSave(key)) {
+        throw TUsageError(*refusal);
+      }
+      const TSettingsKind kind = action.What == K::SaveChain ? TSettingsKind::Chain : TSettingsKind::Filter;
+      if (!command.Force && key.HoldsOtherThanSettings(kind)) {
+        throw TUsageError(NotSettingsFileText(key, kind) + "; чтобы перезаписать его, добавьте --force");
       }
       saves.push_back(key);
     }

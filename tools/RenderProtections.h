@@ -13,7 +13,9 @@
 // Refuses a command line that would overwrite a file it reads, write one file twice, replace an
 // existing file when the input is a device (all names are outputs then), replace an existing file that
 // holds no sound of the container the output writes (RIFF/WAVE for a WAVE output, FLAC for FLAC, Ogg
-// for Ogg Vorbis and Opus) unless --force says so, or write sound to a terminal.
+// for Ogg Vorbis and Opus) unless --force says so, or write sound to a terminal; and a settings save
+// over the sound input, or over an existing file that is not a settings file of its kind unless --force
+// says so.
 void CheckFiles(const TRenderCommand& command, const TRenderConsole& console);
 
 // Refuses a file output whose container cannot take the outputs' format.

@@ -16,6 +16,7 @@ TStopSignals::TStopSignals() {
   stopRequested = 0;
   previousInt = std::signal(SIGINT, RequestStop);
   previousTerm = std::signal(SIGTERM, RequestStop);
+  previousHangUp = std::signal(SIGHUP, RequestStop);
   previousPipe = std::signal(SIGPIPE, SIG_IGN);
   previousFileSize = std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -23,6 +24,7 @@ TStopSignals::TStopSignals() {
 TStopSignals::~TStopSignals() {
   std::signal(SIGINT, previousInt);
   std::signal(SIGTERM, previousTerm);
+  std::signal(SIGHUP, previousHangUp);
   std::signal(SIGPIPE, previousPipe);
   std::signal(SIGXFSZ, previousFileSize);
 }

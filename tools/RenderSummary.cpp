@@ -11,6 +11,8 @@ std::string InputName(const TDeviceChoice& choice) {
   switch (choice.Family) {
   case TDeviceFamily::Ring:
     return "--capture " + std::to_string(choice.Index);
+  case TDeviceFamily::Graph:
+    return "--pw-capture " + std::to_string(choice.Index);
   case TDeviceFamily::WaveAudio:
     return "--wave-in " + std::to_string(choice.Index);
   case TDeviceFamily::File:
@@ -43,6 +45,8 @@ std::string OutputName(const TDeviceChoice& choice) {
   switch (choice.Family) {
   case TDeviceFamily::Ring:
     return "--play " + std::to_string(choice.Index);
+  case TDeviceFamily::Graph:
+    return "--pw-play " + std::to_string(choice.Index);
   case TDeviceFamily::WaveAudio:
     return "--wave-out " + std::to_string(choice.Index);
   case TDeviceFamily::File:

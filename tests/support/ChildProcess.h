@@ -145,6 +145,13 @@ private:
   TChildExit result;
 };
 
+// The sonolab-render a test runs: the build's, or the copy SONOLAB_RENDER names (the test command runs
+// some tests so from a folder only its owner may enter, as a checkout under /root is).
+inline std::string RenderProgram() {
+  const char* copy = std::getenv("SONOLAB_RENDER");
+  return copy != nullptr && *copy != '\0' ? copy : SONOLAB_RENDER_PATH;
+}
+
 // The dropouts counted by a sonolab-render summary line in `text` (0 when it has none).
 inline unsigned long SummaryDropouts(const std::string& text) {
   const size_t at = text.find(" dropouts=");

@@ -16,6 +16,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include "support/Watchdog.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>

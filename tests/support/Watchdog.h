@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A watchdog for tests that could deadlock: the test program ends with a message instead of hanging
-// until the test runner's timeout.
+// A watchdog for a scope that must end: a deadlock fails the test program instead of hanging.
 //
 // Threads: made and destroyed on the test thread; its own thread only waits.
 

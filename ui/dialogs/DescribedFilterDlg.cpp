@@ -11,6 +11,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -38,7 +40,7 @@ double Rounded(const TParameterDescription& d, double value) {
 
 } // namespace
 
-QString TDescribedFilterDlg::Caption(int32_t type) {
+QString TDescribedFilterDlg::Caption(int32_t type) { // a catalogue type's
   const TFilterDescriptor* descriptor = FindFilterType(type);
   return descriptor != nullptr && descriptor->Dialog == TDialogKind::Described
              ? QString::fromUtf8(descriptor->Caption)
@@ -50,14 +52,21 @@ TDescribedFilterDlg::TDescribedFilterDlg(QWidget* parent) : TParameterDialog(par
   OKBtn->setDefault(true);
   CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
   ApplyBtn = new QPushButton(QStringLiteral("Применить"), this);
-  body = new QWidget(this);
+  LatencyLabel = new QLabel(this);
+  LatencyLabel->hide();
+  scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  body = new QWidget;
+  scroll->setWidget(body);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(OKBtn);
   buttons->addWidget(CancelBtn);
   buttons->addWidget(ApplyBtn);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(body);
+  layout->addWidget(scroll);
+  layout->addWidget(LatencyLabel);
   layout->addSpacing(8);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -75,15 +84,12 @@ const TDescribedFilterDlg::TField* TDescribedFilterDlg::Field(const char* name) 
   return nullptr;
 }
 
-void TDescribedFilterDlg::Build(int32_t type) {
-  auto* next = new QWidget(this);
-  // The layout hands back the old widget's item; it is ours to delete.
-  delete layout()->replaceWidget(body, next);
-  delete body;
-  body = next;
+void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
+  body = new QWidget;
   fields.clear();
-  builtType = type;
-  const TFilterDescriptor* descriptor = FindFilterType(type);
+  built = descriptor;
+  builtType = descriptor != nullptr ? descriptor->Type : -1;
+  builtPlugin = descriptor != nullptr && descriptor->Source != nullptr;
 
   auto* grid = new QGridLayout(body);
   grid->setContentsMargins(0, 0, 0, 0);
@@ -121,9 +127,12 @@ void TDescribedFilterDlg::Build(int32_t type) {
       connect(f.List, &QListWidget::currentRowChanged, this, enableApply);
       connect(f.List, &QListWidget::clicked, this, enableApply);
     } else {
+      // Room for the widest bound, and for a value with all its decimals.
       const QString widest = ValueText(*d, d->RateFraction > 0.0 ? 500000.0 : d->Maximum);
-      f.Edit =
-          NewNumberEdit(std::max<int>(static_cast<int>(widest.size()), ValueText(*d, d->Minimum).size()));
+      const QString fine = ValueText(*d, d->Minimum + 7.0 * std::pow(10.0, -d->Decimals));
+      f.Edit = NewNumberEdit(
+          std::max<int>({static_cast<int>(widest.size()), static_cast<int>(ValueText(*d, d->Minimum).size()),
+                         d->Decimals > 0 ? static_cast<int>(fine.size()) : 0}));
       if (d->Storage == TStorage::Double) {
         f.Edit->setToolTip(QString::fromUtf8(MsgSeparator));
       }
@@ -147,11 +156,16 @@ void TDescribedFilterDlg::Build(int32_t type) {
       OnBarChange(fields[i].Bar, [this, i] { BarChange(i); });
     }
   }
+  scroll->setWidget(body); // the controls built before go with the old widget
+  const QSize size = body->sizeHint();
+  const bool scrolls = size.height() > MaxBodyHeight;
+  scroll->setFixedSize(size.width() + (scrolls ? scroll->verticalScrollBar()->sizeHint().width() : 0),
+                       std::min(size.height(), MaxBodyHeight));
 }
 
 void TDescribedFilterDlg::LookUpParameters() {
-  if (filter != nullptr && filter->Type() != builtType) {
-    Build(filter->Type());
+  if (filter != nullptr && (filter->Descriptor() != built || builtPlugin)) {
+    Build(filter->Descriptor());
   }
   for (size_t i = 0; i < fields.size(); ++i) {
     const bool same = filter != nullptr && static_cast<int>(i) < filter->ParameterCount() &&
@@ -228,9 +242,7 @@ void TDescribedFilterDlg::ShowFilter() {
       SetPositionQuietly(*f.Bar, BarPosition(f, value));
     }
     if (!f.Choices.empty()) {
-      const auto last = static_cast<int>(f.Choices.size()) - 1;
-      const int chosen = value >= 0 && value <= last ? static_cast<int>(value) : last;
-      f.Choices[static_cast<size_t>(chosen)]->setChecked(true);
+      f.Choices[static_cast<size_t>(ChoiceOf(d, value))]->setChecked(true);
     }
     if (f.List != nullptr) {
       int row = 0;
@@ -240,7 +252,23 @@ void TDescribedFilterDlg::ShowFilter() {
       f.List->setCurrentRow(row);
     }
   }
+  ShowLatency();
   ApplyBtn->setEnabled(false);
+}
+
+void TDescribedFilterDlg::ShowLatency() {
+  const std::optional<int32_t> latency = filter != nullptr ? filter->ReportedLatency() : std::nullopt;
+  LatencyLabel->setVisible(latency.has_value());
+  if (latency) {
+    LatencyLabel->setText(QStringLiteral("Задержка модуля: %1 отсчётов (%2 мс)")
+                              .arg(*latency)
+                              .arg(QString::number(1000.0 * *latency / filter->SampleRate(), 'f', 1)
+                                       .replace(QLatin1Char('.'), QLatin1Char(','))));
+  }
+}
+
+void TDescribedFilterDlg::Applied() {
+  ShowLatency();
 }
 
 void TDescribedFilterDlg::BarChange(size_t field) {
@@ -331,7 +359,7 @@ bool TDescribedFilterDlg::ApplyTyped() {
       }
       for (size_t c = 0; c < f.Choices.size(); ++c) {
         if (f.Choices[c]->isChecked()) {
-          SetValueAt(*f.Description, f.Storage, static_cast<double>(c));
+          SetValueAt(*f.Description, f.Storage, ChoiceValue(*f.Description, static_cast<int>(c)));
         }
       }
       if (f.List != nullptr && f.List->currentItem() != nullptr) {

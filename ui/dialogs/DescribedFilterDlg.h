@@ -2,9 +2,12 @@
 #pragma once
 // TDescribedFilterDlg: the parameter dialog of every filter type that has no dialog of its own (band-pass,
 // band-stop, IIR, Chebyshev, moving average, DC removal, chorus, noise, amplitude modulation, synthesis,
-// pitch shift), built from the filter's parameter descriptions. One instance lives for the whole run;
-// EditFilter points it at a filter before each showing, and it builds its controls anew when the filter
-// is of another type than the one before.
+// pitch shift, and every LV2 plug-in slot), built from the filter's parameter descriptions. One instance
+// lives for the whole run; EditFilter points it at a filter before each showing, and it builds its
+// controls anew when the filter is of another type than the one before, and for every plug-in slot
+// (whose type lives only as long as the slot). A filter that reports its latency (a plug-in that does)
+// shows it under the controls, as it stands after each Apply. Controls taller than the screen's share
+// scroll.
 //
 // Each parameter gets, in registration order: a number an edit with its caption and, unless its
 // description says otherwise, a track bar under it (over the range, on the exponential scale of the
@@ -26,7 +29,9 @@
 class QLabel;
 class QListWidget;
 class QRadioButton;
+class QScrollArea;
 class QWidget;
+struct TFilterDescriptor;
 
 class TDescribedFilterDlg : public TParameterDialog {
   Q_OBJECT
@@ -62,14 +67,21 @@ public:
   QPushButton* OKBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
   QPushButton* ApplyBtn = nullptr;
+  // "Задержка модуля: N отсчётов (M мс)" for a filter that reports its latency; hidden otherwise.
+  QLabel* LatencyLabel = nullptr;
+
+  // Tallest the controls stand before they scroll.
+  static constexpr int MaxBodyHeight = 560;
 
 protected:
   void LookUpParameters() override;
   void ShowFilter() override;
   bool WriteMovedBars() override;
+  void Applied() override;
 
 private:
-  void Build(int32_t type);
+  void Build(const TFilterDescriptor* descriptor);
+  void ShowLatency();
   void BarChange(size_t field);
   // A bar's value at a position, and the position of a value, at the shown filter's rate.
   double BarValue(const TField& f, int position) const;
@@ -81,7 +93,12 @@ private:
   bool ApplyTyped();
   void OKBtnClick();
 
+  // What the controls are built for; a plug-in slot's descriptor is only compared, never read, since it
+  // goes with its slot.
+  const TFilterDescriptor* built = nullptr;
   int32_t builtType = -1;
-  QWidget* body = nullptr; // the controls of the type built
+  bool builtPlugin = false;
+  QScrollArea* scroll = nullptr;
+  QWidget* body = nullptr; // the controls of the type built, in `scroll`
   std::vector<TField> fields;
 };

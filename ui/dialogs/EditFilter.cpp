@@ -11,8 +11,8 @@
 
 namespace {
 
-TParameterDialog* DialogFor(const TFilterDialogs& dialogs, int32_t type) {
-  const TFilterDescriptor* descriptor = FindFilterType(type);
+TParameterDialog* DialogFor(const TFilterDialogs& dialogs, const TFilter& filter) {
+  const TFilterDescriptor* descriptor = filter.Descriptor();
   if (descriptor == nullptr) {
     return nullptr;
   }
@@ -34,7 +34,7 @@ TParameterDialog* DialogFor(const TFilterDialogs& dialogs, int32_t type) {
 } // namespace
 
 void EditFilter(const TFilterDialogs& dialogs, TFilter& filter) {
-  TParameterDialog* dialog = DialogFor(dialogs, filter.Type());
+  TParameterDialog* dialog = DialogFor(dialogs, filter);
   if (dialog == nullptr) {
     return;
   }

@@ -42,7 +42,7 @@ void TParameterDialog::SetFilter(TFilter* newFilter) {
     opened.clear();
   }
   filter = newFilter;
-  if (const TFilterDescriptor* type = filter != nullptr ? FindFilterType(filter->Type()) : nullptr) {
+  if (const TFilterDescriptor* type = filter != nullptr ? filter->Descriptor() : nullptr) {
     setWindowTitle(QString::fromUtf8(type->Caption));
   }
   LookUpParameters();
@@ -114,12 +114,19 @@ void TParameterDialog::ApplyMovedBars() {
     WriteMovedBars(); // without a filter the movements go nowhere, and are forgotten
     return;
   }
-  const std::lock_guard guard(filter->Lock());
-  const auto start = std::chrono::steady_clock::now();
-  if (WriteMovedBars()) {
-    filter->Apply();
-    lastApplyEnd = std::chrono::steady_clock::now();
-    lastApplyCost = lastApplyEnd - start;
+  bool applied = false;
+  {
+    const std::lock_guard guard(filter->Lock());
+    const auto start = std::chrono::steady_clock::now();
+    if (WriteMovedBars()) {
+      filter->Apply();
+      lastApplyEnd = std::chrono::steady_clock::now();
+      lastApplyCost = lastApplyEnd - start;
+      applied = true;
+    }
+  }
+  if (applied) {
+    Applied();
   }
 }
 
@@ -192,9 +199,12 @@ QString TParameterDialog::ValueText(const TParameterDescription& d, double value
 }
 
 void TParameterDialog::WriteAndApply(const std::function<void()>& write) {
-  const std::lock_guard guard(filter->Lock());
-  write();
-  filter->Apply();
+  {
+    const std::lock_guard guard(filter->Lock());
+    write();
+    filter->Apply();
+  }
+  Applied();
 }
 
 QLineEdit* TParameterDialog::NewNumberEdit(int digits) {

@@ -73,6 +73,8 @@ protected:
   // runs with the filter's lock held (or without a filter, when there is nothing to write into).
   // True if a value changed and the filter must be applied.
   virtual bool WriteMovedBars() = 0;
+  // After each Apply of the dialog's writes (the filter's lock released).
+  virtual void Applied() {}
 
   // A bar has moved and noted what to write: write and apply now, or as soon as the pacing allows.
   void BarMoved();

@@ -108,12 +108,12 @@ void TSelectDevicesDlg::FormShow() {
   confirmedReplace.clear();
   inputTexts.clear();
   outputTexts.clear();
-  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames())) {
+  for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames(), graph)) {
     AddItem(InputDevsList, item.Text);
     inputTexts << QString::fromStdString(item.Text);
     inputDevices.push_back(item.Factory());
   }
-  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames())) {
+  for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames(), graph)) {
     AddItem(OutputDevsList, item.Text);
     outputTexts << QString::fromStdString(item.Text);
     outputDevices.push_back(item.Factory());

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TSelectDevicesDlg: "Выбор устройств оцифровки/воспроизведения". Each showing lists every input
-// and output afresh (ring devices " (PulseAudio)", wave-audio devices " (ALSA)", then "Файл формата
-// WAVE"), each item with a new device object, and puts back what the last OK chose (TDeviceChoices):
-// the input, the outputs, the formats chosen for the items, the block size and the file dialogs'
-// folder; on the first use item 0 of each list is selected and checked, every device in the default
-// format (an output: its input's). The input list keeps exactly one checked item, the selected one. OK
-// hands over the
-// selected input and a new output list of the checked outputs in list order; a double click opens
-// TDevParamDlg on the item's device. Objects that no set-up took are released at the next showing
-// and with the dialog. One instance lives for the whole run.
+// and output afresh (ring devices " (PulseAudio)", the PipeWire graph's nodes " (PipeWire)" when a
+// graph is given and its daemon answers, wave-audio devices " (ALSA)", then "Файл формата WAVE"), each
+// item with a new device object, and puts back what the last OK chose (TDeviceChoices): the input, the
+// outputs, the formats chosen for the items, the block size and the file dialogs' folder; on the first
+// use item 0 of each list is selected and checked, every device in the default format (an output: its
+// input's). The input list keeps exactly one checked item, the selected one. OK hands over the selected
+// input and a new output list of the checked outputs in list order; a double click opens TDevParamDlg
+// on the item's device. Objects that no set-up took are released at the next showing and with the
+// dialog. One instance lives for the whole run.
 //
 // OK refuses, in a box that names the item and says what is wrong, a file input without a name or
 // whose file cannot be read (none, a folder), and a checked output file without a name or whose folder
@@ -28,6 +28,7 @@
 
 #include "devices/FileChecks.h"
 #include "devices/VirtDevs.h"
+#include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/SoundServices.h"
 
 #include <QDialog>
@@ -58,6 +59,8 @@ public:
   ~TSelectDevicesDlg() override;
 
   void SetDevParamDlg(TDevParamDlg* dialog) { devParamDlg = dialog; }
+  // The PipeWire graph whose nodes are listed too (none: none are).
+  void SetGraph(std::shared_ptr<const TPipeWireGraph> pipeWire) { graph = std::move(pipeWire); }
   // The wave-audio product names in device-number order; by default ALSA is asked at each showing.
   void SetWaveAudioNames(std::function<std::vector<std::string>()> inputs,
                          std::function<std::vector<std::string>()> outputs);
@@ -113,6 +116,7 @@ private:
   void ShowBlockSizes();
 
   std::shared_ptr<TSoundServices> services;
+  std::shared_ptr<const TPipeWireGraph> graph;
   TDevParamDlg* devParamDlg = nullptr;
   std::function<std::vector<std::string>()> waveInNames;
   std::function<std::vector<std::string>()> waveOutNames;

@@ -73,7 +73,7 @@ QString TFilterSpectrumForm::Caption() const {
     return QStringLiteral("Амплитудно-частотная характеристика системы фильтров");
   }
   QString caption = QStringLiteral("Амплитудно-частотная характеристика фильтра");
-  const TFilterDescriptor* type = Filter != nullptr ? FindFilterType(Filter->Type()) : nullptr;
+  const TFilterDescriptor* type = Filter != nullptr ? Filter->Descriptor() : nullptr;
   if (type != nullptr) {
     const int index = FilterIndex();
     caption += QStringLiteral(" - ");

@@ -11,6 +11,7 @@
 #include "ui/dialogs/ReverbDlg.h"
 #include "ui/dialogs/SelectDevicesDlg.h"
 #include "ui/dialogs/SelectFilterDialog.h"
+#include "ui/windows/CloseSignals.h"
 #include "ui/windows/Icons.h"
 #include "ui/windows/MainForm.h"
 
@@ -47,11 +48,13 @@ void ShowApplicationException(const char* what) {
   box.exec();
 }
 
-TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services) {
+TApplicationForms::TApplicationForms(std::shared_ptr<TSoundServices> services,
+                                     std::shared_ptr<const TPipeWireGraph> graph) {
   mainForm = std::make_unique<TMainForm>();
   QWidget* owner = mainForm.get();
   selectDevicesDlg = std::make_unique<TSelectDevicesDlg>(std::move(services), owner);
-  selectFilterDialog = std::make_unique<TSelectFilterDialog>(owner);
+  selectDevicesDlg->SetGraph(std::move(graph));
+  selectFilterDialog = std::make_unique<TSelectFilterDialog>(owner, std::make_shared<TPluginHost>());
   lhPassFilterDlg = std::make_unique<TLHPassFilterDlg>(owner);
   echoDlg = std::make_unique<TEchoDlg>(owner);
   reverbDlg = std::make_unique<TReverbDlg>(owner);
@@ -140,12 +143,15 @@ int RunSonolab(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("sonolab"));
     QApplication::setWindowIcon(ProgramIcon());
     InstallTranslations(app);
-    TApplicationForms forms(std::make_shared<TPulseSoundServices>());
+    TApplicationForms forms(std::make_shared<TPulseSoundServices>(), std::make_shared<TPipeWireGraph>());
     TMainForm& main = forms.MainForm();
+    // A kill, Ctrl+C or the end of the session closes the set-ups as the main window's close does.
+    const TCloseSignals closeSignals([&main](int signal) { main.CloseOnSignal(signal); });
     CentreOnScreen(main);
     main.show();
     CentreOnScreen(main);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return status != 0 ? status : main.ExitStatus();
   } catch (const std::exception& e) {
     ShowApplicationException(e.what());
   } catch (const TDSPException& e) {

@@ -7,6 +7,7 @@
 //
 // Threads: user-interface thread only.
 
+#include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/SoundServices.h"
 
 #include <QApplication>
@@ -36,7 +37,9 @@ void ShowApplicationException(const char* what);
 
 class TApplicationForms {
 public:
-  explicit TApplicationForms(std::shared_ptr<TSoundServices> services);
+  // graph: the PipeWire daemon whose nodes the device dialog offers too (none: no PipeWire devices).
+  explicit TApplicationForms(std::shared_ptr<TSoundServices> services,
+                             std::shared_ptr<const TPipeWireGraph> graph = nullptr);
   ~TApplicationForms();
   TApplicationForms(const TApplicationForms&) = delete;
   TApplicationForms& operator=(const TApplicationForms&) = delete;
@@ -62,5 +65,7 @@ private:
 // the platform Qt would use needs DISPLAY (X11) or WAYLAND_DISPLAY and neither is set.
 std::string MissingDisplayReason();
 
-// main(): the checks, the application, the forms, the message loop. Returns the exit code.
+// main(): the checks, the application, the forms, the signals that close the main window, the message
+// loop. Returns the exit code: the main window's (0; 128 + a closing signal; 1 when a set-up could not
+// complete a file).
 int RunSonolab(int argc, char** argv);

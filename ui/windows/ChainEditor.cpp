@@ -4,6 +4,7 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "filters/FilterCatalogue.h"
+#include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/EditFilter.h"
@@ -46,8 +47,7 @@ std::optional<int> TChainEditor::Selected() const {
 }
 
 void TChainEditor::AppendItem(const TFilter& filter, bool checked) {
-  auto* item =
-      new QListWidgetItem(QString::fromUtf8(FilterCatalogue[static_cast<size_t>(filter.Type())]->Name));
+  auto* item = new QListWidgetItem(QString::fromUtf8(filter.Descriptor()->Name));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   list.addItem(item);
@@ -124,16 +124,30 @@ void TChainEditor::Add() {
     return;
   }
   int type = -1;
+  std::shared_ptr<const TPluginInfo> plugin;
   {
     TModalActions::TScope scope(modal, {select});
     if (select->exec() != QDialog::Accepted || modal.ClosePending()) {
       return;
     }
     type = select->SelectedIndex();
+    plugin = select->SelectedPlugin();
   }
-  std::unique_ptr<TFilter> filter = CreateFilter(type, filters->SampleRate());
+  std::unique_ptr<TFilter> filter;
+  if (plugin) {
+    // Instantiated and activated here, before the slot enters the chain.
+    try {
+      filter = std::make_unique<TPluginSlot>(select->Plugins(), plugin, filters->SampleRate());
+    } catch (const TFilterError& e) {
+      TModalActions::TScope scope(modal, {});
+      ShowErrorBox(&window, QString::fromUtf8(e.what()));
+      return;
+    }
+  } else {
+    filter = CreateFilter(type, filters->SampleRate());
+  }
   if (!filter) {
-    return; // a type without a class
+    return; // a type without a class, or no plug-in chosen
   }
   Edit(*filter);
   if (modal.ClosePending()) {

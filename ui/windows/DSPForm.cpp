@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/windows/DSPForm.h"
 
+#include "devices/FileChecks.h"
 #include "filters/Transforms.h"
 #include "ui/windows/ChainEditor.h"
 #include "ui/windows/DSPMessageBox.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -64,7 +66,8 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   chainEditor = std::make_unique<TChainEditor>(*FilterListBox, *this, modal, host.FilterSelection,
                                                host.FilterDialogs, [this] { return ChainList(); });
   connect(chainEditor.get(), &TChainEditor::Changed, this, &TDSPForm::SelectionRule);
-  files = std::make_unique<TSettingsFiles>(*this, modal);
+  files = std::make_unique<TSettingsFiles>(
+      *this, modal, host.Plugins, [this] { return host.FilesInUse ? host.FilesInUse(this) : TFileUses(); });
   SaveFilterDialog = files->SaveFilterDialog;
   OpenFilterDialog = files->OpenFilterDialog;
   SaveChainDialog = files->SaveChainDialog;
@@ -238,6 +241,8 @@ QString TDSPForm::StatusText() const {
     return QStringLiteral("Состояние: обработка сигнала приостановлена");
   case TDSPState::Ended:
     return QStringLiteral("Состояние: достигнут конец файла, обработка остановлена");
+  case TDSPState::Failed:
+    return QStringLiteral("Состояние: ошибка при завершении файла");
   case TDSPState::Ready:
     break;
   }
@@ -517,10 +522,27 @@ void TDSPForm::InputEnded(const std::optional<TDSPException>& notice) {
 
 // ---- Closing -----------------------------------------------------------------------------------
 
-void TDSPForm::BeginEnd() {
+void TDSPForm::BeginEnd(TCloseReport report) {
+  closeReport = report;
   if (SetUp) {
     SetUp->Abort();
   }
+}
+
+std::vector<std::string> TDSPForm::FilesRecorded() const {
+  std::vector<std::string> files;
+  const TPlaybackDevsList* outputs = Outputs();
+  if (outputs == nullptr || (state != TDSPState::Processing && state != TDSPState::Paused)) {
+    return files;
+  }
+  for (int i = 0; i < outputs->Count(); ++i) {
+    if (const TPlaybackDevice* output = outputs->Item(i)) {
+      if (std::string name = DeviceFileName(*output); !name.empty()) {
+        files.push_back(ShownFileName(name, true));
+      }
+    }
+  }
+  return files;
 }
 
 void TDSPForm::CloseSetUp() {
@@ -537,11 +559,36 @@ void TDSPForm::closeEvent(QCloseEvent* e) {
     return;
   }
   modal.ClearClose();
-  Teardown();
+  if (!tornDown) {
+    Teardown();
+    if (!closeFailures.empty() && closeReport == TCloseReport::Box) {
+      // The window stays, marked as failed, until the boxes have said which files are not whole.
+      e->ignore();
+      ending = true;
+      chainEditor->StopAdding();
+      SetState(TDSPState::Failed);
+      ShowCloseFailure(0);
+      return;
+    }
+    for (const TDSPException& failure : closeFailures) {
+      std::fprintf(stderr, "%s\n", ComposeDSPMessage(failure).Text.c_str());
+    }
+  }
   e->accept();
   if (host.Closed) {
-    host.Closed();
+    host.Closed(!closeFailures.empty());
   }
+}
+
+void TDSPForm::ShowCloseFailure(size_t index) {
+  if (index >= closeFailures.size()) {
+    CloseSetUp();
+    return;
+  }
+  QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, closeFailures[index]);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QDialog::finished, this, [this, index] { ShowCloseFailure(index + 1); });
+  box->open();
 }
 
 void TDSPForm::Teardown() {
@@ -555,7 +602,7 @@ void TDSPForm::Teardown() {
   displays->CloseAll();
   // The worker, the input, the outputs and the chain, in that order; then the gauges.
   if (SetUp) {
-    SetUp->Teardown();
+    closeFailures = SetUp->Teardown();
   }
   SetUp.reset();
   for (std::unique_ptr<TLevelGauge>& gauge : Gauges) {

@@ -16,11 +16,14 @@
 // the record that ended the worker in a box over the host's window and closes this window when the box
 // is dismissed. Notification 2, the end of a file input, shows its notice and leaves the window open
 // and stopped at the end, its chain as it was; Play then starts the file again from its beginning. A
-// file input without outputs runs at its own pace, for its displays. A close
-// asked for while one of this window's own dialogs is open (filter selection, filter parameters, settings
-// files, their message boxes) ends that dialog and is carried out after it, so that nothing runs on a
-// destroyed window or filter. Closing never waits for a drain: the worker is aborted, its devices stopped,
-// and the set-up torn down within one pass of the worker.
+// file input without outputs runs at its own pace, for its displays. A close asked for while one of
+// this window's own dialogs is open (filter selection, filter parameters, settings files, their
+// message boxes) ends that dialog and is carried out after it, so that nothing runs on a destroyed
+// window or filter. Closing never waits for a drain: the worker is aborted, its devices stopped, and
+// the set-up torn down within one pass of the worker. A file output that could not be completed then
+// (its last writes, header, sync or close failed) keeps the window open, marked as failed, while its
+// error box says so, and the window closes after the box; a close that nobody watches (the program
+// ending on a signal) writes the error to standard error.
 //
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
@@ -40,6 +43,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QFileDialog;
@@ -57,7 +61,10 @@ class TDisplayWindows;
 class TGaugePaintBox;
 class TSettingsFiles;
 
-enum class TDSPState { Ready, Processing, Paused, Ended };
+enum class TDSPState { Ready, Processing, Paused, Ended, Failed };
+
+// How a close reports a file output it could not complete: in a box, or on standard error.
+enum class TCloseReport { Box, StandardError };
 
 class TDSPForm : public QMainWindow {
   Q_OBJECT
@@ -76,12 +83,16 @@ public:
   ~TDSPForm() override;
 
   // The end of the worker without waiting for it (its devices stopped, no play-out), so that several
-  // windows closing together end their workers at the same time; the close that follows waits.
-  void BeginEnd();
+  // windows closing together end their workers at the same time; the close that follows waits and
+  // reports as `report` says.
+  void BeginEnd(TCloseReport report = TCloseReport::Box);
   // Closes the window (its child window in the area), or after its open dialog if one is.
   void CloseSetUp();
 
   TDSPState State() const { return state; }
+  // The files the set-up's outputs write while it records (processing or paused); none in the Ready
+  // state, before a block was written.
+  std::vector<std::string> FilesRecorded() const;
   // Block notifications served since the window opened.
   uint64_t BlocksServed() const { return blocksServed; }
   // The text of the state panel and of the counts panel of the status bar.
@@ -168,8 +179,10 @@ private:
   // The file input ended (notification 2): the notice, and the window stays, stopped.
   void InputEnded(const std::optional<TDSPException>& notice);
   // Ends the worker at once and releases the display windows, then the set-up (worker, input,
-  // outputs, chain) and the gauges; idempotent.
+  // outputs, chain) and the gauges, keeping the errors of the files it could not complete; idempotent.
   void Teardown();
+  // The boxes of the files not completed, one after the other; the window closes after the last.
+  void ShowCloseFailure(size_t index);
 
   const TSetUpHost host;
   TDSPWindowNotify notify;
@@ -181,6 +194,8 @@ private:
   TDSPState state = TDSPState::Ready;
   bool tornDown = false;
   bool ending = false; // the worker ended or failed to start; a close follows
+  TCloseReport closeReport = TCloseReport::Box;
+  std::vector<TDSPException> closeFailures; // the files the teardown could not complete
   uint64_t blocksServed = 0;
   QElapsedTimer countsClock;
   QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too

@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 
 QMessageBox* NewDSPExceptionBox(QWidget* owner, const TDSPException& e) {
   const TDSPMessage m = ComposeDSPMessage(e);
@@ -25,4 +26,15 @@ void ShowErrorBox(QWidget* owner, const QString& text) {
   box->setTextFormat(Qt::PlainText);
   box->exec();
   delete box.data();
+}
+
+QMessageBox* NewQuestionBox(QWidget* owner, const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Подтверждение"), text,
+                              QMessageBox::Yes | QMessageBox::No, owner);
+  box->setTextFormat(Qt::PlainText);
+  box->button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+  box->button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+  box->setDefaultButton(QMessageBox::No);
+  box->setEscapeButton(QMessageBox::No);
+  return box;
 }

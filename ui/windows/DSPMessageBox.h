@@ -20,3 +20,7 @@ void ShowDSPException(QWidget* owner, const TDSPException& e);
 
 // The settings-file and dialog errors: a bare message under "Ошибка" with the error icon, modal.
 void ShowErrorBox(QWidget* owner, const QString& text);
+
+// A question before something is lost, under "Подтверждение" with the warning icon and the buttons
+// "Да" and "Нет", "Нет" the default (Enter and Escape both give it). Owned by `owner`, not yet shown.
+QMessageBox* NewQuestionBox(QWidget* owner, const QString& text);

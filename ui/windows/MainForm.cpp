@@ -75,25 +75,28 @@ void TMainForm::SetDialogs(TSelectDevicesDlg* selectDevices, TSelectFilterDialog
   selectFilterDialog = selectFilter;
   filterDialogs = dialogs;
   // What the open set-ups read and write: a new set-up may neither overwrite nor share any of it.
-  selectDevicesDlg->SetFilesInUse([this] {
-    TFileUses uses;
-    for (const TDSPForm* form : SetUps()) {
-      if (const TRecordingDevice* input = form->Input()) {
-        const std::string name = DeviceFileName(*input);
-        if (!name.empty()) {
-          uses.AddInput(FileKeyOf(name, STDIN_FILENO), true);
-        }
-      }
-      const TPlaybackDevsList* outputs = form->Outputs();
-      for (int i = 0; outputs != nullptr && i < outputs->Count(); ++i) {
-        const std::string name = outputs->Item(i) ? DeviceFileName(*outputs->Item(i)) : std::string();
-        if (!name.empty()) {
-          uses.AddOutput(FileKeyOf(name, STDOUT_FILENO), true);
-        }
+  selectDevicesDlg->SetFilesInUse([this] { return FilesInUse(nullptr); });
+}
+
+TFileUses TMainForm::FilesInUse(const QWidget* asking) const {
+  TFileUses uses;
+  for (const TDSPForm* form : SetUps()) {
+    const bool elsewhere = form != asking;
+    if (const TRecordingDevice* input = form->Input()) {
+      const std::string name = DeviceFileName(*input);
+      if (!name.empty()) {
+        uses.AddInput(FileKeyOf(name, STDIN_FILENO), elsewhere);
       }
     }
-    return uses;
-  });
+    const TPlaybackDevsList* outputs = form->Outputs();
+    for (int i = 0; outputs != nullptr && i < outputs->Count(); ++i) {
+      const std::string name = outputs->Item(i) ? DeviceFileName(*outputs->Item(i)) : std::string();
+      if (!name.empty()) {
+        uses.AddOutput(FileKeyOf(name, STDOUT_FILENO), elsewhere);
+      }
+    }
+  }
+  return uses;
 }
 
 QAction* TMainForm::AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*click)()) {
@@ -167,10 +170,15 @@ TSetUpHost TMainForm::SetUpHost() {
           .BoxOwner = this,
           .FilterSelection = selectFilterDialog,
           .FilterDialogs = filterDialogs,
-          .Closed = [this] { SetUpClosed(); }};
+          .Plugins = selectFilterDialog != nullptr ? selectFilterDialog->Plugins() : nullptr,
+          .FilesInUse = [this](const QWidget* asking) { return FilesInUse(asking); },
+          .Closed = [this](bool filesFailed) { SetUpClosed(filesFailed); }};
 }
 
-void TMainForm::SetUpClosed() {
+void TMainForm::SetUpClosed(bool filesFailed) {
+  if (filesFailed) {
+    exitStatus = 1;
+  }
   QMetaObject::invokeMethod(
       this,
       [this] {
@@ -187,14 +195,46 @@ void TMainForm::iExitClick() {
   close();
 }
 
+void TMainForm::CloseOnSignal(int signal) {
+  unattended = true;
+  exitStatus = exitStatus != 0 ? exitStatus : 128 + signal;
+  close();
+}
+
+bool TMainForm::MayCloseWhileRecording() {
+  QStringList files;
+  for (const TDSPForm* form : SetUps()) {
+    for (const std::string& file : form->FilesRecorded()) {
+      files << QString::fromStdString(file);
+    }
+  }
+  if (files.isEmpty()) {
+    return true;
+  }
+  const QPointer<QMessageBox> box =
+      NewQuestionBox(this, QStringLiteral("Идёт запись в %1:\n%2\n\nЗавершить работу программы? Запись будет "
+                                          "остановлена, записанное сохранится.")
+                               .arg(files.size() == 1 ? QStringLiteral("файл") : QStringLiteral("файлы"),
+                                    files.join(QLatin1Char('\n'))));
+  TModalActions::TScope scope(modal, {box.data()});
+  const bool yes = box->exec() == QMessageBox::Yes;
+  delete box.data();
+  // A close asked for meanwhile (a signal) goes on after the question, without it.
+  return yes && !modal.ClosePending();
+}
+
 void TMainForm::closeEvent(QCloseEvent* e) {
   if (modal.DeferClose()) {
     e->ignore();
     return;
   }
+  if (!unattended && !closePending && !MayCloseWhileRecording()) {
+    e->ignore();
+    return;
+  }
   const std::vector<TDSPForm*> setUps = SetUps();
   for (TDSPForm* form : setUps) {
-    form->BeginEnd();
+    form->BeginEnd(unattended ? TCloseReport::StandardError : TCloseReport::Box);
   }
   bool allClosed = true;
   for (TDSPForm* form : setUps) {

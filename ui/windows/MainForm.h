@@ -4,8 +4,9 @@
 // windows and the display windows they open. "&Файл" starts a processing set-up or ends the program;
 // "&Окна" arranges the child windows and lists them at its end. The hint of the menu item under the
 // mouse shows in the status bar. Closing it closes every processing window, each ending its worker;
-// the workers are all told to end first, so that they end together. It is the host of every
-// processing window it opens.
+// the workers are all told to end first, so that they end together. While a set-up records to a file
+// the close asks first ("Нет" the default). A close on a signal asks nothing and shows nothing: what a
+// set-up could not complete goes to standard error. It is the host of every processing window it opens.
 //
 // Threads: user-interface thread only.
 
@@ -55,6 +56,13 @@ public:
   // What a new processing window is given of this window.
   TSetUpHost SetUpHost();
 
+  // The close that SIGTERM, SIGINT or SIGHUP asks for: every set-up closed as a close of this window
+  // closes it, without a question or a box.
+  void CloseOnSignal(int signal);
+  // The program's exit status: 0, 128 + the signal that closed it, or 1 when a set-up could not
+  // complete a file.
+  int ExitStatus() const { return exitStatus; }
+
   QMdiArea* ClientArea = nullptr;
   QMenu* iFile = nullptr;
   QAction* iBeginDSP = nullptr;
@@ -77,12 +85,18 @@ private:
   void Tile(bool columns);
 
   // After a processing window's close event: a close that waited for it is tried again.
-  void SetUpClosed();
+  void SetUpClosed(bool filesFailed);
+  // What the open set-ups read and write; `asking`'s own as its own, every other as another set-up's.
+  TFileUses FilesInUse(const QWidget* asking) const;
+  // Whether the user lets the program end while set-ups record to files.
+  bool MayCloseWhileRecording();
 
   TSelectDevicesDlg* selectDevicesDlg = nullptr;
   TSelectFilterDialog* selectFilterDialog = nullptr;
   TFilterDialogs filterDialogs;
   TModalActions modal;
   bool closePending = false; // closing waits for a processing window's open dialog
+  bool unattended = false;   // closing on a signal
+  int exitStatus = 0;
   std::vector<QAction*> windowItems;
 };

@@ -5,9 +5,19 @@
 #include "dsp/FilterError.h"
 #include "dsp/FilterList.h"
 #include "filters/FilterCatalogue.h"
+#include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/FileDialog.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/ModalActions.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -20,12 +30,13 @@ QFileDialog* NewSettingsDialog(QWidget& window, TFileDialogKind kind, const char
 
 } // namespace
 
-TSettingsFiles::TSettingsFiles(QWidget& window, TModalActions& modal)
+TSettingsFiles::TSettingsFiles(QWidget& window, TModalActions& modal, std::shared_ptr<TPluginHost> plugins,
+                               std::function<TFileUses()> filesInUse)
     : SaveFilterDialog(NewSettingsDialog(window, TFileDialogKind::Save, FilterFileFilter, "flt")),
       OpenFilterDialog(NewSettingsDialog(window, TFileDialogKind::Open, FilterFileFilter, "flt")),
       SaveChainDialog(NewSettingsDialog(window, TFileDialogKind::Save, ChainFileFilter, "lst")),
       OpenChainDialog(NewSettingsDialog(window, TFileDialogKind::Open, ChainFileFilter, "lst")),
-      window(window), modal(modal) {}
+      window(window), modal(modal), plugins(std::move(plugins)), filesInUse(std::move(filesInUse)) {}
 
 std::optional<std::string> TSettingsFiles::PickFile(QFileDialog* dialog) {
   TModalActions::TScope scope(modal, {dialog});
@@ -33,6 +44,25 @@ std::optional<std::string> TSettingsFiles::PickFile(QFileDialog* dialog) {
     return std::nullopt;
   }
   return ChosenFile(*dialog).toStdString();
+}
+
+bool TSettingsFiles::MaySave(const std::string& name, TSettingsKind kind) {
+  const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
+  if (const std::optional<std::string> refusal = filesInUse().RefuseSave(key)) {
+    TModalActions::TScope scope(modal, {});
+    ShowErrorBox(&window, QString::fromStdString(*refusal));
+    return false;
+  }
+  if (!key.HoldsOtherThanSettings(kind)) {
+    return true;
+  }
+  const QPointer<QMessageBox> box = NewQuestionBox(
+      &window, QString::fromStdString(NotSettingsFileText(key, kind)) +
+                   QStringLiteral(".\nЗаменить его? Прежнее содержимое файла будет потеряно."));
+  TModalActions::TScope scope(modal, {box.data()});
+  const bool yes = box->exec() == QMessageBox::Yes && !modal.ClosePending();
+  delete box.data();
+  return yes;
 }
 
 bool TSettingsFiles::Run(const std::function<void()>& operation, const std::function<void()>& onFailure) {
@@ -43,14 +73,20 @@ bool TSettingsFiles::Run(const std::function<void()>& operation, const std::func
     if (onFailure) {
       onFailure();
     }
-    ShowErrorBox(&window, QString::fromUtf8(e.what()));
+    // A save that failed after its file was made says why; the old file is as it was.
+    QString text = QString::fromUtf8(e.what());
+    if (e.SystemError() != 0 && std::string_view(e.what()) == MsgWriteFileError) {
+      text += QStringLiteral("\n") + QString::fromUtf8(::strerrordesc_np(e.SystemError()));
+    }
+    ShowErrorBox(&window, text);
     return false;
   }
   return true;
 }
 
 void TSettingsFiles::SaveFilter(TFilterList& chain, int index) {
-  if (const std::optional<std::string> name = PickFile(SaveFilterDialog)) {
+  if (const std::optional<std::string> name = PickFile(SaveFilterDialog);
+      name && MaySave(*name, TSettingsKind::Filter)) {
     Run([&] { SaveFilterFile(*chain.Item(index), *name); });
   }
 }
@@ -62,7 +98,8 @@ void TSettingsFiles::LoadFilter(TFilterList& chain, int index) {
 }
 
 void TSettingsFiles::SaveChain(TFilterList& chain) {
-  if (const std::optional<std::string> name = PickFile(SaveChainDialog)) {
+  if (const std::optional<std::string> name = PickFile(SaveChainDialog);
+      name && MaySave(*name, TSettingsKind::Chain)) {
     Run([&] { SaveChainFile(chain, *name); });
   }
 }
@@ -70,7 +107,7 @@ void TSettingsFiles::SaveChain(TFilterList& chain) {
 void TSettingsFiles::LoadChain(TFilterList& chain, const std::function<void()>& replaced) {
   if (const std::optional<std::string> name = PickFile(OpenChainDialog)) {
     // The list shows what the chain holds, whatever the load left in it.
-    if (Run([&] { LoadChainFile(chain, *name); }, replaced)) {
+    if (Run([&] { LoadChainFile(chain, *name, PluginAwareFactory(plugins)); }, replaced)) {
       replaced();
     }
   }
