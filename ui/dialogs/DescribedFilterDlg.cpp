@@ -154,6 +154,12 @@ void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].Bar != nullptr) {
       OnBarChange(fields[i].Bar, [this, i] { BarChange(i); });
+      BarFollows(
+          fields[i].Edit, *fields[i].Description,
+          [this, i] {
+            return std::pair{Lowest(i), Highest(i)};
+          },
+          [this, i](double value) { SetPositionQuietly(*fields[i].Bar, BarPosition(fields[i], value)); });
     }
   }
   scroll->setWidget(body); // the controls built before go with the old widget

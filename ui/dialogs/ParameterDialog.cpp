@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -148,21 +147,26 @@ bool TParameterDialog::FilledIn(const QLineEdit& edit, const TParameterDescripti
 
 std::optional<double> TParameterDialog::TypedValue(const QLineEdit& edit, const TParameterDescription& d,
                                                    double minimum, double maximum) {
-  static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
-  static const QRegularExpression decimalNumber(QStringLiteral("^[+-]?([0-9]+[.,]?[0-9]*|[.,][0-9]+)$"));
   const QString text = edit.text().trimmed();
-  const bool whole = d.Storage == TStorage::Int32;
-  bool converted = (whole ? wholeNumber : decimalNumber).match(text).hasMatch();
-  double value = 0.0;
-  if (converted) {
-    value = whole ? text.toInt(&converted, 10)
-                  : QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&converted);
-  }
-  if (!converted) {
-    ShowError(RangeMessage(d, minimum, maximum));
+  const TTypedNumber typed = ReadTypedNumber(d, text.toStdString());
+  if (typed.Problem != TTypedProblem::None) {
+    ShowError(QString::fromStdString(TypedProblemText(typed.Problem, text.toStdString())) + QLatin1Char(' ') +
+              RangeMessage(d, minimum, maximum));
     return std::nullopt;
   }
-  return value;
+  return typed.Value;
+}
+
+void TParameterDialog::BarFollows(QLineEdit* edit, const TParameterDescription& d,
+                                  const std::function<std::pair<double, double>()>& bounds,
+                                  const std::function<void(double)>& place) {
+  connect(edit, &QLineEdit::textEdited, this, [&d, bounds, place](const QString& text) {
+    const TTypedNumber typed = ReadTypedNumber(d, text.toStdString());
+    const auto [minimum, maximum] = bounds();
+    if (typed.Problem == TTypedProblem::None && typed.Value >= minimum && typed.Value <= maximum) {
+      place(typed.Value);
+    }
+  });
 }
 
 bool TParameterDialog::InRange(double value, const TParameterDescription& d, double minimum, double maximum) {

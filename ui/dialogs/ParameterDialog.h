@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct TParameterDescription;
@@ -84,15 +85,20 @@ protected:
   // The "Ошибка" box with the warning icon and an OK button, over this dialog; returns when closed.
   void ShowError(const QString& text);
   // Typed values. A field holds whatever was typed (nothing is filtered out or dropped, so what it shows
-  // is what is checked): a whole number where the parameter is one, otherwise digits with one decimal
-  // separator, "," or "."; a text that is not such a number is refused with the field's range message.
+  // is what is checked): a number as ReadTypedNumber reads it, whole where the parameter is; a text that
+  // is not a number, or not a whole one, is refused saying so before the field's range message.
   //
   // Whether the field holds anything, after the box with its empty message if not.
   bool FilledIn(const QLineEdit& edit, const TParameterDescription& d);
-  // The number typed into a field, or nothing after the box with the field's range message (its bounds
-  // `minimum` and `maximum`).
+  // The number typed into a field, or nothing after the box with what is wrong and the field's range
+  // message (its bounds `minimum` and `maximum`).
   std::optional<double> TypedValue(const QLineEdit& edit, const TParameterDescription& d, double minimum,
                                    double maximum);
+  // Moves a bar (quietly, through `place`) to each value typed into `edit` once it is a valid one,
+  // within `bounds`; nothing is applied until Apply or OK.
+  void BarFollows(QLineEdit* edit, const TParameterDescription& d,
+                  const std::function<std::pair<double, double>()>& bounds,
+                  const std::function<void(double)>& place);
   // Whether a value lies within [minimum, maximum] (and is a power of two where it must be), after the
   // box with the field's range message if not.
   bool InRange(double value, const TParameterDescription& d, double minimum, double maximum);

@@ -104,6 +104,12 @@ TReverbDlg::TReverbDlg(QWidget* parent)
     OnBarChange(levelBars[i], [this, i] { LevelBarChange(i); });
   }
   OnBarChange(TrackBar4, [this] { TrackBar4Change(); });
+  BarFollows(
+      ReverbTimeEdit, timeDescription,
+      [this] {
+        return std::pair{timeDescription.Minimum, timeDescription.Maximum};
+      },
+      [this](double value) { SetPositionQuietly(*TrackBar4, static_cast<int>(value)); });
   connect(OKBtn, &QPushButton::clicked, this, &TReverbDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TReverbDlg::ApplyTyped);

@@ -117,11 +117,8 @@ void TChainEditor::Add() {
   if (!filters || !adding) {
     return;
   }
-  if (filters->Count() >= TFilterList::MaxFilters) {
-    // Said before the dialogs, so that no filter is set up only to be dropped.
-    TModalActions::TScope scope(modal, {});
-    ShowErrorBox(&window, QString::fromUtf8(MsgChainFull));
-    return;
+  if (!RoomForOne()) {
+    return; // said before the dialogs, so that no filter is set up only to be dropped
   }
   int type = -1;
   std::shared_ptr<const TPluginInfo> plugin;
@@ -156,6 +153,31 @@ void TChainEditor::Add() {
   const TFilter& added = *filter;
   filters->Add(std::move(filter)); // whatever the dialog's result
   AppendItem(added, true);
+  emit Changed();
+}
+
+bool TChainEditor::RoomForOne() {
+  const TFilterList* const filters = chain();
+  if (filters == nullptr || !adding) {
+    return false;
+  }
+  if (filters->Count() >= TFilterList::MaxFilters) {
+    TModalActions::TScope scope(modal, {});
+    ShowErrorBox(&window, QString::fromUtf8(MsgChainFull));
+    return false;
+  }
+  return true;
+}
+
+void TChainEditor::Append(std::unique_ptr<TFilter> filter) {
+  TFilterList* const filters = chain();
+  if (filters == nullptr || !adding || !filter || filters->Count() >= TFilterList::MaxFilters) {
+    return;
+  }
+  const TFilter& added = *filter;
+  filters->Add(std::move(filter));
+  AppendItem(added, true);
+  list.setCurrentRow(list.count() - 1);
   emit Changed();
 }
 

@@ -140,10 +140,14 @@ void TDSPForm::BuildToolBars() {
                          &TDSPForm::SaveAllBtnClick);
   LoadAllBtn = AddButton(ChainBar, nullptr, "load-all", "Загрузка системы фильтров из файла", true,
                          &TDSPForm::LoadAllBtnClick);
-  // The keys of Play and Pause, for this window and its display windows while one of them (or a
-  // control in it) has the focus; the space bar stays the filter list's, for the check boxes.
-  for (const auto& [key, click] :
-       {std::pair{PlayKey, &TDSPForm::PlayBtnClick}, std::pair{PauseKey, &TDSPForm::PauseBtnClick}}) {
+  AddFromFileBtn = AddButton(ChainBar, "document-import", "add-file",
+                             "Добавление в систему фильтра из файла его параметров (Ctrl+Shift+O)", true,
+                             &TDSPForm::AddFromFileBtnClick);
+  // The keys of Play, Pause and adding from a file, for this window and its display windows while one of them
+  // (or a control in it) has the focus; the space bar stays the filter list's, for the check boxes.
+  for (const auto& [key, click] : {std::pair{QKeyCombination(PlayKey), &TDSPForm::PlayBtnClick},
+                                   std::pair{QKeyCombination(PauseKey), &TDSPForm::PauseBtnClick},
+                                   std::pair{AddFromFileKey, &TDSPForm::AddFromFileBtnClick}}) {
     auto* action = new QAction(this);
     action->setShortcut(QKeySequence(key));
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -342,6 +346,15 @@ void TDSPForm::SelectionRule() {
 
 void TDSPForm::AddBtnClick() {
   chainEditor->Add();
+}
+
+void TDSPForm::AddFromFileBtnClick() {
+  if (ChainList() == nullptr || !chainEditor->RoomForOne()) {
+    return;
+  }
+  if (std::unique_ptr<TFilter> filter = files->NewFilter(ChainList()->SampleRate())) {
+    chainEditor->Append(std::move(filter));
+  }
 }
 
 void TDSPForm::DelBtnClick() {

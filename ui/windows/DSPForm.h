@@ -113,6 +113,8 @@ public:
   void PauseBtnClick();
   void RepeatBtnClick();
   void AddBtnClick();
+  // AddFromFileCaption: a filter file picked, its filter added at the end of the chain.
+  void AddFromFileBtnClick();
   void DelBtnClick();
   void UpBtnClick();
   void DownBtnClick();
@@ -135,6 +137,7 @@ public:
   QToolButton* PauseBtn = nullptr;
   QToolButton* RepeatBtn = nullptr;
   QToolButton* AddBtn = nullptr;
+  QToolButton* AddFromFileBtn = nullptr;
   QToolButton* DelBtn = nullptr;
   QToolButton* UpBtn = nullptr;
   QToolButton* DownBtn = nullptr;
@@ -198,5 +201,5 @@ private:
   std::vector<TDSPException> closeFailures; // the files the teardown could not complete
   uint64_t blocksServed = 0;
   QElapsedTimer countsClock;
-  QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
+  QList<QAction*> keyActions; // F5, F6 and Ctrl+Shift+O, this window's; its display windows take them too
 };

@@ -8,6 +8,7 @@
 #include "ui/windows/ChildWindows.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/Icons.h"
+#include "ui/windows/SettingsFiles.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -41,6 +42,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), modal(*this, [this]
   iBeginDSP = AddItem(iFile, "&Начать обработку сигнала", "Выбор устройств и начало обработки сигнала",
                       &TMainForm::iBeginDSPClick);
   iBeginDSP->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  // The key is the processing windows' own (as F5 and F6 are), only shown here.
+  iAddFromFile = iFile->addAction(QString::fromUtf8(AddFromFileCaption) + QLatin1Char('\t') +
+                                  QKeySequence(AddFromFileKey).toString(QKeySequence::NativeText));
+  iAddFromFile->setStatusTip(QStringLiteral("Добавление в систему фильтров активного окна фильтра из файла"));
+  iAddFromFile->setEnabled(false);
+  connect(iAddFromFile, &QAction::triggered, this, [this] {
+    if (TDSPForm* form = ActiveSetUp()) {
+      form->AddFromFileBtnClick();
+    }
+  });
   iSeparator = iFile->addSeparator();
   iExit = AddItem(iFile, "В&ыход", "Завершение работы с программой", &TMainForm::iExitClick);
   iExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
@@ -303,7 +314,23 @@ void TMainForm::Tile(bool columns) {
   }
 }
 
+TDSPForm* TMainForm::ActiveSetUp() const {
+  QMdiSubWindow* const active = ClientArea->activeSubWindow();
+  if (active == nullptr) {
+    return nullptr;
+  }
+  for (TDSPForm* form : SetUps()) {
+    const std::vector<QMdiSubWindow*> displays = form->DisplayWindows();
+    if (form->parentWidget() == active ||
+        std::find(displays.begin(), displays.end(), active) != displays.end()) {
+      return form;
+    }
+  }
+  return nullptr;
+}
+
 void TMainForm::RebuildWindowList() {
+  iAddFromFile->setEnabled(ActiveSetUp() != nullptr);
   for (QAction* item : windowItems) {
     iWindows->removeAction(item);
     delete item;

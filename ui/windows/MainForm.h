@@ -66,6 +66,7 @@ public:
   QMdiArea* ClientArea = nullptr;
   QMenu* iFile = nullptr;
   QAction* iBeginDSP = nullptr;
+  QAction* iAddFromFile = nullptr; // the active set-up's AddFromFileCaption, enabled with one
   QAction* iSeparator = nullptr;
   QAction* iExit = nullptr;
   QMenu* iWindows = nullptr;
@@ -81,6 +82,8 @@ protected:
 private:
   QAction* AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*click)());
   void RebuildWindowList();
+  // The set-up of the active window (a processing window, or one of its display windows).
+  TDSPForm* ActiveSetUp() const;
   // Columns of full height (side by side) or rows of full width.
   void Tile(bool columns);
 

@@ -88,15 +88,21 @@ TEST(DescribedFilterDialog, DecimalsTakeACommaOrAPointWholeNumbersRefuseDecimals
   // OK on what was shown keeps the values as they are, though the field rounds them for showing.
   EXPECT_TRUE(BoxesAfterApply(d).isEmpty());
   EXPECT_EQ(iir.Q, 0.70710678);
-  for (const auto& [typed, q] : {std::pair{"1,5", 1.5}, {"2.25", 2.25}, {" 30 ", 30.0}, {",5", 0.5}}) {
+  for (const auto& [typed, q] :
+       {std::pair{"1,5", 1.5}, {"2.25", 2.25}, {" 30 ", 30.0}, {"1e1", 10.0}, {",5", 0.5}}) {
     Edit(d, "Q").setText(typed);
     EXPECT_TRUE(BoxesAfterApply(d).isEmpty()) << typed;
     EXPECT_EQ(iir.Q, q) << typed;
   }
   const QString qRange = "Добротность должна быть в пределах от 0,1 до 30";
-  for (const char* typed : {"0,05", "30,01", "1,5,0", "1e1", "abc", ""}) {
+  for (const auto& [typed, problem] :
+       std::vector<std::pair<QString, QString>>{{"0,05", ""},
+                                                {"30,01", ""},
+                                                {"", ""},
+                                                {"1,5,0", "«1,5,0» - не число. "},
+                                                {"abc", "«abc» - не число. "}}) {
     Edit(d, "Q").setText(typed);
-    EXPECT_EQ(BoxesAfterApply(d), QStringList{qRange}) << typed;
+    EXPECT_EQ(BoxesAfterApply(d), QStringList{problem + qRange}) << typed.toStdString();
     EXPECT_EQ(iir.Q, 0.5);
   }
   Edit(d, "Q").setText("0,5");
@@ -111,10 +117,10 @@ TEST(DescribedFilterDialog, DecimalsTakeACommaOrAPointWholeNumbersRefuseDecimals
   QTest::keyClicks(&length, "1500.5");
   EXPECT_EQ(length.text(), "1500.5");
   const QString lengthRange = "Длина должна быть в пределах от 1 до 4096 отсчётов";
-  EXPECT_EQ(BoxesAfterApply(d), QStringList{lengthRange});
+  EXPECT_EQ(BoxesAfterApply(d), QStringList{"«1500.5» - не целое число, а нужно целое. " + lengthRange});
   QTest::keyClicks(&length, "x");
   EXPECT_EQ(length.text(), "1500.5x");
-  EXPECT_EQ(BoxesAfterApply(d), QStringList{lengthRange});
+  EXPECT_EQ(BoxesAfterApply(d), QStringList{"«1500.5x» - не число. " + lengthRange});
   EXPECT_EQ(average.Length, 16);
   EXPECT_EQ(average.Updates, 0);
   length.setText("1500");

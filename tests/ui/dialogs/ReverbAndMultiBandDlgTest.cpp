@@ -188,10 +188,15 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   TCounting<TReverberation> filter(44100);
   ShowOn(d, filter);
   const QString range = "Время реверберации должно быть в пределах от 10 до 10000 мс.";
-  // A text that is not a whole number is refused as a value outside the range, as typed.
-  for (const char* text : {"9", "10001", "0", "5e2", "500.5", "500,0", "5OO"}) {
+  // A value outside the range gets the range; a text that is not a whole number says so first.
+  for (const auto& [text, problem] :
+       std::vector<std::pair<QString, QString>>{{"9", ""},
+                                                {"10001", ""},
+                                                {"0", ""},
+                                                {"500.5", "«500.5» - не целое число, а нужно целое. "},
+                                                {"5OO", "«5OO» - не число. "}}) {
     d.ReverbTimeEdit->setText(text);
-    EXPECT_EQ(BoxesAfterApply(d), QStringList{range}) << text;
+    EXPECT_EQ(BoxesAfterApply(d), QStringList{problem + range}) << text.toStdString();
   }
   d.ReverbTimeEdit->clear();
   EXPECT_EQ(BoxesAfterApply(d), QStringList{"Введите время реверберации"});
@@ -199,8 +204,8 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   EXPECT_EQ(filter.ReverbTime, 500);
   EXPECT_EQ(filter.Updates, 0);
 
-  for (int32_t ms : {10, 10000}) {
-    d.ReverbTimeEdit->setText(QString::number(ms));
+  for (const auto& [text, ms] : {std::pair{"10", 10}, {"1e4", 10000}}) {
+    d.ReverbTimeEdit->setText(text);
     EXPECT_EQ(BoxesAfterApply(d), QStringList());
     EXPECT_EQ(filter.ReverbTime, ms);
     EXPECT_EQ(d.TrackBar4->value(), ms); // the bar follows, and applies nothing more

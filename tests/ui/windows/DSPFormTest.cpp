@@ -334,7 +334,23 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
   auto loadOne = AnswerFileDialog(Path("low.flt"));
   form->LoadBtnClick();
   ASSERT_TRUE(box->Done());
-  EXPECT_EQ(wrongType.Text, "Неверный формат файла!");
+  EXPECT_EQ(wrongType.Text,
+            "В файле - параметры фильтра «" + LowPass + "», а выбранный фильтр - «" + EchoName +
+                "». Добавить фильтр из файла в систему можно командой «Добавить фильтр из файла…».");
+  EXPECT_EQ(form->ChainList()->Item(1)->Type(), 9);
+  // The command adds it as a new filter, from the window's button and from the main menu's key alike.
+  auto addOne = AnswerFileDialog(Path("low.flt"));
+  QTest::mouseClick(form->AddFromFileBtn, Qt::LeftButton);
+  ASSERT_TRUE(addOne->Done());
+  EXPECT_TRUE(program.Main().iAddFromFile->isEnabled());
+  auto addAgain = AnswerFileDialog(Path("low.flt"));
+  QApplication::setActiveWindow(&program.Main()); // as the file dialog leaves it on a desktop
+  QTest::keyClick(form->FilterListBox, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_TRUE(addAgain->Done());
+  EXPECT_EQ(ListTexts(*form->FilterListBox),
+            (std::vector<QString>{LowPass, EchoName, LowPass, HighPass, LowPass, LowPass}));
+  EXPECT_EQ(form->SelectedIndex(), 5);
+  EXPECT_EQ(form->ChainList()->Item(5)->Type(), 0);
   TBoxSeen cannotCreate;
   auto box2 = DismissBox(cannotCreate);
   // A name that leads nowhere: a link into a folder that does not exist.
