@@ -4,9 +4,13 @@
 #include "ui/Fonts.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QWidget>
+
+#include <algorithm>
+#include <vector>
 
 QFont DialogFont() {
   QFont font(ArialFace());
@@ -29,4 +33,36 @@ void CentreOnScreen(QWidget& window) {
   QRect frame = window.frameGeometry();
   frame.moveCenter(screen->availableGeometry().center());
   window.move(frame.topLeft());
+}
+
+namespace {
+
+class TKeyAction final : public QObject {
+public:
+  TKeyAction(QWidget& widget, std::initializer_list<int> keys, std::function<void()> action)
+      : QObject(&widget), keys(keys), action(std::move(action)) {}
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(e);
+      const int code = key->key() == Qt::Key_Enter ? Qt::Key_Return : key->key();
+      if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+          std::find(keys.begin(), keys.end(), code) != keys.end()) {
+        action();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, e);
+  }
+
+private:
+  const std::vector<int> keys;
+  const std::function<void()> action;
+};
+
+} // namespace
+
+void OnKeys(QWidget& widget, std::initializer_list<int> keys, std::function<void()> action) {
+  widget.installEventFilter(new TKeyAction(widget, keys, std::move(action)));
 }

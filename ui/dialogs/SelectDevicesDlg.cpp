@@ -66,6 +66,9 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
   connect(InputDevsList, &QListWidget::itemDoubleClicked, this, [this] { DevsListDblClick(InputDevsList); });
   connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
           [this] { DevsListDblClick(OutputDevsList); });
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    OnKeys(*list, {Qt::Key_Return, Qt::Key_F2}, [this, list] { DevsListDblClick(list); });
+  }
   connect(OKBtn, &QPushButton::clicked, this, [this] {
     if (FilesAllowed() && isVisible()) {
       OKBtnClick();
@@ -86,7 +89,7 @@ void TSelectDevicesDlg::SetWaveAudioNames(std::function<std::vector<std::string>
 void TSelectDevicesDlg::showEvent(QShowEvent* event) {
   FormShow();
   CentreOnScreen(*this);
-  OKBtn->setFocus();
+  InputDevsList->setFocus(); // Return or F2 there opens the item's properties; Tab leads to OK
   QDialog::showEvent(event);
 }
 

@@ -6,6 +6,7 @@
 #include "filters/FilterCatalogue.h"
 #include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
+#include "ui/dialogs/DialogLayout.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/EditFilter.h"
 #include "ui/dialogs/LHPassFilterDlg.h"
@@ -27,6 +28,7 @@ TChainEditor::TChainEditor(QListWidget& list, QWidget& window, TModalActions& mo
     : list(list), window(window), modal(modal), select(select), dialogs(dialogs), chain(std::move(chain)) {
   list.setSelectionMode(QAbstractItemView::SingleSelection);
   list.installEventFilter(this);
+  OnKeys(list, {Qt::Key_Return, Qt::Key_F2}, [this] { EditSelected(); });
   connect(&list, &QListWidget::itemSelectionChanged, this, &TChainEditor::Changed);
   connect(&list, &QListWidget::itemClicked, this, &TChainEditor::Changed);
   connect(&list, &QListWidget::itemChanged, this, &TChainEditor::CheckClicked);

@@ -3,6 +3,7 @@
 
 #include "devices/FileChecks.h"
 #include "filters/Transforms.h"
+#include "ui/dialogs/DialogLayout.h"
 #include "ui/windows/ChainEditor.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/DisplayWindows.h"
@@ -74,6 +75,8 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   OpenChainDialog = files->OpenChainDialog;
   displays = std::make_unique<TDisplayWindows>(*this, *host.ChildArea, keyActions);
   connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
+  OnKeys(*DSPGraphView, {Qt::Key_Return, Qt::Key_Space},
+         [this] { DSPGraphViewDblClick(DSPGraphView->currentItem()); });
   resize(FormWidth, FormHeight);
   setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum
   SetState(TDSPState::Ready);

@@ -106,7 +106,7 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
         EXPECT_EQ(d.CancelBtn->geometry(), QRect(309, 40, 75, 25));
         EXPECT_EQ(d.CancelBtn->text(), "Отмена");
         EXPECT_TRUE(d.OKBtn->isDefault());
-        EXPECT_EQ(d.focusWidget(), d.OKBtn);
+        EXPECT_EQ(d.focusWidget(), d.InputDevsList);
         const std::vector<QString> inputs = Texts(*d.InputDevsList);
         const std::vector<QString> outputs = Texts(*d.OutputDevsList);
         ASSERT_GE(inputs.size(), 3u);
@@ -288,6 +288,19 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
           EXPECT_TRUE(p.InputFormatBox->isHidden());
           EXPECT_EQ(p.FormatsList->currentItem()->text(), "8,000 КГц, 8 бит, моно (7 Кб/с)");
         }));
+        // Return and F2 on an item open it as well; Return in a list is not OK.
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_F2}) {
+          ClickRow(*d.OutputDevsList, 0);
+          QString caption;
+          auto parameters = TModalDriver::When<TDevParamDlg>([&caption](TDevParamDlg& p) {
+            caption = p.windowTitle();
+            p.reject();
+          });
+          QTest::keyClick(d.OutputDevsList, key);
+          EXPECT_TRUE(parameters->Done()) << key;
+          EXPECT_EQ(caption, "B (ALSA): свойства");
+          EXPECT_TRUE(d.isVisible());
+        }
       },
       false);
 }

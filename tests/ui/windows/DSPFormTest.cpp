@@ -527,6 +527,33 @@ TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFil
   EXPECT_EQ(form->State(), TDSPState::Paused);
 }
 
+// Return and F2 in the filter list open the selected filter's dialog; Return and Space in the tree open
+// the display under the cursor.
+TEST_F(ProcessingWindow, TheKeyboardOpensTheSelectedFiltersDialogAndTheDisplays) {
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
+  ASSERT_NE(form, nullptr);
+  AddFilterThroughDialogs(*form, 9);
+  ClickRow(*form->FilterListBox, 0);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_F2, Qt::Key_Enter}) {
+    QString caption;
+    auto dialog = TModalDriver::When<QDialog>([&caption](QDialog& d) {
+      caption = d.windowTitle();
+      d.reject();
+    });
+    QTest::keyClick(form->FilterListBox, key);
+    EXPECT_TRUE(dialog->Done()) << key;
+    EXPECT_EQ(caption, QString::fromUtf8(FilterCatalogue[9]->Caption));
+  }
+  QTreeWidget& tree = *form->DSPGraphView;
+  tree.setFocus();
+  tree.setCurrentItem(tree.topLevelItem(0)->child(0));
+  QTest::keyClick(&tree, Qt::Key_Return);
+  tree.setCurrentItem(tree.topLevelItem(0)->child(1));
+  QTest::keyClick(&tree, Qt::Key_Space);
+  EXPECT_EQ(form->DisplayWindows().size(), 2u);
+}
+
 TEST_F(ProcessingWindow, AFullChainSaysSoBeforeAnyDialogAndAddsNothing) {
   TProgram program;
   TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
