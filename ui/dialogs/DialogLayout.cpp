@@ -30,8 +30,17 @@ void CentreOnScreen(QWidget& window) {
   if (screen == nullptr) {
     return;
   }
+  // A window larger than the screen (a high scale factor) is made smaller first, its frame counted
+  // once the window system has given it one.
+  const QRect available = screen->availableGeometry();
+  const QSize decorations = window.frameGeometry().size() - window.size();
+  const QSize room = available.size() - decorations;
+  if (window.width() > room.width() || window.height() > room.height()) {
+    window.resize(window.size().boundedTo(room));
+  }
   QRect frame = window.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
+  frame.moveCenter(available.center());
+  frame.moveTopLeft(QPoint(std::max(frame.left(), available.left()), std::max(frame.top(), available.top())));
   window.move(frame.topLeft());
 }
 

@@ -187,7 +187,10 @@ void TDSPForm::BuildClient() {
   Splitter->setStretchFactor(0, 1);
   Splitter->setStretchFactor(1, 0);
   Splitter->setChildrenCollapsible(false);
-  Splitter->setSizes({FormHeight, GraphViewHeight});
+  // Tall enough for every row of the tree, the last one too, at the font and scale in use.
+  const int rows = 1 + static_cast<int>(std::size(GraphNames));
+  const int treeHeight = rows * DSPGraphView->sizeHintForRow(0) + 2 * DSPGraphView->frameWidth();
+  Splitter->setSizes({FormHeight, std::max(GraphViewHeight, treeHeight)});
   row->addWidget(Splitter, 1);
 
   LevelGaugePanel = new QFrame(client);

@@ -74,7 +74,7 @@ public:
   static constexpr int FormHeight = 366;
   static constexpr int MinFormSize = 256;
   static constexpr int GaugeWidth = 48;
-  static constexpr int GraphViewHeight = 105;
+  static constexpr int GraphViewHeight = 105; // at least; more where the rows need it
 
   // Takes the devices and opens the input, then every output. A TDSPException while opening
   // releases both and goes on to the caller; then no window exists.

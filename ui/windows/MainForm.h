@@ -48,6 +48,7 @@ public:
   void iCascadeClick();
   void iTileHorizClick();
   void iTileVertClick();
+  void iTileGridClick();
   void iNextClick();
   void iPreviousClick();
 
@@ -73,6 +74,7 @@ public:
   QAction* iCascade = nullptr;
   QAction* iTileHoriz = nullptr;
   QAction* iTileVert = nullptr;
+  QAction* iTileGrid = nullptr;
   QAction* iNext = nullptr;
   QAction* iPrevious = nullptr;
 
@@ -84,8 +86,11 @@ private:
   void RebuildWindowList();
   // The set-up of the active window (a processing window, or one of its display windows).
   TDSPForm* ActiveSetUp() const;
-  // Columns of full height (side by side) or rows of full width.
-  void Tile(bool columns);
+  // Columns of full height (side by side), rows of full width, or a grid; beyond MaxStrips windows
+  // always a grid.
+  enum class TTiling { Columns, Rows, Grid };
+  static constexpr int MaxStrips = 4;
+  void Tile(TTiling tiling);
 
   // After a processing window's close event: a close that waited for it is tried again.
   void SetUpClosed(bool filesFailed);

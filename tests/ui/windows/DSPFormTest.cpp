@@ -136,7 +136,10 @@ TEST_F(ProcessingWindow, OpensWithItsControlsPicturesTreeGaugesAndSizes) {
     EXPECT_FALSE(root->child(i)->icon(0).pixmap(16, 16).isNull());
   }
   EXPECT_EQ(form->DSPGraphView->indentation(), 20);
-  EXPECT_EQ(form->DSPGraphView->height(), TDSPForm::GraphViewHeight);
+  EXPECT_GE(form->DSPGraphView->height(), TDSPForm::GraphViewHeight);
+  // Every row shows, the last one too.
+  EXPECT_TRUE(
+      form->DSPGraphView->viewport()->rect().contains(form->DSPGraphView->visualItemRect(root->child(4))));
 
   // One 48-pixel gauge per channel, floor -96.33 dB for 16 bits.
   ASSERT_TRUE(form->Gauges[0] && form->Gauges[1]);
