@@ -163,6 +163,8 @@ void TDevParamDlg::FormShow() {
   PageControl->setTabVisible(PageControl->indexOf(FileNameSheet), filePage);
   ApplyBtn->setEnabled(false);
   PageControl->setCurrentWidget(formatPage ? DataFormatSheet : FileNameSheet);
+  // The keyboard starts where the page is edited: the name can be typed at once, a format chosen.
+  (formatPage ? static_cast<QWidget*>(FormatsList) : FileName)->setFocus();
   showing = false;
 }
 

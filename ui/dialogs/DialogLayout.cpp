@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -30,15 +31,20 @@ void CentreOnScreen(QWidget& window) {
   if (screen == nullptr) {
     return;
   }
-  // A window larger than the screen (a high scale factor) is made smaller first, its frame counted
-  // once the window system has given it one.
+  // A window larger than the screen (a high scale factor) is made smaller first, its frame counted:
+  // the one the window manager gave it, or before it has one, the style's title bar and borders.
   const QRect available = screen->availableGeometry();
-  const QSize decorations = window.frameGeometry().size() - window.size();
+  QSize decorations = window.frameGeometry().size() - window.size();
+  if (decorations.isNull() && window.isWindow() && !window.windowFlags().testFlag(Qt::FramelessWindowHint)) {
+    const int border = window.style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
+    decorations = QSize(2 * border, window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window) +
+                                        2 * border);
+  }
   const QSize room = available.size() - decorations;
   if (window.width() > room.width() || window.height() > room.height()) {
     window.resize(window.size().boundedTo(room));
   }
-  QRect frame = window.frameGeometry();
+  QRect frame(window.pos(), window.size() + decorations);
   frame.moveCenter(available.center());
   frame.moveTopLeft(QPoint(std::max(frame.left(), available.left()), std::max(frame.top(), available.top())));
   window.move(frame.topLeft());

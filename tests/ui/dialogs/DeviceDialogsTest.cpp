@@ -270,12 +270,14 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
           EXPECT_FALSE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.DataFormatSheet)));
           EXPECT_TRUE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.FileNameSheet)));
           EXPECT_EQ(p.PageControl->currentWidget(), p.FileNameSheet);
+          EXPECT_EQ(p.focusWidget(), p.FileName); // the name can be typed at once
         }));
         EXPECT_TRUE(EditDevice(*d.OutputDevsList, 1, [](TDevParamDlg& p) {
           EXPECT_EQ(p.windowTitle(), "Файл формата WAVE: свойства");
           EXPECT_TRUE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.DataFormatSheet)));
           EXPECT_TRUE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.FileNameSheet)));
           EXPECT_EQ(p.PageControl->currentWidget(), p.DataFormatSheet);
+          EXPECT_EQ(p.focusWidget(), p.FormatsList);
         }));
         EXPECT_TRUE(EditDevice(*d.OutputDevsList, 0, [](TDevParamDlg& p) {
           EXPECT_EQ(p.windowTitle(), "B (ALSA): свойства");
