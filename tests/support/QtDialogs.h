@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointingDevice>
+#include <QPushButton>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace sonotest {
@@ -107,6 +109,31 @@ inline void DragBar(QSlider& bar, int to, int moves,
   SendMouse(bar, QEvent::MouseButtonRelease, target, Qt::LeftButton, Qt::NoButton);
   QCoreApplication::processEvents();
 }
+
+// While it lives, answers "Да" to every question box whose text starts with `start` (the close's
+// question while set-ups record), from inside its exec; counts them.
+class TQuestionYes {
+public:
+  explicit TQuestionYes(QString start) : start(std::move(start)) {
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box != nullptr && box->isVisible() && box->text().startsWith(this->start)) {
+        ++asked;
+        box->button(QMessageBox::Yes)->click();
+      }
+    });
+    timer.start(5);
+  }
+  TQuestionYes(const TQuestionYes&) = delete;
+  TQuestionYes& operator=(const TQuestionYes&) = delete;
+
+  int Asked() const { return asked; }
+
+private:
+  const QString start;
+  QTimer timer;
+  int asked = 0;
+};
 
 // A message box as it was shown.
 struct TShownBox {

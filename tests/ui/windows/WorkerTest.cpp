@@ -135,6 +135,7 @@ protected:
       }
       add(TState::Running, Path("in.wav")); // last: a file one runs as fast as the disk takes it
       if (mainWindow) {
+        const TQuestionYes recording(QStringLiteral("Идёт запись")); // the set-ups record: the close asks
         TDSPForm& paused = *setUps[1].first;
         std::shared_ptr<TModalDriver> driver;
         if (sound) {
@@ -148,6 +149,7 @@ protected:
           program->Main().close();
         }
         ASSERT_TRUE(WaitUntil([&] { return !program->Main().isVisible(); }));
+        EXPECT_EQ(recording.Asked(), 1);
         program.reset();
       }
       for (auto& [form, output] : setUps) {
@@ -350,9 +352,11 @@ TEST_F(WorkerBox, ClosingTheMainWindowEndsEveryRunningWorkerWithinASecond) {
     forms.emplace_back(form);
   }
   ASSERT_TRUE(WaitUntil([&] { return forms[0]->BlocksServed() > 2 && forms[1]->BlocksServed() > 2; }));
+  const TQuestionYes recording(QStringLiteral("Идёт запись")); // both record: the close asks first
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(program->Main().close());
   const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(recording.Asked(), 1);
   EXPECT_LT(took, 1s);
   EXPECT_TRUE(program->Main().SetUps().empty());
   program.reset();
