@@ -163,8 +163,15 @@ void TDevParamDlg::FormShow() {
   PageControl->setTabVisible(PageControl->indexOf(FileNameSheet), filePage);
   ApplyBtn->setEnabled(false);
   PageControl->setCurrentWidget(formatPage ? DataFormatSheet : FileNameSheet);
-  // The keyboard starts where the page is edited: the name can be typed at once, a format chosen.
-  (formatPage ? static_cast<QWidget*>(FormatsList) : FileName)->setFocus();
+  // The keyboard starts where the page is edited: the name can be typed at once, a format chosen. An
+  // output that follows its input starts on that box: a list given the focus would choose its first row.
+  if (!formatPage) {
+    FileName->setFocus();
+  } else if (InputFormatBox->isChecked()) {
+    InputFormatBox->setFocus();
+  } else {
+    FormatsList->setFocus();
+  }
   showing = false;
 }
 
