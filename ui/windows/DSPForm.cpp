@@ -327,7 +327,17 @@ void TDSPForm::PauseBtnClick() {
     return;
   }
   SetState(TDSPState::Paused);
+  SilenceGauges();
   UpdateCounts();
+}
+
+void TDSPForm::SilenceGauges() {
+  for (const std::unique_ptr<TLevelGauge>& gauge : Gauges) {
+    if (gauge) {
+      gauge->SetLevel(gauge->Floor);
+    }
+  }
+  PaintBox->DrawBars();
 }
 
 // ---- The chain and its files --------------------------------------------------------------------
@@ -493,8 +503,9 @@ void TDSPForm::ServeBlock() {
   }
   ++blocksServed;
   displays->ShowBlock(*block);
-  // The gauges show the peak of every pass since the last update, not only of the newest block.
-  for (size_t c = 0; c < Gauges.size(); ++c) {
+  // The gauges show the peak of every pass since the last update, not only of the newest block; a
+  // block that arrives after a pause or the end raises them no more.
+  for (size_t c = 0; c < Gauges.size() && state == TDSPState::Processing; ++c) {
     if (Gauges[c]) {
       Gauges[c]->SetLevel(
           PeakLevel(block->Figures.Peaks[c], block->Input.Format().wBitsPerSample, Gauges[c]->Floor));
@@ -531,6 +542,7 @@ void TDSPForm::InputEnded(const std::optional<TDSPException>& notice) {
     return;
   }
   SetState(TDSPState::Ended);
+  SilenceGauges();
   UpdateCounts();
   if (notice && !modal.ClosePending()) {
     QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, *notice);

@@ -179,6 +179,8 @@ private:
   void UpdateCounts();
   // The worker ended (notification 1), or Play or Pause failed: the box, then the close.
   void WorkerEnded(const std::optional<TDSPException>& report);
+  // Nothing is heard (a pause, the end): the gauges fall to the floor rather than keep the last level.
+  void SilenceGauges();
   // The file input ended (notification 2): the notice, and the window stays, stopped.
   void InputEnded(const std::optional<TDSPException>& notice);
   // Ends the worker at once and releases the display windows, then the set-up (worker, input,

@@ -499,6 +499,10 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   EXPECT_NEAR(form->Gauges[0]->Level, -96.33, 0.01); // silence sits on the floor
   EXPECT_NEAR(form->Gauges[1]->Level, 20 * std::log10(12000.0 / 32768), 0.05);
   EXPECT_GT(green(1), 0);
+  // A pause lets the gauges fall to silence instead of keeping the last level.
+  QTest::mouseClick(form->PauseBtn, Qt::LeftButton);
+  EXPECT_EQ(form->Gauges[1]->Level, form->Gauges[1]->Floor);
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(status, "Состояние: достигнут конец файла, обработка остановлена");
   EXPECT_FALSE(alive.isNull());
