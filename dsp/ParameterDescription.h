@@ -50,11 +50,13 @@ struct TParameterDescription {
   std::span<const char* const> Choices{}; // Set == Choice: the name of each choice
   std::span<const double> ChoiceValues{}; // and its value, in the order of Choices; empty: 0, 1, 2, ...
   bool OtherValuesMeanLast = false;       // a file may hold any value, which reads as the last choice
-  const char* AtLeast = nullptr;      // a parameter of the same filter (by name) this one may not be below
-  const char* Caption = "";           // a dialog's label
-  const char* RangeMessage = "";      // a dialog's refusal: %1 the lower bound, %2 the upper
-  const char* EmptyMessage = nullptr; // a dialog's refusal of an empty field; RangeMessage if null
-  const char* Summary = "";           // one line in English for the README's table
+  const char* AtLeast = nullptr;  // a parameter of the same filter (by name) this one may not be below
+  const char* UsedWhen = nullptr; // a choice of the same filter (by name) on which this one's effect
+  std::span<const double> UsedWhenValues{}; // depends: it has one only while that choice holds one of these
+  const char* Caption = "";                 // a dialog's label
+  const char* RangeMessage = "";            // a dialog's refusal: %1 the lower bound, %2 the upper
+  const char* EmptyMessage = nullptr;       // a dialog's refusal of an empty field; RangeMessage if null
+  const char* Summary = "";                 // one line in English for the README's table
 };
 
 inline constexpr double Unbounded = std::numeric_limits<double>::infinity();

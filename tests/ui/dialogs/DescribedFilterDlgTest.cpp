@@ -77,6 +77,13 @@ TEST(DescribedFilterDialog, EachTypeGetsItsCaptionAndAControlPerParameterShowing
   EXPECT_EQ(Edit(d, "Q").text(), "0,707");
   EXPECT_EQ(Edit(d, "GainDb").text(), "6");
   EXPECT_EQ(d.Field("Kind")->Choices[3]->text(), "Режекторный");
+  // The gain has an effect on the peaking filter and the shelves only: greyed out for the other kinds.
+  for (size_t kind = 0; kind < 7; ++kind) {
+    d.Field("Kind")->Choices[kind]->click();
+    EXPECT_EQ(Edit(d, "GainDb").isEnabled(), kind >= 4) << kind;
+    EXPECT_EQ(d.Field("GainDb")->Bar->isEnabled(), kind >= 4) << kind;
+  }
+  EXPECT_TRUE(Edit(d, "Q").isEnabled());
   Close(d);
 }
 
