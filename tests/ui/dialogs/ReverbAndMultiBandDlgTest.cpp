@@ -187,6 +187,13 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   TReverbDlg& d = Dialogs().Reverb;
   TCounting<TReverberation> filter(44100);
   ShowOn(d, filter);
+  // The time bar runs as the level bars do, more at the top, under its heading and over its value.
+  EXPECT_EQ(d.TimeHeading->text(), "Время");
+  EXPECT_EQ(d.TimeValue->text(), "500 мс");
+  EXPECT_LT(d.TrackBar4->geometry().bottom(), d.TimeValue->geometry().top());
+  EXPECT_TRUE(d.TrackBar1->invertedAppearance());  // a level bar: 0 dB, the most, at the top
+  EXPECT_FALSE(d.TrackBar4->invertedAppearance()); // the longest time at the top
+  EXPECT_FALSE(d.TrackBar4->invertedControls());
   const QString range = "Время реверберации должно быть в пределах от 10 до 10000 мс.";
   // A value outside the range gets the range; a text that is not a whole number says so first.
   for (const auto& [text, problem] :
@@ -209,6 +216,7 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
     EXPECT_EQ(BoxesAfterApply(d), QStringList());
     EXPECT_EQ(filter.ReverbTime, ms);
     EXPECT_EQ(d.TrackBar4->value(), ms); // the bar follows, and applies nothing more
+    EXPECT_EQ(d.TimeValue->text(), QString::number(ms) + " мс");
     EXPECT_FALSE(d.ApplyBtn->isEnabled());
   }
   EXPECT_EQ(filter.Updates, 2);
