@@ -2,6 +2,7 @@
 #include "ui/dialogs/MultiBandFilterDlg.h"
 
 #include "dsp/Filter.h"
+#include "filters/MultiBandFilter.h"
 #include "filters/Transforms.h"
 
 #include <QEvent>
@@ -139,12 +140,23 @@ void TMultiBandFilterDlg::ShowFilter() {
   if (gain == nullptr) {
     return;
   }
+  // A band at or above half the rate has nothing to act on: greyed out, not drawn at another place.
+  const int32_t half = filter->SampleRate() / 2;
   for (int band = 0; band < BandCount; ++band) {
     SetPositionQuietly(*TrackBars[band], LevelPosition(gain[band], MinPosition, MaxPosition));
+    const bool heard = TMultiBandFilter::BandCentres[static_cast<size_t>(band)] < half;
+    TrackBars[band]->setEnabled(heard);
+    FrequencyLabels[band]->setEnabled(heard);
+    ShowGain(band);
   }
 }
 
+void TMultiBandFilterDlg::ShowGain(int band) {
+  TrackBars[band]->setToolTip(QStringLiteral("%1 дБ").arg(-TrackBars[band]->value()));
+}
+
 void TMultiBandFilterDlg::TrackBarChange(int band) {
+  ShowGain(band);
   moved[band] = true;
   BarMoved();
 }
@@ -167,6 +179,7 @@ void TMultiBandFilterDlg::iResetClick() {
   }
   for (int band = 0; band < BandCount; ++band) {
     SetPositionQuietly(*TrackBars[band], 0);
+    ShowGain(band);
   }
   WriteAndApply([&] {
     for (int band = 0; band < BandCount; ++band) {

@@ -39,6 +39,8 @@ protected:
 
 private:
   void TrackBarChange(int band);
+  // The band's gain in its bar's tool tip: "-6 дБ".
+  void ShowGain(int band);
   void iResetClick();
 
   double* gain = nullptr;

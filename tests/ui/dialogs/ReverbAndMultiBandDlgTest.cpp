@@ -300,6 +300,22 @@ TEST(MultiBandDialog, StoredGainsShowAsWholeDecibelsWithinTheBarsRangeAndShowing
   EXPECT_EQ(d.TrackBars[4]->value(), 13);
   EXPECT_EQ(filter.Gain[0], 2.0);
   EXPECT_EQ(filter.Updates, 0);
+  // Each bar's gain as a number; at 44100 Hz every band is heard.
+  EXPECT_EQ(d.TrackBars[0]->toolTip(), "6 дБ");
+  EXPECT_EQ(d.TrackBars[4]->toolTip(), "-13 дБ");
+  for (QSlider* bar : d.TrackBars) {
+    EXPECT_TRUE(bar->isEnabled());
+  }
+  d.TrackBars[5]->setValue(20);
+  EXPECT_EQ(d.TrackBars[5]->toolTip(), "-20 дБ");
+  Close(d);
+  // At 16000 Hz the bands from 8 kHz up have nothing to act on: greyed out.
+  TMultiBandFilter narrow(16000);
+  ShowOn(d, narrow);
+  for (size_t band = 0; band < TMultiBandFilter::BandCount; ++band) {
+    EXPECT_EQ(d.TrackBars[band]->isEnabled(), TMultiBandFilter::BandCentres[band] < 8000) << band;
+    EXPECT_EQ(d.FrequencyLabels[band]->isEnabled(), d.TrackBars[band]->isEnabled());
+  }
   Close(d);
 }
 
