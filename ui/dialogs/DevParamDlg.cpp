@@ -164,11 +164,12 @@ void TDevParamDlg::FormShow() {
   ApplyBtn->setEnabled(false);
   PageControl->setCurrentWidget(formatPage ? DataFormatSheet : FileNameSheet);
   // The keyboard starts where the page is edited: the name can be typed at once, a format chosen. An
-  // output that follows its input starts on that box: a list given the focus would choose its first row.
+  // output that follows its input starts on the pages' tabs: a list given the focus would choose its
+  // first row.
   if (!formatPage) {
     FileName->setFocus();
   } else if (InputFormatBox->isChecked()) {
-    InputFormatBox->setFocus();
+    PageControl->setFocus();
   } else {
     FormatsList->setFocus();
   }
