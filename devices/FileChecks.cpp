@@ -4,6 +4,10 @@
 #include "devices/WaveFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 
@@ -57,6 +61,78 @@ std::string DeviceFileName(const TAudioDevice& device) {
   }
   if (const auto* writer = dynamic_cast<const TWAVEFilePlaybackDevice*>(&device)) {
     return writer->FileName();
+  }
+  return {};
+}
+
+namespace {
+
+std::string Quoted(const std::string& name) {
+  return "«" + name + "»";
+}
+
+// What stat's failure means for a name the user gave.
+std::string Unreachable(const std::string& what, const std::string& name, int error) {
+  if (error == ENOENT) {
+    return what + " " + Quoted(name) + " не существует";
+  }
+  if (error == EACCES) {
+    return "нет доступа к " + std::string(what == "файл" ? "файлу " : "папке ") + Quoted(name);
+  }
+  return what + " " + Quoted(name) + " недоступен" + (what == "файл" ? "" : "а") + ": " +
+         std::strerror(error);
+}
+
+} // namespace
+
+std::string InputFileProblem(const std::string& name) {
+  if (name.empty()) {
+    return "не выбран файл";
+  }
+  if (name == "-") {
+    return {};
+  }
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) {
+    return Unreachable("файл", name, errno);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return Quoted(name) + " - это папка, а не файл";
+  }
+  if (::access(name.c_str(), R_OK) != 0) {
+    return "нет прав на чтение файла " + Quoted(name);
+  }
+  return {};
+}
+
+std::string OutputFileProblem(const std::string& name) {
+  if (name.empty()) {
+    return "не задано имя файла";
+  }
+  if (name == "-") {
+    return {};
+  }
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      return Quoted(name) + " - это папка, а не файл";
+    }
+    if (::access(name.c_str(), W_OK) != 0) {
+      return "нет прав на запись в файл " + Quoted(name);
+    }
+    return {};
+  }
+  std::error_code ignored;
+  const std::filesystem::path full = std::filesystem::absolute(name, ignored);
+  const std::string folder = full.parent_path().string();
+  if (::stat(folder.c_str(), &st) != 0) {
+    return Unreachable("папка", folder, errno);
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    return Quoted(folder) + " - это не папка";
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "нет прав на запись в папку " + Quoted(folder);
   }
   return {};
 }

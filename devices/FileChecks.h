@@ -51,6 +51,13 @@ std::string ShownFileName(const std::string& name, bool output);
 // The file a device reads or writes; empty for a sound device and for a file device without a name.
 std::string DeviceFileName(const TAudioDevice& device);
 
+// Why a file input cannot be read, in plain words ("файл «in.wav» не существует"), or empty when it
+// can: no name, no such file, a folder, no right to read it. "-" (the standard input) passes.
+std::string InputFileProblem(const std::string& name);
+// Why an output file cannot be written, or empty: no name, a folder of that name, a folder to hold it
+// that does not exist or may not be written into, an existing file that may not be written.
+std::string OutputFileProblem(const std::string& name);
+
 // The files of the set-ups of one program: what they read and write.
 class TFileUses {
 public:

@@ -224,6 +224,11 @@ void TAudioDevice::SetBlockFrames(int32_t frames) {
   blockChoice = frames;
 }
 
+void TAudioDevice::SetFormat(const TWaveFormat& format) {
+  buffer.Format() = format;
+  formatChosen = true;
+}
+
 void TAudioDevice::Open() {
   buffer.SetFrames(SetUpBlockFrames(blockChoice, buffer.Format().nSamplesPerSec));
 }

@@ -149,6 +149,13 @@ public:
   // underruns instead of losing sound again and again; 0 when it never grew. Any thread.
   virtual uint32_t ServerBufferGrowthMs() const { return 0; }
 
+  // The format chosen for the device (the dialog, the command line); before Open. An output whose
+  // format was never chosen takes its set-up's input format when the set-up opens it; any other
+  // device keeps the format its buffer holds (the default entry of the format table).
+  void SetFormat(const TWaveFormat& format);
+  void ForgetFormat() { formatChosen = false; }
+  bool FormatChosen() const { return formatChosen; }
+
   TAudioBuffer& Buffer() { return buffer; }
   const TAudioBuffer& Buffer() const { return buffer; }
   TEventSet& Events() { return events; }
@@ -161,6 +168,7 @@ protected:
 
 private:
   int32_t blockChoice = 0;
+  bool formatChosen = false;
 };
 
 class TPlaybackDevice : public TAudioDevice {

@@ -291,6 +291,31 @@ void LoadFilterFile(TFilter& filter, const std::string& fileName) {
   filter.Load(in);
 }
 
+int32_t FilterFileType(const std::string& fileName) {
+  CRCifstream in = OpenChecked(fileName);
+  int32_t type = 0;
+  if (!ReadInt32(in, type)) {
+    throw TFilterError(MsgBadFileFormat);
+  }
+  return type;
+}
+
+std::unique_ptr<TFilter> NewFilterFromFile(const std::string& fileName, const TFilterFactory& create,
+                                           int32_t sampleRate) {
+  CRCifstream in = OpenChecked(fileName);
+  CRCifstream record = in; // Load reads the type again
+  int32_t type = 0;
+  std::unique_ptr<TFilter> filter;
+  if (ReadInt32(in, type)) {
+    filter = create(type, sampleRate);
+  }
+  if (!filter) {
+    throw TFilterError(MsgBadFileFormat);
+  }
+  filter->Load(record);
+  return filter;
+}
+
 void SaveChainFile(const TFilterList& chain, const std::string& fileName) {
   SaveChecked(fileName, [&](TByteWriter& out) { chain.Save(out); });
 }

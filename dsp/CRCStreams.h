@@ -90,6 +90,12 @@ bool HoldsSettingsFile(const std::string& fileName, TSettingsKind kind);
 // The four file actions of the processing window, each raising TFilterError with its message.
 void SaveFilterFile(TFilter& filter, const std::string& fileName);
 void LoadFilterFile(TFilter& filter, const std::string& fileName);
+// The type of the filter whose parameters a filter file holds (the file checked as a load checks it).
+int32_t FilterFileType(const std::string& fileName);
+// A new filter of the file's type, made by `create` at `sampleRate`, with the file's parameters; a type
+// `create` does not make is MsgBadFileFormat.
+std::unique_ptr<TFilter> NewFilterFromFile(const std::string& fileName, const TFilterFactory& create,
+                                           int32_t sampleRate);
 void SaveChainFile(const TFilterList& chain, const std::string& fileName);
 // The file is read and its filters built by `create` off the chain's lock; only a whole, valid chain
 // replaces the one there. On any error the chain (or the filter) keeps everything it had.

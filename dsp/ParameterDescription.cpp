@@ -2,6 +2,7 @@
 #include "dsp/ParameterDescription.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -159,4 +160,45 @@ std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double
     text = std::to_string(d.Count) + " значений через /, каждое " + text;
   }
   return text;
+}
+
+TTypedNumber ReadTypedNumber(const TParameterDescription& d, std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  std::string plain(text.starts_with('+') ? text.substr(1) : text);
+  std::replace(plain.begin(), plain.end(), ',', '.');
+  std::transform(plain.begin(), plain.end(), plain.begin(),
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  double value = 0.0;
+  const char* const end = plain.data() + plain.size();
+  const auto [stop, error] = std::from_chars(plain.data(), end, value, std::chars_format::general);
+  if (plain.empty() || stop != end || (error != std::errc() && error != std::errc::result_out_of_range) ||
+      plain.find_first_of("in") != std::string::npos) { // "inf" and "nan" are not typed numbers
+    return {0.0, TTypedProblem::NotANumber};
+  }
+  if (error == std::errc::result_out_of_range) {
+    // Too large reads as an infinity of its sign; too small is 0.
+    const bool large = plain.find("e-") == std::string::npos;
+    value = large ? (plain.front() == '-' ? -Unbounded : Unbounded) : 0.0;
+  }
+  if (d.Storage == TStorage::Int32 && std::isfinite(value) && value != std::trunc(value)) {
+    return {value, TTypedProblem::NotWhole};
+  }
+  return {value, TTypedProblem::None};
+}
+
+std::string TypedProblemText(TTypedProblem problem, std::string_view text) {
+  switch (problem) {
+  case TTypedProblem::NotANumber:
+    return "«" + std::string(text) + "» - не число.";
+  case TTypedProblem::NotWhole:
+    return "«" + std::string(text) + "» - не целое число, а нужно целое.";
+  case TTypedProblem::None:
+    break;
+  }
+  return {};
 }

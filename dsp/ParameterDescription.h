@@ -14,6 +14,7 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 
 enum class TStorage : uint8_t { Int32, Double };
 enum class TUnit : uint8_t {
@@ -49,11 +50,13 @@ struct TParameterDescription {
   std::span<const char* const> Choices{}; // Set == Choice: the name of each choice
   std::span<const double> ChoiceValues{}; // and its value, in the order of Choices; empty: 0, 1, 2, ...
   bool OtherValuesMeanLast = false;       // a file may hold any value, which reads as the last choice
-  const char* AtLeast = nullptr;      // a parameter of the same filter (by name) this one may not be below
-  const char* Caption = "";           // a dialog's label
-  const char* RangeMessage = "";      // a dialog's refusal: %1 the lower bound, %2 the upper
-  const char* EmptyMessage = nullptr; // a dialog's refusal of an empty field; RangeMessage if null
-  const char* Summary = "";           // one line in English for the README's table
+  const char* AtLeast = nullptr;  // a parameter of the same filter (by name) this one may not be below
+  const char* UsedWhen = nullptr; // a choice of the same filter (by name) on which this one's effect
+  std::span<const double> UsedWhenValues{}; // depends: it has one only while that choice holds one of these
+  const char* Caption = "";                 // a dialog's label
+  const char* RangeMessage = "";            // a dialog's refusal: %1 the lower bound, %2 the upper
+  const char* EmptyMessage = nullptr;       // a dialog's refusal of an empty field; RangeMessage if null
+  const char* Summary = "";                 // one line in English for the README's table
 };
 
 inline constexpr double Unbounded = std::numeric_limits<double>::infinity();
@@ -85,3 +88,17 @@ std::string RangeText(const TParameterDescription& d, int32_t sampleRate, double
 // A number as the command line takes it: whole numbers without a point, others in their shortest
 // exact form ("0.707", "1000000").
 std::string PlainNumber(double value);
+
+// A number typed for a parameter: "1500", "-3,5", "0.707", "1e3" (a decimal comma or point, an
+// exponent). NotWhole: a number with a fraction where the parameter holds whole numbers; NotANumber:
+// anything else ("12x", "-", "abc", "inf"). A value beyond double's range reads as an infinity, which
+// no range holds.
+enum class TTypedProblem : uint8_t { None, NotANumber, NotWhole };
+struct TTypedNumber {
+  double Value = 0.0;
+  TTypedProblem Problem = TTypedProblem::None;
+};
+TTypedNumber ReadTypedNumber(const TParameterDescription& d, std::string_view text);
+// What is wrong with the text, in words to go before the parameter's range message: "«abc» - не
+// число.", "«1000,5» - не целое число."; empty for None.
+std::string TypedProblemText(TTypedProblem problem, std::string_view text);

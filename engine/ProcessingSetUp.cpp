@@ -15,6 +15,9 @@ void TProcessingSetUp::OpenOutputs(std::unique_ptr<TPlaybackDevsList> list, TPro
     for (int i = 0; i < outputs->Count(); ++i) {
       if (TPlaybackDevice* output = outputs->Item(i)) {
         output->SetBlockFrames(blockChoice);
+        if (!output->FormatChosen()) {
+          output->Buffer().Format() = input->Buffer().Format();
+        }
       }
     }
     outputs->OpenAll();

@@ -6,6 +6,9 @@
 // given and goes on to the caller. (The command line runs its chain actions between the two steps, so
 // that a refused action leaves no output file behind.)
 //
+// An output whose format was never chosen (SetFormat) takes the input's: a file input's own format, or
+// the one chosen for a capture device. Nothing is converted where nothing was asked for.
+//
 // The end: Abort stops the devices at once (a Read or Write that waits for a device's clock returns)
 // and the worker ends after the pass under way without playing out. Teardown, also run by the
 // destructor, aborts a worker that still runs, waits for it, then releases the input, the outputs (the
@@ -29,7 +32,8 @@ public:
   // Opens the input and makes the chain at its sample rate; a throw releases the input. The block the
   // input was given (SetBlockFrames) is the set-up's block.
   explicit TProcessingSetUp(std::unique_ptr<TRecordingDevice> input);
-  // Takes and opens the outputs (none: an empty list) with the set-up's block and makes the worker,
+  // Takes and opens the outputs (none: an empty list) with the set-up's block, those without a chosen
+  // format in the input's, and makes the worker,
   // suspended, reporting to `notify`, which must outlive the worker. A throw releases the outputs; the set-up
   // then has no worker and can only be torn down.
   void OpenOutputs(std::unique_ptr<TPlaybackDevsList> outputs, TProcessingNotify& notify);

@@ -74,6 +74,7 @@ void TProcessingThread::PauseProcessing() {
     std::lock_guard guard(gateMutex);
     running = false;
   }
+  gateChanged.notify_all(); // a paced worker waiting for its next block's time
   input.Stop();
   outputs.StopAll();
 }
@@ -100,9 +101,27 @@ void TProcessingThread::WaitFor() {
   }
 }
 
-void TProcessingThread::WaitAtGate() {
+bool TProcessingThread::WaitAtGate() {
   std::unique_lock guard(gateMutex);
+  const bool closed = !running && !terminated.load();
   gateChanged.wait(guard, [this] { return running || terminated.load(); });
+  return closed;
+}
+
+bool TProcessingThread::WaitUntilDue() {
+  const int64_t done = framesProcessed.load(std::memory_order_relaxed);
+  if (!paceStart) {
+    paceStart = std::chrono::steady_clock::now();
+    paceFrames = done;
+    return true;
+  }
+  const int64_t rate = input.Buffer().Format().nSamplesPerSec;
+  const auto due =
+      *paceStart + std::chrono::microseconds(rate > 0 ? (done - paceFrames) * 1000000 / rate : 0);
+  std::unique_lock guard(gateMutex);
+  // Woken early by a pause or the end, which the stops signal through the gate.
+  gateChanged.wait_until(guard, due, [this] { return !running || terminated.load(); });
+  return running && !terminated.load();
 }
 
 namespace {
@@ -224,6 +243,24 @@ void TProcessingThread::PublishForDisplays() {
   window.PostDSPNotify(0);
 }
 
+void TProcessingThread::StopAtEnd(const TDSPException& notice) {
+  if (published.Pending()) {
+    PublishForDisplays();
+  }
+  Finish();
+  {
+    // Closed before the window hears of it, so that its Play opens the gate again.
+    std::lock_guard guard(gateMutex);
+    running = false;
+  }
+  input.Rewind();
+  splicing = false;
+  carried = 0;
+  paceStart.reset();
+  window.ShowDSPException(notice);
+  window.PostDSPNotify(2);
+}
+
 void TProcessingThread::Execute() {
   using Clock = std::chrono::steady_clock;
   NameThisThread("sonolab-worker");
@@ -235,15 +272,32 @@ void TProcessingThread::Execute() {
   realtimeKnown.store(true, std::memory_order_release);
   std::optional<Clock::time_point> firstArrival;
   int64_t firstFrames = 0;
+  const bool paced = paceWithoutOutputs && !live && outputs.Count() == 0;
   try {
     input.Start();
     outputs.StartAll();
     while (!terminated.load()) {
-      WaitAtGate(); // a paused worker holds here, owning no chain or filter lock
+      if (WaitAtGate()) { // a paused worker holds here, owning no chain or filter lock
+        paceStart.reset();
+      }
       if (terminated.load()) {
         break;
       }
-      const TAudioBuffer& block = NextBlock();
+      if (paced && !WaitUntilDue()) {
+        paceStart.reset();
+        continue;
+      }
+      const TAudioBuffer* next = nullptr;
+      try {
+        next = &NextBlock();
+      } catch (const TDSPException& e) {
+        if (e.Informational == 0 || !holdAtEnd.load() || !input.CanRewind()) {
+          throw;
+        }
+        StopAtEnd(e);
+        continue;
+      }
+      const TAudioBuffer& block = *next;
       if (block.Frames() == 0) {
         continue; // a stopped input has no block: back to the gate
       }

@@ -10,7 +10,10 @@
 // and the displays take the newest update without a lock. The normal end publishes what is left.
 //
 // An error or notice ends the worker: it is handed to the window, notification 1 follows, and the
-// thread ends without waiting for anyone; the window shows the box and closes itself.
+// thread ends without waiting for anyone; the window shows the box and closes itself. With HoldAtEnd,
+// the end of an input that can rewind ends only the run: the outputs play out, the devices stop, the
+// input goes back to its first frame and the worker waits at its gate; the notice is handed over and
+// notification 2 follows. The next ResumeProcessing plays the input again from its start.
 //
 // A short block from the input (the end of a file) runs through the chain and the outputs like any
 // other; the end comes at the Read after it. An empty block (a stopped input) is no pass: the worker
@@ -59,13 +62,14 @@ public:
   // WM_DSP_NOTIFY (WM_APP + 100): posted, never waited for. wParam 0: an update of the displays is
   // published (paced: about 10 to 20 a second, every block at the default block size); it must neither
   // allocate nor take a lock, as the pass that makes it runs in real time. wParam 1: the worker has ended
-  // after the error or notice handed to ShowDSPException.
+  // after the error or notice handed to ShowDSPException; wParam 2: the input has ended (the notice
+  // handed over), and the worker waits, stopped, at the input's start.
   virtual void PostDSPNotify(uintptr_t wParam) = 0;
   // After every pass, with its time in nanoseconds and its frames; for a front end that counts them.
   virtual void BlockProcessed(uint64_t /*elapsedNs*/, int32_t /*frames*/) {}
-  // Hands over the error or notice that ends the worker, once, as its last act before notification 1;
-  // the devices are stopped by then. The GUI shows it in a box on the user-interface thread and closes
-  // the window after it; the command line prints it.
+  // Hands over the error or notice that ends the worker, once, as its last act before notification 1
+  // (or the end-of-input notice before notification 2); the devices are stopped by then. The GUI shows it in
+  // a box on the user-interface thread and closes the window after it; the command line prints it.
   virtual void ShowDSPException(const TDSPException& e) = 0;
 };
 
@@ -95,6 +99,15 @@ public:
   // Whether an input that can rewind starts over at its end instead of ending. Any time.
   void SetRepeat(bool on) { repeat.store(on); }
   bool Repeat() const { return repeat.load(); }
+  // Whether the end of an input that can rewind stops the run (notification 2) instead of ending the
+  // worker. Any time; the command line leaves it off, the windows turn it on.
+  void HoldAtEnd(bool on) { holdAtEnd.store(on); }
+  // Whether a set-up of a file input and no output at all (displays only) runs at the pace of the
+  // wall clock, so that its displays can be watched, instead of as fast as it can. Each block is due at
+  // the run's start plus the duration of the input before it, so the pace does not drift; a pause or
+  // a stop at the end starts the count afresh. Before the first ResumeProcessing; the windows turn it
+  // on, the command line leaves it off.
+  void PaceWithoutOutputs(bool on) { paceWithoutOutputs = on; }
   // The normal end after exactly `frames` input frames, the last block cut short to fit; 0 (the
   // default) for none. Before the first ResumeProcessing.
   void LimitFrames(int64_t frames) { frameLimit = frames < 0 ? 0 : frames; }
@@ -142,7 +155,11 @@ public:
 
 private:
   void Execute();
-  void WaitAtGate();
+  // Waits while the gate is closed; true when it was.
+  bool WaitAtGate();
+  // With the pace of the clock: waits until the next block is due; false when a pause or the end
+  // came meanwhile.
+  bool WaitUntilDue();
   // input Read; with Repeat on, the end of a file that can rewind starts it over.
   void ReadInput();
   // The next block to process: the input's own, or one spliced across the end of a repeated file.
@@ -156,6 +173,8 @@ private:
   void WriteGap(int64_t frames);
   // Publishes the passes not yet shown and posts notification 0.
   void PublishForDisplays();
+  // The end of the input with HoldAtEnd: play out, stop, close the gate, rewind, tell the window.
+  void StopAtEnd(const TDSPException& notice);
 
   TFilterList& chain;
   TPlaybackDevsList& outputs;
@@ -173,6 +192,11 @@ private:
   std::atomic<int64_t> inputSpanNs{0};
   TBlockPublisher published;
   std::atomic<bool> repeat{false};
+  std::atomic<bool> holdAtEnd{false};
+  bool paceWithoutOutputs = false; // set before the worker starts
+  // Worker only: the wall-clock start of a paced run and the input frames processed by then.
+  std::optional<std::chrono::steady_clock::time_point> paceStart;
+  int64_t paceFrames = 0;
   // Worker only: once a repeated file ends inside a block, blocks are gathered here across the seam
   // from the frames of the input's block not yet used.
   TAudioBuffer joined;

@@ -42,6 +42,7 @@ constexpr TParameterDescription QDescription{.Name = "Q",
                                              .RangeMessage = "Добротность должна быть в пределах от %1 до %2",
                                              .Summary = "quality factor (0.707: maximally flat)"};
 
+constexpr double GainKinds[] = {4, 5, 6}; // the peaking filter and the shelves
 constexpr TParameterDescription GainDescription{.Name = "GainDb",
                                                 .Storage = TStorage::Double,
                                                 .Unit = TUnit::Decibels,
@@ -49,6 +50,8 @@ constexpr TParameterDescription GainDescription{.Name = "GainDb",
                                                 .Maximum = 24,
                                                 .Default = 6,
                                                 .Decimals = 1,
+                                                .UsedWhen = "Kind",
+                                                .UsedWhenValues = GainKinds,
                                                 .Caption = "Усиление (дБ):",
                                                 .RangeMessage =
                                                     "Усиление должно быть в пределах от %1 до %2 дБ",

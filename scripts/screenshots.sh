@@ -121,7 +121,7 @@ set_up() {
   if [ -n "${2:-}" ]; then
     scrot -u -b -o "$2"
   fi
-  xdotool key Return # OK
+  click $((DX + 346)) $((DY + 20)) # OK (Return in a list opens the item's properties)
   wait_active "Программа цифровой обработки"
   settle 1
 }

@@ -167,12 +167,12 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   }
 
   auto outputs = std::make_unique<TPlaybackDevsList>();
-  const TWaveFormat outputFormat =
-      command.OutFormat ? FormatTable[*command.OutFormat] : setUp->Input()->Buffer().Format();
   try {
     for (const TDeviceChoice& choice : command.Outputs) {
       auto device = MakeOutput(choice, devices, command.OutType);
-      device->Buffer().Format() = outputFormat;
+      if (command.OutFormat) {
+        device->SetFormat(FormatTable[*command.OutFormat]); // otherwise the set-up gives the input's
+      }
       outputs->Add(std::move(device));
     }
   } catch (const TUsageError& e) {

@@ -132,3 +132,39 @@ TEST(Filter, CopyParametersTakesValuesAndApplies) {
   EXPECT_EQ(target.Length, 20);
   EXPECT_EQ(target.StateLength(), 20);
 }
+
+// What a dialog takes from a field: a number with a decimal comma or point and an exponent, whole where
+// the parameter is; anything else is named as not a number.
+TEST(TypedNumber, ReadsNumbersAsTypedAndSaysWhatIsWrongOtherwise) {
+  const TParameterDescription whole{.Storage = TStorage::Int32};
+  const TParameterDescription decimal{.Storage = TStorage::Double};
+  using P = TTypedProblem;
+  const struct {
+    const TParameterDescription& d;
+    const char* text;
+    double value;
+    P problem;
+  } cases[] = {{whole, " +1000 ", 1000, P::None},
+               {whole, "1e3", 1000, P::None},
+               {whole, "-2", -2, P::None},
+               {whole, "1000.5", 1000.5, P::NotWhole},
+               {whole, "1000,5", 1000.5, P::NotWhole},
+               {decimal, "1e1", 10, P::None},
+               {decimal, "0,5", 0.5, P::None},
+               {decimal, ",5", 0.5, P::None},
+               {decimal, "1e999", Unbounded, P::None},
+               {decimal, "-1e999", -Unbounded, P::None},
+               {decimal, "1e-999", 0, P::None},
+               {whole, "99999999999", 99999999999.0, P::None}};
+  for (const auto& c : cases) {
+    const TTypedNumber typed = ReadTypedNumber(c.d, c.text);
+    EXPECT_EQ(typed.Problem, c.problem) << c.text;
+    EXPECT_EQ(typed.Value, c.value) << c.text;
+  }
+  for (const char* text : {"", " ", "abc", "12x", "-", "1e", "inf", "nan", "0x10", "1.2.3", "1 000"}) {
+    EXPECT_EQ(ReadTypedNumber(decimal, text).Problem, P::NotANumber) << text;
+  }
+  EXPECT_EQ(TypedProblemText(P::NotANumber, "abc"), "«abc» - не число.");
+  EXPECT_EQ(TypedProblemText(P::NotWhole, "1,5"), "«1,5» - не целое число, а нужно целое.");
+  EXPECT_EQ(TypedProblemText(P::None, "1"), "");
+}

@@ -3,6 +3,7 @@
 #include "devices/WaveFile.h"
 #include "filters/FilterCatalogue.h"
 #include "support/TestFiles.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -378,4 +379,63 @@ TEST(ProcessingThread, RepeatStartsAFileOverWithoutAGapAndSwitchedOffEndsAtTheFi
     ASSERT_EQ(window.shown.size(), 1u);
     EXPECT_EQ(window.shown[0].Description, "Достигнут конец файла");
   }
+}
+
+// The windows' way with a file: its end stops the run (the notice with notification 2, the worker
+// waiting) and Play runs it again from its first frame. A file without outputs goes at the clock's
+// pace; a pause and a close wake the worker that waits for its next block's time.
+TEST(ProcessingThread, HeldAtItsEndAFilePlaysAgainFromItsStartAndAPacedRunEndsAtOnce) {
+  sonotest::TWatchdog watchdog(60s, "a held or paced worker");
+  const sonotest::TTempDir dir("sonolab-hold");
+  std::vector<int16_t> samples(10000);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(i * 7);
+  }
+  sonotest::WriteWave(dir.File("in.wav"), 8000, 1, samples);
+  {
+    TWAVEFileRecordingDevice input;
+    input.SetFileName(dir.File("in.wav"));
+    input.Open();
+    TPlaybackDevsList outputs;
+    auto output = std::make_unique<TCollectingOutput>();
+    TCollectingOutput* out = output.get();
+    outputs.Add(std::move(output));
+    outputs.OpenAll();
+    TFilterList chain(8000);
+    TRecordingWindow window;
+    TProcessingThread worker(chain, outputs, input, window);
+    worker.HoldAtEnd(true);
+    for (size_t run = 1; run <= 2; ++run) {
+      worker.ResumeProcessing();
+      ASSERT_TRUE(window.WaitFor(2, run));
+      EXPECT_FALSE(worker.Finished());
+      ASSERT_EQ(window.shown.size(), run);
+      EXPECT_EQ(window.shown.back().Description, "Достигнут конец файла");
+    }
+    EXPECT_EQ(window.CountOf(1), 0u);
+    ASSERT_EQ(out->frames, 20000);
+    const auto* heard = reinterpret_cast<const int16_t*>(out->bytes.data());
+    for (size_t i = 0; i < 20000; ++i) {
+      ASSERT_EQ(heard[i], samples[i % 10000]) << i;
+    }
+  }
+  // A minute of sound without outputs: a few blocks, a pause, a few more, a close.
+  sonotest::WriteWave(dir.File("long.wav"), 8000, 1, std::vector<int16_t>(60 * 8000));
+  TWAVEFileRecordingDevice input;
+  input.SetFileName(dir.File("long.wav"));
+  input.Open();
+  TPlaybackDevsList outputs;
+  TFilterList chain(8000);
+  TRecordingWindow window;
+  TProcessingThread worker(chain, outputs, input, window);
+  worker.PaceWithoutOutputs(true);
+  worker.ResumeProcessing();
+  ASSERT_TRUE(window.WaitFor(0, 2));
+  worker.PauseProcessing();
+  worker.ResumeProcessing();
+  ASSERT_TRUE(window.WaitFor(0, 4));
+  worker.Abort();
+  worker.WaitFor();
+  EXPECT_LT(worker.FramesProcessed(), 60 * 8000);
+  EXPECT_EQ(window.CountOf(2), 0u);
 }

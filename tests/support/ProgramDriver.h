@@ -11,6 +11,7 @@
 #include "devices/AudioFormats.h"
 #include "devices/platform/SoundServices.h"
 #include "ui/dialogs/DevParamDlg.h"
+#include "ui/dialogs/DeviceChoices.h"
 #include "ui/dialogs/SelectDevicesDlg.h"
 #include "ui/dialogs/SelectFilterDialog.h"
 #include "ui/windows/Application.h"
@@ -26,6 +27,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTest>
@@ -46,12 +48,18 @@ inline TSonolabApplication& ProgramApp() {
   return App<TSonolabApplication>();
 }
 
+// The device dialog's memory of earlier OKs cleared: the program starts as on its first use.
+inline int ForgetDeviceChoices() {
+  QSettings(QString::fromLatin1(SettingsOrganisation), QString::fromLatin1(SettingsApplication)).clear();
+  return 0;
+}
+
 class TProgram {
 public:
   // services: the ring devices' server (none lists none); the wave-audio lists are left empty unless
   // ALSA is to be asked.
   explicit TProgram(std::shared_ptr<TSoundServices> services = nullptr, bool askAlsa = false)
-      : forms((ProgramApp(), std::move(services))) {
+      : forms((ProgramApp(), ForgetDeviceChoices(), std::move(services))) {
     if (!askAlsa) {
       forms.SelectDevicesDlg().SetWaveAudioNames([] { return std::vector<std::string>(); },
                                                  [] { return std::vector<std::string>(); });

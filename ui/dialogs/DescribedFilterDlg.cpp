@@ -111,6 +111,7 @@ void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
         auto* button = new QRadioButton(CapitalisedChoice(*d, i), body);
         grid->addWidget(button, row++, 0, 1, 2);
         connect(button, &QRadioButton::clicked, this, enableApply);
+        connect(button, &QRadioButton::toggled, this, [this] { ShowUse(); });
         f.Choices.push_back(button);
       }
     } else if (d->Set == TValueSet::PowerOfTwo) {
@@ -154,6 +155,12 @@ void TDescribedFilterDlg::Build(const TFilterDescriptor* descriptor) {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].Bar != nullptr) {
       OnBarChange(fields[i].Bar, [this, i] { BarChange(i); });
+      BarFollows(
+          fields[i].Edit, *fields[i].Description,
+          [this, i] {
+            return std::pair{Lowest(i), Highest(i)};
+          },
+          [this, i](double value) { SetPositionQuietly(*fields[i].Bar, BarPosition(fields[i], value)); });
     }
   }
   scroll->setWidget(body); // the controls built before go with the old widget
@@ -253,6 +260,7 @@ void TDescribedFilterDlg::ShowFilter() {
     }
   }
   ShowLatency();
+  ShowUse();
   ApplyBtn->setEnabled(false);
 }
 
@@ -269,6 +277,28 @@ void TDescribedFilterDlg::ShowLatency() {
 
 void TDescribedFilterDlg::Applied() {
   ShowLatency();
+}
+
+void TDescribedFilterDlg::ShowUse() {
+  for (const TField& f : fields) {
+    const TParameterDescription& d = *f.Description;
+    const TField* choice = d.UsedWhen != nullptr ? Field(d.UsedWhen) : nullptr;
+    if (choice == nullptr || choice->Choices.empty()) {
+      continue;
+    }
+    bool used = false;
+    for (size_t i = 0; i < choice->Choices.size(); ++i) {
+      const double value = ChoiceValue(*choice->Description, static_cast<int>(i));
+      used = used ||
+             (choice->Choices[i]->isChecked() &&
+              std::find(d.UsedWhenValues.begin(), d.UsedWhenValues.end(), value) != d.UsedWhenValues.end());
+    }
+    for (QWidget* control : std::initializer_list<QWidget*>{f.Label, f.Edit, f.Bar, f.List}) {
+      if (control != nullptr) {
+        control->setEnabled(used);
+      }
+    }
+  }
 }
 
 void TDescribedFilterDlg::BarChange(size_t field) {

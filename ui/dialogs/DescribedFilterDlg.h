@@ -83,6 +83,8 @@ private:
   void Build(const TFilterDescriptor* descriptor);
   void ShowLatency();
   void BarChange(size_t field);
+  // Greys out the fields without an effect under the choices now checked (UsedWhen).
+  void ShowUse();
   // A bar's value at a position, and the position of a value, at the shown filter's rate.
   double BarValue(const TField& f, int position) const;
   int BarPosition(const TField& f, double value) const;

@@ -9,6 +9,7 @@
 #include "ui/dialogs/DialogLayout.h"
 #include "ui/dialogs/FileDialog.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 
 namespace {
@@ -71,6 +73,10 @@ TDevParamDlg::TDevParamDlg(QWidget* parent) : QDialog(parent) {
   PageControl->addTab(FileNameSheet, QStringLiteral("Файл"));
 
   Label1 = PlaceLabel(DataFormatSheet, QStringLiteral("Формат данных:"), 8, 8);
+  InputFormatBox = new QCheckBox(QStringLiteral("Как у входа"), DataFormatSheet);
+  InputFormatBox->setToolTip(QStringLiteral("Выход получает формат входа: файла или устройства оцифровки"));
+  InputFormatBox->adjustSize();
+  InputFormatBox->move(273 - InputFormatBox->width(), 4);
   FormatsList = new QListWidget(DataFormatSheet);
   FormatsList->setGeometry(8, 24, 265, 186);
   for (int i = 0; i < FormatCount; ++i) {
@@ -102,11 +108,31 @@ TDevParamDlg::TDevParamDlg(QWidget* parent) : QDialog(parent) {
   SaveDialog = NewFileDialog(this, TFileDialogKind::Save, SaveFilter(), QStringLiteral("wav"), title);
 
   connect(FormatsList, &QListWidget::currentRowChanged, this, &TDevParamDlg::FormatsListClick);
+  // Following the input and a format of the list exclude each other: choosing either drops the other.
+  connect(InputFormatBox, &QCheckBox::toggled, this, [this](bool followInput) {
+    if (showing) {
+      return;
+    }
+    const QSignalBlocker quiet(FormatsList);
+    if (followInput) {
+      FormatsList->setCurrentRow(-1);
+    } else if (FormatsList->currentRow() < 0 && Device != nullptr) {
+      FormatsList->setCurrentRow(FindFormat(Device->Buffer().Format()));
+    }
+    ApplyBtn->setEnabled(true);
+  });
   connect(FileName, &QLineEdit::textChanged, this, &TDevParamDlg::FileNameChange);
   connect(BrowseBtn, &QPushButton::clicked, this, &TDevParamDlg::BrowseBtnClick);
   connect(OKBtn, &QPushButton::clicked, this, &TDevParamDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &TDevParamDlg::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TDevParamDlg::ApplyBtnClick);
+}
+
+void TDevParamDlg::SetFolder(const QString& folder) {
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+    OpenDialog->setDirectory(folder);
+    SaveDialog->setDirectory(folder);
+  }
 }
 
 void TDevParamDlg::showEvent(QShowEvent* event) {
@@ -123,6 +149,13 @@ void TDevParamDlg::FormShow() {
   showing = true;
   FormatsList->setCurrentRow(FindFormat(Device->Buffer().Format()));
   const TDeviceKind kind = Device->Kind();
+  const bool output =
+      kind == dkDirectSoundPlayback || kind == dkWaveAudioPlayback || kind == dkWaveFilePlayback;
+  InputFormatBox->setVisible(output);
+  InputFormatBox->setChecked(output && !Device->FormatChosen());
+  if (InputFormatBox->isChecked()) {
+    FormatsList->setCurrentRow(-1);
+  }
   const bool formatPage = kind != dkWaveFileRecording;
   const bool filePage = IsFileKind(*Device);
   FileName->setText(filePage ? QString::fromStdString(DeviceFileName(*Device)) : QString());
@@ -130,11 +163,25 @@ void TDevParamDlg::FormShow() {
   PageControl->setTabVisible(PageControl->indexOf(FileNameSheet), filePage);
   ApplyBtn->setEnabled(false);
   PageControl->setCurrentWidget(formatPage ? DataFormatSheet : FileNameSheet);
+  // The keyboard starts where the page is edited: the name can be typed at once, a format chosen. An
+  // output that follows its input starts on the pages' tabs: a list given the focus would choose its
+  // first row.
+  if (!formatPage) {
+    FileName->setFocus();
+  } else if (InputFormatBox->isChecked()) {
+    PageControl->setFocus();
+  } else {
+    FormatsList->setFocus();
+  }
   showing = false;
 }
 
 void TDevParamDlg::FormatsListClick() {
   if (!showing) {
+    if (FormatsList->currentRow() >= 0) {
+      const QSignalBlocker quiet(InputFormatBox);
+      InputFormatBox->setChecked(false);
+    }
     ApplyBtn->setEnabled(true);
   }
 }
@@ -164,7 +211,9 @@ bool TDevParamDlg::Apply() {
   }
   const int row = FormatsList->currentRow();
   const TWaveFormat& format = FormatTable[static_cast<size_t>(row >= 0 && row < FormatCount ? row : 0)];
-  if (Device->Kind() == dkWaveFilePlayback) {
+  const bool followInput = !InputFormatBox->isHidden() && InputFormatBox->isChecked();
+  // The input's format is known once the set-up opens it: the writer's Open checks the container then.
+  if (Device->Kind() == dkWaveFilePlayback && !followInput) {
     // A container that cannot hold the format (Opus and 44,100 КГц) is refused before anything starts.
     const std::string name = FileName->text().toStdString();
     const std::string problem = FileOutputProblem(name, FileKindOfName(name), format);
@@ -177,7 +226,11 @@ bool TDevParamDlg::Apply() {
       return false;
     }
   }
-  Device->Buffer().Format() = format;
+  if (followInput) {
+    Device->ForgetFormat();
+  } else {
+    Device->SetFormat(format);
+  }
   if (file) {
     SetDeviceFileName(*Device, FileName->text().toStdString());
   }

@@ -2,9 +2,11 @@
 #pragma once
 // TDevParamDlg: "Параметры устройства", the format of one device from the 36 table entries and, for
 // the two WAVE file kinds, the file name. Pages by Kind: a writer shows both, a reader only "Файл",
-// every other kind only "Общие". Apply (the button or OK) writes the chosen entry into the device's
-// format and, for a file, the name; Cancel keeps what was applied before. A name longer than a file
-// device holds is refused in a box and nothing is written. One instance lives for the whole run.
+// every other kind only "Общие". An output offers "Как у входа" above the list, ticked while its format
+// was never chosen: it then takes the format of its set-up's input. Apply (the button or OK) writes the
+// chosen entry into the device's format (or lets it follow the input) and, for a file, the name; Cancel
+// keeps what was applied before. A name longer than a file device holds is refused in a box and
+// nothing is written. One instance lives for the whole run.
 //
 // Threads: user-interface thread only; the device is edited before it is opened.
 
@@ -14,6 +16,7 @@
 
 #include <string>
 
+class QCheckBox;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -33,6 +36,8 @@ public:
 
   // The device the next showing edits; it must outlive the showing.
   void SetDevice(TAudioDevice* device) { Device = device; }
+  // The folder the file dialogs open in (none: they keep their own).
+  void SetFolder(const QString& folder);
   // For a writer: the existing file that the save dialog of this showing asked about and the user
   // chose to replace; empty when there is none.
   const std::string& ReplaceConfirmed() const { return replaceConfirmed; }
@@ -52,6 +57,7 @@ public:
   QWidget* DataFormatSheet = nullptr;
   QWidget* FileNameSheet = nullptr;
   QLabel* Label1 = nullptr;
+  QCheckBox* InputFormatBox = nullptr; // "Как у входа", outputs only
   QListWidget* FormatsList = nullptr;
   QLabel* Label2 = nullptr;
   QLineEdit* FileName = nullptr;

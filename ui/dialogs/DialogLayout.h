@@ -8,6 +8,9 @@
 #include <QFont>
 #include <QString>
 
+#include <functional>
+#include <initializer_list>
+
 class QLabel;
 class QWidget;
 
@@ -15,4 +18,8 @@ inline constexpr int DialogItemHeight = 13;
 
 QFont DialogFont();
 QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y);
+// Centres a window on its screen's available area, made smaller first where it would not fit.
 void CentreOnScreen(QWidget& window);
+// Runs `action` for each of `keys` pressed without a modifier (Enter on the keypad as Return) in
+// `widget`, instead of the widget's own handling: the keyboard's way to what a double click does.
+void OnKeys(QWidget& widget, std::initializer_list<int> keys, std::function<void()> action);

@@ -59,6 +59,15 @@ TEchoDlg::TEchoDlg(QWidget* parent)
   connect(DecayEdit, &QLineEdit::textChanged, this, enableApply);
   OnBarChange(DelayTrackBar, [this] { DelayTrackBarChange(); });
   OnBarChange(DecayTrackBar, [this] { DecayTrackBarChange(); });
+  for (const auto& [edit, bar, d] : {std::tuple{DelayEdit, DelayTrackBar, &delayDescription},
+                                     std::tuple{DecayEdit, DecayTrackBar, &decayDescription}}) {
+    BarFollows(
+        edit, *d,
+        [d] {
+          return std::pair{d->Minimum, d->Maximum};
+        },
+        [bar](double value) { SetPositionQuietly(*bar, static_cast<int>(value)); });
+  }
   connect(OKBtn, &QPushButton::clicked, this, &TEchoDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TEchoDlg::ApplyTyped);

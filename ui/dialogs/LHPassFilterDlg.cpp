@@ -98,6 +98,17 @@ TLHPassFilterDlg::TLHPassFilterDlg(QWidget* parent)
   connect(KernelSizeList, &QListWidget::currentRowChanged, this, enableApply);
   connect(KernelSizeList, &QListWidget::clicked, this, enableApply);
   OnBarChange(FreqTrackBar, [this] { FreqTrackBarChange(); });
+  BarFollows(
+      FreqEdit, cutoffDescription,
+      [this] {
+        return filter != nullptr
+                   ? std::pair{cutoffDescription.Minimum, UpperBound(cutoffDescription, filter->SampleRate())}
+                   : std::pair{0.0, -1.0};
+      },
+      [this](double value) {
+        SetPositionQuietly(*FreqTrackBar,
+                           PositionFromFrequency(static_cast<int32_t>(value), filter->SampleRate()));
+      });
   connect(OKBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TLHPassFilterDlg::ApplyTyped);

@@ -2,6 +2,7 @@
 #include "ui/dialogs/MultiBandFilterDlg.h"
 
 #include "dsp/Filter.h"
+#include "filters/MultiBandFilter.h"
 #include "filters/Transforms.h"
 
 #include <QEvent>
@@ -116,16 +117,19 @@ TMultiBandFilterDlg::TMultiBandFilterDlg(QWidget* parent) : TParameterDialog(par
   iReset = new QPushButton(QStringLiteral("Сброс"), this);
   OKBtn = new QPushButton(QStringLiteral("OK"), this);
   OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(iReset);
   buttons->addStretch();
   buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
   layout->addSpacing(8);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(iReset, &QPushButton::clicked, this, &TMultiBandFilterDlg::iResetClick);
   connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TMultiBandFilterDlg::LookUpParameters() {
@@ -136,12 +140,23 @@ void TMultiBandFilterDlg::ShowFilter() {
   if (gain == nullptr) {
     return;
   }
+  // A band at or above half the rate has nothing to act on: greyed out, not drawn at another place.
+  const int32_t half = filter->SampleRate() / 2;
   for (int band = 0; band < BandCount; ++band) {
     SetPositionQuietly(*TrackBars[band], LevelPosition(gain[band], MinPosition, MaxPosition));
+    const bool heard = TMultiBandFilter::BandCentres[static_cast<size_t>(band)] < half;
+    TrackBars[band]->setEnabled(heard);
+    FrequencyLabels[band]->setEnabled(heard);
+    ShowGain(band);
   }
 }
 
+void TMultiBandFilterDlg::ShowGain(int band) {
+  TrackBars[band]->setToolTip(QStringLiteral("%1 дБ").arg(-TrackBars[band]->value()));
+}
+
 void TMultiBandFilterDlg::TrackBarChange(int band) {
+  ShowGain(band);
   moved[band] = true;
   BarMoved();
 }
@@ -164,6 +179,7 @@ void TMultiBandFilterDlg::iResetClick() {
   }
   for (int band = 0; band < BandCount; ++band) {
     SetPositionQuietly(*TrackBars[band], 0);
+    ShowGain(band);
   }
   WriteAndApply([&] {
     for (int band = 0; band < BandCount; ++band) {

@@ -6,7 +6,8 @@
 //
 // Bar i (TrackBar1 ... TrackBar20, two rows of ten, 50 Hz ... 16 kHz) at position p (-30..90) stands
 // for a gain of -p dB on band i, so the top is +30 dB; every movement redesigns the running filter.
-// "Сброс" puts every band back to 0 dB with one Apply. No Cancel, no Apply button.
+// "Сброс" puts every band back to 0 dB with one Apply. No Apply button: every movement is applied;
+// "Отмена" (and Esc) puts back the gains the dialog was shown with.
 //
 // Threads: user-interface thread only; see TParameterDialog for the filter's lock.
 
@@ -28,6 +29,7 @@ public:
   std::array<QSlider*, BandCount> TrackBars{};
   std::array<QLabel*, BandCount> FrequencyLabels{};
   QPushButton* OKBtn = nullptr;
+  QPushButton* CancelBtn = nullptr;
   QPushButton* iReset = nullptr;
 
 protected:
@@ -37,6 +39,8 @@ protected:
 
 private:
   void TrackBarChange(int band);
+  // The band's gain in its bar's tool tip: "-6 дБ".
+  void ShowGain(int band);
   void iResetClick();
 
   double* gain = nullptr;

@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -16,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 QString CapitalisedChoice(const TParameterDescription& d, int i) {
@@ -38,6 +38,7 @@ TParameterDialog::~TParameterDialog() = default;
 void TParameterDialog::SetFilter(TFilter* newFilter) {
   if (newFilter != filter) {
     ApplyMovedBars();
+    opened.clear();
   }
   filter = newFilter;
   if (const TFilterDescriptor* type = filter != nullptr ? filter->Descriptor() : nullptr) {
@@ -55,7 +56,38 @@ void TParameterDialog::done(int result) {
   if (errorBox != nullptr) {
     errorBox->reject();
   }
+  if (result != QDialog::Accepted) {
+    RestoreOpened();
+  }
+  opened.clear();
   QDialog::done(result);
+}
+
+std::vector<uint8_t> TParameterDialog::ParameterBytes() const {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < filter->ParameterCount(); ++i) {
+    const TFilter::TParameter& p = filter->Parameter(i);
+    const auto* storage = static_cast<const uint8_t*>(p.Storage);
+    bytes.insert(bytes.end(), storage, storage + p.Size);
+  }
+  return bytes;
+}
+
+void TParameterDialog::RestoreOpened() {
+  if (filter == nullptr || opened.empty()) {
+    return;
+  }
+  const std::lock_guard guard(filter->Lock());
+  if (ParameterBytes() == opened) {
+    return; // nothing was changed, or it was changed back: no redesign
+  }
+  size_t at = 0;
+  for (int i = 0; i < filter->ParameterCount(); ++i) {
+    const TFilter::TParameter& p = filter->Parameter(i);
+    std::memcpy(p.Storage, opened.data() + at, static_cast<size_t>(p.Size));
+    at += static_cast<size_t>(p.Size);
+  }
+  filter->Apply();
 }
 
 void TParameterDialog::BarMoved() {
@@ -115,21 +147,26 @@ bool TParameterDialog::FilledIn(const QLineEdit& edit, const TParameterDescripti
 
 std::optional<double> TParameterDialog::TypedValue(const QLineEdit& edit, const TParameterDescription& d,
                                                    double minimum, double maximum) {
-  static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
-  static const QRegularExpression decimalNumber(QStringLiteral("^[+-]?([0-9]+[.,]?[0-9]*|[.,][0-9]+)$"));
   const QString text = edit.text().trimmed();
-  const bool whole = d.Storage == TStorage::Int32;
-  bool converted = (whole ? wholeNumber : decimalNumber).match(text).hasMatch();
-  double value = 0.0;
-  if (converted) {
-    value = whole ? text.toInt(&converted, 10)
-                  : QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&converted);
-  }
-  if (!converted) {
-    ShowError(RangeMessage(d, minimum, maximum));
+  const TTypedNumber typed = ReadTypedNumber(d, text.toStdString());
+  if (typed.Problem != TTypedProblem::None) {
+    ShowError(QString::fromStdString(TypedProblemText(typed.Problem, text.toStdString())) + QLatin1Char(' ') +
+              RangeMessage(d, minimum, maximum));
     return std::nullopt;
   }
-  return value;
+  return typed.Value;
+}
+
+void TParameterDialog::BarFollows(QLineEdit* edit, const TParameterDescription& d,
+                                  const std::function<std::pair<double, double>()>& bounds,
+                                  const std::function<void(double)>& place) {
+  connect(edit, &QLineEdit::textEdited, this, [&d, bounds, place](const QString& text) {
+    const TTypedNumber typed = ReadTypedNumber(d, text.toStdString());
+    const auto [minimum, maximum] = bounds();
+    if (typed.Problem == TTypedProblem::None && typed.Value >= minimum && typed.Value <= maximum) {
+      place(typed.Value);
+    }
+  });
 }
 
 bool TParameterDialog::InRange(double value, const TParameterDescription& d, double minimum, double maximum) {
@@ -227,6 +264,7 @@ int TParameterDialog::LevelPosition(double amplitude, int minimum, int maximum) 
 void TParameterDialog::showEvent(QShowEvent* event) {
   if (!event->spontaneous() && filter != nullptr) {
     LookUpParameters();
+    opened = ParameterBytes();
     ShowFilter();
   }
   QDialog::showEvent(event);

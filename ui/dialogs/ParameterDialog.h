@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// TParameterDialog: what the four parameter dialogs share. Each edits one live filter: it finds the
-// parameters with FindParameter, writes them in place and makes them take effect with Apply.
+// TParameterDialog: what the parameter dialogs share. Each edits one live filter: it finds the
+// parameters with FindParameter, writes them in place and makes them take effect with Apply, so that
+// every edit is heard while the dialog is open. Cancel, Esc or a close puts back every value the
+// filter held when the dialog was shown (what the bars moved and what Apply wrote alike) and applies
+// them; OK keeps what was applied.
 //
 // A track-bar movement is one step for the worker: the new value is written and the filter applied
 // with the filter's lock held throughout, so Process never sees a value without its Update. A
@@ -18,8 +21,11 @@
 #include <QDialog>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 struct TParameterDescription;
 
@@ -49,7 +55,8 @@ public:
   // Whether a track-bar movement waits to be applied.
   bool MovementWaiting() const;
 
-  // Ends the showing: applies a waiting movement, closes an open error box, then ends as QDialog.
+  // Ends the showing: applies a waiting movement, closes an open error box, puts back the values the
+  // showing began with unless the result is OK, then ends as QDialog.
   void done(int result) override;
 
   // The field's range message with its bounds filled in.
@@ -78,15 +85,20 @@ protected:
   // The "Ошибка" box with the warning icon and an OK button, over this dialog; returns when closed.
   void ShowError(const QString& text);
   // Typed values. A field holds whatever was typed (nothing is filtered out or dropped, so what it shows
-  // is what is checked): a whole number where the parameter is one, otherwise digits with one decimal
-  // separator, "," or "."; a text that is not such a number is refused with the field's range message.
+  // is what is checked): a number as ReadTypedNumber reads it, whole where the parameter is; a text that
+  // is not a number, or not a whole one, is refused saying so before the field's range message.
   //
   // Whether the field holds anything, after the box with its empty message if not.
   bool FilledIn(const QLineEdit& edit, const TParameterDescription& d);
-  // The number typed into a field, or nothing after the box with the field's range message (its bounds
-  // `minimum` and `maximum`).
+  // The number typed into a field, or nothing after the box with what is wrong and the field's range
+  // message (its bounds `minimum` and `maximum`).
   std::optional<double> TypedValue(const QLineEdit& edit, const TParameterDescription& d, double minimum,
                                    double maximum);
+  // Moves a bar (quietly, through `place`) to each value typed into `edit` once it is a valid one,
+  // within `bounds`; nothing is applied until Apply or OK.
+  void BarFollows(QLineEdit* edit, const TParameterDescription& d,
+                  const std::function<std::pair<double, double>()>& bounds,
+                  const std::function<void(double)>& place);
   // Whether a value lies within [minimum, maximum] (and is a power of two where it must be), after the
   // box with the field's range message if not.
   bool InRange(double value, const TParameterDescription& d, double minimum, double maximum);
@@ -111,6 +123,12 @@ protected:
   TFilter* filter = nullptr;
 
 private:
+  // Every parameter's bytes in table order, as the filter holds them now.
+  std::vector<uint8_t> ParameterBytes() const;
+  // Writes back the bytes the showing began with and applies them, when they differ from the filter's.
+  void RestoreOpened();
+
+  std::vector<uint8_t> opened; // the filter's parameters when it was shown; empty between showings
   QTimer* movementTimer = nullptr;
   QMessageBox* errorBox = nullptr;
   std::chrono::steady_clock::time_point lastApplyEnd{};

@@ -42,6 +42,11 @@ TReverbDlg::TReverbDlg(QWidget* parent)
   Level2 = new QLabel(LevelText(0), this);
   Level3 = new QLabel(LevelText(0), this);
   TrackBar4 = NewTrackBar(Qt::Vertical, MinTimeMs, MaxTimeMs, 200);
+  // As its neighbours run: more at the top, the heading above and the value below.
+  TrackBar4->setInvertedAppearance(false);
+  TrackBar4->setInvertedControls(false);
+  TimeHeading = new QLabel(QStringLiteral("Время"), this);
+  TimeValue = new QLabel(this);
   ReverbTimeLabel = new QLabel(QString::fromUtf8(timeDescription.Caption), this);
   ReverbTimeEdit = NewNumberEdit(5);
   ReverbTimeLabel->setBuddy(ReverbTimeEdit);
@@ -77,7 +82,9 @@ TReverbDlg::TReverbDlg(QWidget* parent)
     grid->addWidget(levelLabels[i], 2, i);
   }
   grid->setColumnMinimumWidth(LevelCount, 16);
+  grid->addWidget(TimeHeading, 0, LevelCount + 1, Qt::AlignHCenter | Qt::AlignBottom);
   grid->addWidget(TrackBar4, 1, LevelCount + 1, Qt::AlignHCenter);
+  grid->addWidget(TimeValue, 2, LevelCount + 1, Qt::AlignHCenter);
   auto* time = new QVBoxLayout;
   time->addWidget(ReverbTimeLabel);
   time->addWidget(ReverbTimeEdit);
@@ -104,6 +111,15 @@ TReverbDlg::TReverbDlg(QWidget* parent)
     OnBarChange(levelBars[i], [this, i] { LevelBarChange(i); });
   }
   OnBarChange(TrackBar4, [this] { TrackBar4Change(); });
+  BarFollows(
+      ReverbTimeEdit, timeDescription,
+      [this] {
+        return std::pair{timeDescription.Minimum, timeDescription.Maximum};
+      },
+      [this](double value) {
+        SetPositionQuietly(*TrackBar4, static_cast<int>(value));
+        ShowTime();
+      });
   connect(OKBtn, &QPushButton::clicked, this, &TReverbDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ApplyBtn, &QPushButton::clicked, this, &TReverbDlg::ApplyTyped);
@@ -133,6 +149,7 @@ void TReverbDlg::ShowFilter() {
     levelLabels[i]->setText(LevelText(levelBars[i]->value()));
   }
   SetPositionQuietly(*TrackBar4, *reverbTime);
+  ShowTime();
   UpDown1->setValue(*delayLines);
   ApplyBtn->setEnabled(false);
 }
@@ -143,7 +160,12 @@ void TReverbDlg::LevelBarChange(int level) {
   BarMoved();
 }
 
+void TReverbDlg::ShowTime() {
+  TimeValue->setText(QStringLiteral("%1 мс").arg(TrackBar4->value()));
+}
+
 void TReverbDlg::TrackBar4Change() {
+  ShowTime();
   if (reverbTime == nullptr || (!timeMoved && *reverbTime == TrackBar4->value())) {
     return;
   }
@@ -194,6 +216,7 @@ bool TReverbDlg::ApplyTyped() {
     *delayLines = UpDown1->value();
   });
   TrackBar4->setValue(static_cast<int>(*timeMs)); // finds ReverbTime equal: nothing more is applied
+  ShowTime();
   ApplyBtn->setEnabled(false);
   return true;
 }

@@ -41,6 +41,8 @@ public:
   QSlider* TrackBar3 = nullptr;
   QLabel* Level3 = nullptr;
   QSlider* TrackBar4 = nullptr;
+  QLabel* TimeHeading = nullptr; // over the time bar, as the levels' headings are over theirs
+  QLabel* TimeValue = nullptr;   // under it: the time it shows
   QLabel* ReverbTimeLabel = nullptr;
   QLineEdit* ReverbTimeEdit = nullptr;
   QLabel* DelayLinesLabel = nullptr;
@@ -60,6 +62,7 @@ private:
 
   void LevelBarChange(int level);
   void TrackBar4Change();
+  void ShowTime();
   // Validates the typed values and writes them with Apply; false (after the error box) if refused.
   bool ApplyTyped();
 

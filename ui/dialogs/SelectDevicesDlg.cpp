@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dialogs/SelectDevicesDlg.h"
 
+#include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/WaveAudioDevices.h"
 #include "ui/dialogs/DevParamDlg.h"
+#include "ui/dialogs/DeviceChoices.h"
 #include "ui/dialogs/DialogLayout.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -63,6 +66,9 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
   connect(InputDevsList, &QListWidget::itemDoubleClicked, this, [this] { DevsListDblClick(InputDevsList); });
   connect(OutputDevsList, &QListWidget::itemDoubleClicked, this,
           [this] { DevsListDblClick(OutputDevsList); });
+  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
+    OnKeys(*list, {Qt::Key_Return, Qt::Key_F2}, [this, list] { DevsListDblClick(list); });
+  }
   connect(OKBtn, &QPushButton::clicked, this, [this] {
     if (FilesAllowed() && isVisible()) {
       OKBtnClick();
@@ -83,7 +89,7 @@ void TSelectDevicesDlg::SetWaveAudioNames(std::function<std::vector<std::string>
 void TSelectDevicesDlg::showEvent(QShowEvent* event) {
   FormShow();
   CentreOnScreen(*this);
-  OKBtn->setFocus();
+  InputDevsList->setFocus(); // Return or F2 there opens the item's properties; Tab leads to OK
   QDialog::showEvent(event);
 }
 
@@ -103,23 +109,94 @@ void TSelectDevicesDlg::FormShow() {
   inputDevices.clear();
   outputDevices.clear();
   confirmedReplace.clear();
+  inputTexts.clear();
+  outputTexts.clear();
   for (const TInputDeviceItem& item : InputDeviceItems(services, waveInNames(), graph)) {
     AddItem(InputDevsList, item.Text);
+    inputTexts << QString::fromStdString(item.Text);
     inputDevices.push_back(item.Factory());
   }
   for (const TOutputDeviceItem& item : OutputDeviceItems(services, waveOutNames(), graph)) {
     AddItem(OutputDevsList, item.Text);
+    outputTexts << QString::fromStdString(item.Text);
     outputDevices.push_back(item.Factory());
   }
   confirmedReplace.resize(outputDevices.size());
+  RestoreChoices();
   ShowBlockSizes();
-  for (QListWidget* list : {InputDevsList, OutputDevsList}) {
-    if (list->count() > 0) {
-      list->setCurrentRow(0);
-      list->item(0)->setCheckState(Qt::Checked);
+  checking = false;
+}
+
+void TSelectDevicesDlg::RestoreChoices() {
+  const TDeviceChoices kept = LoadDeviceChoices();
+  const auto restoreFormats = [](const QStringList& texts, const std::map<QString, int>& formats,
+                                 auto& devices) {
+    for (int row = 0; row < texts.size(); ++row) {
+      const auto chosen = formats.find(texts[row]);
+      if (chosen != formats.end() && devices[static_cast<size_t>(row)]) {
+        devices[static_cast<size_t>(row)]->SetFormat(FormatTable[static_cast<size_t>(chosen->second)]);
+      }
+    }
+  };
+  restoreFormats(inputTexts, kept.InputFormats, inputDevices);
+  restoreFormats(outputTexts, kept.OutputFormats, outputDevices);
+  BlockSizeBox->setCurrentIndex(std::max(0, BlockSizeBox->findData(kept.BlockFrames)));
+  lastFolder = kept.Folder;
+  if (devParamDlg != nullptr) {
+    devParamDlg->SetFolder(lastFolder);
+  }
+  if (InputDevsList->count() > 0) {
+    const int row = kept.Input ? std::max(0, static_cast<int>(inputTexts.indexOf(*kept.Input))) : 0;
+    InputDevsList->setCurrentRow(row);
+    InputDevsList->item(row)->setCheckState(Qt::Checked);
+  }
+  if (OutputDevsList->count() > 0) {
+    // Outputs of which none is listed now (a device unplugged) give way to the default one.
+    std::vector<int> rows;
+    for (int row = 0; kept.Outputs && row < outputTexts.size(); ++row) {
+      if (kept.Outputs->contains(outputTexts[row])) {
+        rows.push_back(row);
+      }
+    }
+    if (!kept.Outputs || (rows.empty() && !kept.Outputs->isEmpty())) {
+      rows = {0};
+    }
+    OutputDevsList->setCurrentRow(rows.empty() ? 0 : rows.front());
+    for (const int row : rows) {
+      OutputDevsList->item(row)->setCheckState(Qt::Checked);
     }
   }
-  checking = false;
+}
+
+void TSelectDevicesDlg::KeepChoices() {
+  TDeviceChoices kept = LoadDeviceChoices(); // the formats of items not listed now stay
+  const int input = InputDevsList->currentRow();
+  if (input >= 0 && input < inputTexts.size()) {
+    kept.Input = inputTexts[input];
+  }
+  kept.Outputs = QStringList();
+  for (int row = 0; row < OutputDevsList->count() && row < outputTexts.size(); ++row) {
+    if (OutputDevsList->item(row)->checkState() == Qt::Checked) {
+      kept.Outputs->append(outputTexts[row]);
+    }
+  }
+  const auto keepFormats = [](const QStringList& texts, std::map<QString, int>& formats,
+                              const auto& devices) {
+    for (int row = 0; row < texts.size(); ++row) {
+      if (const auto& device = devices[static_cast<size_t>(row)]) {
+        if (device->FormatChosen()) {
+          formats[texts[row]] = FindFormat(device->Buffer().Format());
+        } else {
+          formats.erase(texts[row]);
+        }
+      }
+    }
+  };
+  keepFormats(inputTexts, kept.InputFormats, inputDevices);
+  keepFormats(outputTexts, kept.OutputFormats, outputDevices);
+  kept.BlockFrames = ChosenBlockFrames();
+  kept.Folder = lastFolder;
+  SaveDeviceChoices(kept);
 }
 
 int32_t TSelectDevicesDlg::ChosenBlockFrames() const {
@@ -162,6 +239,7 @@ void TSelectDevicesDlg::InputDevsListClickCheck(QListWidgetItem* item) {
 }
 
 void TSelectDevicesDlg::OKBtnClick() {
+  KeepChoices();
   auto outputs = std::make_unique<TPlaybackDevsList>();
   for (int i = 0; i < OutputDevsList->count(); ++i) {
     if (OutputDevsList->item(i)->checkState() == Qt::Checked && outputDevices[static_cast<size_t>(i)]) {
@@ -171,7 +249,7 @@ void TSelectDevicesDlg::OKBtnClick() {
   OutputDevices = std::move(outputs);
   const int row = InputDevsList->currentRow();
   if (row >= 0 && row < InputDevsList->count()) {
-    InputName = InputDevsList->item(row)->text();
+    InputName = inputTexts.value(row);
     InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
     if (InputDevice) {
       InputDevice->SetBlockFrames(ChosenBlockFrames());
@@ -193,25 +271,40 @@ void TSelectDevicesDlg::DevsListDblClick(QListWidget* list) {
     return;
   }
   devParamDlg->SetDevice(device);
-  devParamDlg->setWindowTitle(list->item(row)->text() + QStringLiteral(": свойства"));
-  devParamDlg->exec();
+  const QStringList& texts = list == InputDevsList ? inputTexts : outputTexts;
+  devParamDlg->setWindowTitle(texts.value(row) + QStringLiteral(": свойства"));
+  const int result = devParamDlg->exec();
   ShowBlockSizes(); // the input's rate may have changed
+  ShowItemText(list, row);
   // A name the save dialog asked about is not asked about again at OK.
   const std::string name = DeviceFileName(*device);
+  if (list == OutputDevsList && result == QDialog::Accepted && !name.empty()) {
+    list->item(row)->setCheckState(Qt::Checked); // named, it is meant to be written
+  }
+  if (!name.empty() && name != "-") {
+    lastFolder = QFileInfo(QString::fromStdString(name)).absolutePath();
+    devParamDlg->SetFolder(lastFolder);
+  }
   if (list == OutputDevsList && !name.empty() && devParamDlg->ReplaceConfirmed() == name &&
       static_cast<size_t>(row) < confirmedReplace.size()) {
     confirmedReplace[static_cast<size_t>(row)] = name;
   }
 }
 
-bool TSelectDevicesDlg::FilesAllowed() {
-  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
-  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
-    const std::string name = DeviceFileName(*input);
-    if (!name.empty()) {
-      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
-    }
+void TSelectDevicesDlg::ShowItemText(QListWidget* list, int row) {
+  const bool input = list == InputDevsList;
+  const TAudioDevice* device = input ? static_cast<const TAudioDevice*>(InputItemDevice(row))
+                                     : static_cast<const TAudioDevice*>(OutputItemDevice(row));
+  QString text = (input ? inputTexts : outputTexts).value(row);
+  const std::string name = device != nullptr ? DeviceFileName(*device) : std::string();
+  if (!name.empty()) {
+    text += QStringLiteral(" - ") + (name == "-" ? QString::fromStdString(ShownFileName(name, !input))
+                                                 : QFileInfo(QString::fromStdString(name)).fileName());
   }
+  list->item(row)->setText(text);
+}
+
+bool TSelectDevicesDlg::FilesAllowed() {
   const auto show = [this](QMessageBox::Icon icon, const QString& title, const QString& text,
                            QMessageBox::StandardButtons buttons) {
     fileBox = new QMessageBox(icon, title, text, buttons, this);
@@ -223,6 +316,43 @@ bool TSelectDevicesDlg::FilesAllowed() {
     delete fileBox.data();
     return answer;
   };
+  const auto refuse = [&show](const QString& text) {
+    show(QMessageBox::Critical, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
+    return false;
+  };
+  // What cannot be opened is said here, naming the item, while every choice is still on the screen.
+  const auto problemText = [](const QString& side, const QString& item, const std::string& problem,
+                              bool unnamed) {
+    return QStringLiteral("%1 «%2»: %3.%4")
+        .arg(side, item, QString::fromStdString(problem),
+             unnamed ? QStringLiteral(" Дважды щёлкните его и укажите файл.") : QString());
+  };
+  const int inputRow = InputDevsList->currentRow();
+  if (const TRecordingDevice* input = InputItemDevice(inputRow);
+      input && input->Kind() == dkWaveFileRecording) {
+    const std::string name = DeviceFileName(*input);
+    if (const std::string problem = InputFileProblem(name); !problem.empty()) {
+      return refuse(problemText(QStringLiteral("Вход"), inputTexts.value(inputRow), problem, name.empty()));
+    }
+  }
+  for (int row = 0; row < OutputDevsList->count(); ++row) {
+    const TPlaybackDevice* device = OutputItemDevice(row);
+    if (device == nullptr || device->Kind() != dkWaveFilePlayback ||
+        OutputDevsList->item(row)->checkState() != Qt::Checked) {
+      continue;
+    }
+    const std::string name = DeviceFileName(*device);
+    if (const std::string problem = OutputFileProblem(name); !problem.empty()) {
+      return refuse(problemText(QStringLiteral("Выход"), outputTexts.value(row), problem, name.empty()));
+    }
+  }
+  TFileUses uses = filesInUse ? filesInUse() : TFileUses();
+  if (const TRecordingDevice* input = InputItemDevice(InputDevsList->currentRow())) {
+    const std::string name = DeviceFileName(*input);
+    if (!name.empty()) {
+      uses.AddInput(FileKeyOf(name, STDIN_FILENO));
+    }
+  }
   for (int row = 0; row < OutputDevsList->count(); ++row) {
     const TPlaybackDevice* device = OutputItemDevice(row);
     if (device == nullptr || OutputDevsList->item(row)->checkState() != Qt::Checked) {
@@ -230,13 +360,11 @@ bool TSelectDevicesDlg::FilesAllowed() {
     }
     const std::string name = DeviceFileName(*device);
     if (name.empty()) {
-      continue; // fails when it is opened, as a file without a name does
+      continue; // a sound device
     }
     const TFileKey key = FileKeyOf(name, STDOUT_FILENO);
     if (const std::optional<std::string> refusal = uses.RefuseOutput(key)) {
-      show(QMessageBox::Critical, QStringLiteral("Ошибка"), QString::fromStdString(*refusal),
-           QMessageBox::Ok);
-      return false;
+      return refuse(QString::fromStdString(*refusal));
     }
     if (key.Exists && key.Regular && name != "-" && confirmedReplace[static_cast<size_t>(row)] != name) {
       const TFileKind kind = FileKindOfName(name);

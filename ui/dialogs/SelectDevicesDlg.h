@@ -2,20 +2,27 @@
 #pragma once
 // TSelectDevicesDlg: "Выбор устройств оцифровки/воспроизведения". Each showing lists every input
 // and output afresh (ring devices " (PulseAudio)", the PipeWire graph's nodes " (PipeWire)" when a
-// graph is given and its daemon answers, wave-audio devices " (ALSA)", then "Файл формата WAVE"), each item
-// with a new device object in the default format; item 0 of each list is selected and checked. The input list
-// keeps exactly one checked item, the selected one. OK hands over the selected input and a new output list of
-// the checked outputs in list order; a double click opens TDevParamDlg on the item's device. Objects that no
-// set-up took are released at the next showing and with the dialog. One instance lives for the whole run.
+// graph is given and its daemon answers, wave-audio devices " (ALSA)", then "Файл формата WAVE"), each
+// item with a new device object, and puts back what the last OK chose (TDeviceChoices): the input, the
+// outputs, the formats chosen for the items, the block size and the file dialogs' folder; on the first
+// use item 0 of each list is selected and checked, every device in the default format (an output: its
+// input's). The input list keeps exactly one checked item, the selected one. OK hands over the selected
+// input and a new output list of the checked outputs in list order; a double click opens TDevParamDlg
+// on the item's device. Objects that no set-up took are released at the next showing and with the
+// dialog. One instance lives for the whole run.
 //
-// OK keeps files whole: it refuses, in a box naming the file, an output file that is an input (this
-// one's or another set-up's) or that is written twice (by two outputs or two set-ups), and asks
-// before replacing an existing file whose name was typed rather than confirmed in the save dialog.
-// The dialog stays open after a refusal or a "no".
+// OK refuses, in a box that names the item and says what is wrong, a file input without a name or
+// whose file cannot be read (none, a folder), and a checked output file without a name or whose folder
+// does not exist or cannot be written into. It keeps files whole: it refuses, in a box naming the file,
+// an output file that is an input (this one's or another set-up's) or that is written twice (by two
+// outputs or two set-ups), and asks before replacing an existing file whose name was typed rather
+// than confirmed in the save dialog. The dialog stays open, every choice as it was, after a refusal
+// or a "no". A file item shows its file's name after its own text ("Файл формата WAVE - tone.flac");
+// an output file item given a name in its parameter dialog is checked.
 //
 // Below the lists, "Размер блока:" chooses the set-up's block: the rule's (the default) or one of
-// BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. The choice
-// stays from showing to showing; OK gives it to the input it hands over.
+// BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. OK gives it
+// to the input it hands over.
 //
 // Threads: user-interface thread only.
 
@@ -27,6 +34,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -97,6 +105,12 @@ protected:
 
 private:
   void AddItem(QListWidget* list, const std::string& text);
+  // A row's text: the item's own, and its file's name after it when it has one.
+  void ShowItemText(QListWidget* list, int row);
+  // The choices the last OK kept, put back into the lists just made.
+  void RestoreChoices();
+  // This OK's choices, kept for the next showing and the next run.
+  void KeepChoices();
   void CheckOnly(QListWidget* list, int row);
   // The block sizes' texts at the selected input's rate, the choice kept.
   void ShowBlockSizes();
@@ -108,7 +122,10 @@ private:
   std::function<std::vector<std::string>()> waveOutNames;
   std::function<TFileUses()> filesInUse;
   std::vector<std::string> confirmedReplace; // by output row: a name the save dialog asked about
-  QPointer<QMessageBox> fileBox;             // a refusal or question of OK, while it is shown
+  QStringList inputTexts;                    // the items' own texts, by row
+  QStringList outputTexts;
+  QString lastFolder;            // of the last file name an item was given
+  QPointer<QMessageBox> fileBox; // a refusal or question of OK, while it is shown
   std::vector<std::unique_ptr<TRecordingDevice>> inputDevices; // by row of InputDevsList
   std::vector<std::unique_ptr<TPlaybackDevice>> outputDevices; // by row of OutputDevsList
   std::unique_ptr<TRecordingDevice> InputDevice;

@@ -6,6 +6,7 @@
 #include "filters/FilterCatalogue.h"
 #include "filters/lv2/PluginSlot.h"
 #include "ui/dialogs/DescribedFilterDlg.h"
+#include "ui/dialogs/DialogLayout.h"
 #include "ui/dialogs/EchoDlg.h"
 #include "ui/dialogs/EditFilter.h"
 #include "ui/dialogs/LHPassFilterDlg.h"
@@ -27,6 +28,7 @@ TChainEditor::TChainEditor(QListWidget& list, QWidget& window, TModalActions& mo
     : list(list), window(window), modal(modal), select(select), dialogs(dialogs), chain(std::move(chain)) {
   list.setSelectionMode(QAbstractItemView::SingleSelection);
   list.installEventFilter(this);
+  OnKeys(list, {Qt::Key_Return, Qt::Key_F2}, [this] { EditSelected(); });
   connect(&list, &QListWidget::itemSelectionChanged, this, &TChainEditor::Changed);
   connect(&list, &QListWidget::itemClicked, this, &TChainEditor::Changed);
   connect(&list, &QListWidget::itemChanged, this, &TChainEditor::CheckClicked);
@@ -117,11 +119,8 @@ void TChainEditor::Add() {
   if (!filters || !adding) {
     return;
   }
-  if (filters->Count() >= TFilterList::MaxFilters) {
-    // Said before the dialogs, so that no filter is set up only to be dropped.
-    TModalActions::TScope scope(modal, {});
-    ShowErrorBox(&window, QString::fromUtf8(MsgChainFull));
-    return;
+  if (!RoomForOne()) {
+    return; // said before the dialogs, so that no filter is set up only to be dropped
   }
   int type = -1;
   std::shared_ptr<const TPluginInfo> plugin;
@@ -156,6 +155,31 @@ void TChainEditor::Add() {
   const TFilter& added = *filter;
   filters->Add(std::move(filter)); // whatever the dialog's result
   AppendItem(added, true);
+  emit Changed();
+}
+
+bool TChainEditor::RoomForOne() {
+  const TFilterList* const filters = chain();
+  if (filters == nullptr || !adding) {
+    return false;
+  }
+  if (filters->Count() >= TFilterList::MaxFilters) {
+    TModalActions::TScope scope(modal, {});
+    ShowErrorBox(&window, QString::fromUtf8(MsgChainFull));
+    return false;
+  }
+  return true;
+}
+
+void TChainEditor::Append(std::unique_ptr<TFilter> filter) {
+  TFilterList* const filters = chain();
+  if (filters == nullptr || !adding || !filter || filters->Count() >= TFilterList::MaxFilters) {
+    return;
+  }
+  const TFilter& added = *filter;
+  filters->Add(std::move(filter));
+  AppendItem(added, true);
+  list.setCurrentRow(list.count() - 1);
   emit Changed();
 }
 

@@ -13,6 +13,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QListWidget;
@@ -39,6 +40,10 @@ public:
   std::optional<int> Selected() const;
 
   void Add();
+  // Whether a filter may be added; the box that says the chain is full if not.
+  bool RoomForOne();
+  // Adds a filter made elsewhere (from a file) at the end, checked and selected.
+  void Append(std::unique_ptr<TFilter> filter);
   void DeleteSelected();
   void MoveSelected(int by);
   // The list anew from the chain, nothing selected: after the whole chain was replaced.

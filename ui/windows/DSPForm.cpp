@@ -3,6 +3,7 @@
 
 #include "devices/FileChecks.h"
 #include "filters/Transforms.h"
+#include "ui/dialogs/DialogLayout.h"
 #include "ui/windows/ChainEditor.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/DisplayWindows.h"
@@ -51,6 +52,8 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   // A throw leaves the constructor: the set-up releases the devices, which closes them.
   SetUp = std::make_unique<TProcessingSetUp>(std::move(input));
   SetUp->OpenOutputs(std::move(outputs), notify);
+  SetUp->Worker()->HoldAtEnd(true);          // the end of a file leaves the set-up to be played again
+  SetUp->Worker()->PaceWithoutOutputs(true); // a file shown without outputs is shown at its own pace
 
   const TWaveFormat& format = SetUp->Input()->Buffer().Format();
   const double floorDb = AmplitudeToDb(1.0 / std::pow(2.0, format.wBitsPerSample));
@@ -73,6 +76,8 @@ TDSPForm::TDSPForm(TSetUpHost setUpHost, std::unique_ptr<TPlaybackDevsList> outp
   OpenChainDialog = files->OpenChainDialog;
   displays = std::make_unique<TDisplayWindows>(*this, *host.ChildArea, keyActions);
   connect(DSPGraphView, &QTreeWidget::itemDoubleClicked, this, &TDSPForm::DSPGraphViewDblClick);
+  OnKeys(*DSPGraphView, {Qt::Key_Return, Qt::Key_Space},
+         [this] { DSPGraphViewDblClick(DSPGraphView->currentItem()); });
   resize(FormWidth, FormHeight);
   setMinimumSize(MinFormSize / 2, MinFormSize / 2); // the child window enforces the Part's minimum
   SetState(TDSPState::Ready);
@@ -146,10 +151,14 @@ void TDSPForm::BuildToolBars() {
                          &TDSPForm::SaveAllBtnClick);
   LoadAllBtn = AddButton(ChainBar, nullptr, "load-all", "Загрузка системы фильтров из файла", true,
                          &TDSPForm::LoadAllBtnClick);
-  // The keys of Play and Pause, for this window and its display windows while one of them (or a
-  // control in it) has the focus; the space bar stays the filter list's, for the check boxes.
-  for (const auto& [key, click] :
-       {std::pair{PlayKey, &TDSPForm::PlayBtnClick}, std::pair{PauseKey, &TDSPForm::PauseBtnClick}}) {
+  AddFromFileBtn = AddButton(ChainBar, "document-import", "add-file",
+                             "Добавление в систему фильтра из файла его параметров (Ctrl+Shift+O)", true,
+                             &TDSPForm::AddFromFileBtnClick);
+  // The keys of Play, Pause and adding from a file, for this window and its display windows while one of them
+  // (or a control in it) has the focus; the space bar stays the filter list's, for the check boxes.
+  for (const auto& [key, click] : {std::pair{QKeyCombination(PlayKey), &TDSPForm::PlayBtnClick},
+                                   std::pair{QKeyCombination(PauseKey), &TDSPForm::PauseBtnClick},
+                                   std::pair{AddFromFileKey, &TDSPForm::AddFromFileBtnClick}}) {
     auto* action = new QAction(this);
     action->setShortcut(QKeySequence(key));
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -186,7 +195,10 @@ void TDSPForm::BuildClient() {
   Splitter->setStretchFactor(0, 1);
   Splitter->setStretchFactor(1, 0);
   Splitter->setChildrenCollapsible(false);
-  Splitter->setSizes({FormHeight, GraphViewHeight});
+  // Tall enough for every row of the tree, the last one too, at the font and scale in use.
+  const int rows = 1 + static_cast<int>(std::size(GraphNames));
+  const int treeHeight = rows * DSPGraphView->sizeHintForRow(0) + 2 * DSPGraphView->frameWidth();
+  Splitter->setSizes({FormHeight, std::max(GraphViewHeight, treeHeight)});
   row->addWidget(Splitter, 1);
 
   LevelGaugePanel = new QFrame(client);
@@ -245,6 +257,8 @@ QString TDSPForm::StatusText() const {
     return QStringLiteral("Состояние: обработка сигнала");
   case TDSPState::Paused:
     return QStringLiteral("Состояние: обработка сигнала приостановлена");
+  case TDSPState::Ended:
+    return QStringLiteral("Состояние: достигнут конец файла, обработка остановлена");
   case TDSPState::Failed:
     return QStringLiteral("Состояние: ошибка при завершении файла");
   case TDSPState::Ready:
@@ -321,7 +335,17 @@ void TDSPForm::PauseBtnClick() {
     return;
   }
   SetState(TDSPState::Paused);
+  SilenceGauges();
   UpdateCounts();
+}
+
+void TDSPForm::SilenceGauges() {
+  for (const std::unique_ptr<TLevelGauge>& gauge : Gauges) {
+    if (gauge) {
+      gauge->SetLevel(gauge->Floor);
+    }
+  }
+  PaintBox->DrawBars();
 }
 
 // ---- The chain and its files --------------------------------------------------------------------
@@ -346,6 +370,15 @@ void TDSPForm::SelectionRule() {
 
 void TDSPForm::AddBtnClick() {
   chainEditor->Add();
+}
+
+void TDSPForm::AddFromFileBtnClick() {
+  if (ChainList() == nullptr || !chainEditor->RoomForOne()) {
+    return;
+  }
+  if (std::unique_ptr<TFilter> filter = files->NewFilter(ChainList()->SampleRate())) {
+    chainEditor->Append(std::move(filter));
+  }
 }
 
 void TDSPForm::DelBtnClick() {
@@ -459,7 +492,12 @@ bool TDSPForm::event(QEvent* e) {
     if (notify.TakeUpdate()) {
       ServeBlock();
     }
-    WorkerEnded(static_cast<const TDSPNotifyEvent*>(e)->Report);
+    const auto* n = static_cast<const TDSPNotifyEvent*>(e);
+    if (n->WParam == 2) {
+      InputEnded(n->Report);
+    } else {
+      WorkerEnded(n->Report);
+    }
     return true;
   }
   return QMainWindow::event(e);
@@ -475,8 +513,9 @@ void TDSPForm::ServeBlock() {
   }
   ++blocksServed;
   displays->ShowBlock(*block);
-  // The gauges show the peak of every pass since the last update, not only of the newest block.
-  for (size_t c = 0; c < Gauges.size(); ++c) {
+  // The gauges show the peak of every pass since the last update, not only of the newest block; a
+  // block that arrives after a pause or the end raises them no more.
+  for (size_t c = 0; c < Gauges.size() && state == TDSPState::Processing; ++c) {
     if (Gauges[c]) {
       Gauges[c]->SetLevel(
           PeakLevel(block->Figures.Peaks[c], block->Input.Format().wBitsPerSample, Gauges[c]->Floor));
@@ -506,6 +545,20 @@ void TDSPForm::WorkerEnded(const std::optional<TDSPException>& report) {
     return;
   }
   CloseSetUp();
+}
+
+void TDSPForm::InputEnded(const std::optional<TDSPException>& notice) {
+  if (ending) {
+    return;
+  }
+  SetState(TDSPState::Ended);
+  SilenceGauges();
+  UpdateCounts();
+  if (notice && !modal.ClosePending()) {
+    QMessageBox* box = NewDSPExceptionBox(host.BoxOwner, *notice);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  }
 }
 
 // ---- Closing -----------------------------------------------------------------------------------

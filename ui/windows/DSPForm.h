@@ -15,13 +15,16 @@
 // signal and performance windows and gauges, so the worker neither allocates nor waits for Qt's event
 // queue in a pass. Notification 1 (a TDSPNotifyEvent, type 32868) shows
 // the record that ended the worker in a box over the host's window and closes this window when the box
-// is dismissed. A close asked for while one of this window's own dialogs is open (filter selection,
-// filter parameters, settings files, their message boxes) ends that dialog and is carried out after
-// it, so that nothing runs on a destroyed window or filter. Closing never waits for a drain: the
-// worker is aborted, its devices stopped, and the set-up torn down within one pass of the worker. A
-// file output that could not be completed then (its last writes, header, sync or close failed) keeps
-// the window open, marked as failed, while its error box says so, and the window closes after the box;
-// a close that nobody watches (the program ending on a signal) writes the error to standard error.
+// is dismissed. Notification 2, the end of a file input, shows its notice and leaves the window open
+// and stopped at the end, its chain as it was; Play then starts the file again from its beginning. A
+// file input without outputs runs at its own pace, for its displays. A close asked for while one of
+// this window's own dialogs is open (filter selection, filter parameters, settings files, their
+// message boxes) ends that dialog and is carried out after it, so that nothing runs on a destroyed
+// window or filter. Closing never waits for a drain: the worker is aborted, its devices stopped, and
+// the set-up torn down within one pass of the worker. A file output that could not be completed then
+// (its last writes, header, sync or close failed) keeps the window open, marked as failed, while its
+// error box says so, and the window closes after the box; a close that nobody watches (the program
+// ending on a signal) writes the error to standard error.
 //
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
@@ -60,7 +63,7 @@ class TDisplayWindows;
 class TGaugePaintBox;
 class TSettingsFiles;
 
-enum class TDSPState { Ready, Processing, Paused, Failed };
+enum class TDSPState { Ready, Processing, Paused, Ended, Failed };
 
 // How a close reports a file output it could not complete: in a box, or on standard error.
 enum class TCloseReport { Box, StandardError };
@@ -73,7 +76,7 @@ public:
   static constexpr int FormHeight = 366;
   static constexpr int MinFormSize = 256;
   static constexpr int GaugeWidth = 48;
-  static constexpr int GraphViewHeight = 105;
+  static constexpr int GraphViewHeight = 105; // at least; more where the rows need it
   // How often the window looks for an update the worker published.
   static constexpr int DisplayPollMs = 20;
 
@@ -115,6 +118,8 @@ public:
   void PauseBtnClick();
   void RepeatBtnClick();
   void AddBtnClick();
+  // AddFromFileCaption: a filter file picked, its filter added at the end of the chain.
+  void AddFromFileBtnClick();
   void DelBtnClick();
   void UpBtnClick();
   void DownBtnClick();
@@ -137,6 +142,7 @@ public:
   QToolButton* PauseBtn = nullptr;
   QToolButton* RepeatBtn = nullptr;
   QToolButton* AddBtn = nullptr;
+  QToolButton* AddFromFileBtn = nullptr;
   QToolButton* DelBtn = nullptr;
   QToolButton* UpBtn = nullptr;
   QToolButton* DownBtn = nullptr;
@@ -178,6 +184,10 @@ private:
   void UpdateCounts();
   // The worker ended (notification 1), or Play or Pause failed: the box, then the close.
   void WorkerEnded(const std::optional<TDSPException>& report);
+  // Nothing is heard (a pause, the end): the gauges fall to the floor rather than keep the last level.
+  void SilenceGauges();
+  // The file input ended (notification 2): the notice, and the window stays, stopped.
+  void InputEnded(const std::optional<TDSPException>& notice);
   // Ends the worker at once and releases the display windows, then the set-up (worker, input,
   // outputs, chain) and the gauges, keeping the errors of the files it could not complete; idempotent.
   void Teardown();
@@ -199,5 +209,5 @@ private:
   uint64_t blocksServed = 0;
   QTimer* displayPoll = nullptr;
   QElapsedTimer countsClock;
-  QList<QAction*> keyActions; // F5 and F6, this window's; its display windows take them too
+  QList<QAction*> keyActions; // F5, F6 and Ctrl+Shift+O, this window's; its display windows take them too
 };

@@ -4,8 +4,8 @@
 // the worker neither allocates an event nor takes the lock of Qt's event queue for it, and the window
 // looks at the count on a timer of its own (TakeUpdate) and then takes the newest update from the
 // worker's lock-free publisher. Notification 1 becomes a TDSPNotifyEvent (type 32868) posted to the
-// processing window, carrying the error or notice that ended the worker. Nothing here waits for the
-// user-interface thread.
+// processing window, carrying the error or notice that ended the worker; notification 2 (the input has
+// ended) likewise, with the notice of the end. Nothing here waits for the user-interface thread.
 //
 // Threads: PostDSPNotify and ShowDSPException run on the worker; TakeUpdate and Received run on the
 // user-interface thread. The count is released by the worker and acquired by TakeUpdate, and each post
@@ -30,7 +30,7 @@ public:
       : QEvent(DSPNotifyEventType), WParam(wParam), Report(std::move(report)) {}
 
   const uintptr_t WParam;
-  // For wParam 1: the record that ended the worker, if it handed one over.
+  // For wParam 1: the record that ended the worker, if it handed one over; for wParam 2 the notice.
   const std::optional<TDSPException> Report;
 };
 
@@ -51,7 +51,7 @@ public:
 
 private:
   QObject& window;
-  std::optional<TDSPException> report; // worker only: held for notification 1
+  std::optional<TDSPException> report; // worker only: held for notification 1 or 2
   std::atomic<uint64_t> updates{0};
   uint64_t updatesTaken = 0; // user-interface thread only
   std::atomic<uint64_t> posted{0};

@@ -8,6 +8,7 @@
 #include "ui/windows/ChildWindows.h"
 #include "ui/windows/DSPMessageBox.h"
 #include "ui/windows/Icons.h"
+#include "ui/windows/SettingsFiles.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), modal(*this, [this] { close(); }) {
   setWindowTitle(QString::fromUtf8(ApplicationTitle));
@@ -41,6 +43,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), modal(*this, [this]
   iBeginDSP = AddItem(iFile, "&Начать обработку сигнала", "Выбор устройств и начало обработки сигнала",
                       &TMainForm::iBeginDSPClick);
   iBeginDSP->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  // The key is the processing windows' own (as F5 and F6 are), only shown here.
+  iAddFromFile = iFile->addAction(QString::fromUtf8(AddFromFileCaption) + QLatin1Char('\t') +
+                                  QKeySequence(AddFromFileKey).toString(QKeySequence::NativeText));
+  iAddFromFile->setStatusTip(QStringLiteral("Добавление в систему фильтров активного окна фильтра из файла"));
+  iAddFromFile->setEnabled(false);
+  connect(iAddFromFile, &QAction::triggered, this, [this] {
+    if (TDSPForm* form = ActiveSetUp()) {
+      form->AddFromFileBtnClick();
+    }
+  });
   iSeparator = iFile->addSeparator();
   iExit = AddItem(iFile, "В&ыход", "Завершение работы с программой", &TMainForm::iExitClick);
   iExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
@@ -52,6 +64,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), modal(*this, [this]
                        "Распределение окон равномерно по горизонтали", &TMainForm::iTileHorizClick);
   iTileVert = AddItem(iWindows, "Упорядочить по &вертикали", "Распределение окон равномерно по вертикали",
                       &TMainForm::iTileVertClick);
+  iTileGrid = AddItem(iWindows, "Упорядочить с&еткой", "Распределение окон равномерно по строкам и столбцам",
+                      &TMainForm::iTileGridClick);
   iNext = AddItem(iWindows, "&Следующее", "Переход на следующее окно", &TMainForm::iNextClick);
   iPrevious = AddItem(iWindows, "&Предыдущее", "Переход на предыдущее окно", &TMainForm::iPreviousClick);
   connect(iWindows, &QMenu::aboutToShow, this, &TMainForm::RebuildWindowList);
@@ -259,11 +273,15 @@ void TMainForm::iCascadeClick() {
 }
 
 void TMainForm::iTileHorizClick() {
-  Tile(true);
+  Tile(TTiling::Columns);
 }
 
 void TMainForm::iTileVertClick() {
-  Tile(false);
+  Tile(TTiling::Rows);
+}
+
+void TMainForm::iTileGridClick() {
+  Tile(TTiling::Grid);
 }
 
 void TMainForm::iNextClick() {
@@ -274,7 +292,7 @@ void TMainForm::iPreviousClick() {
   ClientArea->activatePreviousSubWindow();
 }
 
-void TMainForm::Tile(bool columns) {
+void TMainForm::Tile(TTiling tiling) {
   std::vector<QMdiSubWindow*> windows;
   for (QMdiSubWindow* window : ClientArea->subWindowList(QMdiArea::CreationOrder)) {
     if (window->isVisible() && !window->isMinimized()) {
@@ -286,24 +304,46 @@ void TMainForm::Tile(bool columns) {
   }
   const QRect area = ClientArea->viewport()->rect();
   const int n = static_cast<int>(windows.size());
+  // Beyond four windows, columns or rows would be too narrow to use: a grid, as square as it goes.
+  int cols = 1;
+  if (tiling == TTiling::Grid || n > MaxStrips) {
+    cols = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  } else if (tiling == TTiling::Columns) {
+    cols = n;
+  }
+  const int rows = (n + cols - 1) / cols;
   for (int i = 0; i < n; ++i) {
     QMdiSubWindow* window = windows[static_cast<size_t>(i)];
     if (window->isMaximized()) {
       window->showNormal();
     }
-    if (columns) {
-      const int left = area.width() * i / n;
-      const int right = area.width() * (i + 1) / n;
-      window->setGeometry(left, 0, right - left, area.height());
-    } else {
-      const int top = area.height() * i / n;
-      const int bottom = area.height() * (i + 1) / n;
-      window->setGeometry(0, top, area.width(), bottom - top);
-    }
+    const int col = i % cols;
+    const int row = i / cols;
+    const int left = area.width() * col / cols;
+    const int right = area.width() * (col + 1) / cols;
+    const int top = area.height() * row / rows;
+    const int bottom = area.height() * (row + 1) / rows;
+    window->setGeometry(left, top, right - left, bottom - top);
   }
 }
 
+TDSPForm* TMainForm::ActiveSetUp() const {
+  QMdiSubWindow* const active = ClientArea->activeSubWindow();
+  if (active == nullptr) {
+    return nullptr;
+  }
+  for (TDSPForm* form : SetUps()) {
+    const std::vector<QMdiSubWindow*> displays = form->DisplayWindows();
+    if (form->parentWidget() == active ||
+        std::find(displays.begin(), displays.end(), active) != displays.end()) {
+      return form;
+    }
+  }
+  return nullptr;
+}
+
 void TMainForm::RebuildWindowList() {
+  iAddFromFile->setEnabled(ActiveSetUp() != nullptr);
   for (QAction* item : windowItems) {
     iWindows->removeAction(item);
     delete item;

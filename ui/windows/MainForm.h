@@ -48,6 +48,7 @@ public:
   void iCascadeClick();
   void iTileHorizClick();
   void iTileVertClick();
+  void iTileGridClick();
   void iNextClick();
   void iPreviousClick();
 
@@ -66,12 +67,14 @@ public:
   QMdiArea* ClientArea = nullptr;
   QMenu* iFile = nullptr;
   QAction* iBeginDSP = nullptr;
+  QAction* iAddFromFile = nullptr; // the active set-up's AddFromFileCaption, enabled with one
   QAction* iSeparator = nullptr;
   QAction* iExit = nullptr;
   QMenu* iWindows = nullptr;
   QAction* iCascade = nullptr;
   QAction* iTileHoriz = nullptr;
   QAction* iTileVert = nullptr;
+  QAction* iTileGrid = nullptr;
   QAction* iNext = nullptr;
   QAction* iPrevious = nullptr;
 
@@ -81,8 +84,13 @@ protected:
 private:
   QAction* AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*click)());
   void RebuildWindowList();
-  // Columns of full height (side by side) or rows of full width.
-  void Tile(bool columns);
+  // The set-up of the active window (a processing window, or one of its display windows).
+  TDSPForm* ActiveSetUp() const;
+  // Columns of full height (side by side), rows of full width, or a grid; beyond MaxStrips windows
+  // always a grid.
+  enum class TTiling { Columns, Rows, Grid };
+  static constexpr int MaxStrips = 4;
+  void Tile(TTiling tiling);
 
   // After a processing window's close event: a close that waited for it is tried again.
   void SetUpClosed(bool filesFailed);

@@ -28,6 +28,15 @@ QFileDialog* NewSettingsDialog(QWidget& window, TFileDialogKind kind, const char
   return NewFileDialog(&window, kind, QString::fromUtf8(filter), QString::fromLatin1(ext));
 }
 
+// A filter file's type, named as the catalogue names it.
+std::string TypeName(int32_t type) {
+  if (type == PluginSlotType) {
+    return "подключаемого модуля";
+  }
+  const TFilterDescriptor* d = FindFilterType(type);
+  return d != nullptr ? "«" + std::string(d->Name) + "»" : "неизвестного типа (" + std::to_string(type) + ")";
+}
+
 } // namespace
 
 TSettingsFiles::TSettingsFiles(QWidget& window, TModalActions& modal, std::shared_ptr<TPluginHost> plugins,
@@ -93,8 +102,25 @@ void TSettingsFiles::SaveFilter(TFilterList& chain, int index) {
 
 void TSettingsFiles::LoadFilter(TFilterList& chain, int index) {
   if (const std::optional<std::string> name = PickFile(OpenFilterDialog)) {
-    Run([&] { LoadFilterFile(*chain.Item(index), *name); });
+    TFilter& filter = *chain.Item(index);
+    Run([&] {
+      // A record of another type would only be refused: say which it is, and what takes it.
+      if (const int32_t type = FilterFileType(*name); type != filter.Type()) {
+        throw TFilterError("В файле - параметры фильтра " + TypeName(type) + ", а выбранный фильтр - " +
+                           TypeName(filter.Type()) + ". Добавить фильтр из файла в систему можно командой «" +
+                           AddFromFileCaption + "».");
+      }
+      LoadFilterFile(filter, *name);
+    });
   }
+}
+
+std::unique_ptr<TFilter> TSettingsFiles::NewFilter(int32_t sampleRate) {
+  std::unique_ptr<TFilter> filter;
+  if (const std::optional<std::string> name = PickFile(OpenFilterDialog)) {
+    Run([&] { filter = NewFilterFromFile(*name, PluginAwareFactory(plugins), sampleRate); });
+  }
+  return filter;
 }
 
 void TSettingsFiles::SaveChain(TFilterList& chain) {

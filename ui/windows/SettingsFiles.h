@@ -12,6 +12,8 @@
 #include "devices/FileChecks.h"
 #include "dsp/CRCStreams.h"
 
+#include <QKeyCombination>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,9 +22,14 @@
 class QFileDialog;
 class QString;
 class QWidget;
+class TFilter;
 class TFilterList;
 class TModalActions;
 class TPluginHost;
+
+// The command that adds a filter from its file, as the window and the menu call it.
+inline constexpr const char* AddFromFileCaption = "Добавить фильтр из файла…";
+inline constexpr QKeyCombination AddFromFileKey = Qt::CTRL | Qt::SHIFT | Qt::Key_O;
 
 class TSettingsFiles {
 public:
@@ -34,7 +41,11 @@ public:
 
   // Filter `index` of the chain.
   void SaveFilter(TFilterList& chain, int index);
+  // Refused, naming both types, when the file holds another type than the filter's.
   void LoadFilter(TFilterList& chain, int index);
+  // A new filter of the type and with the parameters of a filter file picked in OpenFilterDialog;
+  // nothing when cancelled or after the error's box.
+  std::unique_ptr<TFilter> NewFilter(int32_t sampleRate);
   void SaveChain(TFilterList& chain);
   // `replaced` runs once the chain has been loaded into, before an error is shown.
   void LoadChain(TFilterList& chain, const std::function<void()>& replaced);

@@ -77,6 +77,13 @@ TEST(DescribedFilterDialog, EachTypeGetsItsCaptionAndAControlPerParameterShowing
   EXPECT_EQ(Edit(d, "Q").text(), "0,707");
   EXPECT_EQ(Edit(d, "GainDb").text(), "6");
   EXPECT_EQ(d.Field("Kind")->Choices[3]->text(), "Режекторный");
+  // The gain has an effect on the peaking filter and the shelves only: greyed out for the other kinds.
+  for (size_t kind = 0; kind < 7; ++kind) {
+    d.Field("Kind")->Choices[kind]->click();
+    EXPECT_EQ(Edit(d, "GainDb").isEnabled(), kind >= 4) << kind;
+    EXPECT_EQ(d.Field("GainDb")->Bar->isEnabled(), kind >= 4) << kind;
+  }
+  EXPECT_TRUE(Edit(d, "Q").isEnabled());
   Close(d);
 }
 
@@ -88,15 +95,21 @@ TEST(DescribedFilterDialog, DecimalsTakeACommaOrAPointWholeNumbersRefuseDecimals
   // OK on what was shown keeps the values as they are, though the field rounds them for showing.
   EXPECT_TRUE(BoxesAfterApply(d).isEmpty());
   EXPECT_EQ(iir.Q, 0.70710678);
-  for (const auto& [typed, q] : {std::pair{"1,5", 1.5}, {"2.25", 2.25}, {" 30 ", 30.0}, {",5", 0.5}}) {
+  for (const auto& [typed, q] :
+       {std::pair{"1,5", 1.5}, {"2.25", 2.25}, {" 30 ", 30.0}, {"1e1", 10.0}, {",5", 0.5}}) {
     Edit(d, "Q").setText(typed);
     EXPECT_TRUE(BoxesAfterApply(d).isEmpty()) << typed;
     EXPECT_EQ(iir.Q, q) << typed;
   }
   const QString qRange = "Добротность должна быть в пределах от 0,1 до 30";
-  for (const char* typed : {"0,05", "30,01", "1,5,0", "1e1", "abc", ""}) {
+  for (const auto& [typed, problem] :
+       std::vector<std::pair<QString, QString>>{{"0,05", ""},
+                                                {"30,01", ""},
+                                                {"", ""},
+                                                {"1,5,0", "«1,5,0» - не число. "},
+                                                {"abc", "«abc» - не число. "}}) {
     Edit(d, "Q").setText(typed);
-    EXPECT_EQ(BoxesAfterApply(d), QStringList{qRange}) << typed;
+    EXPECT_EQ(BoxesAfterApply(d), QStringList{problem + qRange}) << typed.toStdString();
     EXPECT_EQ(iir.Q, 0.5);
   }
   Edit(d, "Q").setText("0,5");
@@ -111,10 +124,10 @@ TEST(DescribedFilterDialog, DecimalsTakeACommaOrAPointWholeNumbersRefuseDecimals
   QTest::keyClicks(&length, "1500.5");
   EXPECT_EQ(length.text(), "1500.5");
   const QString lengthRange = "Длина должна быть в пределах от 1 до 4096 отсчётов";
-  EXPECT_EQ(BoxesAfterApply(d), QStringList{lengthRange});
+  EXPECT_EQ(BoxesAfterApply(d), QStringList{"«1500.5» - не целое число, а нужно целое. " + lengthRange});
   QTest::keyClicks(&length, "x");
   EXPECT_EQ(length.text(), "1500.5x");
-  EXPECT_EQ(BoxesAfterApply(d), QStringList{lengthRange});
+  EXPECT_EQ(BoxesAfterApply(d), QStringList{"«1500.5x» - не число. " + lengthRange});
   EXPECT_EQ(average.Length, 16);
   EXPECT_EQ(average.Updates, 0);
   length.setText("1500");
@@ -152,7 +165,8 @@ TEST(DescribedFilterDialog, BarsActAtOnceAndTheUpperEdgeOfABandStopsAtTheLower) 
   EXPECT_EQ(band.KernelSize(), 1024);
   // The bars stand where a new showing of the applied values puts them.
   const int lowerAt = d.Field("LowerFreq")->Bar->value(), upperAt = d.Field("UpperFreq")->Bar->value();
-  Close(d);
+  d.accept(); // Cancel would put the values the showing began with back
+  d.SetFilter(nullptr);
   ShowOn(d, band);
   EXPECT_EQ(d.Field("LowerFreq")->Bar->value(), lowerAt);
   EXPECT_EQ(d.Field("UpperFreq")->Bar->value(), upperAt);

@@ -4,10 +4,12 @@
 
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/TestFiles.h"
 
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/DirectSoundDevices.h"
+#include "devices/FileChecks.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -45,11 +47,17 @@ std::vector<int> CheckedRows(const QListWidget& list) {
   return rows;
 }
 
-// Shows the device dialog, runs `inside` on it and ends it with OK or Cancel.
+// Shows the device dialog, runs `inside` on it and ends it with OK or Cancel; a refusal of OK fails.
 bool RunDeviceDialog(TSelectDevicesDlg& dialog, const std::function<void(TSelectDevicesDlg&)>& inside,
                      bool ok) {
+  std::shared_ptr<TModalDriver> refusal;
   auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
     inside(d);
+    refusal = TModalDriver::When<QMessageBox>([&d](QMessageBox& box) {
+      ADD_FAILURE() << "OK refused: " << box.text().toStdString();
+      box.accept();
+      d.reject();
+    });
     QTest::mouseClick(ok ? d.OKBtn : d.CancelBtn, Qt::LeftButton);
   });
   const int result = dialog.exec();
@@ -98,7 +106,7 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
         EXPECT_EQ(d.CancelBtn->geometry(), QRect(309, 40, 75, 25));
         EXPECT_EQ(d.CancelBtn->text(), "Отмена");
         EXPECT_TRUE(d.OKBtn->isDefault());
-        EXPECT_EQ(d.focusWidget(), d.OKBtn);
+        EXPECT_EQ(d.focusWidget(), d.InputDevsList);
         const std::vector<QString> inputs = Texts(*d.InputDevsList);
         const std::vector<QString> outputs = Texts(*d.OutputDevsList);
         ASSERT_GE(inputs.size(), 3u);
@@ -155,6 +163,7 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
         EXPECT_EQ(block.itemText(1), "64 отсчёта (8,0 мс)");
         EXPECT_EQ(block.itemText(6), "2048 отсчётов (256,0 мс)");
         block.setCurrentIndex(3);
+        CheckOutputs(d, {}); // the only output is a file without a name
       },
       true));
   EXPECT_EQ(dialog.InputName, "B (ALSA)");
@@ -165,10 +174,10 @@ TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
   EXPECT_EQ(dialog.BlockSizeBox->currentIndex(), 3);
 }
 
-TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingStartsAfresh) {
+TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingKeepsTheChoicesButNotTheNames) {
   TProgram program;
   TSelectDevicesDlg& dialog = program.Devices();
-  dialog.SetWaveAudioNames([] { return std::vector<std::string>{}; },
+  dialog.SetWaveAudioNames([] { return std::vector<std::string>{"In"}; },
                            [] {
                              return std::vector<std::string>{"A", "B"};
                            });
@@ -185,18 +194,68 @@ TEST(SelectDevicesDialog, OKTakesTheCheckedOutputsInOrderOrNoneAndAReshowingStar
   EXPECT_EQ(outputs->Item(1)->Kind(), dkWaveFilePlayback);
   EXPECT_EQ(static_cast<TWAVEFilePlaybackDevice*>(outputs->Item(1))->FileName(), "/tmp/x.wav");
   EXPECT_EQ(FindFormat(outputs->Item(1)->Buffer().Format()), 5);
-  EXPECT_EQ(dialog.InputName, "Файл формата WAVE");
+  EXPECT_EQ(dialog.InputName, "In (ALSA)");
 
-  // The next showing has fresh objects: the default format and no name.
+  // The next showing has fresh objects with the choices of the last OK, but no file name: the outputs
+  // checked and the format chosen.
   ASSERT_TRUE(RunDeviceDialog(
       dialog,
       [](TSelectDevicesDlg& d) {
-        EXPECT_EQ(FindFormat(d.OutputItemDevice(2)->Buffer().Format()), 0);
+        EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 2}));
+        EXPECT_TRUE(d.OutputItemDevice(2)->FormatChosen());
+        EXPECT_EQ(FindFormat(d.OutputItemDevice(2)->Buffer().Format()), 5);
+        EXPECT_FALSE(d.OutputItemDevice(0)->FormatChosen());
         EXPECT_EQ(static_cast<TWAVEFilePlaybackDevice*>(d.OutputItemDevice(2))->FileName(), "");
         CheckOutputs(d, {});
       },
       true));
   EXPECT_EQ(dialog.TakeOutputDevices()->Count(), 0);
+  // No output is a choice too.
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog, [](TSelectDevicesDlg& d) { EXPECT_EQ(CheckedRows(*d.OutputDevsList), std::vector<int>{}); },
+      true));
+}
+
+// The last OK's choices come back at the next showing and in the next run: the input, the outputs, the
+// formats chosen, the block and the file dialogs' folder; never a file's name.
+TEST(SelectDevicesDialog, TheLastOKsChoicesComeBackAtTheNextShowingAndInTheNextRun) {
+  TProgram program;
+  const TTempDir dir("sonolab-choices");
+  const auto names = [] { return std::vector<std::string>{"A", "B"}; };
+  TSelectDevicesDlg& dialog = program.Devices();
+  dialog.SetWaveAudioNames(names, names);
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog,
+      [&](TSelectDevicesDlg& d) {
+        ClickRow(*d.InputDevsList, 1);
+        ASSERT_TRUE(EditDevice(*d.InputDevsList, 1, [](TDevParamDlg& p) { ClickRow(*p.FormatsList, 33); }));
+        CheckOutputs(d, {1, 2});
+        ASSERT_TRUE(EditDevice(*d.OutputDevsList, 1, [](TDevParamDlg& p) { ClickRow(*p.FormatsList, 13); }));
+        ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, 2, QString::fromStdString(dir.File("out.wav"))));
+        d.BlockSizeBox->setCurrentIndex(2);
+      },
+      true));
+  const auto expectKept = [&](TSelectDevicesDlg& d, TDevParamDlg& parameters) {
+    EXPECT_EQ(d.InputDevsList->currentRow(), 1);
+    EXPECT_EQ(CheckedRows(*d.InputDevsList), std::vector<int>{1});
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{1, 2}));
+    EXPECT_EQ(FindFormat(d.InputItemDevice(1)->Buffer().Format()), 33);
+    EXPECT_TRUE(d.OutputItemDevice(1)->FormatChosen());
+    EXPECT_EQ(FindFormat(d.OutputItemDevice(1)->Buffer().Format()), 13);
+    EXPECT_FALSE(d.OutputItemDevice(2)->FormatChosen()); // the file follows its input
+    EXPECT_EQ(DeviceFileName(*d.OutputItemDevice(2)), "");
+    EXPECT_EQ(d.ChosenBlockFrames(), 128);
+    EXPECT_EQ(parameters.SaveDialog->directory().absolutePath().toStdString(), dir.Path().string());
+  };
+  RunDeviceDialog(
+      dialog, [&](TSelectDevicesDlg& d) { expectKept(d, program.forms.DevParamDlg()); }, false);
+  // A new run: the dialogs made afresh read the same settings.
+  TSelectDevicesDlg next(nullptr);
+  TDevParamDlg nextParameters;
+  next.SetDevParamDlg(&nextParameters);
+  next.SetWaveAudioNames(names, names);
+  RunDeviceDialog(
+      next, [&](TSelectDevicesDlg& d) { expectKept(d, nextParameters); }, false);
 }
 
 TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptionedByIt) {
@@ -211,6 +270,7 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
           EXPECT_FALSE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.DataFormatSheet)));
           EXPECT_TRUE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.FileNameSheet)));
           EXPECT_EQ(p.PageControl->currentWidget(), p.FileNameSheet);
+          EXPECT_EQ(p.focusWidget(), p.FileName); // the name can be typed at once
         }));
         EXPECT_TRUE(EditDevice(*d.OutputDevsList, 1, [](TDevParamDlg& p) {
           EXPECT_EQ(p.windowTitle(), "Файл формата WAVE: свойства");
@@ -221,10 +281,87 @@ TEST(SelectDevicesDialog, ADoubleClickOpensTheParameterDialogOfThatItemCaptioned
         EXPECT_TRUE(EditDevice(*d.OutputDevsList, 0, [](TDevParamDlg& p) {
           EXPECT_EQ(p.windowTitle(), "B (ALSA): свойства");
           EXPECT_FALSE(p.PageControl->isTabVisible(p.PageControl->indexOf(p.FileNameSheet)));
+          // An output follows its input until a format is chosen.
+          EXPECT_TRUE(p.InputFormatBox->isChecked());
+          EXPECT_EQ(p.FormatsList->currentRow(), -1);
+        }));
+        EXPECT_TRUE(EditDevice(*d.InputDevsList, 0, [](TDevParamDlg& p) {
+          EXPECT_TRUE(p.InputFormatBox->isHidden());
           EXPECT_EQ(p.FormatsList->currentItem()->text(), "8,000 КГц, 8 бит, моно (7 Кб/с)");
         }));
+        // Return and F2 on an item open it as well; Return in a list is not OK.
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_F2}) {
+          ClickRow(*d.OutputDevsList, 0);
+          QString caption;
+          auto parameters = TModalDriver::When<TDevParamDlg>([&caption](TDevParamDlg& p) {
+            caption = p.windowTitle();
+            p.reject();
+          });
+          QTest::keyClick(d.OutputDevsList, key);
+          EXPECT_TRUE(parameters->Done()) << key;
+          EXPECT_EQ(caption, "B (ALSA): свойства");
+          EXPECT_TRUE(d.isVisible());
+        }
       },
       false);
+}
+
+// OK refuses each file it cannot use in a box that names the item and the problem; the dialog stays
+// open with every choice as it was, the file items showing their names.
+TEST(SelectDevicesDialog, OKRefusesAFileItCannotUseNamingTheItemAndKeepsEveryChoice) {
+  TProgram program;
+  const TTempDir dir("sonolab-refused");
+  std::ofstream(dir.File("tone.wav")) << "RIFF";
+  TSelectDevicesDlg& dialog = program.Devices();
+  dialog.SetWaveAudioNames([] { return std::vector<std::string>{}; },
+                           [] { return std::vector<std::string>{"A"}; });
+  const QString file = QStringLiteral("Файл формата WAVE");
+  const std::vector<std::pair<std::function<void(TSelectDevicesDlg&)>, QString>> cases = {
+      {[](TSelectDevicesDlg&) {}, "Вход «" + file + "»: не выбран файл. Дважды щёлкните его и укажите файл."},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.InputDevsList, 0, QString::fromStdString(dir.File("no.wav")));
+       },
+       QString::fromStdString("Вход «Файл формата WAVE»: файл «" + dir.File("no.wav") + "» не существует.")},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.InputDevsList, 0, QString::fromStdString(dir.File("tone.wav")));
+         CheckOutputs(d, {0, 1});
+       },
+       "Выход «" + file + "»: не задано имя файла. Дважды щёлкните его и укажите файл."},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.File("gone/out.wav")));
+       },
+       QString::fromStdString("Выход «Файл формата WAVE»: папка «" + dir.File("gone") + "» не существует.")},
+      {[&](TSelectDevicesDlg& d) {
+         SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.Path().string()));
+       },
+       QString::fromStdString("Выход «Файл формата WAVE»: «" + dir.Path().string() +
+                              "» - это папка, а не файл.")}};
+  auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
+    d.BlockSizeBox->setCurrentIndex(2);
+    for (const auto& [edit, text] : cases) {
+      edit(d);
+      TBoxSeen seen;
+      auto box = DismissBox(seen);
+      QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+      EXPECT_TRUE(box->Done());
+      EXPECT_EQ(seen.Text, text);
+      EXPECT_TRUE(d.isVisible());
+      EXPECT_EQ(d.BlockSizeBox->currentIndex(), 2);
+    }
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 1}));
+    EXPECT_EQ(d.InputDevsList->item(0)->text(), file + " - tone.wav");
+    EXPECT_EQ(d.OutputDevsList->item(1)->text(),
+              file + " - " + QString::fromStdString(dir.Path().filename().string()));
+    CheckOutputs(d, {0});
+    // A name given to an output file in its dialog ticks it; then OK takes it.
+    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, 1, QString::fromStdString(dir.File("out.wav"))));
+    EXPECT_EQ(CheckedRows(*d.OutputDevsList), (std::vector<int>{0, 1}));
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+  });
+  EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+  EXPECT_TRUE(driver->Done());
+  EXPECT_EQ(dialog.TakeOutputDevices()->Count(), 2);
+  EXPECT_EQ(DeviceFileName(*dialog.TakeInputDevice()), dir.File("tone.wav"));
 }
 
 // ---- TDevParamDlg -------------------------------------------------------------------------------
@@ -262,8 +399,9 @@ TEST(DeviceParameterDialog, ListsThe36FormatsAndShowsThePagesByKind) {
                                              {&ringIn, true, false},
                                              {&waveIn, true, false},
                                              {&reader, false, true}}) {
-    c.device->Buffer().Format() = FormatTable[13];
+    c.device->SetFormat(FormatTable[13]);
     RunParameterDialog(dialog, *c.device, [&](TDevParamDlg& p) {
+      EXPECT_FALSE(p.InputFormatBox->isChecked());
       EXPECT_EQ(p.PageControl->isTabVisible(0), c.format) << c.device->Kind();
       EXPECT_EQ(p.PageControl->isTabVisible(1), c.file) << c.device->Kind();
       EXPECT_EQ(p.PageControl->currentWidget(), c.format ? p.DataFormatSheet : p.FileNameSheet);
@@ -279,9 +417,10 @@ TEST(DeviceParameterDialog, CancelChangesNothingAndApplyThenCancelKeepsTheApplie
   TWAVEFilePlaybackDevice writer;
   RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
     ClickRow(*p.FormatsList, 31);
+    EXPECT_FALSE(p.InputFormatBox->isChecked()); // a format chosen: the input's no longer
     EXPECT_TRUE(p.ApplyBtn->isEnabled());
   });
-  EXPECT_EQ(FindFormat(writer.Buffer().Format()), 0);
+  EXPECT_FALSE(writer.FormatChosen());
 
   RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
     ClickRow(*p.FormatsList, 31);
@@ -292,7 +431,17 @@ TEST(DeviceParameterDialog, CancelChangesNothingAndApplyThenCancelKeepsTheApplie
     ClickRow(*p.FormatsList, 2); // not applied: Cancel follows
   });
   EXPECT_EQ(FindFormat(writer.Buffer().Format()), 31);
+  EXPECT_TRUE(writer.FormatChosen());
   EXPECT_EQ(writer.FileName(), "a.wav");
+
+  // Back to the input's format: the list keeps no choice.
+  RunParameterDialog(dialog, writer, [](TDevParamDlg& p) {
+    EXPECT_EQ(p.FormatsList->currentRow(), 31);
+    p.InputFormatBox->click();
+    EXPECT_EQ(p.FormatsList->currentRow(), -1);
+    QTest::mouseClick(p.OKBtn, Qt::LeftButton);
+  });
+  EXPECT_FALSE(writer.FormatChosen());
 }
 
 TEST(DeviceParameterDialog, ANameLongerThanAFileDeviceHoldsIsRefusedInABoxAndNothingIsWritten) {

@@ -91,11 +91,30 @@ TEST(LHPassFilterDialog, ACutOffAboveHalfTheRateIsRefusedWithTheHalfInTheMessage
   ExpectRefused(d.ApplyBtn, "Значение частоты среза должно быть в пределах от 0 до 22050 Гц");
   d.FreqEdit->clear();
   ExpectRefused(d.ApplyBtn, "Введите значение частоты среза");
-  // Not a whole number: refused with the field's message, never read as another number.
-  for (const char* typed : {"1500.5", "1500,5", "12x", "-", "1e3", "99999999999"}) {
+  // Not a whole number, or not a number: refused saying which, then the range; never read as another
+  // number. A number beyond the range gets the range alone.
+  const QString range = QStringLiteral("Значение частоты среза должно быть в пределах от 0 до 22050 Гц");
+  for (const auto& [typed, problem] :
+       std::vector<std::pair<QString, QString>>{{"1500.5", "не целое число, а нужно целое. "},
+                                                {"1500,5", "не целое число, а нужно целое. "},
+                                                {"12x", "не число. "},
+                                                {"-", "не число. "},
+                                                {"abc", "не число. "},
+                                                {"99999999999", ""}}) {
     d.FreqEdit->setText(typed);
-    ExpectRefused(d.ApplyBtn, "Значение частоты среза должно быть в пределах от 0 до 22050 Гц");
+    ExpectRefused(d.ApplyBtn, problem.isEmpty() ? range : "«" + typed + "» - " + problem + range);
   }
+  // The bar follows a value typed, once it is a valid one; only Apply writes it.
+  d.FreqEdit->selectAll();
+  QTest::keyClicks(d.FreqEdit, "11025");
+  EXPECT_EQ(d.FreqTrackBar->value(), TLHPassFilterDlg::PositionFromFrequency(11025, 44100));
+  QTest::keyClicks(d.FreqEdit, "0");
+  EXPECT_EQ(d.FreqTrackBar->value(), TLHPassFilterDlg::PositionFromFrequency(11025, 44100));
+  EXPECT_EQ(filter.fc, 1000);
+  d.FreqEdit->setText("1e3"); // an exponent is a number too
+  EXPECT_FALSE(BoxAfterClick(d.ApplyBtn));
+  EXPECT_EQ(filter.fc, 1000);
+  filter.Updates = 0;
   d.FreqEdit->setText("22051");
   ExpectRefused(d.OKBtn, "Значение частоты среза должно быть в пределах от 0 до 22050 Гц");
   EXPECT_EQ(filter.fc, 1000);
@@ -181,8 +200,8 @@ TEST(EchoDialog, DelaysOf0And1001AndADecayOf9AreRefusedAndEmptyEditsGiveOnlyTheD
       {"1001", "9", delayRange}, // the delay is checked first
       {"", "", "Введите время задержки в миллисекундах"},
       {"100", "", "Введите время затухания в миллисекундах"},
-      {"1x", "1000", delayRange},
-      {"100", "1000.5", decayRange},
+      {"1x", "1000", "«1x» - не число. " + delayRange},
+      {"100", "1000.5", "«1000.5» - не целое число, а нужно целое. " + decayRange},
       {"10000", "1000", delayRange}, // a fifth digit is kept, not dropped
   };
   for (const auto& r : refused) {

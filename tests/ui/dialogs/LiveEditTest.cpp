@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Track bars on the live filter: what a bar set stays after Cancel, a value reaches the filter only
-// together with its Apply under the filter's lock, and movements that come faster than a redesign
-// are gathered without losing the last.
+// Track bars on the live filter: Cancel and Esc put back what the dialog was shown with, a value
+// reaches the filter only together with its Apply under the filter's lock, and movements that come
+// faster than a redesign are gathered without losing the last.
 
 #include "DialogFixtures.h"
 #include "filters/Echo.h"
+#include "filters/IIRFilter.h"
 #include "filters/LowPassFilter.h"
 #include "filters/MultiBandFilter.h"
 #include "filters/Reverberation.h"
@@ -29,47 +30,75 @@
 using namespace dialogtest;
 using namespace std::chrono_literals;
 
-TEST(LiveEdits, CancelAfterMovingABarKeepsWhatTheBarSetInEveryDialog) {
+TEST(LiveEdits, CancelAndEscPutBackEveryValueTheDialogOpenedWithAndApplyItInEveryDialogKind) {
   TDialogs& d = Dialogs();
-  TLowPassFilter lowPass(44100);
+  // Each filter is edited away from where a fresh one of its type stands, by the bars (heard at once)
+  // and by Apply; after Cancel or Esc it designs exactly what the fresh one does.
+  TLowPassFilter lowPass(44100), freshLowPass(44100);
   TEcho echo(44100);
-  TReverberation reverb(44100);
-  TMultiBandFilter equaliser(44100);
+  TReverberation reverb(44100), freshReverb(44100);
+  TMultiBandFilter equaliser(44100), freshEqualiser(44100);
+  TIIRFilter iir(44100), freshIir(44100);
 
-  // Each bar is moved and the dialog cancelled at once, before a paced movement could have waited.
   ShowOn(d.LHPass, lowPass);
-  d.LHPass.FreqTrackBar->setValue(60);
   d.LHPass.FreqTrackBar->setValue(61);
-  QTest::mouseClick(d.LHPass.CancelBtn, Qt::LeftButton);
+  d.LHPass.KernelSizeList->setCurrentRow(2);
+  QTest::mouseClick(d.LHPass.ApplyBtn, Qt::LeftButton);
+  EXPECT_EQ(lowPass.KernelSize(), 32);
   EXPECT_EQ(lowPass.fc, TLHPassFilterDlg::FrequencyFromPosition(61, 44100));
-  EXPECT_FALSE(d.LHPass.MovementWaiting());
+  QTest::keyClick(&d.LHPass, Qt::Key_Escape);
+  EXPECT_EQ(lowPass.fc, 1000);
+  EXPECT_EQ(lowPass.Taps(), freshLowPass.Taps());
 
   ShowOn(d.Echo, echo);
   d.Echo.DelayTrackBar->setValue(300);
   d.Echo.DecayTrackBar->setValue(4000);
+  EXPECT_EQ(echo.DelayLength(), 13230); // heard while the dialog is open
   QTest::mouseClick(d.Echo.CancelBtn, Qt::LeftButton);
-  EXPECT_EQ(echo.Delay, 300);
-  EXPECT_EQ(echo.DecayTime, 4000);
-  EXPECT_EQ(echo.DelayLength(), 13230); // the delay line went with it
+  EXPECT_EQ(echo.Delay, 100);
+  EXPECT_EQ(echo.DecayTime, 1000);
+  EXPECT_EQ(echo.DelayLength(), 4410); // the delay line went back with it
 
   ShowOn(d.Reverb, reverb);
   d.Reverb.TrackBar2->setValue(30);
-  d.Reverb.TrackBar4->setValue(2500);
+  d.Reverb.UpDown1->setValue(20);
+  QTest::mouseClick(d.Reverb.ApplyBtn, Qt::LeftButton);
+  EXPECT_EQ(reverb.DelayLines, 20);
   QTest::mouseClick(d.Reverb.CancelBtn, Qt::LeftButton);
-  EXPECT_DOUBLE_EQ(reverb.EarlyLevel, DbToAmplitude(-30));
-  EXPECT_EQ(reverb.ReverbTime, 2500);
+  EXPECT_EQ(reverb.EarlyLevel, freshReverb.EarlyLevel);
+  EXPECT_EQ(reverb.DelayLines, 12);
+  for (int k = 0; k < 12; ++k) {
+    EXPECT_EQ(reverb.LineLength(k), freshReverb.LineLength(k)) << k;
+  }
 
-  // The equaliser has no Cancel: closing it (Esc) is its cancel.
+  // The equaliser has a Cancel of its own now; "Сброс" is undone by it too.
   ShowOn(d.MultiBand, equaliser);
+  EXPECT_EQ(d.MultiBand.CancelBtn->text(), "Отмена");
   d.MultiBand.TrackBars[4]->setValue(20);
-  d.MultiBand.TrackBars[5]->setValue(-10);
-  QTest::keyClick(&d.MultiBand, Qt::Key_Escape);
-  EXPECT_FALSE(d.MultiBand.isVisible());
-  EXPECT_DOUBLE_EQ(equaliser.Gain[4], DbToAmplitude(-20));
-  EXPECT_DOUBLE_EQ(equaliser.Gain[5], DbToAmplitude(10));
+  ASSERT_TRUE(WaitForMovements(d.MultiBand));
+  QTest::mouseClick(d.MultiBand.CancelBtn, Qt::LeftButton);
+  EXPECT_EQ(equaliser.Gain[4], 1.0);
+  EXPECT_EQ(equaliser.Taps(), freshEqualiser.Taps());
+
+  // The reproduction: the frequency of an IIR section moved by its bar, then Cancel, then reopened.
+  iir.Freq = freshIir.Freq = 1322;
+  iir.Apply();
+  freshIir.Apply();
+  ShowOn(d.Described, iir);
+  d.Described.Field("Freq")->Bar->setValue(d.Described.Field("Freq")->Bar->value() + 200);
+  ASSERT_TRUE(WaitForMovements(d.Described));
+  EXPECT_GT(iir.Freq, 3600.0);
+  QTest::mouseClick(d.Described.CancelBtn, Qt::LeftButton);
+  EXPECT_EQ(iir.Freq, 1322);
+  EXPECT_EQ(std::memcmp(&iir.Section(), &freshIir.Section(), sizeof(TBiquad)), 0);
+  ShowOn(d.Described, iir);
+  EXPECT_EQ(d.Described.Field("Freq")->Edit->text(), "1322");
 
   for (TParameterDialog* dialog :
-       std::initializer_list<TParameterDialog*>{&d.LHPass, &d.Echo, &d.Reverb, &d.MultiBand}) {
+       std::initializer_list<TParameterDialog*>{&d.LHPass, &d.Echo, &d.Reverb, &d.MultiBand, &d.Described}) {
+    if (dialog->isVisible()) {
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    }
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     dialog->SetFilter(nullptr);
   }

@@ -187,11 +187,23 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   TReverbDlg& d = Dialogs().Reverb;
   TCounting<TReverberation> filter(44100);
   ShowOn(d, filter);
+  // The time bar runs as the level bars do, more at the top, under its heading and over its value.
+  EXPECT_EQ(d.TimeHeading->text(), "Время");
+  EXPECT_EQ(d.TimeValue->text(), "500 мс");
+  EXPECT_LT(d.TrackBar4->geometry().bottom(), d.TimeValue->geometry().top());
+  EXPECT_TRUE(d.TrackBar1->invertedAppearance());  // a level bar: 0 dB, the most, at the top
+  EXPECT_FALSE(d.TrackBar4->invertedAppearance()); // the longest time at the top
+  EXPECT_FALSE(d.TrackBar4->invertedControls());
   const QString range = "Время реверберации должно быть в пределах от 10 до 10000 мс.";
-  // A text that is not a whole number is refused as a value outside the range, as typed.
-  for (const char* text : {"9", "10001", "0", "5e2", "500.5", "500,0", "5OO"}) {
+  // A value outside the range gets the range; a text that is not a whole number says so first.
+  for (const auto& [text, problem] :
+       std::vector<std::pair<QString, QString>>{{"9", ""},
+                                                {"10001", ""},
+                                                {"0", ""},
+                                                {"500.5", "«500.5» - не целое число, а нужно целое. "},
+                                                {"5OO", "«5OO» - не число. "}}) {
     d.ReverbTimeEdit->setText(text);
-    EXPECT_EQ(BoxesAfterApply(d), QStringList{range}) << text;
+    EXPECT_EQ(BoxesAfterApply(d), QStringList{problem + range}) << text.toStdString();
   }
   d.ReverbTimeEdit->clear();
   EXPECT_EQ(BoxesAfterApply(d), QStringList{"Введите время реверберации"});
@@ -199,11 +211,12 @@ TEST(ReverbDialog, ReverbTimesOf9And10001AreRefusedAnd10And10000AreTaken) {
   EXPECT_EQ(filter.ReverbTime, 500);
   EXPECT_EQ(filter.Updates, 0);
 
-  for (int32_t ms : {10, 10000}) {
-    d.ReverbTimeEdit->setText(QString::number(ms));
+  for (const auto& [text, ms] : {std::pair{"10", 10}, {"1e4", 10000}}) {
+    d.ReverbTimeEdit->setText(text);
     EXPECT_EQ(BoxesAfterApply(d), QStringList());
     EXPECT_EQ(filter.ReverbTime, ms);
     EXPECT_EQ(d.TrackBar4->value(), ms); // the bar follows, and applies nothing more
+    EXPECT_EQ(d.TimeValue->text(), QString::number(ms) + " мс");
     EXPECT_FALSE(d.ApplyBtn->isEnabled());
   }
   EXPECT_EQ(filter.Updates, 2);
@@ -287,6 +300,22 @@ TEST(MultiBandDialog, StoredGainsShowAsWholeDecibelsWithinTheBarsRangeAndShowing
   EXPECT_EQ(d.TrackBars[4]->value(), 13);
   EXPECT_EQ(filter.Gain[0], 2.0);
   EXPECT_EQ(filter.Updates, 0);
+  // Each bar's gain as a number; at 44100 Hz every band is heard.
+  EXPECT_EQ(d.TrackBars[0]->toolTip(), "6 дБ");
+  EXPECT_EQ(d.TrackBars[4]->toolTip(), "-13 дБ");
+  for (QSlider* bar : d.TrackBars) {
+    EXPECT_TRUE(bar->isEnabled());
+  }
+  d.TrackBars[5]->setValue(20);
+  EXPECT_EQ(d.TrackBars[5]->toolTip(), "-20 дБ");
+  Close(d);
+  // At 16000 Hz the bands from 8 kHz up have nothing to act on: greyed out.
+  TMultiBandFilter narrow(16000);
+  ShowOn(d, narrow);
+  for (size_t band = 0; band < TMultiBandFilter::BandCount; ++band) {
+    EXPECT_EQ(d.TrackBars[band]->isEnabled(), TMultiBandFilter::BandCentres[band] < 8000) << band;
+    EXPECT_EQ(d.FrequencyLabels[band]->isEnabled(), d.TrackBars[band]->isEnabled());
+  }
   Close(d);
 }
 

@@ -157,6 +157,9 @@ TEST_F(ClosingSetUps, AFileThatCannotBeCompletedIsShownWhileItsWindowStaysMarked
     box.accept();
   });
   const QPointer<TDSPForm> form = Recording(program, 4096 + 2148, out, false);
+  // The end keeps the window, stopped at the end; the file is completed when the window closes.
+  ASSERT_TRUE(WaitUntil([&] { return first->Done() && form && form->State() == TDSPState::Ended; }, 30s));
+  form->parentWidget()->close();
   ASSERT_TRUE(WaitUntil([&] { return second && second->Done() && form.isNull(); }, 30s));
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
   std::signal(SIGXFSZ, previous);

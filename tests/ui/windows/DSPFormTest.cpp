@@ -136,7 +136,10 @@ TEST_F(ProcessingWindow, OpensWithItsControlsPicturesTreeGaugesAndSizes) {
     EXPECT_FALSE(root->child(i)->icon(0).pixmap(16, 16).isNull());
   }
   EXPECT_EQ(form->DSPGraphView->indentation(), 20);
-  EXPECT_EQ(form->DSPGraphView->height(), TDSPForm::GraphViewHeight);
+  EXPECT_GE(form->DSPGraphView->height(), TDSPForm::GraphViewHeight);
+  // Every row shows, the last one too.
+  EXPECT_TRUE(
+      form->DSPGraphView->viewport()->rect().contains(form->DSPGraphView->visualItemRect(root->child(4))));
 
   // One 48-pixel gauge per channel, floor -96.33 dB for 16 bits.
   ASSERT_TRUE(form->Gauges[0] && form->Gauges[1]);
@@ -334,7 +337,23 @@ TEST_F(ProcessingWindow, SettingsFilesShowTheirMessagesAndEveryChainLoadRebuilds
   auto loadOne = AnswerFileDialog(Path("low.flt"));
   form->LoadBtnClick();
   ASSERT_TRUE(box->Done());
-  EXPECT_EQ(wrongType.Text, "Неверный формат файла!");
+  EXPECT_EQ(wrongType.Text,
+            "В файле - параметры фильтра «" + LowPass + "», а выбранный фильтр - «" + EchoName +
+                "». Добавить фильтр из файла в систему можно командой «Добавить фильтр из файла…».");
+  EXPECT_EQ(form->ChainList()->Item(1)->Type(), 9);
+  // The command adds it as a new filter, from the window's button and from the main menu's key alike.
+  auto addOne = AnswerFileDialog(Path("low.flt"));
+  QTest::mouseClick(form->AddFromFileBtn, Qt::LeftButton);
+  ASSERT_TRUE(addOne->Done());
+  EXPECT_TRUE(program.Main().iAddFromFile->isEnabled());
+  auto addAgain = AnswerFileDialog(Path("low.flt"));
+  QApplication::setActiveWindow(&program.Main()); // as the file dialog leaves it on a desktop
+  QTest::keyClick(form->FilterListBox, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_TRUE(addAgain->Done());
+  EXPECT_EQ(ListTexts(*form->FilterListBox),
+            (std::vector<QString>{LowPass, EchoName, LowPass, HighPass, LowPass, LowPass}));
+  EXPECT_EQ(form->SelectedIndex(), 5);
+  EXPECT_EQ(form->ChainList()->Item(5)->Type(), 0);
   TBoxSeen cannotCreate;
   auto box2 = DismissBox(cannotCreate);
   // A name that leads nowhere: a link into a folder that does not exist.
@@ -439,8 +458,12 @@ TEST_F(ProcessingWindow, EachPerformanceWindowPlotsOnlyItsOwnWindowsTimesAndGaug
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
   EXPECT_EQ(end.Text, "Достигнут конец файла");
   EXPECT_EQ(end.Caption, "Сообщение");
-  // The box is dismissed: A closes by itself; B and its display stay, with nothing plotted.
-  EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  // The box is dismissed: A stays, stopped at its end, with its times plotted; B and its display stay,
+  // with nothing plotted.
+  Pump(50ms);
+  ASSERT_FALSE(alive.isNull());
+  EXPECT_EQ(a->State(), TDSPState::Ended);
+  EXPECT_TRUE(std::any_of(perfA->History.begin(), perfA->History.end(), [](double ms) { return ms > 0; }));
   ASSERT_FALSE(perfBAlive.isNull());
   EXPECT_TRUE(std::all_of(perfB->History.begin(), perfB->History.end(), [](double ms) { return ms == 0; }));
   EXPECT_EQ(b->BlocksServed(), 0u);
@@ -451,37 +474,38 @@ TEST_F(ProcessingWindow, TheGaugesShowEachInputChannelAndTheStatusBarTheState) {
   TDSPForm* form = FileSetUp(program, Wave("silent-left.wav", 8000, 2, 0.7, true));
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
-  std::optional<double> left;
-  std::optional<double> right;
-  QString status;
-  QString block, blockTip;
-  int greenRight = 0;
-  // Read while the end-of-file box is up, before the window closes.
-  auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
-    left = form->Gauges[0]->Level;
-    right = form->Gauges[1]->Level;
-    status = form->StatusText();
-    block = form->BlockLabel->text();
-    blockTip = form->BlockLabel->toolTip();
+  const auto green = [&](int c) {
+    int rows = 0;
     const QImage& surface = form->PaintBox->Surface();
-    const TRect bar = form->Gauges[1]->BarRect;
+    const TRect bar = form->Gauges[static_cast<size_t>(c)]->BarRect;
     for (int y = bar.top; y < bar.bottom; ++y) {
-      greenRight += (surface.pixel((bar.left + bar.right) / 2, y) & 0xFFFFFF) == 0x00FF00 ? 1 : 0;
+      rows += (surface.pixel((bar.left + bar.right) / 2, y) & 0xFFFFFF) == 0x00FF00 ? 1 : 0;
     }
+    return rows;
+  };
+  QString status;
+  auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
+    status = form->StatusText();
     b.accept();
   });
   QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   EXPECT_FALSE(form->PlayBtn->isEnabled());
   EXPECT_TRUE(form->PauseBtn->isEnabled());
+  EXPECT_EQ(form->StatusText(), "Состояние: обработка сигнала");
+  // Read while the file plays (a file without outputs plays at its own pace).
+  ASSERT_TRUE(WaitUntil([&] { return form->BlocksServed() >= 2; }));
+  EXPECT_EQ(form->BlockLabel->text(), "64,0 мс");
+  EXPECT_EQ(form->BlockLabel->toolTip(), "Размер блока: 512 отсчётов (64,0 мс)");
+  EXPECT_NEAR(form->Gauges[0]->Level, -96.33, 0.01); // silence sits on the floor
+  EXPECT_NEAR(form->Gauges[1]->Level, 20 * std::log10(12000.0 / 32768), 0.05);
+  EXPECT_GT(green(1), 0);
+  // A pause lets the gauges fall to silence instead of keeping the last level.
+  QTest::mouseClick(form->PauseBtn, Qt::LeftButton);
+  EXPECT_EQ(form->Gauges[1]->Level, form->Gauges[1]->Floor);
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }));
-  EXPECT_EQ(status, "Состояние: обработка сигнала");
-  EXPECT_EQ(block, "64,0 мс");
-  EXPECT_EQ(blockTip, "Размер блока: 512 отсчётов (64,0 мс)");
-  ASSERT_TRUE(left && right);
-  EXPECT_NEAR(*left, -96.33, 0.01); // silence sits on the floor
-  EXPECT_NEAR(*right, 20 * std::log10(12000.0 / 32768), 0.05);
-  EXPECT_GT(greenRight, 0);
-  EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  EXPECT_EQ(status, "Состояние: достигнут конец файла, обработка остановлена");
+  EXPECT_FALSE(alive.isNull());
 }
 
 // F5 and F6 press Play and Pause, in the window and in its display windows; the space bar still
@@ -508,6 +532,33 @@ TEST_F(ProcessingWindow, F5AndF6PressPlayAndPauseAndTheSpaceBarStillSwitchesAFil
   EXPECT_EQ(form->State(), TDSPState::Processing);
   QTest::keyClick(display, Qt::Key_F6);
   EXPECT_EQ(form->State(), TDSPState::Paused);
+}
+
+// Return and F2 in the filter list open the selected filter's dialog; Return and Space in the tree open
+// the display under the cursor.
+TEST_F(ProcessingWindow, TheKeyboardOpensTheSelectedFiltersDialogAndTheDisplays) {
+  TProgram program;
+  TDSPForm* form = FileSetUp(program, Wave("in.wav", 8000, 1, 0.5));
+  ASSERT_NE(form, nullptr);
+  AddFilterThroughDialogs(*form, 9);
+  ClickRow(*form->FilterListBox, 0);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_F2, Qt::Key_Enter}) {
+    QString caption;
+    auto dialog = TModalDriver::When<QDialog>([&caption](QDialog& d) {
+      caption = d.windowTitle();
+      d.reject();
+    });
+    QTest::keyClick(form->FilterListBox, key);
+    EXPECT_TRUE(dialog->Done()) << key;
+    EXPECT_EQ(caption, QString::fromUtf8(FilterCatalogue[9]->Caption));
+  }
+  QTreeWidget& tree = *form->DSPGraphView;
+  tree.setFocus();
+  tree.setCurrentItem(tree.topLevelItem(0)->child(0));
+  QTest::keyClick(&tree, Qt::Key_Return);
+  tree.setCurrentItem(tree.topLevelItem(0)->child(1));
+  QTest::keyClick(&tree, Qt::Key_Space);
+  EXPECT_EQ(form->DisplayWindows().size(), 2u);
 }
 
 TEST_F(ProcessingWindow, AFullChainSaysSoBeforeAnyDialogAndAddsNothing) {

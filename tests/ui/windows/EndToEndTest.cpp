@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program end to end, driven as a user drives it: on files (a low-pass between two WAVE files,
-// the end-of-file box, the window closing by itself) and on sound (capture from the test server's
+// the end-of-file box, the file played again) and on sound (capture from the test server's
 // null sink while a tone plays into it, playback to a second sink and a file at once, a pause).
 
 #include "support/ChildProcess.h"
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
 #include "support/ProgramDriver.h"
+#include "support/SoundFiles.h"
 #include "support/TestFiles.h"
 
 #include "devices/DeviceCatalogue.h"
@@ -60,7 +61,7 @@ TDSPForm* FileToFileSetUp(TProgram& program, const std::string& in, const std::s
 
 } // namespace
 
-TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAfterTheEndOfFileBox) {
+TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheEndLeavesTheWindowToPlayTheFileAgain) {
   const TTempDir dir("sonolab-e2e-files");
   const std::string in = dir.File("in.wav");
   const std::string out = dir.File("out.wav");
@@ -92,6 +93,18 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   EXPECT_EQ(end.Caption, "Сообщение");
   EXPECT_EQ(end.Icon, QMessageBox::Information);
   EXPECT_EQ(end.Text, "Достигнут конец файла");
+  // The window stays, stopped at the end with its chain; Play starts the file again from its start.
+  Pump(100ms);
+  ASSERT_FALSE(alive.isNull());
+  EXPECT_EQ(form->State(), TDSPState::Ended);
+  EXPECT_EQ(form->StatusText(), "Состояние: достигнут конец файла, обработка остановлена");
+  EXPECT_TRUE(form->PlayBtn->isEnabled());
+  EXPECT_FALSE(form->PauseBtn->isEnabled());
+  EXPECT_EQ(form->ChainList()->Count(), 1);
+  auto again = DismissBox(end);
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return again->Done(); }, 30s));
+  form->CloseSetUp();
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 
@@ -99,7 +112,8 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
   EXPECT_EQ(wave.Rate, Rate);
   EXPECT_EQ(wave.Channels, 2);
   EXPECT_EQ(wave.Bits, 16);
-  ASSERT_GT(static_cast<int64_t>(wave.Frames()), int64_t{Rate} * 2);
+  const int64_t length = static_cast<int64_t>(samples.size() / 2);
+  ASSERT_EQ(static_cast<int64_t>(wave.Frames()), 2 * length); // the file twice, nothing lost at the seam
   for (int c = 0; c < 2; ++c) {
     const std::vector<double> x = Channel(wave, c);
     // Past the kernel's delay, whole periods of both tones.
@@ -109,6 +123,12 @@ TEST(EndToEnd, ALowPassBetweenTwoFilesKeeps200HzRemoves5kHzAndTheWindowClosesAft
     const double high = GoertzelAmplitude(x, from, to, 5000, Rate);
     EXPECT_NEAR(Db(low / Amplitude), 0, 0.5) << c;
     EXPECT_LT(Db(high / Amplitude), -40) << c;
+    // The second run from the file's first frame: the same filtered sound once the kernel has filled.
+    double largest = 0;
+    for (int64_t n = 1024; n < length; ++n) {
+      largest = std::max(largest, std::fabs(x[static_cast<size_t>(length + n)] - x[static_cast<size_t>(n)]));
+    }
+    EXPECT_LE(largest, 1.0) << c;
   }
 }
 
@@ -143,6 +163,7 @@ TEST(EndToEnd, SamplesSaturatedByTheChainAreCountedInTheStatusBar) {
   });
   QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return box->Done(); }, 30s));
+  form->CloseSetUp();
   ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
 
   // Counted independently: samples at the ends of the 16-bit range in one channel of the output (the
@@ -256,6 +277,46 @@ TEST(EndToEndSound, CapturedToneGoesToASinkAndAFileAtItsLevelAndNoBlockArrivesDu
   // The capture starts before the tone has reached the monitor at full level in every block; the
   // median of 4096-frame windows is the tone's level.
   EXPECT_NEAR(Db(MedianAmplitude(x, 4096, 4096, 1000, Rate) / Amplitude), 0, 0.5);
+}
+
+// A 44.1 kHz stereo FLAC to the null sink and to a WAVE file, no format touched: both run in the
+// file's own format, and the file holds the input's samples unchanged.
+TEST(EndToEndSound, OutputsWithoutAChosenFormatTakeTheInputFilesOwnFormat) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  auto services = std::make_shared<TPulseSoundServices>();
+  const TTempDir dir("sonolab-e2e-follow");
+  const std::string in = dir.File("tone.flac");
+  const std::string out = dir.File("out.wav");
+  constexpr uint32_t Rate = 44100;
+  const std::vector<int16_t> tone = Sine16(440, Rate, 2, Rate / 2, 9000);
+  EncodeSoundFile(in, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, Rate, 2, tone);
+
+  TProgram program(services);
+  TDSPForm* form = program.BeginSetUp([&](TSelectDevicesDlg& d) {
+    const int input = LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText));
+    ClickRow(*d.InputDevsList, input);
+    ASSERT_TRUE(SetFileThroughDialog(*d.InputDevsList, input, QString::fromStdString(in)));
+    const int file = LastRowOf(*d.OutputDevsList, QString::fromUtf8(WaveFileItemText));
+    CheckOutputs(d, {RowOf(*d.OutputDevsList, QStringLiteral("Null Output (PulseAudio)")), file});
+    ASSERT_TRUE(SetFileThroughDialog(*d.OutputDevsList, file, QString::fromStdString(out)));
+  });
+  ASSERT_NE(form, nullptr);
+  ASSERT_EQ(form->Outputs()->Count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(form->Outputs()->Item(i)->Buffer().Format() == MakePCMFormat(Rate, 2, 16)) << i;
+  }
+  const QPointer<TDSPForm> alive = form;
+  TBoxSeen end;
+  auto box = DismissBox(end);
+  QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return box->Done(); }, 30s));
+  form->CloseSetUp();
+  ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
+  const TWaveContents wave = ReadWave(out);
+  EXPECT_EQ(wave.Rate, Rate);
+  EXPECT_EQ(wave.Channels, 2);
+  EXPECT_EQ(wave.Bits, 16);
+  EXPECT_EQ(wave.Samples, tone);
 }
 
 TEST(ProcessingWindowSound, UncheckingAFilterWhileProcessingPassesItByAndRecheckingRestartsItCleared) {

@@ -57,6 +57,9 @@ TEST(MainWindow, HasTheTitleSizeMenuShortcutsAndHintsAndShowsTheHintUnderTheMous
       {main.iCascade, "&Каскадом", "Упорядочивание окон одно поверх другого"},
       {main.iTileHoriz, "Упорядочить по &горизонтали", "Распределение окон равномерно по горизонтали"},
       {main.iTileVert, "Упорядочить по &вертикали", "Распределение окон равномерно по вертикали"},
+      {main.iTileGrid, "Упорядочить с&еткой", "Распределение окон равномерно по строкам и столбцам"},
+      {main.iAddFromFile, "Добавить фильтр из файла…\tCtrl+Shift+O",
+       "Добавление в систему фильтров активного окна фильтра из файла"},
       {main.iNext, "&Следующее", "Переход на следующее окно"},
       {main.iPrevious, "&Предыдущее", "Переход на предыдущее окно"}};
   for (const auto& [item, caption, hint] : items) {
@@ -101,27 +104,24 @@ TEST(MainWindow, CancellingTheDeviceDialogCreatesNoWindow) {
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 }
 
-TEST(MainWindow, AFileInputWithoutANameShowsTheCreateFileBoxAndNoWindowRemains) {
+// The device dialog refuses a file input without a name itself, staying open; Cancel then leaves no window.
+TEST(MainWindow, AFileInputWithoutANameIsRefusedByTheDeviceDialogAndCancelLeavesNoWindow) {
   TProgram program;
-  QString text;
-  QString caption;
-  auto box = TModalDriver::When<QMessageBox>([&](QMessageBox& b) {
-    text = b.text();
-    caption = b.windowTitle();
-    b.accept();
-  });
-  EXPECT_EQ(program.BeginSetUp([](TSelectDevicesDlg& d) {
+  TBoxSeen seen;
+  std::shared_ptr<TModalDriver> box;
+  auto driver = TModalDriver::When<TSelectDevicesDlg>([&](TSelectDevicesDlg& d) {
     ClickRow(*d.InputDevsList, LastRowOf(*d.InputDevsList, QString::fromUtf8(WaveFileItemText)));
     CheckOutputs(d, {});
-  }),
-            nullptr);
+    box = DismissBox(seen);
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());
+    QTest::mouseClick(d.CancelBtn, Qt::LeftButton);
+  });
+  program.Main().iBeginDSP->trigger();
+  ASSERT_TRUE(driver->Done());
   ASSERT_TRUE(box->Done());
-  EXPECT_EQ(caption, "Ошибка");
-  // The file (no name) and the system's own words for ENOENT.
-  EXPECT_TRUE(
-      text.startsWith("Описание ошибки: Файл \"\": No such file or directory\nКод ошибки: 0x00000002\n"))
-      << text.toStdString();
-  EXPECT_TRUE(text.endsWith("Функция: CreateFile")) << text.toStdString();
+  EXPECT_EQ(seen.Caption, "Ошибка");
+  EXPECT_EQ(seen.Text, "Вход «Файл формата WAVE»: не выбран файл. Дважды щёлкните его и укажите файл.");
   EXPECT_TRUE(program.Main().ClientArea->subWindowList().isEmpty());
 }
 
@@ -198,6 +198,30 @@ TEST(MainWindow, TwoSetUpsAreCaptionedListedTiledAndActivatedAsTheMenuSays) {
   EXPECT_EQ(d.width(), area.width());
   EXPECT_EQ(c.bottom() + 1, d.top()); // one above the other
   EXPECT_EQ(d.bottom() + 1, area.height());
+
+  // Two windows in a grid: side by side. Beyond four, every arrangement is the grid.
+  main.iTileGrid->trigger();
+  EXPECT_EQ(first->parentWidget()->geometry(), a);
+  EXPECT_EQ(second->parentWidget()->geometry(), b);
+  for (int i = 0; i < 3; ++i) {
+    emit first->DSPGraphView->itemDoubleClicked(first->DSPGraphView->topLevelItem(0)->child(i), 0);
+  }
+  ASSERT_EQ(main.ClientArea->subWindowList().size(), 5); // 3 columns, 2 rows, in creation order
+  for (QAction* arrange : {main.iTileHoriz, main.iTileVert, main.iTileGrid}) {
+    arrange->trigger();
+    const QList<QMdiSubWindow*> windows = main.ClientArea->subWindowList(QMdiArea::CreationOrder);
+    for (int i = 0; i < windows.size(); ++i) {
+      const int col = i % 3;
+      const int row = i / 3;
+      EXPECT_EQ(windows[i]->geometry(),
+                QRect(QPoint(area.width() * col / 3, area.height() * row / 2),
+                      QPoint(area.width() * (col + 1) / 3 - 1, area.height() * (row + 1) / 2 - 1)))
+          << arrange->text().toStdString() << " " << i;
+    }
+  }
+  for (QMdiSubWindow* display : first->DisplayWindows()) {
+    display->close();
+  }
 
   main.iCascade->trigger();
   EXPECT_NE(first->parentWidget()->pos(), second->parentWidget()->pos());

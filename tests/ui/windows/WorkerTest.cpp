@@ -367,7 +367,7 @@ TEST_F(WorkerBox, ClosingTheMainWindowEndsEveryRunningWorkerWithinASecond) {
   }
 }
 
-TEST_F(WorkerBox, TwoWindowsThatEndAtOnceShowTwoBoxesAndBothClose) {
+TEST_F(WorkerBox, TwoWindowsThatEndAtOnceShowTwoBoxesAndBothStayStoppedAtTheirEnds) {
   TWatchdog watchdog(60s, "two boxes at once");
   TProgram program;
   TDSPForm* a = FileSetUp(program, Wave("a.wav", 0.5));
@@ -385,7 +385,10 @@ TEST_F(WorkerBox, TwoWindowsThatEndAtOnceShowTwoBoxesAndBothClose) {
     box->accept();
     Pump(10ms);
   }
-  EXPECT_TRUE(WaitUntil([&] { return aliveA.isNull() && aliveB.isNull(); }));
+  Pump(50ms);
+  ASSERT_FALSE(aliveA.isNull() || aliveB.isNull());
+  EXPECT_EQ(a->State(), TDSPState::Ended);
+  EXPECT_EQ(b->State(), TDSPState::Ended);
 }
 
 TEST_F(WorkerBox, TheUserClosingTheWindowUnderItsBoxLeavesTheBoxHarmless) {
@@ -406,15 +409,15 @@ TEST_F(WorkerBox, TheUserClosingTheWindowUnderItsBoxLeavesTheBoxHarmless) {
   EXPECT_TRUE(program.Main().isVisible());
 }
 
-// The end of the file arrives while one of the window's own dialogs is open: the box shows over it;
-// once dismissed, the dialog is ended and the window closes after it, never under it.
-TEST_F(WorkerBox, AnEndWhileTheWindowsOwnDialogIsOpenClosesTheWindowOnlyAfterTheDialog) {
-  TWatchdog watchdog(120s, "an end under an open dialog");
+// A write error arrives while one of the window's own dialogs is open: the box shows over it; once
+// dismissed, the dialog is ended and the window closes after it, never under it.
+TEST_F(WorkerBox, AnErrorWhileTheWindowsOwnDialogIsOpenClosesTheWindowOnlyAfterTheDialog) {
+  TWatchdog watchdog(120s, "an error under an open dialog");
   TProgram program;
   const std::string input = Wave("in.wav", 0.5);
   enum class TDialog { FilterParameters, FilterSelection, SettingsFile };
   for (TDialog which : {TDialog::FilterParameters, TDialog::FilterSelection, TDialog::SettingsFile}) {
-    TDSPForm* form = FileSetUp(program, input);
+    TDSPForm* form = FileSetUp(program, input, Path("out.wav"));
     ASSERT_NE(form, nullptr);
     const QPointer<TDSPForm> alive = form;
     AddFilterThroughDialogs(*form, 0);
@@ -422,9 +425,12 @@ TEST_F(WorkerBox, AnEndWhileTheWindowsOwnDialogIsOpenClosesTheWindowOnlyAfterThe
     bool aliveUnderDialog = false;
     auto during = [&](QDialog& dialog) {
       // Inside the dialog (which blocks the window's buttons, hence the handler): the worker starts and
-      // reaches the file's end; its box comes over the dialog.
-      form->PlayBtnClick();
-      ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+      // fails to write its second block; its box comes over the dialog.
+      {
+        TFileSizeLimit limit(44 + 512 * 2);
+        form->PlayBtnClick();
+        ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+      }
       boxSeen = true;
       OpenBoxes(program)[0]->accept();
       Pump(50ms);
@@ -456,17 +462,20 @@ TEST_F(WorkerBox, AnEndWhileTheWindowsOwnDialogIsOpenClosesTheWindowOnlyAfterThe
   }
 }
 
-// The same end while the main window's device dialog is open (over another set-up).
-TEST_F(WorkerBox, AnEndWhileTheDeviceDialogIsOpenClosesTheWindowAndLeavesTheDialogWorking) {
-  TWatchdog watchdog(60s, "an end under the device dialog");
+// The same error while the main window's device dialog is open (over another set-up).
+TEST_F(WorkerBox, AnErrorWhileTheDeviceDialogIsOpenClosesTheWindowAndLeavesTheDialogWorking) {
+  TWatchdog watchdog(60s, "an error under the device dialog");
   TProgram program;
   const std::string input = Wave("in.wav", 0.5);
-  TDSPForm* form = FileSetUp(program, input);
+  TDSPForm* form = FileSetUp(program, input, Path("out.wav"));
   ASSERT_NE(form, nullptr);
   const QPointer<TDSPForm> alive = form;
   TDSPForm* second = program.BeginSetUp([&](TSelectDevicesDlg& d) {
-    form->PlayBtnClick();
-    ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+    {
+      TFileSizeLimit limit(44 + 512 * 2);
+      form->PlayBtnClick();
+      ASSERT_TRUE(WaitUntil([&] { return OpenBoxes(program).size() == 1; }));
+    }
     OpenBoxes(program)[0]->accept();
     ASSERT_TRUE(WaitUntil([&] { return alive.isNull(); }));
     // The dialog goes on: a file input for a new set-up.
@@ -521,15 +530,17 @@ TEST_F(WorkerThreads, TheHandlerServesDisplaysAndGaugesWhileTheWorkerRuns) {
     QTest::mouseClick(form->PlayBtn, Qt::LeftButton);
   }
   std::vector<QPointer<TDSPForm>> alive(forms.begin(), forms.end());
-  // The file set-up ends by itself with its box; the monitor one runs until it is closed.
+  // The file set-up reaches its end with its box and stops; the monitor one runs until it is closed.
   auto box = TModalDriver::When<QMessageBox>([](QMessageBox& b) { b.accept(); }, 60s);
-  ASSERT_TRUE(WaitUntil([&] { return alive.back().isNull(); }, 60s));
+  ASSERT_TRUE(WaitUntil([&] { return box->Done(); }, 60s));
   if (alive.size() > 1) {
     ASSERT_TRUE(WaitUntil([&] { return alive[0]->BlocksServed() >= 20; }, 20s));
-    alive[0]->CloseSetUp();
-    ASSERT_TRUE(WaitUntil([&] { return alive[0].isNull(); }));
   }
-  EXPECT_GT(ReadWave(Path("file.wav")).Frames(), 8000u * 19); // the output's default format: 8000 Hz
+  for (QPointer<TDSPForm>& form : alive) {
+    form->CloseSetUp();
+    ASSERT_TRUE(WaitUntil([&] { return form.isNull(); }));
+  }
+  EXPECT_EQ(ReadWave(Path("file.wav")).Frames(), 44100u * 20); // the output in the input's format
 }
 
 TEST_F(WorkerTeardown, EveryStateOfAFileSetUpClosesAndItsFileKeepsATrueHeader) {
