@@ -102,6 +102,8 @@ if [ "${SONOLAB_SKIP_PIPEWIRE:-0}" != "1" ]; then
   (
     # shellcheck disable=SC1090
     source "$PIPEWIRE_ENV"
+    # The tests allow the server a hole of one cycle of this quantum.
+    export SONOLAB_PIPEWIRE_QUANTUM=1024
     # The device and render tests; the window tests find the PulseAudio null sink's monitor by name.
     run_sound_server_tests build -LE gui
   )

@@ -9,6 +9,7 @@
 #include "devices/platform/PulseSoundServices.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
@@ -43,11 +44,19 @@ inline bool PulseRequired() {
   } while (false)
 
 // The longest stretch of silence the server itself may put into a stream, in frames at 44100 Hz: a
-// PipeWire graph that changes its quantum or misses a cycle leaves a hole of one cycle (256 frames at
-// 48 kHz) in paplay's sound as in ours; PulseAudio leaves none.
+// PipeWire graph that changes its quantum or misses a cycle leaves a hole of one cycle in paplay's sound
+// as in ours (256 frames at 48 kHz, or the quantum the graph was fixed at, SONOLAB_PIPEWIRE_QUANTUM);
+// PulseAudio leaves none.
 inline size_t ServerGlitchFrames() {
-  static const size_t frames =
-      std::system("pactl info 2>/dev/null | grep -q 'on PipeWire'") == 0 ? size_t{300} : size_t{0};
+  static const size_t frames = [] {
+    if (std::system("pactl info 2>/dev/null | grep -q 'on PipeWire'") != 0) {
+      return size_t{0};
+    }
+    const char* fixed = std::getenv("SONOLAB_PIPEWIRE_QUANTUM");
+    const int given = fixed != nullptr ? std::atoi(fixed) : 0;
+    const size_t quantum = given > 0 ? static_cast<size_t>(given) : 256;
+    return std::max<size_t>(300, quantum * 44100 / 48000 + 50);
+  }();
   return frames;
 }
 
