@@ -99,7 +99,7 @@ std::set<std::string> ThreadNames() {
 
 std::unique_ptr<TWAVEFilePlaybackDevice> FileOutput(const std::string& name, uint32_t rate) {
   auto file = std::make_unique<TWAVEFilePlaybackDevice>();
-  file->Buffer().Format() = MakePCMFormat(rate, 2, 16);
+  file->SetFormat(MakePCMFormat(rate, 2, 16)); // chosen: not the input's
   file->SetFileName(name);
   return file;
 }
@@ -116,7 +116,7 @@ TEST(RealtimeWorker, LiveSoundWithEditsOfEveryTypeAndTwoFileOutputsAllocatesNoth
   input->SetBlockFrames(256);
   auto outputs = std::make_unique<TPlaybackDevsList>();
   auto ring = std::make_unique<TDirectSoundPlaybackDevice>(services, std::string("sonolab_null"));
-  ring->Buffer().Format() = MakePCMFormat(Rate, 2, 16);
+  ring->SetFormat(MakePCMFormat(Rate, 2, 16));
   outputs->Add(std::move(ring));
   outputs->Add(FileOutput(dir.File("take.wav"), Rate));
   outputs->Add(FileOutput(dir.File("take.flac"), 48000)); // through a rate converter
