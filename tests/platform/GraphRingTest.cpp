@@ -110,11 +110,16 @@ TEST(GraphRing, AWriterAndAReaderOnTwoThreadsHandOverEveryByteInPlaceOrSilenceNe
   constexpr uint64_t Blocks = 4000;
   TGraphPlaybackRing ring(16 * Block, 0);
   TDoorbell bell;
+  std::atomic<bool> started{false};
   std::atomic<bool> written{false};
   uint64_t wrong = 0;
   uint64_t sound = 0;
   std::thread reader([&] {
     std::vector<uint8_t> out(300);
+    // The graph starts on a written block; after that it runs at its own pace.
+    while (!started.load()) {
+      std::this_thread::yield();
+    }
     while (!written.load() || ring.Played() < Blocks * Block) {
       const uint64_t from = ring.Played();
       ring.Play(out.data(), 300);
@@ -134,6 +139,7 @@ TEST(GraphRing, AWriterAndAReaderOnTwoThreadsHandOverEveryByteInPlaceOrSilenceNe
     if (at >= ring.Played()) {
       ring.Write(at, Counting(at, Block).data(), Block);
     }
+    started = true;
   }
   written = true;
   reader.join();
