@@ -43,6 +43,8 @@ QFont ArialFont(int pixelHeight, int weight) {
   f.setStrikeOut(false);
   f.setStyleHint(QFont::SansSerif);
   f.setStyleStrategy(QFont::NoAntialias);
+  // Unhinted advances at these small sizes let a minus touch the next glyph ("-Inf." read as "Inf.").
+  f.setHintingPreference(QFont::PreferFullHinting);
   return f;
 }
 

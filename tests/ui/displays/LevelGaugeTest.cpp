@@ -266,6 +266,16 @@ TEST_F(LevelGauge, SilenceShowsAnEmptyBarTheMarkAtTheBottomAndMinusInf) {
   EXPECT_EQ(g.PeakText(), "-Inf.");
   EXPECT_EQ(CountColour(img, 25, 17, 39, 190, Green), 0);
   EXPECT_EQ(Pixel(img, 30, g.BarRect.bottom - 2), Red);
-  // The peak text stands centred above the bar.
+  // The peak text stands centred above the bar, its minus a short stroke apart from the "I".
   EXPECT_GT(CountColour(img, 24, 0, 40, 16, Black), 5);
+  int x = 0;
+  while (x < 48 && CountColour(img, x, 0, x + 1, 16, Black) == 0) {
+    ++x;
+  }
+  const int minusLeft = x;
+  while (x < 48 && CountColour(img, x, 0, x + 1, 16, Black) > 0) {
+    ++x;
+  }
+  ASSERT_LT(x, 48);
+  EXPECT_LE(CountColour(img, minusLeft, 0, x, 16, Black), 2 * (x - minusLeft)) << "minus and I run together";
 }
