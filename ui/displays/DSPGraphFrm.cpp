@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -56,6 +57,10 @@ TDSPGraphFrm::TDSPGraphFrm(QWidget* owner, const QString& signalName) : QAbstrac
     connect(item, &QAction::triggered, this, [this, item] { GraphTypeClick(item); });
   }
   iSamples->setChecked(true);
+  constexpr double OwnFloor = std::numeric_limits<double>::quiet_NaN();
+  SpectrumView =
+      new TFrequencyView(PopupMenu, {{OwnFloor, 0, 1}, {-60, 0, 1}, {-30, 0, 1}}, [this] { Rebuild(); });
+  SpectrumView->SetEnabled(false);
 
   resize(392 + 2 * frameWidth(), 266 + 2 * frameWidth());
   GraphWidth = viewport()->width();
@@ -103,6 +108,8 @@ void TDSPGraphFrm::Rebuild() {
       Graphs[p] = std::make_unique<TGraph>(bounds, QStringLiteral("Частота, Гц"), Format.nSamplesPerSec / 2,
                                            QStringLiteral("Амплитуда, дБ"), 0, 0, 500,
                                            std::ceil(AmplitudeToDb(1 / full)), 1, title, titleBar, 50, 30);
+      SpectrumView->ApplyTo(*Graphs[p]);
+      Graphs[p]->SetBounds(bounds);
     } else {
       const double seconds = (GraphWidth / 4) * BlockMs / 1000;
       Graphs[p] =
@@ -151,6 +158,7 @@ void TDSPGraphFrm::GraphTypeClick(QObject* sender) {
     return;
   }
   GraphType = type;
+  SpectrumView->SetEnabled(type == gtHistogram);
   iSamples->setChecked(type == gtSamples);
   iHistogram->setChecked(type == gtHistogram);
   iSpectrogram->setChecked(type == gtSpectrogram);

@@ -2,7 +2,8 @@
 #pragma once
 // TDSPGraphFrm: the signal of a running processing window, update by update, in one of three views:
 // the sample values against time, the magnitude spectrum as bars, or a scrolling grey-scale
-// spectrogram (4 pixels per update, loud frequencies dark, wrapping at the right margin). An update
+// spectrogram (4 pixels per update, loud frequencies dark, wrapping at the right margin); the spectrum
+// may be shown over a logarithmic frequency axis and a narrower level range. An update
 // shows the newest Frames frames (a block, or the default block's length of small blocks), and one
 // comes per that length of input, which the time axes follow. One chart
 // per channel (at most two), side by side in a scrollable window; charts are never smaller than
@@ -12,6 +13,7 @@
 // fill the next block into the same buffer meanwhile.
 
 #include "dsp/WaveFormat.h"
+#include "ui/displays/FrequencyView.h"
 #include "ui/displays/Graph.h"
 
 #include <QAbstractScrollArea>
@@ -73,6 +75,8 @@ public:
   QAction* iSamples = nullptr;
   QAction* iHistogram = nullptr;
   QAction* iSpectrogram = nullptr;
+  // The spectrum's frequency axis and level range.
+  TFrequencyView* SpectrumView = nullptr;
 
 protected:
   void paintEvent(QPaintEvent* event) override;

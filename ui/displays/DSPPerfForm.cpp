@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/displays/DSPPerfForm.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -49,16 +53,59 @@ TDSPPerfForm::TDSPPerfForm(QWidget* owner, int32_t blockMs, int32_t updateMs, do
       yStep = 0.1;
     }
   }
+  blockScaleTop = yMax;
+  blockScaleStep = yStep;
   Graph = std::make_unique<TGraph>(TRect{0, 0, width(), height()}, QStringLiteral("Время, с"),
                                    static_cast<int64_t>(UpdateMs) * width() / 1000,
                                    QStringLiteral("Время обработки, мс"), yMax, 0, 1, 0, yStep, QString(),
                                    false, 50, 30);
+  PopupMenu = new QMenu(this);
+  auto* group = new QActionGroup(this);
+  group->setExclusive(true);
+  iBlockScale = PopupMenu->addAction(QStringLiteral("Шкала по &длительности блока"));
+  iTimesScale = PopupMenu->addAction(QStringLiteral("Шкала по &времени обработки"));
+  for (QAction* item : {iBlockScale, iTimesScale}) {
+    item->setCheckable(true);
+    group->addAction(item);
+    connect(item, &QAction::triggered, this, [this, item] { ChooseScale(item == iTimesScale); });
+  }
+  iBlockScale->setChecked(true);
+  FormResize();
+}
+
+double TDSPPerfForm::TimesScaleTop(double largestMs) {
+  const double wanted = std::max(largestMs * 1.25, 0.01);
+  const double decade = std::pow(10.0, std::floor(std::log10(wanted)));
+  for (const double m : {1.0, 2.0, 5.0, 10.0}) {
+    if (m * decade >= wanted * (1 - 1e-12)) {
+      return m * decade;
+    }
+  }
+  return 10 * decade;
+}
+
+void TDSPPerfForm::ChooseScale(bool toTimes) {
+  if (toTimes == ScaleToTimes) {
+    return;
+  }
+  ScaleToTimes = toTimes;
+  if (!toTimes) {
+    Graph->YMax = blockScaleTop;
+    Graph->YBaseStep = blockScaleStep;
+  }
+  // The history starts again at the resolution of the new scale.
+  std::fill(History.begin(), History.end(), 0.0);
   FormResize();
 }
 
 TDSPPerfForm::~TDSPPerfForm() = default;
 
 void TDSPPerfForm::FormResize() {
+  if (ScaleToTimes) {
+    const double largest = History.empty() ? 0.0 : *std::max_element(History.begin(), History.end());
+    Graph->YMax = TimesScaleTop(largest);
+    Graph->YBaseStep = Graph->YMax / 10;
+  }
   Image = Gdi::Surface(width(), height(), devicePixelRatioF());
   Graph->SetBounds(TRect{0, 0, width(), height()});
   const int32_t length = std::max(Graph->InnerRect().Width(), 0);
@@ -86,14 +133,19 @@ void TDSPPerfForm::AddTime(uint64_t ticks) {
     // Whole milliseconds or microseconds, truncated; a time beyond the int range is held at its
     // largest value.
     const uint64_t per100ms = TicksPer100ms > 0 ? static_cast<uint64_t>(TicksPer100ms) : 1;
-    const uint64_t parts = Microseconds ? 100000 : 100;
+    const bool fine = Microseconds || ScaleToTimes;
+    const uint64_t parts = fine ? 100000 : 100;
     const uint64_t units = ticks / per100ms * parts + ticks % per100ms * parts / per100ms;
     const auto whole = static_cast<double>(std::min<uint64_t>(units, std::numeric_limits<int32_t>::max()));
-    History[0] = Microseconds ? whole / 1000 : whole;
+    History[0] = fine ? whole / 1000 : whole;
+    if (ScaleToTimes && TimesScaleTop(*std::max_element(History.begin(), History.end())) != Graph->YMax) {
+      FormResize(); // the scale follows the largest time shown, labels and all
+    }
   }
   QPainter painter(&Image);
   Graph->PlotSeries(painter, History.data(), HistoryLength, false);
-  if (Graph->CanDraw()) {
+  // On the times' scale the block's duration may lie far above the top.
+  if (Graph->CanDraw() && LimitMs <= Graph->YMax) {
     const TRect inner = Graph->InnerRect();
     const int limit = LimitPixel();
     Gdi::PreparePainter(painter);
@@ -109,6 +161,10 @@ void TDSPPerfForm::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.fillRect(event->rect(), palette().color(QPalette::Window));
   painter.drawImage(QPoint(0, 0), Image);
+}
+
+void TDSPPerfForm::contextMenuEvent(QContextMenuEvent* event) {
+  PopupMenu->exec(event->globalPos());
 }
 
 void TDSPPerfForm::resizeEvent(QResizeEvent* event) {

@@ -5,7 +5,9 @@
 #include "dsp/FilterList.h"
 #include "filters/FilterCatalogue.h"
 
+#include <QContextMenuEvent>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -48,6 +50,9 @@ TFilterSpectrumForm::TFilterSpectrumForm(QWidget* owner, bool wholeChain, const 
                                    QStringLiteral("Амплитуда, дБ"), 30, 0, 500, -120, 5, QString(), false, 50,
                                    30);
   Graph->PenWidth = 2;
+  PopupMenu = new QMenu(this);
+  View = new TFrequencyView(PopupMenu, {{-120, 30, 5}, {-60, 10, 5}, {-24, 6, 1}, {-3, 3, 0.5}},
+                            [this] { FormResize(); });
   FormResize();
   followTimer = new QTimer(this);
   connect(followTimer, &QTimer::timeout, this, &TFilterSpectrumForm::FollowChain);
@@ -153,6 +158,7 @@ TRect TFilterSpectrumForm::ChartRect() const {
 void TFilterSpectrumForm::FormResize() {
   const TRect chart = ChartRect();
   Image = Gdi::Surface(chart.Width(), chart.Height(), devicePixelRatioF());
+  View->ApplyTo(*Graph);
   Graph->SetBounds(chart);
   QPainter painter(&Image);
   Graph->Paint(painter);
@@ -167,6 +173,10 @@ void TFilterSpectrumForm::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.fillRect(event->rect(), palette().color(QPalette::Window));
   painter.drawImage(QPoint(0, 0), Image);
+}
+
+void TFilterSpectrumForm::contextMenuEvent(QContextMenuEvent* event) {
+  PopupMenu->exec(event->globalPos());
 }
 
 void TFilterSpectrumForm::resizeEvent(QResizeEvent* event) {

@@ -3,7 +3,9 @@
 // TFilterSpectrumForm: the amplitude-frequency response of one filter, or of every enabled filter
 // of a chain in series, measured over the whole impulse response (fresh copies, see
 // FrequencyResponse.h) and drawn in dB from 0 to fs/2, -120 to 30 dB, with a 2-pixel pen; with more
-// bins than pixel columns each column strokes from its lowest to its highest bin.
+// bins than pixel columns each column strokes from its lowest to its highest bin. Its context menu
+// offers a logarithmic frequency axis and narrower level ranges, down to the tenths of a dB of a
+// pass band's ripple.
 //
 // The window follows what it shows: when its filter's parameters, or the chain's filters, flags or
 // order, differ from what was measured, it measures again and redraws; when its filter has left the
@@ -15,6 +17,7 @@
 // chain and its filters must outlive the window or leave it through FollowChain.
 
 #include "filters/FrequencyResponse.h"
+#include "ui/displays/FrequencyView.h"
 #include "ui/displays/Graph.h"
 
 #include <QImage>
@@ -24,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+class QMenu;
 class QTimer;
 class TFilter;
 class TFilterList;
@@ -60,8 +64,11 @@ public:
   bool WholeChain = false;
   const TFilter* Filter = nullptr;
   const TFilterList* List = nullptr;
+  QMenu* PopupMenu = nullptr; // owned by the window
+  TFrequencyView* View = nullptr;
 
 protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 

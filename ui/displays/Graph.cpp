@@ -218,12 +218,20 @@ TRect TGraph::InnerRect() const {
 
 bool TGraph::CanDraw() const {
   return PlotRect.right - PlotRect.left > 1 && PlotRect.bottom - PlotRect.top > 2 && XMax > XMin &&
-         YMax > YMin && std::isfinite(XMax - XMin) && std::isfinite(YMax - YMin);
+         YMax > YMin && std::isfinite(XMax - XMin) && std::isfinite(YMax - YMin) &&
+         (!LogX || (LogXFrom > 0 && XMax > LogXFrom && std::isfinite(XMax / LogXFrom)));
+}
+
+double TGraph::XLeft() const {
+  return LogX ? LogXFrom : XMin;
 }
 
 int TGraph::XPixel(double v) const {
-  const double sx = (PlotRect.right - PlotRect.left) / (XMax - XMin);
-  return TruncPixel(PlotRect.left + (v - XMin) * sx);
+  const double width = PlotRect.right - PlotRect.left;
+  if (LogX) {
+    return TruncPixel(PlotRect.left + width * std::log(v / LogXFrom) / std::log(XMax / LogXFrom));
+  }
+  return TruncPixel(PlotRect.left + (v - XMin) * width / (XMax - XMin));
 }
 
 int TGraph::YPixel(double v) const {
@@ -292,11 +300,14 @@ void TGraph::DrawAxes(QPainter& p) {
   // X axis. The inner ticks stop w/2 + 8 pixels short of the right edge, where the XMax label stands.
   if (ShowXLabels) {
     Gdi::Text(p, PlotRect.right, PlotRect.bottom + 4, TTextAlign::Centre, NumberText(XMax), black, white);
-    Gdi::Text(p, PlotRect.left, PlotRect.bottom + 4, TTextAlign::Centre, NumberText(XMin), black, white);
+    Gdi::Text(p, PlotRect.left, PlotRect.bottom + 4, TTextAlign::Centre, NumberText(XLeft()), black, white);
   }
   const int xLimit = PlotRect.right - w / 2 - 8;
+  if (LogX) {
+    DrawLogXAxis(p, w);
+  }
   // Every tick lies on its own pixel column or further right, so the plot width bounds the count.
-  int ticksLeft = PlotRect.right - PlotRect.left + 1;
+  int ticksLeft = LogX ? 0 : PlotRect.right - PlotRect.left + 1;
   for (double v = XMin + XStep; ticksLeft-- > 0; v += XStep) {
     const int x = XPixel(v);
     if (!(x < xLimit)) {
@@ -352,6 +363,71 @@ void TGraph::DrawAxes(QPainter& p) {
     }
   }
   p.restore();
+}
+
+void TGraph::DrawLogXAxis(QPainter& p, int labelWidth) {
+  const QColor black(Qt::black);
+  const QColor white(Qt::white);
+  const int xLimit = PlotRect.right - labelWidth / 2 - 8;
+  // Ticks and grid at 1, 2 and 5 of each decade; labels on the decades first, then on the 2s and 5s
+  // where they keep the linear axis' spacing from every other label, the end labels included.
+  std::vector<int> labelled{PlotRect.left, PlotRect.right};
+  const int spacing = std::max(XLabelSpacing, labelWidth + 8);
+  for (const bool decades : {true, false}) {
+    for (double decade = std::pow(10.0, std::floor(std::log10(LogXFrom))); decade < XMax; decade *= 10) {
+      for (const double m : {1.0, 2.0, 5.0}) {
+        const double v = m * decade;
+        const int x = XPixel(v);
+        if (!(v > LogXFrom) || !(x < xLimit) || decades != (m == 1.0)) {
+          continue;
+        }
+        if (ShowTicks) {
+          Gdi::Line(p, QPoint(x, PlotRect.bottom + 2), QPoint(x, PlotRect.bottom - 5), black);
+        }
+        if (ShowGrid) {
+          Gdi::Line(p, QPoint(x, PlotRect.bottom - 5), QPoint(x, PlotRect.top), GridColour);
+        }
+        const bool room = std::all_of(labelled.begin(), labelled.end(),
+                                      [&](int other) { return std::abs(x - other) >= spacing; });
+        if (ShowXLabels && room) {
+          Gdi::Text(p, x, PlotRect.bottom + 4, TTextAlign::Centre, NumberText(v), black, white);
+          labelled.push_back(x);
+        }
+      }
+    }
+  }
+}
+
+template <class T> void TGraph::ReduceLog(const T* values, int n, int columns, TColumnSpan* out) const {
+  // Column c, at x = PlotRect.left + 1 + c, covers what XPixel puts there: the axis from f(c + 1) to
+  // f(c + 2), f(k) = LogXFrom * (XMax / LogXFrom)^(k / width). Value i stands at
+  // XMin + i * (XMax - XMin) / (n - 1).
+  const double ratio = std::log(XMax / LogXFrom) / (PlotRect.right - PlotRect.left);
+  const double perValue = (n - 1) / (XMax - XMin);
+  const auto position = [&](int c) { return (LogXFrom * std::exp(ratio * (c + 1)) - XMin) * perValue; };
+  const auto at = [&](double u) {
+    const int i = std::clamp(static_cast<int>(u), 0, n - 2);
+    const double f = std::clamp(u - i, 0.0, 1.0);
+    return values[i] * (1 - f) + values[i + 1] * f;
+  };
+  double from = position(0);
+  for (int c = 0; c < columns; ++c) {
+    const double to = position(c + 1);
+    TColumnSpan span;
+    span.First = at(from);
+    span.Last = at(to);
+    span.Low = std::min(span.First, span.Last);
+    span.High = std::max(span.First, span.Last);
+    // Every value inside the stretch, so that no peak between the ends is skipped.
+    const int last = std::min(static_cast<int>(std::floor(to)), n - 1);
+    for (int i = std::max(static_cast<int>(std::ceil(from)), 0); i <= last; ++i) {
+      const double v = values[i];
+      span.Low = v < span.Low || std::isnan(span.Low) ? v : span.Low;
+      span.High = v > span.High || std::isnan(span.High) ? v : span.High;
+    }
+    out[c] = span;
+    from = to;
+  }
 }
 
 template <class T> void TGraph::Resample(const T* values, int n, int columns, bool truncate, double* out) {
@@ -412,12 +488,16 @@ template <class T> void TGraph::Plot(QPainter& p, const T* values, int n, bool b
     return;
   }
   const int columns = PlotRect.right - PlotRect.left - 1;
-  const bool reduce = n > columns;
+  const bool reduce = n > columns || LogX;
   if (reduce) {
     if (columnSpans.size() < static_cast<size_t>(columns)) {
       columnSpans.resize(static_cast<size_t>(columns));
     }
-    Reduce(values, n, columns, columnSpans.data());
+    if (LogX) {
+      ReduceLog(values, n, columns, columnSpans.data());
+    } else {
+      Reduce(values, n, columns, columnSpans.data());
+    }
   } else {
     if (columnValues.size() < static_cast<size_t>(columns)) {
       columnValues.resize(static_cast<size_t>(columns));

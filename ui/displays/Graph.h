@@ -137,6 +137,10 @@ public:
   double YStep = 0;
   int32_t PenWidth = 1;
   bool DecibelLabels = false;
+  // A logarithmic x axis from LogXFrom to XMax, ticked at 1, 2 and 5 of each decade. The series still
+  // spans XMin..XMax in equal steps; a column shows the values of its stretch of the axis.
+  bool LogX = false;
+  double LogXFrom = 20;
   bool SymmetricY = false;
   bool ShowTicks = true;
   bool ShowGrid = true;
@@ -151,6 +155,11 @@ public:
 private:
   template <class T> void Plot(QPainter& p, const T* values, int n, bool bars, bool truncate);
   int XPixel(double v) const;
+  // The x axis' left end: XMin, or LogXFrom on a logarithmic axis.
+  double XLeft() const;
+  void DrawLogXAxis(QPainter& p, int labelWidth);
+  // The spans of the pixel columns of a logarithmic axis over n values from XMin to XMax.
+  template <class T> void ReduceLog(const T* values, int n, int columns, TColumnSpan* out) const;
   int YPixel(double v) const;
 
   std::vector<double> columnValues;     // reused per PlotSeries

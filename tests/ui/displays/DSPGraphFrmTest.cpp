@@ -156,6 +156,21 @@ TEST_F(SignalGraph, ChoosingAViewMarksItAloneAndRebuildsOnlyOnChange) {
   EXPECT_NE(frm.Images[0], drawn);
   const TRect in = frm.Graphs[0]->InnerRect();
   EXPECT_EQ(CountColour(frm.Images[0], in.left, in.top, in.right, in.bottom, Navy), 0); // cleared
+
+  // The spectrum's own view items, offered in its view only, kept across views.
+  EXPECT_TRUE(frm.SpectrumView->iLogFrequency->isEnabled());
+  EXPECT_EQ(frm.SpectrumView->iRanges[0]->text(), "Уровни на всю разрядность");
+  frm.SpectrumView->iRanges[1]->trigger();
+  frm.SpectrumView->iLogFrequency->trigger();
+  EXPECT_EQ(frm.Graphs[0]->YMin, -60);
+  EXPECT_TRUE(frm.Graphs[0]->LogX);
+  frm.iSamples->trigger();
+  EXPECT_FALSE(frm.SpectrumView->iRanges[1]->isEnabled());
+  EXPECT_FALSE(frm.Graphs[0]->LogX);
+  frm.iHistogram->trigger();
+  EXPECT_EQ(frm.Graphs[0]->YMin, -60);
+  frm.SpectrumView->iRanges[0]->trigger();
+  EXPECT_EQ(frm.Graphs[0]->YMin, -96); // the floor of 16 bits
 }
 
 TEST_F(SignalGraph, SilenceIsAFlatLineInTheMiddleAndBarsAtTheBottom) {

@@ -4,6 +4,7 @@
 
 #include "ui/displays/DSPPerfForm.h"
 
+#include <QAction>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -79,6 +80,32 @@ TEST_F(Performance, CurveStartsAtTheLeftAndTheRedLineMarksTheBlockDuration) {
     ASSERT_EQ(Pixel(form.Image, x, limit - 1), Red) << x;
     ASSERT_NE(Pixel(form.Image, x, limit + 1), Red) << x;
   }
+}
+
+TEST_F(Performance, AScaleThatFollowsTheTimesLiftsATenthOfAMillisecondClearOfTheAxis) {
+  EXPECT_EQ(TDSPPerfForm::TimesScaleTop(0), 0.01);
+  EXPECT_DOUBLE_EQ(TDSPPerfForm::TimesScaleTop(0.1), 0.2);
+  EXPECT_EQ(TDSPPerfForm::TimesScaleTop(4), 5);
+  EXPECT_EQ(TDSPPerfForm::TimesScaleTop(8), 10);
+  TDSPPerfForm form(nullptr, 92);
+  SetClient(form, 696, 480);
+  form.AddTime(3000000);
+  form.iTimesScale->trigger();
+  EXPECT_EQ(form.History[0], 0); // the history starts again
+  form.AddTime(100000);          // 0.1 ms
+  const TGraph& g = *form.Graph;
+  EXPECT_DOUBLE_EQ(form.History[0], 0.1);
+  EXPECT_DOUBLE_EQ(g.YMax, 0.2);
+  EXPECT_EQ(Pixel(form.Image, g.InnerRect().left, RowOf(g, 0.1)), Navy);
+  // The block's 92 ms lie far above the top: no red line.
+  EXPECT_EQ(CountColour(form.Image, 0, 0, form.Image.width(), form.Image.height(), Red), 0);
+  form.AddTime(4000000); // the scale grows with the largest time shown
+  EXPECT_EQ(g.YMax, 5);
+
+  form.iBlockScale->trigger();
+  EXPECT_EQ(g.YMax, 130);
+  form.AddTime(5500000);
+  EXPECT_EQ(form.History[0], 5); // whole milliseconds again
 }
 
 TEST_F(Performance, HistorySurvivesResizesNewestFirst) {

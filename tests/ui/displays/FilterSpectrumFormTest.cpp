@@ -7,6 +7,7 @@
 #include "filters/LowPassFilter.h"
 #include "ui/displays/FilterSpectrumForm.h"
 
+#include <QAction>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,6 +78,40 @@ TEST_F(Response, LowPassAt1000HzPassesBelowAndFallsSteeplyAbove) {
   EXPECT_EQ(CountColour(form.Image, g.PlotRect.right - 40, g.PlotRect.top, g.PlotRect.right - 3,
                         RowOf(g, -40), Navy),
             0);
+}
+
+TEST_F(Response, TheViewMenuShowsTheRippleOfThePassBandOnALogarithmicAxisAndGoesBack) {
+  auto lowPass = CreateFilter(0, 44100);
+  TFilterSpectrumForm form(nullptr, false, lowPass.get(), nullptr);
+  ASSERT_EQ(form.View->iRanges.size(), 4u);
+  EXPECT_EQ(form.View->iRanges[0]->text(), "Уровни от -120 до +30 дБ");
+  EXPECT_EQ(form.View->iRanges[3]->text(), "Уровни от -3 до +3 дБ");
+  EXPECT_TRUE(form.View->iRanges[0]->isChecked());
+  EXPECT_FALSE(form.Graph->LogX);
+
+  form.View->iRanges[3]->trigger();
+  form.View->iLogFrequency->trigger();
+  const TGraph& g = *form.Graph;
+  EXPECT_TRUE(g.LogX);
+  EXPECT_EQ(g.YMin, -3);
+  EXPECT_EQ(g.YMax, 3);
+  // 50 Hz to 500 Hz now fill a third of the width, on the pass band's level to the pixel row.
+  const double decades = std::log(22050 / 20.0);
+  for (const double f : {50.0, 200.0, 500.0}) {
+    const int x = g.PlotRect.left + static_cast<int>(g.PlotRect.Width() * std::log(f / 20) / decades);
+    const double level = form.Response.Db[static_cast<size_t>(std::lround(f * 1024 / 44100))];
+    EXPECT_NE(FirstRowWith(form.Image, x, g.PlotRect.top + 1, g.PlotRect.bottom - 2, Navy), -1) << f;
+    EXPECT_NEAR(FirstRowWith(form.Image, x, g.PlotRect.top + 1, g.PlotRect.bottom - 2, Navy), RowOf(g, level),
+                3)
+        << f;
+  }
+
+  form.View->iRanges[0]->trigger();
+  form.View->iLogFrequency->trigger();
+  EXPECT_FALSE(g.LogX);
+  EXPECT_EQ(g.YMin, -120);
+  EXPECT_EQ(g.YMax, 30);
+  EXPECT_EQ(g.YBaseStep, 5);
 }
 
 TEST_F(Response, EchoDrawsItsWholeCombFromPeaksToDips) {

@@ -286,6 +286,43 @@ TEST_F(Graph, XTicksStandAtWholeStepsAndStopShortOfTheMaxLabel) {
   EXPECT_EQ(Pixel(img, r.left + 1, RowOf(g, -81)), Black); // tick left - 3 .. left + 3
 }
 
+TEST_F(Graph, ALogarithmicAxisTicksOneTwoFiveOfEachDecadeAndPutsEachValueAtItsFrequency) {
+  TGraph g = Chart(22050, -96, 0);
+  g.LogX = true;
+  ASSERT_TRUE(g.CanDraw());
+  // 512 values from 0 to 22050 Hz: -20 dB up to 1 kHz, -60 dB above.
+  std::vector<double> values(512);
+  for (size_t i = 0; i < values.size(); ++i) {
+    values[i] = i * 22050.0 / 511 <= 1000 ? -20 : -60;
+  }
+  QImage img = Blank();
+  QPainter p(&img);
+  g.Paint(p);
+  g.PlotSeries(p, values.data(), 512, false);
+  p.end();
+  const TRect r = g.PlotRect;
+  const double decades = std::log(22050 / 20.0);
+  const auto column = [&](double f) {
+    return r.left + static_cast<int>(r.Width() * std::log(f / 20) / decades);
+  };
+  for (const double f : {50.0, 100.0, 1000.0, 2000.0, 5000.0}) {
+    EXPECT_EQ(Pixel(img, column(f), r.bottom - 8), Silver) << f;
+    EXPECT_EQ(Pixel(img, column(f), r.bottom - 3), Black) << f;
+  }
+  EXPECT_NE(Pixel(img, column(3000), r.bottom - 8), Silver); // not a 1-2-5 step
+  // The low two thirds of the axis lie below 1 kHz, on the -20 dB row; the step falls at 1 kHz.
+  EXPECT_EQ(Pixel(img, column(30), RowOf(g, -20)), Navy);
+  EXPECT_EQ(Pixel(img, column(900), RowOf(g, -20)), Navy);
+  EXPECT_EQ(Pixel(img, column(1100), RowOf(g, -60)), Navy);
+  EXPECT_EQ(Pixel(img, column(1100), RowOf(g, -20)), White);
+  EXPECT_EQ(Pixel(img, column(15000), RowOf(g, -60)), Navy);
+  // A left end at or below zero, or beyond the top, cannot be drawn.
+  g.LogXFrom = 0;
+  EXPECT_FALSE(g.CanDraw());
+  g.LogXFrom = 30000;
+  EXPECT_FALSE(g.CanDraw());
+}
+
 TEST_F(Graph, WithoutTitleBarNothingStandsAboveThePlotButTheTopLabel) {
   TGraph g = Chart();
   QImage img = Blank();
