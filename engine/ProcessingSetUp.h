@@ -20,6 +20,7 @@
 // Threads: the user-interface thread (the command line's main thread) for everything here; the worker
 // reaches its window only through TProcessingNotify.
 
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingThread.h"

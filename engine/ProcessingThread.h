@@ -41,6 +41,7 @@
 // Pausing holds the worker at the gate before a pass, never under a chain or filter lock, and the devices it
 // stops wake a Read or Write that waits for them.
 
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "devices/platform/RealtimeScheduling.h"
 #include "dsp/FilterList.h"

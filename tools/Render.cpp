@@ -3,6 +3,7 @@
 
 #include "devices/AudioFormats.h"
 #include "devices/FileChecks.h"
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
 #include "dsp/FilterError.h"

@@ -3,6 +3,7 @@
 // stands for a stalled disk: the writer blocks on it until the test reads, and the ring behind it fills.
 
 #include "devices/FileWriter.h"
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "devices/WaveFile.h"
 #include "support/SoundFiles.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "devices/RateConverter.h"
 #include "devices/AudioFormats.h"
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 
 #include "support/PcmSignals.h"

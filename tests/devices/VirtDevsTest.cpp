@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "devices/VirtDevs.h"
 #include "devices/AudioFormats.h"
+#include "devices/PlaybackDevsList.h"
 
 #include <gtest/gtest.h>
 

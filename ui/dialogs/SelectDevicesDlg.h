@@ -27,6 +27,7 @@
 // Threads: user-interface thread only.
 
 #include "devices/FileChecks.h"
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "devices/platform/PipeWireGraph.h"
 #include "devices/platform/SoundServices.h"

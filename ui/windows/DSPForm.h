@@ -29,6 +29,7 @@
 // Threads: user-interface thread only; the worker reaches it only through TDSPWindowNotify. Chain
 // edits take the chain's lock and so wait at most for the block being processed.
 
+#include "devices/PlaybackDevsList.h"
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 #include "engine/ProcessingSetUp.h"
