@@ -4,6 +4,7 @@
 // file byte for byte, and a settings load of a pipe, a device, a folder or a huge file ends at once.
 
 #include "support/ChildProcess.h"
+#include "support/RenderRun.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -17,34 +18,21 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 using namespace sonotest;
 
 namespace {
-
-struct TRun {
-  int Status = -1; // -1: hung, or ended by a signal
-  std::string Out;
-  std::string Err;
-};
 
 class FileSafety : public ::testing::Test {
 protected:
   std::string Path(const std::string& name) const { return dir.File(name); }
   // The program run with the failing disk preloaded: `call` fails for the files whose path holds `path`.
-  TRun Run(std::vector<std::string> args, const std::string& path = "", const std::string& call = "",
-           uint64_t room = 0) const {
-    args.insert(args.begin(), SONOLAB_RENDER_PATH);
+  TRenderRun Run(std::vector<std::string> args, const std::string& path = "", const std::string& call = "",
+                 uint64_t room = 0) const {
     TChildOptions options;
-    options.StdoutPath = dir.File("out.txt");
-    options.StderrPath = dir.File("err.txt");
     options.Environment = {"LD_PRELOAD=" SONOLAB_FAILING_DISK_PATH, "SONOLAB_FAIL_PATH=" + path,
                            "SONOLAB_FAIL_CALL=" + call, "SONOLAB_FAIL_ROOM=" + std::to_string(room),
                            "ASAN_OPTIONS=verify_asan_link_order=0"};
-    TChild child(args, options);
-    const TChildExit end = child.Wait(120s);
-    return {end.Exited && !end.Hung ? end.Status : -1, ReadText(dir.File("out.txt")),
-            ReadText(dir.File("err.txt"))};
+    return RunRender(dir, std::move(args), std::move(options));
   }
   std::set<std::string> Names() const {
     std::set<std::string> names;
@@ -84,7 +72,7 @@ TEST_F(FileSafety, AFileOutputWhoseEndFailsIsAnErrorThatNamesItOnceAndNoSuccess)
     ASSERT_EQ(Run({Path("in.wav"), out}).Status, 0) << c.Out;
     const uint64_t whole = FileSize(out); // the disk has room for all of it but its last byte
     fs::remove(out);
-    const TRun run = Run({Path("in.wav"), out, "--summary", "json"}, c.Out, c.Call, whole - 1);
+    const TRenderRun run = Run({Path("in.wav"), out, "--summary", "json"}, c.Out, c.Call, whole - 1);
     EXPECT_EQ(run.Status, 1) << c.Out << ' ' << c.Call;
     const std::string head = "Описание ошибки: Файл \"" + out + "\": " + c.Reason + "\nКод ошибки: " + c.Code;
     EXPECT_EQ(run.Err.rfind(head, 0), 0u) << run.Err;
@@ -104,7 +92,7 @@ TEST_F(FileSafety, AFailedSettingsSaveSaysWhyAndLeavesTheOldFileByteForByteWithN
                                      {"fsync", "Input/output error"},
                                      {"close", "Input/output error"},
                                      {"rename", "Input/output error"}}) {
-    TRun run = Run({"--add", "0", "--save-chain", Path("c.lst")}, "c.lst", call);
+    TRenderRun run = Run({"--add", "0", "--save-chain", Path("c.lst")}, "c.lst", call);
     EXPECT_EQ(run.Status, 1) << call;
     EXPECT_EQ(run.Err, "Ошибка записи в файл! Файл \"" + Path("c.lst") + "\": " + reason + "\n");
     run = Run({"--add", "0", "--save-filter", "0", Path("f.flt")}, "f.flt", call);
@@ -128,7 +116,7 @@ TEST_F(FileSafety, ASettingsLoadOfAnythingButASmallRegularFileEndsAtOnceWithAMes
   for (const auto& [file, message] : cases) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--chain", file}, {"--add", "0", "--load-filter", "0", file}}) {
-      const TRun run = Run(args);
+      const TRenderRun run = Run(args);
       EXPECT_EQ(run.Status, 1) << file;
       EXPECT_EQ(run.Err, message + " Файл \"" + file + "\"\n");
     }
@@ -144,7 +132,7 @@ TEST_F(FileSafety, ASaveOverAFileThatIsNoSettingsFileOfItsKindNeedsForce) {
     return "Файл " + file + " существует и не является " + kind +
            "; чтобы перезаписать его, добавьте --force\nПодробнее: sonolab-render --help\n";
   };
-  TRun run = Run({"--add", "9", "--save-chain", Path("song.wav")});
+  TRenderRun run = Run({"--add", "9", "--save-chain", Path("song.wav")});
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Err, refusal(Path("song.wav"), "файлом параметров фильтров (.lst)"));
   run = Run({"--add", "9", "--save-filter", "0", Path("c.lst")});

@@ -2,6 +2,7 @@
 // sonolab-render run as a user runs it: a real process, real files, its exit status and its output.
 
 #include "support/PcmSignals.h"
+#include "support/RenderRun.h"
 #include "support/TestFiles.h"
 
 #include "filters/FilterCatalogue.h"
@@ -9,11 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -21,26 +20,11 @@ using namespace sonotest;
 
 namespace {
 
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class RenderCommand : public ::testing::Test {
 protected:
   std::string Path(const std::string& name) const { return dir.File(name); }
 
-  TRun Run(const std::string& arguments) const {
-    const std::string command =
-        std::string(SONOLAB_RENDER_PATH) + " " + arguments + " >" + Path("stdout") + " 2>" + Path("stderr");
-    TRun run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadText(Path("stdout"));
-    run.err = ReadText(Path("stderr"));
-    return run;
-  }
+  TRenderRun Run(const std::string& arguments) const { return RunRenderShell(dir, arguments); }
 
   TTempDir dir{"sonolab-render"};
 };
@@ -49,7 +33,7 @@ protected:
 
 TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
   auto run = Run("--add 9 --save-chain " + Path("x.lst"));
-  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
   std::vector<uint8_t> expected = {1, 0, 0, 0, 9, 0, 0, 0, 9, 0, 0, 0, 0x64, 0, 0, 0, 0xE8, 3, 0, 0, 1};
   expected.insert(expected.end(), 15, 0);
   expected.push_back(0x63);
@@ -57,7 +41,7 @@ TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
   EXPECT_EQ(ReadBytes(Path("x.lst")), expected);
 
   run = Run("--add 0 --save-filter 0 " + Path("x.flt"));
-  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(ReadBytes(Path("x.flt")),
             (std::vector<uint8_t>{0, 0, 0, 0, 0xE8, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0xED, 0}));
 }
@@ -65,9 +49,9 @@ TEST_F(RenderCommand, WritesTheSpecifiedSettingsFilesByteForByte) {
 TEST_F(RenderCommand, PrintShowsEachSlotWithItsParametersInTableOrder) {
   const auto run = Run("--add 0:FC=2000,kernelsize=256 --add 11:DelayLines=3,DryLevel=0.5 --disable 1 "
                        "--add 5:kind=4,Freq=250.5,GainDb=-3 --add 2:UpperFreq=100,LowerFreq=50 --print");
-  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(
-      run.out,
+      run.Out,
       "0\tФильтр нижних частот\ton\tfc=2000\tWindowType=0\tKernelSize=256\n"
       "1\tЭффект \"Реверберация\"\toff\tDryLevel=0.5\tEarlyLevel=1\tReverbLevel=0.09999999999999994\t"
       "ReverbTime=500\tDelayLines=3\n"
@@ -79,38 +63,38 @@ TEST_F(RenderCommand, SavedChainsAndFiltersLoadBack) {
   ASSERT_EQ(Run("--add 4:Gain=1/1/1/1/1/1/1/1/1/0.5/1/1/1/1/1/1/1/1/1/2 --add 9:Delay=250 --disable 0 "
                 "--save-chain " +
                 Path("c.lst") + " --save-filter 1 " + Path("e.flt"))
-                .status,
+                .Status,
             0);
   auto run = Run("--chain " + Path("c.lst") + " --print");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("0\tМногополосовой фильтр\toff\tGain=1/1/1/1/1/1/1/1/1/0.5/1/1/1/1/1/1/1/1/1/2\n"),
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("0\tМногополосовой фильтр\toff\tGain=1/1/1/1/1/1/1/1/1/0.5/1/1/1/1/1/1/1/1/1/2\n"),
             std::string::npos)
-      << run.out;
+      << run.Out;
   run = Run("--add 9 --load-filter 0 " + Path("e.flt") + " --print");
-  EXPECT_EQ(run.out, "0\tЭффект \"Эхо\"\ton\tDelay=250\tDecayTime=1000\n");
+  EXPECT_EQ(run.Out, "0\tЭффект \"Эхо\"\ton\tDelay=250\tDecayTime=1000\n");
 }
 
 TEST_F(RenderCommand, ProgramErrorsExitOneWithTheirMessage) {
   std::ofstream(Path("bad.lst"), std::ios::binary) << "abc";
   auto run = Run("--chain " + Path("bad.lst"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Ошибка контрольной суммы! Файл \"" + Path("bad.lst") + "\"\n");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "Ошибка контрольной суммы! Файл \"" + Path("bad.lst") + "\"\n");
   run = Run("--chain " + Path("missing.lst"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
             "Невозможно открыть файл! Файл \"" + Path("missing.lst") + "\": No such file or directory\n");
   run = Run("--add 9 --save-chain " + Path("no/such/folder.lst"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Невозможно создать файл! Файл \"" + Path("no/such/folder.lst") +
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "Невозможно создать файл! Файл \"" + Path("no/such/folder.lst") +
                          "\": No such file or directory\n");
-  ASSERT_EQ(Run("--add 0 --save-filter 0 " + Path("lp.flt")).status, 0);
+  ASSERT_EQ(Run("--add 0 --save-filter 0 " + Path("lp.flt")).Status, 0);
   run = Run("--add 1 --load-filter 0 " + Path("lp.flt"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Неверный формат файла! Файл \"" + Path("lp.flt") + "\"\n");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "Неверный формат файла! Файл \"" + Path("lp.flt") + "\"\n");
   run = Run(Path("missing.wav") + " " + Path("out.wav"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Код ошибки: 0x00000002"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("Функция: CreateFile"), std::string::npos) << run.err;
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("Код ошибки: 0x00000002"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("Функция: CreateFile"), std::string::npos) << run.Err;
 }
 
 TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhereTheHelpIs) {
@@ -171,24 +155,24 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
   };
   for (const auto& [args, message] : cases) {
     const auto run = Run(args);
-    EXPECT_EQ(run.status, 2) << args;
-    EXPECT_EQ(run.err, message + "\nПодробнее: sonolab-render --help\n") << args;
+    EXPECT_EQ(run.Status, 2) << args;
+    EXPECT_EQ(run.Err, message + "\nПодробнее: sonolab-render --help\n") << args;
   }
   const auto help = Run("--help");
-  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.Status, 0);
   for (const char* option :
        {"--rate",        "--chain",   "--add",       "--disable",     "--load-filter",  "--save-chain",
         "--save-filter", "--print",   "--response",  "--out-format",  "--list-formats", "--list-devices",
         "--capture",     "--wave-in", "--in-format", "--seconds",     "--tail",         "--play",
         "--wave-out",    "--force",   "--version",   "--block-frames"}) {
-    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_NE(help.Out.find(option), std::string::npos) << option;
   }
 }
 
 TEST_F(RenderCommand, HelpNamesEveryCatalogueTypeInOrderOnLinesOfAtMostAHundredCharacters) {
   const auto help = Run("--help");
-  ASSERT_EQ(help.status, 0);
-  std::istringstream lines(help.out);
+  ASSERT_EQ(help.Status, 0);
+  std::istringstream lines(help.Out);
   std::string line;
   std::string flowing; // the help's words, one space between each
   while (std::getline(lines, line)) {
@@ -211,8 +195,8 @@ TEST_F(RenderCommand, HelpNamesEveryCatalogueTypeInOrderOnLinesOfAtMostAHundredC
 
 TEST_F(RenderCommand, ListFormatsGivesTheThirtySixTableFormatsWithTheirNumbersAndVersionTheVersion) {
   const auto run = Run("--list-formats");
-  ASSERT_EQ(run.status, 0);
-  std::istringstream lines(run.out);
+  ASSERT_EQ(run.Status, 0);
+  std::istringstream lines(run.Out);
   std::string line;
   int n = 0;
   while (std::getline(lines, line)) {
@@ -220,17 +204,17 @@ TEST_F(RenderCommand, ListFormatsGivesTheThirtySixTableFormatsWithTheirNumbersAn
     ++n;
   }
   EXPECT_EQ(n, 36);
-  EXPECT_NE(run.out.find("0\t8,000 КГц, 8 бит, моно (7 Кб/с)\n"), std::string::npos);
-  EXPECT_NE(run.out.find("31\t44,100 КГц, 16 бит, стерео (172 Кб/с)\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("0\t8,000 КГц, 8 бит, моно (7 Кб/с)\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("31\t44,100 КГц, 16 бит, стерео (172 Кб/с)\n"), std::string::npos);
   const auto version = Run("--version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "sonolab-render 0.1\n");
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "sonolab-render 0.1\n");
 }
 
 TEST_F(RenderCommand, ResponseOfALowPassIsFlatBelowItsCutOffAndFallsAbove) {
   const auto run = Run("--add 0 --response");
-  ASSERT_EQ(run.status, 0) << run.err;
-  std::istringstream lines(run.out);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::istringstream lines(run.Out);
   int bins = 0, bin;
   double hz, db;
   std::string dbText;
@@ -253,14 +237,14 @@ TEST_F(RenderCommand, RenderKeepsEveryFrameAndReportsItsFigures) {
   // 3 s of stereo at 22050 Hz: 2048-frame blocks, 32 whole blocks and a short one of 614 frames.
   WriteWave(Path("in.wav"), 22050, 2, Sine16(440, 22050, 2, 66150, 8000));
   const auto run = Run(Path("in.wav") + " " + Path("a.wav") + " " + Path("b.wav") + " --add 0:fc=5000");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.rfind("blocks=33 frames=66150 seconds=3.000 mean_ms=", 0), 0u) << run.out;
-  EXPECT_NE(run.out.find(" realtime="), std::string::npos);
-  EXPECT_EQ(run.out.substr(run.out.find(" clipped=")), " clipped=0 dropouts=0\n");
-  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out.rfind("blocks=33 frames=66150 seconds=3.000 mean_ms=", 0), 0u) << run.Out;
+  EXPECT_NE(run.Out.find(" realtime="), std::string::npos);
+  EXPECT_EQ(run.Out.substr(run.Out.find(" clipped=")), " clipped=0 dropouts=0\n");
+  EXPECT_EQ(run.Err, "");
   // A set-up of files only has no clock to keep, and --verbose says so.
   const auto told = Run(Path("in.wav") + " " + Path("c.wav") + " --verbose");
-  EXPECT_EQ(told.err, "Блок обработки: 2048 отсчётов (92,9 мс)\nРеальное время: нет (только файлы)\n");
+  EXPECT_EQ(told.Err, "Блок обработки: 2048 отсчётов (92,9 мс)\nРеальное время: нет (только файлы)\n");
   for (const char* name : {"a.wav", "b.wav"}) {
     const auto bytes = ReadBytes(Path(name));
     ASSERT_EQ(bytes.size(), 44u + 66150u * 4);
@@ -273,7 +257,7 @@ TEST_F(RenderCommand, RenderKeepsEveryFrameAndReportsItsFigures) {
 TEST_F(RenderCommand, OutFormatConvertsEveryOutput) {
   WriteWave(Path("in.wav"), 44100, 2, Sine16(1000, 44100, 2, 44100, 10000));
   const auto run = Run(Path("in.wav") + " " + Path("mono8.wav") + " --out-format 28");
-  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.Status, 0) << run.Err;
   const auto bytes = ReadBytes(Path("mono8.wav"));
   EXPECT_EQ(bytes[22], 1);             // channels
   EXPECT_EQ(bytes[34], 8);             // bits

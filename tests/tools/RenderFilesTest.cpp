@@ -4,6 +4,7 @@
 // the system's reason, clipping is counted, and progress shows on a terminal only.
 
 #include "support/ChildProcess.h"
+#include "support/RenderRun.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,8 @@ using namespace sonotest;
 
 namespace {
 
-struct TRun {
-  bool Exited = false;
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
 // The lines of a usage error: its message, then where the help is.
-void ExpectUsageError(const TRun& run, const std::string& message) {
+void ExpectUsageError(const TRenderRun& run, const std::string& message) {
   EXPECT_TRUE(run.Exited);
   EXPECT_EQ(run.Status, 2) << run.Err;
   EXPECT_EQ(run.Err, message + "\nПодробнее: sonolab-render --help\n");
@@ -60,14 +54,9 @@ protected:
   }
   std::string Path(const std::string& name) const { return dir.File(name); }
 
-  TRun Run(std::vector<std::string> args, TChildOptions options = {},
-           const std::string& program = RenderProgram()) const {
-    args.insert(args.begin(), program);
-    options.StdoutPath = Path("render.out");
-    options.StderrPath = Path("render.err");
-    TChild render(args, options);
-    const auto end = render.Wait(120s);
-    return {end.Exited && !end.Hung, end.Status, ReadText(Path("render.out")), ReadText(Path("render.err"))};
+  TRenderRun Run(std::vector<std::string> args, TChildOptions options = {},
+                 const std::string& program = RenderProgram()) const {
+    return RunRender(dir, std::move(args), std::move(options), program);
   }
   // A shell line in the test's folder, for pipes.
   int Shell(const std::string& line) const {
@@ -127,13 +116,13 @@ TEST_F(RenderFiles, AnExistingFileIsKeptWithADeviceInputOrWhenItIsNoWaveFileUnle
                    "Файл " + Path("notes.txt") +
                        " существует и не является файлом WAVE; чтобы перезаписать его, добавьте --force");
   EXPECT_EQ(ReadText(Path("notes.txt")), "not sound\n");
-  const TRun forced = Run({Path("in.wav"), Path("notes.txt"), "--force"});
+  const TRenderRun forced = Run({Path("in.wav"), Path("notes.txt"), "--force"});
   EXPECT_EQ(forced.Status, 0) << forced.Err;
   EXPECT_EQ(ReadWave(Path("notes.txt")).Frames(), 4000u);
 
   // An existing WAVE file is an output like any other with a file input.
   WriteWave(Path("old.wav"), 8000, 1, Noise(100, 3));
-  const TRun again = Run({Path("in.wav"), Path("old.wav")});
+  const TRenderRun again = Run({Path("in.wav"), Path("old.wav")});
   EXPECT_EQ(again.Status, 0) << again.Err;
   EXPECT_EQ(ReadWave(Path("old.wav")).Samples, ReadWave(Path("in.wav")).Samples);
 }
@@ -146,7 +135,7 @@ TEST_F(RenderFiles, EveryOutputHoldsExactlyTheFramesOfTheInput) {
       const std::vector<int16_t> samples = Noise(2 * frames, rate + static_cast<unsigned>(frames));
       WriteWave(Path("in.wav"), rate, 2, samples);
       // An empty chain is an exact copy; through a filter only the count can be checked.
-      const TRun copy = Run({Path("in.wav"), Path("copy.wav")});
+      const TRenderRun copy = Run({Path("in.wav"), Path("copy.wav")});
       ASSERT_EQ(copy.Status, 0) << copy.Err;
       const TWaveContents out = ReadWave(Path("copy.wav"));
       EXPECT_EQ(out.DataSize, 4 * frames) << rate << " Hz, " << frames;
@@ -155,7 +144,8 @@ TEST_F(RenderFiles, EveryOutputHoldsExactlyTheFramesOfTheInput) {
       EXPECT_EQ(copy.Out.rfind("blocks=", 0), 0u);
       EXPECT_NE(copy.Out.find(" frames=" + std::to_string(frames) + " "), std::string::npos) << copy.Out;
       if (frames == 4097) {
-        const TRun filtered = Run({Path("in.wav"), Path("f.wav"), "--add", "0", "--add", "11", "--add", "4"});
+        const TRenderRun filtered =
+            Run({Path("in.wav"), Path("f.wav"), "--add", "0", "--add", "11", "--add", "4"});
         ASSERT_EQ(filtered.Status, 0) << filtered.Err;
         EXPECT_EQ(ReadWave(Path("f.wav")).Frames(), frames);
       }
@@ -168,10 +158,10 @@ TEST_F(RenderFiles, TheTailRingsOutAnEchoAfterTheEndOfTheFile) {
   std::vector<int16_t> samples(2000, 0);
   samples[100] = 16000;
   WriteWave(Path("in.wav"), 8000, 1, samples);
-  const TRun cut = Run({Path("in.wav"), Path("cut.wav"), "--add", "9:Delay=100,DecayTime=1000"});
+  const TRenderRun cut = Run({Path("in.wav"), Path("cut.wav"), "--add", "9:Delay=100,DecayTime=1000"});
   ASSERT_EQ(cut.Status, 0) << cut.Err;
   EXPECT_EQ(ReadWave(Path("cut.wav")).Frames(), 2000u);
-  const TRun tail =
+  const TRenderRun tail =
       Run({Path("in.wav"), Path("tail.wav"), "--add", "9:Delay=100,DecayTime=1000", "--tail", "1"});
   ASSERT_EQ(tail.Status, 0) << tail.Err;
   const TWaveContents out = ReadWave(Path("tail.wav"));
@@ -199,7 +189,7 @@ TEST_F(RenderFiles, AnImpulseKeepsItsTimeAndAConvertedOutputItsLengthBetweenEver
       if (from == to) {
         continue;
       }
-      const TRun run = Run({Path("in.wav"), Path("out.wav"), "--out-format", std::to_string(toIndex)});
+      const TRenderRun run = Run({Path("in.wav"), Path("out.wav"), "--out-format", std::to_string(toIndex)});
       ASSERT_EQ(run.Status, 0) << run.Err;
       const TWaveContents out = ReadWave(Path("out.wav"));
       ASSERT_EQ(out.Rate, to);
@@ -221,7 +211,8 @@ TEST_F(RenderFiles, AnImpulseKeepsItsTimeAndAConvertedOutputItsLengthBetweenEver
 namespace {
 
 // The error box as the command line prints it: the description, the code, the source line, the call.
-void ExpectFileError(const TRun& run, const std::string& description, const char* code, const char* call) {
+void ExpectFileError(const TRenderRun& run, const std::string& description, const char* code,
+                     const char* call) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err.rfind("Описание ошибки: " + description + "\nКод ошибки: " + code + "\nФайл \"", 0), 0u)
       << run.Err;
@@ -246,7 +237,7 @@ TEST_F(RenderFiles, FileErrorsNameTheFileAndGiveTheSystemsReasonOnce) {
                   "0x0000001C", "WriteFile");
 
   // Settings files name theirs too.
-  const TRun chain = Run({"--chain", Path("missing.lst")});
+  const TRenderRun chain = Run({"--chain", Path("missing.lst")});
   EXPECT_EQ(chain.Status, 1);
   EXPECT_EQ(chain.Err,
             "Невозможно открыть файл! Файл \"" + Path("missing.lst") + "\": No such file or directory\n");
@@ -340,7 +331,7 @@ TEST_F(RenderFiles, ClippedSamplesAreCountedAsTheInputPredictsAndWarnedAbout) {
   for (int b = 1; b < 20; ++b) {
     gains += "/2";
   }
-  const TRun run = Run({Path("in.wav"), Path("out.wav"), "--add", gains});
+  const TRenderRun run = Run({Path("in.wav"), Path("out.wav"), "--add", gains});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_NE(run.Out.find(" clipped=" + std::to_string(loud) + " dropouts=0\n"), std::string::npos) << run.Out;
   char share[32];
@@ -355,7 +346,7 @@ TEST_F(RenderFiles, ClippedSamplesAreCountedAsTheInputPredictsAndWarnedAbout) {
   }
   EXPECT_EQ(atBounds, loud);
 
-  const TRun quiet = Run({Path("in.wav"), Path("quiet.wav"), "--add", "0"});
+  const TRenderRun quiet = Run({Path("in.wav"), Path("quiet.wav"), "--add", "0"});
   EXPECT_NE(quiet.Out.find(" clipped=0 dropouts=0\n"), std::string::npos) << quiet.Out;
   EXPECT_EQ(quiet.Err, "");
 }
@@ -364,7 +355,7 @@ TEST_F(RenderFiles, ATwentyFourBitFileRendersAsItsSixteenBitConversionBySoxAndSa
   ASSERT_EQ(Shell("sox -D -n -r 44100 -c 2 -b 24 in24.wav synth 1 sine 300 sine 3000 vol 0.9 && "
                   "sox -D in24.wav -b 16 ref16.wav"),
             0);
-  const TRun run = Run({Path("in24.wav"), Path("out.wav")});
+  const TRenderRun run = Run({Path("in24.wav"), Path("out.wav")});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "Вход " + Path("in24.wav") +
                          " (44,100 КГц, 24 бит, стерео, целые) читается с преобразованием в 16 бит\n");
@@ -428,7 +419,7 @@ TEST_F(RenderFiles, ProgressShowsOnATerminalAndNowhereElse) {
   }
   ::close(master);
   // With standard error in a file there is no progress line.
-  const TRun plain = Run({Path("in.wav"), Path("out.wav")});
+  const TRenderRun plain = Run({Path("in.wav"), Path("out.wav")});
   EXPECT_EQ(plain.Status, 0);
   EXPECT_EQ(plain.Err, "");
 }

@@ -3,38 +3,24 @@
 // LV2_PATH): what it lists, adds, sets, prints and refuses, and the sound of real files through them.
 
 #include "support/Plugins.h"
+#include "support/RenderRun.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 using namespace sonotest;
 
 namespace {
 
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class RenderPlugins : public ::testing::Test {
 protected:
   std::string Path(const std::string& name) const { return dir.File(name); }
 
-  TRun Run(const std::string& arguments) const {
-    const std::string command = "LV2_PATH='" + TestPluginPath + "' " + SONOLAB_RENDER_PATH + " " + arguments +
-                                " >" + Path("stdout") + " 2>" + Path("stderr");
-    TRun run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadText(Path("stdout"));
-    run.err = ReadText(Path("stderr"));
-    return run;
+  TRenderRun Run(const std::string& arguments) const {
+    return RunRenderShell(dir, arguments, "LV2_PATH='" + TestPluginPath + "'");
   }
 
   std::vector<int16_t> Samples(const std::string& name) const { return ReadWave(Path(name)).Samples; }
@@ -51,10 +37,10 @@ TEST_F(RenderPlugins, AGainPluginGivesItsExactGainOnBothChannelsOfAStereoFile) {
     in[i] = static_cast<int16_t>(static_cast<int>((i * 7919) % 6001) - 3000) / (i % 2 == 0 ? 1 : 3);
   }
   WriteWave(Path("in.wav"), 44100, 2, in);
-  const TRun run = Run(Path("in.wav") + " " + Path("out.wav") + std::string(" --add-lv2 ") + AmpUri +
-                       " --set 0 gain=20 --print --quiet");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "0\tSimple amplifier (http://plugin.org.uk/swh-plugins/amp)\ton\tgain=20\n");
+  const TRenderRun run = Run(Path("in.wav") + " " + Path("out.wav") + std::string(" --add-lv2 ") + AmpUri +
+                             " --set 0 gain=20 --print --quiet");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "0\tSimple amplifier (http://plugin.org.uk/swh-plugins/amp)\ton\tgain=20\n");
   const std::vector<int16_t> out = Samples("out.wav");
   ASSERT_EQ(out.size(), in.size());
   for (size_t i = 0; i < in.size(); ++i) {
@@ -68,35 +54,36 @@ TEST_F(RenderPlugins, AChainSavedWithPluginsRendersTheSameSoundWhenLoaded) {
     in[i] = static_cast<int16_t>(static_cast<int>((i * 104729) % 40001) - 20000);
   }
   WriteWave(Path("in.wav"), 44100, 2, in);
-  TRun run = Run(Path("in.wav") + " " + Path("a.wav") + " --add-lv2 " + LimiterUri +
-                 " --set 0 thresh=0.2,knee=1 --add 9:Delay=50 --add-lv2 " + StereoUri + " --add-lv2 " +
-                 AmpUri + " --set 2 width=0.9 --set 3 gain=-3.5 --save-chain " + Path("c.lst") + " --quiet");
-  ASSERT_EQ(run.status, 0) << run.err;
+  TRenderRun run =
+      Run(Path("in.wav") + " " + Path("a.wav") + " --add-lv2 " + LimiterUri +
+          " --set 0 thresh=0.2,knee=1 --add 9:Delay=50 --add-lv2 " + StereoUri + " --add-lv2 " + AmpUri +
+          " --set 2 width=0.9 --set 3 gain=-3.5 --save-chain " + Path("c.lst") + " --quiet");
+  ASSERT_EQ(run.Status, 0) << run.Err;
   run = Run(Path("in.wav") + " " + Path("b.wav") + " --chain " + Path("c.lst") + " --print --quiet");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("\tthresh=0.2\toutput=0.6\trelease=0.5\tattack=0.15\tknee=1\n"), std::string::npos);
-  EXPECT_NE(run.out.find("3\tSimple amplifier (http://plugin.org.uk/swh-plugins/amp)\ton\tgain=-3.5\n"),
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("\tthresh=0.2\toutput=0.6\trelease=0.5\tattack=0.15\tknee=1\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("3\tSimple amplifier (http://plugin.org.uk/swh-plugins/amp)\ton\tgain=-3.5\n"),
             std::string::npos);
   EXPECT_EQ(ReadBytes(Path("b.wav")), ReadBytes(Path("a.wav")));
   EXPECT_NE(Samples("a.wav"), in);
 }
 
 TEST_F(RenderPlugins, ListsAddsAndRefusesPluginsNamingThemAndPrintsTheLatencyTheyReport) {
-  TRun run = Run("--list-lv2");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find(std::string(AmpUri) + "\tSimple amplifier\n"), std::string::npos);
-  EXPECT_EQ(run.out.find("swh-plugins/inv\t"), std::string::npos); // no parameters
-  EXPECT_EQ(run.out.find(NeedsWorkerUri), std::string::npos);
+  TRenderRun run = Run("--list-lv2");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find(std::string(AmpUri) + "\tSimple amplifier\n"), std::string::npos);
+  EXPECT_EQ(run.Out.find("swh-plugins/inv\t"), std::string::npos); // no parameters
+  EXPECT_EQ(run.Out.find(NeedsWorkerUri), std::string::npos);
   run = Run("--list-lv2 --verbose");
-  EXPECT_NE(run.out.find(std::string(AmpUri) + "\tSimple amplifier\tУсилитель\n"), std::string::npos);
-  EXPECT_NE(run.out.find("swh-plugins/inv\tInverter\tпропущен: нет параметров на портах управления\n"),
+  EXPECT_NE(run.Out.find(std::string(AmpUri) + "\tSimple amplifier\tУсилитель\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("swh-plugins/inv\tInverter\tпропущен: нет параметров на портах управления\n"),
             std::string::npos);
-  EXPECT_NE(run.out.find("urn:sonolab:test:needs-worker\tGain that needs a worker\tпропущен: требует "
+  EXPECT_NE(run.Out.find("urn:sonolab:test:needs-worker\tGain that needs a worker\tпропущен: требует "
                          "возможность, которой Sonolab не даёт: http://lv2plug.in/ns/ext/worker#schedule"),
             std::string::npos);
 
   run = Run(std::string("--add-lv2 ") + LatencyUri + " --set 0 delay=10 --print");
-  EXPECT_EQ(run.out,
+  EXPECT_EQ(run.Out,
             "0\tArtificial latency (http://plugin.org.uk/swh-plugins/artificialLatency)\ton\tзадержка=441"
             "\tdelay=10\n");
   const std::vector<std::pair<std::string, std::string>> refused = {
@@ -116,9 +103,9 @@ TEST_F(RenderPlugins, ListsAddsAndRefusesPluginsNamingThemAndPrintsTheLatencyThe
   };
   for (const auto& [arguments, message] : refused) {
     run = Run(arguments);
-    EXPECT_EQ(run.status, 2) << arguments;
-    EXPECT_EQ(run.err, message + "\nПодробнее: sonolab-render --help\n");
+    EXPECT_EQ(run.Status, 2) << arguments;
+    EXPECT_EQ(run.Err, message + "\nПодробнее: sonolab-render --help\n");
   }
   run = Run("--add 9 --set 0 delay=250,DECAYTIME=500 --print");
-  EXPECT_EQ(run.out, "0\tЭффект \"Эхо\"\ton\tDelay=250\tDecayTime=500\n");
+  EXPECT_EQ(run.Out, "0\tЭффект \"Эхо\"\ton\tDelay=250\tDecayTime=500\n");
 }

@@ -6,6 +6,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/PcmSignals.h"
+#include "support/RenderRun.h"
 #include "support/SoundFiles.h"
 #include "support/TestFiles.h"
 
@@ -24,32 +25,17 @@ using namespace sonotest;
 
 namespace {
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
 class RenderSoundFiles : public ::testing::Test {
 protected:
   std::string Path(const std::string& name) const { return dir.File(name); }
 
-  TRun Run(std::vector<std::string> args) const {
-    args.insert(args.begin(), SONOLAB_RENDER_PATH);
-    TChildOptions options;
-    options.StdoutPath = Path("render.out");
-    options.StderrPath = Path("render.err");
-    TChild render(args, options);
-    const TChildExit end = render.Wait(120s);
-    return {end.Exited && !end.Hung ? end.Status : -1, ReadText(Path("render.out")),
-            ReadText(Path("render.err"))};
-  }
+  TRenderRun Run(std::vector<std::string> args) const { return RunRender(dir, std::move(args)); }
   int Shell(const std::string& line) const { return ShellIn(dir.Path().string(), line); }
 
   TTempDir dir{"sonolab-sound-render"};
 };
 
-void ExpectUsageError(const TRun& run, const std::string& message) {
+void ExpectUsageError(const TRenderRun& run, const std::string& message) {
   EXPECT_EQ(run.Status, 2) << run.Err;
   EXPECT_EQ(run.Err, message + "\nПодробнее: sonolab-render --help\n");
 }
@@ -71,7 +57,7 @@ TEST_F(RenderSoundFiles, FlacMp3OggAndOpusGoThroughAChainToFlacAndOggAsTheirWave
   const std::vector<int16_t> reference = ReadWave(Path("ref-out.wav")).Samples;
   const double level[2] = {ToneDb(reference, 2, 0, 1000, 1, 48000), ToneDb(reference, 2, 1, 500, 1, 48000)};
   for (const std::string kind : {"flac", "mp3", "ogg", "opus"}) {
-    const TRun run = render({Path("in." + kind), Path(kind + ".flac"), Path(kind + ".ogg")});
+    const TRenderRun run = render({Path("in." + kind), Path(kind + ".flac"), Path(kind + ".ogg")});
     ASSERT_EQ(run.Status, 0) << kind << ": " << run.Err;
     const size_t frames = DecodeSoundFile(Path("in." + kind)).Frames(); // every one, through the chain
     EXPECT_NE(run.Out.find(" frames=" + std::to_string(frames) + " "), std::string::npos) << run.Out;
@@ -132,7 +118,7 @@ TEST_F(RenderSoundFiles, OutputKindsAndExistingFilesFollowTheRulesBeforeAnything
   EXPECT_EQ(ReadText(Path("old.flac")), wave);
   fs::copy_file(Path("piped.ogg"), Path("old.opus"));
   for (const std::string name : {"redirected.flac", "old.opus"}) {
-    const TRun again = Run({Path("in.wav"), Path(name), "--out-format", "35"});
+    const TRenderRun again = Run({Path("in.wav"), Path(name), "--out-format", "35"});
     EXPECT_EQ(again.Status, 0) << again.Err;
     EXPECT_EQ(DecodeSoundFile(Path(name)).Rate, 48000) << name;
   }
@@ -143,7 +129,7 @@ TEST_F(RenderSoundFiles, OutputKindsAndExistingFilesFollowTheRulesBeforeAnything
 TEST_F(RenderSoundFiles, QuietAndTheJsonSummaryServeABatchDriver) {
   ASSERT_EQ(Shell("sox -n -r 22050 -c 1 -b 24 in.flac synth 0.5 sine 300"), 0);
   // Quiet: not even the note on the 24-bit input.
-  const TRun quiet = Run({Path("in.flac"), Path("q.flac"), "--quiet"});
+  const TRenderRun quiet = Run({Path("in.flac"), Path("q.flac"), "--quiet"});
   EXPECT_EQ(quiet.Status, 0);
   EXPECT_EQ(quiet.Out, "");
   EXPECT_EQ(quiet.Err, "");
@@ -153,7 +139,7 @@ TEST_F(RenderSoundFiles, QuietAndTheJsonSummaryServeABatchDriver) {
        {std::vector<std::string>{"--summary", "json"}, {"-q", "--summary", "json"}}) {
     std::vector<std::string> args = {Path("in.flac"), odd};
     args.insert(args.end(), extra.begin(), extra.end());
-    const TRun json = Run(args);
+    const TRenderRun json = Run(args);
     ASSERT_EQ(json.Status, 0) << json.Err;
     const std::string escapedOdd = Path("say \\\"hi\\\"\\\\.ogg");
     EXPECT_EQ(
