@@ -38,39 +38,13 @@ for b in "${builds[@]}"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sonolab-edits.XXXXXX")
-server_started=""
-stop_server() {
-  case "$server_started" in
-  pulseaudio) SONOLAB_PULSE_STATE="$work/pulse.state" bash "$root/scripts/pulse-server.sh" stop ;;
-  pipewire) SONOLAB_PIPEWIRE_STATE="$work/pipewire.state" bash "$root/scripts/pipewire-server.sh" stop ;;
-  esac
-  server_started=""
-}
+# shellcheck source=bench/private-server.sh
+. "$root/bench/private-server.sh"
 cleanup() {
   stop_server
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-start_server() { # name
-  unset PULSE_SERVER
-  export XDG_RUNTIME_DIR="$work/runtime"
-  mkdir -p "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  case "$1" in
-  pulseaudio)
-    SONOLAB_PULSE_STATE="$work/pulse.state" SONOLAB_PULSE_REALTIME=yes \
-      bash "$root/scripts/pulse-server.sh" start "$work/server.env"
-    ;;
-  pipewire)
-    SONOLAB_PIPEWIRE_STATE="$work/pipewire.state" SONOLAB_PIPEWIRE_QUANTUM="" \
-      bash "$root/scripts/pipewire-server.sh" start "$work/server.env"
-    ;;
-  esac
-  server_started=$1
-  # shellcheck disable=SC1091
-  . "$work/server.env"
-}
 
 echo "seconds=$seconds block=$block cores=$(nproc) load=$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-10s %-10s %-4s %6s %12s %9s %13s %12s  %s\n' server source type edits wait_max_us in/out block_max_ms \

@@ -60,7 +60,6 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sonolab-load.XXXXXX")
 loads=()
-server_started=""
 stop_load() {
   for pid in "${loads[@]}"; do
     kill -- "-$pid" 2>/dev/null || true
@@ -70,13 +69,8 @@ stop_load() {
   done
   loads=()
 }
-stop_server() {
-  case "$server_started" in
-  pulseaudio) SONOLAB_PULSE_STATE="$work/pulse.state" bash "$root/scripts/pulse-server.sh" stop ;;
-  pipewire) SONOLAB_PIPEWIRE_STATE="$work/pipewire.state" bash "$root/scripts/pipewire-server.sh" stop ;;
-  esac
-  server_started=""
-}
+# shellcheck source=bench/private-server.sh
+. "$root/bench/private-server.sh"
 cleanup() {
   stop_load
   stop_server
@@ -97,26 +91,6 @@ start_load() {
     setsid bash -c 'while :; do :; done' &
     loads+=($!)
   done
-}
-
-start_server() { # name
-  unset PULSE_SERVER
-  export XDG_RUNTIME_DIR="$work/runtime"
-  mkdir -p "$XDG_RUNTIME_DIR"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  case "$1" in
-  pulseaudio)
-    SONOLAB_PULSE_STATE="$work/pulse.state" SONOLAB_PULSE_REALTIME=yes \
-      bash "$root/scripts/pulse-server.sh" start "$work/server.env"
-    ;;
-  pipewire)
-    SONOLAB_PIPEWIRE_STATE="$work/pipewire.state" SONOLAB_PIPEWIRE_QUANTUM="" \
-      bash "$root/scripts/pipewire-server.sh" start "$work/server.env"
-    ;;
-  esac
-  server_started=$1
-  # shellcheck disable=SC1091
-  . "$work/server.env"
 }
 
 # The place of a name in the server's list of sinks or sources: the index --play and --capture take.
