@@ -123,6 +123,9 @@ void TDSPForm::BuildToolBars() {
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setIconSize(QSize(19, 19));
+    // Buttons side by side as a classic tool bar packs them: all of them fit the window's default width.
+    bar->layout()->setSpacing(0);
+    bar->setContentsMargins(0, 0, 0, 0);
   }
   PlayBtn = AddButton(PlayBar, "media-playback-start", "play", PlayHint, true, &TDSPForm::PlayBtnClick);
   PauseBtn = AddButton(PlayBar, "media-playback-pause", "pause", PauseHint, false, &TDSPForm::PauseBtnClick);
