@@ -124,6 +124,14 @@ TEST_F(ProcessingWindow, OpensWithItsControlsPicturesTreeGaugesAndSizes) {
     EXPECT_FALSE(buttons[i]->icon().pixmap(19, 19).isNull()) << i;
     EXPECT_EQ(buttons[i]->isEnabled(), enabled[i]) << i;
   }
+  // At the default width every button shows: none is pushed behind the bar's overflow arrow.
+  for (QToolBar* bar : {form->PlayBar, form->ChainBar}) {
+    for (QAction* action : bar->actions()) {
+      QWidget* button = bar->widgetForAction(action);
+      EXPECT_TRUE(action->isSeparator() || (button != nullptr && button->isVisible()))
+          << action->toolTip().toStdString();
+    }
+  }
 
   QTreeWidgetItem* root = form->DSPGraphView->topLevelItem(0);
   ASSERT_NE(root, nullptr);
