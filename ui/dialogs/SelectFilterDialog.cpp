@@ -65,6 +65,7 @@ TSelectFilterDialog::TSelectFilterDialog(QWidget* parent, std::shared_ptr<TPlugi
       if (page == 1) {
         ShowPlugins();
       }
+      FocusPage();
     });
   }
 
@@ -83,6 +84,19 @@ TSelectFilterDialog::TSelectFilterDialog(QWidget* parent, std::shared_ptr<TPlugi
   connect(FilterListBox, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
   connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TSelectFilterDialog::FocusPage() {
+  if (Pages->currentIndex() == 1 && SearchEdit != nullptr) {
+    SearchEdit->setFocus();
+  } else {
+    FilterListBox->setFocus();
+  }
+}
+
+void TSelectFilterDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FocusPage();
 }
 
 void TSelectFilterDialog::ShowPlugins() {

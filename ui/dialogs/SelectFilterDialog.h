@@ -49,7 +49,13 @@ public:
   QPushButton* OKBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
 
+protected:
+  // Each showing starts in the page's list (or the plug-ins' search field): the arrow keys choose at once.
+  void showEvent(QShowEvent* event) override;
+
 private:
+  void FocusPage();
+
   std::shared_ptr<TPluginHost> plugins;
   std::vector<std::shared_ptr<const TPluginInfo>> listed; // in the order of PluginList's items
 };

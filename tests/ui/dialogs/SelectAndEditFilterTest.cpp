@@ -108,6 +108,17 @@ TEST(SelectFilterDialog, ListsTheSixteenNamesWithTheFirstSelectedAndKeepsTheLast
     EXPECT_EQ(select.exec(), QDialog::Accepted);
   }
   EXPECT_EQ(select.SelectedIndex(), 4);
+
+  { // The keyboard alone: the list has the focus, two rows down and Return.
+    const auto driver = WhenModal<TSelectFilterDialog>([](TSelectFilterDialog& d) {
+      QWidget* focus = QApplication::focusWidget();
+      QTest::keyClick(focus, Qt::Key_Down);
+      QTest::keyClick(focus, Qt::Key_Down);
+      QTest::keyClick(focus, Qt::Key_Return);
+    });
+    EXPECT_EQ(select.exec(), QDialog::Accepted);
+  }
+  EXPECT_EQ(select.SelectedIndex(), 6);
 }
 
 TEST(EditFilter, EachTypeGetsItsDialogOnTheFilterAndOKAppliesOnceMoreWhileCancelAppliesNothing) {
