@@ -80,7 +80,7 @@ TEST(AppsSink, EverySetUpSharesOneSinkWhichTheLastOneRemovesGivingTheDefaultBack
 
   other.Signal(SIGTERM);
   EXPECT_EQ(other.Wait(60s).Status, 128 + SIGTERM);
-  EXPECT_EQ(AppsSinks(), 0);
+  EXPECT_TRUE(Eventually([] { return AppsSinks() == 0; }));
   EXPECT_TRUE(Eventually([&] { return DefaultSink() == desktopDefault; })) << DefaultSink();
 
   // The sink's description is quoted in the module's arguments: a quote or a backslash is refused.
