@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "devices/DirectSoundDevices.h"
 
+#include "devices/AudioFormats.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -415,7 +417,10 @@ void TDirectSoundRecordingDevice::Read() {
 // ---- The desktop's virtual sink ----------------------------------------------------------------
 
 TAppsRecordingDevice::TAppsRecordingDevice(std::shared_ptr<TSoundServices> services)
-    : TDirectSoundRecordingDevice(services, std::string(AppsMonitorName)), services(std::move(services)) {}
+    : TDirectSoundRecordingDevice(services, std::string(AppsMonitorName)), services(std::move(services)) {
+  // The sink is made in this format: the applications' sound at CD quality unless another is chosen.
+  buffer.Format() = FormatTable[AppsDefaultFormat];
+}
 
 TAppsRecordingDevice::~TAppsRecordingDevice() {
   Close();

@@ -113,6 +113,7 @@ private:
 class TAppsRecordingDevice : public TDirectSoundRecordingDevice {
 public:
   static constexpr const char* DefaultDescription = "Sonolab";
+  static constexpr int AppsDefaultFormat = 31; // 44100 Hz, 16 bits, stereo: the format of a new object
 
   explicit TAppsRecordingDevice(std::shared_ptr<TSoundServices> services);
   ~TAppsRecordingDevice() override;

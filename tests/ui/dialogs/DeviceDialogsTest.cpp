@@ -155,6 +155,7 @@ TEST(SelectDevicesDialog, TheApplicationsInputTakesItsDefaultBoxToItsDeviceAndTh
   ASSERT_NE(apps, nullptr);
   EXPECT_FALSE(apps->MakeDefault());
   EXPECT_EQ(apps->Description(), "Sonolab");
+  EXPECT_EQ(FindFormat(input->Buffer().Format()), 31); // the sink at 44100 Hz, 16 bits, stereo
   RunDeviceDialog(
       dialog,
       [](TSelectDevicesDlg& d) {
