@@ -760,6 +760,14 @@ TSoundResult FindDevice(TPulseConnection& c, const std::string& name, const char
 
 // ---- The virtual sink ------------------------------------------------------------------------
 
+// A stream of Sonolab's own: its ring and PipeWire streams, and an ALSA device's stream that reaches the
+// server through ALSA's pulse plug-in, which names the program.
+bool SonolabStream(const pa_proplist* properties) {
+  const char* app = pa_proplist_gets(properties, PA_PROP_APPLICATION_NAME);
+  const char* binary = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_BINARY);
+  return (app && std::strcmp(app, "Sonolab") == 0) || (binary && std::strncmp(binary, "sonolab", 7) == 0);
+}
+
 // What the server says of the sink of AppsSinkName.
 struct TAppsSinkState {
   uint32_t Index = PA_INVALID_INDEX;
@@ -853,8 +861,7 @@ public:
             pa_threaded_mainloop_signal(l->Loop, 0);
             return;
           }
-          const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
-          if (info->sink == l->From && !(l->KeepOwn && app && std::strcmp(app, "Sonolab") == 0)) {
+          if (info->sink == l->From && !(l->KeepOwn && SonolabStream(info->proplist))) {
             l->Streams.push_back(info->index);
           }
         },
@@ -984,6 +991,51 @@ std::string NullSinkArguments(const TAppsSinkRequest& request, const pa_sample_s
          " sink_properties='" + properties + "'";
 }
 
+// While a lease lives, a stream of Sonolab's own that reaches the sink (an ALSA output through the
+// server's default, or a stream that followed the default) is moved to the default the sink replaced:
+// no set-up ever plays into the sink that feeds one. The guard's connection watches the streams.
+class TOwnStreamGuard {
+public:
+  TOwnStreamGuard(std::shared_ptr<TPulseConnection> connection, uint32_t sink, std::string target)
+      : c(std::move(connection)), sink(sink), target(std::move(target)) {
+    const TLoopLock lock(c->loop);
+    pa_context_set_subscribe_callback(c->context, &TOwnStreamGuard::OnEvent, this);
+    Forget(pa_context_subscribe(c->context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+  }
+  // The connection is the guard's alone: its end stops the loop's thread, after which no answer can
+  // reach the guard.
+  ~TOwnStreamGuard() { c.reset(); }
+  TOwnStreamGuard(const TOwnStreamGuard&) = delete;
+  TOwnStreamGuard& operator=(const TOwnStreamGuard&) = delete;
+
+private:
+  static void Forget(pa_operation* operation) {
+    if (operation) {
+      pa_operation_unref(operation);
+    }
+  }
+
+  // The loop's thread: a new or moved stream is looked at, and moved away when it is ours.
+  static void OnEvent(pa_context* context, pa_subscription_event_type_t event, uint32_t index, void* user) {
+    const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_CHANGE) {
+      Forget(pa_context_get_sink_input_info(context, index, &TOwnStreamGuard::OnStream, user));
+    }
+  }
+
+  static void OnStream(pa_context* context, const pa_sink_input_info* info, int eol, void* user) {
+    const auto* self = static_cast<TOwnStreamGuard*>(user);
+    if (!eol && info && info->sink == self->sink && SonolabStream(info->proplist)) {
+      Forget(
+          pa_context_move_sink_input_by_name(context, info->index, self->target.c_str(), nullptr, nullptr));
+    }
+  }
+
+  std::shared_ptr<TPulseConnection> c;
+  const uint32_t sink;
+  const std::string target;
+};
+
 // The end of a lease: the last one of this process, with no other process capturing the monitor,
 // retires the sink. A server that went away took the sink with it.
 class TPulseAppsLease : public TAppsSinkLease {
@@ -993,7 +1045,11 @@ public:
     ++this->leases->Count;
   }
 
+  // Keeps Sonolab's streams out of the sink while the lease lives.
+  void Guard(std::unique_ptr<TOwnStreamGuard> watching) { guard = std::move(watching); }
+
   ~TPulseAppsLease() override {
+    guard.reset();
     if (--leases->Count > 0) {
       return;
     }
@@ -1011,6 +1067,7 @@ public:
 private:
   std::optional<std::string> server;
   std::shared_ptr<TPulseSoundServices::TAppsLeases> leases;
+  std::unique_ptr<TOwnStreamGuard> guard;
 };
 
 } // namespace
@@ -1063,6 +1120,17 @@ TSoundResult TPulseSoundServices::LeaseAppsSink(const TAppsSinkRequest& request,
       }
     }
   }
+  // Where Sonolab's own streams go: the default the sink replaced, or the default when that is not it.
+  const std::string current = control.DefaultSink();
+  std::string away = current != AppsSinkName ? current : sink->PreviousDefault;
+  if (away.empty() || !control.Sink(away)) {
+    away = sink->PreviousDefault;
+  }
+  std::shared_ptr<TPulseConnection> watching;
+  if (TSoundResult result = TPulseConnection::Connect(server, watching); result.Failed()) {
+    return result;
+  }
+  made->Guard(std::make_unique<TOwnStreamGuard>(std::move(watching), sink->Index, away));
   lease = std::move(made);
   return TSoundResult::Ok();
 }

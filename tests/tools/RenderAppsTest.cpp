@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // sonolab-render --apps on the test sound server: a tone another client (paplay) plays to the default
 // sink comes out of the chain into the file once the render borrows the default, the render's own
-// output stays on the real sink (no loop), the device numbers do not change while the sink exists, and
-// the default, the sink and the client's stream are as before when the render ends, or when the
-// render after a killed one starts.
+// outputs stay on the real sink, ALSA's default included (no loop), the device numbers do not change while
+// the sink exists, and the default, the sink and the client's stream are as before when the render ends, or
+// when the render after a killed one starts.
 
 #include "devices/platform/SoundServices.h"
 #include "support/ChildProcess.h"
@@ -75,13 +75,15 @@ protected:
 TEST_F(RenderApps, AnotherClientsToneComesThroughTheChainAndTheDesktopIsGivenBack) {
   const std::string before = Listing();
   const std::string output = dir.File("apps.wav");
-  TChild render = Render(
-      {"--apps", "Musik", "--make-default", "--play", "0", "--add", "8", "--seconds", "4", output}, "render");
+  // Its outputs: the real sink by name, and ALSA's default, which reaches the server's default sink.
+  TChild render = Render({"--apps", "Musik", "--make-default", "--play", "0", "--wave-out", "0", "--add", "8",
+                          "--seconds", "4", output},
+                         "render");
 
-  // The client's stream moves into the sink; the render's own output stays on the real sink.
+  // The client's stream moves into the sink; the render's own outputs stay on the real sink.
   ASSERT_TRUE(Eventually([&] {
     return DefaultSink() == AppsSinkName && StreamsOn(AppsSinkName).size() == 1 &&
-           StreamsOn(desktopDefault).size() == 1;
+           StreamsOn(desktopDefault).size() == 2;
   })) << ReadText(dir.File("render.err"));
   EXPECT_EQ(StreamsOn(AppsSinkName), std::vector<std::string>{toneStream});
   EXPECT_NE(ShellOutput("pactl list sinks").find("Description: Musik\n"), std::string::npos);
