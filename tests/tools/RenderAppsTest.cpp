@@ -1,22 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// sonolab-render --apps on the test sound server: a tone another client (paplay) plays to the default
-// sink comes out of the chain into the file once the render borrows the default, the render's own
-// outputs stay on the real sink, ALSA's default included (no loop), the device numbers do not change while
-// the sink exists, and the default, the sink and the client's stream are as before when the render ends, or
-// when the render after a killed one starts.
+// The desktop's virtual sink on the test sound server, with paplay playing a tone to the default sink:
+// the tone comes through the chain into the file while sonolab-render --apps borrows the default, the
+// render's outputs (ALSA's default included) stay on the real sink, the device lists do not change, one
+// sink serves every set-up in this process or another, and the desktop is as before when the last one
+// ends, or when the render after a killed one starts.
 
-#include "devices/platform/SoundServices.h"
+#include "devices/AudioFormats.h"
+#include "devices/DirectSoundDevices.h"
+#include "devices/platform/PulseSoundServices.h"
 #include "support/ChildProcess.h"
 #include "support/PcmSignals.h"
 #include "support/PrivatePulseServer.h"
-#include "support/ServerState.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <string>
-#include <vector>
+#include <cstdio>
+#include <functional>
 
 using namespace std::chrono_literals;
 using namespace sonotest;
@@ -25,100 +26,131 @@ namespace {
 
 constexpr uint32_t Rate = 44100;
 constexpr double Amplitude = 8000;
-constexpr double ToneHz = 1000;
-const std::chrono::milliseconds EndGuard = 120s;
+
+// What a shell line prints (pactl on the test server), without its last line feed.
+std::string Shell(const std::string& line) {
+  std::string out;
+  if (FILE* pipe = ::popen(line.c_str(), "r")) {
+    for (int c; (c = std::fgetc(pipe)) != EOF;) {
+      out += static_cast<char>(c);
+    }
+    ::pclose(pipe);
+  }
+  return !out.empty() && out.back() == '\n' ? out.substr(0, out.size() - 1) : out;
+}
+
+std::string DefaultSink() {
+  return Shell("pactl get-default-sink");
+}
+bool AppsSinkExists() {
+  return !Shell("pactl list short sinks | grep -w sonolab_apps").empty();
+}
+// The streams on a sink, one index a line.
+std::string StreamsOn(const std::string& sink) {
+  return Shell("pactl list short sinks | awk '$2 == \"" + sink +
+               "\" { print $1 }' | { read s && pactl list short sink-inputs | awk -v s=\"$s\" '$2 == s { "
+               "print $1 }'; }");
+}
+size_t Lines(const std::string& text) {
+  return text.empty() ? 0 : std::count(text.begin(), text.end(), '\n') + 1u;
+}
+
+// Waits until `reached` holds, at most a minute (a guard against a hang, not a judgement of speed).
+bool Eventually(const std::function<bool()>& reached) {
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!reached() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(20ms);
+  }
+  return reached();
+}
 
 class RenderApps : public ::testing::Test {
 protected:
   void SetUp() override {
     SONOTEST_REQUIRE_PULSE_SERVER();
-    ASSERT_TRUE(SinkIndex(AppsSinkName).empty()) << "a sink left over by an earlier test";
-    desktopDefault = DefaultSink();
-    ASSERT_FALSE(desktopDefault.empty());
-    WriteWave(dir.File("tone.wav"), Rate, 2, Sine16(ToneHz, Rate, 2, 60 * Rate, Amplitude));
+    ASSERT_FALSE(AppsSinkExists()) << "left over by an earlier test";
+    WriteWave(dir.File("tone.wav"), Rate, 2, Sine16(1000, Rate, 2, 60 * Rate, Amplitude));
     player = std::make_unique<TChild>(std::vector<std::string>{"/usr/bin/paplay", dir.File("tone.wav")},
                                       TChildOptions{});
-    ASSERT_TRUE(Eventually([&] { return StreamsOn(desktopDefault).size() == 1; }));
-    toneStream = StreamsOn(desktopDefault).front();
+    ASSERT_TRUE(Eventually([&] { return Lines(StreamsOn(desktop)) == 1; }));
+    tone = StreamsOn(desktop);
   }
 
-  TChild Render(const std::vector<std::string>& args, const std::string& name) const {
-    std::vector<std::string> command = {RenderProgram()};
-    command.insert(command.end(), args.begin(), args.end());
-    TChildOptions options;
-    options.StdoutPath = dir.File(name + ".out");
-    options.StderrPath = dir.File(name + ".err");
-    return TChild(command, options);
+  std::unique_ptr<TChild> Render(std::vector<std::string> args, const std::string& out = "out") const {
+    args.insert(args.begin(), RenderProgram());
+    return std::make_unique<TChild>(args, TChildOptions{{}, {}, "/dev/null", dir.File(out), dir.File("err")});
   }
 
-  std::string Listing() const {
-    TChild list = Render({"--list-devices"}, "list");
-    EXPECT_EQ(list.Wait(EndGuard).Status, 0);
-    return ReadText(dir.File("list.out"));
-  }
-
-  // The desktop as it was: the default, no virtual sink, the client's stream on the default again.
-  void ExpectDesktopGivenBack() const {
-    EXPECT_TRUE(Eventually([&] { return DefaultSink() == desktopDefault; })) << DefaultSink();
-    EXPECT_TRUE(Eventually([&] { return SinkIndex(AppsSinkName).empty(); }));
-    EXPECT_EQ(StreamsOn(desktopDefault), std::vector<std::string>{toneStream});
+  // The default, the sink and the tone's stream as they were.
+  void ExpectGivenBack() const {
+    EXPECT_TRUE(Eventually([&] { return DefaultSink() == desktop && !AppsSinkExists(); })) << DefaultSink();
+    EXPECT_EQ(StreamsOn(desktop), tone);
   }
 
   TTempDir dir{"sonolab-apps"};
-  std::string desktopDefault;
+  const std::string desktop = DefaultSink();
   std::unique_ptr<TChild> player;
-  std::string toneStream;
+  std::string tone; // paplay's stream
 };
 
 } // namespace
 
 TEST_F(RenderApps, AnotherClientsToneComesThroughTheChainAndTheDesktopIsGivenBack) {
-  const std::string before = Listing();
-  const std::string output = dir.File("apps.wav");
-  // Its outputs: the real sink by name, and ALSA's default, which reaches the server's default sink.
-  TChild render = Render({"--apps", "Musik", "--make-default", "--play", "0", "--wave-out", "0", "--add", "8",
-                          "--seconds", "4", output},
-                         "render");
-
-  // The client's stream moves into the sink; the render's own outputs stay on the real sink.
+  const auto list = [&] {
+    return Render({"--list-devices"}, "list")->Wait(60s).Status == 0 ? ReadText(dir.File("list")) : "";
+  };
+  const std::string before = list();
+  const auto render = Render({"--apps", "Musik", "--make-default", "--play", "0", "--wave-out", "0", "--add",
+                              "8", "--seconds", "4", dir.File("apps.wav")});
   ASSERT_TRUE(Eventually([&] {
-    return DefaultSink() == AppsSinkName && StreamsOn(AppsSinkName).size() == 1 &&
-           StreamsOn(desktopDefault).size() == 2;
-  })) << ReadText(dir.File("render.err"));
-  EXPECT_EQ(StreamsOn(AppsSinkName), std::vector<std::string>{toneStream});
-  EXPECT_NE(ShellOutput("pactl list sinks").find("Description: Musik\n"), std::string::npos);
-  EXPECT_NE(ShellOutput("pactl list sinks")
-                .find(std::string(AppsPreviousDefaultProperty) + " = \"" + desktopDefault + "\""),
+    return DefaultSink() == AppsSinkName && StreamsOn(AppsSinkName) == tone && Lines(StreamsOn(desktop)) == 2;
+  })) << ReadText(dir.File("err"));
+  const std::string sinks = Shell("pactl list sinks");
+  EXPECT_NE(sinks.find("Description: Musik\n"), std::string::npos);
+  EXPECT_NE(sinks.find(std::string(AppsPreviousDefaultProperty) + " = \"" + desktop + "\""),
             std::string::npos);
-  EXPECT_EQ(Listing(), before) << "the sink and its monitor are listed nowhere";
-
-  const TChildExit end = render.Wait(EndGuard);
-  ASSERT_TRUE(end.Exited && !end.Hung) << end.Status;
-  EXPECT_EQ(end.Status, 0) << ReadText(dir.File("render.err"));
-  ExpectDesktopGivenBack();
+  EXPECT_EQ(list(), before);
+  EXPECT_EQ(render->Wait(120s).Status, 0) << ReadText(dir.File("err"));
+  ExpectGivenBack();
 
   // The tone at its own level: a loop would add the render's output to its input, over and over.
-  const TWaveContents wave = ReadWave(output);
+  const TWaveContents wave = ReadWave(dir.File("apps.wav"));
   ASSERT_EQ(wave.Frames(), 4 * Rate);
-  const SineFit fit = FitSine(Channel(wave, 0), Rate, 3 * Rate, ToneHz, Rate);
-  EXPECT_NEAR(fit.Amplitude, Amplitude, Amplitude * 0.06);
+  EXPECT_NEAR(FitSine(Channel(wave, 0), Rate, 3 * Rate, 1000, Rate).Amplitude, Amplitude, Amplitude * 0.06);
 }
 
 TEST_F(RenderApps, TheStartAfterAKilledRunGivesTheDefaultAndTheStreamsBack) {
-  {
-    TChild killed = Render({"--apps", "--make-default"}, "killed");
-    ASSERT_TRUE(Eventually([&] { return StreamsOn(AppsSinkName).size() == 1; }))
-        << ReadText(dir.File("killed.err"));
-    killed.Signal(SIGKILL);
-    ASSERT_FALSE(killed.Wait(EndGuard).Exited);
-  }
-  // What the killed run left: the sink, still the default, with the client's stream.
-  ASSERT_EQ(DefaultSink(), AppsSinkName);
-  ASSERT_EQ(StreamsOn(AppsSinkName), std::vector<std::string>{toneStream});
+  const auto killed = Render({"--apps", "--make-default"});
+  ASSERT_TRUE(Eventually([&] { return StreamsOn(AppsSinkName) == tone; })) << ReadText(dir.File("err"));
+  killed->Signal(SIGKILL);
+  ASSERT_FALSE(killed->Wait(60s).Exited);
+  ASSERT_EQ(DefaultSink(), AppsSinkName); // what the killed run left
+  EXPECT_EQ(Render({"--apps", "--seconds", "1", dir.File("next.wav")})->Wait(120s).Status, 0);
+  ExpectGivenBack();
+}
 
-  TChild next = Render({"--apps", "--seconds", "1", dir.File("next.wav")}, "next");
-  const TChildExit end = next.Wait(EndGuard);
-  ASSERT_TRUE(end.Exited && !end.Hung) << end.Status;
-  EXPECT_EQ(end.Status, 0) << ReadText(dir.File("next.err"));
-  ExpectDesktopGivenBack();
+TEST_F(RenderApps, EverySetUpSharesOneSinkKeptThroughAPauseAndTheLastGivesTheDesktopBack) {
+  const auto sinks = [] { return Lines(Shell("pactl list short sinks | grep -w sonolab_apps")); };
+  const auto services = std::make_shared<TPulseSoundServices>();
+  const auto input = [&](int format) {
+    auto device = std::make_unique<TAppsRecordingDevice>(services);
+    device->Buffer().Format() = FormatTable[format];
+    device->Open();
+    return device;
+  };
+  const auto other = Render({"--apps", "--make-default"}); // another process holds it first
+  ASSERT_TRUE(Eventually([&] { return StreamsOn(AppsSinkName) == tone; })) << ReadText(dir.File("err"));
+  {
+    auto first = input(31);
+    const auto second = input(15); // another format: the same sink, converted by the server
+    second->Start();
+    EXPECT_EQ(sinks(), 1u);
+    first.reset();
+    second->Stop(); // a pause
+    EXPECT_EQ(sinks(), 1u) << "the second set-up still captures it";
+  }
+  EXPECT_EQ(sinks(), 1u) << "the other process still captures it";
+  other->Signal(SIGTERM);
+  EXPECT_EQ(other->Wait(60s).Status, 128 + SIGTERM);
+  ExpectGivenBack();
 }

