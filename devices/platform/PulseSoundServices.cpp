@@ -799,7 +799,7 @@ public:
     return answer.Value;
   }
 
-  // The index of a sink by name; PA_INVALID_INDEX when there is none, and the apps sink's state.
+  // A sink by name, with the default it records having replaced; none when there is no such sink.
   std::optional<TAppsSinkState> Sink(const std::string& name) {
     TAnswer<std::optional<TAppsSinkState>> answer{c->loop, {}};
     c->Await(pa_context_get_sink_info_by_name(
