@@ -11,15 +11,27 @@ namespace {
 constexpr const char* RingSuffix = " (PulseAudio)";
 constexpr const char* GraphSuffix = " (PipeWire)";
 constexpr const char* WaveAudioSuffix = " (ALSA)";
+
+bool IsAppsSink(const std::optional<std::string>& id) {
+  return id && (*id == AppsSinkName || *id == AppsMonitorName);
+}
 } // namespace
 
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services,
                                                const std::vector<std::string>& waveInNames,
                                                const std::shared_ptr<const TPipeWireGraph>& graph) {
   std::vector<TInputDeviceItem> items;
+  if (services && services->OffersAppsSink()) {
+    items.push_back({AppsItemText, TInputFamily::Apps, 0, [services]() -> std::unique_ptr<TRecordingDevice> {
+                       return std::make_unique<TAppsRecordingDevice>(services);
+                     }});
+  }
   if (services) {
     int index = 0;
     for (const TSoundDeviceInfo& device : services->EnumerateCapture()) {
+      if (IsAppsSink(device.Id)) {
+        continue;
+      }
       items.push_back({device.Description + RingSuffix, TInputFamily::RingCapture, index++,
                        [services, id = device.Id]() -> std::unique_ptr<TRecordingDevice> {
                          return std::make_unique<TDirectSoundRecordingDevice>(services, id);
@@ -29,6 +41,9 @@ std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServi
   if (graph) {
     int index = 0;
     for (const TGraphNode& node : graph->CaptureNodes()) {
+      if (node.Name == AppsSinkName) {
+        continue;
+      }
       items.push_back({node.Description + GraphSuffix, TInputFamily::GraphCapture, index++,
                        [graph, node]() -> std::unique_ptr<TRecordingDevice> {
                          return std::make_unique<TPipeWireRecordingDevice>(graph, node);
@@ -54,6 +69,9 @@ std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundSer
   if (services) {
     int index = 0;
     for (const TSoundDeviceInfo& device : services->EnumeratePlayback()) {
+      if (IsAppsSink(device.Id)) {
+        continue;
+      }
       items.push_back({device.Description + RingSuffix, TOutputFamily::RingPlayback, index++,
                        [services, id = device.Id]() -> std::unique_ptr<TPlaybackDevice> {
                          return std::make_unique<TDirectSoundPlaybackDevice>(services, id);
@@ -63,6 +81,9 @@ std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundSer
   if (graph) {
     int index = 0;
     for (const TGraphNode& node : graph->PlaybackNodes()) {
+      if (node.Name == AppsSinkName) {
+        continue;
+      }
       items.push_back({node.Description + GraphSuffix, TOutputFamily::GraphPlayback, index++,
                        [graph, node]() -> std::unique_ptr<TPlaybackDevice> {
                          return std::make_unique<TPipeWirePlaybackDevice>(graph, node);

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the device dialog and the command line offer: every input and every output, in the dialog's
-// order (ring devices " (PulseAudio)", then the PipeWire graph's nodes " (PipeWire)", then wave-audio
-// devices " (ALSA)", then "Файл формата WAVE"), each with a factory that builds a fresh device object
-// with the default format.
+// order ("Звук приложений" first among the inputs where the sound services can make the desktop's
+// virtual sink, then ring devices " (PulseAudio)", then the PipeWire graph's nodes " (PipeWire)", then
+// wave-audio devices " (ALSA)", then "Файл формата WAVE"), each with a factory that builds a fresh device
+// object with the default format.
 //
 // Threads: the window thread (or the command line's only thread). Enumeration asks the sound
 // server, the PipeWire daemon and ALSA each time; a server that does not answer lists no ring
@@ -19,7 +20,9 @@
 #include <string>
 #include <vector>
 
-enum class TInputFamily { RingCapture, GraphCapture, WaveIn, File };
+// The virtual sink itself and its monitor are never listed, as a ring or a PipeWire device: no set-up
+// plays into the sink that feeds it, and the device numbers stay as they were while it exists.
+enum class TInputFamily { Apps, RingCapture, GraphCapture, WaveIn, File };
 enum class TOutputFamily { RingPlayback, GraphPlayback, WaveOut, File };
 
 struct TInputDeviceItem {
@@ -37,6 +40,7 @@ struct TOutputDeviceItem {
 };
 
 inline constexpr const char* WaveFileItemText = "Файл формата WAVE";
+inline constexpr const char* AppsItemText = "Звук приложений";
 
 std::vector<TInputDeviceItem> InputDeviceItems(const std::shared_ptr<TSoundServices>& services);
 std::vector<TOutputDeviceItem> OutputDeviceItems(const std::shared_ptr<TSoundServices>& services);

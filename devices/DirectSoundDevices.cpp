@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "devices/DirectSoundDevices.h"
 
+#include "devices/AudioFormats.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -307,7 +309,7 @@ TDirectSoundRecordingDevice::~TDirectSoundRecordingDevice() {
 }
 
 void TDirectSoundRecordingDevice::Open() {
-  Close();
+  TDirectSoundRecordingDevice::Close(); // what a derived device holds beside the capture stays
   TAudioDevice::Open();
   ringSize = SlotCount * buffer.Bytes();
   readOffset = 0;
@@ -410,4 +412,31 @@ void TDirectSoundRecordingDevice::Read() {
     dropouts.store(overruns + cursors.Dropouts);
     return;
   }
+}
+
+// ---- The desktop's virtual sink ----------------------------------------------------------------
+
+TAppsRecordingDevice::TAppsRecordingDevice(std::shared_ptr<TSoundServices> services)
+    : TDirectSoundRecordingDevice(services, std::string(AppsMonitorName)), services(std::move(services)) {
+  // The sink is made in this format: the applications' sound at CD quality unless another is chosen.
+  buffer.Format() = FormatTable[AppsDefaultFormat];
+}
+
+TAppsRecordingDevice::~TAppsRecordingDevice() {
+  Close();
+}
+
+void TAppsRecordingDevice::Open() {
+  Close();
+  if (!services) {
+    RaiseResultError(static_cast<uint32_t>(SoundNoDriver), __LINE__, "DirectSoundCaptureCreate");
+  }
+  Check(services->LeaseAppsSink({description, buffer.Format(), makeDefault}, lease), __LINE__,
+        "DirectSoundCaptureCreate");
+  TDirectSoundRecordingDevice::Open();
+}
+
+void TAppsRecordingDevice::Close() {
+  TDirectSoundRecordingDevice::Close();
+  lease.reset();
 }

@@ -105,3 +105,31 @@ private:
   int64_t lostFrames = 0;  // skipped by the last Read's resynchronisations
   std::atomic<uint64_t> dropouts{0};
 };
+
+// "Звук приложений": the capture of the desktop's virtual sink's monitor (SoundServices.h). Open makes
+// or shares the sink, in the device's format and with its description, before the capture opens;
+// Close gives it up after the capture closed, which gives back the default it borrowed. Stop and
+// Start (Pause) keep it. Failures raise as the capture's own: "DirectSoundCaptureCreate (...)".
+class TAppsRecordingDevice : public TDirectSoundRecordingDevice {
+public:
+  static constexpr const char* DefaultDescription = "Sonolab";
+  static constexpr int AppsDefaultFormat = 31; // 44100 Hz, 16 bits, stereo: the format of a new object
+
+  explicit TAppsRecordingDevice(std::shared_ptr<TSoundServices> services);
+  ~TAppsRecordingDevice() override;
+
+  void Open() override;
+  void Close() override;
+
+  // Before Open: the name the sound settings show, and whether the sink becomes the default.
+  void SetDescription(std::string text) { description = std::move(text); }
+  const std::string& Description() const { return description; }
+  void SetMakeDefault(bool on) { makeDefault = on; }
+  bool MakeDefault() const { return makeDefault; }
+
+private:
+  std::shared_ptr<TSoundServices> services;
+  std::string description = DefaultDescription;
+  bool makeDefault = true;
+  std::unique_ptr<TAppsSinkLease> lease;
+};

@@ -96,7 +96,7 @@ MENU=19 # the menu bar's height
 AREA_W=1440
 AREA_H=819 # the child area: the client height less the menu bar and the status bar
 
-# One set-up on the first input (the null sink's monitor) in table format $1, without outputs; the
+# One set-up on the first device input (the null sink's monitor) in table format $1, without outputs; the
 # device dialog is grabbed as $2 when given.
 set_up() {
   xdotool key --window "$main" ctrl+o
@@ -106,7 +106,7 @@ set_up() {
   dialog=$(xdotool getactivewindow)
   origin "$dialog"
   local DX=$WX DY=$WY
-  double_click $((DX + 100)) $((DY + 40)) # input item 0: its parameter dialog
+  double_click $((DX + 100)) $((DY + 53)) # input item 1 (after the applications): its parameter dialog
   wait_active "Monitor of Null Output"
   origin "$(xdotool getactivewindow)"
   click $((WX + 100)) $((WY + 80)) # into the format list

@@ -115,7 +115,8 @@ int RunRenderCommand(const TRenderCommand& command, std::ostream& out, std::ostr
   int32_t rate = command.Rate;
   try {
     if (command.Input) {
-      std::unique_ptr<TRecordingDevice> device = MakeInput(*command.Input, devices, command.InFormat);
+      std::unique_ptr<TRecordingDevice> device =
+          MakeInput(*command.Input, devices, command.InFormat, command.MakeDefault);
       reader = dynamic_cast<TWAVEFileRecordingDevice*>(device.get());
       device->SetBlockFrames(command.BlockFrames);
       setUp = std::make_unique<TProcessingSetUp>(std::move(device));

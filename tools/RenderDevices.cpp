@@ -2,6 +2,7 @@
 #include "tools/RenderDevices.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "devices/WaveFile.h"
 #include "devices/platform/PulseSoundServices.h"
@@ -21,7 +22,8 @@ const Item& FindItem(const std::vector<Item>& items, Family family, int index, c
 }
 
 const char* OptionOf(TInputFamily family) {
-  return family == TInputFamily::RingCapture    ? "--capture"
+  return family == TInputFamily::Apps           ? "--apps"
+         : family == TInputFamily::RingCapture  ? "--capture"
          : family == TInputFamily::GraphCapture ? "--pw-capture"
          : family == TInputFamily::WaveIn       ? "--wave-in"
                                                 : nullptr;
@@ -38,8 +40,9 @@ template <typename Item>
 void PrintItems(const std::vector<Item>& items, const char* fileChoice, std::ostream& out) {
   for (const Item& item : items) {
     const char* option = OptionOf(item.Family);
-    out << (option != nullptr ? std::string(option) + " " + std::to_string(item.Index)
-                              : std::string(fileChoice))
+    const bool numbered = option != nullptr && std::string(option) != "--apps";
+    out << (numbered ? std::string(option) + " " + std::to_string(item.Index)
+                     : std::string(option != nullptr ? option : fileChoice))
         << '\t' << item.Text << '\n';
   }
 }
@@ -56,6 +59,11 @@ const std::vector<TOutputDeviceItem>& TDeviceLists::Outputs() {
   return outputs;
 }
 
+const std::shared_ptr<TSoundServices>& TDeviceLists::Services() {
+  Enumerate();
+  return services;
+}
+
 TSoundResult TDeviceLists::ServerStatus() {
   Enumerate();
   return SoundServerStatus(services);
@@ -70,11 +78,19 @@ void TDeviceLists::Enumerate() {
 }
 
 std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDeviceLists& devices,
-                                            const std::optional<int>& inFormat) {
+                                            const std::optional<int>& inFormat, bool makeDefault) {
   if (choice.Family == TDeviceFamily::File) {
     auto reader = std::make_unique<TWAVEFileRecordingDevice>();
     reader->SetFileName(choice.FileName);
     return reader;
+  }
+  if (choice.Family == TDeviceFamily::Apps) {
+    devices.RequireServer(TInputFamily::Apps);
+    auto device = std::make_unique<TAppsRecordingDevice>(devices.Services());
+    device->SetDescription(choice.FileName);
+    device->SetMakeDefault(makeDefault);
+    device->Buffer().Format() = FormatTable[inFormat.value_or(31)];
+    return device;
   }
   if (choice.Family == TDeviceFamily::Ring) {
     devices.RequireServer(TInputFamily::RingCapture);

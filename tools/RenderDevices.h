@@ -19,6 +19,8 @@ class TDeviceLists {
 public:
   const std::vector<TInputDeviceItem>& Inputs();
   const std::vector<TOutputDeviceItem>& Outputs();
+  // The sound server the ring devices and the virtual sink go through.
+  const std::shared_ptr<TSoundServices>& Services();
   // Whether the sound server answers, with its own text when it does not.
   TSoundResult ServerStatus();
   // A ring device is named: with no server, that is the device layer's error, not a usage error.
@@ -45,10 +47,11 @@ private:
   std::vector<TOutputDeviceItem> outputs;
 };
 
-// A file input reads the named file; a device input takes table entry `inFormat` (31 by default).
+// A file input reads the named file; a device input takes table entry `inFormat` (31 by default); the
+// virtual sink's input is named by the choice and made the default with `makeDefault`.
 // A device number that the lists do not hold raises TUsageError.
 std::unique_ptr<TRecordingDevice> MakeInput(const TDeviceChoice& choice, TDeviceLists& devices,
-                                            const std::optional<int>& inFormat);
+                                            const std::optional<int>& inFormat, bool makeDefault = false);
 // A file output of a name without a known ending writes `outType`.
 std::unique_ptr<TPlaybackDevice> MakeOutput(const TDeviceChoice& choice, TDeviceLists& devices,
                                             TFileKind outType);

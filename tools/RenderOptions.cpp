@@ -2,6 +2,7 @@
 #include "tools/RenderOptions.h"
 
 #include "devices/AudioFormats.h"
+#include "devices/DirectSoundDevices.h"
 #include "devices/VirtDevs.h"
 #include "dsp/FilterList.h"
 #include "filters/FilterCatalogue.h"
@@ -61,6 +62,7 @@ std::string Usage() {
   std::string text = R"(Использование:
   sonolab-render [ПАРАМЕТРЫ] ВХОД [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ] --capture I | --pw-capture I | --wave-in I [ВЫХОД ...]
+  sonolab-render [ПАРАМЕТРЫ] --apps [ИМЯ] [--make-default] [ВЫХОД ...]
   sonolab-render [ПАРАМЕТРЫ]
 
 Обрабатывает звук цепочкой фильтров: из звукового файла или устройства записи в файлы
@@ -69,7 +71,7 @@ std::string Usage() {
 
 Входы и выходы:
   Со входом из файла первое имя файла - вход, остальные - выходы. Со входом с устройства
-  (--capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
+  (--apps, --capture, --pw-capture, --wave-in) все имена файлов - выходы. Имя "-" - стандартный ввод
   как вход и стандартный вывод как выход (тогда итоговая строка и всё, что выводят --print
   и --response, идут в стандартный поток ошибок). Файл, который читается (вход, --chain,
   --load-filter), никогда не перезаписывается. Существующий файл перезаписывается только если
@@ -114,6 +116,11 @@ std::string Usage() {
           std::to_string(FormatCount - 1) + "); иначе формат входа\n";
   text += R"(  --list-formats          вывести таблицу форматов с номерами
   --list-devices          вывести устройства оцифровки и воспроизведения с их номерами
+  --apps [ИМЯ]            вход: звук приложений - виртуальное устройство воспроизведения ИМЯ
+                          (по умолчанию Sonolab, имя sonolab_apps) на время обработки; ИМЯ -
+                          следующее слово без точки и косой черты, иначе --apps=ИМЯ
+  --make-default          с --apps: устройство по умолчанию на время обработки, звучащие потоки
+                          переходят в него и в конце возвращаются
   --capture I             вход: устройство оцифровки I семейства PulseAudio
   --pw-capture I          вход: устройство оцифровки I семейства PipeWire (узел графа PipeWire,
                           мониторы выходов тоже; граф работает циклами в размер блока)
@@ -310,6 +317,20 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
       command.ListFormats = true;
     } else if (a == "--list-devices") {
       command.ListDevices = true;
+    } else if (a == "--apps" || a.rfind("--apps=", 0) == 0) {
+      // The name is optional: a following word is taken for it only when it cannot be a file name.
+      std::string name = a.size() > 6 ? a.substr(7) : std::string(TAppsRecordingDevice::DefaultDescription);
+      if (a.size() == 6 && i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' &&
+          args[i + 1].find_first_of("./") == std::string::npos) {
+        name = args[++i];
+      }
+      if (name.empty() || name.find_first_of("\"'\\\n") != std::string::npos) {
+        throw TUsageError("Имя --apps не может быть пустым или содержать кавычки и обратную косую черту: " +
+                          name);
+      }
+      setInput(TDeviceChoice{TDeviceFamily::Apps, 0, name});
+    } else if (a == "--make-default") {
+      command.MakeDefault = true;
     } else if (a == "--capture") {
       setInput(device(a, TDeviceFamily::Ring));
     } else if (a == "--pw-capture") {
@@ -343,6 +364,9 @@ TRenderCommand ParseRenderArguments(const std::vector<std::string>& args) {
   }
   if (command.BlockFrames != 0 && !command.Input) {
     throw TUsageError("--block-frames действует только при обработке входа");
+  }
+  if (command.MakeDefault && (!command.Input || command.Input->Family != TDeviceFamily::Apps)) {
+    throw TUsageError("--make-default действует только со входом --apps");
   }
   if (command.TailSeconds > 0 && (!command.Input || command.Input->Family != TDeviceFamily::File)) {
     throw TUsageError("--tail действует только со входом из файла");

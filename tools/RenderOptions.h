@@ -2,7 +2,7 @@
 #pragma once
 // The command line of sonolab-render: options are kept in the order given and applied in that order.
 // Positional names are files: with a file input the first is the input and the rest are outputs;
-// with a device input (--capture, --pw-capture, --wave-in) every one is an output. "-" is standard
+// with a device input (--apps, --capture, --pw-capture, --wave-in) every one is an output. "-" is standard
 // input as the input and standard output as an output.
 
 #include "devices/SoundFile.h"
@@ -26,12 +26,12 @@ struct TRenderAction {
   int Slot = -1;
 };
 
-enum class TDeviceFamily { File, Ring, Graph, WaveAudio };
+enum class TDeviceFamily { File, Apps, Ring, Graph, WaveAudio };
 
 struct TDeviceChoice {
   TDeviceFamily Family = TDeviceFamily::File;
   int Index = -1;       // within the family, for devices
-  std::string FileName; // for files; "-" for a standard stream
+  std::string FileName; // for files; "-" for a standard stream; the sink's description for Apps
 };
 
 // How the end of a render is reported: the summary line, the same as one JSON object, or nothing.
@@ -47,6 +47,7 @@ struct TRenderCommand {
   bool Verbose = false;     // how the worker is scheduled, and what input was lost, on standard error
   int Rate = 44100;
   std::optional<TDeviceChoice> Input;
+  bool MakeDefault = false; // --make-default: the --apps sink is the desktop's default while the render runs
   std::vector<TDeviceChoice> Outputs;
   std::optional<int> InFormat;  // table entry of a device input
   std::optional<int> OutFormat; // table entry of every output

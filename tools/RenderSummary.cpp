@@ -9,6 +9,8 @@ namespace {
 
 std::string InputName(const TDeviceChoice& choice) {
   switch (choice.Family) {
+  case TDeviceFamily::Apps:
+    return "--apps " + choice.FileName;
   case TDeviceFamily::Ring:
     return "--capture " + std::to_string(choice.Index);
   case TDeviceFamily::Graph:
@@ -49,6 +51,7 @@ std::string OutputName(const TDeviceChoice& choice) {
     return "--pw-play " + std::to_string(choice.Index);
   case TDeviceFamily::WaveAudio:
     return "--wave-out " + std::to_string(choice.Index);
+  case TDeviceFamily::Apps: // an input only
   case TDeviceFamily::File:
     break;
   }

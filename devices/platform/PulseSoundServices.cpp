@@ -6,6 +6,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -756,7 +758,382 @@ TSoundResult FindDevice(TPulseConnection& c, const std::string& name, const char
   return TSoundResult::Ok();
 }
 
+// ---- The virtual sink ------------------------------------------------------------------------
+
+// A stream of Sonolab's own: its ring and PipeWire streams, and an ALSA device's stream that reaches the
+// server through ALSA's pulse plug-in, which names the program.
+bool SonolabStream(const pa_proplist* properties) {
+  const char* app = pa_proplist_gets(properties, PA_PROP_APPLICATION_NAME);
+  const char* binary = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_BINARY);
+  return (app && std::strcmp(app, "Sonolab") == 0) || (binary && std::strncmp(binary, "sonolab", 7) == 0);
+}
+
+// What the server says of the sink of AppsSinkName.
+struct TAppsSinkState {
+  uint32_t Index = PA_INVALID_INDEX;
+  uint32_t Monitor = PA_INVALID_INDEX;
+  std::string PreviousDefault; // AppsPreviousDefaultProperty; empty when none was recorded
+};
+
+// The server's answers the virtual sink needs, on one connection under its main loop's lock.
+class TAppsSinkControl {
+public:
+  explicit TAppsSinkControl(std::shared_ptr<TPulseConnection> connection)
+      : c(std::move(connection)), lock(c->loop) {}
+
+  bool Alive() const { return c->Alive(); }
+  TSoundResult Lost(const char* call) const { return Failure(call, c->Errno()); }
+
+  std::string DefaultSink() {
+    TAnswer<std::string> answer{c->loop, {}};
+    c->Await(pa_context_get_server_info(
+        c->context,
+        [](pa_context*, const pa_server_info* info, void* user) {
+          auto* a = static_cast<TAnswer<std::string>*>(user);
+          if (info && info->default_sink_name) {
+            a->Value = info->default_sink_name;
+          }
+          pa_threaded_mainloop_signal(a->Loop, 0);
+        },
+        &answer));
+    return answer.Value;
+  }
+
+  // A sink by name, with the default it records having replaced; none when there is no such sink.
+  std::optional<TAppsSinkState> Sink(const std::string& name) {
+    TAnswer<std::optional<TAppsSinkState>> answer{c->loop, {}};
+    c->Await(pa_context_get_sink_info_by_name(
+        c->context, name.c_str(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+          auto* a = static_cast<TAnswer<std::optional<TAppsSinkState>>*>(user);
+          if (!eol && info) {
+            const char* previous = pa_proplist_gets(info->proplist, AppsPreviousDefaultProperty);
+            a->Value = TAppsSinkState{info->index, info->monitor_source, previous ? previous : ""};
+          } else {
+            pa_threaded_mainloop_signal(a->Loop, 0);
+          }
+        },
+        &answer));
+    return answer.Value;
+  }
+
+  // Sonolab's captures of the monitor made by other processes: a live run that shares the sink.
+  int OtherProcessCaptures(uint32_t monitor) {
+    struct TCount {
+      pa_threaded_mainloop* Loop;
+      uint32_t Monitor;
+      std::string OwnPid;
+      int Value = 0;
+    } count{c->loop, monitor, std::to_string(getpid())};
+    c->Await(pa_context_get_source_output_info_list(
+        c->context,
+        [](pa_context*, const pa_source_output_info* info, int eol, void* user) {
+          auto* n = static_cast<TCount*>(user);
+          if (eol || !info) {
+            pa_threaded_mainloop_signal(n->Loop, 0);
+            return;
+          }
+          const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
+          const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+          if (info->source == n->Monitor && app && std::strcmp(app, "Sonolab") == 0 &&
+              (!pid || n->OwnPid != pid)) {
+            ++n->Value;
+          }
+        },
+        &count));
+    return count.Value;
+  }
+
+  // Moves the streams on sink `from` to the sink named `to`; Sonolab's own stay where they play, so
+  // that an output of a set-up never ends up in the sink that feeds one.
+  TSoundResult MoveStreams(uint32_t from, const std::string& to, bool keepOwn) {
+    struct TList {
+      pa_threaded_mainloop* Loop;
+      uint32_t From;
+      bool KeepOwn;
+      std::vector<uint32_t> Streams;
+    } list{c->loop, from, keepOwn, {}};
+    c->Await(pa_context_get_sink_input_info_list(
+        c->context,
+        [](pa_context*, const pa_sink_input_info* info, int eol, void* user) {
+          auto* l = static_cast<TList*>(user);
+          if (eol || !info) {
+            pa_threaded_mainloop_signal(l->Loop, 0);
+            return;
+          }
+          if (info->sink == l->From && !(l->KeepOwn && SonolabStream(info->proplist))) {
+            l->Streams.push_back(info->index);
+          }
+        },
+        &list));
+    for (const uint32_t stream : list.Streams) {
+      // A stream that ended meanwhile cannot move, and need not.
+      Succeeded(pa_context_move_sink_input_by_name(c->context, stream, to.c_str(), &OnSuccess, &answer));
+    }
+    return c->Alive() ? TSoundResult::Ok() : Lost("pa_context_move_sink_input_by_name");
+  }
+
+  TSoundResult SetDefault(const std::string& name) {
+    if (!Succeeded(pa_context_set_default_sink(c->context, name.c_str(), &OnSuccess, &answer))) {
+      return Lost("pa_context_set_default_sink");
+    }
+    return TSoundResult::Ok();
+  }
+
+  TSoundResult Load(const std::string& arguments) {
+    TAnswer<uint32_t> index{c->loop, PA_INVALID_INDEX};
+    c->Await(pa_context_load_module(
+        c->context, "module-null-sink", arguments.c_str(),
+        [](pa_context*, uint32_t idx, void* user) {
+          auto* a = static_cast<TAnswer<uint32_t>*>(user);
+          a->Value = idx;
+          pa_threaded_mainloop_signal(a->Loop, 0);
+        },
+        &index));
+    if (index.Value == PA_INVALID_INDEX) {
+      return Failure("pa_context_load_module", c->Alive() ? PA_ERR_MODINITFAILED : c->Errno());
+    }
+    return TSoundResult::Ok();
+  }
+
+  // Unloads the modules that made the sink (one, unless a killed run raced another).
+  TSoundResult Unload() {
+    TAnswer<std::vector<uint32_t>> modules{c->loop, {}};
+    c->Await(pa_context_get_module_info_list(
+        c->context,
+        [](pa_context*, const pa_module_info* info, int eol, void* user) {
+          auto* a = static_cast<TAnswer<std::vector<uint32_t>>*>(user);
+          if (eol || !info) {
+            pa_threaded_mainloop_signal(a->Loop, 0);
+            return;
+          }
+          if (info->name && std::strcmp(info->name, "module-null-sink") == 0 && info->argument &&
+              NamesAppsSink(info->argument)) {
+            a->Value.push_back(info->index);
+          }
+        },
+        &modules));
+    for (const uint32_t module : modules.Value) {
+      if (!Succeeded(pa_context_unload_module(c->context, module, &OnSuccess, &answer))) {
+        return Lost("pa_context_unload_module");
+      }
+    }
+    return TSoundResult::Ok();
+  }
+
+  // Gives back the default the sink replaced (if it still is the default and that sink is still
+  // there), moves the sink's streams to the default and removes the sink.
+  TSoundResult Retire(const TAppsSinkState& sink) {
+    std::string target = DefaultSink();
+    if (target == AppsSinkName) {
+      target = !sink.PreviousDefault.empty() && Sink(sink.PreviousDefault) ? sink.PreviousDefault : "";
+      if (!target.empty()) {
+        if (TSoundResult result = SetDefault(target); result.Failed()) {
+          return result;
+        }
+      }
+    }
+    if (!target.empty()) {
+      if (TSoundResult result = MoveStreams(sink.Index, target, false); result.Failed()) {
+        return result;
+      }
+    }
+    return Unload();
+  }
+
+private:
+  template <class T> struct TAnswer {
+    pa_threaded_mainloop* Loop;
+    T Value;
+  };
+
+  static void OnSuccess(pa_context*, int success, void* user) {
+    auto* a = static_cast<TAnswer<bool>*>(user);
+    a->Value = success != 0;
+    pa_threaded_mainloop_signal(a->Loop, 0);
+  }
+
+  bool Succeeded(pa_operation* operation) {
+    answer.Value = false;
+    c->Await(operation);
+    return operation && answer.Value;
+  }
+
+  static bool NamesAppsSink(const std::string& arguments) {
+    const std::string key = std::string("sink_name=") + AppsSinkName;
+    for (size_t at = arguments.find(key); at != std::string::npos; at = arguments.find(key, at + 1)) {
+      const size_t end = at + key.size();
+      if ((at == 0 || arguments[at - 1] == ' ') && (end == arguments.size() || arguments[end] == ' ')) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::shared_ptr<TPulseConnection> c;
+  TLoopLock lock;
+  TAnswer<bool> answer{c->loop, false};
+};
+
+// A name fit for the module's arguments and the sink's properties, which quote it.
+bool PlainDescription(const std::string& text) {
+  return !text.empty() && text.find_first_of("\"'\\\n") == std::string::npos;
+}
+
+std::string NullSinkArguments(const TAppsSinkRequest& request, const pa_sample_spec& spec,
+                              const std::string& previousDefault) {
+  std::string properties = std::string("device.description=\"") + request.Description + "\"";
+  if (PlainDescription(previousDefault)) {
+    properties += std::string(" ") + AppsPreviousDefaultProperty + "=\"" + previousDefault + "\"";
+  }
+  return std::string("sink_name=") + AppsSinkName + " format=" + pa_sample_format_to_string(spec.format) +
+         " rate=" + std::to_string(spec.rate) + " channels=" + std::to_string(spec.channels) +
+         " sink_properties='" + properties + "'";
+}
+
+// While a lease lives, a stream of Sonolab's own that reaches the sink (an ALSA output through the
+// server's default, or a stream that followed the default) is moved to the default the sink replaced:
+// no set-up ever plays into the sink that feeds one. The guard's connection watches the streams.
+class TOwnStreamGuard {
+public:
+  TOwnStreamGuard(std::shared_ptr<TPulseConnection> connection, uint32_t sink, std::string target)
+      : c(std::move(connection)), sink(sink), target(std::move(target)) {
+    const TLoopLock lock(c->loop);
+    pa_context_set_subscribe_callback(c->context, &TOwnStreamGuard::OnEvent, this);
+    Forget(pa_context_subscribe(c->context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+  }
+  // The connection is the guard's alone: its end stops the loop's thread, after which no answer can
+  // reach the guard.
+  ~TOwnStreamGuard() { c.reset(); }
+  TOwnStreamGuard(const TOwnStreamGuard&) = delete;
+  TOwnStreamGuard& operator=(const TOwnStreamGuard&) = delete;
+
+private:
+  static void Forget(pa_operation* operation) {
+    if (operation) {
+      pa_operation_unref(operation);
+    }
+  }
+
+  // The loop's thread: a new or moved stream is looked at, and moved away when it is ours.
+  static void OnEvent(pa_context* context, pa_subscription_event_type_t event, uint32_t index, void* user) {
+    const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_CHANGE) {
+      Forget(pa_context_get_sink_input_info(context, index, &TOwnStreamGuard::OnStream, user));
+    }
+  }
+
+  static void OnStream(pa_context* context, const pa_sink_input_info* info, int eol, void* user) {
+    const auto* self = static_cast<TOwnStreamGuard*>(user);
+    if (!eol && info && info->sink == self->sink && SonolabStream(info->proplist)) {
+      Forget(
+          pa_context_move_sink_input_by_name(context, info->index, self->target.c_str(), nullptr, nullptr));
+    }
+  }
+
+  std::shared_ptr<TPulseConnection> c;
+  const uint32_t sink;
+  const std::string target;
+};
+
+// The end of a lease: the last one of this process, with no other process capturing the monitor,
+// retires the sink. A server that went away took the sink with it.
+class TPulseAppsLease : public TAppsSinkLease {
+public:
+  TPulseAppsLease(std::optional<std::string> server, std::shared_ptr<TPulseSoundServices::TAppsLeases> leases)
+      : server(std::move(server)), leases(std::move(leases)) {
+    ++this->leases->Count;
+  }
+
+  // Keeps Sonolab's streams out of the sink while the lease lives.
+  void Guard(std::unique_ptr<TOwnStreamGuard> watching) { guard = std::move(watching); }
+
+  ~TPulseAppsLease() override {
+    guard.reset();
+    if (--leases->Count > 0) {
+      return;
+    }
+    std::shared_ptr<TPulseConnection> connection;
+    if (TPulseConnection::Connect(server, connection).Failed()) {
+      return;
+    }
+    TAppsSinkControl control(connection);
+    if (const std::optional<TAppsSinkState> sink = control.Sink(AppsSinkName);
+        sink && control.OtherProcessCaptures(sink->Monitor) == 0) {
+      control.Retire(*sink);
+    }
+  }
+
+private:
+  std::optional<std::string> server;
+  std::shared_ptr<TPulseSoundServices::TAppsLeases> leases;
+  std::unique_ptr<TOwnStreamGuard> guard;
+};
+
 } // namespace
+
+TSoundResult TPulseSoundServices::LeaseAppsSink(const TAppsSinkRequest& request,
+                                                std::unique_ptr<TAppsSinkLease>& lease) {
+  if (!PlainDescription(request.Description)) {
+    return {InvalidArg, "module-null-sink: the description holds a quote or a backslash"};
+  }
+  pa_sample_spec spec{};
+  if (!SampleSpecOf(request.Format, spec)) {
+    return Failure("module-null-sink", PA_ERR_INVALID);
+  }
+  std::shared_ptr<TPulseConnection> connection;
+  if (TSoundResult result = TPulseConnection::Connect(server, connection); result.Failed()) {
+    return result;
+  }
+  TAppsSinkControl control(connection);
+  std::optional<TAppsSinkState> sink = control.Sink(AppsSinkName);
+  if (sink && appsLeases->Count == 0 && control.OtherProcessCaptures(sink->Monitor) == 0) {
+    // Left by a run that was killed: its default given back first.
+    if (TSoundResult result = control.Retire(*sink); result.Failed()) {
+      return result;
+    }
+    sink.reset();
+  }
+  if (!sink) {
+    const std::string previous = control.DefaultSink();
+    if (TSoundResult result = control.Load(NullSinkArguments(request, spec, previous)); result.Failed()) {
+      return result;
+    }
+    sink = control.Sink(AppsSinkName);
+    if (!sink) {
+      return control.Alive() ? Failure("pa_context_get_sink_info_by_name", PA_ERR_NOENTITY)
+                             : control.Lost("pa_context_get_sink_info_by_name");
+    }
+  }
+  // From here on the lease owns the sink: a failure below removes it again.
+  auto made = std::make_unique<TPulseAppsLease>(server, appsLeases);
+  if (request.MakeDefault) {
+    if (const std::string previous = control.DefaultSink(); previous != AppsSinkName) {
+      const std::optional<TAppsSinkState> old = previous.empty() ? std::nullopt : control.Sink(previous);
+      if (TSoundResult result = control.SetDefault(AppsSinkName); result.Failed()) {
+        return result;
+      }
+      if (old) {
+        if (TSoundResult result = control.MoveStreams(old->Index, AppsSinkName, true); result.Failed()) {
+          return result;
+        }
+      }
+    }
+  }
+  // Where Sonolab's own streams go: the default the sink replaced, or the default when that is not it.
+  const std::string current = control.DefaultSink();
+  std::string away = current != AppsSinkName ? current : sink->PreviousDefault;
+  if (away.empty() || !control.Sink(away)) {
+    away = sink->PreviousDefault;
+  }
+  std::shared_ptr<TPulseConnection> watching;
+  if (TSoundResult result = TPulseConnection::Connect(server, watching); result.Failed()) {
+    return result;
+  }
+  made->Guard(std::make_unique<TOwnStreamGuard>(std::move(watching), sink->Index, away));
+  lease = std::move(made);
+  return TSoundResult::Ok();
+}
 
 TPulseSoundServices::TPulseSoundServices(std::optional<std::string> server) : server(std::move(server)) {}
 

@@ -17,6 +17,13 @@
 // order: the description as the text, the sink or source name as the identifier; an identifier of
 // none opens the server's default.
 //
+// The virtual sink (LeaseAppsSink) is a module-null-sink, on PulseAudio and on PipeWire's pulse server
+// alike, recording in its properties the default it replaced. A lease made where a sink of that name
+// is left by a killed run (no Sonolab capture of its monitor in a live process) first gives that
+// default back, moves the sink's streams there and removes it. With MakeDefault the sink becomes the
+// default and the streams on the old default (Sonolab's own excepted) move to it; the last lease gives
+// both back. The leases of this services object are counted here; another process's by its captures.
+//
 // Threads: a ring's calls come from the worker and the window thread and take the main loop's lock;
 // Lock holds that lock until Unlock, so the pump never touches the bytes being copied. When the
 // stream or the server fails, the pump thread fails the ring's event set, which wakes the waiter.
@@ -39,9 +46,18 @@ public:
                              std::unique_ptr<TSoundCapture>& capture) override;
   TSoundResult CheckServer() override;
 
+  bool OffersAppsSink() const override { return true; }
+  TSoundResult LeaseAppsSink(const TAppsSinkRequest& request,
+                             std::unique_ptr<TAppsSinkLease>& lease) override;
+
   // Whether a server answers at all.
   bool ServerReachable() const;
 
+  struct TAppsLeases {
+    int Count = 0; // leases of this object alive (window thread, or the command line's)
+  };
+
 private:
   std::optional<std::string> server;
+  std::shared_ptr<TAppsLeases> appsLeases = std::make_shared<TAppsLeases>();
 };

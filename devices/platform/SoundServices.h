@@ -139,6 +139,28 @@ public:
                                   std::unique_ptr<TSoundCaptureRing>& ring) = 0;
 };
 
+// The desktop's virtual sink that applications play into ("Звук приложений"): a sink of the node
+// name AppsSinkName whose monitor a set-up captures. One sink serves every set-up that asks for it,
+// in this process or another; it lives while a lease on it does.
+inline constexpr const char* AppsSinkName = "sonolab_apps";
+inline constexpr const char* AppsMonitorName = "sonolab_apps.monitor";
+// The sink's property that records the default sink it replaced, for a start after a killed run.
+inline constexpr const char* AppsPreviousDefaultProperty = "sonolab.previous_default";
+
+struct TAppsSinkRequest {
+  std::string Description;  // what the sound settings show; no quotes or backslashes
+  TWaveFormat Format;       // the sink's format: the set-up's input format
+  bool MakeDefault = false; // the sink is the default while the lease lives; streams follow it
+};
+
+// While it lives the sink exists (made, or shared with another lease); its end removes the sink when
+// no other lease, here or in another live process, captures it, gives the default back and moves the
+// streams on the sink to it.
+class TAppsSinkLease {
+public:
+  virtual ~TAppsSinkLease() = default;
+};
+
 class TSoundServices {
 public:
   virtual ~TSoundServices() = default;
@@ -152,4 +174,11 @@ public:
                                       std::unique_ptr<TSoundPlayback>& playback) = 0;
   virtual TSoundResult CreateCapture(const std::optional<std::string>& deviceId,
                                      std::unique_ptr<TSoundCapture>& capture) = 0;
+  // Whether the services can make the virtual sink at all (a back-end without one lists no such input).
+  virtual bool OffersAppsSink() const { return false; }
+  // Makes or shares the virtual sink; the capture of AppsMonitorName then hears it. A failure says
+  // which call failed, as CreateCapture does.
+  virtual TSoundResult LeaseAppsSink(const TAppsSinkRequest&, std::unique_ptr<TAppsSinkLease>&) {
+    return {SoundFail, "module-null-sink: not supported"};
+  }
 };

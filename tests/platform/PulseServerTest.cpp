@@ -173,9 +173,11 @@ TEST(PulseServer, EnumerationListsNullSinkAndItsMonitorInServerOrder) {
 
   const auto services2 = std::make_shared<TPulseSoundServices>();
   const std::vector<TInputDeviceItem> inputs = InputDeviceItems(services2);
-  ASSERT_GE(inputs.size(), sources.size() + 2); // the ring sources, the ALSA default, the file
-  EXPECT_EQ(inputs[0].Text, sources[0].Description + " (PulseAudio)");
-  EXPECT_EQ(inputs[sources.size()].Family, TInputFamily::WaveIn);
+  ASSERT_GE(inputs.size(),
+            sources.size() + 3); // the applications, the ring sources, the ALSA default, the file
+  EXPECT_EQ(inputs[0].Text, AppsItemText);
+  EXPECT_EQ(inputs[1].Text, sources[0].Description + " (PulseAudio)");
+  EXPECT_EQ(inputs[sources.size() + 1].Family, TInputFamily::WaveIn);
   EXPECT_EQ(inputs.back().Text, "Файл формата WAVE");
 }
 

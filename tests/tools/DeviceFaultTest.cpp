@@ -125,6 +125,13 @@ TEST_F(DeviceFault, ServerKilledDuringCaptureEndsTheRenderWithTheErrorAndAComple
                                     output, "IDirectSoundCaptureBuffer::");
 }
 
+TEST_F(DeviceFault, ServerKilledDuringTheApplicationsCaptureEndsTheRenderWithTheErrorAndACompleteFile) {
+  const std::string output = Path("apps.wav");
+  ExpectRenderEndsWhenTheServerDies(
+      {SONOLAB_RENDER_PATH, "--apps", "--make-default", "--seconds", "30", output}, output,
+      "IDirectSoundCaptureBuffer::");
+}
+
 TEST_F(DeviceFault, ServerKilledDuringPlaybackEndsTheRenderWithTheErrorAndACompleteFile) {
   WriteInput(Path("in.wav"), 30);
   const std::string output = Path("played.wav");
@@ -137,6 +144,8 @@ TEST_F(DeviceFault, NoServerAtStartIsTheDeviceLayersErrorWithExitCodeOne) {
   const std::string nowhere = "PULSE_SERVER=unix:" + Path("no-server/native");
   const std::vector<std::pair<std::vector<std::string>, std::string>> commands = {
       {{SONOLAB_RENDER_PATH, "--capture", "0", "--seconds", "5", Path("out.wav")},
+       "DirectSoundCaptureCreate"},
+      {{SONOLAB_RENDER_PATH, "--apps", "--make-default", "--seconds", "5", Path("out.wav")},
        "DirectSoundCaptureCreate"},
       {{SONOLAB_RENDER_PATH, Path("in.wav"), Path("out.wav"), "--play", "0"}, "DirectSoundCreate"},
   };

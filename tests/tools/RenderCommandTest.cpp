@@ -152,6 +152,10 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
       {"--block-frames 64 --add 0", "--block-frames действует только при обработке входа"},
       {"--save-filter 3 x", "В цепочке нет фильтра в позиции 3 (цепочка пуста)"},
       {"--play", "Не задано значение для --play"},
+      {"--make-default --capture 0", "--make-default действует только со входом --apps"},
+      {"--apps=", "Имя --apps не может быть пустым или содержать кавычки и обратную косую черту: "},
+      {"--apps \\\\", "Имя --apps не может быть пустым или содержать кавычки и обратную косую черту: \\"},
+      {"--apps --capture 0", "Вход можно задать только один раз"},
   };
   for (const auto& [args, message] : cases) {
     const auto run = Run(args);
@@ -161,10 +165,10 @@ TEST_F(RenderCommand, UsageErrorsPrintOneLineThatGivesTheRangeOrTheChoicesAndWhe
   const auto help = Run("--help");
   EXPECT_EQ(help.Status, 0);
   for (const char* option :
-       {"--rate",        "--chain",   "--add",       "--disable",     "--load-filter",  "--save-chain",
-        "--save-filter", "--print",   "--response",  "--out-format",  "--list-formats", "--list-devices",
-        "--capture",     "--wave-in", "--in-format", "--seconds",     "--tail",         "--play",
-        "--wave-out",    "--force",   "--version",   "--block-frames"}) {
+       {"--rate",        "--chain",   "--add",       "--disable",      "--load-filter",  "--save-chain",
+        "--save-filter", "--print",   "--response",  "--out-format",   "--list-formats", "--list-devices",
+        "--capture",     "--wave-in", "--in-format", "--seconds",      "--tail",         "--play",
+        "--wave-out",    "--force",   "--version",   "--block-frames", "--apps",         "--make-default"}) {
     EXPECT_NE(help.Out.find(option), std::string::npos) << option;
   }
 }

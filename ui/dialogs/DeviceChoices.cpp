@@ -53,6 +53,7 @@ TDeviceChoices LoadDeviceChoices() {
   c.OutputFormats = ReadFormats(settings, QStringLiteral("OutputFormats"));
   const int32_t block = settings.value(QStringLiteral("BlockFrames"), 0).toInt();
   c.BlockFrames = IsBlockFramesChoice(block) ? block : 0;
+  c.AppsMakeDefault = settings.value(QStringLiteral("AppsMakeDefault"), true).toBool();
   c.Folder = settings.value(QStringLiteral("Folder")).toString();
   return c;
 }
@@ -70,6 +71,7 @@ void SaveDeviceChoices(const TDeviceChoices& c) {
   WriteFormats(settings, QStringLiteral("InputFormats"), c.InputFormats);
   WriteFormats(settings, QStringLiteral("OutputFormats"), c.OutputFormats);
   settings.setValue(QStringLiteral("BlockFrames"), c.BlockFrames);
+  settings.setValue(QStringLiteral("AppsMakeDefault"), c.AppsMakeDefault);
   if (!c.Folder.isEmpty()) {
     settings.setValue(QStringLiteral("Folder"), c.Folder);
   }

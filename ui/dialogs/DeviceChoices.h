@@ -2,9 +2,9 @@
 #pragma once
 // What the device dialog keeps of its last OK, between set-ups and between runs of the program, in
 // the user's settings (QSettings, organisation and application "sonolab"): the input item, the output
-// items checked, the format chosen for each item (by the item's text), the block size, and the folder
-// of the last file named. Nothing kept (the first use) means the defaults: item 0 of each list, the
-// default format, the block-size rule.
+// items checked, the format chosen for each item (by the item's text), the block size, whether the
+// applications' sink becomes the default, and the folder of the last file named. Nothing kept (the first use)
+// means the defaults: item 0 of each list, the default format, the block-size rule.
 //
 // Threads: user-interface thread only.
 
@@ -24,7 +24,8 @@ struct TDeviceChoices {
   std::map<QString, int> InputFormats;  // format-table entry chosen, by input item text
   std::map<QString, int> OutputFormats; // by output item text; an output not here takes the input's
   int32_t BlockFrames = 0;
-  QString Folder; // of the last file an item was given; empty: none
+  bool AppsMakeDefault = true; // "Сделать устройством по умолчанию"
+  QString Folder;              // of the last file an item was given; empty: none
 };
 
 TDeviceChoices LoadDeviceChoices();

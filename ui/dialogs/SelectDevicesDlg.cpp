@@ -3,11 +3,13 @@
 
 #include "devices/AudioFormats.h"
 #include "devices/DeviceCatalogue.h"
+#include "devices/DirectSoundDevices.h"
 #include "devices/WaveAudioDevices.h"
 #include "ui/dialogs/DevParamDlg.h"
 #include "ui/dialogs/DeviceChoices.h"
 #include "ui/dialogs/DialogLayout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFrame>
@@ -23,7 +25,7 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
       waveOutNames(WaveOutDeviceNames) {
   setWindowTitle(QStringLiteral("Выбор устройств оцифровки/воспроизведения"));
   setFont(DialogFont());
-  setFixedSize(396, 273);
+  setFixedSize(396, 297);
 
   Bevel1 = new QFrame(this);
   Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -55,6 +57,9 @@ TSelectDevicesDlg::TSelectDevicesDlg(std::shared_ptr<TSoundServices> services, Q
     BlockSizeBox->addItem(QString(), frames);
   }
   BlockSizeLabel->setBuddy(BlockSizeBox);
+  AppsDefaultBox = new QCheckBox(QStringLiteral("Сделать устройством по умолчанию"), this);
+  AppsDefaultBox->setGeometry(96, 272, 288, 17);
+  AppsDefaultBox->setChecked(true);
   ShowBlockSizes();
 
   connect(InputDevsList, &QListWidget::itemChanged, this, &TSelectDevicesDlg::InputDevsListClickCheck);
@@ -141,12 +146,16 @@ void TSelectDevicesDlg::RestoreChoices() {
   restoreFormats(inputTexts, kept.InputFormats, inputDevices);
   restoreFormats(outputTexts, kept.OutputFormats, outputDevices);
   BlockSizeBox->setCurrentIndex(std::max(0, BlockSizeBox->findData(kept.BlockFrames)));
+  AppsDefaultBox->setChecked(kept.AppsMakeDefault);
   lastFolder = kept.Folder;
   if (devParamDlg != nullptr) {
     devParamDlg->SetFolder(lastFolder);
   }
   if (InputDevsList->count() > 0) {
-    const int row = kept.Input ? std::max(0, static_cast<int>(inputTexts.indexOf(*kept.Input))) : 0;
+    // The applications' input changes the desktop: only a choice made before selects it.
+    const int first = InputDevsList->count() > 1 && inputTexts.value(0) == AppsItemText ? 1 : 0;
+    const int keptRow = kept.Input ? static_cast<int>(inputTexts.indexOf(*kept.Input)) : -1;
+    const int row = keptRow >= 0 ? keptRow : first;
     InputDevsList->setCurrentRow(row);
     InputDevsList->item(row)->setCheckState(Qt::Checked);
   }
@@ -195,6 +204,7 @@ void TSelectDevicesDlg::KeepChoices() {
   keepFormats(inputTexts, kept.InputFormats, inputDevices);
   keepFormats(outputTexts, kept.OutputFormats, outputDevices);
   kept.BlockFrames = ChosenBlockFrames();
+  kept.AppsMakeDefault = AppsDefaultBox->isChecked();
   kept.Folder = lastFolder;
   SaveDeviceChoices(kept);
 }
@@ -212,6 +222,7 @@ void TSelectDevicesDlg::ShowBlockSizes() {
     BlockSizeBox->setItemText(
         i, QString::fromStdString(BlockChoiceText(BlockSizeBox->itemData(i).toInt(), rate)));
   }
+  AppsDefaultBox->setEnabled(dynamic_cast<const TAppsRecordingDevice*>(input) != nullptr);
 }
 
 void TSelectDevicesDlg::CheckOnly(QListWidget* list, int row) {
@@ -253,6 +264,9 @@ void TSelectDevicesDlg::OKBtnClick() {
     InputDevice = std::move(inputDevices[static_cast<size_t>(row)]);
     if (InputDevice) {
       InputDevice->SetBlockFrames(ChosenBlockFrames());
+    }
+    if (auto* apps = dynamic_cast<TAppsRecordingDevice*>(InputDevice.get())) {
+      apps->SetMakeDefault(AppsDefaultBox->isChecked());
     }
   } else {
     InputName.clear();

@@ -20,6 +20,11 @@
 // or a "no". A file item shows its file's name after its own text ("Файл формата WAVE - tone.flac");
 // an output file item given a name in its parameter dialog is checked.
 //
+// "Звук приложений", first in the input list where the sound server can make the desktop's virtual
+// sink, is never selected by itself on the first use (it changes the desktop): item 1 is. Below
+// everything, "Сделать устройством по умолчанию" (checked by default, kept with the choices, enabled
+// while that input is selected) tells the input OK hands over whether the sink becomes the default.
+//
 // Below the lists, "Размер блока:" chooses the set-up's block: the rule's (the default) or one of
 // BlockFramesChoices, each shown in frames and milliseconds at the selected input's rate. OK gives it
 // to the input it hands over.
@@ -42,6 +47,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -93,6 +99,7 @@ public:
   QPushButton* CancelBtn = nullptr;
   QLabel* BlockSizeLabel = nullptr;
   QComboBox* BlockSizeBox = nullptr;
+  QCheckBox* AppsDefaultBox = nullptr;
 
   // The block chosen now: 0 for the rule, else one of BlockFramesChoices.
   int32_t ChosenBlockFrames() const;
@@ -113,7 +120,8 @@ private:
   // This OK's choices, kept for the next showing and the next run.
   void KeepChoices();
   void CheckOnly(QListWidget* list, int row);
-  // The block sizes' texts at the selected input's rate, the choice kept.
+  // The block sizes' texts at the selected input's rate, the choice kept; the default box enabled
+  // with the applications' input.
   void ShowBlockSizes();
 
   std::shared_ptr<TSoundServices> services;

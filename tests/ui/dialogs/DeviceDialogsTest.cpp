@@ -15,6 +15,7 @@
 #include "devices/platform/PulseSoundServices.h"
 #include "ui/dialogs/FileDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileSystemModel>
@@ -83,7 +84,7 @@ void RunParameterDialog(TDevParamDlg& dialog, TAudioDevice& device,
 
 // ---- TSelectDevicesDlg --------------------------------------------------------------------------
 
-TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0SelectedAndChecked) {
+TEST(SelectDevicesDialog, ListsTheApplicationsThenRingThenWaveAudioThenTheFileWithTheFirstDeviceChosen) {
   SONOTEST_REQUIRE_PULSE_SERVER();
   auto services = std::make_shared<TPulseSoundServices>();
   TProgram program(services);
@@ -96,7 +97,11 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
       dialog,
       [](TSelectDevicesDlg& d) {
         EXPECT_EQ(d.windowTitle(), "Выбор устройств оцифровки/воспроизведения");
-        EXPECT_EQ(d.size(), QSize(396, 273)); // extended downward for the block size
+        EXPECT_EQ(d.size(), QSize(396, 297)); // extended downward for the block size and the default
+        EXPECT_EQ(d.AppsDefaultBox->geometry(), QRect(96, 272, 288, 17));
+        EXPECT_EQ(d.AppsDefaultBox->text(), "Сделать устройством по умолчанию");
+        EXPECT_TRUE(d.AppsDefaultBox->isChecked());
+        EXPECT_FALSE(d.AppsDefaultBox->isEnabled()); // another input is chosen
         EXPECT_EQ(d.Bevel1->geometry(), QRect(8, 8, 289, 225));
         EXPECT_EQ(d.BlockSizeBox->geometry(), QRect(96, 244, 288, 21));
         EXPECT_EQ(d.BlockSizeLabel->text(), "Размер блока:");
@@ -109,25 +114,50 @@ TEST(SelectDevicesDialog, ListsRingThenWaveAudioThenTheFileItemWithItem0Selected
         EXPECT_EQ(d.focusWidget(), d.InputDevsList);
         const std::vector<QString> inputs = Texts(*d.InputDevsList);
         const std::vector<QString> outputs = Texts(*d.OutputDevsList);
-        ASSERT_GE(inputs.size(), 3u);
+        ASSERT_GE(inputs.size(), 4u);
         ASSERT_GE(outputs.size(), 4u);
-        // The server's sources, then the wave-audio inputs, then the file; the same for outputs.
-        EXPECT_EQ(inputs[0], "Monitor of Null Output (PulseAudio)");
+        // The applications, the server's sources, then the wave-audio inputs, then the file; the same
+        // for outputs, without the applications.
+        EXPECT_EQ(inputs[0], "Звук приложений");
+        EXPECT_EQ(inputs[1], "Monitor of Null Output (PulseAudio)");
         EXPECT_EQ(inputs[inputs.size() - 2], "Карта A (ALSA)");
         EXPECT_EQ(inputs.back(), "Файл формата WAVE");
         EXPECT_EQ(outputs[0], "Null Output (PulseAudio)");
         EXPECT_EQ(outputs[outputs.size() - 3], "Карта B (ALSA)");
         EXPECT_EQ(outputs[outputs.size() - 2], "Карта C (ALSA)");
         EXPECT_EQ(outputs.back(), "Файл формата WAVE");
-        for (QListWidget* list : {d.InputDevsList, d.OutputDevsList}) {
-          EXPECT_EQ(list->currentRow(), 0);
-          EXPECT_EQ(CheckedRows(*list), std::vector<int>{0});
-        }
-        EXPECT_EQ(d.InputItemDevice(0)->Kind(), dkDirectSoundRecording);
+        // The first device, not the applications, which would take the desktop's default.
+        EXPECT_EQ(d.InputDevsList->currentRow(), 1);
+        EXPECT_EQ(CheckedRows(*d.InputDevsList), std::vector<int>{1});
+        EXPECT_EQ(d.OutputDevsList->currentRow(), 0);
+        EXPECT_EQ(CheckedRows(*d.OutputDevsList), std::vector<int>{0});
+        EXPECT_EQ(d.InputItemDevice(1)->Kind(), dkDirectSoundRecording);
         EXPECT_EQ(d.InputItemDevice(static_cast<int>(inputs.size()) - 2)->Kind(), dkWaveAudioRecording);
         EXPECT_EQ(d.OutputItemDevice(static_cast<int>(outputs.size()) - 1)->Kind(), dkWaveFilePlayback);
       },
       false);
+}
+
+TEST(SelectDevicesDialog, TheApplicationsInputTakesItsDefaultBoxToItsDeviceAndTheNextShowing) {
+  SONOTEST_REQUIRE_PULSE_SERVER();
+  TProgram program(std::make_shared<TPulseSoundServices>());
+  TSelectDevicesDlg& dialog = program.Devices();
+  ASSERT_TRUE(RunDeviceDialog(
+      dialog,
+      [](TSelectDevicesDlg& d) {
+        ClickRow(*d.InputDevsList, 0);
+        ASSERT_TRUE(d.AppsDefaultBox->isEnabled());
+        QTest::mouseClick(d.AppsDefaultBox, Qt::LeftButton);
+      },
+      true));
+  EXPECT_EQ(dialog.InputName, "Звук приложений");
+  const std::unique_ptr<TRecordingDevice> input = dialog.TakeInputDevice();
+  const auto* apps = dynamic_cast<const TAppsRecordingDevice*>(input.get());
+  ASSERT_NE(apps, nullptr);
+  EXPECT_FALSE(apps->MakeDefault());
+  EXPECT_EQ(FindFormat(input->Buffer().Format()), 31); // the sink at 44100 Hz, 16 bits, stereo
+  RunDeviceDialog(
+      dialog, [](TSelectDevicesDlg& d) { EXPECT_FALSE(d.AppsDefaultBox->isChecked()); }, false);
 }
 
 TEST(SelectDevicesDialog, TheInputListKeepsExactlyOneCheckedItemTheOneOKTakes) {
