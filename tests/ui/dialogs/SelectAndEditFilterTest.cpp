@@ -112,6 +112,7 @@ TEST(SelectFilterDialog, ListsTheSixteenNamesWithTheFirstSelectedAndKeepsTheLast
   { // The keyboard alone: the list has the focus, two rows down and Return.
     const auto driver = WhenModal<TSelectFilterDialog>([](TSelectFilterDialog& d) {
       QWidget* focus = QApplication::focusWidget();
+      EXPECT_EQ(focus, d.FilterListBox);
       QTest::keyClick(focus, Qt::Key_Down);
       QTest::keyClick(focus, Qt::Key_Down);
       QTest::keyClick(focus, Qt::Key_Return);
