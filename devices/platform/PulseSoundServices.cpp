@@ -980,14 +980,15 @@ bool PlainDescription(const std::string& text) {
   return !text.empty() && text.find_first_of("\"'\\\n") == std::string::npos;
 }
 
-std::string NullSinkArguments(const TAppsSinkRequest& request, const pa_sample_spec& spec,
+std::string NullSinkArguments(const TAppsSinkRequest& request, const pa_sample_spec& sampleFormat,
                               const std::string& previousDefault) {
   std::string properties = std::string("device.description=\"") + request.Description + "\"";
   if (PlainDescription(previousDefault)) {
     properties += std::string(" ") + AppsPreviousDefaultProperty + "=\"" + previousDefault + "\"";
   }
-  return std::string("sink_name=") + AppsSinkName + " format=" + pa_sample_format_to_string(spec.format) +
-         " rate=" + std::to_string(spec.rate) + " channels=" + std::to_string(spec.channels) +
+  return std::string("sink_name=") + AppsSinkName +
+         " format=" + pa_sample_format_to_string(sampleFormat.format) +
+         " rate=" + std::to_string(sampleFormat.rate) + " channels=" + std::to_string(sampleFormat.channels) +
          " sink_properties='" + properties + "'";
 }
 
@@ -1077,8 +1078,8 @@ TSoundResult TPulseSoundServices::LeaseAppsSink(const TAppsSinkRequest& request,
   if (!PlainDescription(request.Description)) {
     return {InvalidArg, "module-null-sink: the description holds a quote or a backslash"};
   }
-  pa_sample_spec spec{};
-  if (!SampleSpecOf(request.Format, spec)) {
+  pa_sample_spec sampleFormat{};
+  if (!SampleSpecOf(request.Format, sampleFormat)) {
     return Failure("module-null-sink", PA_ERR_INVALID);
   }
   std::shared_ptr<TPulseConnection> connection;
@@ -1096,7 +1097,8 @@ TSoundResult TPulseSoundServices::LeaseAppsSink(const TAppsSinkRequest& request,
   }
   if (!sink) {
     const std::string previous = control.DefaultSink();
-    if (TSoundResult result = control.Load(NullSinkArguments(request, spec, previous)); result.Failed()) {
+    if (TSoundResult result = control.Load(NullSinkArguments(request, sampleFormat, previous));
+        result.Failed()) {
       return result;
     }
     sink = control.Sink(AppsSinkName);
